@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian machine lacks for building and testing (as root, apt-get).
+# Usage: scripts/install-deps.sh [linux|all]   linux: enough for ./run.sh; all: everything.
+set -euo pipefail
+want=(cmake make g++ libgtest-dev libgmock-dev googletest nlohmann-json3-dev)
+if [ "${1:-all}" = all ]; then
+  want+=(mingw-w64 wine wine64 binutils-mingw-w64-x86-64 clang libbenchmark-dev valgrind
+         iproute2 util-linux)
+fi
+missing=()
+for pkg in "${want[@]}"; do
+  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

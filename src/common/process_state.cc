@@ -1,0 +1,21 @@
+#include "common/process_state.h"
+
+namespace crv {
+// Never destroyed: the module may outlive the heap it allocated from at process exit.
+ProcessState& State() {
+  static ProcessState* state = new ProcessState();
+  return *state;
+}
+
+void ResetProcessState() {
+  ProcessState& s = State();
+  s.startupLinks.Clear();
+  s.cycleCounter = 0;
+  s.agentStartTime = 0;
+  s.pollInterval = 0;
+  s.nextInterfaceMapNumber = 1;
+  s.nextPhysPortNumber = 1;
+  s.nextVlanMapNumber = 1;
+}
+
+}  // namespace crv

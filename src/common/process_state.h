@@ -1,0 +1,26 @@
+// The module's process-wide state, kept in one place: set at module entry, read and written
+// only by the collection thread afterwards, and reset by tests between runs.
+#pragma once
+
+#include <cstdint>
+
+#include "common/startup_link_table.h"
+
+namespace crv {
+
+struct ProcessState {
+  uint32_t cycleCounter = 0;
+  uint32_t agentStartTime = 0;  // 10 ms units, low 32 bits of file time / 100000
+  uint32_t pollInterval = 0;    // milliseconds, the collection loop's next wait
+  uint32_t nextInterfaceMapNumber = 1;
+  uint32_t nextPhysPortNumber = 1;
+  uint32_t nextVlanMapNumber = 1;
+  StartupLinkTable startupLinks;
+};
+
+ProcessState& State();
+
+// Back to the state of a freshly loaded module (frees the start-up link table).
+void ResetProcessState();
+
+}  // namespace crv

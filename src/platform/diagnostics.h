@@ -1,0 +1,16 @@
+// Where the report sink sends each report: the debugger output on Windows, a recorder with
+// the virtual time in the simulated server.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+class Diagnostics {
+ public:
+  virtual ~Diagnostics() = default;
+
+  virtual void Report(uint32_t code, const char16_t* message, uint32_t value) = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,43 @@
+// Kernel32 and C runtime calls: named events, waits, threads, sleep, time, last error, the
+// module's own file name.
+#pragma once
+
+#include "platform/types.h"
+
+namespace platform {
+
+using ThreadEntry = void (*)(void* argument);
+
+class Kernel {
+ public:
+  virtual ~Kernel() = default;
+
+  // CreateEventW with default security. Opening an existing named event succeeds and sets
+  // the last error to kErrorAlreadyExists. Null on failure.
+  virtual Handle CreateEvent(bool manualReset, bool initialState, const char16_t* name) = 0;
+  virtual bool SetEvent(Handle event) = 0;
+  virtual bool CloseHandle(Handle handle) = 0;
+  // WaitForMultipleObjects: kWaitObject0 + i, kWaitTimeout or kWaitFailed.
+  virtual uint32_t WaitForMultipleObjects(uint32_t count, const Handle* handles, bool waitAll,
+                                          uint32_t milliseconds) = 0;
+  virtual uint32_t SleepEx(uint32_t milliseconds, bool alertable) = 0;
+  virtual uint32_t GetCurrentThreadId() = 0;
+
+  virtual void GetSystemTime(SystemTime* time) = 0;
+  virtual bool SystemTimeToFileTime(const SystemTime* systemTime, FileTime* fileTime) = 0;
+  virtual void GetSystemTimeAsFileTime(FileTime* fileTime) = 0;
+
+  // _beginthread: kBeginThreadFailed on failure (the reason in the last error).
+  virtual uintptr_t BeginThread(ThreadEntry entry, uint32_t stackSize, void* argument) = 0;
+  // _endthread: ends the calling thread.
+  [[noreturn]] virtual void EndThread() = 0;
+
+  virtual uint32_t GetLastError() = 0;
+  virtual void SetLastError(uint32_t error) = 0;
+
+  // GetModuleFileNameW for the process's executable (null module). Returns the characters
+  // copied; a path that does not fit is cut to size - 1 characters and size is returned.
+  virtual uint32_t GetModuleFileName(char16_t* buffer, uint32_t size) = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,27 @@
+// The set of operating-system interfaces the module runs on. It is installed once: by the
+// Windows backend when the module loads, by a simulated machine on Linux and in tests.
+#pragma once
+
+#include "platform/console.h"
+#include "platform/diagnostics.h"
+#include "platform/kernel.h"
+#include "platform/memory.h"
+#include "platform/registry.h"
+#include "platform/service_manager.h"
+
+namespace platform {
+
+struct Platform {
+  Registry* registry = nullptr;
+  ServiceManager* services = nullptr;
+  Kernel* kernel = nullptr;
+  Console* console = nullptr;
+  Memory* memory = nullptr;
+  Diagnostics* diagnostics = nullptr;
+};
+
+// The installed set. Every member is non-null once a set is installed.
+const Platform& Os();
+void Install(const Platform& platform);
+
+}  // namespace platform

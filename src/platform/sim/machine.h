@@ -1,0 +1,171 @@
+// A simulated Windows server: the state of one machine behind every platform interface,
+// with a virtual clock, threads run as fibers on that clock, a timeline of changes, fault
+// injection by call name and occurrence, and a record of every report.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/sim/registry_sim.h"
+#include "platform/sim/scheduler.h"
+#include "platform/sim/service_db.h"
+
+namespace sim {
+
+struct ReportRecord {
+  uint64_t timeMs = 0;  // virtual milliseconds since the machine started
+  uint32_t code = 0;
+  bool hasMessage = false;
+  std::u16string message;
+  uint32_t value = 0;
+};
+
+// How a run of a simulated process ended.
+enum class RunEnd {
+  kDurationOver,  // the virtual duration ran out
+  kIdle,          // every thread ended or waits forever (a parked caller)
+  kReturned,      // the main thread returned and no other thread was left
+};
+
+// Handles open through the platform interfaces, by kind (a leak check for tests).
+struct OpenHandleCounts {
+  int64_t registry = 0;
+  int64_t services = 0;
+  int64_t kernel = 0;
+};
+
+class Machine {
+ public:
+  // An empty machine: administrator rights, clock at 2026-01-05 08:00:00 UTC, no console
+  // input, module path "C:\Program Files\Corvane\crvnichost.exe".
+  Machine();
+  ~Machine();
+  Machine(const Machine&) = delete;
+  Machine& operator=(const Machine&) = delete;
+
+  // Makes this machine the platform the agent runs on. The destructor uninstalls it.
+  void Install();
+
+  // --- state, for scenarios and tests ---
+  SimRegistry& registry() { return registry_; }
+  ServiceDatabase& services() { return services_; }
+  void SetAdministrator(bool administrator) { services_.SetAdministrator(administrator); }
+  void SetModuleFileName(std::u16string path) { moduleFileName_ = std::move(path); }
+  void SetConsoleInput(std::string input) { consoleInput_ = std::move(input); }
+  const std::string& ConsoleOutput() const { return consoleOutput_; }
+  const std::vector<ReportRecord>& Reports() const { return reports_; }
+  // Messages of the informational reports, in order (a convenience for tests).
+  std::vector<std::u16string> InfoMessages() const;
+
+  // --- faults ---
+  // Makes the occurrence-th call (1-based) of a Win32 call name fail with status; with
+  // occurrence 0 every call fails. Names are the API's: "RegOpenKeyExW", "CreateEventW",
+  // "_beginthread", "OpenSCManagerW", "GetModuleFileNameW", ...
+  void FailCall(std::string call, uint32_t occurrence, uint32_t status);
+  // Makes the n-th allocation (1-based, counted from now) fail.
+  void FailAllocation(uint64_t n);
+  uint64_t CallCount(std::string_view call) const;
+  uint64_t AllocationCount() const { return allocationCount_; }
+  uint64_t LiveAllocations() const;
+
+  // --- time and processes ---
+  uint64_t NowMs() const { return nowMs_; }
+  // The time the clock started at, as a file time.
+  uint64_t StartFileTime() const { return startFileTime_; }
+  void SetStartFileTime(uint64_t fileTime) {
+    startFileTime_ = fileTime;
+    registryClock_ = FileTimeNow();
+  }
+  // Schedules an action at a virtual time (ms since start). Actions run between threads,
+  // in time order, and may change any state (set events, edit the registry ...).
+  void At(uint64_t timeMs, std::function<void()> action);
+  // Sets the named event at a virtual time (no effect when no such event exists then).
+  void SetEventAt(uint64_t timeMs, std::u16string name);
+
+  // Runs main as the first thread of a simulated process until every thread has ended or
+  // waits forever, or until durationMs of virtual time have passed. Threads left waiting
+  // are abandoned as a process end abandons them; their memory is kept until ReleaseAbandoned
+  // or the machine's destruction.
+  RunEnd Run(std::function<void()> main, uint64_t durationMs);
+  // Frees every block the agent allocated and did not free (after a process ended).
+  void ReleaseAbandoned();
+
+  // Whether a named event exists (some handle to it is open).
+  bool EventExists(std::u16string_view name) const;
+  // Sets a named event now, as another process would; false when it does not exist.
+  bool SetNamedEvent(std::u16string_view name);
+  OpenHandleCounts& openHandles() { return openHandles_; }
+
+  platform::Platform& platform() { return platform_; }
+
+  // --- used by the interface implementations ---
+  // Counts a call and answers whether it must fail (and with which status).
+  std::optional<uint32_t> CheckFault(std::string_view call);
+  void SetLastError(uint32_t error);
+  uint32_t LastError() const;
+  void AddReport(uint32_t code, const char16_t* message, uint32_t value);
+  void WriteConsole(const char* text, size_t length) { consoleOutput_.append(text, length); }
+  int ReadConsole();
+  const std::u16string& ModuleFileName() const { return moduleFileName_; }
+  Scheduler& scheduler() { return *scheduler_; }
+  void AdvanceTo(uint64_t timeMs);  // runs due timeline actions
+  std::optional<uint64_t> NextActionTime() const;
+  uint64_t FileTimeNow() const { return startFileTime_ + nowMs_ * 10000; }
+  std::map<std::u16string, std::weak_ptr<EventObject>>& namedEvents() { return namedEvents_; }
+  platform::Handle AddKernelHandle(std::shared_ptr<EventObject> event);
+  std::shared_ptr<EventObject> KernelObject(platform::Handle handle) const;
+  bool CloseKernelHandle(platform::Handle handle);
+  void* Allocate(size_t size);
+  void Free(void* block);
+
+ private:
+  friend class Scheduler;
+  SimRegistry registry_;
+  ServiceDatabase services_;
+  std::unique_ptr<Scheduler> scheduler_;
+  std::u16string moduleFileName_;
+  std::string consoleInput_;
+  size_t consoleInputPos_ = 0;
+  std::string consoleOutput_;
+  std::vector<ReportRecord> reports_;
+  struct FaultRule {
+    std::string call;
+    uint32_t occurrence;
+    uint32_t status;
+  };
+  std::vector<FaultRule> faults_;
+  std::map<std::string, uint64_t, std::less<>> callCounts_;
+  uint64_t allocationCount_ = 0;
+  uint64_t failAllocationAt_ = 0;
+  std::map<void*, size_t> liveBlocks_;
+  struct KernelHandle {
+    std::shared_ptr<EventObject> object;
+    bool ownedByProcess;  // opened inside a run: closed when the process ends
+  };
+  std::map<platform::Handle, KernelHandle> kernelHandles_;
+  uintptr_t nextKernelHandle_ = 0x80;
+  std::map<std::u16string, std::weak_ptr<EventObject>> namedEvents_;
+  OpenHandleCounts openHandles_;
+  uint64_t nowMs_ = 0;
+  uint64_t startFileTime_ = 0;
+  uint64_t registryClock_ = 0;  // file time, read by the registry for last-write times
+  std::multimap<uint64_t, std::function<void()>> timeline_;
+  uint32_t outsideLastError_ = 0;  // last error of code running outside any fiber
+
+  std::unique_ptr<platform::Registry> registryApi_;
+  std::unique_ptr<platform::ServiceManager> servicesApi_;
+  std::unique_ptr<platform::Kernel> kernelApi_;
+  std::unique_ptr<platform::Console> consoleApi_;
+  std::unique_ptr<platform::Memory> memoryApi_;
+  std::unique_ptr<platform::Diagnostics> diagnosticsApi_;
+  platform::Platform platform_;
+};
+
+}  // namespace sim

@@ -1,0 +1,81 @@
+// The simulated registry: keys with Windows' semantics (case-insensitive names, subkeys
+// enumerated in name order, volatile keys, typed values, a key with subkeys cannot be
+// deleted, handles to a deleted key answer kErrorKeyDeleted).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/types.h"
+
+namespace sim {
+
+struct RegValue {
+  uint32_t type = platform::kRegNone;
+  std::vector<uint8_t> data;
+};
+
+// Orders names the way the registry compares them: ignoring case.
+struct NoCaseLess {
+  bool operator()(const std::u16string& a, const std::u16string& b) const;
+};
+
+struct RegKeyNode {
+  std::u16string name;
+  bool isVolatile = false;
+  bool deleted = false;
+  uint64_t lastWriteTime = 0;  // file time
+  std::map<std::u16string, std::shared_ptr<RegKeyNode>, NoCaseLess> subkeys;
+  std::map<std::u16string, RegValue, NoCaseLess> values;
+  std::vector<std::u16string> valueOrder;  // creation order, as RegEnumValue would list
+};
+
+class SimRegistry {
+ public:
+  SimRegistry();
+
+  // Paths are relative to HKEY_LOCAL_MACHINE, separated by backslashes ("SYSTEM\\Foo").
+  // These helpers are for scenarios and tests; they bypass access checks and faults.
+  void CreateKey(std::u16string_view path, bool isVolatile = false);
+  bool KeyExists(std::u16string_view path) const;
+  bool IsVolatile(std::u16string_view path) const;
+  void SetValue(std::u16string_view path, std::u16string_view name, uint32_t type,
+                std::vector<uint8_t> data);
+  void SetDword(std::u16string_view path, std::u16string_view name, uint32_t value);
+  // REG_SZ (or another string type) with its terminator.
+  void SetString(std::u16string_view path, std::u16string_view name, std::u16string_view text,
+                 uint32_t type = platform::kRegSz);
+  bool DeleteValue(std::u16string_view path, std::u16string_view name);
+  // Removes a key and everything below it.
+  bool DeleteTree(std::u16string_view path);
+  std::optional<RegValue> GetValue(std::u16string_view path, std::u16string_view name) const;
+  std::vector<std::u16string> SubKeyNames(std::u16string_view path) const;
+  std::vector<std::u16string> ValueNames(std::u16string_view path) const;
+  // A system restart: every volatile key disappears.
+  void DropVolatileKeys();
+
+  // The subtree at path as text (see registry_dump.h for the format); empty when absent.
+  std::string Dump(std::u16string_view path) const;
+
+  // --- Win32 semantics, for the Registry interface ---
+  std::shared_ptr<RegKeyNode> root() const { return root_; }
+  // Walks a relative path from a key; null when a part is missing.
+  static std::shared_ptr<RegKeyNode> Find(const std::shared_ptr<RegKeyNode>& from,
+                                          std::u16string_view path);
+  void set_clock(const uint64_t* fileTimeNow) { now_ = fileTimeNow; }
+  uint64_t Now() const { return now_ ? *now_ : 0; }
+
+ private:
+  std::shared_ptr<RegKeyNode> root_;
+  const uint64_t* now_ = nullptr;
+};
+
+// Splits "A\\B\\C" into its parts, ignoring empty parts.
+std::vector<std::u16string> SplitKeyPath(std::u16string_view path);
+
+}  // namespace sim

@@ -1,0 +1,48 @@
+// Scenario files: a simulated server described in JSON (its registry, services, rights,
+// console input, faults and a timeline of changes), and how long to run the agent on it.
+//
+//   {
+//     "description": "text",
+//     "command_line": ["crvnichost.exe"],            program name first
+//     "duration_ms": 600000,
+//     "start_time": "2026-01-05T08:00:00Z",
+//     "administrator": true,
+//     "module_file_name": "C:\\Program Files\\Corvane\\crvnichost.exe",
+//     "console_input": "",
+//     "registry": [ { "key": "SYSTEM\\...", "volatile": false,
+//                     "values": { "Name": { "type": "REG_DWORD", "data": 1 } } } ],
+//     "services": [ { "name": "...", "display_name": "...", "binary_path": "...",
+//                     "running": false } ],
+//     "faults": [ { "call": "RegOpenKeyExW", "occurrence": 1, "status": 5 } ],
+//     "fail_allocation": 0,
+//     "timeline": [ { "at_ms": 5000, "set_event": "CrvMNicSCMEvent" },
+//                   { "at_ms": 6000, "registry_set": { "key": "...", "name": "...",
+//                                                      "type": "REG_SZ", "data": "x" } },
+//                   { "at_ms": 7000, "registry_delete_tree": "SYSTEM\\..." } ]
+//   }
+//
+// Value data: a number for REG_DWORD, a text for REG_SZ and REG_EXPAND_SZ, a list of texts
+// for REG_MULTI_SZ, hexadecimal byte text ("01 2e 00") or a list of numbers for REG_BINARY.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/sim/machine.h"
+
+namespace sim {
+
+struct Scenario {
+  std::string description;
+  std::vector<std::string> commandLine{"crvnichost.exe"};
+  uint64_t durationMs = 600000;
+};
+
+// Applies a scenario to a fresh machine. False with a message naming the faulty field when
+// the text is not a valid scenario; the machine may then be partly set up.
+bool LoadScenario(std::string_view json, Machine& machine, Scenario* scenario,
+                  std::string* error);
+
+}  // namespace sim

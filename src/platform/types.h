@@ -1,0 +1,113 @@
+// Portable stand-ins for the Windows types and constants the agent passes through the
+// platform seam. Values are the SDK's, so a status seen in a test is the one Windows gives.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+// Opaque handles. Each kind is its own pointer type so that a registry key can never be
+// passed where an event is expected.
+struct RegKeyTag;
+struct ScHandleTag;
+struct HandleTag;
+using RegKey = RegKeyTag*;      // HKEY
+using ScHandle = ScHandleTag*;  // SC_HANDLE
+using Handle = HandleTag*;      // kernel object HANDLE (events)
+
+// HKEY_LOCAL_MACHINE: (HKEY)(ULONG_PTR)(LONG)0x80000002, sign-extended as on x64 Windows.
+inline const RegKey kHkeyLocalMachine =
+    reinterpret_cast<RegKey>(static_cast<intptr_t>(static_cast<int32_t>(0x80000002u)));
+
+struct FileTime {
+  uint32_t low = 0;
+  uint32_t high = 0;
+};
+
+struct SystemTime {
+  uint16_t year = 0;
+  uint16_t month = 0;
+  uint16_t dayOfWeek = 0;
+  uint16_t day = 0;
+  uint16_t hour = 0;
+  uint16_t minute = 0;
+  uint16_t second = 0;
+  uint16_t milliseconds = 0;
+};
+
+struct ServiceStatus {
+  uint32_t serviceType = 0;
+  uint32_t currentState = 0;
+  uint32_t controlsAccepted = 0;
+  uint32_t win32ExitCode = 0;
+  uint32_t serviceSpecificExitCode = 0;
+  uint32_t checkPoint = 0;
+  uint32_t waitHint = 0;
+};
+
+// Win32 error codes.
+constexpr uint32_t kErrorSuccess = 0;
+constexpr uint32_t kErrorFileNotFound = 2;
+constexpr uint32_t kErrorAccessDenied = 5;
+constexpr uint32_t kErrorInvalidHandle = 6;
+constexpr uint32_t kErrorNotEnoughMemory = 8;
+constexpr uint32_t kErrorInvalidParameter = 87;
+constexpr uint32_t kErrorInsufficientBuffer = 122;
+constexpr uint32_t kErrorAlreadyExists = 183;
+constexpr uint32_t kErrorMoreData = 234;
+constexpr uint32_t kErrorNoMoreItems = 259;
+constexpr uint32_t kErrorKeyDeleted = 1018;
+constexpr uint32_t kErrorChildMustBeVolatile = 1021;
+constexpr uint32_t kErrorServiceDoesNotExist = 1060;
+constexpr uint32_t kErrorServiceNotActive = 1062;
+constexpr uint32_t kErrorFailedServiceControllerConnect = 1063;
+constexpr uint32_t kErrorServiceMarkedForDelete = 1072;
+constexpr uint32_t kErrorServiceExists = 1073;
+
+// Waits.
+constexpr uint32_t kInfinite = 0xFFFFFFFFu;
+constexpr uint32_t kWaitObject0 = 0;
+constexpr uint32_t kWaitTimeout = 258;
+constexpr uint32_t kWaitFailed = 0xFFFFFFFFu;
+constexpr uint32_t kMaximumWaitObjects = 64;
+
+// Registry value types, access rights, options and dispositions.
+constexpr uint32_t kRegNone = 0;
+constexpr uint32_t kRegSz = 1;
+constexpr uint32_t kRegExpandSz = 2;
+constexpr uint32_t kRegBinary = 3;
+constexpr uint32_t kRegDword = 4;
+constexpr uint32_t kRegMultiSz = 7;
+constexpr uint32_t kKeyQueryValue = 0x0001;
+constexpr uint32_t kKeySetValue = 0x0002;
+constexpr uint32_t kKeyCreateSubKey = 0x0004;
+constexpr uint32_t kKeyEnumerateSubKeys = 0x0008;
+constexpr uint32_t kKeyRead = 0x20019;
+constexpr uint32_t kKeyAllAccess = 0xF003F;
+constexpr uint32_t kRegOptionNonVolatile = 0;
+constexpr uint32_t kRegOptionVolatile = 1;
+constexpr uint32_t kRegCreatedNewKey = 1;
+constexpr uint32_t kRegOpenedExistingKey = 2;
+constexpr uint32_t kMaxKeyNameLength = 255;  // characters, without the terminator
+
+// Service control manager.
+constexpr uint32_t kScManagerConnect = 0x0001;
+constexpr uint32_t kScManagerAllAccess = 0xF003F;
+constexpr uint32_t kServiceQueryConfig = 0x0001;
+constexpr uint32_t kServiceQueryStatus = 0x0004;
+constexpr uint32_t kServiceStart = 0x0010;
+constexpr uint32_t kServiceStop = 0x0020;
+constexpr uint32_t kDelete = 0x10000;
+constexpr uint32_t kServiceAllAccess = 0xF01FF;
+constexpr uint32_t kServiceWin32OwnProcess = 0x10;
+constexpr uint32_t kServiceDemandStart = 3;
+constexpr uint32_t kServiceErrorNormal = 1;
+constexpr uint32_t kServiceControlStop = 1;
+constexpr uint32_t kServiceStopped = 1;
+constexpr uint32_t kServiceStopPending = 3;
+constexpr uint32_t kServiceRunning = 4;
+
+// _beginthread's failure result.
+constexpr uintptr_t kBeginThreadFailed = ~uintptr_t{0};
+
+}  // namespace platform

@@ -1,0 +1,39 @@
+// A fresh simulated machine per test, installed as the platform, with the module's
+// process-wide state reset around it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/process_state.h"
+#include "common/utf.h"
+#include "platform/sim/agent_process.h"
+#include "platform/sim/machine.h"
+
+namespace crvtest {
+
+class SimTest : public ::testing::Test {
+ protected:
+  SimTest() {
+    crv::ResetProcessState();
+    machine.Install();
+  }
+  ~SimTest() override { crv::ResetProcessState(); }
+
+  // Runs Win2KMain as a host process would, for at most durationMs of virtual time.
+  sim::AgentRun RunAgent(const std::vector<std::string>& commandLine,
+                         uint64_t durationMs = 60000) {
+    return sim::RunAgentProcess(machine, commandLine, durationMs);
+  }
+
+  sim::Machine machine;
+};
+
+// Texts of the reports with this code, in order.
+std::vector<std::string> ReportTexts(const sim::Machine& machine, uint32_t code);
+// "0xCODE message value" for every report, for readable failure output.
+std::string DescribeReports(const sim::Machine& machine);
+
+}  // namespace crvtest

@@ -1,0 +1,181 @@
+// Threads, events and time of the simulated server: waits cost virtual time only, events
+// wake the right thread, a process ends the way Windows ends one.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "platform/platform.h"
+#include "support/sim_fixture.h"
+
+namespace {
+
+using namespace platform;
+
+class SimKernelTest : public crvtest::SimTest {
+ protected:
+  Kernel& k() { return *Os().kernel; }
+};
+
+TEST_F(SimKernelTest, LongWaitsTakeVirtualTimeOnly) {
+  uint32_t result = 0;
+  auto started = std::chrono::steady_clock::now();
+  auto end = machine.Run(
+      [&] {
+        Handle event = k().CreateEvent(false, false, u"E");
+        result = k().WaitForMultipleObjects(1, &event, false, 2 * 3600 * 1000);
+      },
+      10ull * 3600 * 1000);
+  EXPECT_EQ(sim::RunEnd::kReturned, end);
+  EXPECT_EQ(kWaitTimeout, result);
+  EXPECT_EQ(2u * 3600 * 1000, machine.NowMs());
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+}
+
+TEST_F(SimKernelTest, TimelineEventWakesTheWaiterWithItsIndexAndResets) {
+  std::vector<std::pair<uint32_t, uint64_t>> results;
+  machine.SetEventAt(5000, u"Second");
+  machine.SetEventAt(9000, u"First");
+  machine.Run(
+      [&] {
+        Handle events[2] = {k().CreateEvent(false, false, u"First"),
+                            k().CreateEvent(false, false, u"Second")};
+        for (int i = 0; i < 3; ++i) {
+          results.emplace_back(k().WaitForMultipleObjects(2, events, false, 30000),
+                               machine.NowMs());
+        }
+      },
+      60000);
+  ASSERT_EQ(3u, results.size());
+  EXPECT_EQ(std::make_pair(kWaitObject0 + 1, uint64_t{5000}), results[0]);
+  EXPECT_EQ(std::make_pair(kWaitObject0, uint64_t{9000}), results[1]);
+  EXPECT_EQ(std::make_pair(kWaitTimeout, uint64_t{39000}), results[2]);
+}
+
+TEST_F(SimKernelTest, NamedEventsAreSharedAndClosedWithTheProcess) {
+  Handle outside = k().CreateEvent(false, false, u"Shared");
+  EXPECT_EQ(0u, k().GetLastError());
+  Handle again = nullptr;
+  uint32_t error = 0;
+  machine.Run(
+      [&] {
+        again = k().CreateEvent(false, false, u"Shared");
+        error = k().GetLastError();
+        k().CreateEvent(false, false, u"ProcessOnly");
+      },
+      1000);
+  EXPECT_NE(nullptr, again);
+  EXPECT_EQ(kErrorAlreadyExists, error);
+  EXPECT_TRUE(machine.EventExists(u"Shared"));
+  EXPECT_FALSE(machine.EventExists(u"ProcessOnly"));
+  EXPECT_TRUE(k().CloseHandle(outside));
+  EXPECT_FALSE(machine.EventExists(u"Shared"));
+  EXPECT_FALSE(k().CloseHandle(outside));
+  EXPECT_EQ(kErrorInvalidHandle, k().GetLastError());
+}
+
+TEST_F(SimKernelTest, ThreadsRunWhenTheCallerWaitsAndTheRunEndsWhenAllPark) {
+  static std::vector<std::string>* log;
+  std::vector<std::string> entries;
+  log = &entries;
+  auto end = machine.Run(
+      [&] {
+        k().BeginThread(
+            [](void*) {
+              log->push_back("worker start");
+              Os().kernel->SleepEx(1000, false);
+              log->push_back("worker end");
+              Os().kernel->EndThread();
+            },
+            0, nullptr);
+        log->push_back("main parks");
+        k().SleepEx(kInfinite, false);
+        log->push_back("never");
+      },
+      60000);
+  EXPECT_EQ(sim::RunEnd::kIdle, end);
+  EXPECT_EQ((std::vector<std::string>{"main parks", "worker start", "worker end"}), entries);
+  EXPECT_EQ(1000u, machine.NowMs());
+}
+
+TEST_F(SimKernelTest, ThreadIdsAndLastErrorsArePerThread) {
+  uint32_t mainId = 0, workerId = 0, mainError = 0;
+  static uint32_t* workerIdOut;
+  workerIdOut = &workerId;
+  machine.Run(
+      [&] {
+        mainId = k().GetCurrentThreadId();
+        k().SetLastError(42);
+        k().BeginThread(
+            [](void*) {
+              *workerIdOut = Os().kernel->GetCurrentThreadId();
+              Os().kernel->SetLastError(7);
+            },
+            0, nullptr);
+        k().SleepEx(10, false);
+        mainError = k().GetLastError();
+      },
+      1000);
+  EXPECT_NE(0u, mainId);
+  EXPECT_NE(0u, workerId);
+  EXPECT_NE(mainId, workerId);
+  EXPECT_EQ(42u, mainError);
+}
+
+TEST_F(SimKernelTest, SystemTimeFollowsTheVirtualClock) {
+  SystemTime t;
+  k().GetSystemTime(&t);
+  EXPECT_EQ(2026, t.year);
+  EXPECT_EQ(1, t.month);
+  EXPECT_EQ(5, t.day);
+  EXPECT_EQ(1, t.dayOfWeek);  // a Monday
+  EXPECT_EQ(8, t.hour);
+  machine.AdvanceTo(90500);
+  k().GetSystemTime(&t);
+  EXPECT_EQ(1, t.minute);
+  EXPECT_EQ(30, t.second);
+  EXPECT_EQ(500, t.milliseconds);
+
+  FileTime converted, now;
+  ASSERT_TRUE(k().SystemTimeToFileTime(&t, &converted));
+  k().GetSystemTimeAsFileTime(&now);
+  EXPECT_EQ(now.low, converted.low);
+  EXPECT_EQ(now.high, converted.high);
+  // 1601-01-01 is file time 0.
+  SystemTime epoch{1601, 1, 1, 1, 0, 0, 0, 0};
+  ASSERT_TRUE(k().SystemTimeToFileTime(&epoch, &converted));
+  EXPECT_EQ(0u, converted.low | converted.high);
+  SystemTime bad = t;
+  bad.month = 2;
+  bad.day = 29;
+  bad.year = 2027;
+  EXPECT_FALSE(k().SystemTimeToFileTime(&bad, &converted));
+}
+
+TEST_F(SimKernelTest, ModuleFileNameIsCutToTheBuffer) {
+  machine.SetModuleFileName(u"C:\\x\\host.exe");
+  char16_t buffer[8];
+  EXPECT_EQ(8u, k().GetModuleFileName(buffer, 8));
+  EXPECT_EQ(std::u16string(u"C:\\x\\ho"), std::u16string(buffer));
+  EXPECT_EQ(kErrorInsufficientBuffer, k().GetLastError());
+  char16_t whole[32];
+  EXPECT_EQ(14u, k().GetModuleFileName(whole, 32));
+  EXPECT_EQ(std::u16string(u"C:\\x\\host.exe"), std::u16string(whole));
+}
+
+TEST_F(SimKernelTest, TheChosenAllocationFailsAndLeaksAreVisible) {
+  Memory& memory = *Os().memory;
+  machine.FailAllocation(2);
+  void* first = memory.Allocate(16);
+  void* second = memory.Allocate(16);
+  void* third = memory.Allocate(16);
+  EXPECT_NE(nullptr, first);
+  EXPECT_EQ(nullptr, second);
+  EXPECT_EQ(kErrorNotEnoughMemory, k().GetLastError());
+  EXPECT_NE(nullptr, third);
+  EXPECT_EQ(2u, machine.LiveAllocations());
+  memory.Free(first);
+  memory.Free(third);
+  EXPECT_EQ(0u, machine.LiveAllocations());
+}
+
+}  // namespace

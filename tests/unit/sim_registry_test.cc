@@ -1,0 +1,137 @@
+// The simulated registry must answer as Windows does, or agent tests prove nothing.
+#include <gtest/gtest.h>
+
+#include "platform/platform.h"
+#include "support/sim_fixture.h"
+
+namespace {
+
+using namespace platform;
+
+class SimRegistryTest : public crvtest::SimTest {
+ protected:
+  Registry& reg() { return *Os().registry; }
+  RegKey Create(const char16_t* path, uint32_t options, uint32_t* disposition = nullptr) {
+    RegKey key = nullptr;
+    EXPECT_EQ(0, reg().CreateKeyEx(kHkeyLocalMachine, path, nullptr, options, kKeyAllAccess, &key,
+                                   disposition));
+    return key;
+  }
+};
+
+TEST_F(SimRegistryTest, OpenCreateAndVolatility) {
+  RegKey key = reinterpret_cast<RegKey>(1);
+  EXPECT_EQ(2, reg().OpenKeyEx(kHkeyLocalMachine, u"SYSTEM\\Missing", 0, kKeyRead, &key));
+  EXPECT_EQ(nullptr, key);
+
+  uint32_t disposition = 0;
+  RegKey tree = Create(u"SYSTEM\\Tree\\Leaf", kRegOptionVolatile, &disposition);
+  EXPECT_EQ(kRegCreatedNewKey, disposition);
+  EXPECT_TRUE(machine.registry().IsVolatile(u"system\\tree"));
+  EXPECT_EQ(0, reg().CloseKey(tree));
+  tree = Create(u"SYSTEM\\TREE\\leaf", kRegOptionVolatile, &disposition);
+  EXPECT_EQ(kRegOpenedExistingKey, disposition);
+  EXPECT_EQ(0, reg().CloseKey(tree));
+
+  RegKey stable = nullptr;
+  EXPECT_EQ(static_cast<int32_t>(kErrorChildMustBeVolatile),
+            reg().CreateKeyEx(kHkeyLocalMachine, u"SYSTEM\\Tree\\Stable", nullptr,
+                              kRegOptionNonVolatile, kKeyAllAccess, &stable, nullptr));
+  machine.registry().DropVolatileKeys();
+  EXPECT_FALSE(machine.registry().KeyExists(u"SYSTEM\\Tree"));
+  EXPECT_TRUE(machine.registry().KeyExists(u"SYSTEM"));
+  EXPECT_EQ(0, machine.openHandles().registry);
+}
+
+TEST_F(SimRegistryTest, AccessRightsAreChecked) {
+  machine.registry().CreateKey(u"SYSTEM\\Parent");
+  RegKey readOnly = nullptr;
+  ASSERT_EQ(0, reg().OpenKeyEx(kHkeyLocalMachine, u"SYSTEM\\Parent", 0, kKeyRead, &readOnly));
+  uint8_t one = 1;
+  EXPECT_EQ(5, reg().SetValueEx(readOnly, u"V", kRegBinary, &one, 1));
+  RegKey child = nullptr;
+  EXPECT_EQ(5, reg().CreateKeyEx(readOnly, u"Child", nullptr, 0, kKeyAllAccess, &child, nullptr));
+  RegKey writer = nullptr;
+  ASSERT_EQ(0, reg().OpenKeyEx(kHkeyLocalMachine, u"SYSTEM\\Parent", 0, kKeySetValue, &writer));
+  EXPECT_EQ(0, reg().SetValueEx(writer, u"V", kRegBinary, &one, 1));
+  uint32_t size = 0;
+  EXPECT_EQ(5, reg().QueryValueEx(writer, u"V", nullptr, nullptr, &size));
+  reg().CloseKey(readOnly);
+  reg().CloseKey(writer);
+}
+
+TEST_F(SimRegistryTest, DeletionNeedsAnEmptyKeyAndInvalidatesHandles) {
+  RegKey leaf = Create(u"SYSTEM\\A\\B", 0);
+  EXPECT_EQ(5, reg().DeleteKey(kHkeyLocalMachine, u"SYSTEM\\A"));
+  EXPECT_TRUE(machine.registry().KeyExists(u"SYSTEM\\A"));
+  EXPECT_EQ(0, reg().DeleteKey(kHkeyLocalMachine, u"SYSTEM\\A\\B"));
+  EXPECT_EQ(2, reg().DeleteKey(kHkeyLocalMachine, u"SYSTEM\\A\\B"));
+  uint8_t one = 1;
+  EXPECT_EQ(static_cast<int32_t>(kErrorKeyDeleted),
+            reg().SetValueEx(leaf, u"V", kRegBinary, &one, 1));
+  EXPECT_EQ(0, reg().DeleteKey(kHkeyLocalMachine, u"SYSTEM\\A"));
+  reg().CloseKey(leaf);
+}
+
+TEST_F(SimRegistryTest, QueryValueSizeFirstAndEnumerationOrder) {
+  machine.registry().SetString(u"SYSTEM\\K", u"Text", u"abc");
+  for (const char16_t* name : {u"beta", u"Alpha", u"gamma"}) {
+    machine.registry().CreateKey(std::u16string(u"SYSTEM\\K\\") + name);
+  }
+  RegKey key = nullptr;
+  ASSERT_EQ(0, reg().OpenKeyEx(kHkeyLocalMachine, u"SYSTEM\\K", 0, kKeyRead, &key));
+  uint32_t type = 0, size = 0;
+  EXPECT_EQ(0, reg().QueryValueEx(key, u"TEXT", &type, nullptr, &size));
+  EXPECT_EQ(kRegSz, type);
+  EXPECT_EQ(8u, size);
+  uint8_t small[4];
+  size = sizeof small;
+  EXPECT_EQ(static_cast<int32_t>(kErrorMoreData),
+            reg().QueryValueEx(key, u"Text", &type, small, &size));
+  EXPECT_EQ(8u, size);
+  EXPECT_EQ(2, reg().QueryValueEx(key, u"Nope", &type, nullptr, &size));
+
+  std::vector<std::u16string> names;
+  char16_t name[261];
+  uint32_t index = 0;
+  for (;; ++index) {
+    uint32_t length = 261;
+    int32_t status = reg().EnumKeyEx(key, index, name, &length, nullptr);
+    if (status != 0) {
+      EXPECT_EQ(static_cast<int32_t>(kErrorNoMoreItems), status);
+      break;
+    }
+    names.emplace_back(name, length);
+  }
+  EXPECT_EQ((std::vector<std::u16string>{u"Alpha", u"beta", u"gamma"}), names);
+  uint32_t tiny = 5;  // "Alpha" needs 6 with its terminator
+  EXPECT_EQ(static_cast<int32_t>(kErrorMoreData), reg().EnumKeyEx(key, 0, name, &tiny, nullptr));
+  reg().CloseKey(key);
+}
+
+TEST_F(SimRegistryTest, FaultsHitTheChosenOccurrenceOnly) {
+  machine.FailCall("RegOpenKeyExW", 2, kErrorAccessDenied);
+  RegKey key = nullptr;
+  EXPECT_EQ(0, reg().OpenKeyEx(kHkeyLocalMachine, u"SYSTEM", 0, kKeyRead, &key));
+  reg().CloseKey(key);
+  EXPECT_EQ(5, reg().OpenKeyEx(kHkeyLocalMachine, u"SYSTEM", 0, kKeyRead, &key));
+  EXPECT_EQ(0, reg().OpenKeyEx(kHkeyLocalMachine, u"SYSTEM", 0, kKeyRead, &key));
+  reg().CloseKey(key);
+  EXPECT_EQ(3u, machine.CallCount("RegOpenKeyExW"));
+  EXPECT_EQ(0, machine.openHandles().registry);
+}
+
+TEST_F(SimRegistryTest, DumpListsKeysAndValuesLosslessly) {
+  machine.registry().CreateKey(u"SYSTEM\\TessarNetwork\\Interface", true);
+  machine.registry().SetDword(u"SYSTEM\\TessarNetwork", u"Status", 1);
+  machine.registry().SetValue(u"SYSTEM\\TessarNetwork\\Interface", u"Say \"hi\"", kRegBinary,
+                              {0x00, 0xff});
+  EXPECT_EQ(
+      "key \"SYSTEM\\\\TessarNetwork\"\n"
+      "value \"Status\" 4 01000000\n"
+      "key \"SYSTEM\\\\TessarNetwork\\\\Interface\" volatile\n"
+      "value \"Say \\\"hi\\\"\" 3 00ff\n",
+      machine.registry().Dump(u"SYSTEM\\TessarNetwork"));
+}
+
+}  // namespace

@@ -1,0 +1,71 @@
+// Scenario files set up the machine they describe, and a bad one is refused with a message
+// that names the faulty field.
+#include <gtest/gtest.h>
+
+#include "platform/platform.h"
+#include "platform/sim/scenario.h"
+#include "support/sim_fixture.h"
+
+namespace {
+
+class SimScenarioTest : public crvtest::SimTest {
+ protected:
+  bool Load(const std::string& text) {
+    error.clear();
+    return sim::LoadScenario(text, machine, &scenario, &error);
+  }
+  sim::Scenario scenario;
+  std::string error;
+};
+
+TEST_F(SimScenarioTest, DescribesRegistryServicesAndRun) {
+  ASSERT_TRUE(Load(R"({
+    "description": "d", "command_line": ["host.exe", "-install"], "duration_ms": 5000,
+    "administrator": false, "console_input": "q",
+    "registry": [{"key": "SYSTEM\\K", "volatile": true, "values": {
+        "D": {"type": "REG_DWORD", "data": 30000},
+        "S": {"type": "REG_SZ", "data": "ab"},
+        "M": {"type": "REG_MULTI_SZ", "data": ["a", "b"]},
+        "B": {"type": "REG_BINARY", "data": "01 2e ff"}}}],
+    "services": [{"name": "Svc", "running": true}],
+    "faults": [{"call": "CreateEventW", "occurrence": 2, "status": 5}],
+    "timeline": [{"at_ms": 100, "registry_set": {"key": "SYSTEM\\K", "name": "D",
+                  "type": "REG_DWORD", "data": 7}}]
+  })"))
+      << error;
+  EXPECT_EQ((std::vector<std::string>{"host.exe", "-install"}), scenario.commandLine);
+  EXPECT_EQ(5000u, scenario.durationMs);
+  EXPECT_TRUE(machine.registry().IsVolatile(u"SYSTEM\\K"));
+  EXPECT_EQ((std::vector<uint8_t>{0x30, 0x75, 0, 0}),
+            machine.registry().GetValue(u"SYSTEM\\K", u"D")->data);
+  EXPECT_EQ((std::vector<uint8_t>{'a', 0, 'b', 0, 0, 0}),
+            machine.registry().GetValue(u"SYSTEM\\K", u"S")->data);
+  EXPECT_EQ(10u, machine.registry().GetValue(u"SYSTEM\\K", u"M")->data.size());
+  EXPECT_EQ((std::vector<uint8_t>{1, 0x2e, 0xff}),
+            machine.registry().GetValue(u"SYSTEM\\K", u"B")->data);
+  EXPECT_TRUE(machine.services().Get(u"Svc")->running);
+  EXPECT_FALSE(machine.services().administrator());
+  EXPECT_EQ('q', platform::Os().console->GetChar());
+  EXPECT_EQ(-1, platform::Os().console->GetChar());
+  machine.AdvanceTo(100);
+  EXPECT_EQ(7, machine.registry().GetValue(u"SYSTEM\\K", u"D")->data[0]);
+}
+
+TEST_F(SimScenarioTest, BadScenariosNameTheField) {
+  EXPECT_FALSE(Load("{ not json"));
+  EXPECT_EQ("scenario: not valid JSON", error);
+  EXPECT_FALSE(Load(
+      R"({"registry": [{"key": "SYSTEM\\K", "values": {"D": {"type": "REG_DWORD", "data": -1}}}]})"));
+  EXPECT_EQ("registry[0].values.D.data: expected a whole number of at least 0", error);
+  EXPECT_FALSE(Load(
+      R"({"registry": [{"key": "K", "values": {"B": {"type": "REG_BINARY", "data": "0g"}}}]})"));
+  EXPECT_EQ("registry[0].values.B.data: not hexadecimal: \"0g\"", error);
+  EXPECT_FALSE(Load(R"({"timeline": [{"at_ms": 1, "launch": "x"}]})"));
+  EXPECT_EQ("timeline[0]: unknown timeline action", error);
+  EXPECT_FALSE(Load(R"({"faults": [{"call": "X"}]})"));
+  EXPECT_EQ("faults[0]: missing \"status\"", error);
+  EXPECT_FALSE(Load(R"({"start_time": "yesterday"})"));
+  EXPECT_EQ("start_time: expected a UTC time like 2026-01-05T08:00:00Z", error);
+}
+
+}  // namespace

@@ -1,0 +1,117 @@
+// nicsim: runs the agent's Win2KMain on a simulated Windows server and prints what it did:
+// the console lines, the reports with their virtual times (--trace), and the published tree.
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "common/utf.h"
+#include "options.h"
+#include "platform/sim/agent_process.h"
+#include "platform/sim/scenario.h"
+
+extern const char kDefaultScenario[];
+
+namespace {
+
+const char16_t kTreeRoot[] = u"SYSTEM\\TessarNetwork";
+
+std::string VirtualTime(uint64_t ms) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%3llu:%02llu:%02llu.%03llu",
+                static_cast<unsigned long long>(ms / 3600000),
+                static_cast<unsigned long long>(ms / 60000 % 60),
+                static_cast<unsigned long long>(ms / 1000 % 60),
+                static_cast<unsigned long long>(ms % 1000));
+  return text;
+}
+
+const char* EndText(sim::RunEnd end) {
+  switch (end) {
+    case sim::RunEnd::kDurationOver:
+      return "the virtual duration is over";
+    case sim::RunEnd::kIdle:
+      return "nothing but waiting threads is left";
+    case sim::RunEnd::kReturned:
+      return "Win2KMain returned";
+  }
+  return "?";
+}
+
+void PrintReports(const sim::Machine& machine) {
+  std::printf("\n== reports (%zu) ==\n", machine.Reports().size());
+  for (const auto& report : machine.Reports()) {
+    std::printf("%s  0x%08X  %-60s  value %u\n", VirtualTime(report.timeMs).c_str(), report.code,
+                report.hasMessage ? ("\"" + crv::Utf16ToUtf8(report.message) + "\"").c_str() : "-",
+                report.value);
+  }
+}
+
+bool ReadFile(const std::string& path, std::string* text) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  *text = buffer.str();
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  NicsimOptions options;
+  std::string error;
+  if (!ParseNicsimOptions(argc, argv, &options, &error)) {
+    std::fprintf(stderr, "nicsim: %s\n%s", error.c_str(), kNicsimUsage);
+    return 2;
+  }
+  if (options.help) {
+    std::fputs(kNicsimUsage, stdout);
+    return 0;
+  }
+  std::string text = kDefaultScenario;
+  if (!options.scenarioPath.empty() && !ReadFile(options.scenarioPath, &text)) {
+    std::fprintf(stderr, "nicsim: cannot read %s\n", options.scenarioPath.c_str());
+    return 2;
+  }
+
+  sim::Machine machine;
+  sim::Scenario scenario;
+  if (!sim::LoadScenario(text, machine, &scenario, &error)) {
+    std::fprintf(stderr, "nicsim: %s: %s\n",
+                 options.scenarioPath.empty() ? "built-in scenario" : options.scenarioPath.c_str(),
+                 error.c_str());
+    return 2;
+  }
+  uint64_t duration = options.durationMs.value_or(scenario.durationMs);
+  machine.Install();
+
+  std::printf("nicsim: %s\n", scenario.description.empty() ? "(no description)"
+                                                           : scenario.description.c_str());
+  std::string commandLine;
+  for (const auto& arg : scenario.commandLine) commandLine += (commandLine.empty() ? "" : " ") + arg;
+  std::printf("command line: %s\n", commandLine.c_str());
+
+  sim::AgentRun run = sim::RunAgentProcess(machine, scenario.commandLine, duration);
+  std::printf("ran %s of virtual time; the run ended because %s\n",
+              VirtualTime(machine.NowMs()).c_str(), EndText(run.end));
+
+  std::printf("\n== console ==\n%s", machine.ConsoleOutput().empty()
+                                           ? "(nothing printed)\n"
+                                           : machine.ConsoleOutput().c_str());
+  if (options.trace) PrintReports(machine);
+
+  std::string tree = machine.registry().Dump(kTreeRoot);
+  std::printf("\n== published tree HKLM\\SYSTEM\\TessarNetwork ==\n%s",
+              tree.empty() ? "(absent)\n" : tree.c_str());
+  if (!options.dumpPath.empty()) {
+    std::ofstream out(options.dumpPath, std::ios::binary);
+    out << tree;
+    if (!out) {
+      std::fprintf(stderr, "nicsim: cannot write %s\n", options.dumpPath.c_str());
+      return 1;
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,22 @@
+// nicsim's command line.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+struct NicsimOptions {
+  std::string scenarioPath;  // empty: the built-in default server
+  std::optional<uint64_t> durationMs;
+  bool trace = false;
+  std::string dumpPath;  // write the registry tree there (for tessar-dump)
+  bool help = false;
+};
+
+// False with a message on a bad command line.
+bool ParseNicsimOptions(int argc, char** argv, NicsimOptions* options, std::string* error);
+
+// "90s", "10m", "2h", "1500ms" or a bare number of milliseconds.
+std::optional<uint64_t> ParseDuration(const std::string& text);
+
+extern const char kNicsimUsage[];
