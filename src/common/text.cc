@@ -53,4 +53,28 @@ void CopyBounded(char16_t* dest, size_t destChars, const char16_t* text) {
   dest[n] = 0;
 }
 
+bool ContainsText(const char16_t* text, const char16_t* needle) {
+  if (text == nullptr || needle == nullptr) return false;
+  if (*needle == 0) return true;
+  for (; *text != 0; ++text) {
+    const char16_t* t = text;
+    const char16_t* n = needle;
+    while (*n != 0 && *t == *n) {
+      ++t;
+      ++n;
+    }
+    if (*n == 0) return true;
+  }
+  return false;
+}
+
+bool EqualsText(const char16_t* a, const char16_t* b) {
+  if (a == nullptr || b == nullptr) return a == b;
+  while (*a != 0 && *a == *b) {
+    ++a;
+    ++b;
+  }
+  return *a == *b;
+}
+
 }  // namespace crv

@@ -25,4 +25,8 @@ void CopyBounded(char16_t* dest, size_t destChars, const char16_t* text);
 
 char16_t FoldCase(char16_t c);
 
+// Whether needle occurs in text, comparing exactly (case-sensitive).
+bool ContainsText(const char16_t* text, const char16_t* needle);
+bool EqualsText(const char16_t* a, const char16_t* b);
+
 }  // namespace crv

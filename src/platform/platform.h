@@ -2,8 +2,10 @@
 // Windows backend when the module loads, by a simulated machine on Linux and in tests.
 #pragma once
 
+#include "platform/code_page.h"
 #include "platform/console.h"
 #include "platform/diagnostics.h"
+#include "platform/ip_helper.h"
 #include "platform/kernel.h"
 #include "platform/memory.h"
 #include "platform/registry.h"
@@ -18,6 +20,8 @@ struct Platform {
   Console* console = nullptr;
   Memory* memory = nullptr;
   Diagnostics* diagnostics = nullptr;
+  IpHelper* ipHelper = nullptr;
+  CodePage* codePage = nullptr;
 };
 
 // The installed set. Every member is non-null once a set is installed.

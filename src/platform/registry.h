@@ -29,6 +29,12 @@ class Registry {
   // terminator on the way out). lastWriteTime may be null.
   virtual int32_t EnumKeyEx(RegKey key, uint32_t index, char16_t* name, uint32_t* nameLength,
                             FileTime* lastWriteTime) = 0;
+  // RegEnumValueW. nameLength is in characters, in and out (without the terminator on the
+  // way out); a name buffer too small answers kErrorMoreData. type, data and dataSize may be
+  // null; with a null data buffer only the size is returned; a data buffer too small answers
+  // kErrorMoreData with the needed size. Values are listed in the order they were created.
+  virtual int32_t EnumValue(RegKey key, uint32_t index, char16_t* name, uint32_t* nameLength,
+                            uint32_t* type, uint8_t* data, uint32_t* dataSize) = 0;
   // RegCloseKey.
   virtual int32_t CloseKey(RegKey key) = 0;
 };

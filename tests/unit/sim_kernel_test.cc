@@ -40,8 +40,8 @@ TEST_F(SimKernelTest, TimelineEventWakesTheWaiterWithItsIndexAndResets) {
         Handle events[2] = {k().CreateEvent(false, false, u"First"),
                             k().CreateEvent(false, false, u"Second")};
         for (int i = 0; i < 3; ++i) {
-          results.emplace_back(k().WaitForMultipleObjects(2, events, false, 30000),
-                               machine.NowMs());
+          uint32_t result = k().WaitForMultipleObjects(2, events, false, 30000);
+          results.emplace_back(result, machine.NowMs());
         }
       },
       60000);
@@ -158,7 +158,7 @@ TEST_F(SimKernelTest, ModuleFileNameIsCutToTheBuffer) {
   EXPECT_EQ(std::u16string(u"C:\\x\\ho"), std::u16string(buffer));
   EXPECT_EQ(kErrorInsufficientBuffer, k().GetLastError());
   char16_t whole[32];
-  EXPECT_EQ(14u, k().GetModuleFileName(whole, 32));
+  EXPECT_EQ(13u, k().GetModuleFileName(whole, 32));
   EXPECT_EQ(std::u16string(u"C:\\x\\host.exe"), std::u16string(whole));
 }
 

@@ -122,6 +122,7 @@ TEST_F(SimRegistryTest, FaultsHitTheChosenOccurrenceOnly) {
 }
 
 TEST_F(SimRegistryTest, DumpListsKeysAndValuesLosslessly) {
+  machine.registry().CreateKey(u"SYSTEM\\TessarNetwork");
   machine.registry().CreateKey(u"SYSTEM\\TessarNetwork\\Interface", true);
   machine.registry().SetDword(u"SYSTEM\\TessarNetwork", u"Status", 1);
   machine.registry().SetValue(u"SYSTEM\\TessarNetwork\\Interface", u"Say \"hi\"", kRegBinary,

@@ -61,12 +61,16 @@ Machine::Machine()
   consoleApi_ = std::make_unique<ConsoleApi>(*this);
   memoryApi_ = std::make_unique<MemoryApi>(*this);
   diagnosticsApi_ = std::make_unique<DiagnosticsApi>(*this);
+  ipHelperApi_ = NewIpHelperApi(*this);
+  codePageApi_ = NewCodePageApi(*this);
   platform_.registry = registryApi_.get();
   platform_.services = servicesApi_.get();
   platform_.kernel = kernelApi_.get();
   platform_.console = consoleApi_.get();
   platform_.memory = memoryApi_.get();
   platform_.diagnostics = diagnosticsApi_.get();
+  platform_.ipHelper = ipHelperApi_.get();
+  platform_.codePage = codePageApi_.get();
   registryClock_ = FileTimeNow();
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/sim/network_sim.h"
 #include "platform/sim/registry_sim.h"
 #include "platform/sim/scheduler.h"
 #include "platform/sim/service_db.h"
@@ -56,6 +57,7 @@ class Machine {
   // --- state, for scenarios and tests ---
   SimRegistry& registry() { return registry_; }
   ServiceDatabase& services() { return services_; }
+  SimNetwork& network() { return network_; }
   void SetAdministrator(bool administrator) { services_.SetAdministrator(administrator); }
   void SetModuleFileName(std::u16string path) { moduleFileName_ = std::move(path); }
   void SetConsoleInput(std::string input) { consoleInput_ = std::move(input); }
@@ -129,6 +131,7 @@ class Machine {
   friend class Scheduler;
   SimRegistry registry_;
   ServiceDatabase services_;
+  SimNetwork network_;
   std::unique_ptr<Scheduler> scheduler_;
   std::u16string moduleFileName_;
   std::string consoleInput_;
@@ -165,6 +168,8 @@ class Machine {
   std::unique_ptr<platform::Console> consoleApi_;
   std::unique_ptr<platform::Memory> memoryApi_;
   std::unique_ptr<platform::Diagnostics> diagnosticsApi_;
+  std::unique_ptr<platform::IpHelper> ipHelperApi_;
+  std::unique_ptr<platform::CodePage> codePageApi_;
   platform::Platform platform_;
 };
 

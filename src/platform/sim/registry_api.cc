@@ -161,6 +161,35 @@ class RegistryApi : public platform::Registry {
     return 0;
   }
 
+  int32_t EnumValue(RegKey key, uint32_t index, char16_t* name, uint32_t* nameLength,
+                    uint32_t* type, uint8_t* data, uint32_t* dataSize) override {
+    if (auto fault = machine_.CheckFault("RegEnumValueW")) return Fail(*fault);
+    const OpenKey* open = Resolve(key);
+    if (open == nullptr) return Fail(platform::kErrorInvalidHandle);
+    if (open->node->deleted) return Fail(platform::kErrorKeyDeleted);
+    if ((open->access & platform::kKeyQueryValue) == 0) return Fail(platform::kErrorAccessDenied);
+    if (name == nullptr || nameLength == nullptr) return Fail(platform::kErrorInvalidParameter);
+    if (data != nullptr && dataSize == nullptr) return Fail(platform::kErrorInvalidParameter);
+    const auto& order = open->node->valueOrder;
+    if (index >= order.size()) return Fail(platform::kErrorNoMoreItems);
+    const std::u16string& found = order[index];
+    const RegValue& value = open->node->values.at(found);
+    auto length = static_cast<uint32_t>(value.data.size());
+    if (*nameLength <= found.size()) return Fail(platform::kErrorMoreData);
+    std::memcpy(name, found.c_str(), (found.size() + 1) * sizeof(char16_t));
+    *nameLength = static_cast<uint32_t>(found.size());
+    if (type != nullptr) *type = value.type;
+    if (data != nullptr) {
+      if (*dataSize < length) {
+        *dataSize = length;
+        return Fail(platform::kErrorMoreData);
+      }
+      if (length != 0) std::memcpy(data, value.data.data(), length);
+    }
+    if (dataSize != nullptr) *dataSize = length;
+    return 0;
+  }
+
   int32_t CloseKey(RegKey key) override {
     if (auto fault = machine_.CheckFault("RegCloseKey")) return Fail(*fault);
     if (key == platform::kHkeyLocalMachine) return 0;

@@ -1,51 +1,15 @@
 #include "platform/sim/scenario.h"
 
-#include <nlohmann/json.hpp>
-
 #include "common/utf.h"
 #include "platform/sim/file_time.h"
+#include "platform/sim/scenario_json.h"
+#include "platform/sim/scenario_network.h"
 
 namespace sim {
 namespace {
 
 using nlohmann::json;
-
-// A scenario error: the path of the field and what is wrong with it.
-struct ScenarioError {
-  std::string message;
-};
-
-[[noreturn]] void Bad(const std::string& where, const std::string& what) {
-  throw ScenarioError{where + ": " + what};
-}
-
-const json& Need(const json& object, const char* field, const std::string& where) {
-  if (!object.is_object() || !object.contains(field)) Bad(where, std::string("missing \"") + field + "\"");
-  return object.at(field);
-}
-
-std::string Text(const json& value, const std::string& where) {
-  if (!value.is_string()) Bad(where, "expected a text");
-  return value.get<std::string>();
-}
-
-uint64_t Number(const json& value, const std::string& where) {
-  if (!value.is_number_unsigned() && !(value.is_number_integer() && value.get<int64_t>() >= 0)) {
-    Bad(where, "expected a whole number of at least 0");
-  }
-  return value.get<uint64_t>();
-}
-
-uint32_t Number32(const json& value, const std::string& where) {
-  uint64_t n = Number(value, where);
-  if (n > 0xFFFFFFFFull) Bad(where, "does not fit in 32 bits");
-  return static_cast<uint32_t>(n);
-}
-
-bool Flag(const json& value, const std::string& where) {
-  if (!value.is_boolean()) Bad(where, "expected true or false");
-  return value.get<bool>();
-}
+using namespace scenario_json;
 
 uint32_t ValueType(const std::string& name, const std::string& where) {
   static const std::pair<const char*, uint32_t> kTypes[] = {
@@ -156,6 +120,7 @@ void LoadTimelineEntry(Machine& machine, const json& entry, const std::string& w
     machine.At(at, [&machine, key, name, type, data] {
       machine.registry().SetValue(key, name, type, data);
     });
+  } else if (LoadNetworkAction(machine, at, entry, where)) {
   } else if (entry.contains("registry_delete_tree")) {
     std::u16string key =
         crv::Utf8ToUtf16(Text(entry["registry_delete_tree"], where + ".registry_delete_tree"));
@@ -243,6 +208,13 @@ void Load(const json& root, Machine& machine, Scenario& scenario) {
   if (root.contains("fail_allocation")) {
     uint64_t n = Number(root["fail_allocation"], "fail_allocation");
     if (n != 0) machine.FailAllocation(n);
+  }
+  if (root.contains("interfaces")) {
+    const json& list = root["interfaces"];
+    if (!list.is_array()) Bad("interfaces", "expected a list");
+    for (size_t i = 0; i < list.size(); ++i) {
+      machine.network().Add(ParseInterface(list[i], "interfaces[" + std::to_string(i) + "]"));
+    }
   }
   if (root.contains("timeline")) {
     const json& timeline = root["timeline"];

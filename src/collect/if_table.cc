@@ -1,0 +1,169 @@
+#include "collect/if_table.h"
+
+#include <cstring>
+
+#include "common/alloc.h"
+#include "common/report.h"
+#include "common/text.h"
+#include "platform/platform.h"
+
+namespace crv {
+namespace {
+
+// Descriptions of rows that are never managed interfaces.
+constexpr const char16_t* kExcludedDescriptionParts[] = {
+    u"WAN Miniport",         u"Microsoft Hyper-V",
+    u"WFP LightWeightFilter", u"WFP Native MAC Layer",
+    u"Microsoft Virtual Network Switch", u"QoS Packet Scheduler"};
+
+// The row's 8-bit description widened from the ANSI code page, never reading past the field.
+void WidenDescription(const platform::MibIfRow& row, char16_t (&text)[platform::kMaxIfDescrLength + 1]) {
+  text[0] = 0;
+  const char* bytes = reinterpret_cast<const char*>(row.bDescr);
+  int32_t length = 0;
+  while (length < static_cast<int32_t>(sizeof row.bDescr) && bytes[length] != 0) ++length;
+  if (length == 0) return;
+  int32_t written = platform::Os().codePage->MultiByteToWideChar(
+      platform::kCpAcp, platform::kMbPrecomposed, bytes, length, text, platform::kMaxIfDescrLength);
+  text[written > 0 ? written : 0] = 0;
+}
+
+}  // namespace
+
+CIFTable::~CIFTable() {
+  FreeBlock(table_);
+  FreeBlock(addressTable_);
+}
+
+uint32_t MyGetIfTable(platform::MibIfTable* table, uint32_t* size, bool sorted) {
+  uint32_t status = platform::Os().ipHelper->GetIfTable(table, size, sorted);
+  if (status != 0 && status != platform::kErrorInsufficientBuffer) {
+    ReportInfo(u"::MyGetIfTable: GetIfTable failed", status);
+  }
+  return status;
+}
+
+uint32_t MyGetIpAddrTable(platform::MibIpAddrTable** table) {
+  platform::IpHelper& ipHelper = *platform::Os().ipHelper;
+  uint32_t size = 0;
+  uint32_t status = ipHelper.GetIpAddrTable(nullptr, &size, false);
+  if (status != platform::kErrorInsufficientBuffer) {
+    ReportInfo(u"::GetIpAddrTable failed", status);
+    return status;
+  }
+  *table = static_cast<platform::MibIpAddrTable*>(AllocateZeroed(size));
+  if (*table == nullptr) {
+    uint32_t error = platform::Os().kernel->GetLastError();
+    ReportInfo(u"::GetIpAddrTable: malloc failed", error);
+    return error;
+  }
+  status = ipHelper.GetIpAddrTable(*table, &size, false);
+  if (status != 0) {
+    ReportInfo(u"::GetIpAddrTable failed", status);
+    FreeBlock(*table);
+    *table = nullptr;
+    return status;
+  }
+  return 0;
+}
+
+uint32_t CIFTable::Init() {
+  table_ = nullptr;
+  uint32_t size = 0;
+  uint32_t status = MyGetIfTable(nullptr, &size, true);
+  if (status == platform::kErrorInsufficientBuffer) {
+    table_ = static_cast<platform::MibIfTable*>(AllocateZeroed(size));
+    if (table_ == nullptr) {
+      status = platform::Os().kernel->GetLastError();
+      Report(kReportAllocationFailed, nullptr, status);
+      ReportInfo(u"CIFTable::Init: malloc of IFTable failed", status);
+    } else {
+      status = MyGetIfTable(table_, &size, true);
+      if (status == 0) {
+        rowCount_ = table_->dwNumEntries;
+      } else {
+        // Also when the table grew between the two calls: no second attempt.
+        FreeBlock(table_);
+        table_ = nullptr;
+      }
+    }
+  } else {
+    ReportInfo(u"CIFTable::Init: unexpected error in getiftable", status);
+  }
+  addressTable_ = nullptr;
+  if (MyGetIpAddrTable(&addressTable_) != 0) {
+    ReportInfo(u"GetIPAddressTable Failed. VLAN ip address assignment could be incorrect", status);
+  }
+  return status;
+}
+
+bool CIFTable::IsManagedInterface(uint32_t i) const {
+  const platform::MibIfRow& row = GetRow(i);
+  if (row.dwType != platform::kIfTypeEthernetCsmacd &&
+      row.dwType != platform::kIfTypeSoftwareLoopback) {
+    return false;
+  }
+  char16_t description[platform::kMaxIfDescrLength + 1];
+  WidenDescription(row, description);
+  for (const char16_t* part : kExcludedDescriptionParts) {
+    if (ContainsText(description, part)) return false;
+  }
+  // Only the exact text: the multiplexor's own team interfaces carry longer descriptions.
+  if (EqualsText(description, u"Microsoft Network Adapter Multiplexor")) return false;
+  if (row.dwMtu == 0 && !ContainsText(description, u"Software Loopback Interface 1")) {
+    return false;
+  }
+  if (ContainsText(description, u"Microsoft Kernel Debug Network Adapter") ||
+      ContainsText(description, u"Virtual")) {
+    return false;
+  }
+  return true;
+}
+
+uint32_t CIFTable::FindLoopbackIndex() const {
+  uint32_t index = 0;
+  for (uint32_t i = 0; i < rowCount_; ++i) {
+    if (GetRow(i).dwType == platform::kIfTypeSoftwareLoopback) index = GetRow(i).dwIndex;
+  }
+  return index;
+}
+
+uint32_t CIFTable::FindIndexByAddress(const platform::MibIfRow& earlier) {
+  uint32_t length = earlier.dwPhysAddrLen;
+  if (length > platform::kMaxPhysAddrLength) length = platform::kMaxPhysAddrLength;
+  for (uint32_t i = 0; i < rowCount_; ++i) {
+    platform::MibIfRow& row = GetRow(i);
+    if (row.dwPhysAddrLen == earlier.dwPhysAddrLen && row.dwPhysAddrLen != 0 &&
+        std::memcmp(row.bPhysAddr, earlier.bPhysAddr, length) == 0) {
+      row.dwPhysAddrLen = 0;  // claimed: the next search for this address finds the next row
+      return row.dwIndex;
+    }
+  }
+  return 0;
+}
+
+bool CIFTable::MatchesRow(const platform::MibIfRow& earlier) {
+  if (earlier.dwType == platform::kIfTypeSoftwareLoopback) {
+    return FindLoopbackIndex() == earlier.dwIndex;
+  }
+  return FindIndexByAddress(earlier) == earlier.dwIndex;
+}
+
+bool HasTableChangedSince(const CIFTable& kept) {
+  CIFTable* fresh = NewObject<CIFTable>();
+  if (fresh == nullptr) return false;
+  bool changed = false;
+  if (fresh->Init() == 0) {
+    if (fresh->GetRowCount() != kept.GetRowCount()) {
+      changed = true;
+    } else {
+      for (uint32_t i = 0; i < fresh->GetRowCount() && !changed; ++i) {
+        if (fresh->IsManagedInterface(i) && !fresh->MatchesRow(kept.GetRow(i))) changed = true;
+      }
+    }
+  }
+  DeleteObject(fresh);
+  return changed;
+}
+
+}  // namespace crv

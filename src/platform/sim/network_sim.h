@@ -1,0 +1,56 @@
+// The simulated machine's network interfaces: the rows of the interface table with their
+// counters, the IPv4 address table, and what the adapter addresses list tells of each
+// interface (adapter name, connection name, IPv6 addresses).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/ip_helper.h"
+
+namespace sim {
+
+struct SimIpv4Address {
+  uint32_t address = 0;  // network byte order, as the table holds it
+  uint32_t mask = 0;
+};
+
+struct SimInterface {
+  platform::MibIfRow row{};  // dwIndex, dwType, counters, bDescr ... as GetIfTable answers
+  std::string adapterName;   // "{GUID}", 8-bit as IP_ADAPTER_ADDRESSES carries it
+  std::u16string friendlyName;
+  std::vector<SimIpv4Address> ipv4;
+  std::vector<std::u16string> ipv6;  // address texts, e.g. "fe80::1%12"
+};
+
+class SimNetwork {
+ public:
+  // Interfaces in the order the system lists them (GetIfTable without sorting).
+  std::vector<SimInterface>& interfaces() { return interfaces_; }
+  const std::vector<SimInterface>& interfaces() const { return interfaces_; }
+
+  void Add(SimInterface interface) { interfaces_.push_back(std::move(interface)); }
+  bool Remove(uint32_t index);
+  SimInterface* Find(uint32_t index);
+
+  // The interface table as GetIfTable fills it.
+  std::vector<platform::MibIfRow> Rows(bool sorted) const;
+  // The IPv4 address table, interfaces in order, each interface's addresses in order.
+  std::vector<platform::MibIpAddrRow> AddressRows(bool sorted) const;
+
+ private:
+  std::vector<SimInterface> interfaces_;
+};
+
+// "00-1B-21-AA-BB-01" or "00:1b:21:aa:bb:01" into bytes; false when malformed.
+bool ParseMacAddress(const std::string& text, std::vector<uint8_t>* bytes);
+// Dotted IPv4 text into network byte order; false when malformed.
+bool ParseIpv4(const std::u16string& text, uint32_t* address);
+// IPv6 text (with an optional "%scope") into 16 bytes and a scope id.
+bool ParseIpv6(const std::u16string& text, uint8_t bytes[16], uint32_t* scope);
+// The shortest form of an IPv6 address, with "%scope" when the scope is not 0.
+std::u16string FormatIpv6(const uint8_t bytes[16], uint32_t scope);
+
+}  // namespace sim
