@@ -10,6 +10,7 @@
 #include "options.h"
 #include "platform/sim/agent_process.h"
 #include "platform/sim/scenario.h"
+#include "tessar_decode.h"
 
 extern const char kDefaultScenario[];
 
@@ -102,9 +103,23 @@ int main(int argc, char** argv) {
                                            : machine.ConsoleOutput().c_str());
   if (options.trace) PrintReports(machine);
 
+  // The tree as the management service reads it, through tessar-dump's decoder.
   std::string tree = machine.registry().Dump(kTreeRoot);
-  std::printf("\n== published tree HKLM\\SYSTEM\\TessarNetwork ==\n%s",
-              tree.empty() ? "(absent)\n" : tree.c_str());
+  std::optional<tessar::RawKey> root;
+  tessar::ParseError parseError;
+  if (!tessar::ParseDump(tree, &root, &parseError)) {
+    std::fprintf(stderr, "nicsim: the registry dump does not parse: line %zu: %s\n",
+                 parseError.line, parseError.message.c_str());
+    return 1;
+  }
+  std::printf("\n== published tree HKLM\\SYSTEM\\TessarNetwork ==\n");
+  if (!root) {
+    std::printf("(absent)\n");
+  } else {
+    tessar::DecodedKey decoded = tessar::DecodeTree(*root);
+    std::fputs((options.json ? tessar::RenderJson(decoded) : tessar::RenderTable(decoded)).c_str(),
+               stdout);
+  }
   if (!options.dumpPath.empty()) {
     std::ofstream out(options.dumpPath, std::ios::binary);
     out << tree;

@@ -3,11 +3,12 @@
 #include <cstdlib>
 
 const char kNicsimUsage[] =
-    "usage: nicsim [SCENARIO.json] [--duration TIME] [--trace] [--dump FILE]\n"
+    "usage: nicsim [SCENARIO.json] [--duration TIME] [--trace] [--json] [--dump FILE]\n"
     "  Runs the agent on a simulated Windows server (the built-in default server when no\n"
     "  scenario is given) for a virtual duration and prints what it did.\n"
     "  --duration TIME  virtual time to run: 1500ms, 90s, 10m, 2h (default: the scenario's)\n"
     "  --trace          also print every report with its virtual time\n"
+    "  --json           print the published tree as JSON\n"
     "  --dump FILE      write the published registry tree to FILE (tessar-dump reads it)\n";
 
 std::optional<uint64_t> ParseDuration(const std::string& text) {
@@ -38,6 +39,8 @@ bool ParseNicsimOptions(int argc, char** argv, NicsimOptions* options, std::stri
       options->help = true;
     } else if (arg == "--trace") {
       options->trace = true;
+    } else if (arg == "--json") {
+      options->json = true;
     } else if (arg == "--duration") {
       auto value = next("--duration");
       if (!value) return false;

@@ -1,0 +1,50 @@
+// The agent's model of the machine's network interfaces for one configuration: built from
+// one snapshot of the interface table, published once per cycle, destroyed (with the
+// published tree) when the interface table changes.
+#pragma once
+
+#include <cstdint>
+
+#include "collect/if_table.h"
+#include "publish/records.h"
+
+namespace crv {
+
+class CTrap;
+
+class CIFList {
+ public:
+  // Restarts the numbering of the published values.
+  CIFList();
+  CIFList(const CIFList&) = delete;
+  CIFList& operator=(const CIFList&) = delete;
+  // Restarts the numbering, destroys the model and deletes the published tree.
+  virtual ~CIFList();
+
+  // Builds the model and creates the published tree; 0 on success, otherwise an error
+  // code (the caller then destroys the list).
+  uint32_t Build(CTrap* trap);
+  // One cycle of refresh and publication.
+  uint32_t PublishCycle();
+  // 1 when the system's interface table no longer matches the one the list was built from.
+  uint32_t HasInterfaceTableChanged() const;
+
+  uint32_t Status() const { return status_; }
+  uint32_t AdapterCount() const { return adapterCount_; }
+  bool HasEthernet() const { return hasEthernet_ != 0; }
+  const CIFTable* Table() const { return table_; }
+
+ private:
+  uint32_t CollectAdapters();
+
+  uint32_t status_ = 0;
+  uint32_t adapterCount_ = 0;
+  MibStatsRecord mibHeader_{};
+  SoftwareRevisionsRecord softwareRevisions_{};
+  uint8_t overallCondition_ = 0;
+  uint32_t hasEthernet_ = 0;
+  CTrap* trap_ = nullptr;  // not owned
+  CIFTable* table_ = nullptr;
+};
+
+}  // namespace crv

@@ -1,0 +1,24 @@
+// What the service object hands the collection thread. The service fills it completely
+// before the thread starts and never writes it afterwards, so the thread reads it unlocked.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/types.h"
+
+namespace crv {
+
+class CMsgQueue;
+
+struct DCStruct {
+  CMsgQueue* queue;  // the service's, not owned
+  // The SCM event, then the init event (not owned): setting either one cuts the collection
+  // loop's current wait short.
+  platform::Handle wakeEvents[2];
+  platform::Handle commandDoneEvent;  // not owned
+  uint32_t* command;                  // the service's command word; stays 0
+  uint32_t pollInterval;              // milliseconds
+  uint32_t runAsService;              // the service's flag when the structure was made
+};
+
+}  // namespace crv

@@ -1,0 +1,103 @@
+#include "service/nic_service.h"
+
+#include "collect/data_collection_thread.h"
+#include "common/alloc.h"
+#include "common/report.h"
+#include "platform/platform.h"
+#include "publish/registry_key.h"
+
+namespace crv {
+namespace {
+platform::Kernel& Kernel() { return *platform::Os().kernel; }
+
+// The configured poll interval: Timeout when it can be read (a value of another type reads
+// as 0), at least the minimum, with no upper bound; the default without the key or value.
+uint32_t ReadPollInterval() {
+  CRegistryKey parameters = RootKey().Open(kParametersKeyPath, platform::kKeyRead, true);
+  if (parameters.LastError() != 0) return kDefaultPollInterval;
+  uint32_t timeout = 0;
+  if (parameters.QueryDword(kTimeoutValueName, &timeout, true).LastError() != 0) {
+    return kDefaultPollInterval;
+  }
+  return timeout < kMinimumPollInterval ? kMinimumPollInterval : timeout;
+}
+
+// Automatic reset, initially not signalled. An event of that name that exists already (a
+// second agent, or another process) is opened, which counts as success.
+platform::Handle CreateNamedEvent(const char16_t* name) {
+  return Kernel().CreateEvent(false, false, name);
+}
+}  // namespace
+
+CMNicService::CMNicService() : CNtService(kServiceName, kServiceDisplayName) {}
+
+CMNicService::~CMNicService() {
+  if (scmEvent_ != nullptr) Kernel().CloseHandle(scmEvent_);
+  if (initEvent_ != nullptr) Kernel().CloseHandle(initEvent_);
+  if (commandDoneEvent_ != nullptr) Kernel().CloseHandle(commandDoneEvent_);
+  DeleteObject(queue_);
+  FreeBlock(shared_);
+}
+
+bool CMNicService::Initialize() {
+  ReportInfo(u"Debug logging is enabled.", 0);
+  queue_ = NewObject<CMsgQueue>();
+  if (queue_ == nullptr) return false;
+  if (!CreateDCStruct(&shared_)) return false;
+  if (Kernel().BeginThread(&DataCollectionThread, 0, shared_) == platform::kBeginThreadFailed) {
+    Report(kReportThreadNotStarted, nullptr, Kernel().GetLastError());
+    ReportInfo(u"CMNicService::Initialize: failure starting DC Thread.", 0);
+    return false;
+  }
+  return true;
+}
+
+bool CMNicService::CreateDCStruct(DCStruct** shared) {
+  uint32_t pollInterval = ReadPollInterval();
+
+  auto* dc = static_cast<DCStruct*>(AllocateZeroed(sizeof(DCStruct)));
+  *shared = dc;
+  if (dc == nullptr) {
+    uint32_t error = Kernel().GetLastError();
+    Report(kReportAllocationFailed, nullptr, error);
+    ReportInfo(u"CMNicService::CreateDCStruct: failure to malloc dcstruct", error);
+    return false;
+  }
+  dc->runAsService = runAsService_;
+  dc->pollInterval = pollInterval;
+
+  // Each handle is kept by the service as soon as it exists, so that a later failure leaves
+  // it to the destructor.
+  scmEvent_ = CreateNamedEvent(kScmEventName);
+  dc->wakeEvents[0] = scmEvent_;
+  if (scmEvent_ == nullptr) {
+    ReportInfo(u"CMNicService::CreateDCStruct: creation of SCM Event failed",
+               Kernel().GetLastError());
+    return false;
+  }
+  initEvent_ = CreateNamedEvent(kInitEventName);
+  dc->wakeEvents[1] = initEvent_;
+  if (initEvent_ == nullptr) {
+    ReportInfo(u"CMNicService::CreateDCStruct: creation of Command Event failed",
+               Kernel().GetLastError());
+    return false;
+  }
+  commandDoneEvent_ = CreateNamedEvent(kCommandDoneEventName);
+  dc->commandDoneEvent = commandDoneEvent_;
+  if (commandDoneEvent_ == nullptr) {
+    ReportInfo(u"CMNicService::CreateDCStruct: creation of CommandDone Event failed",
+               Kernel().GetLastError());
+    return false;
+  }
+
+  dc->command = &command_;
+  dc->queue = queue_;
+  return true;
+}
+
+void CMNicService::RunAsExe() {
+  platform::Os().console->GetChar();
+  for (;;) Kernel().SleepEx(platform::kInfinite, false);
+}
+
+}  // namespace crv

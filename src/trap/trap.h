@@ -1,0 +1,63 @@
+// The trap sink: each port's last link condition, carried across rebuilds of the interface
+// list in two generations, and the writing of trap records into the published tree.
+#pragma once
+
+#include <cstdint>
+
+#include "common/slist.h"
+#include "publish/records.h"
+
+namespace crv {
+
+// A port's identity (the first five fields) and its last link condition.
+struct ADAPTERCONDITION {
+  uint32_t slot;
+  uint32_t locationSlot;
+  uint32_t bus;
+  uint32_t device;
+  uint32_t function;
+  uint32_t condition;  // 1 unknown, 2 ok, 4 link failure
+};
+using ADAPTERCONDITIONNODE = ListNode<ADAPTERCONDITION>;
+
+struct PortIdentity {
+  uint32_t slot;
+  uint32_t locationSlot;
+  uint32_t bus;
+  uint32_t device;
+  uint32_t function;
+};
+
+class CTrap {
+ public:
+  CTrap() = default;
+  CTrap(const CTrap&) = delete;
+  CTrap& operator=(const CTrap&) = delete;
+  virtual ~CTrap() = default;
+
+  // The current generation becomes the previous one (the old previous one is destroyed),
+  // and an empty current generation starts.
+  void BeginGeneration();
+  // The port's condition from the previous generation, its record moved into the current
+  // one; a new record with condition 1 when there is none. 1 when nothing can be allocated.
+  uint32_t CarryCondition(const PortIdentity& port);
+  // Stores the condition in the port's record of the current generation (reported when the
+  // port has none).
+  void SetAdapterCondition(const PortIdentity& port, uint32_t condition);
+  // A node holding a zeroed record, or null (reported).
+  ADAPTERCONDITIONNODE* AllocateConditionNode();
+
+  // For tests and traces: the number of records in each generation.
+  uint32_t CurrentCount() const;
+  uint32_t PreviousCount() const;
+
+ private:
+  SinglyLinkedList<ADAPTERCONDITION> current_;
+  SinglyLinkedList<ADAPTERCONDITION> previous_;
+};
+
+// Writes one trap record under the key of its code (nothing for another code, or when the
+// tree key cannot be opened).
+void WriteTrapRecord(const TrapRecord& record);
+
+}  // namespace crv

@@ -1,0 +1,170 @@
+#include "service/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "service/exports.h"
+#include "support/sim_fixture.h"
+
+namespace {
+
+using crv::CommandWord;
+
+CommandWord Read(std::vector<std::string> args) {
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  return crv::ReadCommandWord(static_cast<int32_t>(args.size()), argv.data());
+}
+
+TEST(ReadCommandWord, WordsNeedOnePrefixedArgument) {
+  EXPECT_EQ(Read({"host", "-INSTALL"}), CommandWord::kInstall);
+  EXPECT_EQ(Read({"host", "/InStAlL"}), CommandWord::kInstall);
+  EXPECT_EQ(Read({"host", "-Uninstall"}), CommandWord::kUninstall);
+  EXPECT_EQ(Read({"host", "/reinstall"}), CommandWord::kReinstall);
+  EXPECT_EQ(Read({"host", "-RUNASEXE"}), CommandWord::kRunAsExe);
+  EXPECT_EQ(Read({"host"}), CommandWord::kNone);
+  EXPECT_EQ(Read({"host", "install"}), CommandWord::kNone);
+  EXPECT_EQ(Read({"host", "/install", "now"}), CommandWord::kNone);
+  EXPECT_EQ(Read({"host", "-"}), CommandWord::kUnknown);
+  EXPECT_EQ(Read({"host", "/installs"}), CommandWord::kUnknown);
+}
+
+void AddService(sim::Machine& machine, bool running) {
+  sim::ServiceRecord record;
+  record.name = u"CRVNicMgmt";
+  record.running = running;
+  machine.services().Add(record);
+}
+
+using InstallationTest = crvtest::SimTest;
+
+TEST_F(InstallationTest, InstallRegistersTheHostOnceThenSaysSo) {
+  std::u16string path = u"C:\\" + std::u16string(600, u'p') + u"\\crvnichost.exe";
+  machine.SetModuleFileName(path);
+  EXPECT_EQ(RunAgent({"crvnichost.exe", "-install"}).result, 0);
+  EXPECT_EQ(RunAgent({"crvnichost.exe", "/Install"}).result, 0);
+  EXPECT_EQ(machine.ConsoleOutput(), "CRVNicMgmt installed.\nCRVNicMgmt is already installed.\n");
+  auto record = machine.services().Get(u"CRVNicMgmt");
+  ASSERT_TRUE(record.has_value());
+  EXPECT_EQ(record->displayName, u"Corvane NIC Management Agents");
+  EXPECT_EQ(record->serviceType, 0x10u);
+  EXPECT_EQ(record->startType, 3u);
+  EXPECT_EQ(record->errorControl, 1u);
+  EXPECT_EQ(record->binaryPath, path.substr(0, 511));  // cut to the path buffer
+  EXPECT_EQ(record->account, u"");
+  EXPECT_TRUE(machine.Reports().empty()) << "installation words do not start the agent";
+}
+
+// One installation word on a prepared machine: the exact console output, and whether the
+// service is registered afterwards.
+struct WordCase {
+  const char* name;
+  const char* word;
+  std::function<void(sim::Machine&)> prepare;
+  const char* output;
+  bool registeredAfter;
+};
+void PrintTo(const WordCase& c, std::ostream* os) { *os << c.name; }
+
+class InstallationWordTest : public crvtest::SimTest,
+                             public ::testing::WithParamInterface<WordCase> {};
+
+TEST_P(InstallationWordTest, PrintsExactlyItsLines) {
+  GetParam().prepare(machine);
+  EXPECT_TRUE(RunAgent({"crvnichost.exe", GetParam().word}).returned);
+  EXPECT_EQ(machine.ConsoleOutput(), GetParam().output);
+  EXPECT_EQ(machine.services().Exists(u"CRVNicMgmt"), GetParam().registeredAfter);
+  EXPECT_EQ(machine.openHandles().services, 0);
+}
+
+void None(sim::Machine&) {}
+void Running(sim::Machine& machine) { AddService(machine, true); }
+void Stopped(sim::Machine& machine) { AddService(machine, false); }
+void User(sim::Machine& machine) { machine.SetAdministrator(false); }
+// Registered and running, and a call failing: the IsInstalled queries of the word and of
+// Uninstall open the manager and the service first, hence the third occurrence.
+std::function<void(sim::Machine&)> Failing(std::string call, uint32_t n, uint32_t status) {
+  return [=](sim::Machine& machine) {
+    AddService(machine, true);
+    machine.FailCall(call, n, status);
+  };
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Words, InstallationWordTest,
+    ::testing::Values(
+        WordCase{"InstallAsUser", "/install", User,
+                 "CRVNicMgmt: Couldn't open service manager\n"
+                 "CRVNicMgmt failed to install, error: 5\n",
+                 false},
+        WordCase{"InstallNoPath", "/install",
+                 [](sim::Machine& m) { m.FailCall("GetModuleFileNameW", 1, 1234); },
+                 "CRVNicMgmt: Couldn't get module file name: 1234\n"
+                 "CRVNicMgmt failed to install, error: 1234\n",
+                 false},
+        WordCase{
+            "InstallCreateFails", "/install",
+            [](sim::Machine& m) { m.FailCall("CreateServiceW", 1, 1072); },
+            "CRVNicMgmt: Couldn't create service.\nCRVNicMgmt failed to install, error: 1072\n",
+            false},
+        WordCase{"UninstallNone", "-uninstall", None, "CRVNicMgmt is not installed.\n", false},
+        WordCase{"UninstallAsUser", "-uninstall", [](sim::Machine& m) { Running(m), User(m); },
+                 "CRVNicMgmt is not installed.\n", true},
+        WordCase{"UninstallRunning", "-uninstall", Running, "CRVNicMgmt uninstalled.\n", false},
+        WordCase{"UninstallStopped", "-uninstall", Stopped,
+                 "CRVNicMgmt: ControlService failed: 1062\n"
+                 "CRVNicMgmt failed to uninstall, error: 1062\n",
+                 true},
+        WordCase{"UninstallNoManager", "-uninstall", Failing("OpenSCManagerW", 3, 1063),
+                 "CRVNicMgmt: Couldn't open service manager: 1063\n"
+                 "CRVNicMgmt failed to uninstall, error: 1063\n",
+                 true},
+        WordCase{"UninstallNoService", "-uninstall", Failing("OpenServiceW", 3, 5),
+                 "CRVNicMgmt: Couldn't open service: 5\nCRVNicMgmt failed to uninstall, error: 5\n",
+                 true},
+        WordCase{"UninstallDeleteFails", "-uninstall", Failing("DeleteService", 1, 1072),
+                 "CRVNicMgmt: Service could not be deleted: 1072\n"
+                 "CRVNicMgmt failed to uninstall, error: 1072\n",
+                 true},
+        WordCase{"ReinstallRunning", "/REINSTALL", Running, "", false},
+        WordCase{"ReinstallStopped", "/reinstall", Stopped,
+                 "CRVNicMgmt: ControlService failed: 1062\n"
+                 "CRVNicMgmt failed to uninstall, error: 1062\n",
+                 true},
+        WordCase{"ReinstallNone", "/reinstall", None, "CRVNicMgmt reinstalled.\n", true},
+        WordCase{"ReinstallAsUser", "/reinstall", User,
+                 "CRVNicMgmt: Couldn't open service manager\n"
+                 "CRVNicMgmt failed to reinstall, error: 5\n",
+                 false},
+        WordCase{"EmptyWord", "-", Running, "", true}),
+    [](const ::testing::TestParamInfo<WordCase>& info) { return info.param.name; });
+
+// "runasexe", and a word that is not read as one, run the agent: the host's thread stays in it.
+TEST_F(InstallationTest, RunAsExeAndUnreadWordsRunTheAgent) {
+  for (std::vector<std::string> args : {std::vector<std::string>{"host", "/RunAsExe"},
+                                        {"host", "install"},
+                                        {"host", "/install", "extra"}}) {
+    EXPECT_FALSE(RunAgent(args, 1000).returned) << args[1];
+  }
+  EXPECT_EQ(machine.ConsoleOutput(), "");
+  EXPECT_FALSE(machine.services().Exists(u"CRVNicMgmt"));
+  EXPECT_EQ(crvtest::ReportTexts(machine, crv::kReportInformation)[0], "Debug logging is enabled.");
+}
+
+TEST_F(InstallationTest, EntryResetsModuleStateAndTakesTheStartTime) {
+  crv::State().cycleCounter = 7;
+  ASSERT_TRUE(crv::State().startupLinks.Set("port", 2));
+  machine.SetStartFileTime(0x01DC7E0012345678ull);
+  char program[] = "host", word[] = "-";
+  char* argv[] = {program, word, nullptr};
+  EXPECT_EQ(Win2KMain(2, argv), 0);
+  EXPECT_EQ(crv::State().cycleCounter, 0u);
+  EXPECT_EQ(crv::State().startupLinks.Count(), 0u);
+  EXPECT_EQ(crv::State().agentStartTime, static_cast<uint32_t>(0x01DC7E0012345678ull / 100000));
+  EXPECT_EQ(machine.LiveAllocations(), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,150 @@
+// The published tree's keys, their creation and deletion order, the cycle counter and the
+// trap records.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "common/process_state.h"
+#include "common/report.h"
+#include "publish/published_tree.h"
+#include "support/sim_fixture.h"
+#include "trap/trap.h"
+
+namespace {
+
+using crvtest::ReportTexts;
+
+const char16_t kInterface[] = u"SYSTEM\\TessarNetwork\\Interface";
+
+class PublishedTreeTest : public crvtest::SimTest {
+ protected:
+  bool Exists(const std::u16string& underTree) {
+    return machine.registry().KeyExists(u"SYSTEM\\TessarNetwork" + underTree);
+  }
+};
+
+TEST_F(PublishedTreeTest, CreatesVolatileKeysAndEthernetOnlyWhenAsked) {
+  EXPECT_EQ(0u, crv::CreateTree(false));
+  for (const char16_t* key : {u"\\Interface\\LogInterfaceMap", u"\\Interface\\PhysInterface",
+                              u"\\Interface\\VlanInterface"}) {
+    EXPECT_TRUE(Exists(key));
+    EXPECT_TRUE(machine.registry().IsVolatile(u"SYSTEM\\TessarNetwork" + std::u16string(key)));
+  }
+  EXPECT_TRUE(machine.registry().IsVolatile(u"SYSTEM\\TessarNetwork"));
+  EXPECT_FALSE(Exists(u"\\Ethernet"));
+  EXPECT_EQ(0u, crv::CreateTree(true));
+  EXPECT_TRUE(Exists(u"\\Ethernet\\Statistics"));
+  EXPECT_EQ(0, machine.openHandles().registry);
+}
+
+TEST_F(PublishedTreeTest, CreationStopsTheInterfaceChainButStillTriesEthernet) {
+  machine.FailCall("RegCreateKeyExW", 2, platform::kErrorAccessDenied);  // LogInterfaceMap
+  EXPECT_EQ(0u, crv::CreateTree(true));  // the last step attempted, Statistics, succeeded
+  EXPECT_TRUE(Exists(u"\\Interface"));
+  EXPECT_FALSE(Exists(u"\\Interface\\LogInterfaceMap"));
+  EXPECT_FALSE(Exists(u"\\Interface\\PhysInterface"));
+  EXPECT_TRUE(Exists(u"\\Ethernet\\Statistics"));
+  EXPECT_EQ((std::vector<std::string>{"TessarNetwork\\Interface\\LogInterfaceMap"}),
+            ReportTexts(machine, crv::kReportKeyNotCreated));
+
+  machine.registry().DeleteTree(u"SYSTEM\\TessarNetwork");
+  machine.FailCall("RegCreateKeyExW", 10, platform::kErrorAccessDenied);  // Statistics
+  EXPECT_EQ(platform::kErrorAccessDenied, crv::CreateTree(true));
+}
+
+TEST_F(PublishedTreeTest, DeletionStopsAtTheFirstKeyThatStays) {
+  crv::CreateTree(true);
+  machine.registry().CreateKey(u"SYSTEM\\TessarNetwork\\Interface\\BridgingInfo");
+  crv::DeleteTree(true);
+  EXPECT_FALSE(Exists(u"\\Ethernet"));
+  EXPECT_FALSE(Exists(u"\\Interface\\LogInterfaceMap"));
+  EXPECT_FALSE(Exists(u"\\Interface\\VlanInterface"));
+  EXPECT_TRUE(Exists(u"\\Interface\\BridgingInfo"));
+  EXPECT_TRUE(Exists(u""));
+
+  machine.registry().DeleteTree(u"SYSTEM\\TessarNetwork");
+  crv::CreateTree(false);
+  machine.registry().CreateKey(u"SYSTEM\\TessarNetwork\\Trap_ConnectivityLost");
+  crv::DeleteTree(false);
+  EXPECT_FALSE(Exists(u"\\Interface"));
+  EXPECT_TRUE(Exists(u"\\Trap_ConnectivityLost"));
+
+  // Asked to delete an Ethernet pair that is not there, nothing else goes either.
+  machine.registry().DeleteTree(u"SYSTEM\\TessarNetwork");
+  crv::CreateTree(false);
+  crv::DeleteTree(true);
+  EXPECT_TRUE(Exists(u"\\Interface\\LogInterfaceMap"));
+}
+
+TEST_F(PublishedTreeTest, ValuesAreWrittenOnlyUnderKeysThatOpen) {
+  crv::WriteDwordValue(kInterface, u"InterfaceData_Ready", 1);
+  EXPECT_EQ((std::vector<std::string>{"SYSTEM\\TessarNetwork\\Interface"}),
+            ReportTexts(machine, crv::kReportKeyNotOpened));
+  EXPECT_FALSE(Exists(u"\\Interface"));
+  crv::CreateTree(false);
+  const uint8_t record[3] = {1, 2, 3};
+  crv::WriteNumberedValue(u"SYSTEM\\TessarNetwork\\Interface\\LogInterfaceMap", u"InterfaceMap",
+                          4096, record, sizeof record);
+  auto value = machine.registry().GetValue(u"SYSTEM\\TessarNetwork\\Interface\\LogInterfaceMap",
+                                           u"InterfaceMap1000");
+  ASSERT_TRUE(value);
+  EXPECT_EQ(platform::kRegBinary, value->type);
+  EXPECT_EQ((std::vector<uint8_t>{1, 2, 3}), value->data);
+}
+
+TEST_F(PublishedTreeTest, CycleCounterSkipsZeroAndOneAfterWrapping) {
+  EXPECT_EQ(1u, crv::AdvanceCycleCounter());
+  crv::State().cycleCounter = 0xFFFFFFFEu;
+  EXPECT_EQ(0xFFFFFFFFu, crv::AdvanceCycleCounter());
+  EXPECT_EQ(2u, crv::AdvanceCycleCounter());
+  EXPECT_EQ(3u, crv::AdvanceCycleCounter());
+}
+
+TEST_F(PublishedTreeTest, NumberingRestartsWithEveryReset) {
+  EXPECT_EQ(1u, crv::NextInterfaceMapNumber());
+  EXPECT_EQ(2u, crv::NextInterfaceMapNumber());
+  EXPECT_EQ(1u, crv::NextPhysPortNumber());
+  EXPECT_EQ(1u, crv::NextVlanMapNumber());
+  crv::ResetNumbering();
+  EXPECT_EQ(1u, crv::NextInterfaceMapNumber());
+}
+
+crv::TrapRecord Trap(uint32_t code, uint32_t port) {
+  crv::TrapRecord record{};
+  record.trapCode = code;
+  record.recordMark = crv::kTrapRecordMark;
+  record.portNumber = port;
+  return record;
+}
+
+TEST_F(PublishedTreeTest, TrapRecordsAreNamedByTheClock) {
+  crv::CreateTree(false);
+  crv::WriteTrapRecord(Trap(crv::kTrapConnectivityLost, 1));
+  crv::WriteTrapRecord(Trap(crv::kTrapConnectivityLost, 2));  // same tick: replaces
+  machine.AdvanceTo(1);
+  crv::WriteTrapRecord(Trap(crv::kTrapConnectivityLost, 3));
+  crv::WriteTrapRecord(Trap(99, 4));  // not a trap code: nothing
+  const std::u16string key = u"SYSTEM\\TessarNetwork\\Trap_ConnectivityLost";
+  EXPECT_TRUE(machine.registry().IsVolatile(key));
+  auto names = machine.registry().ValueNames(key);
+  ASSERT_EQ(2u, names.size());
+  // 2026-01-05 08:00:00 UTC as a file time is 0x01DC7E1B:0x5C5A8000.
+  char expected[40];
+  uint64_t start = machine.StartFileTime();
+  std::snprintf(expected, sizeof expected, "TrapData%08X%08X", static_cast<uint32_t>(start >> 32),
+                static_cast<uint32_t>(start));
+  EXPECT_EQ(expected, crv::Utf16ToUtf8(names[0]));
+  auto first = machine.registry().GetValue(key, names[0]);
+  ASSERT_EQ(sizeof(crv::TrapRecord), first->data.size());
+  EXPECT_EQ(2, first->data[12]);  // the later record of the same tick
+  EXPECT_EQ(1u, machine.registry().SubKeyNames(u"SYSTEM\\TessarNetwork").size() - 1);
+}
+
+TEST_F(PublishedTreeTest, TrapIsLostWhenTheTreeIsMissing) {
+  crv::WriteTrapRecord(Trap(crv::kTrapConnectivityRegained, 1));
+  EXPECT_FALSE(machine.registry().KeyExists(u"SYSTEM\\TessarNetwork"));
+  EXPECT_EQ((std::vector<std::string>{"SYSTEM\\TessarNetwork"}),
+            ReportTexts(machine, crv::kReportKeyNotOpened));
+}
+
+}  // namespace

@@ -1,0 +1,129 @@
+#include "publish/registry_key.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "common/report.h"
+#include "support/sim_fixture.h"
+
+namespace {
+
+using crv::CRegistryKey;
+using crv::RootKey;
+
+constexpr char16_t kBase[] = u"SOFTWARE\\Test";
+
+class RegistryKeyTest : public crvtest::SimTest {
+ protected:
+  RegistryKeyTest() { m.registry().CreateKey(kBase); }
+  CRegistryKey OpenBase(uint32_t access) { return RootKey().Open(kBase, access, true); }
+  sim::Machine& m = machine;
+};
+
+TEST_F(RegistryKeyTest, MissingPathGivesNoHandleAndReportsOnlyWhenAsked) {
+  {
+    CRegistryKey quiet = RootKey().Open(u"SOFTWARE\\Missing", platform::kKeyRead, false);
+    EXPECT_EQ(quiet.Key(), nullptr);
+    EXPECT_EQ(quiet.LastError(), 2);
+    EXPECT_EQ(RootKey().LastError(), 2);
+    CRegistryKey loud = RootKey().Open(u"SOFTWARE\\Missing", platform::kKeyRead, true);
+  }
+  EXPECT_EQ(m.CallCount("RegCloseKey"), 0u);
+  ASSERT_EQ(m.Reports().size(), 1u);
+  EXPECT_EQ(m.Reports()[0].code, crv::kReportKeyNotOpened);
+  EXPECT_EQ(m.Reports()[0].message, u"SOFTWARE\\Missing");
+  EXPECT_EQ(m.Reports()[0].value, 2u);
+}
+
+TEST_F(RegistryKeyTest, CreateKeepsTheDispositionAndEveryHandleIsClosedOnce) {
+  {
+    CRegistryKey base = OpenBase(platform::kKeyAllAccess);
+    CRegistryKey child =
+        base.Create(u"A\\B", nullptr, platform::kRegOptionVolatile, platform::kKeyAllAccess);
+    EXPECT_EQ(base.Disposition(), platform::kRegCreatedNewKey);
+    CRegistryKey again =
+        base.Create(u"A\\B", nullptr, platform::kRegOptionVolatile, platform::kKeyAllAccess);
+    EXPECT_EQ(base.Disposition(), platform::kRegOpenedExistingKey);
+    EXPECT_EQ(m.openHandles().registry, 3);
+  }
+  EXPECT_EQ(m.openHandles().registry, 0);
+  EXPECT_TRUE(m.registry().IsVolatile(u"SOFTWARE\\Test\\A\\B"));
+
+  // Failures of Create and SetValue are reported whatever the caller asks (read-only here).
+  CRegistryKey readOnly = OpenBase(platform::kKeyRead);
+  EXPECT_EQ(readOnly.Create(u"New", nullptr, 0, platform::kKeyAllAccess).Key(), nullptr);
+  uint32_t one = 1;
+  EXPECT_EQ(readOnly.SetValue(u"Status", platform::kRegDword, &one, 4), 5);
+  ASSERT_EQ(m.Reports().size(), 2u);
+  EXPECT_EQ(m.Reports()[0].code, crv::kReportKeyNotCreated);
+  EXPECT_EQ(m.Reports()[0].message, u"New");
+  EXPECT_EQ(m.Reports()[1].code, crv::kReportValueNotWritten);
+  EXPECT_EQ(m.Reports()[1].message, u"Status");
+}
+
+TEST_F(RegistryKeyTest, QueryDwordGivesZeroUnlessTheValueIsADword) {
+  m.registry().SetDword(kBase, u"Dword", 0xFFFFFFFF);
+  m.registry().SetValue(kBase, u"Binary", platform::kRegBinary, {1, 2, 3, 4});
+  CRegistryKey base = OpenBase(platform::kKeyRead);
+  uint32_t value = 99;
+  int32_t signedValue = 0;
+  EXPECT_EQ(base.QueryDword(u"Dword", &signedValue, true).LastError(), 0);
+  EXPECT_EQ(signedValue, -1);
+  EXPECT_EQ(base.QueryDword(u"Binary", &value, true).LastError(), 0);
+  EXPECT_EQ(value, 0u);
+  value = 99;
+  EXPECT_EQ(base.QueryDword(u"Missing", &value, false).LastError(), 2);
+  EXPECT_EQ(value, 0u);
+  EXPECT_TRUE(m.Reports().empty());
+  base.QueryDword(u"Missing", &value, true);
+  ASSERT_EQ(m.Reports().size(), 1u);
+  EXPECT_EQ(m.Reports()[0].code, crv::kReportValueNotRead);
+  EXPECT_EQ(m.Reports()[0].message, u"Missing");
+  EXPECT_EQ(m.LiveAllocations(), 0u);
+}
+
+TEST_F(RegistryKeyTest, QueryStringIsBoundedByTheCallersBuffer) {
+  m.registry().SetString(kBase, u"Name", u"Local Area Connection");
+  m.registry().SetDword(kBase, u"Dword", 7);
+  m.registry().SetValue(kBase, u"Bare", platform::kRegSz, {'x', 0, 'y', 0});  // no terminator
+  CRegistryKey base = OpenBase(platform::kKeyRead);
+  char16_t buffer[32];
+  auto fill = [&] { std::fill(std::begin(buffer), std::end(buffer), u'#'); };
+
+  fill();
+  base.QueryString(u"Name", buffer, 12, true);  // five characters and a terminator
+  EXPECT_EQ(std::u16string(buffer), u"Local");
+  EXPECT_EQ(buffer[6], u'#');
+  fill();
+  base.QueryString(u"Name", buffer, sizeof(buffer), true);
+  EXPECT_EQ(std::u16string(buffer), u"Local Area Connection");
+  EXPECT_EQ(buffer[22], u'#');
+  fill();
+  base.QueryString(u"Bare", buffer, sizeof(buffer), true);
+  EXPECT_EQ(std::u16string(buffer), u"xy");
+  fill();
+  base.QueryString(u"Dword", buffer, sizeof(buffer), true);
+  base.QueryString(u"Missing", buffer, sizeof(buffer), false);
+  EXPECT_EQ(buffer[0], u'#');
+  EXPECT_EQ(m.LiveAllocations(), 0u);
+}
+
+TEST_F(RegistryKeyTest, EnumerationRunsToItsEndAndKeysWithSubkeysStay) {
+  for (const char16_t* name : {u"b", u"A", u"C\\D"}) {
+    m.registry().CreateKey(std::u16string(kBase) + u"\\" + name);
+  }
+  CRegistryKey base = OpenBase(platform::kKeyAllAccess);
+  std::vector<std::u16string> names;
+  while (base.EnumNextSubKey().LastError() == 0) names.emplace_back(base.EnumName());
+  EXPECT_EQ(names, (std::vector<std::u16string>{u"A", u"b", u"C"}));
+  EXPECT_EQ(base.LastError(), 259);
+  EXPECT_EQ(base.EnumIndex(), 4u);
+
+  EXPECT_NE(base.DeleteSubKey(u"C").LastError(), 0);
+  EXPECT_TRUE(m.registry().KeyExists(u"SOFTWARE\\Test\\C\\D"));
+  EXPECT_EQ(base.DeleteSubKey(u"C\\D").DeleteSubKey(u"C").LastError(), 0);
+  EXPECT_FALSE(m.registry().KeyExists(u"SOFTWARE\\Test\\C"));
+}
+
+}  // namespace

@@ -1,0 +1,389 @@
+// The decoder is the management service's view of the tree: it must find each record by its
+// key and name, show every field at the offset the agent writes, show a value it cannot
+// decode as what it is, and survive whatever a dump file or the registry holds.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#if __has_include(<nlohmann/json.hpp>)
+#include <nlohmann/json.hpp>
+#define CRV_HAVE_JSON 1
+#endif
+
+#include "platform/platform.h"
+#include "publish/records.h"
+#include "support/sim_fixture.h"
+#include "tessar_decode.h"
+
+namespace {
+
+using namespace platform;
+
+template <class Record>
+std::vector<uint8_t> BytesOf(const Record& record) {
+  std::vector<uint8_t> out(sizeof record);
+  std::memcpy(out.data(), &record, sizeof record);
+  return out;
+}
+
+template <class Record>
+Record Zeroed() {
+  Record record;
+  std::memset(&record, 0, sizeof record);
+  return record;
+}
+
+crv::InterfaceMapRecord SampleInterface() {
+  auto r = Zeroed<crv::InterfaceMapRecord>();
+  r.interfaceMapNumber = 1;
+  r.memberCount = 2;
+  r.memberIndexes[0] = 12;
+  r.memberIndexes[1] = 14;
+  std::strcpy(r.description, "Server Adapter \x01\xE9 \\ end");
+  r.grouping = crv::kGroupingSingle;
+  r.portCount = 1;
+  r.portsWithLink = 1;
+  r.portNumbers[0] = 1;
+  const uint8_t mac[6] = {0x00, 0x1B, 0x21, 0xAA, 0xBB, 0xCC};
+  std::memcpy(r.macAddress, mac, 6);
+  r.fixedOne = 1;
+  r.condition = crv::kConditionOk;
+  r.status = crv::kInterfaceStatusLinkOk;
+  r.speedBitsPerSecond = 1000000000;
+  r.ipv4Address = 0x0A01A8C0;  // 192.168.1.10 in network order
+  std::strcpy(r.ipv6Address, "fe80::1");
+  std::memset(r.connectionName, 'C', sizeof r.connectionName);  // no terminator in the field
+  r.addressAssignment = crv::kAddressDhcp;
+  return r;
+}
+
+tessar::RawValue Binary(const char* name, std::vector<uint8_t> data) {
+  return tessar::RawValue{name, kRegBinary, std::move(data)};
+}
+
+const tessar::DecodedField* Field(const tessar::DecodedValue& value, const std::string& name) {
+  for (const auto& field : value.fields) {
+    if (field.name == name) return &field;
+  }
+  return nullptr;
+}
+
+bool HasNote(const tessar::DecodedValue& value, const std::string& part) {
+  for (const auto& note : value.notes) {
+    if (note.find(part) != std::string::npos) return true;
+  }
+  return false;
+}
+
+TEST(TessarDecode, InterfaceRecordFieldByField) {
+  tessar::DecodedValue v = tessar::DecodeValue(
+      "Interface\\LogInterfaceMap", Binary("InterfaceMap001", BytesOf(SampleInterface())));
+  EXPECT_EQ("InterfaceMap", v.kind);
+  EXPECT_TRUE(v.problem.empty());
+  EXPECT_FALSE(v.showBytes);
+  EXPECT_TRUE(v.notes.empty()) << v.notes.front();
+  EXPECT_EQ(1u, Field(v, "interfaceMapNumber")->number);
+  EXPECT_EQ(546u, Field(v, "condition")->offset);
+  EXPECT_EQ("ok", Field(v, "condition")->meaning);
+  EXPECT_EQ("00:1B:21:AA:BB:CC", Field(v, "macAddress")->text);
+  EXPECT_EQ("192.168.1.10", Field(v, "ipv4Address")->text);
+  EXPECT_EQ((std::vector<uint32_t>{12, 14}),
+            std::vector<uint32_t>(Field(v, "memberIndexes")->numbers.begin(),
+                                  Field(v, "memberIndexes")->numbers.begin() + 2));
+  // Texts stop at the terminator; bytes outside printable ASCII are escaped.
+  EXPECT_EQ("Server Adapter \\x01\\xE9 \\\\ end", Field(v, "description")->text);
+  // A text filling its field is cut at the field's end, not read on into the next field.
+  const tessar::DecodedField* name = Field(v, "connectionName");
+  EXPECT_EQ(std::string(256, 'C'), name->text);
+  EXPECT_TRUE(name->unterminated);
+  EXPECT_EQ(1u, Field(v, "addressAssignment")->number);
+
+  std::string table = tessar::RenderTable(
+      tessar::DecodeTree(tessar::RawKey{"SYSTEM\\TessarNetwork\\Interface\\LogInterfaceMap",
+                                        true,
+                                        {Binary("InterfaceMap001", BytesOf(SampleInterface()))},
+                                        {}}));
+  EXPECT_NE(std::string::npos, table.find("interfaceMapNumber")) << table;
+  EXPECT_NE(std::string::npos, table.find("192.168.1.10")) << table;
+  EXPECT_NE(std::string::npos, table.find("2 (ok)")) << table;
+}
+
+// Every byte of every record belongs to exactly one decoded field.
+TEST(TessarDecode, FieldsCoverEachRecordExactly) {
+  struct Case {
+    const char* key;
+    const char* name;
+    size_t size;
+  } cases[] = {
+      {"Interface", "IfTableInformation", 1},
+      {"Interface", "MibStats", 6},
+      {"Ethernet", "MibStats", 6},
+      {"Interface", "SoftwareRevisions", 3973},
+      {"Interface\\LogInterfaceMap", "InterfaceMap001", 1147},
+      {"Interface\\VlanInterface", "VlanMap001", 1040},
+      {"Ethernet\\Statistics", "Statistics001", 52},
+      {"Interface\\PhysInterface", "PhysAdapter001", 964},
+      {"Trap_ConnectivityLost", "TrapData0000000000000000", 600},
+  };
+  for (const Case& c : cases) {
+    tessar::DecodedValue v =
+        tessar::DecodeValue(c.key, Binary(c.name, std::vector<uint8_t>(c.size)));
+    SCOPED_TRACE(c.name);
+    ASSERT_FALSE(v.fields.empty()) << v.problem;
+    uint32_t next = 0;
+    for (const auto& field : v.fields) {
+      EXPECT_EQ(next, field.offset) << field.name;
+      next = field.offset + field.width;
+    }
+    EXPECT_EQ(c.size, next);
+  }
+}
+
+TEST(TessarDecode, WrongSizeOrTypeIsShownWithItsBytes) {
+  tessar::DecodedValue shortMap =
+      tessar::DecodeValue("Interface\\LogInterfaceMap", Binary("InterfaceMap001", {1, 2, 3}));
+  EXPECT_EQ("InterfaceMap", shortMap.kind);
+  EXPECT_EQ("wrong size 3 bytes, expected 1147", shortMap.problem);
+  EXPECT_TRUE(shortMap.fields.empty());
+  EXPECT_TRUE(shortMap.showBytes);
+
+  tessar::DecodedValue textTrap = tessar::DecodeValue(
+      "Trap_ConnectivityLost",
+      tessar::RawValue{"TrapData01DA3C4577462146", kRegSz, std::vector<uint8_t>(600)});
+  EXPECT_EQ("wrong type REG_SZ, expected REG_BINARY", textTrap.problem);
+
+  tessar::DecodedValue status =
+      tessar::DecodeValue("", tessar::RawValue{"Status", kRegDword, {1, 0, 0}});
+  EXPECT_EQ("wrong size 3 bytes, expected 4", status.problem);
+
+  tessar::DecodedValue binaryStatus = tessar::DecodeValue("", Binary("Status", {1, 0, 0, 0}));
+  EXPECT_EQ("wrong type REG_BINARY, expected REG_DWORD", binaryStatus.problem);
+
+  std::string table = tessar::RenderTable(tessar::DecodeTree(tessar::RawKey{
+      "SYSTEM\\TessarNetwork",
+      true,
+      {tessar::RawValue{"Status", kRegDword, {0xAB, 0xCD, 0xEF}}},
+      {tessar::RawKey{
+          "Interface", true, {Binary("MibStats", {18, 2, 0x78, 0, 0, 0, 0x99})}, {}}}}));
+  EXPECT_NE(std::string::npos, table.find("problem: wrong size 3 bytes, expected 4")) << table;
+  EXPECT_NE(std::string::npos, table.find("ab cd ef")) << table;
+  EXPECT_NE(std::string::npos, table.find("12 02 78 00 00 00 99")) << table;
+
+  // The same name in a key the tree does not define it in is just a value of its type.
+  tessar::DecodedValue elsewhere =
+      tessar::DecodeValue("Interface\\PhysInterface", Binary("InterfaceMap001", {1, 2}));
+  EXPECT_TRUE(elsewhere.kind.empty());
+  EXPECT_TRUE(elsewhere.problem.empty());
+  EXPECT_TRUE(elsewhere.showBytes);
+}
+
+TEST(TessarDecode, NotesWhereTheBytesDepartFromWhatTheAgentWrites) {
+  auto port = Zeroed<crv::PhysAdapterRecord>();
+  port.portNumber = 2;
+  port.reserved31 = crv::kAllOnes;
+  port.reserved406 = crv::kAllOnes;
+  port.fixedOne = 1;
+  tessar::DecodedValue misnamed =
+      tessar::DecodeValue("interface\\physinterface", Binary("PhysAdapter001", BytesOf(port)));
+  EXPECT_EQ("PhysAdapter", misnamed.kind);  // key and name are matched without regard to case
+  ASSERT_EQ(1u, misnamed.notes.size());
+  EXPECT_EQ("the record's number 2 makes the name PhysAdapter002", misnamed.notes[0]);
+
+  auto trap = Zeroed<crv::TrapRecord>();
+  trap.trapCode = crv::kTrapConnectivityRegained;
+  trap.recordMark = 3;
+  tessar::DecodedValue v = tessar::DecodeValue("Trap_ConnectivityLost",
+                                               Binary("TrapData01DA3C4577462146", BytesOf(trap)));
+  EXPECT_EQ("connectivity regained", Field(v, "trapCode")->meaning);
+  EXPECT_TRUE(HasNote(v, "raised 2024-01-01 00:00:01.234 UTC"));
+  EXPECT_TRUE(HasNote(v, "trap code 12 belongs under Trap_ConnectivityRegained"));
+  EXPECT_TRUE(HasNote(v, "recordMark is 3, expected 4"));
+}
+
+TEST(TessarDecode, MalformedDumpLinesAreReportedWithTheirNumber) {
+  struct Case {
+    const char* text;
+    size_t line;
+    const char* message;
+  } cases[] = {
+      {"key \"A\"\nvalue \"x\" 3 0g\n", 2, "the data is not an even number of hex digits"},
+      {"key \"A\"\nvalue \"x\" 3 012\n", 2, "the data is not an even number of hex digits"},
+      {"key \"A\"\n\nvalue \"x\" REG_BINARY 00\n", 3, "the type is not a decimal number"},
+      {"key \"A\"\nvalue \"x\" 99999999999 00\n", 2, "the type is not a decimal number"},
+      {"key \"A\nvalue \"x\" 3 00\n", 1, "no closing"},
+      {"key A\n", 1, "expected a quoted name"},
+      {"value \"x\" 3 00\n", 1, "value line before any key line"},
+      {"key \"A\"\nkey \"B\\\\C\"\n", 2, "is not below the first key"},
+      {"key \"A\" stable\n", 1, "after the key path"},
+      {"key \"A\"\r\nvalue \"x\" 3 00 more\r\n", 2, "unexpected text after the data"},
+      {"key \"A\"\n  hello\n", 2, "expected a line starting with \"key\" or \"value\""},
+      {"key \"\\\\\"\n", 1, "empty key path"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::optional<tessar::RawKey> tree;
+    tessar::ParseError error;
+    EXPECT_FALSE(tessar::ParseDump(c.text, &tree, &error));
+    EXPECT_EQ(c.line, error.line);
+    EXPECT_NE(std::string::npos, error.message.find(c.message)) << error.message;
+    EXPECT_FALSE(tree.has_value());
+  }
+
+  std::optional<tessar::RawKey> tree;
+  tessar::ParseError error;
+  EXPECT_TRUE(tessar::ParseDump("\n\n", &tree, &error));
+  EXPECT_FALSE(tree.has_value());  // the tree was absent when the dump was written
+}
+
+class TessarTreeSources : public crvtest::SimTest {
+ protected:
+  // A small published tree, written as the agent would through the registry interface.
+  void Publish() {
+    auto& registry = machine.registry();
+    registry.CreateKey(u"SYSTEM\\TessarNetwork\\Interface\\LogInterfaceMap", true);
+    registry.CreateKey(u"SYSTEM\\TessarNetwork\\Trap_ConnectivityLost", true);
+    registry.SetDword(u"SYSTEM\\TessarNetwork", u"Status", 1);
+    registry.SetDword(u"SYSTEM\\TessarNetwork\\Interface", u"InterfaceData_Ready", 1);
+    auto mib = Zeroed<crv::MibStatsRecord>();
+    mib.headerMark = 18;
+    mib.overallCondition = 2;
+    mib.pollIntervalSeconds = 120;
+    registry.SetValue(u"SYSTEM\\TessarNetwork\\Interface", u"MibStats", kRegBinary, BytesOf(mib));
+    // Created out of name order: values are listed in creation order.
+    registry.SetValue(u"SYSTEM\\TessarNetwork\\Interface\\LogInterfaceMap", u"InterfaceMap002",
+                      kRegBinary, {1, 2, 3});
+    registry.SetValue(u"SYSTEM\\TessarNetwork\\Interface\\LogInterfaceMap", u"InterfaceMap001",
+                      kRegBinary, BytesOf(SampleInterface()));
+    registry.SetString(u"SYSTEM\\TessarNetwork\\Interface\\BridgingInfo", u"BridgeConnectionName",
+                       u"Br\u00FCcke \"1\"");
+    auto trap = Zeroed<crv::TrapRecord>();
+    trap.trapCode = 11;
+    trap.recordMark = 4;
+    registry.SetValue(u"SYSTEM\\TessarNetwork\\Trap_ConnectivityLost", u"TrapData01DA3C4577462146",
+                      kRegBinary, BytesOf(trap));
+  }
+};
+
+TEST_F(TessarTreeSources, DumpFileAndRegistryReadGiveTheSameTree) {
+  Publish();
+  std::optional<tessar::RawKey> fromDump;
+  tessar::ParseError error;
+  ASSERT_TRUE(
+      tessar::ParseDump(machine.registry().Dump(u"SYSTEM\\TessarNetwork"), &fromDump, &error))
+      << error.line << ": " << error.message;
+  ASSERT_TRUE(fromDump.has_value());
+
+  tessar::RawKey fromRegistry;
+  ASSERT_EQ(0, tessar::ReadRegistryTree(*Os().registry, kHkeyLocalMachine, u"SYSTEM\\TessarNetwork",
+                                        &fromRegistry));
+  EXPECT_EQ(0, machine.openHandles().registry);
+
+  // The registry cannot say which keys are volatile; otherwise the two must agree.
+  std::string dumped = tessar::RenderTable(tessar::DecodeTree(*fromDump));
+  std::string read = tessar::RenderTable(tessar::DecodeTree(fromRegistry));
+  EXPECT_NE(std::string::npos, dumped.find("[SYSTEM\\TessarNetwork\\Interface]  volatile"));
+  EXPECT_NE(std::string::npos,
+            dumped.find("[SYSTEM\\TessarNetwork\\Interface\\BridgingInfo]  not volatile"));
+  for (const char* flag : {"  not volatile", "  volatile"}) {
+    for (size_t at; (at = dumped.find(flag)) != std::string::npos;) {
+      dumped.erase(at, std::strlen(flag));
+    }
+  }
+  EXPECT_EQ(dumped, read);
+
+  // Creation order, not name order.
+  EXPECT_LT(read.find("InterfaceMap002"), read.find("InterfaceMap001"));
+  EXPECT_NE(std::string::npos, read.find("BridgeConnectionName = \"Br\u00FCcke \\\"1\\\"\""))
+      << read;
+
+  tessar::RawKey absent;
+  EXPECT_EQ(
+      2, tessar::ReadRegistryTree(*Os().registry, kHkeyLocalMachine, u"SYSTEM\\Missing", &absent));
+}
+
+#ifdef CRV_HAVE_JSON
+TEST_F(TessarTreeSources, JsonOutputParsesAndCarriesEveryField) {
+  Publish();
+  machine.registry().SetValue(u"SYSTEM\\TessarNetwork", u"Odd \"name\"\x01\\", 77, {0xFF, 0x00});
+  tessar::RawKey tree;
+  ASSERT_EQ(0, tessar::ReadRegistryTree(*Os().registry, kHkeyLocalMachine, u"SYSTEM\\TessarNetwork",
+                                        &tree));
+  nlohmann::json json = nlohmann::json::parse(tessar::RenderJson(tessar::DecodeTree(tree)));
+
+  EXPECT_EQ("SYSTEM\\TessarNetwork", json["path"]);
+  EXPECT_TRUE(json["volatile"].is_null());
+  EXPECT_EQ(1, json["values"][0]["value"]);
+  EXPECT_EQ("Odd \"name\"\\x01\\", json["values"][1]["name"]);
+  EXPECT_EQ("type 77", json["values"][1]["type"]);
+  EXPECT_EQ("ff00", json["values"][1]["hex"]);
+
+  const nlohmann::json& interfaceKey = json["subkeys"][0];
+  EXPECT_EQ(120, interfaceKey["values"][1]["fields"]["pollIntervalSeconds"]);
+  const nlohmann::json* maps = nullptr;
+  for (const auto& key : interfaceKey["subkeys"]) {
+    if (key["path"] == "SYSTEM\\TessarNetwork\\Interface\\LogInterfaceMap") maps = &key;
+  }
+  ASSERT_NE(nullptr, maps);
+  const nlohmann::json& bad = (*maps)["values"][0];
+  EXPECT_EQ("InterfaceMap", bad["kind"]);
+  EXPECT_EQ("wrong size 3 bytes, expected 1147", bad["problem"]);
+  EXPECT_EQ("010203", bad["hex"]);
+  const nlohmann::json& fields = (*maps)["values"][1]["fields"];
+  EXPECT_EQ(23u, fields.size());
+  EXPECT_EQ("Server Adapter \\x01\\xE9 \\\\ end", fields["description"]);
+  EXPECT_EQ(64u, fields["memberIndexes"].size());
+  EXPECT_EQ(14, fields["memberIndexes"][1]);
+  EXPECT_EQ("00:1B:21:AA:BB:CC", fields["macAddress"]);
+  EXPECT_EQ(1000000000u, fields["speedBitsPerSecond"]);
+}
+#endif
+
+TEST_F(TessarTreeSources, EnumValueAnswersAsTheRegistryDoes) {
+  machine.registry().SetValue(u"SYSTEM\\K", u"Second", kRegBinary, {1, 2, 3, 4, 5});
+  machine.registry().SetDword(u"SYSTEM\\K", u"First", 7);
+  Registry& reg = *Os().registry;
+  RegKey key = nullptr;
+  ASSERT_EQ(0, reg.OpenKeyEx(kHkeyLocalMachine, u"SYSTEM\\K", 0, kKeyRead, &key));
+
+  char16_t name[16];
+  uint32_t nameLength = 16;
+  uint32_t type = 0;
+  uint32_t size = 0;
+  ASSERT_EQ(0, reg.EnumValue(key, 0, name, &nameLength, &type, nullptr, &size));
+  EXPECT_EQ(u"Second", std::u16string(name));
+  EXPECT_EQ(6u, nameLength);
+  EXPECT_EQ(kRegBinary, type);
+  EXPECT_EQ(5u, size);
+
+  uint8_t data[4] = {};
+  size = sizeof data;
+  nameLength = 16;
+  EXPECT_EQ(static_cast<int32_t>(kErrorMoreData),
+            reg.EnumValue(key, 0, name, &nameLength, &type, data, &size));
+  EXPECT_EQ(5u, size);
+  nameLength = 6;  // no room for the terminator
+  EXPECT_EQ(static_cast<int32_t>(kErrorMoreData),
+            reg.EnumValue(key, 0, name, &nameLength, nullptr, nullptr, nullptr));
+
+  nameLength = 16;
+  size = sizeof data;
+  ASSERT_EQ(0, reg.EnumValue(key, 1, name, &nameLength, &type, data, &size));
+  EXPECT_EQ(u"First", std::u16string(name));
+  EXPECT_EQ(kRegDword, type);
+  EXPECT_EQ(4u, size);
+  EXPECT_EQ(7, data[0]);
+  nameLength = 16;
+  EXPECT_EQ(static_cast<int32_t>(kErrorNoMoreItems),
+            reg.EnumValue(key, 2, name, &nameLength, nullptr, nullptr, nullptr));
+  reg.CloseKey(key);
+
+  ASSERT_EQ(0, reg.OpenKeyEx(kHkeyLocalMachine, u"SYSTEM\\K", 0, kKeySetValue, &key));
+  nameLength = 16;
+  EXPECT_EQ(static_cast<int32_t>(kErrorAccessDenied),
+            reg.EnumValue(key, 0, name, &nameLength, nullptr, nullptr, nullptr));
+  reg.CloseKey(key);
+}
+
+}  // namespace
