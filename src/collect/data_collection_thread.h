@@ -1,11 +1,21 @@
-// The agent's one worker thread: it waits one poll interval at a time on the two wake events
-// and acts on each time-out. It runs until the process ends.
+// The agent's one worker thread: it builds the interface list and publishes it, then waits
+// one poll interval at a time on the two wake events; after each quiet interval it
+// republishes, or rebuilds when the interface table changed. A failed build is retried
+// after doubling waits; after the sixth failure in a row the thread ends.
 #pragma once
 
+#include <cstdint>
+
 namespace crv {
+
+class CIFList;
+class CTrap;
 
 // Thread entry in the form _beginthread expects; argument is the service's DCStruct, of
 // which only the wake events and the poll interval are read.
 void DataCollectionThread(void* argument);
+
+// Creates and builds an interface list into *list (null on failure); 0 or the build's error.
+uint32_t InitializeDataCollection(CIFList** list, CTrap* trap);
 
 }  // namespace crv

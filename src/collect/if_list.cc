@@ -45,8 +45,8 @@ uint32_t CIFList::PublishCycle() {
   WriteDwordValue(kInterfaceKeyPath, kInterfaceDataReadyValue, 1);
   overallCondition_ = overall;
   mibHeader_.overallCondition = overall;
-  WriteValue(kInterfaceKeyPath, kIfTableInformationValue, platform::kRegBinary,
-             &overallCondition_, sizeof overallCondition_);
+  WriteValue(kInterfaceKeyPath, kIfTableInformationValue, platform::kRegBinary, &overallCondition_,
+             sizeof overallCondition_);
   WriteValue(kInterfaceKeyPath, kMibStatsValue, platform::kRegBinary, &mibHeader_,
              sizeof mibHeader_);
   if (hasEthernet_ != 0) {

@@ -11,13 +11,16 @@ namespace crv {
 namespace {
 
 // Descriptions of rows that are never managed interfaces.
-constexpr const char16_t* kExcludedDescriptionParts[] = {
-    u"WAN Miniport",         u"Microsoft Hyper-V",
-    u"WFP LightWeightFilter", u"WFP Native MAC Layer",
-    u"Microsoft Virtual Network Switch", u"QoS Packet Scheduler"};
+constexpr const char16_t* kExcludedDescriptionParts[] = {u"WAN Miniport",
+                                                         u"Microsoft Hyper-V",
+                                                         u"WFP LightWeightFilter",
+                                                         u"WFP Native MAC Layer",
+                                                         u"Microsoft Virtual Network Switch",
+                                                         u"QoS Packet Scheduler"};
 
 // The row's 8-bit description widened from the ANSI code page, never reading past the field.
-void WidenDescription(const platform::MibIfRow& row, char16_t (&text)[platform::kMaxIfDescrLength + 1]) {
+void WidenDescription(const platform::MibIfRow& row,
+                      char16_t (&text)[platform::kMaxIfDescrLength + 1]) {
   text[0] = 0;
   const char* bytes = reinterpret_cast<const char*>(row.bDescr);
   int32_t length = 0;

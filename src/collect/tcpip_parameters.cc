@@ -7,7 +7,8 @@
 namespace crv {
 namespace {
 
-const char16_t kInterfacesPath[] = u"SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\Interfaces";
+const char16_t kInterfacesPath[] =
+    u"SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\Interfaces";
 
 // Opens the interface's parameters key quietly; the returned key has no handle on failure.
 CRegistryKey OpenInterfaceKey(const char16_t* interfaceName) {

@@ -10,7 +10,11 @@ std::u16string Utf8ToUtf16(std::string_view text) {
   size_t i = 0;
   while (i < text.size()) {
     uint32_t c = static_cast<uint8_t>(text[i]);
-    size_t extra = c < 0x80 ? 0 : (c >> 5) == 0x6 ? 1 : (c >> 4) == 0xE ? 2 : (c >> 3) == 0x1E ? 3 : 4;
+    size_t extra = c < 0x80           ? 0
+                   : (c >> 5) == 0x6  ? 1
+                   : (c >> 4) == 0xE  ? 2
+                   : (c >> 3) == 0x1E ? 3
+                                      : 4;
     bool ok = extra < 4 && i + extra < text.size();
     if (ok && extra > 0) {
       c &= 0x7Fu >> (extra + 1);

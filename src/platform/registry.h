@@ -23,8 +23,8 @@ class Registry {
                              const uint8_t* data, uint32_t size) = 0;
   // RegQueryValueExW: type and data may be null; with a null data buffer only the size is
   // returned; a buffer too small answers kErrorMoreData with the needed size.
-  virtual int32_t QueryValueEx(RegKey key, const char16_t* valueName, uint32_t* type,
-                               uint8_t* data, uint32_t* size) = 0;
+  virtual int32_t QueryValueEx(RegKey key, const char16_t* valueName, uint32_t* type, uint8_t* data,
+                               uint32_t* size) = 0;
   // RegEnumKeyExW without class. nameLength is in characters, in and out (without the
   // terminator on the way out). lastWriteTime may be null.
   virtual int32_t EnumKeyEx(RegKey key, uint32_t index, char16_t* name, uint32_t* nameLength,

@@ -44,12 +44,12 @@ void PublishStatus(const SoftwareRevisionsRecord& revisions) {
 void DeleteTree(bool hasEthernet) {
   CRegistryKey system = RootKey().Open(kSystemKeyPath, platform::kKeyAllAccess, true);
   if (system.LastError() != 0) return;
-  const char16_t* const withEthernet[] = {
-      UnderSystem(kEthernetStatisticsKeyPath), UnderSystem(kEthernetKeyPath)};
-  const char16_t* const rest[] = {
-      UnderSystem(kLogInterfaceMapKeyPath), UnderSystem(kPhysInterfaceKeyPath),
-      UnderSystem(kVlanInterfaceKeyPath), UnderSystem(kInterfaceKeyPath),
-      UnderSystem(kTreeKeyPath)};
+  const char16_t* const withEthernet[] = {UnderSystem(kEthernetStatisticsKeyPath),
+                                          UnderSystem(kEthernetKeyPath)};
+  const char16_t* const rest[] = {UnderSystem(kLogInterfaceMapKeyPath),
+                                  UnderSystem(kPhysInterfaceKeyPath),
+                                  UnderSystem(kVlanInterfaceKeyPath),
+                                  UnderSystem(kInterfaceKeyPath), UnderSystem(kTreeKeyPath)};
   if (hasEthernet) {
     for (const char16_t* path : withEthernet) {
       if (system.DeleteSubKey(path).LastError() != 0) return;
@@ -60,8 +60,8 @@ void DeleteTree(bool hasEthernet) {
   }
 }
 
-void WriteValue(const char16_t* keyPath, const char16_t* valueName, uint32_t type,
-                const void* data, uint32_t size) {
+void WriteValue(const char16_t* keyPath, const char16_t* valueName, uint32_t type, const void* data,
+                uint32_t size) {
   CRegistryKey key = RootKey().Open(keyPath, platform::kKeySetValue, true);
   if (key.LastError() != 0) return;
   key.SetValue(valueName, type, data, size);

@@ -18,8 +18,8 @@ void PublishStatus(const SoftwareRevisionsRecord& revisions);
 void DeleteTree(bool hasEthernet);
 
 // Opens keyPath for writing just for this value; nothing is written when it does not open.
-void WriteValue(const char16_t* keyPath, const char16_t* valueName, uint32_t type,
-                const void* data, uint32_t size);
+void WriteValue(const char16_t* keyPath, const char16_t* valueName, uint32_t type, const void* data,
+                uint32_t size);
 void WriteDwordValue(const char16_t* keyPath, const char16_t* valueName, uint32_t value);
 // A numbered value ("%s%03X") under keyPath.
 void WriteNumberedValue(const char16_t* keyPath, const char16_t* prefix, uint32_t number,

@@ -9,8 +9,7 @@ namespace {
 
 bool SameIdentity(const ADAPTERCONDITION& record, const PortIdentity& port) {
   return record.slot == port.slot && record.locationSlot == port.locationSlot &&
-         record.bus == port.bus && record.device == port.device &&
-         record.function == port.function;
+         record.bus == port.bus && record.device == port.device && record.function == port.function;
 }
 
 void ReportAllocationFailure(const char16_t* message) {
@@ -94,8 +93,8 @@ void WriteTrapRecord(const TrapRecord& record) {
   CRegistryKey tree = RootKey().Open(kTreeKeyPath, platform::kKeyAllAccess, true);
   if (tree.LastError() != 0) return;
   {
-    CRegistryKey created = tree.Create(trapKey, nullptr, platform::kRegOptionVolatile,
-                                       platform::kKeyAllAccess);
+    CRegistryKey created =
+        tree.Create(trapKey, nullptr, platform::kRegOptionVolatile, platform::kKeyAllAccess);
   }
   CRegistryKey trap = tree.Open(trapKey, platform::kKeyAllAccess, true);
   if (trap.LastError() != 0) return;

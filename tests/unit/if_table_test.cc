@@ -56,7 +56,8 @@ TEST_F(IfTableTest, FilterKeepsEthernetAndTheLoopbackOnly) {
       {6, "Microsoft Network Adapter Multiplexor", 1500, false},
       {6, "Microsoft Network Adapter Multiplexor Driver", 1500, true},
       {6, "Hyper-V Virtual Ethernet Adapter", 1500, false},
-      {6, "Intel(R) Ethernet Controller X710 #2-WFP Native MAC Layer LightWeight Filter-0000", 1500, false},
+      {6, "Intel(R) Ethernet Controller X710 #2-WFP Native MAC Layer LightWeight Filter-0000", 1500,
+       false},
       {6, "WAN Miniport (IP)", 1500, false},
       {6, "Microsoft Kernel Debug Network Adapter", 1500, false},
       {6, "Intel(R) Ethernet-QoS Packet Scheduler-0000", 1500, false},
@@ -64,7 +65,8 @@ TEST_F(IfTableTest, FilterKeepsEthernetAndTheLoopbackOnly) {
       {6, "Caf\u00e9 Virtual NIC", 1500, false},
   };
   uint32_t index = 1;
-  for (const auto& c : cases) machine.network().Add(Interface(index++, c.type, c.description, 0, c.mtu));
+  for (const auto& c : cases)
+    machine.network().Add(Interface(index++, c.type, c.description, 0, c.mtu));
   Snapshot snapshot;
   ASSERT_EQ(0u, snapshot.status);
   ASSERT_EQ(std::size(cases), snapshot.table->GetRowCount());
@@ -111,8 +113,8 @@ TEST_F(IfTableTest, ReadFailuresAreReportedAndLeaveNoTable) {
     EXPECT_EQ(50u, snapshot.status);
     EXPECT_EQ(nullptr, snapshot.table->GetIpAddrTableRef());
     EXPECT_EQ((std::vector<std::string>{
-                  "::MyGetIfTable: GetIfTable failed", "CIFTable::Init: unexpected error in getiftable",
-                  "::GetIpAddrTable failed",
+                  "::MyGetIfTable: GetIfTable failed",
+                  "CIFTable::Init: unexpected error in getiftable", "::GetIpAddrTable failed",
                   "GetIPAddressTable Failed. VLAN ip address assignment could be incorrect"}),
               ReportTexts(machine, crv::kReportInformation));
     EXPECT_EQ(50u, machine.Reports().back().value);
@@ -184,12 +186,13 @@ TEST_F(ChangeTest, UnreadableTableIsNoChange) {
 }
 
 TEST_F(IfTableTest, TcpipParameterReaders) {
-  const std::u16string base = u"SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\Interfaces\\";
+  const std::u16string base =
+      u"SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\Interfaces\\";
   auto& reg = machine.registry();
   reg.SetDword(base + u"{STATIC}", u"EnableDHCP", 0);
   reg.SetValue(base + u"{STATIC}", u"IPAddress", platform::kRegMultiSz,
                {'1', 0, '0', 0, '.', 0, '1', 0, '.', 0, '2', 0, '.', 0, '3', 0, 0, 0,
-                '9', 0, '.', 0, '9', 0, '.', 0, '9', 0, '.', 0, '9', 0, 0, 0, 0, 0});
+                '9', 0, '.', 0, '9', 0, '.', 0, '9', 0, '.', 0, '9', 0, 0,   0, 0, 0});
   reg.SetDword(base + u"{DHCP}", u"EnableDHCP", 1);
   reg.SetString(base + u"{DHCP}", u"DhcpIPAddress", u"192.168.7.20");
   reg.SetDword(base + u"{DHCPNONE}", u"EnableDHCP", 1);

@@ -88,10 +88,11 @@ int main(int argc, char** argv) {
   uint64_t duration = options.durationMs.value_or(scenario.durationMs);
   machine.Install();
 
-  std::printf("nicsim: %s\n", scenario.description.empty() ? "(no description)"
-                                                           : scenario.description.c_str());
+  std::printf("nicsim: %s\n",
+              scenario.description.empty() ? "(no description)" : scenario.description.c_str());
   std::string commandLine;
-  for (const auto& arg : scenario.commandLine) commandLine += (commandLine.empty() ? "" : " ") + arg;
+  for (const auto& arg : scenario.commandLine)
+    commandLine += (commandLine.empty() ? "" : " ") + arg;
   std::printf("command line: %s\n", commandLine.c_str());
 
   sim::AgentRun run = sim::RunAgentProcess(machine, scenario.commandLine, duration);
@@ -99,8 +100,8 @@ int main(int argc, char** argv) {
               VirtualTime(machine.NowMs()).c_str(), EndText(run.end));
 
   std::printf("\n== console ==\n%s", machine.ConsoleOutput().empty()
-                                           ? "(nothing printed)\n"
-                                           : machine.ConsoleOutput().c_str());
+                                         ? "(nothing printed)\n"
+                                         : machine.ConsoleOutput().c_str());
   if (options.trace) PrintReports(machine);
 
   // The tree as the management service reads it, through tessar-dump's decoder.

@@ -9,7 +9,7 @@ struct NicsimOptions {
   std::string scenarioPath;  // empty: the built-in default server
   std::optional<uint64_t> durationMs;
   bool trace = false;
-  bool json = false;  // the published tree as JSON
+  bool json = false;     // the published tree as JSON
   std::string dumpPath;  // write the registry tree there (for tessar-dump)
   bool help = false;
 };

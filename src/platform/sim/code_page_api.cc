@@ -35,9 +35,8 @@ class CodePageApi : public CodePage {
  public:
   explicit CodePageApi(Machine& machine) : machine_(machine) {}
 
-  int32_t MultiByteToWideChar(uint32_t codePage, uint32_t, const char* source,
-                              int32_t sourceLength, char16_t* destination,
-                              int32_t destinationLength) override {
+  int32_t MultiByteToWideChar(uint32_t codePage, uint32_t, const char* source, int32_t sourceLength,
+                              char16_t* destination, int32_t destinationLength) override {
     if (auto fault = machine_.CheckFault("MultiByteToWideChar")) return Fail(*fault);
     if (codePage != kCpAcp && codePage != kCp1252) return Fail(kErrorInvalidParameter);
     if (source == nullptr || sourceLength == 0 || destinationLength < 0) {

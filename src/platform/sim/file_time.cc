@@ -56,13 +56,12 @@ bool SystemTimeToFileTime(const platform::SystemTime& t, uint64_t* fileTime) {
   static const unsigned kDaysInMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (t.year < 1601 || t.year > 30827 || t.month < 1 || t.month > 12 || t.day < 1) return false;
   unsigned monthDays = kDaysInMonth[t.month - 1] + (t.month == 2 && IsLeap(t.year) ? 1 : 0);
-  if (t.day > monthDays || t.hour > 23 || t.minute > 59 || t.second > 59 ||
-      t.milliseconds > 999) {
+  if (t.day > monthDays || t.hour > 23 || t.minute > 59 || t.second > 59 || t.milliseconds > 999) {
     return false;
   }
   const int64_t days = DaysFromCivil(t.year, t.month, t.day) + kDaysFrom1601To1970;
-  const uint64_t ms = ((static_cast<uint64_t>(t.hour) * 60 + t.minute) * 60 + t.second) * 1000 +
-                      t.milliseconds;
+  const uint64_t ms =
+      ((static_cast<uint64_t>(t.hour) * 60 + t.minute) * 60 + t.second) * 1000 + t.milliseconds;
   *fileTime = static_cast<uint64_t>(days) * kTicksPerDay + ms * kTicksPerMs;
   return true;
 }

@@ -148,6 +148,13 @@ void Machine::AddReport(uint32_t code, const char16_t* message, uint32_t value) 
   reports_.push_back(std::move(record));
 }
 
+void Machine::NoteRegistryWrite(const std::u16string& keyName, const char16_t* valueName,
+                                uint32_t type, const uint8_t* data, uint32_t size) {
+  if (!recordWrites_) return;
+  registryWrites_.push_back(RegistryWrite{nowMs_, keyName, valueName ? valueName : u"", type,
+                                          std::vector<uint8_t>(data, data + size)});
+}
+
 int Machine::ReadConsole() {
   if (consoleInputPos_ >= consoleInput_.size()) return -1;
   return static_cast<unsigned char>(consoleInput_[consoleInputPos_++]);

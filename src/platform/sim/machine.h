@@ -28,6 +28,15 @@ struct ReportRecord {
   uint32_t value = 0;
 };
 
+// One value written through the registry interface (recorded when asked for).
+struct RegistryWrite {
+  uint64_t timeMs = 0;
+  std::u16string keyName;  // the key's own name (last part of its path)
+  std::u16string valueName;
+  uint32_t type = 0;
+  std::vector<uint8_t> data;
+};
+
 // How a run of a simulated process ended.
 enum class RunEnd {
   kDurationOver,  // the virtual duration ran out
@@ -65,6 +74,12 @@ class Machine {
   const std::vector<ReportRecord>& Reports() const { return reports_; }
   // Messages of the informational reports, in order (a convenience for tests).
   std::vector<std::u16string> InfoMessages() const;
+
+  // Records every value written through the registry interface from now on.
+  void RecordRegistryWrites(bool on) { recordWrites_ = on; }
+  const std::vector<RegistryWrite>& RegistryWrites() const { return registryWrites_; }
+  void NoteRegistryWrite(const std::u16string& keyName, const char16_t* valueName, uint32_t type,
+                         const uint8_t* data, uint32_t size);
 
   // --- faults ---
   // Makes the occurrence-th call (1-based) of a Win32 call name fail with status; with
@@ -138,6 +153,8 @@ class Machine {
   size_t consoleInputPos_ = 0;
   std::string consoleOutput_;
   std::vector<ReportRecord> reports_;
+  bool recordWrites_ = false;
+  std::vector<RegistryWrite> registryWrites_;
   struct FaultRule {
     std::string call;
     uint32_t occurrence;

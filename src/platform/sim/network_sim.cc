@@ -24,9 +24,8 @@ std::vector<platform::MibIfRow> SimNetwork::Rows(bool sorted) const {
   std::vector<platform::MibIfRow> rows;
   for (const auto& interface : interfaces_) rows.push_back(interface.row);
   if (sorted) {
-    std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) {
-      return a.dwIndex < b.dwIndex;
-    });
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const auto& a, const auto& b) { return a.dwIndex < b.dwIndex; });
   }
   return rows;
 }
@@ -155,7 +154,8 @@ bool ParseIpv6(const std::u16string& full, uint8_t bytes[16], uint32_t* scope) {
 
 std::u16string FormatIpv6(const uint8_t bytes[16], uint32_t scope) {
   uint16_t groups[8];
-  for (int g = 0; g < 8; ++g) groups[g] = static_cast<uint16_t>((bytes[2 * g] << 8) | bytes[2 * g + 1]);
+  for (int g = 0; g < 8; ++g)
+    groups[g] = static_cast<uint16_t>((bytes[2 * g] << 8) | bytes[2 * g + 1]);
   // The longest run of two or more zero groups is written as "::" (the first such run).
   int bestStart = -1, bestLength = 1;
   for (int g = 0; g < 8;) {

@@ -13,9 +13,9 @@ using namespace scenario_json;
 
 uint32_t ValueType(const std::string& name, const std::string& where) {
   static const std::pair<const char*, uint32_t> kTypes[] = {
-      {"REG_NONE", platform::kRegNone},         {"REG_SZ", platform::kRegSz},
+      {"REG_NONE", platform::kRegNone},          {"REG_SZ", platform::kRegSz},
       {"REG_EXPAND_SZ", platform::kRegExpandSz}, {"REG_BINARY", platform::kRegBinary},
-      {"REG_DWORD", platform::kRegDword},       {"REG_MULTI_SZ", platform::kRegMultiSz}};
+      {"REG_DWORD", platform::kRegDword},        {"REG_MULTI_SZ", platform::kRegMultiSz}};
   for (const auto& [text, type] : kTypes) {
     if (name == text) return type;
   }
@@ -141,7 +141,8 @@ void Load(const json& root, Machine& machine, Scenario& scenario) {
       scenario.commandLine.push_back(Text(args[i], "command_line[" + std::to_string(i) + "]"));
     }
   }
-  if (root.contains("duration_ms")) scenario.durationMs = Number(root["duration_ms"], "duration_ms");
+  if (root.contains("duration_ms"))
+    scenario.durationMs = Number(root["duration_ms"], "duration_ms");
   if (root.contains("start_time")) {
     machine.SetStartFileTime(ParseStartTime(Text(root["start_time"], "start_time"), "start_time"));
   }
@@ -149,8 +150,7 @@ void Load(const json& root, Machine& machine, Scenario& scenario) {
     machine.SetAdministrator(Flag(root["administrator"], "administrator"));
   }
   if (root.contains("module_file_name")) {
-    machine.SetModuleFileName(
-        crv::Utf8ToUtf16(Text(root["module_file_name"], "module_file_name")));
+    machine.SetModuleFileName(crv::Utf8ToUtf16(Text(root["module_file_name"], "module_file_name")));
   }
   if (root.contains("console_input")) {
     machine.SetConsoleInput(Text(root["console_input"], "console_input"));
@@ -161,7 +161,8 @@ void Load(const json& root, Machine& machine, Scenario& scenario) {
     for (size_t i = 0; i < keys.size(); ++i) {
       std::string where = "registry[" + std::to_string(i) + "]";
       std::u16string key = crv::Utf8ToUtf16(Text(Need(keys[i], "key", where), where + ".key"));
-      bool isVolatile = keys[i].contains("volatile") && Flag(keys[i]["volatile"], where + ".volatile");
+      bool isVolatile =
+          keys[i].contains("volatile") && Flag(keys[i]["volatile"], where + ".volatile");
       machine.registry().CreateKey(key, isVolatile);
       if (keys[i].contains("values")) {
         const json& values = keys[i]["values"];
@@ -227,8 +228,7 @@ void Load(const json& root, Machine& machine, Scenario& scenario) {
 
 }  // namespace
 
-bool LoadScenario(std::string_view text, Machine& machine, Scenario* scenario,
-                  std::string* error) {
+bool LoadScenario(std::string_view text, Machine& machine, Scenario* scenario, std::string* error) {
   json root = json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false,
                           /*ignore_comments=*/true);
   if (root.is_discarded()) {

@@ -42,7 +42,6 @@ struct Scenario {
 
 // Applies a scenario to a fresh machine. False with a message naming the faulty field when
 // the text is not a valid scenario; the machine may then be partly set up.
-bool LoadScenario(std::string_view json, Machine& machine, Scenario* scenario,
-                  std::string* error);
+bool LoadScenario(std::string_view json, Machine& machine, Scenario* scenario, std::string* error);
 
 }  // namespace sim

@@ -20,7 +20,8 @@ struct ScenarioError {
 }
 
 inline const json& Need(const json& object, const char* field, const std::string& where) {
-  if (!object.is_object() || !object.contains(field)) Bad(where, std::string("missing \"") + field + "\"");
+  if (!object.is_object() || !object.contains(field))
+    Bad(where, std::string("missing \"") + field + "\"");
   return object.at(field);
 }
 

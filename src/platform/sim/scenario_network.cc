@@ -71,9 +71,12 @@ SimInterface ParseInterface(const json& spec, const std::string& where) {
   row.dwType = spec.contains("type") ? Number32(spec["type"], where + ".type") : 6;
   row.dwMtu = spec.contains("mtu") ? Number32(spec["mtu"], where + ".mtu") : 1500;
   row.dwSpeed = spec.contains("speed") ? Number32(spec["speed"], where + ".speed") : 1000000000;
-  row.dwAdminStatus = spec.contains("admin_status") ? Number32(spec["admin_status"], where + ".admin_status") : 1;
-  row.dwOperStatus = spec.contains("oper_status") ? Number32(spec["oper_status"], where + ".oper_status") : 5;
-  row.dwLastChange = spec.contains("last_change") ? Number32(spec["last_change"], where + ".last_change") : 0;
+  row.dwAdminStatus =
+      spec.contains("admin_status") ? Number32(spec["admin_status"], where + ".admin_status") : 1;
+  row.dwOperStatus =
+      spec.contains("oper_status") ? Number32(spec["oper_status"], where + ".oper_status") : 5;
+  row.dwLastChange =
+      spec.contains("last_change") ? Number32(spec["last_change"], where + ".last_change") : 0;
   if (spec.contains("mac")) {
     std::vector<uint8_t> mac;
     if (!ParseMacAddress(Text(spec["mac"], where + ".mac"), &mac)) {
@@ -82,9 +85,11 @@ SimInterface ParseInterface(const json& spec, const std::string& where) {
     row.dwPhysAddrLen = static_cast<uint32_t>(mac.size());
     std::memcpy(row.bPhysAddr, mac.data(), mac.size());
   }
-  SetDescription(row, spec.contains("description") ? Text(spec["description"], where + ".description")
-                                                   : std::string());
-  if (spec.contains("adapter_name")) i.adapterName = Text(spec["adapter_name"], where + ".adapter_name");
+  SetDescription(row, spec.contains("description")
+                          ? Text(spec["description"], where + ".description")
+                          : std::string());
+  if (spec.contains("adapter_name"))
+    i.adapterName = Text(spec["adapter_name"], where + ".adapter_name");
   std::u16string wideName = u"\\DEVICE\\TCPIP_" + crv::Utf8ToUtf16(i.adapterName);
   std::memcpy(row.wszName, wideName.c_str(),
               std::min(wideName.size(), size_t{platform::kMaxInterfaceNameLength - 1}) * 2);
@@ -96,9 +101,9 @@ SimInterface ParseInterface(const json& spec, const std::string& where) {
     if (!list.is_array()) Bad(where + ".ipv4", "expected a list");
     for (size_t k = 0; k < list.size(); ++k) {
       std::string w = where + ".ipv4[" + std::to_string(k) + "]";
-      i.ipv4.push_back(SimIpv4Address{Ipv4(Need(list[k], "address", w), w + ".address"),
-                                      list[k].contains("mask") ? Ipv4(list[k]["mask"], w + ".mask")
-                                                               : 0x00FFFFFFu});
+      i.ipv4.push_back(SimIpv4Address{
+          Ipv4(Need(list[k], "address", w), w + ".address"),
+          list[k].contains("mask") ? Ipv4(list[k]["mask"], w + ".mask") : 0x00FFFFFFu});
     }
   }
   if (spec.contains("ipv6")) {
@@ -135,8 +140,10 @@ bool LoadNetworkAction(Machine& machine, uint64_t at, const json& entry, const s
   // Validate now, apply at the action's time.
   platform::MibIfRow probe{};
   if (set.contains("counters")) ApplyCounters(probe, set["counters"], false, w + ".counters");
-  if (set.contains("add_counters")) ApplyCounters(probe, set["add_counters"], true, w + ".add_counters");
-  for (const char* field : {"new_index", "oper_status", "admin_status", "speed", "mtu", "last_change"}) {
+  if (set.contains("add_counters"))
+    ApplyCounters(probe, set["add_counters"], true, w + ".add_counters");
+  for (const char* field :
+       {"new_index", "oper_status", "admin_status", "speed", "mtu", "last_change"}) {
     if (set.contains(field)) Number32(set[field], w + "." + field);
   }
   if (set.contains("description")) Text(set["description"], w + ".description");

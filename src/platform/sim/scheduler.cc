@@ -103,8 +103,7 @@ void Scheduler::SwitchToScheduler() {
   SwitchFiber(*self->context, *schedulerContext_);
 }
 
-bool Scheduler::TryTake(const std::vector<std::shared_ptr<EventObject>>& events,
-                        uint32_t* result) {
+bool Scheduler::TryTake(const std::vector<std::shared_ptr<EventObject>>& events, uint32_t* result) {
   for (size_t i = 0; i < events.size(); ++i) {
     if (events[i]->signaled) {
       if (!events[i]->manualReset) events[i]->signaled = false;

@@ -1,0 +1,190 @@
+// The collection loop on the virtual clock: when it builds, publishes, retries and gives up,
+// and what wake events, unreadable tables and extreme intervals do to it.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "common/process_state.h"
+#include "common/report.h"
+#include "support/sim_fixture.h"
+
+namespace {
+
+constexpr uint64_t T = 30000;
+const char16_t kParameters[] = u"SYSTEM\\CurrentControlSet\\Services\\CRVNicMgmt\\CRVNICS";
+
+sim::SimInterface Row(uint32_t index, uint32_t type, uint8_t macLast, const char* description) {
+  sim::SimInterface i;
+  i.row.dwIndex = index;
+  i.row.dwType = type;
+  i.row.dwMtu = type == 24 ? 0 : 1500;
+  if (macLast != 0) {
+    const uint8_t mac[6] = {0x00, 0x1B, 0x21, 0x00, 0x00, macLast};
+    std::memcpy(i.row.bPhysAddr, mac, 6);
+    i.row.dwPhysAddrLen = 6;
+  }
+  std::strncpy(reinterpret_cast<char*>(i.row.bDescr), description, 255);
+  return i;
+}
+
+class CollectionLoopTest : public crvtest::SimTest {
+ protected:
+  CollectionLoopTest() {
+    machine.registry().SetDword(kParameters, u"Timeout", static_cast<uint32_t>(T));
+    machine.network().Add(Row(1, 24, 0, "Software Loopback Interface 1"));
+    machine.network().Add(Row(7, 6, 7, "Intel(R) Ethernet Controller X710"));
+  }
+
+  // Samples the cycle counter (the number of publication cycles so far) at these times.
+  void SampleCycles(std::initializer_list<uint64_t> times) {
+    for (uint64_t t : times) {
+      machine.At(t, [this, t] { cycles[t] = crv::State().cycleCounter; });
+    }
+  }
+
+  // Virtual times of the reports with this message.
+  std::vector<uint64_t> TimesOf(const std::u16string& message) const {
+    std::vector<uint64_t> times;
+    for (const auto& r : machine.Reports()) {
+      if (r.message == message) times.push_back(r.timeMs);
+    }
+    return times;
+  }
+  std::vector<uint32_t> WaitTimes() const {
+    std::vector<uint32_t> values;
+    for (const auto& r : machine.Reports()) {
+      if (r.message == u"Collect poll Timeout") values.push_back(r.value);
+    }
+    return values;
+  }
+
+  // The change test right after this reads the table twice (size, then rows); every read
+  // after those fails, so every build from then on fails.
+  void FailBuildsAfterTheNextChangeTest() {
+    uint64_t next = machine.CallCount("GetIfTable");
+    for (uint64_t n = 3; n <= 40; ++n)
+      machine.FailCall("GetIfTable", static_cast<uint32_t>(next + n), 31);
+  }
+
+  std::map<uint64_t, uint32_t> cycles;
+};
+
+TEST_F(CollectionLoopTest, PublishesAtOnceThenOncePerInterval) {
+  SampleCycles({1, T - 1, T + 1, 2 * T + 1});
+  machine.RecordRegistryWrites(true);
+  RunAgent({"crvnichost.exe"}, 2 * T + 10);
+  EXPECT_EQ((std::map<uint64_t, uint32_t>{{1, 1}, {T - 1, 1}, {T + 1, 2}, {2 * T + 1, 3}}), cycles);
+  // Each cycle marks the tree as being rewritten, then ready, then writes the summary.
+  std::vector<std::u16string> first;
+  for (const auto& w : machine.RegistryWrites()) {
+    if (w.timeMs == 0)
+      first.push_back(w.valueName +
+                      (w.type == 4 ? u"=" + std::u16string(1, u'0' + w.data[0]) : u""));
+  }
+  EXPECT_EQ(
+      (std::vector<std::u16string>{u"Status=1", u"SoftwareRevisions", u"InterfaceData_Ready=0",
+                                   u"InterfaceData_Ready=1", u"IfTableInformation", u"MibStats"}),
+      first);
+  EXPECT_TRUE(TimesOf(u"Detected change in interface table, reinitializing").empty());
+}
+
+TEST_F(CollectionLoopTest, EveryBuildFailingEndsTheThreadAfterSixBuilds) {
+  machine.FailCall("GetIfTable", 0, 31);
+  auto run = RunAgent({"crvnichost.exe"}, 100 * T);
+  EXPECT_EQ(sim::RunEnd::kIdle, run.end);  // only the parked caller is left
+  EXPECT_EQ((std::vector<uint64_t>{0, T, 3 * T, 7 * T, 15 * T, 31 * T}),
+            TimesOf(u"::MyGetIfTable: GetIfTable failed"));
+  EXPECT_EQ((std::vector<uint32_t>{T, 2 * T, 4 * T, 8 * T, 16 * T}), WaitTimes());
+  EXPECT_EQ((std::vector<uint64_t>{31 * T}),
+            TimesOf(u"DataCollectionThread: init failed after retries."));
+  EXPECT_FALSE(machine.registry().KeyExists(u"SYSTEM\\TessarNetwork"));
+}
+
+TEST_F(CollectionLoopTest, ASuccessfulRetryRestoresIntervalAndAllowance) {
+  machine.FailCall("GetIfTable", 1, 31);
+  machine.FailCall("GetIfTable", 2, 31);  // builds at 0 and T fail, the one at 3T succeeds
+  // A new interface at 5T, and every build after that change test fails: with the allowance
+  // back at four, the rebuild and five retries run before the thread gives up.
+  machine.At(5 * T - 1, [this] {
+    machine.network().Add(Row(9, 6, 9, "Broadcom NetXtreme Gigabit Ethernet"));
+    FailBuildsAfterTheNextChangeTest();
+  });
+  RunAgent({"crvnichost.exe"}, 200 * T);
+  auto waits = WaitTimes();
+  ASSERT_GE(waits.size(), 4u);
+  EXPECT_EQ((std::vector<uint32_t>{T, 2 * T, T, T}),
+            std::vector<uint32_t>(waits.begin(), waits.begin() + 4));
+  EXPECT_EQ((std::vector<uint64_t>{0, T, 5 * T, 6 * T, 8 * T, 12 * T, 20 * T, 36 * T}),
+            TimesOf(u"::MyGetIfTable: GetIfTable failed"));
+  EXPECT_EQ((std::vector<uint64_t>{36 * T}),
+            TimesOf(u"DataCollectionThread: init failed after retries."));
+}
+
+TEST_F(CollectionLoopTest, AFailedRebuildRetriesAfterDoublingWaits) {
+  machine.At(2 * T - 1, [this] {
+    machine.network().Add(Row(9, 6, 9, "Broadcom NetXtreme Gigabit Ethernet"));
+    FailBuildsAfterTheNextChangeTest();
+  });
+  RunAgent({"crvnichost.exe"}, 200 * T);
+  EXPECT_EQ((std::vector<uint64_t>{2 * T}),
+            TimesOf(u"Detected change in interface table, reinitializing"));
+  // The rebuild at 2T fails; retries after T, 2T, 4T, 8T and 16T; the fifth of them ends it.
+  EXPECT_EQ((std::vector<uint64_t>{2 * T, 3 * T, 5 * T, 9 * T, 17 * T, 33 * T}),
+            TimesOf(u"::MyGetIfTable: GetIfTable failed"));
+  EXPECT_EQ((std::vector<uint64_t>{33 * T}),
+            TimesOf(u"DataCollectionThread: init failed after retries."));
+  // The failed rebuild destroyed the old model and with it the published tree.
+  EXPECT_FALSE(machine.registry().KeyExists(u"SYSTEM\\TessarNetwork\\Interface"));
+}
+
+TEST_F(CollectionLoopTest, WakeEventsOnlyCutTheWaitShort) {
+  for (uint64_t t = 5000; t < 4 * T; t += 5000) {
+    machine.SetEventAt(t, t % 10000 ? u"CrvMNicSCMEvent" : u"CrvMNicInitEvent");
+  }
+  SampleCycles({4 * T - 1, 5 * T - 1});
+  RunAgent({"crvnichost.exe"}, 5 * T);
+  EXPECT_EQ(1u, cycles[4 * T - 1]);                     // no refresh while the signals continue
+  EXPECT_EQ(2u, cycles[5 * T - 1]);                     // one quiet interval after the last one
+  EXPECT_EQ(machine.CallCount("GetIfTable"), 2u + 2u);  // the build, then one change test
+}
+
+TEST_F(CollectionLoopTest, UnreadableTableDuringAPollRepublishesTheOldModel) {
+  machine.FailCall("GetIfTable", 3, 31);        // the first change test
+  machine.network().Add(Row(9, 6, 9, "late"));  // would be a change, but cannot be seen
+  SampleCycles({T + 1});
+  RunAgent({"crvnichost.exe"}, T + 10);
+  EXPECT_EQ(2u, cycles[T + 1]);
+  EXPECT_TRUE(TimesOf(u"Detected change in interface table, reinitializing").empty());
+}
+
+TEST_F(CollectionLoopTest, InfiniteIntervalNeverPollsAgain) {
+  machine.registry().SetDword(kParameters, u"Timeout", 0xFFFFFFFFu);
+  SampleCycles({1});
+  auto run = RunAgent({"crvnichost.exe"}, 1000 * T);
+  EXPECT_EQ(sim::RunEnd::kIdle, run.end);
+  EXPECT_EQ(1u, cycles[1]);
+  EXPECT_EQ((std::vector<uint32_t>{0xFFFFFFFFu}), WaitTimes());
+}
+
+TEST_F(CollectionLoopTest, DoublingAnIntervalOfTwoToTheThirtyFirstGivesZero) {
+  machine.registry().SetDword(kParameters, u"Timeout", 0x80000000u);
+  machine.FailCall("GetIfTable", 0, 31);
+  auto run = RunAgent({"crvnichost.exe"}, 0x100000000ull);
+  EXPECT_EQ((std::vector<uint32_t>{0x80000000u, 0, 0, 0, 0}), WaitTimes());
+  EXPECT_EQ((std::vector<uint64_t>{0x80000000ull}),
+            TimesOf(u"DataCollectionThread: init failed after retries."));
+  EXPECT_EQ(sim::RunEnd::kIdle, run.end);
+}
+
+TEST_F(CollectionLoopTest, WithoutATrapSinkTheLoopStillPublishes) {
+  machine.FailAllocation(4);  // queue, DCStruct, ... the trap sink is the thread's first
+  SampleCycles({T + 1});
+  RunAgent({"crvnichost.exe"}, T + 10);
+  auto texts = crvtest::ReportTexts(machine, crv::kReportInformation);
+  EXPECT_NE(std::find(texts.begin(), texts.end(), "DataCollectionThread: failure to create CTrap"),
+            texts.end())
+      << crvtest::DescribeReports(machine);
+  EXPECT_EQ(2u, cycles[T + 1]);
+}
+
+}  // namespace
