@@ -33,7 +33,11 @@ void WINAPI FiberStart(void* parameter) {
 std::unique_ptr<FiberContext> ThreadFiberContext() {
   auto context = std::make_unique<Win32Fiber>();
   if (IsThreadAFiber()) {
+    // mingw's inline GetCurrentFiber reads the TEB in a way GCC 12 takes for out of bounds.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Warray-bounds"
     context->fiber = GetCurrentFiber();
+#pragma GCC diagnostic pop
   } else {
     context->fiber = ConvertThreadToFiber(nullptr);
     context->convertedThread = true;

@@ -1,0 +1,76 @@
+// iphlpapi tables and ws2_32 address conversion. The tables are the SDK's structures (see
+// sdk_checks.cc), so the caller's buffers pass through as they are.
+//
+// The seam's headers come before the SDK's, whose A/W macros (WSAAddressToString, InetPton)
+// would rename its methods; the SDK headers keep this order.
+#include "platform/win32/backends.h"
+
+#include <winsock2.h>
+
+#include <ws2tcpip.h>
+
+#include <iphlpapi.h>
+
+#include "platform/win32/handles.h"
+
+namespace platform::win32 {
+namespace {
+
+class Win32IpHelper final : public IpHelper {
+ public:
+  uint32_t GetIfTable(MibIfTable* table, uint32_t* size, bool sorted) override {
+    ULONG bytes = *size;
+    DWORD status = ::GetIfTable(reinterpret_cast<MIB_IFTABLE*>(table), &bytes, sorted);
+    *size = bytes;
+    return status;
+  }
+
+  uint32_t GetIpAddrTable(MibIpAddrTable* table, uint32_t* size, bool sorted) override {
+    ULONG bytes = *size;
+    DWORD status = ::GetIpAddrTable(reinterpret_cast<MIB_IPADDRTABLE*>(table), &bytes, sorted);
+    *size = bytes;
+    return status;
+  }
+
+  uint32_t GetIfEntry(MibIfRow* row) override {
+    return ::GetIfEntry(reinterpret_cast<MIB_IFROW*>(row));
+  }
+
+  uint32_t GetAdaptersAddresses(uint32_t family, uint32_t flags, IpAdapterAddresses* addresses,
+                                uint32_t* size) override {
+    ULONG bytes = *size;
+    ULONG status = ::GetAdaptersAddresses(
+        family, flags, nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(addresses), &bytes);
+    *size = bytes;
+    return status;
+  }
+
+  int32_t WSAStartup(uint16_t version) override {
+    WSADATA data;
+    return ::WSAStartup(version, &data);
+  }
+
+  int32_t WSACleanup() override { return ::WSACleanup(); }
+
+  int32_t WSAAddressToString(const void* address, uint32_t addressLength, char16_t* text,
+                             uint32_t* length) override {
+    DWORD characters = *length;
+    int result = WSAAddressToStringW(const_cast<sockaddr*>(static_cast<const sockaddr*>(address)),
+                                     addressLength, nullptr, Wide(text), &characters);
+    *length = characters;
+    return result;
+  }
+
+  int32_t InetPton(int32_t family, const char16_t* text, void* address) override {
+    return InetPtonW(family, Wide(text), address);
+  }
+};
+
+}  // namespace
+
+IpHelper& IpHelperBackend() {
+  static Win32IpHelper ipHelper;
+  return ipHelper;
+}
+
+}  // namespace platform::win32
