@@ -3,7 +3,9 @@
 #pragma once
 
 #include "platform/code_page.h"
+#include "platform/config_manager.h"
 #include "platform/console.h"
+#include "platform/device_io.h"
 #include "platform/diagnostics.h"
 #include "platform/ip_helper.h"
 #include "platform/kernel.h"
@@ -22,6 +24,8 @@ struct Platform {
   Diagnostics* diagnostics = nullptr;
   IpHelper* ipHelper = nullptr;
   CodePage* codePage = nullptr;
+  DeviceIo* deviceIo = nullptr;
+  ConfigManager* configManager = nullptr;
 };
 
 // The installed set. Every member is non-null once a set is installed.
