@@ -77,4 +77,28 @@ bool EqualsText(const char16_t* a, const char16_t* b) {
   return *a == *b;
 }
 
+char16_t UpperCase(char16_t c) {
+  if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - 32);
+  // Latin-1 small letters, except the division sign (ÿ has no capital in this block).
+  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 32);
+  return c;
+}
+
+void LowerCaseInPlace(char16_t* text) {
+  if (text == nullptr) return;
+  for (; *text != 0; ++text) *text = FoldCase(*text);
+}
+
+void UpperCaseInPlace(char16_t* text) {
+  if (text == nullptr) return;
+  for (; *text != 0; ++text) *text = UpperCase(*text);
+}
+
+void LowerCaseInPlace(char* text) {
+  if (text == nullptr) return;
+  for (; *text != 0; ++text) {
+    if (*text >= 'A' && *text <= 'Z') *text = static_cast<char>(*text + 32);
+  }
+}
+
 }  // namespace crv

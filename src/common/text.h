@@ -29,4 +29,13 @@ char16_t FoldCase(char16_t c);
 bool ContainsText(const char16_t* text, const char16_t* needle);
 bool EqualsText(const char16_t* a, const char16_t* b);
 
+// Upper-case counterpart of FoldCase (the same letters).
+char16_t UpperCase(char16_t c);
+
+// Changes a terminated text in place to lower or upper case (the letters FoldCase knows).
+void LowerCaseInPlace(char16_t* text);
+void UpperCaseInPlace(char16_t* text);
+// Same for an 8-bit text (ASCII letters only, as the C runtime's _strlwr in the C locale).
+void LowerCaseInPlace(char* text);
+
 }  // namespace crv

@@ -19,17 +19,25 @@ constexpr ConfigRet kCrInvalidDevNode = 0x05;
 constexpr ConfigRet kCrNoSuchDevNode = 0x0D;
 constexpr ConfigRet kCrFailure = 0x13;
 constexpr ConfigRet kCrBufferSmall = 0x1A;
-constexpr ConfigRet kCrRegistryError = 0x1B;
+constexpr ConfigRet kCrRegistryError = 0x1D;
+constexpr ConfigRet kCrInvalidDeviceId = 0x1E;
 constexpr ConfigRet kCrInvalidData = 0x1F;
 constexpr ConfigRet kCrNoSuchValue = 0x25;
 constexpr ConfigRet kCrNoSuchRegistryKey = 0x2E;
+constexpr ConfigRet kCrInvalidProperty = 0x35;
 
+constexpr uint32_t kCmGetIdListFilterNone = 0;
+constexpr uint32_t kCmGetIdListFilterEnumerator = 0x1;
+constexpr uint32_t kCmGetIdListFilterService = 0x2;
 constexpr uint32_t kCmGetIdListFilterPresent = 0x100;
 constexpr uint32_t kCmGetIdListFilterClass = 0x200;
 constexpr uint32_t kCmLocateDevNodeNormal = 0;
+constexpr uint32_t kCmLocateDevNodePhantom = 0x1;
 constexpr uint32_t kCmGetDeviceInterfaceListPresent = 0;
+constexpr uint32_t kCmGetDeviceInterfaceListAllDevices = 0x1;
 constexpr uint32_t kCmRegistryHardware = 0;
 constexpr uint32_t kCmRegistrySoftware = 1;
+constexpr uint32_t kRegDispositionOpenAlways = 0;
 constexpr uint32_t kRegDispositionOpenExisting = 1;
 
 // Device registry properties (CM_DRP_*).
@@ -69,9 +77,8 @@ class ConfigManager {
                                 uint32_t flags) = 0;
   // CM_Get_DevNode_Registry_PropertyW: length in bytes, in and out; a buffer too small (or
   // null) answers kCrBufferSmall with the size needed.
-  virtual ConfigRet GetDevNodeRegistryProperty(DevInst devInst, uint32_t property,
-                                               uint32_t* type, void* buffer, uint32_t* length,
-                                               uint32_t flags) = 0;
+  virtual ConfigRet GetDevNodeRegistryProperty(DevInst devInst, uint32_t property, uint32_t* type,
+                                               void* buffer, uint32_t* length, uint32_t flags) = 0;
   // CM_Open_DevNode_Key: the key is closed with Registry::CloseKey.
   virtual ConfigRet OpenDevNodeKey(DevInst devInst, uint32_t access, uint32_t profile,
                                    uint32_t disposition, RegKey* key, uint32_t flags) = 0;
@@ -80,8 +87,7 @@ class ConfigManager {
   virtual ConfigRet GetDeviceInterfaceListSize(uint32_t* length, const Guid& interfaceClass,
                                                const char16_t* deviceId, uint32_t flags) = 0;
   virtual ConfigRet GetDeviceInterfaceList(const Guid& interfaceClass, const char16_t* deviceId,
-                                           char16_t* buffer, uint32_t length,
-                                           uint32_t flags) = 0;
+                                           char16_t* buffer, uint32_t length, uint32_t flags) = 0;
 };
 
 }  // namespace platform

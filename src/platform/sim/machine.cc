@@ -63,6 +63,8 @@ Machine::Machine()
   diagnosticsApi_ = std::make_unique<DiagnosticsApi>(*this);
   ipHelperApi_ = NewIpHelperApi(*this);
   codePageApi_ = NewCodePageApi(*this);
+  deviceIoApi_ = NewDeviceIoApi(*this);
+  configManagerApi_ = NewConfigManagerApi(*this);
   platform_.registry = registryApi_.get();
   platform_.services = servicesApi_.get();
   platform_.kernel = kernelApi_.get();
@@ -71,6 +73,8 @@ Machine::Machine()
   platform_.diagnostics = diagnosticsApi_.get();
   platform_.ipHelper = ipHelperApi_.get();
   platform_.codePage = codePageApi_.get();
+  platform_.deviceIo = deviceIoApi_.get();
+  platform_.configManager = configManagerApi_.get();
   registryClock_ = FileTimeNow();
 }
 
@@ -196,6 +200,7 @@ RunEnd Machine::Run(std::function<void()> main, uint64_t durationMs) {
       ++it;
     }
   }
+  CloseProcessDeviceHandles(*deviceIoApi_);
   return end;
 }
 

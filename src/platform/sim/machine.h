@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/sim/device_sim.h"
 #include "platform/sim/network_sim.h"
 #include "platform/sim/registry_sim.h"
 #include "platform/sim/scheduler.h"
@@ -49,6 +50,7 @@ struct OpenHandleCounts {
   int64_t registry = 0;
   int64_t services = 0;
   int64_t kernel = 0;
+  int64_t devices = 0;  // CreateFileW handles of simulated devices
 };
 
 class Machine {
@@ -67,6 +69,8 @@ class Machine {
   SimRegistry& registry() { return registry_; }
   ServiceDatabase& services() { return services_; }
   SimNetwork& network() { return network_; }
+  // NDIS devices and the PnP tree; device_sim.h adds adapters described once (AddAdapter).
+  SimDevices& devices() { return devices_; }
   void SetAdministrator(bool administrator) { services_.SetAdministrator(administrator); }
   void SetModuleFileName(std::u16string path) { moduleFileName_ = std::move(path); }
   void SetConsoleInput(std::string input) { consoleInput_ = std::move(input); }
@@ -84,7 +88,9 @@ class Machine {
   // --- faults ---
   // Makes the occurrence-th call (1-based) of a Win32 call name fail with status; with
   // occurrence 0 every call fails. Names are the API's: "RegOpenKeyExW", "CreateEventW",
-  // "_beginthread", "OpenSCManagerW", "GetModuleFileNameW", ...
+  // "_beginthread", "OpenSCManagerW", "GetModuleFileNameW", "CreateFileW", "DeviceIoControl",
+  // "CM_Get_Device_ID_ListW", ... Closing a device handle counts as "CloseHandle(device)",
+  // apart from the kernel's "CloseHandle" of events.
   void FailCall(std::string call, uint32_t occurrence, uint32_t status);
   // Makes the n-th allocation (1-based, counted from now) fail.
   void FailAllocation(uint64_t n);
@@ -147,6 +153,7 @@ class Machine {
   SimRegistry registry_;
   ServiceDatabase services_;
   SimNetwork network_;
+  SimDevices devices_;
   std::unique_ptr<Scheduler> scheduler_;
   std::u16string moduleFileName_;
   std::string consoleInput_;
@@ -187,6 +194,8 @@ class Machine {
   std::unique_ptr<platform::Diagnostics> diagnosticsApi_;
   std::unique_ptr<platform::IpHelper> ipHelperApi_;
   std::unique_ptr<platform::CodePage> codePageApi_;
+  std::unique_ptr<platform::DeviceIo> deviceIoApi_;
+  std::unique_ptr<platform::ConfigManager> configManagerApi_;
   platform::Platform platform_;
 };
 

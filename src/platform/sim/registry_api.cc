@@ -191,6 +191,10 @@ class RegistryApi : public platform::Registry {
     return 0;
   }
 
+  RegKey OpenHandle(std::shared_ptr<RegKeyNode> node, uint32_t access) {
+    return NewHandle(std::move(node), access);
+  }
+
   int32_t CloseKey(RegKey key) override {
     if (auto fault = machine_.CheckFault("RegCloseKey")) return Fail(*fault);
     if (key == platform::kHkeyLocalMachine) return 0;
@@ -229,6 +233,11 @@ class RegistryApi : public platform::Registry {
 
 std::unique_ptr<platform::Registry> NewRegistryApi(Machine& machine) {
   return std::make_unique<RegistryApi>(machine);
+}
+
+platform::RegKey NewRegistryKeyHandle(platform::Registry& api, std::shared_ptr<RegKeyNode> node,
+                                      uint32_t access) {
+  return static_cast<RegistryApi&>(api).OpenHandle(std::move(node), access);
 }
 
 }  // namespace sim

@@ -2,6 +2,7 @@
 
 #include "common/utf.h"
 #include "platform/sim/file_time.h"
+#include "platform/sim/scenario_devices.h"
 #include "platform/sim/scenario_json.h"
 #include "platform/sim/scenario_network.h"
 
@@ -121,6 +122,7 @@ void LoadTimelineEntry(Machine& machine, const json& entry, const std::string& w
       machine.registry().SetValue(key, name, type, data);
     });
   } else if (LoadNetworkAction(machine, at, entry, where)) {
+  } else if (LoadDeviceAction(machine, at, entry, where)) {
   } else if (entry.contains("registry_delete_tree")) {
     std::u16string key =
         crv::Utf8ToUtf16(Text(entry["registry_delete_tree"], where + ".registry_delete_tree"));
@@ -215,6 +217,13 @@ void Load(const json& root, Machine& machine, Scenario& scenario) {
     if (!list.is_array()) Bad("interfaces", "expected a list");
     for (size_t i = 0; i < list.size(); ++i) {
       machine.network().Add(ParseInterface(list[i], "interfaces[" + std::to_string(i) + "]"));
+    }
+  }
+  if (root.contains("adapters")) {
+    const json& list = root["adapters"];
+    if (!list.is_array()) Bad("adapters", "expected a list");
+    for (size_t i = 0; i < list.size(); ++i) {
+      LoadAdapter(machine, list[i], "adapters[" + std::to_string(i) + "]");
     }
   }
   if (root.contains("timeline")) {

@@ -21,6 +21,10 @@
 //                   { "at_ms": 7000, "registry_delete_tree": "SYSTEM\\..." } ]
 //   }
 //
+// Network interfaces ("interfaces") are described in scenario_network.h, network adapters
+// ("adapters", the PnP and NDIS side with their interfaces) in scenario_devices.h; both add
+// timeline actions of their own.
+//
 // Value data: a number for REG_DWORD, a text for REG_SZ and REG_EXPAND_SZ, a list of texts
 // for REG_MULTI_SZ, hexadecimal byte text ("01 2e 00") or a list of numbers for REG_BINARY.
 #pragma once

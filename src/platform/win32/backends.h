@@ -14,5 +14,7 @@ Memory& MemoryBackend();
 Diagnostics& DiagnosticsBackend();
 IpHelper& IpHelperBackend();
 CodePage& CodePageBackend();
+DeviceIo& DeviceIoBackend();
+ConfigManager& ConfigManagerBackend();
 
 }  // namespace platform::win32

@@ -12,6 +12,7 @@
 // The SDK's ANSI/Unicode macros that share a name with a platform method would rename the
 // method; code that includes this header calls the W functions by their own names.
 #undef CreateEvent
+#undef CreateFile
 #undef CreateService
 #undef GetModuleFileName
 #undef InetPton

@@ -13,6 +13,8 @@ void InstallWin32Platform() {
   set.diagnostics = &DiagnosticsBackend();
   set.ipHelper = &IpHelperBackend();
   set.codePage = &CodePageBackend();
+  set.deviceIo = &DeviceIoBackend();
+  set.configManager = &ConfigManagerBackend();
   Install(set);
 }
 

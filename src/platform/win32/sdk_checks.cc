@@ -4,8 +4,11 @@
 #include <type_traits>
 
 #include "platform/code_page.h"
+#include "platform/config_manager.h"
+#include "platform/device_io.h"
 #include "platform/ip_helper.h"
 #include "platform/kernel.h"
+#include "platform/ndis.h"
 #include "platform/types.h"
 
 #include <winsock2.h>
@@ -15,6 +18,9 @@
 #include <iphlpapi.h>
 
 #include "platform/win32/handles.h"
+
+#include <cfgmgr32.h>
+#include <ntddndis.h>
 
 namespace platform::win32 {
 namespace {
@@ -196,6 +202,70 @@ static_assert(kMbPrecomposed == MB_PRECOMPOSED);
 
 // _beginthread answers -1 when it cannot start the thread.
 static_assert(kBeginThreadFailed == static_cast<uintptr_t>(-1));
+
+// Device I/O.
+static_assert(kFileShareRead == FILE_SHARE_READ && kFileShareWrite == FILE_SHARE_WRITE);
+static_assert(kOpenExisting == OPEN_EXISTING);
+static_assert(kFileAttributeReadonly == FILE_ATTRIBUTE_READONLY);
+static_assert(kErrorGenFailure == ERROR_GEN_FAILURE);
+static_assert(kErrorNotSupported == ERROR_NOT_SUPPORTED);
+
+// NDIS queries and the answers read from them.
+static_assert(kIoctlNdisQueryGlobalStats == IOCTL_NDIS_QUERY_GLOBAL_STATS);
+static_assert(kNdisMedium802_3 == NdisMedium802_3 && kNdisMedium802_5 == NdisMedium802_5 &&
+              kNdisMediumMax == NdisMediumMax);
+static_assert(kNdisMediaStateConnected == NdisMediaStateConnected &&
+              kNdisMediaStateDisconnected == NdisMediaStateDisconnected);
+static_assert(kSameSize<NdisLinkState, NDIS_LINK_STATE>);
+static_assert(offsetof(NdisLinkState, mediaConnectState) ==
+              offsetof(NDIS_LINK_STATE, MediaConnectState));
+static_assert(offsetof(NdisLinkState, mediaDuplexState) ==
+              offsetof(NDIS_LINK_STATE, MediaDuplexState));
+static_assert(offsetof(NdisLinkState, xmitLinkSpeed) == offsetof(NDIS_LINK_STATE, XmitLinkSpeed));
+static_assert(offsetof(NdisLinkState, rcvLinkSpeed) == offsetof(NDIS_LINK_STATE, RcvLinkSpeed));
+static_assert(offsetof(NdisLinkState, pauseFunctions) == offsetof(NDIS_LINK_STATE, PauseFunctions));
+static_assert(offsetof(NdisLinkState, autoNegotiationFlags) ==
+              offsetof(NDIS_LINK_STATE, AutoNegotiationFlags));
+
+// Configuration manager.
+static_assert(sizeof(DevInst) == sizeof(DEVINST) && sizeof(ConfigRet) == sizeof(CONFIGRET));
+static_assert(kSameSize<Guid, GUID>);
+static_assert(offsetof(Guid, data1) == offsetof(GUID, Data1) &&
+              offsetof(Guid, data2) == offsetof(GUID, Data2) &&
+              offsetof(Guid, data3) == offsetof(GUID, Data3) &&
+              offsetof(Guid, data4) == offsetof(GUID, Data4));
+static_assert(kCrSuccess == CR_SUCCESS);
+static_assert(kCrInvalidPointer == CR_INVALID_POINTER);
+static_assert(kCrInvalidFlag == CR_INVALID_FLAG);
+static_assert(kCrInvalidDevNode == CR_INVALID_DEVNODE);
+static_assert(kCrNoSuchDevNode == CR_NO_SUCH_DEVNODE);
+static_assert(kCrFailure == CR_FAILURE);
+static_assert(kCrBufferSmall == CR_BUFFER_SMALL);
+static_assert(kCrRegistryError == CR_REGISTRY_ERROR);
+static_assert(kCrInvalidDeviceId == CR_INVALID_DEVICE_ID);
+static_assert(kCrInvalidData == CR_INVALID_DATA);
+static_assert(kCrNoSuchValue == CR_NO_SUCH_VALUE);
+static_assert(kCrNoSuchRegistryKey == CR_NO_SUCH_REGISTRY_KEY);
+static_assert(kCrInvalidProperty == CR_INVALID_PROPERTY);
+static_assert(kCmGetIdListFilterNone == CM_GETIDLIST_FILTER_NONE);
+static_assert(kCmGetIdListFilterEnumerator == CM_GETIDLIST_FILTER_ENUMERATOR);
+static_assert(kCmGetIdListFilterService == CM_GETIDLIST_FILTER_SERVICE);
+static_assert(kCmGetIdListFilterPresent == CM_GETIDLIST_FILTER_PRESENT);
+static_assert(kCmGetIdListFilterClass == CM_GETIDLIST_FILTER_CLASS);
+static_assert(kCmLocateDevNodeNormal == CM_LOCATE_DEVNODE_NORMAL);
+static_assert(kCmLocateDevNodePhantom == CM_LOCATE_DEVNODE_PHANTOM);
+static_assert(kCmGetDeviceInterfaceListPresent == CM_GET_DEVICE_INTERFACE_LIST_PRESENT);
+static_assert(kCmGetDeviceInterfaceListAllDevices == CM_GET_DEVICE_INTERFACE_LIST_ALL_DEVICES);
+static_assert(kCmRegistryHardware == CM_REGISTRY_HARDWARE);
+static_assert(kCmRegistrySoftware == CM_REGISTRY_SOFTWARE);
+static_assert(kRegDispositionOpenAlways == RegDisposition_OpenAlways);
+static_assert(kRegDispositionOpenExisting == RegDisposition_OpenExisting);
+static_assert(kCmDrpDeviceDesc == CM_DRP_DEVICEDESC);
+static_assert(kCmDrpHardwareId == CM_DRP_HARDWAREID);
+static_assert(kCmDrpService == CM_DRP_SERVICE);
+static_assert(kCmDrpFriendlyName == CM_DRP_FRIENDLYNAME);
+static_assert(kCmDrpLocationInformation == CM_DRP_LOCATION_INFORMATION);
+static_assert(kCmDrpUiNumber == CM_DRP_UI_NUMBER);
 
 }  // namespace
 }  // namespace platform::win32

@@ -1,0 +1,86 @@
+// Driver classification and part numbers.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "discovery/adapter_model_table.h"
+#include "discovery/miniport.h"
+#include "platform/sim/device_sim.h"
+#include "support/sim_fixture.h"
+
+namespace {
+
+constexpr char16_t kGuid[] = u"{5A000000-0000-0000-0000-00000000005A}";
+
+class AdapterModelTableTest : public crvtest::SimTest {
+ protected:
+  // A miniport on a simulated adapter of the given medium.
+  void Init(crv::CMiniport& miniport, uint32_t medium) {
+    sim::SimAdapter a;
+    a.guid = kGuid;
+    a.mac = {0x00, 0x10, 0x18, 0x00, 0x00, 0x5A};
+    a.medium = medium;
+    a.service = u"any";
+    sim::AddAdapter(machine, a);
+    std::u16string name = std::u16string(u"\\\\.\\") + kGuid;
+    ASSERT_EQ(0u, miniport.Init(u"", 0, name.c_str(), (name.size() + 1) * 2));
+  }
+};
+
+TEST_F(AdapterModelTableTest, ServiceNamesAreComparedWholeAndIgnoringCase) {
+  const struct {
+    const char16_t* service;
+    uint8_t family;
+  } cases[] = {
+      {u"L2ND", 9},     {u"L2Nd2", 16}, {u"e1000", 8},    {u"E100", 7},
+      {u"qlndnic", 10}, {u"MLX5", 15},  {u"sfcndis", 17}, {u"l2nd3", 2},
+  };
+  for (const auto& c : cases) {
+    crv::CMiniport miniport;
+    Init(miniport, 0);
+    crv::ClassifyDriver(miniport, c.service);
+    EXPECT_EQ(c.family, miniport.DriverFamily()) << crv::Utf16ToUtf8(c.service);
+  }
+}
+
+TEST_F(AdapterModelTableTest, UnknownDriversDependOnTheMedium) {
+  crv::CMiniport ethernet;
+  Init(ethernet, 0);
+  ethernet.SetSubsystemId(0x70441A2B);
+  crv::ClassifyDriver(ethernet, u"vendorx");
+  EXPECT_EQ(2, ethernet.DriverFamily());
+  EXPECT_EQ(std::u16string(u"n/a"), ethernet.PartNumber());
+
+  crv::CMiniport tokenRing;
+  Init(tokenRing, 1);
+  crv::ClassifyDriver(tokenRing, u"vendorx");
+  EXPECT_EQ(0, tokenRing.DriverFamily());
+  EXPECT_EQ(std::u16string(u"N/A"), tokenRing.PartNumber());
+
+  // A family set before is kept when no row matches; family 3 has no lookup.
+  tokenRing.SetDriverFamily(3);
+  tokenRing.SetPartNumber(u"stale");
+  crv::ClassifyDriver(tokenRing, u"vendorx");
+  EXPECT_EQ(3, tokenRing.DriverFamily());
+  EXPECT_EQ(std::u16string(u"N/A"), tokenRing.PartNumber());
+}
+
+TEST(PartNumberLookup, RowsMatchWholeKeysAndALongTextIsCut) {
+  const crv::PartNumberRow rows[] = {{0x70441A2B, u"PN-TEST-01"}, {0x7044, u"short"}};
+  const crv::PartNumberBlock block{crv::PartNumberKey::kSubsystemId, rows, u"n/a"};
+  EXPECT_EQ(std::u16string(u"PN-TEST-01"), crv::LookUpPartNumber(block, 0x70441A2B));
+  EXPECT_EQ(std::u16string(u"n/a"), crv::LookUpPartNumber(block, 0x1A2B7044));
+  const crv::PartNumberBlock keyless{crv::PartNumberKey::kNone, rows, u"N/A"};
+  EXPECT_EQ(std::u16string(u"N/A"), crv::LookUpPartNumber(keyless, 0x7044));
+  // The families of the private duplex drivers share one block; 1 and 18 have none.
+  EXPECT_EQ(crv::PartNumberBlockOf(5), crv::PartNumberBlockOf(14));
+  EXPECT_EQ(crv::PartNumberKey::kPciId, crv::PartNumberBlockOf(4)->keyKind);
+  EXPECT_EQ(nullptr, crv::PartNumberBlockOf(1));
+  EXPECT_EQ(nullptr, crv::PartNumberBlockOf(18));
+
+  crv::CMiniport miniport;
+  miniport.SetPartNumber(u"0123456789012345678901234567890123456789");
+  EXPECT_EQ(crv::CMiniport::kPartNumberChars - 1, std::u16string(miniport.PartNumber()).size());
+}
+
+}  // namespace

@@ -1,0 +1,331 @@
+// CMiniport on simulated adapters: Init, the copy rules, the failure report and the link
+// procedure of every driver family.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "common/report.h"
+#include "discovery/miniport.h"
+#include "platform/sim/device_sim.h"
+#include "support/sim_fixture.h"
+#include "vendor/vendor_libraries.h"
+
+namespace {
+
+constexpr char16_t kGuid[] = u"{6F1C2B3A-1111-4C2D-9E8F-00A0C9140A01}";
+const std::vector<uint8_t> kMac = {0x00, 0x1B, 0x21, 0x3C, 0x4D, 0x5E};
+
+class MiniportTest : public crvtest::SimTest {
+ protected:
+  ~MiniportTest() override { crv::ResetVendorLibraries(); }
+
+  sim::SimAdapter Adapter(std::u16string service = u"E1000") {
+    sim::SimAdapter a;
+    a.guid = kGuid;
+    a.mac = kMac;
+    a.ifIndex = 11;
+    a.description = u"Simulated Gigabit Adapter";
+    a.service = std::move(service);
+    return a;
+  }
+  sim::NdisDevice& Ndis() { return *machine.devices().FindNdis(kGuid); }
+
+  uint32_t Init(crv::CMiniport& m) {
+    std::u16string name = std::u16string(u"\\\\.\\") + kGuid;
+    return m.Init(u"", 0, name.c_str(), (name.size() + 1) * sizeof(char16_t) + 2);
+  }
+  uint32_t Query(uint32_t oid) {
+    return static_cast<uint32_t>(machine.devices().QueryCount(kGuid, oid));
+  }
+
+  crv::LinkInformation Dynamic(uint8_t family, uint32_t* status = nullptr) {
+    return Dynamic(miniport, family, status);
+  }
+  static crv::LinkInformation Dynamic(crv::CMiniport& m, uint8_t family,
+                                      uint32_t* status = nullptr) {
+    m.SetDriverFamily(family);
+    crv::LinkInformation info{};
+    uint32_t result = m.GetDynamicData(&info);
+    if (status != nullptr) *status = result;
+    return info;
+  }
+  std::vector<std::string> NdisFailureReports() {
+    return crvtest::ReportTexts(machine, crv::kReportNdisQueryFailed);
+  }
+
+  crv::CMiniport miniport;
+};
+
+TEST_F(MiniportTest, InitKeepsNameGuidMediumAndAtMostSixAddressBytes) {
+  sim::SimAdapter a = Adapter();
+  a.permanentMac = {0x00, 0x1B, 0x21, 0x00, 0x00, 0x01};
+  sim::AddAdapter(machine, a);
+  Ndis().oids[crv::kOid8023CurrentAddress] =
+      sim::OidAnswer::Bytes({0x00, 0x1B, 0x21, 0x3C, 0x4D, 0x5E, 0xAA, 0xBB});
+  ASSERT_EQ(0u, Init(miniport));
+  EXPECT_EQ(std::u16string(u"\\\\.\\") + kGuid, miniport.DeviceName());
+  EXPECT_EQ(std::u16string(kGuid), miniport.Guid());
+  EXPECT_EQ(0u, miniport.Medium());
+  EXPECT_EQ(6u, miniport.CurrentAddressLength());
+  EXPECT_TRUE(miniport.MatchCurrentAddress(kMac.data(), 6));
+  EXPECT_FALSE(miniport.MatchCurrentAddress(kMac.data(), 5));
+  EXPECT_FALSE(miniport.MatchCurrentAddress(kMac.data(), 0));
+  uint8_t permanent[6] = {};
+  EXPECT_TRUE(miniport.GetPermanentAddress(permanent, 6));
+  EXPECT_EQ(0x01, permanent[5]);
+  EXPECT_FALSE(miniport.GetPermanentAddress(permanent, 4));  // too short for the address
+  EXPECT_EQ(0, machine.openHandles().devices);               // every query closed what it opened
+}
+
+TEST_F(MiniportTest, InitAcceptsOnly8023And8025) {
+  sim::SimAdapter a = Adapter();
+  a.medium = 1;  // Token Ring: usable, but no addresses are asked
+  sim::AddAdapter(machine, a);
+  EXPECT_EQ(0u, Init(miniport));
+  EXPECT_EQ(0u, miniport.CurrentAddressLength());
+  EXPECT_EQ(0u, Query(crv::kOid8023CurrentAddress));
+
+  a.medium = 16;  // native 802.11
+  sim::AddAdapter(machine, a);
+  crv::CMiniport wireless;
+  EXPECT_EQ(13u, Init(wireless));  // no last error: ERROR_INVALID_DATA
+
+  Ndis().oids.erase(crv::kOidGenMediaInUse);
+  crv::CMiniport silent;
+  EXPECT_EQ(50u, Init(silent));  // the driver's error
+  EXPECT_TRUE(silent.QueryFailureSeen());
+  EXPECT_EQ(20u, silent.Medium());
+
+  Ndis().openError = 2;
+  crv::CMiniport absent;
+  EXPECT_EQ(2u, Init(absent));  // the open's error, and no report of it
+  EXPECT_EQ(1u, NdisFailureReports().size());
+}
+
+TEST_F(MiniportTest, OnlyTheFirstFailedQueryIsReportedAndOnlyForMandatoryOids) {
+  sim::AddAdapter(machine, Adapter());
+  ASSERT_EQ(0u, Init(miniport));
+  uint8_t buffer[8];
+  uint32_t returned = 0;
+
+  // A device that cannot be opened answers 31 and leaves the report for a later failure.
+  Ndis().openError = 5;
+  EXPECT_EQ(31u, miniport.QueryInformation(crv::kOidGenLinkSpeed, buffer, 8, &returned));
+  Ndis().openError = 0;
+  EXPECT_FALSE(miniport.QueryFailureSeen());
+
+  Ndis().oids[crv::kOidGenLinkSpeed] = sim::OidAnswer::Fail(1167);
+  EXPECT_EQ(1167u, miniport.QueryInformation(crv::kOidGenLinkSpeed, buffer, 8, &returned));
+  EXPECT_EQ(1167u, miniport.QueryInformation(crv::kOidGenLinkSpeed, buffer, 8, &returned));
+  ASSERT_EQ(1u, machine.Reports().size()) << crvtest::DescribeReports(machine);
+  EXPECT_EQ(crv::kReportNdisQueryFailed, machine.Reports()[0].code);
+  EXPECT_EQ(std::u16string(u"\\\\.\\") + kGuid, machine.Reports()[0].message);
+  EXPECT_EQ(1167u, machine.Reports()[0].value);
+
+  // A first failure of an OID without bit 0x100 is not reported, and silences the rest.
+  crv::CMiniport other;
+  ASSERT_EQ(0u, Init(other));
+  Ndis().oids[crv::kOidGenMediaDuplexState] = sim::OidAnswer::Fail(50);
+  EXPECT_EQ(50u, other.QueryInformation(crv::kOidGenMediaDuplexState, buffer, 4, &returned));
+  EXPECT_TRUE(other.QueryFailureSeen());
+  EXPECT_EQ(1167u, other.QueryInformation(crv::kOidGenLinkSpeed, buffer, 8, &returned));
+  EXPECT_EQ(1u, NdisFailureReports().size());
+}
+
+TEST_F(MiniportTest, CopyTakesIdentityAndKeepsTheTargetsOwnFields) {
+  sim::AddAdapter(machine, Adapter());
+  ASSERT_EQ(0u, Init(miniport));
+  miniport.SetDriverFamily(8);
+  miniport.SetPciId(0x808610D3);
+  miniport.SetSubsystemId(0x70441A2B);
+  miniport.Claim(11);
+  miniport.SetPartNumber(u"source");
+
+  crv::CMiniport copy;
+  copy.SetPartNumber(u"kept");
+  copy.ClearLinkNeverSeen();
+  copy = miniport;
+  EXPECT_EQ(std::u16string(kGuid), copy.Guid());
+  EXPECT_NE(miniport.Guid(), copy.Guid());  // a buffer of its own
+  EXPECT_EQ(std::u16string(miniport.DeviceName()), copy.DeviceName());
+  EXPECT_TRUE(copy.MatchCurrentAddress(kMac.data(), 6));
+  EXPECT_EQ(8, copy.DriverFamily());
+  EXPECT_EQ(0x808610D3u, copy.PciId());
+  EXPECT_EQ(0x70441A2Bu, copy.SubsystemId());
+  EXPECT_TRUE(copy.Claimed());
+  EXPECT_EQ(11u, copy.InterfaceIndex());
+  EXPECT_EQ(std::u16string(u"kept"), copy.PartNumber());
+  EXPECT_FALSE(copy.LinkNeverSeen());
+
+  // A text that cannot be copied is reported; the rest of the copy goes on.
+  crv::CMiniport partial;
+  machine.FailAllocation(1);
+  partial = miniport;
+  EXPECT_EQ(nullptr, partial.DeviceName());
+  EXPECT_EQ(std::u16string(kGuid), partial.Guid());
+  EXPECT_EQ(8, partial.DriverFamily());
+  EXPECT_EQ(std::vector<std::string>{"CMiniport::operator=: failure to allocate device name"},
+            crvtest::ReportTexts(machine, crv::kReportInformation));
+}
+
+// Link status, duplex and speed of every family, from the answers its driver gives.
+TEST_F(MiniportTest, EveryFamilyFindsLinkAndDuplexTheWayItsDriverAnswers) {
+  struct Case {
+    const char16_t* service;
+    uint8_t family;
+    uint32_t full, half;  // duplex found with the link up at full and at half duplex
+    uint32_t downLink;    // link status with the link down
+  };
+  const Case cases[] = {
+      {u"generic", 0, 1, 1, 1}, {u"generic", 2, 1, 1, 4},  {u"netflx3", 4, 3, 2, 4},
+      {u"N100", 5, 3, 2, 4},    {u"E1000", 8, 3, 2, 4},    {u"ixgbt", 14, 3, 2, 4},
+      {u"q57w2k", 9, 3, 2, 4},  {u"NXP2NIC", 10, 3, 2, 4}, {u"be2net", 11, 3, 3, 4},
+      {u"mlx5", 15, 3, 3, 4},   {u"l2nd2", 16, 3, 2, 4},   {u"SFCNDIS", 17, 1, 1, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(crv::Utf16ToUtf8(c.service) + " family " + std::to_string(c.family));
+    sim::AddAdapter(machine, Adapter(c.service));
+    crv::CMiniport m;
+    ASSERT_EQ(0u, Init(m));
+
+    crv::LinkInformation info = Dynamic(m, c.family);
+    EXPECT_EQ(c.family == 0 || c.family == 17 ? 1u : 2u, info.linkStatus);
+    EXPECT_EQ(c.full, info.duplex);
+    EXPECT_EQ(1000u, info.speed);  // 10,000,000 units of 100 bit/s
+
+    sim::SetAdapterSpeed(machine, kGuid, 100000000, sim::SimDuplex::kHalf);
+    info = Dynamic(m, c.family);
+    EXPECT_EQ(c.half, info.duplex);
+    EXPECT_EQ(100u, info.speed);
+
+    // A link failure always leaves the duplex unknown, whatever the driver says of it.
+    sim::SetAdapterSpeed(machine, kGuid, 1000000000, sim::SimDuplex::kFull);
+    sim::SetAdapterLink(machine, kGuid, false);
+    info = Dynamic(m, c.family);
+    EXPECT_EQ(c.downLink, info.linkStatus);
+    EXPECT_EQ(1u, info.duplex);
+  }
+  EXPECT_TRUE(NdisFailureReports().empty()) << crvtest::DescribeReports(machine);
+}
+
+TEST_F(MiniportTest, ARejectedConnectStatusIsAskedOnceAndAnswersUnknown) {
+  sim::AddAdapter(machine, Adapter(u"be2net"));
+  ASSERT_EQ(0u, Init(miniport));
+  Ndis().oids[crv::kOidGenMediaConnectStatus] = sim::OidAnswer::Fail(50);
+  uint32_t status = 0;
+  crv::LinkInformation info = Dynamic(11, &status);
+  EXPECT_EQ(50u, status);
+  EXPECT_EQ(1u, info.linkStatus);
+  EXPECT_EQ(1u, info.duplex);
+  EXPECT_FALSE(miniport.ConnectStatusSupported());
+  info = Dynamic(11, &status);
+  EXPECT_EQ(0u, status);
+  EXPECT_EQ(1u, info.linkStatus);
+  EXPECT_EQ(1u, info.duplex);  // full duplex only with the link OK
+  EXPECT_EQ(1u, Query(crv::kOidGenMediaConnectStatus));
+  EXPECT_EQ(1u, NdisFailureReports().size());
+}
+
+TEST_F(MiniportTest, PrivateDuplexFallsBackToTheLinkState) {
+  sim::SimAdapter a = Adapter(u"N1000");
+  a.privateDevice = false;  // the driver names no private query device
+  sim::AddAdapter(machine, a);
+  ASSERT_EQ(0u, Init(miniport));
+  crv::LinkInformation info = Dynamic(6);
+  EXPECT_EQ(2u, info.linkStatus);
+  EXPECT_EQ(3u, info.duplex);
+  EXPECT_EQ(1u, Query(crv::kOidGenLinkState));
+  // The failed private query is reported (its OID has bit 0x100) with the driver's error.
+  ASSERT_EQ(1u, machine.Reports().size()) << crvtest::DescribeReports(machine);
+  EXPECT_EQ(50u, machine.Reports()[0].value);
+
+  // A failed link state query leaves the duplex unknown.
+  Ndis().oids[crv::kOidGenLinkState] = sim::OidAnswer::Fail(87);
+  info = Dynamic(6);
+  EXPECT_EQ(2u, info.linkStatus);
+  EXPECT_EQ(1u, info.duplex);
+
+  // A private device that cannot be opened fails the private query with 31 (reported).
+  a.privateDevice = true;
+  sim::AddAdapter(machine, a);
+  Ndis().privateDevice->openError = 2;
+  crv::CMiniport other;
+  ASSERT_EQ(0u, Init(other));
+  info = Dynamic(other, 6);
+  EXPECT_EQ(3u, info.duplex);
+  ASSERT_EQ(2u, machine.Reports().size()) << crvtest::DescribeReports(machine);
+  EXPECT_EQ(31u, machine.Reports()[1].value);
+}
+
+TEST_F(MiniportTest, PrivateDirectAnswerIsAskedOnTheMiniportWithoutAPrivateDevice) {
+  sim::SimAdapter a = Adapter(u"E1000");
+  a.privateDevice = false;
+  sim::AddAdapter(machine, a);
+  ASSERT_EQ(0u, Init(miniport));
+  std::vector<uint8_t> answer(72, 0);
+  answer[0] = 0x42;
+  Ndis().oids[crv::kOidPrivateDirectAnswer] = sim::OidAnswer::Bytes(answer);
+  uint8_t data[72] = {};
+  uint32_t returned = 0;
+  EXPECT_EQ(0u,
+            miniport.QueryPrivateInformation(crv::kOidPrivateDirectAnswer, data, 72, &returned));
+  EXPECT_EQ(0x42, data[0]);
+  // Through a private device, a non-zero status written by the driver is the result.
+  a.privateDevice = true;
+  sim::AddAdapter(machine, a);
+  uint8_t small[8] = {};
+  EXPECT_EQ(sim::kNdisStatusNotSupported,
+            miniport.QueryPrivateInformation(0xFF020200, small, 8, &returned));
+  EXPECT_EQ(0, machine.openHandles().devices);
+}
+
+TEST_F(MiniportTest, Family9TriesTheSecondProcedureWhenTheLinkStatusFails) {
+  sim::AddAdapter(machine, Adapter(u"q57w2k"));
+  ASSERT_EQ(0u, Init(miniport));
+  Ndis().oids[crv::kOidGenMediaConnectStatus] = sim::OidAnswer::Fail(50);
+  uint32_t status = 1;
+  crv::LinkInformation info = Dynamic(9, &status);
+  // The second procedure finds the connect status unsupported: link unknown, duplex asked.
+  EXPECT_EQ(0u, status);
+  EXPECT_EQ(1u, info.linkStatus);
+  EXPECT_EQ(3u, info.duplex);
+  EXPECT_EQ(1u, Query(crv::kOidGenMediaDuplexState));
+}
+
+TEST_F(MiniportTest, VendorLibrariesAreAskedForTheDuplexTheDriverDoesNotGive) {
+  sim::AddAdapter(machine, Adapter(u"q57w2k"));
+  ASSERT_EQ(0u, Init(miniport));
+  Ndis().oids[crv::kOidGenMediaDuplexState] = sim::OidAnswer::Fail(50);
+  // No library can be loaded: each procedure reports it and leaves the duplex unknown.
+  crv::LinkInformation info = Dynamic(9);
+  EXPECT_EQ(2u, info.linkStatus);
+  EXPECT_EQ(1u, info.duplex);
+  info = Dynamic(16);
+  EXPECT_EQ(1u, info.duplex);
+  EXPECT_EQ((std::vector<std::string>{"Bmapi Failed @GetQ57W2KDynamicData",
+                                      "Qmapi Failed @GetQ579XXDynamicData"}),
+            crvtest::ReportTexts(machine, crv::kReportInformation));
+
+  // An initialised library answers by the adapter's GUID; the duplex is at byte 84, plus 1.
+  static std::u16string askedFor;
+  crv::BmapiLibrary& bmapi = crv::VendorLibraries().bmapi;
+  bmapi.initialised = 1;
+  bmapi.uninitialize = +[]() -> uint32_t { return 0; };
+  bmapi.getHandleByServiceName = +[](const char16_t* name, uint32_t* handle) -> uint32_t {
+    askedFor = name;
+    *handle = 7;
+    return 0;
+  };
+  bmapi.getBRCMNicInfo = +[](uint32_t handle, void* nicInfo) -> uint32_t {
+    uint32_t duplex = handle == 7 ? 1 : 0;
+    std::memcpy(static_cast<uint8_t*>(nicInfo) + crv::kBmapiNicInfoDuplexOffset, &duplex, 4);
+    return 0;
+  };
+  info = Dynamic(9);
+  EXPECT_EQ(std::u16string(kGuid), askedFor);
+  EXPECT_EQ(2u, info.duplex);
+  EXPECT_EQ(0u, bmapi.initialised);  // released after the query
+}
+
+}  // namespace

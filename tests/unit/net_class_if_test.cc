@@ -1,0 +1,140 @@
+// The network-class device interfaces: the path rule and the enumeration through the
+// configuration manager.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/alloc.h"
+#include "common/report.h"
+#include "discovery/net_class_if.h"
+#include "platform/sim/device_sim.h"
+#include "support/sim_fixture.h"
+
+namespace {
+
+TEST(InterfacePathRule, AcceptsManagedKindsOnly) {
+  const char16_t* accepted[] = {
+      u"\\\\?\\root#cv_crvteammp#0000#{ad498944}\\{g}",
+      u"\\\\?\\root#net#0001#{ad498944}\\{g}",
+      u"\\\\?\\qebdrv#l2nd&pci_165714e4#5&1&0&1#{ad498944}\\{g}",
+      u"\\\\?\\iba#connectx-3_ipoib#5&1&0&1#{ad498944}\\{g}",
+      u"\\\\?\\sfnbus#ndis&ven_1924&dev_0903#5&1&0&1#{ad498944}\\{g}",
+  };
+  for (const char16_t* path : accepted)
+    EXPECT_TRUE(crv::IsManagedInterfacePath(path)) << crv::Utf16ToUtf8(path);
+  const char16_t* rejected[] = {
+      u"\\\\?\\root#vms_mp#0000#{ad498944}\\{g}",                  // a virtual switch adapter
+      u"\\\\?\\swd#msrras#ms_ndiswanip#{ad498944}\\{g}",           // a WAN miniport
+      u"\\\\?\\PCI#VEN_8086&DEV_10D3#4&1&0&00e0#{ad498944}\\{g}",  // only lower case matches
+      u"\\\\?\\sfnbus#ndis&ven_1924&dev_0904#5&1&0&1#{ad498944}\\{g}",
+  };
+  for (const char16_t* path : rejected)
+    EXPECT_FALSE(crv::IsManagedInterfacePath(path)) << crv::Utf16ToUtf8(path);
+}
+
+class NetClassIfTest : public crvtest::SimTest {
+ protected:
+  sim::AdapterRecord& Add(const char16_t* guid, sim::AdapterKind kind,
+                          std::u16string instanceId = u"") {
+    sim::SimAdapter a;
+    a.guid = guid;
+    a.mac = {0x00, 0x10, 0x18, 0x00, 0x00, static_cast<uint8_t>(++count)};
+    a.description = u"adapter";
+    a.service = u"E1000";
+    a.kind = kind;
+    a.instanceId = std::move(instanceId);
+    a.bus = count;
+    return sim::AddAdapter(machine, a);
+  }
+  std::vector<std::u16string> Guids(const crv::CNetClassIfList& list) {
+    std::vector<std::u16string> guids;
+    for (auto* node = list.Head(); node != nullptr; node = node->next) {
+      guids.push_back(node->element->GetGuidText());
+    }
+    return guids;
+  }
+  int count = 0;
+  crv::CNetClassIfList list;
+};
+
+TEST_F(NetClassIfTest, EnumerationKeepsTheFirstPathOfManagedAdaptersInLowerCase) {
+  Add(u"{AAAAAAAA-0000-0000-0000-000000000001}", sim::AdapterKind::kPci);
+  Add(u"{AAAAAAAA-0000-0000-0000-000000000002}", sim::AdapterKind::kOther,
+      u"ROOT\\VMS_MP\\0000");  // rejected kind
+  Add(u"{AAAAAAAA-0000-0000-0000-000000000003}", sim::AdapterKind::kB06bdrv);
+  sim::AdapterRecord& twoPaths =
+      Add(u"{AAAAAAAA-0000-0000-0000-000000000004}", sim::AdapterKind::kMlx4);
+  machine.devices()
+      .FindNode(twoPaths.instanceId)
+      ->ndisLanInterfaces.push_back(
+          u"\\\\?\\MLX4#CONNECTX-3_ETH#SECOND#{ad498944-762f-11d0-8dcb-00c04fc3358c}\\{BBBB}");
+  sim::AdapterRecord& noInterface =
+      Add(u"{AAAAAAAA-0000-0000-0000-000000000005}", sim::AdapterKind::kPci);
+  machine.devices().FindNode(noInterface.instanceId)->ndisLanInterfaces.clear();
+  Add(u"{AAAAAAAA-0000-0000-0000-000000000006}", sim::AdapterKind::kSolarflare);
+  Add(u"{AAAAAAAA-0000-0000-0000-000000000007}", sim::AdapterKind::kPci);
+  sim::RemoveAdapter(machine, u"{AAAAAAAA-0000-0000-0000-000000000007}");  // not present
+
+  list.Enumerate();
+  EXPECT_EQ(
+      (std::vector<std::u16string>{
+          u"{aaaaaaaa-0000-0000-0000-000000000001}", u"{aaaaaaaa-0000-0000-0000-000000000003}",
+          u"{aaaaaaaa-0000-0000-0000-000000000004}", u"{aaaaaaaa-0000-0000-0000-000000000006}"}),
+      Guids(list));
+  EXPECT_EQ(4u, list.Count());
+
+  const crv::CNetClassIf& first = *list.Head()->element;
+  std::u16string path = first.Path();
+  EXPECT_EQ(0u, path.find(u"\\\\?\\pci#ven_8086&dev_10d3"));
+  EXPECT_EQ(2 * path.size() + 2, first.PathSize());
+  EXPECT_EQ(2u * 38 + 12, first.DeviceNameSize());
+  std::vector<char16_t> name(first.DeviceNameSize() / 2, u'#');
+  EXPECT_EQ(0u, first.CopyDeviceName(name.data()));
+  EXPECT_EQ(u"\\\\.\\{aaaaaaaa-0000-0000-0000-000000000001}", std::u16string(name.data()));
+  std::vector<char16_t> copy(first.PathSize() / 2, u'#');
+  EXPECT_EQ(0u, first.CopyPath(copy.data()));
+  EXPECT_EQ(path, std::u16string(copy.data()));
+  EXPECT_EQ(crv::kReportAllocationFailed, first.CopyPath(nullptr));
+  EXPECT_TRUE(machine.Reports().empty()) << crvtest::DescribeReports(machine);
+}
+
+TEST_F(NetClassIfTest, ConfigurationManagerFailuresSkipTheDeviceSilently) {
+  Add(u"{AAAAAAAA-0000-0000-0000-000000000001}", sim::AdapterKind::kPci);
+  Add(u"{AAAAAAAA-0000-0000-0000-000000000002}", sim::AdapterKind::kPci);
+  machine.FailCall("CM_Get_Device_Interface_ListW", 1, platform::kCrFailure);
+  list.Enumerate();
+  EXPECT_EQ(std::vector<std::u16string>{u"{aaaaaaaa-0000-0000-0000-000000000002}"}, Guids(list));
+
+  crv::CNetClassIfList none;
+  machine.FailCall("CM_Get_Device_ID_ListW", 2, platform::kCrFailure);  // the next one
+  none.Enumerate();
+  EXPECT_EQ(0u, none.Count());
+  EXPECT_TRUE(machine.Reports().empty());
+}
+
+crv::DeviceInterfaceDetail* Detail(std::u16string_view path) {
+  auto* detail = static_cast<crv::DeviceInterfaceDetail*>(
+      crv::AllocateZeroed(4 + (path.size() + 1) * sizeof(char16_t)));
+  detail->cbSize = crv::kDeviceInterfaceDetailCbSize;
+  std::memcpy(detail->devicePath, path.data(), path.size() * sizeof(char16_t));
+  return detail;
+}
+
+TEST_F(NetClassIfTest, NodeAllocationFailuresAreReportedAndFreeTheRecord) {
+  uint64_t live = machine.LiveAllocations();
+  for (uint64_t n : {1, 2}) {
+    crv::DeviceInterfaceDetail* detail = Detail(u"\\\\?\\root#net#0000#{x}\\{g}");
+    machine.FailAllocation(n);
+    EXPECT_EQ(nullptr, list.AllocateCNetClassNode(detail));
+  }
+  EXPECT_EQ(live, machine.LiveAllocations());
+  EXPECT_EQ((std::vector<std::string>{
+                "CNetClassIfList::AllocateCNetClassNode: failure to allocate CNetClassIF",
+                "CNetClassIfList::AllocateCNetClassNode: failure to allocate NETCLASSIFNODE"}),
+            crvtest::ReportTexts(machine, crv::kReportInformation));
+  EXPECT_EQ(2u, crvtest::ReportTexts(machine, crv::kReportAllocationFailed).size());
+}
+
+}  // namespace

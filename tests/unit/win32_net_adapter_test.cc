@@ -1,0 +1,290 @@
+// PnP adapter records: the text readers, and CWin32NetAdapterList on simulated device trees
+// of every managed kind.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "common/alloc.h"
+#include "common/report.h"
+#include "common/text.h"
+#include "discovery/instance_id.h"
+#include "discovery/location_text.h"
+#include "discovery/miniport.h"
+#include "discovery/win32_net_adapter.h"
+#include "platform/sim/device_sim.h"
+#include "support/sim_fixture.h"
+
+namespace {
+
+constexpr uint32_t kNone = 0xFFFFFFFFu;
+
+TEST(LocationText, ThreeOrFourNumbers) {
+  struct Case {
+    const char16_t* text;
+    bool mellanox;
+    crv::PciLocation expected;
+  };
+  const Case cases[] = {
+      {u"PCI Slot 3 (PCI bus 5, device 0, function 1)", false, {3, 5, 0, 1, kNone}},
+      {u"PCI bus 2, device 0, function 1", false, {0, 2, 0, 1, kNone}},
+      {u"PCI bus 12", false, {0, 12, kNone, kNone, kNone}},
+      {u"", false, {0, kNone, kNone, kNone, kNone}},
+      {u"MLX4 bus 6, device 0, function 0, port 2", true, {0, 6, 0, 0, 2}},
+      {u"MLX4 bus 6, device 0, function 3", true, {0, 6, 0, 3, kNone}},
+      // Read from the start, the 4 of MLX4 is a number of its own.
+      {u"MLX4 bus 6, device 0, function 0, port 2", false, {4, 6, 0, 0, kNone}},
+      {u"ML", true, {0, kNone, kNone, kNone, kNone}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(crv::Utf16ToUtf8(c.text));
+    crv::PciLocation location;
+    location.slot = location.bus = 77;
+    crv::ParseLocationText(c.text, c.mellanox, &location);
+    EXPECT_EQ(c.expected.slot, location.slot);
+    EXPECT_EQ(c.expected.bus, location.bus);
+    EXPECT_EQ(c.expected.device, location.device);
+    EXPECT_EQ(c.expected.function, location.function);
+    EXPECT_EQ(c.expected.port, location.port);
+  }
+}
+
+TEST(InstanceIdentifiers, PciAndVirtualBusFormsAsWritten) {
+  struct Case {
+    const char16_t* id;
+    bool matches;
+    uint32_t pciId, subsystemId;
+  };
+  const Case cases[] = {
+      {u"PCI\\VEN_8086&DEV_10D3&SUBSYS_70441A2B&REV_00\\4&2A1B&0&00E0", true, 0x808610D3,
+       0x70441A2B},
+      // The virtual bus forms keep the number after PCI_ as written: device high, vendor low.
+      {u"B06BDRV\\L2ND&PCI_164A14E4&SUBSYS_31011A2B&REV_02\\5&1&0&0", true, 0x164A14E4, 0x31011A2B},
+      {u"EBDRV\\L2ND&PCI_164E14E4&SUBSYS_171D1A2B&REV_10\\5&1&0&1", true, 0x164E14E4, 0x171D1A2B},
+      {u"QEBDRV\\L2ND&PCI_165714E4&SUBSYS_22BE1A2B&REV_01\\5&1&0&0", true, 0x165714E4, 0x22BE1A2B},
+      {u"PCI\\VEN_8086&DEV_10D3\\3&11583659&0&C8", false, 0, 0},
+      {u"MLX4\\CONNECTX-3_ETH\\5&1&0&1", false, 0, 0},
+      {u"ROOT\\PCI\\VEN_8086&DEV_10D3&SUBSYS_70441A2B&REV_00", false, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(crv::Utf16ToUtf8(c.id));
+    crv::PciIdentifiers ids;
+    EXPECT_EQ(c.matches, crv::ParseInstanceIdentifiers(c.id, &ids));
+    EXPECT_EQ(c.pciId, ids.pciId);
+    EXPECT_EQ(c.subsystemId, ids.subsystemId);
+  }
+}
+
+class Win32NetAdapterTest : public crvtest::SimTest {
+ protected:
+  sim::SimAdapter Adapter(const char16_t* guid, sim::AdapterKind kind) {
+    sim::SimAdapter a;
+    a.guid = guid;
+    a.mac = {0x00, 0x10, 0x18, 0x00, 0x00, static_cast<uint8_t>(++count)};
+    a.description = u"Simulated adapter";
+    a.service = u"E1000";
+    a.kind = kind;
+    return a;
+  }
+  const crv::CWin32NetAdapter* Find(std::u16string_view guid) {
+    for (auto* node = list.Head(); node != nullptr; node = node->next) {
+      const char16_t* own = node->element->Guid();
+      if (own != nullptr && crv::EqualsNoCase(own, std::u16string(guid).c_str())) {
+        return node->element;
+      }
+    }
+    return nullptr;
+  }
+  void ExpectLocation(const crv::CWin32NetAdapter& a, uint32_t slot, uint32_t bus, uint32_t device,
+                      uint32_t function, uint32_t uiNumber, uint32_t port) {
+    EXPECT_EQ(slot, a.Slot());
+    EXPECT_EQ(bus, a.Bus());
+    EXPECT_EQ(device, a.Device());
+    EXPECT_EQ(function, a.Function());
+    EXPECT_EQ(uiNumber, a.UiNumber());
+    EXPECT_EQ(port, a.Port());
+  }
+  uint8_t count = 0;
+  crv::CWin32NetAdapterList list;
+};
+
+TEST_F(Win32NetAdapterTest, PciAdaptersAreMatchedWithTheirMiniportsByGuid) {
+  sim::SimAdapter a = Adapter(u"{A0000000-0000-0000-0000-000000000001}", sim::AdapterKind::kPci);
+  a.subsystem = 0x70441A2B;
+  a.bus = 5;
+  a.function = 1;
+  a.slot = 3;
+  a.uiNumber = 3;
+  a.friendlyName = u"Port 1";
+  sim::AddAdapter(machine, a);
+  sim::SimAdapter noLocation =
+      Adapter(u"{A0000000-0000-0000-0000-000000000002}", sim::AdapterKind::kPci);
+  noLocation.location = u"";
+  noLocation.uiNumber = 7;
+  noLocation.friendlyName = u"";
+  noLocation.bus = 9;
+  sim::AddAdapter(machine, noLocation);
+  ASSERT_TRUE(list.Init());
+  ASSERT_EQ(2u, list.Count());
+
+  crv::CMiniport miniport;
+  std::u16string name = u"\\\\.\\{a0000000-0000-0000-0000-000000000001}";
+  ASSERT_EQ(0u, miniport.Init(u"", 0, name.c_str(), (name.size() + 1) * 2));
+  crv::PciInfo info{};
+  ASSERT_TRUE(list.GetPciInfo(miniport, &info));
+  EXPECT_EQ(0x808610D3u, info.pciId);
+  EXPECT_EQ(0x70441A2Bu, info.subsystemId);
+  EXPECT_EQ(3u, info.slot);
+  EXPECT_EQ(5u, info.bus);
+  EXPECT_EQ(0u, info.device);
+  EXPECT_EQ(1u, info.function);
+  EXPECT_EQ(3u, info.uiNumber);
+  EXPECT_EQ(kNone, info.port);
+  EXPECT_EQ(std::u16string(u"Port 1"), info.displayName);
+  char16_t* service = nullptr;
+  ASSERT_TRUE(list.GetServiceName(miniport, &service));
+  EXPECT_EQ(std::u16string(u"E1000"), service);
+  crv::FreeBlock(service);
+
+  // Without a location text bus, device and function stay 0; without a friendly name the
+  // display name is the service name.
+  const crv::CWin32NetAdapter* second = Find(noLocation.guid);
+  ASSERT_NE(nullptr, second);
+  ExpectLocation(*second, 0, 0, 0, 0, 7, kNone);
+  EXPECT_EQ(std::u16string(u"E1000"), second->DisplayName());
+
+  // A copy that cannot be allocated is reported.
+  machine.FailAllocation(1);
+  EXPECT_FALSE(list.GetServiceName(miniport, &service));
+  EXPECT_EQ(
+      std::vector<std::string>{
+          "CWin32NetAdapter::GetServiceName: failure to allocate memory for ServiceName: "},
+      crvtest::ReportTexts(machine, crv::kReportInformation));
+}
+
+TEST_F(Win32NetAdapterTest, VirtualBusFunctionsTakeTheirUiNumberFromTheParentInEnum) {
+  sim::SimAdapter a = Adapter(u"{B0000000-0000-0000-0000-000000000001}", sim::AdapterKind::kEbdrv);
+  a.vendorId = 0x14E4;
+  a.deviceId = 0x164E;
+  a.subsystem = 0x31011A2B;
+  a.bus = 4;
+  a.function = 1;
+  a.uiNumber = 6;  // on the parent PCI function only
+  a.service = u"l2nd";
+  sim::AddAdapter(machine, a);
+  ASSERT_TRUE(list.Init());
+  const crv::CWin32NetAdapter* adapter = Find(a.guid);
+  ASSERT_NE(nullptr, adapter);
+  EXPECT_EQ(0x164E14E4u, adapter->PciId());
+  EXPECT_EQ(0x31011A2Bu, adapter->SubsystemId());
+  ExpectLocation(*adapter, 0, 4, 0, 1, 6, kNone);
+  EXPECT_TRUE(machine.Reports().empty()) << crvtest::DescribeReports(machine);
+
+  // Without the PCI root of the Enum keys nothing is found, and only that root is reported.
+  machine.registry().DeleteTree(u"SYSTEM\\CurrentControlSet\\Enum\\PCI");
+  crv::CWin32NetAdapterList again;
+  ASSERT_TRUE(again.Init());
+  EXPECT_EQ(0u, again.Head()->element->UiNumber());
+  EXPECT_EQ(std::vector<std::string>{"SYSTEM\\CurrentControlSet\\Enum\\PCI"},
+            crvtest::ReportTexts(machine, crv::kReportKeyNotOpened));
+  EXPECT_EQ(1u, machine.Reports().size());
+}
+
+TEST_F(Win32NetAdapterTest, MellanoxPortsNumberTheirFunctionByPort) {
+  sim::SimAdapter eth = Adapter(u"{C0000000-0000-0000-0000-000000000001}", sim::AdapterKind::kMlx4);
+  eth.vendorId = 0x15B3;
+  eth.deviceId = 0x1003;
+  eth.subsystem = 0x22F31A2B;
+  eth.bus = 6;
+  eth.port = 2;
+  eth.uiNumber = 4;
+  eth.service = u"mlx4eth63";
+  sim::AddAdapter(machine, eth);
+  // An IPoIB port without a UI number of its own: the function comes from InstanceIndex.
+  sim::SimAdapter ib = eth;
+  ib.guid = u"{C0000000-0000-0000-0000-000000000002}";
+  ib.kind = sim::AdapterKind::kIba;
+  ib.bus = 7;
+  ib.uiNumber = 5;
+  ib.portUiNumber = false;
+  ib.service = u"ipoib6x";
+  sim::AdapterRecord& ibRecord = sim::AddAdapter(machine, ib);
+  machine.registry().SetDword(ibRecord.enumKey + u"\\Device Parameters", u"InstanceIndex", 3);
+  ASSERT_TRUE(list.Init());
+
+  const crv::CWin32NetAdapter* port = Find(eth.guid);
+  ASSERT_NE(nullptr, port);
+  EXPECT_EQ(0x15B31003u, port->PciId());  // from the parent's hardware ID
+  EXPECT_EQ(0x22F31A2Bu, port->SubsystemId());
+  ExpectLocation(*port, 0, 6, 0, 1, 4, 2);
+  const crv::CWin32NetAdapter* ibPort = Find(ib.guid);
+  ASSERT_NE(nullptr, ibPort);
+  ExpectLocation(*ibPort, 0, 7, 0, 2, 5, 2);
+  EXPECT_TRUE(machine.Reports().empty()) << crvtest::DescribeReports(machine);
+}
+
+TEST_F(Win32NetAdapterTest, SolarflareAdaptersAreLocatedThroughTheirParent) {
+  sim::SimAdapter a =
+      Adapter(u"{D0000000-0000-0000-0000-000000000001}", sim::AdapterKind::kSolarflare);
+  a.vendorId = 0x1924;
+  a.deviceId = 0x0903;
+  a.subsystem = 0x80131A2B;
+  a.bus = 4;
+  a.function = 1;
+  a.uiNumber = 2;
+  a.friendlyName = u"Solarflare port";
+  a.service = u"SFCNDIS";
+  sim::AddAdapter(machine, a);
+  ASSERT_TRUE(list.Init());
+  const crv::CWin32NetAdapter* adapter = Find(a.guid);
+  ASSERT_NE(nullptr, adapter);
+  EXPECT_EQ(0x19240903u, adapter->PciId());
+  EXPECT_EQ(0x80131A2Bu, adapter->SubsystemId());
+  ExpectLocation(*adapter, 0, 4, 0, 1, 2, kNone);
+  EXPECT_EQ(std::u16string(u"Solarflare port"), adapter->DisplayName());
+}
+
+TEST_F(Win32NetAdapterTest, UnmanagedKindsAreLeftOutAndAdaptersWithoutServiceAreNeverMatched) {
+  sim::SimAdapter hyperV =
+      Adapter(u"{E0000000-0000-0000-0000-000000000001}", sim::AdapterKind::kOther);
+  hyperV.instanceId = u"ROOT\\VMS_MP\\0000";
+  sim::AddAdapter(machine, hyperV);
+  sim::SimAdapter oldForm =
+      Adapter(u"{E0000000-0000-0000-0000-000000000002}", sim::AdapterKind::kOther);
+  oldForm.instanceId = u"pci\\ven_8086&dev_10d3\\3&11583659&0&c8";
+  sim::AddAdapter(machine, oldForm);
+  sim::SimAdapter noService =
+      Adapter(u"{E0000000-0000-0000-0000-000000000003}", sim::AdapterKind::kPci);
+  noService.service = u"";
+  noService.bus = 3;
+  noService.uiNumber = 8;
+  sim::AddAdapter(machine, noService);
+  ASSERT_TRUE(list.Init());
+
+  ASSERT_EQ(1u, list.Count());
+  const crv::CWin32NetAdapter& kept = *list.Head()->element;
+  EXPECT_EQ(nullptr, kept.Guid());
+  EXPECT_EQ(0u, kept.PciId());
+  ExpectLocation(kept, 0, 3, 0, 0, 8, kNone);
+  crv::CMiniport miniport;
+  std::u16string name = u"\\\\.\\" + noService.guid;
+  ASSERT_EQ(0u, miniport.Init(u"", 0, name.c_str(), (name.size() + 1) * 2));
+  crv::PciInfo info{};
+  EXPECT_FALSE(list.GetPciInfo(miniport, &info));
+  // A managed kind in no known form is reported by its instance ID.
+  EXPECT_EQ(std::vector<std::string>{"PCI\\VEN_8086&DEV_10D3\\3&11583659&0&C8"},
+            crvtest::ReportTexts(machine, crv::kReportInformation));
+}
+
+TEST_F(Win32NetAdapterTest, AnUnreadableDeviceListFailsTheBuild) {
+  sim::AddAdapter(machine,
+                  Adapter(u"{F0000000-0000-0000-0000-000000000001}", sim::AdapterKind::kPci));
+  machine.FailCall("CM_Get_Device_ID_ListW", 1, platform::kCrFailure);
+  EXPECT_FALSE(list.Init());
+  EXPECT_EQ(0u, list.Count());
+  ASSERT_EQ(1u, machine.Reports().size());
+  EXPECT_EQ(u"CWin32NetAdapterList::Init: CM_Get_Device_ID_ListW failed: ",
+            machine.Reports()[0].message);
+  EXPECT_EQ(platform::kCrFailure, machine.Reports()[0].value);
+}
+
+}  // namespace
