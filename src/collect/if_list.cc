@@ -1,30 +1,186 @@
 #include "collect/if_list.h"
 
+#include <iterator>
+
 #include "common/alloc.h"
+#include "common/ansi_text.h"
 #include "common/process_state.h"
+#include "common/report.h"
+#include "common/text.h"
+#include "discovery/miniport.h"
+#include "discovery/miniport_list.h"
+#include "discovery/win32_net_adapter.h"
+#include "inventory/platform_inventory.h"
 #include "platform/platform.h"
 #include "publish/published_tree.h"
+#include "publish/registry_key.h"
 
 namespace crv {
+namespace {
+
+uint32_t LastError() { return platform::Os().kernel->GetLastError(); }
+
+// The bridge's interface index when the VLAN interface is the bridged connection.
+void ApplyBridge(VlanMapRecord& vlan) {
+  CRegistryKey tree = RootKey().Open(kTreeKeyPath, platform::kKeyRead, false);
+  if (tree.LastError() != 0) return;
+  CRegistryKey bridging = tree.Open(u"Interface\\BridgingInfo", platform::kKeyRead, true);
+  if (bridging.LastError() != 0) return;
+  char16_t bridgeName[128] = {};  // 256 bytes
+  bridging.QueryString(kBridgeConnectionNameValue, bridgeName, sizeof bridgeName, true);
+  char16_t vlanName[sizeof vlan.connectionName + 1];
+  FromAnsiField(vlan.connectionName, sizeof vlan.connectionName, vlanName, std::size(vlanName));
+  if (!EqualsNoCase(bridgeName, vlanName)) return;
+  uint32_t index = vlan.interfaceIndex;
+  bridging.QueryDword(kBridgeIfTableIndexValue, &index, true);
+  vlan.interfaceIndex = index;
+}
+
+}  // namespace
 
 CIFList::CIFList() { ResetNumbering(); }
 
 CIFList::~CIFList() {
   ResetNumbering();
+  adapters_.Clear();
   DeleteObject(table_);
   table_ = nullptr;
   DeleteTree(hasEthernet_ != 0);
 }
 
-uint32_t CIFList::CollectAdapters() {
+LOGADAPTERNODE* CIFList::AllocateLogAdapterNode() {
+  CLogicalAdapter* adapter = NewObject<CLogicalAdapter>();
+  if (adapter == nullptr) {
+    uint32_t error = LastError();
+    Report(kReportAllocationFailed, nullptr, error);
+    ReportInfo(u"CIFList::AllocateLogAdapterNode: failure to allocate CLogicalAdapter", error);
+    Report(kReportInformation, nullptr, error);
+    return nullptr;
+  }
+  LOGADAPTERNODE* node = SinglyLinkedList<CLogicalAdapter>::NewNode(adapter);
+  if (node == nullptr) {
+    uint32_t error = LastError();
+    Report(kReportAllocationFailed, nullptr, error);
+    ReportInfo(u"CIFList::AllocateLogAdapterNode: failure to allocate LOGADAPTERNODE", error);
+    DeleteObject(adapter);
+  }
+  return node;
+}
+
+uint32_t CIFList::CollectAdapters(CMiniportList& miniports) {
   table_ = NewObject<CIFTable>();
   if (table_ == nullptr) return 0;
-  return table_->Init();
+  uint32_t status = table_->Init();
+  if (status != 0) return status;
+  for (uint32_t i = 0; i < table_->GetRowCount(); ++i) {
+    if (!table_->IsManagedInterface(i)) continue;
+    LOGADAPTERNODE* node = AllocateLogAdapterNode();
+    if (node == nullptr) return kReportAllocationFailed;
+    status = node->element->Init(table_->GetRow(i), trap_, miniports, table_->GetIpAddrTableRef());
+    if (status == 2) {  // no miniport: the interface is not managed after all
+      SinglyLinkedList<CLogicalAdapter>::DestroyNode(node);
+      continue;
+    }
+    if (status != 0) {
+      SinglyLinkedList<CLogicalAdapter>::DestroyNode(node);
+      return status;
+    }
+    if (node->element->IfType() == platform::kIfTypeEthernetCsmacd) hasEthernet_ = 1;
+    adapters_.Append(node);
+    ++adapterCount_;
+  }
+  return 0;
+}
+
+void CIFList::GroupVlan(CLogicalAdapter& adapter, LOGADAPTERNODE* node) {
+  VlanMapRecord& vlan = adapter.Vlan();
+  vlan.vlanMapNumber = NextVlanMapNumber();
+  vlan.interfaceIndex = adapter.OwnInterfaceIndex();
+  ApplyBridge(vlan);
+  adapter.AddVlanNumber(vlan.vlanMapNumber);
+  adapter.SetVlanCount(1);
+  // The first VLAN interface of the same team is the primary; this one joins it.
+  for (LOGADAPTERNODE* earlier = adapters_.Head(); earlier != node; earlier = earlier->next) {
+    CLogicalAdapter& primary = *earlier->element;
+    if (primary.VlanIndicator() == 0 || primary.TeamNumber() != adapter.TeamNumber()) continue;
+    primary.AddMemberIndex(adapter.OwnInterfaceIndex());
+    primary.AddVlanNumber(vlan.vlanMapNumber);
+    primary.SetVlanCount(static_cast<uint8_t>(primary.VlanCount() + 1));
+    adapter.BorrowPortList(primary.PortListHead());
+    vlan.interfaceMapNumber = primary.InterfaceMapNumber();
+    return;
+  }
+}
+
+void CIFList::GroupAdapters(const CMiniportList& miniports) {
+  for (LOGADAPTERNODE* node = adapters_.Head(); node != nullptr; node = node->next) {
+    CLogicalAdapter& adapter = *node->element;
+    const CMiniport* miniport = miniports.FindByInterface(
+        adapter.OwnInterfaceIndex(), adapter.GetPhysAddr(), adapter.GetPhysAddrLength());
+    if (miniport != nullptr) adapter.SetMiniport(*miniport);
+    if (adapter.IfType() == platform::kIfTypeSoftwareLoopback) {
+      adapter.SetInterfaceMapNumber(NextInterfaceMapNumber());
+      continue;
+    }
+    if (adapter.VlanIndicator() != 0) GroupVlan(adapter, node);
+    if (!adapter.SharesPortList()) {
+      adapter.SetInterfaceMapNumber(NextInterfaceMapNumber());
+      adapter.BuildPortList(miniports);  // a port that cannot be built does not stop the build
+      if (adapter.VlanIndicator() != 0)
+        adapter.Vlan().interfaceMapNumber = adapter.InterfaceMapNumber();
+    }
+  }
+}
+
+void CIFList::MapSlots(const CWin32NetAdapterList& pnpList) {
+  for (LOGADAPTERNODE* node = adapters_.Head(); node != nullptr; node = node->next) {
+    if (node->element->SharesPortList()) continue;
+    for (PHYSADAPTERNODE* p = node->element->PortListHead(); p != nullptr; p = p->next) {
+      p->element->InitLocation(pnpList, *p->element->GetMiniport());
+    }
+  }
+  LoadPlatformInventory();
+  for (LOGADAPTERNODE* node = adapters_.Head(); node != nullptr; node = node->next) {
+    if (node->element->SharesPortList()) continue;
+    for (PHYSADAPTERNODE* p = node->element->PortListHead(); p != nullptr; p = p->next) {
+      CPhysicalAdapter& port = *p->element;
+      uint32_t locationSlot = port.LocationSlot() & 0xFFFF;
+      uint32_t slot = 0, extended1 = 0, position = 0, extended2 = 0xFFFFFFFFu;
+      uint32_t found = LookupAdapterLocation(
+          locationSlot == 0 ? 0xFFFFFFFFu : locationSlot, port.Bus(), port.Device() & 0x1F,
+          port.Function() & 0x7, port.Port(), &slot, &extended1, &position, &extended2);
+      if (found != 0) {
+        if (position != 0xFFFFFFFFu) port.SetPortInCard(static_cast<uint8_t>(port.Function() + 1));
+        port.SetSlotNumber(slot);
+        if (HasExtendedFields() != 0) port.SetInventoryValues(extended1, extended2);
+      } else {
+        port.SetPortInCard(static_cast<uint8_t>(port.Function() + 1));
+      }
+    }
+  }
 }
 
 uint32_t CIFList::Build(CTrap* trap) {
   trap_ = trap;
-  uint32_t result = CollectAdapters();
+  uint32_t result = 0;
+  CWin32NetAdapterList* pnpList = nullptr;
+  CMiniportList* miniports = NewObject<CMiniportList>();
+  if (miniports == nullptr) {
+    result = kReportAllocationFailed;
+  } else {
+    result = miniports->Init();
+    if (result == 0) result = CollectAdapters(*miniports);
+    if (result == 0) {
+      GroupAdapters(*miniports);
+      pnpList = NewObject<CWin32NetAdapterList>();
+      if (pnpList != nullptr && pnpList->Init()) {
+        MapSlots(*pnpList);
+      } else {
+        result = 1;
+      }
+    }
+    DeleteObject(miniports);
+  }
   if (result == 0) {
     mibHeader_.headerMark = kMibStatsHeaderMark;
     mibHeader_.overallCondition = kConditionOk;
@@ -35,14 +191,21 @@ uint32_t CIFList::Build(CTrap* trap) {
     result = CreateTree(hasEthernet_ != 0);
     if (result == 0) PublishStatus(softwareRevisions_);
   }
+  DeleteObject(pnpList);
   return result;
 }
 
 uint32_t CIFList::PublishCycle() {
   WriteDwordValue(kInterfaceKeyPath, kInterfaceDataReadyValue, 0);
   AdvanceCycleCounter();
-  uint8_t overall = kConditionOther;
+  for (LOGADAPTERNODE* node = adapters_.Head(); node != nullptr; node = node->next) {
+    node->element->Refresh(node->element->SharesPortList());
+  }
   WriteDwordValue(kInterfaceKeyPath, kInterfaceDataReadyValue, 1);
+  uint8_t overall = kConditionOther;
+  for (LOGADAPTERNODE* node = adapters_.Head(); node != nullptr; node = node->next) {
+    if (node->element->Condition() > overall) overall = node->element->Condition();
+  }
   overallCondition_ = overall;
   mibHeader_.overallCondition = overall;
   WriteValue(kInterfaceKeyPath, kIfTableInformationValue, platform::kRegBinary, &overallCondition_,

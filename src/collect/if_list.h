@@ -6,11 +6,17 @@
 #include <cstdint>
 
 #include "collect/if_table.h"
+#include "common/slist.h"
+#include "model/logical_adapter.h"
 #include "publish/records.h"
 
 namespace crv {
 
+class CMiniportList;
 class CTrap;
+class CWin32NetAdapterList;
+
+using LOGADAPTERNODE = ListNode<CLogicalAdapter>;
 
 class CIFList {
  public:
@@ -24,6 +30,8 @@ class CIFList {
   // Builds the model and creates the published tree; 0 on success, otherwise an error
   // code (the caller then destroys the list).
   uint32_t Build(CTrap* trap);
+  // A new node holding a new logical adapter, or null (reported).
+  LOGADAPTERNODE* AllocateLogAdapterNode();
   // One cycle of refresh and publication.
   uint32_t PublishCycle();
   // 1 when the system's interface table no longer matches the one the list was built from.
@@ -33,10 +41,15 @@ class CIFList {
   uint32_t AdapterCount() const { return adapterCount_; }
   bool HasEthernet() const { return hasEthernet_ != 0; }
   const CIFTable* Table() const { return table_; }
+  LOGADAPTERNODE* Head() const { return adapters_.Head(); }
 
  private:
-  uint32_t CollectAdapters();
+  uint32_t CollectAdapters(CMiniportList& miniports);
+  void GroupAdapters(const CMiniportList& miniports);
+  void GroupVlan(CLogicalAdapter& adapter, LOGADAPTERNODE* node);
+  void MapSlots(const CWin32NetAdapterList& pnpList);
 
+  SinglyLinkedList<CLogicalAdapter> adapters_;
   uint32_t status_ = 0;
   uint32_t adapterCount_ = 0;
   MibStatsRecord mibHeader_{};

@@ -1,5 +1,7 @@
 #include "common/process_state.h"
 
+#include "vendor/vendor_libraries.h"
+
 namespace crv {
 // Never destroyed: the module may outlive the heap it allocated from at process exit.
 ProcessState& State() {
@@ -16,6 +18,7 @@ void ResetProcessState() {
   s.nextInterfaceMapNumber = 1;
   s.nextPhysPortNumber = 1;
   s.nextVlanMapNumber = 1;
+  ResetVendorLibraries();
 }
 
 }  // namespace crv

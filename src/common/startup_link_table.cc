@@ -43,6 +43,17 @@ bool StartupLinkTable::Set(const char* description, uint8_t condition) {
   return true;
 }
 
+void StartupLinkTable::Remove(const char* description) {
+  for (Entry** link = &head_; *link != nullptr; link = &(*link)->next) {
+    if (CompareDescriptions((*link)->description, description) == 0) {
+      Entry* gone = *link;
+      *link = gone->next;
+      FreeBlock(gone);
+      return;
+    }
+  }
+}
+
 void StartupLinkTable::Clear() {
   while (head_ != nullptr) {
     Entry* next = head_->next;

@@ -17,6 +17,7 @@ class StartupLinkTable {
   bool Find(const char* description, uint8_t* condition) const;
   // Adds or replaces; false when the entry cannot be allocated.
   bool Set(const char* description, uint8_t condition);
+  void Remove(const char* description);
   void Clear();
   uint32_t Count() const;
 

@@ -60,22 +60,24 @@ void DeleteTree(bool hasEthernet) {
   }
 }
 
-void WriteValue(const char16_t* keyPath, const char16_t* valueName, uint32_t type, const void* data,
-                uint32_t size) {
+uint32_t WriteValue(const char16_t* keyPath, const char16_t* valueName, uint32_t type,
+                    const void* data, uint32_t size) {
   CRegistryKey key = RootKey().Open(keyPath, platform::kKeySetValue, true);
-  if (key.LastError() != 0) return;
-  key.SetValue(valueName, type, data, size);
+  if (key.LastError() != 0) return static_cast<uint32_t>(key.LastError());
+  return static_cast<uint32_t>(key.SetValue(valueName, type, data, size));
 }
 
-void WriteDwordValue(const char16_t* keyPath, const char16_t* valueName, uint32_t value) {
-  WriteValue(keyPath, valueName, platform::kRegDword, &value, sizeof value);
+uint32_t WriteDwordValue(const char16_t* keyPath, const char16_t* valueName, uint32_t value) {
+  return WriteValue(keyPath, valueName, platform::kRegDword, &value, sizeof value);
 }
 
-void WriteNumberedValue(const char16_t* keyPath, const char16_t* prefix, uint32_t number,
-                        const void* data, uint32_t size) {
+uint32_t WriteNumberedValue(const char16_t* keyPath, const char16_t* prefix, uint32_t number,
+                            const void* data, uint32_t size) {
   char16_t name[kNumberedValueNameChars];
-  if (FormatNumberedValueName(prefix, number, name, kNumberedValueNameChars) == 0) return;
-  WriteValue(keyPath, name, platform::kRegBinary, data, size);
+  if (FormatNumberedValueName(prefix, number, name, kNumberedValueNameChars) == 0) {
+    return platform::kErrorInvalidParameter;
+  }
+  return WriteValue(keyPath, name, platform::kRegBinary, data, size);
 }
 
 uint32_t AdvanceCycleCounter() {

@@ -18,12 +18,13 @@ void PublishStatus(const SoftwareRevisionsRecord& revisions);
 void DeleteTree(bool hasEthernet);
 
 // Opens keyPath for writing just for this value; nothing is written when it does not open.
-void WriteValue(const char16_t* keyPath, const char16_t* valueName, uint32_t type, const void* data,
-                uint32_t size);
-void WriteDwordValue(const char16_t* keyPath, const char16_t* valueName, uint32_t value);
+// The status of the open or of the write.
+uint32_t WriteValue(const char16_t* keyPath, const char16_t* valueName, uint32_t type,
+                    const void* data, uint32_t size);
+uint32_t WriteDwordValue(const char16_t* keyPath, const char16_t* valueName, uint32_t value);
 // A numbered value ("%s%03X") under keyPath.
-void WriteNumberedValue(const char16_t* keyPath, const char16_t* prefix, uint32_t number,
-                        const void* data, uint32_t size);
+uint32_t WriteNumberedValue(const char16_t* keyPath, const char16_t* prefix, uint32_t number,
+                            const void* data, uint32_t size);
 
 // The process-wide cycle counter: advanced at the start of each publication cycle; after a
 // wrap it continues at 2, so that once past the first cycle it never reads 0 or 1 again.

@@ -2,7 +2,21 @@
 
 #include <cstdio>
 
+#include "platform/sim/device_sim.h"
+
 namespace crvtest {
+
+void AddTestAdapter(sim::Machine& machine, uint8_t ifIndex) {
+  char guid[64];
+  std::snprintf(guid, sizeof guid, "{00000000-0000-0000-0000-0000000000%02X}", ifIndex);
+  sim::SimAdapter adapter;
+  adapter.guid = crv::Utf8ToUtf16(guid);
+  adapter.mac = {0x00, 0x1B, 0x21, 0x00, 0x00, ifIndex};
+  adapter.ifIndex = ifIndex;
+  adapter.description = u"Intel(R) Ethernet Controller X710";
+  adapter.service = u"i40ea";
+  sim::AddAdapter(machine, adapter);
+}
 
 std::vector<std::string> ReportTexts(const sim::Machine& machine, uint32_t code) {
   std::vector<std::string> texts;
@@ -18,8 +32,8 @@ std::string DescribeReports(const sim::Machine& machine) {
     char head[64];
     std::snprintf(head, sizeof head, "[%llu ms] 0x%08X ",
                   static_cast<unsigned long long>(report.timeMs), report.code);
-    out += head + crv::Utf16ToUtf8(report.message) + " value " + std::to_string(report.value) +
-           "\n";
+    out +=
+        head + crv::Utf16ToUtf8(report.message) + " value " + std::to_string(report.value) + "\n";
   }
   return out;
 }

@@ -23,13 +23,17 @@ class SimTest : public ::testing::Test {
   ~SimTest() override { crv::ResetProcessState(); }
 
   // Runs Win2KMain as a host process would, for at most durationMs of virtual time.
-  sim::AgentRun RunAgent(const std::vector<std::string>& commandLine,
-                         uint64_t durationMs = 60000) {
+  sim::AgentRun RunAgent(const std::vector<std::string>& commandLine, uint64_t durationMs = 60000) {
     return sim::RunAgentProcess(machine, commandLine, durationMs);
   }
 
   sim::Machine machine;
 };
+
+// A PCI Ethernet adapter with its miniport and interface row (MAC 00-1B-21-00-00-<index>,
+// GUID {00000000-0000-0000-0000-0000000000<index>}): a model can only be built when at least
+// one miniport answers.
+void AddTestAdapter(sim::Machine& machine, uint8_t ifIndex);
 
 // Texts of the reports with this code, in order.
 std::vector<std::string> ReportTexts(const sim::Machine& machine, uint32_t code);

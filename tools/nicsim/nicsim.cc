@@ -10,6 +10,7 @@
 #include "options.h"
 #include "platform/sim/agent_process.h"
 #include "platform/sim/scenario.h"
+#include "summary.h"
 #include "tessar_decode.h"
 
 extern const char kDefaultScenario[];
@@ -87,6 +88,7 @@ int main(int argc, char** argv) {
   }
   uint64_t duration = options.durationMs.value_or(scenario.durationMs);
   machine.Install();
+  machine.RecordRegistryWrites(true);
 
   std::printf("nicsim: %s\n",
               scenario.description.empty() ? "(no description)" : scenario.description.c_str());
@@ -103,6 +105,8 @@ int main(int argc, char** argv) {
                                          ? "(nothing printed)\n"
                                          : machine.ConsoleOutput().c_str());
   if (options.trace) PrintReports(machine);
+  PrintTraps(machine);
+  PrintLinkTimeline(machine);
 
   // The tree as the management service reads it, through tessar-dump's decoder.
   std::string tree = machine.registry().Dump(kTreeRoot);

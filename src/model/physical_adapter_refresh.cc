@@ -1,0 +1,168 @@
+// The per-cycle part of a port: link, duplex and speed from the driver, octets from the
+// interface table, Ethernet counters, the start-up link rule and the trap-pending rule.
+#include <cstdio>
+#include <initializer_list>
+#include <iterator>
+
+#include "common/ansi_text.h"
+#include "common/process_state.h"
+#include "discovery/miniport.h"
+#include "model/logical_adapter.h"
+#include "model/physical_adapter.h"
+#include "platform/ndis.h"
+#include "platform/platform.h"
+#include "trap/trap.h"
+
+namespace crv {
+namespace {
+
+// Driver counters and where each goes in the port record.
+struct CounterField {
+  uint32_t oid;
+  uint32_t PhysAdapterRecord::*field;
+};
+
+constexpr CounterField kEthernetCounters[] = {
+    {0x00020101, &PhysAdapterRecord::framesTransmittedOk},        // OID_GEN_XMIT_OK
+    {0x00020102, &PhysAdapterRecord::framesReceivedOk},           // OID_GEN_RCV_OK
+    {0x01020101, &PhysAdapterRecord::alignmentErrors},            // RCV_ERROR_ALIGNMENT
+    {0x0002020D, &PhysAdapterRecord::fcsErrors},                  // OID_GEN_RCV_CRC_ERROR
+    {0x01020102, &PhysAdapterRecord::singleCollisionFrames},      // XMIT_ONE_COLLISION
+    {0x01020103, &PhysAdapterRecord::multipleCollisionFrames},    // XMIT_MORE_COLLISIONS
+    {0x01020201, &PhysAdapterRecord::deferredTransmissions},      // XMIT_DEFERRED
+    {0x01020207, &PhysAdapterRecord::lateCollisions},             // XMIT_LATE_COLLISIONS
+    {0x01020202, &PhysAdapterRecord::excessiveCollisions},        // XMIT_MAX_COLLISIONS
+    {0x01020204, &PhysAdapterRecord::internalMacTransmitErrors},  // XMIT_UNDERRUN
+    {0x01020206, &PhysAdapterRecord::carrierSenseErrors},         // XMIT_TIMES_CRS_LOST
+    {0x01020203, &PhysAdapterRecord::internalMacReceiveErrors},   // RCV_OVERRUN
+};
+
+// A sum only when every part is non-zero.
+uint32_t SumWhenAllSet(std::initializer_list<uint32_t> parts) {
+  uint32_t sum = 0;
+  for (uint32_t part : parts) {
+    if (part == 0) return 0;
+    sum += part;
+  }
+  return sum;
+}
+
+}  // namespace
+
+uint32_t CPhysicalAdapter::GetEthernetStats() {
+  record_.frameTooLongs = 0;
+  CounterQuery queries[std::size(kEthernetCounters)];
+  uint32_t values[std::size(kEthernetCounters)];
+  for (size_t i = 0; i < std::size(kEthernetCounters); ++i) {
+    // Counters keep their last value when a query fails: packed fields are read and written
+    // through aligned copies.
+    values[i] = record_.*(kEthernetCounters[i].field);
+    queries[i] = CounterQuery{kEthernetCounters[i].oid, &values[i]};
+  }
+  miniport_->QueryCounters(queries, static_cast<uint32_t>(std::size(queries)));
+  for (size_t i = 0; i < std::size(kEthernetCounters); ++i) {
+    record_.*(kEthernetCounters[i].field) = values[i];
+  }
+  record_.transmitErrorSum =
+      SumWhenAllSet({record_.deferredTransmissions, record_.excessiveCollisions,
+                     record_.internalMacTransmitErrors, record_.carrierSenseErrors});
+  record_.receiveErrorSum =
+      SumWhenAllSet({record_.fcsErrors, record_.lateCollisions, record_.internalMacReceiveErrors,
+                     record_.alignmentErrors});
+  return 0;
+}
+
+void CPhysicalAdapter::UpdateStartupLinkTable() {
+  StartupLinkTable& table = State().startupLinks;
+  if (cycle_ <= 1) {
+    table.Set(record_.deviceDescription, record_.linkCondition);
+    return;
+  }
+  uint8_t stored = 0;
+  if (!table.Find(record_.deviceDescription, &stored)) {
+    miniport_->ClearLinkNeverSeen();
+  } else if (stored != record_.linkCondition && record_.linkCondition != kConditionOther) {
+    miniport_->ClearLinkNeverSeen();
+    table.Remove(record_.deviceDescription);
+  }
+}
+
+uint32_t CPhysicalAdapter::Refresh(uint32_t* speed) {
+  uint32_t counter = State().cycleCounter;
+  if (cycle_ == counter) {  // shared port list: refreshed once per cycle
+    *speed = record_.linkSpeed;
+    return 0;
+  }
+  cycle_ = counter;
+  std::snprintf(record_.pciIdentity, sizeof record_.pciIdentity, "PCIID0x%.8X,SUBSYSID0x%.8X",
+                miniport_->PciId(), miniport_->SubsystemId());
+  uint8_t previous = record_.linkCondition;
+  record_.speedDuplexConfig = GetSpeedDuplexConfig(miniport_->Guid());
+
+  LinkInformation link{};
+  uint32_t result = miniport_->GetDynamicData(&link);
+  if (result != 0) {
+    record_.linkCondition = kConditionOther;
+    record_.duplex = kDuplexUnknown;
+    record_.linkSpeed = 0;
+    *speed = 0;
+  } else {
+    record_.linkCondition = static_cast<uint8_t>(link.linkStatus);
+    record_.duplex = static_cast<uint8_t>(link.duplex);
+    bool down = link.linkStatus == kLinkUnknown || link.linkStatus == kLinkFailure;
+    record_.linkSpeed = down ? 0 : link.speed;
+    *speed = record_.linkSpeed;
+  }
+  uint8_t condition = record_.linkCondition;
+  if (condition == kConditionOther || condition == kConditionOk || condition == kConditionFailed) {
+    record_.conditionCopies[0] = condition;
+    record_.conditionCopies[1] = condition;
+  }
+  UpdateStartupLinkTable();
+  if (miniport_->LinkNeverSeen()) {
+    // Until the link has been seen, anything but a working link reads as unknown.
+    for (uint8_t* value :
+         {&record_.linkCondition, &record_.conditionCopies[0], &record_.conditionCopies[1]}) {
+      if (*value != kConditionOk) *value = kConditionOther;
+    }
+  }
+  if (miniport_->TeamIndex() == CMiniport::kNoTeam) record_.teamRole = kTeamRoleNone;
+
+  platform::MibIfRow row{};
+  row.dwIndex = record_.interfaceIndex;
+  if (platform::Os().ipHelper->GetIfEntry(&row) == 0) {
+    record_.receivedOctets = row.dwInOctets;
+    record_.sentOctets = row.dwOutOctets;
+  }
+  if (miniport_->Medium() == platform::kNdisMedium802_3) result = GetEthernetStats();
+  std::snprintf(record_.pciLocation, sizeof record_.pciLocation, "0000:%.2X:%.2X.%.1X", bus_,
+                device_, function_);
+  result = Publish();
+  ApplyTrapRule(previous);
+  return result;
+}
+
+void CPhysicalAdapter::ApplyTrapRule(uint8_t previous) {
+  uint8_t current = record_.linkCondition;
+  bool neverSeen = miniport_->LinkNeverSeen();
+  trapPending_ = 0;
+  if (record_.teamRole == kTeamRoleNone) {
+    if (current == previous) return;
+    bool quiet = (current == kConditionOther && previous == kConditionOk) || neverSeen;
+    trapPending_ = quiet ? 0 : 1;
+    if (trap_ != nullptr) trap_->SetAdapterCondition(Identity(), current);
+    return;
+  }
+  // In a team the link is asked once more; a failed question raises nothing.
+  uint32_t now = kLinkUnknown;
+  bool answered = miniport_->GetLinkStatus(&now) == 0;
+  if (answered && now != previous) {
+    bool quiet = (now == kConditionOther && previous == kConditionOk) ||
+                 (neverSeen && (now == kConditionOther || now == kConditionOk)) ||
+                 (neverSeen && (now == 3 || now == kConditionFailed) && cycle_ > 1);
+    trapPending_ = quiet ? 0 : 1;
+  }
+  if (trap_ != nullptr) trap_->SetAdapterCondition(Identity(), current);
+}
+
+}  // namespace crv

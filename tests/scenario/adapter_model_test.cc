@@ -1,0 +1,285 @@
+// The agent end to end on simulated adapters: what each interface and port publishes, and
+// the traps a port's link changes raise.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "common/report.h"
+#include "platform/sim/device_sim.h"
+#include "publish/records.h"
+#include "support/sim_fixture.h"
+
+namespace {
+
+constexpr uint64_t T = 30000;
+const char16_t kParameters[] = u"SYSTEM\\CurrentControlSet\\Services\\CRVNicMgmt\\CRVNICS";
+const std::u16string kTree = u"SYSTEM\\TessarNetwork";
+const std::u16string kGuid = u"{6A1C0E52-0000-4000-8000-00000000000B}";
+
+template <class Record>
+std::optional<Record> ReadRecord(const sim::Machine& machine, const std::u16string& key,
+                                 const std::u16string& name) {
+  auto value = const_cast<sim::Machine&>(machine).registry().GetValue(key, name);
+  if (!value || value->data.size() != sizeof(Record)) return std::nullopt;
+  Record record;
+  std::memcpy(&record, value->data.data(), sizeof record);
+  return record;
+}
+
+struct SeenTrap {
+  uint32_t code;
+  uint64_t timeMs;
+  uint32_t port;
+  uint32_t teamMap;
+  uint8_t teamLinks;
+  bool operator==(const SeenTrap&) const = default;
+};
+
+class AdapterModelTest : public crvtest::SimTest {
+ protected:
+  AdapterModelTest() {
+    machine.registry().SetDword(kParameters, u"Timeout", static_cast<uint32_t>(T));
+    sim::SimInterface loopback;
+    loopback.row.dwIndex = 1;
+    loopback.row.dwType = 24;
+    std::strcpy(reinterpret_cast<char*>(loopback.row.bDescr), "Software Loopback Interface 1");
+    machine.network().Add(loopback);
+  }
+
+  sim::SimAdapter Adapter(const std::u16string& guid, uint32_t ifIndex, uint8_t macLast) {
+    sim::SimAdapter a;
+    a.guid = guid;
+    a.mac = {0x00, 0x1B, 0x21, 0xA0, 0x10, macLast};
+    a.ifIndex = ifIndex;
+    a.description = u"Intel(R) Ethernet Controller X710";
+    a.service = u"i40ea";
+    a.bus = 5;
+    a.function = macLast - 1;
+    a.uiNumber = 3;
+    a.speedBps = 10000000000ull;
+    a.ipv6 = {u"fe80::21b:21ff:fea0:1001%11"};
+    return a;
+  }
+
+  void LinkAt(uint64_t t, const std::u16string& guid, bool up) {
+    machine.At(t, [this, guid, up] { sim::SetAdapterLink(machine, guid, up); });
+  }
+
+  // Every trap record in the tree, in time order.
+  std::vector<SeenTrap> Traps() {
+    std::vector<SeenTrap> traps;
+    for (const auto& key : machine.registry().SubKeyNames(kTree)) {
+      if (key.rfind(u"Trap_", 0) != 0) continue;
+      for (const auto& name : machine.registry().ValueNames(kTree + u"\\" + key)) {
+        auto t = ReadRecord<crv::TrapRecord>(machine, kTree + u"\\" + key, name);
+        if (!t) continue;
+        uint64_t fileTime = std::stoull(crv::Utf16ToUtf8(name.substr(8)), nullptr, 16);
+        traps.push_back({t->trapCode, (fileTime - machine.StartFileTime()) / 10000, t->portNumber,
+                         t->teamInterfaceMapNumber, t->teamPortsWithLink});
+      }
+    }
+    std::sort(traps.begin(), traps.end(),
+              [](const SeenTrap& a, const SeenTrap& b) { return a.timeMs < b.timeMs; });
+    return traps;
+  }
+
+  std::optional<crv::InterfaceMapRecord> Interface(const std::u16string& name) {
+    return ReadRecord<crv::InterfaceMapRecord>(machine, kTree + u"\\Interface\\LogInterfaceMap",
+                                               name);
+  }
+  std::optional<crv::PhysAdapterRecord> Port(const std::u16string& name) {
+    return ReadRecord<crv::PhysAdapterRecord>(machine, kTree + u"\\Interface\\PhysInterface", name);
+  }
+
+  // Samples a record at a time, for state between cycles.
+  template <class Read>
+  void SampleAt(uint64_t t, Read read) {
+    machine.At(t, [read] { read(); });
+  }
+};
+
+TEST_F(AdapterModelTest, SingleAdapterPublishesItsInterfaceAndPort) {
+  sim::SimAdapter a = Adapter(kGuid, 11, 1);
+  a.keywords[u"*SpeedDuplex"] = u"6";
+  a.dhcp = true;
+  sim::AddAdapter(machine, a);
+  RunAgent({"crvnichost.exe"}, T / 2);
+  auto loopback = Interface(u"InterfaceMap001");
+  ASSERT_TRUE(loopback);
+  EXPECT_EQ(1u, loopback->memberIndexes[0]);
+  EXPECT_EQ(0u, loopback->portCount);
+  EXPECT_EQ(crv::kConditionOther, loopback->condition);
+  EXPECT_EQ(crv::kAddressStatic, loopback->addressAssignment);
+  auto ethernet = Interface(u"InterfaceMap002");
+  ASSERT_TRUE(ethernet);
+  EXPECT_EQ(crv::kGroupingSingle, ethernet->grouping);
+  EXPECT_EQ(1u, ethernet->portCount);
+  EXPECT_EQ(1u, ethernet->portNumbers[0]);
+  EXPECT_EQ(crv::kConditionOk, ethernet->condition);
+  EXPECT_EQ(crv::kInterfaceStatusLinkOk, ethernet->status);
+  EXPECT_EQ(1u, ethernet->portsWithLink);
+  EXPECT_EQ(0xFFFFFFFFu, ethernet->speedBitsPerSecond);  // 10 Gbit/s does not fit 32 bits
+  EXPECT_STREQ("fe80::21b:21ff:fea0:1001%11", ethernet->ipv6Address);
+  EXPECT_EQ(crv::kAddressDhcp, ethernet->addressAssignment);
+  EXPECT_STREQ("Intel(R) Ethernet Controller X710", ethernet->description);
+  auto port = Port(u"PhysAdapter001");
+  ASSERT_TRUE(port);
+  EXPECT_EQ(11u, port->interfaceIndex);
+  EXPECT_EQ(crv::kTeamRoleNone, port->teamRole);
+  EXPECT_EQ(3u, port->slotNumber);
+  EXPECT_EQ(1u, port->portInCard);  // function + 1 when the inventory has no record
+  EXPECT_EQ(crv::kConditionOk, port->linkCondition);
+  EXPECT_EQ(3u, port->duplex);
+  EXPECT_EQ(10000u, port->linkSpeed);
+  EXPECT_EQ(8u, port->speedDuplexConfig);
+  EXPECT_STREQ("0000:05:00.0", port->pciLocation);
+  EXPECT_EQ(0, std::memcmp(port->macAddress, a.mac.data(), 6));
+  auto stats = ReadRecord<crv::StatisticsRecord>(machine, kTree + u"\\Ethernet\\Statistics",
+                                                 u"Statistics00B");
+  ASSERT_TRUE(stats);
+  EXPECT_EQ(11u, stats->interfaceIndex);
+  EXPECT_TRUE(Traps().empty());
+}
+
+TEST_F(AdapterModelTest, LosingAndRegainingTheLinkRaisesTraps) {
+  sim::AddAdapter(machine, Adapter(kGuid, 11, 1));
+  LinkAt(2 * T - 1, kGuid, false);
+  LinkAt(4 * T - 1, kGuid, true);
+  std::optional<crv::InterfaceMapRecord> down;
+  SampleAt(3 * T - 1, [&] { down = Interface(u"InterfaceMap002"); });
+  RunAgent({"crvnichost.exe"}, 5 * T);
+  EXPECT_EQ((std::vector<SeenTrap>{{crv::kTrapConnectivityLost, 2 * T, 1, 0, 0},
+                                   {crv::kTrapConnectivityRegained, 4 * T, 1, 0, 0}}),
+            Traps());
+  ASSERT_TRUE(down);
+  EXPECT_EQ(crv::kConditionFailed, down->condition);
+  EXPECT_EQ(crv::kInterfaceStatusLinkFailure, down->status);
+  EXPECT_EQ(0u, down->portsWithLink);
+  EXPECT_EQ(0u, down->speedBitsPerSecond);
+  EXPECT_STREQ("N/A", down->ipv6Address);
+}
+
+TEST_F(AdapterModelTest, AnUnknownLinkRaisesNothing) {
+  sim::AddAdapter(machine, Adapter(kGuid, 11, 1));
+  machine.At(2 * T - 1, [this] {
+    machine.devices().FindNdis(kGuid)->oids[0x00010114] = sim::OidAnswer::Fail(50);
+  });
+  std::optional<crv::PhysAdapterRecord> port;
+  SampleAt(3 * T - 1, [&] { port = Port(u"PhysAdapter001"); });
+  RunAgent({"crvnichost.exe"}, 4 * T);
+  EXPECT_TRUE(Traps().empty());
+  ASSERT_TRUE(port);
+  EXPECT_EQ(crv::kConditionOther, port->linkCondition);
+  EXPECT_EQ(0u, port->linkSpeed);
+  // A driver that rejects the connect status is asked once.
+  EXPECT_EQ(3u, machine.devices().QueryCount(kGuid, 0x00010114));
+}
+
+TEST_F(AdapterModelTest, ALinkDownFromTheStartStaysQuietUntilItChanges) {
+  sim::SimAdapter a = Adapter(kGuid, 11, 1);
+  a.linkUp = false;
+  sim::AddAdapter(machine, a);
+  std::optional<crv::InterfaceMapRecord> early;
+  SampleAt(2 * T + 1, [&] { early = Interface(u"InterfaceMap002"); });
+  LinkAt(3 * T - 1, kGuid, true);
+  LinkAt(5 * T - 1, kGuid, false);
+  RunAgent({"crvnichost.exe"}, 6 * T);
+  ASSERT_TRUE(early);
+  EXPECT_EQ(crv::kConditionOther, early->condition);
+  EXPECT_EQ(1u, early->portsWithLink);
+  EXPECT_EQ((std::vector<SeenTrap>{{crv::kTrapConnectivityRegained, 3 * T, 1, 0, 0},
+                                   {crv::kTrapConnectivityLost, 5 * T, 1, 0, 0}}),
+            Traps());
+}
+
+TEST_F(AdapterModelTest, ARebuildKeepsEachPortsCondition) {
+  const std::u16string second = u"{6A1C0E52-0000-4000-8000-00000000000C}";
+  sim::AddAdapter(machine, Adapter(kGuid, 11, 1));
+  LinkAt(2 * T - 1, kGuid, false);
+  // A hot-added port makes the next poll rebuild; the first port's link stays down.
+  machine.At(3 * T - 1, [&] { sim::AddAdapter(machine, Adapter(second, 12, 2)); });
+  RunAgent({"crvnichost.exe"}, 5 * T);
+  // The first port raises nothing after the rebuild; the hot-added one, absent from the
+  // start-up link table, counts as seen and reports its working link once.
+  EXPECT_EQ((std::vector<SeenTrap>{{crv::kTrapConnectivityLost, 2 * T, 1, 0, 0},
+                                   {crv::kTrapConnectivityRegained, 3 * T, 2, 0, 0}}),
+            Traps());
+  auto texts = crvtest::ReportTexts(machine, crv::kReportInformation);
+  EXPECT_EQ(1, std::count(texts.begin(), texts.end(),
+                          "Detected change in interface table, reinitializing"));
+  // Numbering restarted: the new port is the second of the new list.
+  EXPECT_TRUE(Port(u"PhysAdapter002"));
+  EXPECT_FALSE(Port(u"PhysAdapter003"));
+}
+
+TEST_F(AdapterModelTest, WithoutATrapSinkNothingIsCarriedOrRaised) {
+  sim::AddAdapter(machine, Adapter(kGuid, 11, 1));
+  LinkAt(2 * T - 1, kGuid, false);
+  machine.FailAllocation(4);  // queue, DCStruct, ... the trap sink is the thread's first
+  RunAgent({"crvnichost.exe"}, 3 * T);
+  EXPECT_TRUE(Traps().empty());
+  auto port = Port(u"PhysAdapter001");
+  ASSERT_TRUE(port);
+  EXPECT_EQ(crv::kConditionFailed, port->linkCondition);
+}
+
+TEST_F(AdapterModelTest, AnInterfaceWithoutAMiniportIsDroppedAndNumberingGoesOn) {
+  sim::SimInterface orphan;
+  orphan.row.dwIndex = 9;
+  orphan.row.dwType = 6;
+  orphan.row.dwMtu = 1500;
+  orphan.row.dwPhysAddrLen = 6;
+  const uint8_t mac[6] = {2, 0, 0, 0, 0, 9};
+  std::memcpy(orphan.row.bPhysAddr, mac, 6);
+  machine.network().Add(orphan);
+  sim::AddAdapter(machine, Adapter(kGuid, 11, 1));
+  RunAgent({"crvnichost.exe"}, T / 2);
+  auto texts = crvtest::ReportTexts(machine, crv::kReportInformation);
+  EXPECT_NE(std::find(texts.begin(), texts.end(),
+                      "CLogicalAdapter::Init: search for miniport based on mac address failed!"),
+            texts.end());
+  auto second = Interface(u"InterfaceMap002");
+  ASSERT_TRUE(second);
+  EXPECT_EQ(11u, second->memberIndexes[0]);
+  EXPECT_FALSE(Interface(u"InterfaceMap003"));
+}
+
+TEST_F(AdapterModelTest, SpeedAndDuplexConfigurationCodes) {
+  struct Case {
+    const char16_t* keyword;
+    const char16_t* value;
+    const char16_t* service;
+    uint32_t code;
+  } cases[] = {
+      {u"*SpeedDuplex", u"0", u"i40ea", 2},
+      {u"*SpeedDuplex", u"6", u"i40ea", 8},
+      {u"*SpeedDuplex", u"-2130705662", u"i40ea", 8},
+      {u"*SpeedDuplex", u"9", u"i40ea", 1},
+      {u"SpeedDuplex", u"4", u"i40ea", 6},
+      {u"SpeedDuplex", u"5", u"i40ea", 1},
+      {u"RequestedMediaType", u"4100", u"i40ea", 4},
+      {u"req_medium", u"514", u"i40ea", 6},
+      {nullptr, nullptr, u"QLNDNIC", 9},
+      {nullptr, nullptr, u"i40ea", 2},
+  };
+  uint8_t n = 1;
+  for (const auto& c : cases) {
+    std::u16string g =
+        u"{6A1C0E52-0000-4000-8000-0000000000" + crv::Utf8ToUtf16(std::to_string(10 + n)) + u"}";
+    sim::SimAdapter a = Adapter(g, 10 + n, n);
+    a.service = c.service;
+    if (c.keyword != nullptr) a.keywords[c.keyword] = c.value;
+    sim::AddAdapter(machine, a);
+    ++n;
+  }
+  RunAgent({"crvnichost.exe"}, T / 2);
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "PhysAdapter%03zX", i + 1);
+    auto port = Port(crv::Utf8ToUtf16(name));
+    ASSERT_TRUE(port) << name;
+    EXPECT_EQ(cases[i].code, port->speedDuplexConfig) << name;
+  }
+}
+
+}  // namespace

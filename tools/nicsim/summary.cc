@@ -1,0 +1,138 @@
+#include "summary.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/utf.h"
+#include "publish/records.h"
+
+namespace {
+
+const std::u16string kTree = u"SYSTEM\\TessarNetwork";
+
+std::string Clock(uint64_t ms) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%llu:%02llu:%02llu",
+                static_cast<unsigned long long>(ms / 3600000),
+                static_cast<unsigned long long>(ms / 60000 % 60),
+                static_cast<unsigned long long>(ms / 1000 % 60));
+  return text;
+}
+
+std::string Mac(const uint8_t* mac) {
+  char text[24];
+  std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3],
+                mac[4], mac[5]);
+  return text;
+}
+
+const char* TrapName(uint32_t code) {
+  switch (code) {
+    case crv::kTrapConnectivityLost:
+      return "connectivity lost";
+    case crv::kTrapConnectivityRegained:
+      return "connectivity regained";
+    case crv::kTrapRedundancyIncreased:
+      return "redundancy increased";
+    case crv::kTrapRedundancyReduced:
+      return "redundancy reduced";
+  }
+  return "?";
+}
+
+char ConditionMark(uint8_t condition) {
+  switch (condition) {
+    case crv::kConditionOk:
+      return '.';
+    case crv::kConditionFailed:
+      return 'X';
+    case crv::kConditionOther:
+      return '?';
+  }
+  return '!';
+}
+
+}  // namespace
+
+void PrintTraps(sim::Machine& machine) {
+  struct Seen {
+    uint64_t timeMs;
+    crv::TrapRecord record;
+  };
+  std::vector<Seen> traps;
+  for (const auto& key : machine.registry().SubKeyNames(kTree)) {
+    if (key.rfind(u"Trap_", 0) != 0) continue;
+    for (const auto& name : machine.registry().ValueNames(kTree + u"\\" + key)) {
+      auto value = machine.registry().GetValue(kTree + u"\\" + key, name);
+      if (!value || value->data.size() != sizeof(crv::TrapRecord) || name.size() != 24) continue;
+      Seen seen{};
+      std::memcpy(&seen.record, value->data.data(), sizeof seen.record);
+      uint64_t fileTime = std::stoull(crv::Utf16ToUtf8(name.substr(8)), nullptr, 16);
+      seen.timeMs =
+          fileTime >= machine.StartFileTime() ? (fileTime - machine.StartFileTime()) / 10000 : 0;
+      traps.push_back(seen);
+    }
+  }
+  std::stable_sort(traps.begin(), traps.end(),
+                   [](const Seen& a, const Seen& b) { return a.timeMs < b.timeMs; });
+  std::printf("\n== traps raised (%zu) ==\n", traps.size());
+  for (const auto& t : traps) {
+    std::printf("%s  code %u %-22s port %u (slot %u, bus %u)  %s\n", Clock(t.timeMs).c_str(),
+                t.record.trapCode, TrapName(t.record.trapCode), t.record.portNumber,
+                t.record.slotNumber, t.record.pciBus,
+                std::string(t.record.deviceDescription,
+                            strnlen(t.record.deviceDescription, sizeof t.record.deviceDescription))
+                    .c_str());
+  }
+}
+
+void PrintLinkTimeline(const sim::Machine& machine) {
+  // Ports in the order they were first published; a cycle is the span between the writes of
+  // InterfaceData_Ready 0 and 1.
+  std::vector<std::string> ports;
+  std::map<std::string, std::string> descriptions;
+  std::vector<std::pair<uint64_t, std::map<std::string, uint8_t>>> cycles;
+  bool inCycle = false;
+  for (const auto& write : machine.RegistryWrites()) {
+    if (write.valueName == u"InterfaceData_Ready" && write.data.size() == 4) {
+      inCycle = write.data[0] == 0;
+      if (inCycle) cycles.push_back({write.timeMs, {}});
+      continue;
+    }
+    if (!inCycle || write.valueName.rfind(u"PhysAdapter", 0) != 0 ||
+        write.data.size() != sizeof(crv::PhysAdapterRecord)) {
+      continue;
+    }
+    crv::PhysAdapterRecord port;
+    std::memcpy(&port, write.data.data(), sizeof port);
+    std::string mac = Mac(port.macAddress);
+    if (descriptions
+            .emplace(mac,
+                     std::string(port.deviceDescription,
+                                 strnlen(port.deviceDescription, sizeof port.deviceDescription)))
+            .second) {
+      ports.push_back(mac);
+    }
+    cycles.back().second[mac] = port.linkCondition;
+  }
+  std::printf(
+      "\n== link condition per cycle (. ok, X link failure, ? unknown, blank: not published) ==\n");
+  for (size_t i = 0; i < ports.size(); ++i) {
+    std::printf("  p%-2zu %s  %s\n", i + 1, ports[i].c_str(), descriptions[ports[i]].c_str());
+  }
+  std::printf("%-9s", "time");
+  for (size_t i = 0; i < ports.size(); ++i) std::printf(" p%-2zu", i + 1);
+  std::printf("\n");
+  for (const auto& [time, conditions] : cycles) {
+    std::printf("%-9s", Clock(time).c_str());
+    for (const auto& mac : ports) {
+      auto it = conditions.find(mac);
+      std::printf("  %c ", it == conditions.end() ? ' ' : ConditionMark(it->second));
+    }
+    std::printf("\n");
+  }
+}
