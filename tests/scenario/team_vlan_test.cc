@@ -115,6 +115,30 @@ TEST_F(TeamVlanTest, ATeamPublishesItsMembersAndRaisesRedundancyTraps) {
   EXPECT_FALSE(machine.registry().KeyExists(kTree + u"\\Trap_ConnectivityLost"));
 }
 
+TEST_F(TeamVlanTest, ATeamsStatisticsSumItsPortsCounters) {
+  AddVirtual(u"{7B000000-0000-4000-8000-0000000000AA}", 20, 0);
+  auto& one = machine.devices().FindNdis(kMember1)->oids;
+  auto& two = machine.devices().FindNdis(kMember2)->oids;
+  one[0x01020101] = sim::OidAnswer::Dword(3);  // alignment errors
+  two[0x01020101] = sim::OidAnswer::Dword(4);
+  one[0x0002020D] = sim::OidAnswer::Dword(10);  // FCS errors
+  two[0x01020203] = sim::OidAnswer::Dword(7);   // internal MAC receive errors
+  RunAgent({"crvnichost.exe"}, T / 2);
+  auto stats = ReadRecord<crv::StatisticsRecord>(machine, u"\\Ethernet\\Statistics",
+                                                 u"Statistics014");
+  ASSERT_TRUE(stats);
+  EXPECT_EQ(20u, stats->interfaceIndex);
+  EXPECT_EQ(7u, stats->alignmentErrors);
+  EXPECT_EQ(10u, stats->fcsErrors);
+  EXPECT_EQ(7u, stats->internalMacReceiveErrors);
+  EXPECT_EQ(0u, stats->sqeTestErrors);
+  auto port = ReadRecord<crv::PhysAdapterRecord>(machine, u"\\Interface\\PhysInterface",
+                                                 u"PhysAdapter001");
+  ASSERT_TRUE(port);
+  EXPECT_EQ(3u, port->alignmentErrors);
+  EXPECT_EQ(0u, port->receiveErrorSum);  // only when all four of its counters are non-zero
+}
+
 TEST_F(TeamVlanTest, ThreeVlansOnOneTeamGroupUnderTheFirst) {
   AddVirtual(u"{7B000000-0000-4000-8000-0000000000A1}", 21, 10);
   AddVirtual(u"{7B000000-0000-4000-8000-0000000000A2}", 22, 20);
