@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <string_view>
+
 namespace crvtest {
 
 std::wstring BinaryPath(const wchar_t* fileName) {
@@ -24,7 +28,8 @@ UniqueHandle Inheritable(HANDLE handle) {
   return UniqueHandle(copy);
 }
 
-UniqueHandle Launch(const std::wstring& program, const std::wstring& arguments, HANDLE output) {
+UniqueHandle Launch(const std::wstring& program, const std::wstring& arguments, HANDLE output,
+                    DWORD creationFlags = 0, DWORD* processId = nullptr) {
   std::wstring commandLine = L"\"" + program + L"\"";
   if (!arguments.empty()) commandLine += L" " + arguments;
 
@@ -41,12 +46,13 @@ UniqueHandle Launch(const std::wstring& program, const std::wstring& arguments, 
   startup.hStdOutput = output != nullptr ? output : nul.get();
   startup.hStdError = errors ? errors.get() : nul.get();
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                      nullptr, &startup, &process)) {
+  if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, creationFlags,
+                      nullptr, nullptr, &startup, &process)) {
     ADD_FAILURE() << "cannot start the program, error " << GetLastError();
     return UniqueHandle();
   }
   CloseHandle(process.hThread);
+  if (processId != nullptr) *processId = process.dwProcessId;
   return UniqueHandle(process.hProcess);
 }
 
@@ -151,6 +157,111 @@ UniqueHandle WaitForNamedEvent(const wchar_t* name, DWORD timeoutMs) {
     if (event || GetTickCount64() > deadline) return event;
     Sleep(50);
   }
+}
+
+std::optional<ReportLine> ParseReportLine(const std::string& line) {
+  static constexpr char kPrefix[] = "CRVNicMgmt report 0x";
+  static constexpr char kValue[] = " value ";
+  if (line.rfind(kPrefix, 0) != 0 || line.empty() || line.back() != '\n') return std::nullopt;
+  const char* cursor = line.c_str() + sizeof kPrefix - 1;
+  char* end = nullptr;
+  ReportLine report;
+  report.code = static_cast<uint32_t>(std::strtoul(cursor, &end, 16));
+  if (end != cursor + 8 || std::string_view(end).rfind(kValue, 0) != 0) return std::nullopt;
+  cursor = end + sizeof kValue - 1;
+  report.value = static_cast<uint32_t>(std::strtoul(cursor, &end, 10));
+  if (end == cursor) return std::nullopt;
+  std::string_view rest(end);
+  rest.remove_suffix(1);  // the line end
+  if (!rest.empty()) {
+    if (rest.rfind(": ", 0) != 0) return std::nullopt;
+    report.text = std::string(rest.substr(2));
+  }
+  return report;
+}
+
+DebuggedProgram::~DebuggedProgram() {
+  if (process_ && !exited_) Terminate(0xDEAD, 10000);
+}
+
+bool DebuggedProgram::Start(const std::wstring& program, const std::wstring& arguments) {
+  process_ = Launch(program, arguments, nullptr, DEBUG_ONLY_THIS_PROCESS, &processId_);
+  return static_cast<bool>(process_);
+}
+
+bool DebuggedProgram::Step(DWORD waitMs) {
+  DEBUG_EVENT event = {};
+  if (!WaitForDebugEvent(&event, waitMs)) return false;
+  DWORD continueStatus = DBG_CONTINUE;
+  switch (event.dwDebugEventCode) {
+    case CREATE_PROCESS_DEBUG_EVENT:
+      if (event.u.CreateProcessInfo.hFile != nullptr) CloseHandle(event.u.CreateProcessInfo.hFile);
+      break;
+    case LOAD_DLL_DEBUG_EVENT:
+      if (event.u.LoadDll.hFile != nullptr) CloseHandle(event.u.LoadDll.hFile);
+      break;
+    case EXCEPTION_DEBUG_EVENT:
+      // The start-up breakpoint is the debugger's; every other exception is the program's.
+      if (event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT) {
+        continueStatus = DBG_EXCEPTION_NOT_HANDLED;
+      }
+      break;
+    case OUTPUT_DEBUG_STRING_EVENT: {
+      const OUTPUT_DEBUG_STRING_INFO& info = event.u.DebugString;
+      const size_t unit = info.fUnicode ? 2 : 1;
+      std::string bytes(info.nDebugStringLength * unit, '\0');
+      SIZE_T read = 0;
+      ReadProcessMemory(process_.get(), info.lpDebugStringData, bytes.data(), bytes.size(), &read);
+      bytes.resize(read);
+      std::string text;
+      for (size_t i = 0; i + unit <= bytes.size(); i += unit) {
+        if (bytes[i] == '\0' && (unit == 1 || bytes[i + 1] == '\0')) break;
+        text.push_back(bytes[i]);  // the report lines are ASCII
+      }
+      if (std::optional<ReportLine> report = ParseReportLine(text)) {
+        report->receivedMs = GetTickCount64();
+        reports_.push_back(std::move(*report));
+      }
+      break;
+    }
+    case EXIT_PROCESS_DEBUG_EVENT:
+      exited_ = true;
+      exitCode_ = event.u.ExitProcess.dwExitCode;
+      break;
+    default:
+      break;
+  }
+  ContinueDebugEvent(event.dwProcessId, event.dwThreadId, continueStatus);
+  return true;
+}
+
+std::optional<ReportLine> DebuggedProgram::WaitForReport(
+    const std::function<bool(const ReportLine&)>& match, DWORD timeoutMs) {
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  size_t checked = reports_.size();
+  while (process_ && !exited_) {
+    const ULONGLONG now = GetTickCount64();
+    if (now >= deadline) break;
+    Step(static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 100)));
+    for (; checked < reports_.size(); ++checked) {
+      if (match(reports_[checked])) return reports_[checked];
+    }
+  }
+  return std::nullopt;
+}
+
+void DebuggedProgram::Collect(DWORD periodMs) {
+  WaitForReport([](const ReportLine&) { return false; }, periodMs);
+}
+
+bool DebuggedProgram::Terminate(UINT exitCode, DWORD timeoutMs) {
+  if (!process_) return false;
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  if (!exited_) TerminateProcess(process_.get(), exitCode);
+  while (!exited_ && GetTickCount64() < deadline) Step(100);
+  const ULONGLONG now = GetTickCount64();
+  const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+  return exited_ && WaitForSingleObject(process_.get(), left) == WAIT_OBJECT_0;
 }
 
 std::string Lines(std::initializer_list<const char*> lines) {

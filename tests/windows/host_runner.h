@@ -5,7 +5,11 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/win32/handles.h"
 
@@ -51,6 +55,62 @@ void RemoveService();
 
 // Polls OpenEventW until the named event exists; null after timeoutMs.
 UniqueHandle WaitForNamedEvent(const wchar_t* name, DWORD timeoutMs);
+
+// One report line of the agent on the debugger output, taken apart.
+struct ReportLine {
+  uint32_t code = 0;
+  uint32_t value = 0;
+  std::string text;         // empty for a report without text
+  ULONGLONG receivedMs = 0;  // GetTickCount64 when the debugger saw it
+};
+
+// Parses "CRVNicMgmt report 0x<code> value <value>[: <text>]\n"; nothing for another string.
+std::optional<ReportLine> ParseReportLine(const std::string& line);
+
+// A program of the build run as this process's debuggee, so that its debugger output (the
+// agent's reports) reaches the test as it is written. The debuggee stops at every debug event
+// until the test collects it, so a call that waits for reports keeps it running; between calls
+// it is held at its next report. A debugger's calls must come from the thread that started
+// the program, so an object is used on one thread only. The program is terminated, if it
+// still runs, when the object goes away.
+class DebuggedProgram {
+ public:
+  DebuggedProgram() = default;
+  DebuggedProgram(const DebuggedProgram&) = delete;
+  DebuggedProgram& operator=(const DebuggedProgram&) = delete;
+  ~DebuggedProgram();
+
+  // Starts `program arguments` with no standard input or output; false (with a test failure)
+  // when it cannot be started.
+  bool Start(const std::wstring& program, const std::wstring& arguments);
+
+  // Collects debug events until a report that `match` accepts arrives (returned, and kept in
+  // Reports() with every report before it), the program ends, or timeoutMs passes (nothing).
+  std::optional<ReportLine> WaitForReport(const std::function<bool(const ReportLine&)>& match,
+                                          DWORD timeoutMs);
+  // Collects debug events for periodMs, or until the program ends.
+  void Collect(DWORD periodMs);
+
+  // Every report seen so far, in order.
+  const std::vector<ReportLine>& Reports() const { return reports_; }
+  bool Exited() const { return exited_; }
+  DWORD ExitCode() const { return exitCode_; }
+  HANDLE Process() const { return process_.get(); }
+
+  // Terminates the program with exitCode and collects events until it has ended; false when
+  // it did not end within timeoutMs.
+  bool Terminate(UINT exitCode, DWORD timeoutMs);
+
+ private:
+  // Handles one debug event, waiting up to waitMs for it; false when none came.
+  bool Step(DWORD waitMs);
+
+  UniqueHandle process_;
+  DWORD processId_ = 0;
+  bool exited_ = false;
+  DWORD exitCode_ = 0;
+  std::vector<ReportLine> reports_;
+};
 
 // CRLF line ends, as Windows programs print them.
 std::string Lines(std::initializer_list<const char*> lines);

@@ -1,5 +1,7 @@
 #include "platform/sim/scenario_devices.h"
 
+#include "platform/sim/scenario_network.h"
+
 #include "common/utf.h"
 
 namespace sim {
@@ -61,12 +63,6 @@ std::vector<uint8_t> Mac(const json& value, const std::string& where) {
     Bad(where, "expected bytes like 00-1B-21-AA-BB-01 (at most 8)");
   }
   return mac;
-}
-
-uint32_t Ipv4(const json& value, const std::string& where) {
-  uint32_t address = 0;
-  if (!ParseIpv4(Wide(value, where), &address)) Bad(where, "not an IPv4 address");
-  return address;
 }
 
 AdapterKind Kind(const std::string& text, const std::string& where) {
@@ -233,28 +229,7 @@ SimAdapter ParseAdapter(const json& spec, const std::string& where) {
   if (spec.contains("private_device")) {
     a.privateDevice = Flag(spec["private_device"], where + ".private_device");
   }
-  if (spec.contains("ipv4")) {
-    const json& list = spec["ipv4"];
-    if (!list.is_array()) Bad(where + ".ipv4", "expected a list");
-    for (size_t k = 0; k < list.size(); ++k) {
-      std::string w = where + ".ipv4[" + std::to_string(k) + "]";
-      a.ipv4.push_back(SimIpv4Address{
-          Ipv4(Need(list[k], "address", w), w + ".address"),
-          list[k].contains("mask") ? Ipv4(list[k]["mask"], w + ".mask") : 0x00FFFFFFu});
-    }
-  }
-  if (spec.contains("ipv6")) {
-    const json& list = spec["ipv6"];
-    if (!list.is_array()) Bad(where + ".ipv6", "expected a list");
-    for (size_t k = 0; k < list.size(); ++k) {
-      std::string w = where + ".ipv6[" + std::to_string(k) + "]";
-      std::u16string text = Wide(list[k], w);
-      uint8_t bytes[16];
-      uint32_t scope;
-      if (!ParseIpv6(text, bytes, &scope)) Bad(w, "not an IPv6 address");
-      a.ipv6.push_back(text);
-    }
-  }
+  ParseAddresses(spec, where, &a.ipv4, &a.ipv6);
   if (spec.contains("dhcp")) a.dhcp = Flag(spec["dhcp"], where + ".dhcp");
   if (spec.contains("connection_name")) {
     a.connectionName = Wide(spec["connection_name"], where + ".connection_name");

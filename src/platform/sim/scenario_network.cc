@@ -63,6 +63,32 @@ uint32_t Ipv4(const json& value, const std::string& where) {
 
 }  // namespace
 
+void ParseAddresses(const json& spec, const std::string& where, std::vector<SimIpv4Address>* ipv4,
+                    std::vector<std::u16string>* ipv6) {
+  if (spec.contains("ipv4")) {
+    const json& list = spec["ipv4"];
+    if (!list.is_array()) Bad(where + ".ipv4", "expected a list");
+    for (size_t k = 0; k < list.size(); ++k) {
+      std::string w = where + ".ipv4[" + std::to_string(k) + "]";
+      ipv4->push_back(SimIpv4Address{
+          Ipv4(Need(list[k], "address", w), w + ".address"),
+          list[k].contains("mask") ? Ipv4(list[k]["mask"], w + ".mask") : 0x00FFFFFFu});
+    }
+  }
+  if (spec.contains("ipv6")) {
+    const json& list = spec["ipv6"];
+    if (!list.is_array()) Bad(where + ".ipv6", "expected a list");
+    for (size_t k = 0; k < list.size(); ++k) {
+      std::string w = where + ".ipv6[" + std::to_string(k) + "]";
+      std::u16string text = crv::Utf8ToUtf16(Text(list[k], w));
+      uint8_t bytes[16];
+      uint32_t scope;
+      if (!ParseIpv6(text, bytes, &scope)) Bad(w, "not an IPv6 address");
+      ipv6->push_back(text);
+    }
+  }
+}
+
 SimInterface ParseInterface(const json& spec, const std::string& where) {
   if (!spec.is_object()) Bad(where, "expected an interface object");
   SimInterface i;
@@ -96,28 +122,7 @@ SimInterface ParseInterface(const json& spec, const std::string& where) {
   if (spec.contains("friendly_name")) {
     i.friendlyName = crv::Utf8ToUtf16(Text(spec["friendly_name"], where + ".friendly_name"));
   }
-  if (spec.contains("ipv4")) {
-    const json& list = spec["ipv4"];
-    if (!list.is_array()) Bad(where + ".ipv4", "expected a list");
-    for (size_t k = 0; k < list.size(); ++k) {
-      std::string w = where + ".ipv4[" + std::to_string(k) + "]";
-      i.ipv4.push_back(SimIpv4Address{
-          Ipv4(Need(list[k], "address", w), w + ".address"),
-          list[k].contains("mask") ? Ipv4(list[k]["mask"], w + ".mask") : 0x00FFFFFFu});
-    }
-  }
-  if (spec.contains("ipv6")) {
-    const json& list = spec["ipv6"];
-    if (!list.is_array()) Bad(where + ".ipv6", "expected a list");
-    for (size_t k = 0; k < list.size(); ++k) {
-      std::string w = where + ".ipv6[" + std::to_string(k) + "]";
-      std::u16string text = crv::Utf8ToUtf16(Text(list[k], w));
-      uint8_t bytes[16];
-      uint32_t scope;
-      if (!ParseIpv6(text, bytes, &scope)) Bad(w, "not an IPv6 address");
-      i.ipv6.push_back(text);
-    }
-  }
+  ParseAddresses(spec, where, &i.ipv4, &i.ipv6);
   if (spec.contains("counters")) ApplyCounters(row, spec["counters"], false, where + ".counters");
   return i;
 }
