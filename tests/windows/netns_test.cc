@@ -31,6 +31,9 @@
 #include "collect/if_list.h"
 #include "collect/if_table.h"
 #include "common/process_state.h"
+#include "discovery/miniport.h"
+#include "discovery/miniport_list.h"
+#include "discovery/win32_net_adapter.h"
 #include "host_runner.h"
 #include "platform/platform.h"
 #include "platform/win32/win32_platform.h"
@@ -349,6 +352,64 @@ TEST_F(NetnsTest, ChangeTestIgnoresTrafficCounters) {
   EXPECT_GE(received1.dwInUcastPkts - received0.dwInUcastPkts, 20u);
 
   EXPECT_FALSE(crv::HasTableChangedSince(*kept));
+}
+
+// The adapter name (the GUID in braces) that the adapter addresses give an interface index.
+std::u16string AdapterNameOf(uint32_t ifIndex) {
+  platform::IpHelper& ipHelper = *platform::Os().ipHelper;
+  uint32_t size = 0;
+  if (ipHelper.GetAdaptersAddresses(0, 0, nullptr, &size) != ERROR_BUFFER_OVERFLOW) return {};
+  std::vector<uint64_t> buffer(size / sizeof(uint64_t) + 1);
+  auto* first = reinterpret_cast<platform::IpAdapterAddresses*>(buffer.data());
+  if (ipHelper.GetAdaptersAddresses(0, 0, first, &size) != 0) return {};
+  for (auto* a = first; a != nullptr; a = a->Next) {
+    if (a->IfIndex == ifIndex && a->AdapterName != nullptr) {
+      std::string name = a->AdapterName;
+      return std::u16string(name.begin(), name.end());
+    }
+  }
+  return {};
+}
+
+// The agent's discovery against Wine: a miniport opened on a real \\.\{GUID}, which answers
+// the medium and the two station addresses and nothing else, and the miniport and PnP lists
+// built from Wine's device lists, which hold no network adapter. It runs before the removal
+// test, which restarts Wine's network driver host and with it the NDIS devices.
+TEST_F(NetnsTest, MiniportOnARealAdapterAndDiscoveryOnEmptyDeviceLists) {
+  std::unique_ptr<crv::CIFTable> table = TakeSnapshot();
+  int row = FindRow(*table, "veth0");
+  ASSERT_GE(row, 0) << TableText(*table);
+  const MibIfRow& veth0 = table->GetRow(row);
+  std::u16string guid = AdapterNameOf(veth0.dwIndex);
+  ASSERT_FALSE(guid.empty());
+  std::u16string device = u"\\\\.\\" + guid;
+  crv::CMiniport miniport;
+  ASSERT_EQ(
+      miniport.Init(u"", sizeof(char16_t), device.c_str(), (device.size() + 1) * sizeof(char16_t)),
+      0u);
+  EXPECT_EQ(miniport.Medium(), 0u);
+  uint8_t current[6] = {}, permanent[6] = {};
+  ASSERT_TRUE(miniport.GetCurrentAddress(current, 6));
+  ASSERT_TRUE(miniport.GetPermanentAddress(permanent, 6));
+  EXPECT_EQ(std::memcmp(current, veth0.bPhysAddr, 6), 0);
+  EXPECT_EQ(std::memcmp(permanent, veth0.bPhysAddr, 6), 0);
+  EXPECT_TRUE(miniport.MatchCurrentAddress(veth0.bPhysAddr, veth0.dwPhysAddrLen));
+
+  // Wine does not answer the connect status: unknown, and the question is not asked again.
+  uint32_t link = 0;
+  EXPECT_NE(miniport.GetLinkStatus(&link), 0u);
+  EXPECT_EQ(link, crv::kLinkUnknown);
+  EXPECT_FALSE(miniport.ConnectStatusSupported());
+  link = 0;
+  EXPECT_EQ(miniport.GetLinkStatus(&link), 0u);
+  EXPECT_EQ(link, crv::kLinkUnknown);
+
+  crv::CMiniportList miniports;
+  EXPECT_EQ(miniports.Init(), static_cast<uint32_t>(ERROR_NOT_ENOUGH_MEMORY));
+  EXPECT_EQ(miniports.Count(), 0u);
+  crv::CWin32NetAdapterList pnp;
+  EXPECT_TRUE(pnp.Init());
+  EXPECT_EQ(pnp.Count(), 0u);
 }
 
 TEST_F(NetnsTest, ChangeTestAfterInterfacesAreRemoved) {
