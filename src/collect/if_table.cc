@@ -1,8 +1,10 @@
 #include "collect/if_table.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "common/alloc.h"
+#include "common/ansi_text.h"
 #include "common/report.h"
 #include "common/text.h"
 #include "platform/platform.h"
@@ -17,19 +19,6 @@ constexpr const char16_t* kExcludedDescriptionParts[] = {u"WAN Miniport",
                                                          u"WFP Native MAC Layer",
                                                          u"Microsoft Virtual Network Switch",
                                                          u"QoS Packet Scheduler"};
-
-// The row's 8-bit description widened from the ANSI code page, never reading past the field.
-void WidenDescription(const platform::MibIfRow& row,
-                      char16_t (&text)[platform::kMaxIfDescrLength + 1]) {
-  text[0] = 0;
-  const char* bytes = reinterpret_cast<const char*>(row.bDescr);
-  int32_t length = 0;
-  while (length < static_cast<int32_t>(sizeof row.bDescr) && bytes[length] != 0) ++length;
-  if (length == 0) return;
-  int32_t written = platform::Os().codePage->MultiByteToWideChar(
-      platform::kCpAcp, platform::kMbPrecomposed, bytes, length, text, platform::kMaxIfDescrLength);
-  text[written > 0 ? written : 0] = 0;
-}
 
 }  // namespace
 
@@ -107,7 +96,8 @@ bool CIFTable::IsManagedInterface(uint32_t i) const {
     return false;
   }
   char16_t description[platform::kMaxIfDescrLength + 1];
-  WidenDescription(row, description);
+  FromAnsiField(reinterpret_cast<const char*>(row.bDescr), sizeof row.bDescr, description,
+                std::size(description));
   for (const char16_t* part : kExcludedDescriptionParts) {
     if (ContainsText(description, part)) return false;
   }
