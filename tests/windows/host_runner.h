@@ -60,7 +60,7 @@ UniqueHandle WaitForNamedEvent(const wchar_t* name, DWORD timeoutMs);
 struct ReportLine {
   uint32_t code = 0;
   uint32_t value = 0;
-  std::string text;         // empty for a report without text
+  std::string text;          // empty for a report without text
   ULONGLONG receivedMs = 0;  // GetTickCount64 when the debugger saw it
 };
 

@@ -1,0 +1,149 @@
+// The agent run by "crvnichost.exe -runasexe" under Wine, watched as an administrator watches it:
+// through its reports on the debugger output, with the poll interval set in the real registry
+// and the wake events set from this process.
+//
+// Wine's configuration manager lists no network adapter, so the miniport list is always empty
+// and every build of the model fails without a report: the thread announces its wait, waits the
+// configured interval, builds again, doubles the wait, and never publishes a tree. What this
+// watches is the loop around the builds: the interval it reads, the wait it announces, a wake
+// event that only cuts the current wait short, and a wait that runs out, after which the failed
+// build doubles the next one.
+#include <gtest/gtest.h>
+
+#include <cwchar>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "host_runner.h"
+
+namespace crvtest {
+namespace {
+
+constexpr wchar_t kParametersKey[] = L"SYSTEM\\CurrentControlSet\\Services\\CRVNicMgmt\\CRVNICS";
+constexpr wchar_t kServiceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\CRVNicMgmt";
+constexpr wchar_t kTreeKey[] = L"SYSTEM\\TessarNetwork";
+constexpr DWORD kPollIntervalMs = 30000;  // the shortest interval the agent accepts
+constexpr uint32_t kInformation = 0x44350127;
+
+constexpr DWORD kAgentStartMs = 30000;
+// A woken wait is announced again at once; anything near the interval means the wake was lost.
+constexpr DWORD kWokenWithinMs = 5000;
+
+std::string Describe(const std::vector<ReportLine>& reports) {
+  std::ostringstream text;
+  text << "reports so far:";
+  for (const ReportLine& report : reports) {
+    text << "\n  0x" << std::hex << report.code << std::dec << " value " << report.value << ": "
+         << report.text;
+  }
+  return text.str();
+}
+
+bool IsPollAnnouncement(const ReportLine& report) {
+  return report.code == kInformation && report.text == "Collect poll Timeout";
+}
+
+LSTATUS TreeKeyState() {
+  HKEY key = nullptr;
+  LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kTreeKey, 0, KEY_READ, &key);
+  if (status == ERROR_SUCCESS) RegCloseKey(key);
+  return status;
+}
+
+bool EventExists(const wchar_t* name) {
+  return static_cast<bool>(UniqueHandle(OpenEventW(SYNCHRONIZE, FALSE, name)));
+}
+
+// Sets Timeout under the agent's parameters key, and removes on the way out what it created.
+class AgentRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(CreateKey(kServiceKey, &createdServiceKey_), ERROR_SUCCESS);
+    ASSERT_EQ(CreateKey(kParametersKey, &createdParametersKey_), ERROR_SUCCESS);
+    DWORD timeout = kPollIntervalMs;
+    ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, kParametersKey, L"Timeout", REG_DWORD, &timeout,
+                              sizeof timeout),
+              ERROR_SUCCESS);
+    ASSERT_EQ(TreeKeyState(), ERROR_FILE_NOT_FOUND) << "a tree is left from before";
+  }
+
+  void TearDown() override {
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kParametersKey, L"Timeout");
+    if (createdParametersKey_) RegDeleteKeyW(HKEY_LOCAL_MACHINE, kParametersKey);
+    if (createdServiceKey_) RegDeleteKeyW(HKEY_LOCAL_MACHINE, kServiceKey);
+  }
+
+ private:
+  static LSTATUS CreateKey(const wchar_t* path, bool* created) {
+    HKEY key = nullptr;
+    DWORD disposition = 0;
+    LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                     nullptr, &key, &disposition);
+    if (status == ERROR_SUCCESS) {
+      *created = disposition == REG_CREATED_NEW_KEY;
+      RegCloseKey(key);
+    }
+    return status;
+  }
+
+  bool createdServiceKey_ = false;
+  bool createdParametersKey_ = false;
+};
+
+TEST_F(AgentRunTest, WithoutMiniportsTheLoopWaitsAndAWakeEventOnlyCutsTheWaitShort) {
+  DebuggedProgram agent;
+  ASSERT_TRUE(agent.Start(BinaryPath(L"crvnichost.exe"), L"-runasexe"));
+
+  // Start-up: the configured interval is announced as the first wait, after the first build.
+  std::optional<ReportLine> first = agent.WaitForReport(IsPollAnnouncement, kAgentStartMs);
+  ASSERT_TRUE(first) << "no wait announced; " << Describe(agent.Reports());
+  EXPECT_EQ(first->value, kPollIntervalMs);
+  std::vector<std::string> startTexts;
+  for (const ReportLine& report : agent.Reports()) startTexts.push_back(report.text);
+  EXPECT_EQ(startTexts,
+            (std::vector<std::string>{"Debug logging is enabled.", "Collect poll Timeout"}))
+      << Describe(agent.Reports());
+  EXPECT_EQ(TreeKeyState(), ERROR_FILE_NOT_FOUND);
+
+  // Each wake event, set from this process, ends the wait at once: the same interval is
+  // announced again, with no build between (no report) and no doubling.
+  for (const wchar_t* name : {L"CrvMNicSCMEvent", L"CrvMNicInitEvent"}) {
+    SCOPED_TRACE(testing::Message() << "woken through " << std::string(name, name + wcslen(name)));
+    UniqueHandle event(OpenEventW(EVENT_MODIFY_STATE, FALSE, name));
+    ASSERT_TRUE(event) << "the agent has no such event, error " << GetLastError();
+    const size_t before = agent.Reports().size();
+    const ULONGLONG setAt = GetTickCount64();
+    ASSERT_TRUE(SetEvent(event.get()));
+    std::optional<ReportLine> next = agent.WaitForReport(IsPollAnnouncement, kWokenWithinMs);
+    ASSERT_TRUE(next) << "the wait was not cut short; " << Describe(agent.Reports());
+    EXPECT_EQ(next->value, kPollIntervalMs);
+    EXPECT_EQ(agent.Reports().size(), before + 1) << Describe(agent.Reports());
+    EXPECT_LT(next->receivedMs - setAt, kWokenWithinMs);
+  }
+
+  // Left alone, the wait runs out and the failed build shows: the next wait is twice as long.
+  // (The one full interval this test waits.)
+  const size_t before = agent.Reports().size();
+  const ULONGLONG announcedAt = agent.Reports().back().receivedMs;
+  std::optional<ReportLine> retried =
+      agent.WaitForReport(IsPollAnnouncement, kPollIntervalMs + kWokenWithinMs);
+  ASSERT_TRUE(retried) << "no wait announced after the interval; " << Describe(agent.Reports());
+  EXPECT_EQ(retried->value, 2 * kPollIntervalMs);
+  EXPECT_EQ(agent.Reports().size(), before + 1) << Describe(agent.Reports());
+  EXPECT_GE(retried->receivedMs - announcedAt, kPollIntervalMs - 1000);
+
+  // Parked, not ended, and still without a tree; terminated, it leaves no event behind.
+  agent.Collect(200);
+  EXPECT_FALSE(agent.Exited());
+  EXPECT_EQ(WaitForSingleObject(agent.Process(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_EQ(TreeKeyState(), ERROR_FILE_NOT_FOUND);
+  ASSERT_TRUE(agent.Terminate(0x7E57, 10000));
+  EXPECT_EQ(agent.ExitCode(), 0x7E57u);
+  EXPECT_FALSE(EventExists(L"CrvMNicSCMEvent"));
+  EXPECT_EQ(TreeKeyState(), ERROR_FILE_NOT_FOUND);
+}
+
+}  // namespace
+}  // namespace crvtest
