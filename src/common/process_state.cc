@@ -1,5 +1,6 @@
 #include "common/process_state.h"
 
+#include "inventory/platform_inventory.h"
 #include "vendor/vendor_libraries.h"
 
 namespace crv {
@@ -19,6 +20,7 @@ void ResetProcessState() {
   s.nextPhysPortNumber = 1;
   s.nextVlanMapNumber = 1;
   ResetVendorLibraries();
+  ResetPlatformInventory();
 }
 
 }  // namespace crv

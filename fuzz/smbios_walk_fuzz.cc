@@ -1,0 +1,40 @@
+// libFuzzer entry for the SMBIOS structure walk: the input is a raw block (header, then the
+// structure table) as the platform hands it over. Every structure's strings are read, the
+// product name taken and the slot lookup table filled.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "common/alloc.h"
+
+#include "inventory/slot_inventory.h"
+#include "inventory/smbios_table.h"
+
+// The agent's allocation helper over the C heap: the walk needs no platform.
+namespace crv {
+void* AllocateZeroed(size_t size) { return std::calloc(1, size == 0 ? 1 : size); }
+void FreeBlock(void* block) { std::free(block); }
+}  // namespace crv
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // An exact-size copy, so that a read past the end is caught even for an empty input.
+  std::vector<uint8_t> block(data, data + size);
+  crv::SmbiosTable table = crv::SmbiosTable::FromRawBlock(block.data(), block.size());
+  crv::SmbiosStructure s;
+  char narrow[16];
+  char16_t wide[16];
+  for (bool more = table.First(&s); more; more = table.Next(s, &s)) {
+    for (unsigned number = 0; number < 4; ++number) {
+      s.CopyString(static_cast<uint8_t>(number), narrow, sizeof(narrow));
+      s.CopyString(static_cast<uint8_t>(number), wide, 16);
+    }
+    uint16_t word = 0;
+    s.Word(static_cast<size_t>(s.length) - 1, &word);
+  }
+  char name[crv::kProductNameBytes];
+  crv::ReadSystemProductName(table, name, sizeof(name));
+  crv::LocationLookupTable lookup;
+  crv::FillLookupTable(table, &lookup);
+  return 0;
+}

@@ -1,0 +1,336 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "inventory/platform_inventory.h"
+#include "inventory/slot_inventory.h"
+#include "inventory/smbios_table.h"
+#include "support/sim_fixture.h"
+
+namespace {
+
+// The lookup table allocates through the agent's heap, which a simulated machine provides.
+using SmbiosSlots = crvtest::SimTest;
+using SmbiosInventory = crvtest::SimTest;
+
+using Bytes = std::vector<uint8_t>;
+
+// A structure: formatted area (type, its length, handle, then the fields given) and strings.
+Bytes Structure(uint8_t type, uint16_t handle, std::initializer_list<uint8_t> fields,
+                std::initializer_list<const char*> strings = {}) {
+  Bytes s = {type, static_cast<uint8_t>(4 + fields.size()), static_cast<uint8_t>(handle),
+             static_cast<uint8_t>(handle >> 8)};
+  for (uint8_t field : fields) s.push_back(field);
+  for (const char* text : strings) {
+    for (const char* c = text; *c != 0; ++c) s.push_back(static_cast<uint8_t>(*c));
+    s.push_back(0);
+  }
+  if (strings.size() == 0) s.push_back(0);
+  s.push_back(0);
+  return s;
+}
+
+Bytes Table(std::initializer_list<Bytes> structures) {
+  Bytes t;
+  for (const Bytes& s : structures) {
+    for (uint8_t byte : s) t.push_back(byte);
+  }
+  return t;
+}
+
+// The raw block: header (table length as given, the real length by default) and the table.
+Bytes RawBlock(const Bytes& table, uint32_t length = 0xFFFFFFFFu) {
+  if (length == 0xFFFFFFFFu) length = static_cast<uint32_t>(table.size());
+  Bytes b = {0,
+             3,
+             4,
+             0,
+             static_cast<uint8_t>(length),
+             static_cast<uint8_t>(length >> 8),
+             static_cast<uint8_t>(length >> 16),
+             static_cast<uint8_t>(length >> 24)};
+  for (uint8_t byte : table) b.push_back(byte);
+  return b;
+}
+
+Bytes SystemInfo(const char* product) {
+  // Manufacturer (1), product name (2), version, serial number.
+  return Structure(1, 0x100, {1, 2, 0, 0}, {"Maker", product});
+}
+
+// A system slot: designation string 1, slot id, segment, bus, device/function.
+Bytes Slot(uint16_t slotId, uint16_t segment, uint8_t bus, uint8_t devfn, const char* name) {
+  return Structure(
+      9, 0x900 + slotId,
+      {1, 0xA5, 0x0D, 4, 4, static_cast<uint8_t>(slotId), static_cast<uint8_t>(slotId >> 8), 0x04,
+       0x01, static_cast<uint8_t>(segment), static_cast<uint8_t>(segment >> 8), bus, devfn},
+      {name});
+}
+
+// An on-board device: reference designation string 1, Ethernet (enabled), instance, location.
+Bytes Onboard(uint8_t instance, uint16_t segment, uint8_t bus, uint8_t devfn, const char* name) {
+  return Structure(41, 0x4100 + instance,
+                   {1, 0x85, instance, static_cast<uint8_t>(segment),
+                    static_cast<uint8_t>(segment >> 8), bus, devfn},
+                   {name});
+}
+
+std::vector<uint8_t> Types(const crv::SmbiosTable& table) {
+  std::vector<uint8_t> types;
+  crv::SmbiosStructure s;
+  for (bool more = table.First(&s); more; more = table.Next(s, &s)) types.push_back(s.type);
+  return types;
+}
+
+TEST(SmbiosTable, WalksStructuresAndFindsTheNthOfAType) {
+  Bytes t = Table({Structure(0, 1, {1}, {"BIOS"}), SystemInfo("Box"), Structure(9, 2, {0}),
+                   Structure(9, 3, {0}, {"a", "b"}), Structure(127, 4, {})});
+  crv::SmbiosTable table(t.data(), t.size());
+  EXPECT_EQ(Types(table), (std::vector<uint8_t>{0, 1, 9, 9, 127}));
+  crv::SmbiosStructure s;
+  ASSERT_TRUE(table.Find(9, 1, &s));
+  EXPECT_EQ(s.handle, 3);
+  EXPECT_FALSE(table.Find(9, 2, &s));
+  EXPECT_FALSE(table.Find(4, 0, &s));
+
+  // The header's length bounds the walk; a length of 0 has no structures.
+  Bytes raw = RawBlock(t, static_cast<uint32_t>(t.size() - 6));
+  EXPECT_EQ(Types(crv::SmbiosTable::FromRawBlock(raw.data(), raw.size())),
+            (std::vector<uint8_t>{0, 1, 9, 9}));
+  raw = RawBlock(t, 0);
+  EXPECT_TRUE(Types(crv::SmbiosTable::FromRawBlock(raw.data(), raw.size())).empty());
+  // A header claiming more than was read is cut to what is there; a block without a whole
+  // header has nothing.
+  raw = RawBlock(t, 0x10000);
+  EXPECT_EQ(Types(crv::SmbiosTable::FromRawBlock(raw.data(), raw.size())).size(), 5u);
+  EXPECT_TRUE(Types(crv::SmbiosTable::FromRawBlock(raw.data(), 7)).empty());
+}
+
+TEST(SmbiosTable, StringNumbersZeroAndBeyondTheSetAreEmpty) {
+  Bytes t = Table({Structure(1, 1, {1, 2, 3, 0}, {"first", "second"}), Structure(2, 2, {1})});
+  crv::SmbiosTable table(t.data(), t.size());
+  crv::SmbiosStructure s;
+  ASSERT_TRUE(table.First(&s));
+  char text[16] = "junk";
+  EXPECT_TRUE(s.CopyString(0, text, sizeof(text)));
+  EXPECT_STREQ(text, "");
+  EXPECT_TRUE(s.CopyString(2, text, sizeof(text)));
+  EXPECT_STREQ(text, "second");
+  EXPECT_FALSE(s.CopyString(3, text, sizeof(text)));  // not into the next structure
+  EXPECT_STREQ(text, "");
+  char16_t wide[4];
+  EXPECT_TRUE(s.CopyString(1, wide, 4));  // cut to fit, terminated
+  EXPECT_EQ(std::u16string(wide), u"fir");
+
+  // A structure without strings answers every number but 0 with the empty text.
+  ASSERT_TRUE(table.Next(s, &s));
+  EXPECT_FALSE(s.CopyString(1, text, sizeof(text)));
+  EXPECT_STREQ(text, "");
+}
+
+TEST(SmbiosTable, TruncatedAndMalformedStructuresEndTheWalkInBounds) {
+  Bytes good = SystemInfo("Box");
+  crv::SmbiosStructure s;
+  char text[16];
+  {
+    // A string set cut off by the end of the table: the structure is given, its cut string
+    // is not, and the walk ends there. Copied to the heap so that the sanitizers see the end.
+    Bytes t = Table({good, Structure(3, 5, {1}, {"whole", "cut"})});
+    t.resize(t.size() - 3);
+    Bytes exact(t);
+    crv::SmbiosTable table(exact.data(), exact.size());
+    ASSERT_TRUE(table.Find(3, 0, &s));
+    EXPECT_FALSE(s.terminated);
+    EXPECT_TRUE(s.CopyString(1, text, sizeof(text)));
+    EXPECT_FALSE(s.CopyString(2, text, sizeof(text)));
+    EXPECT_STREQ(text, "");
+    EXPECT_FALSE(table.Next(s, &s));
+  }
+  {
+    // A formatted area reaching past the table, or one shorter than its own header.
+    Bytes t = Table({good, {9, 0x40, 0, 0, 1, 2, 3}});
+    EXPECT_EQ(Types(crv::SmbiosTable(t.data(), t.size())), (std::vector<uint8_t>{1}));
+    t = Table({good, {9, 2, 0, 0, 0, 0}, good});
+    EXPECT_EQ(Types(crv::SmbiosTable(t.data(), t.size())), (std::vector<uint8_t>{1}));
+    t = Table({good, {9, 4, 0}});
+    EXPECT_EQ(Types(crv::SmbiosTable(t.data(), t.size())), (std::vector<uint8_t>{1}));
+  }
+  {
+    // A field beyond a short formatted area is not read.
+    Bytes t = Structure(1, 1, {1}, {"name"});
+    crv::SmbiosTable table(t.data(), t.size());
+    ASSERT_TRUE(table.First(&s));
+    uint8_t byte = 7;
+    uint16_t word = 7;
+    EXPECT_TRUE(s.Byte(4, &byte));
+    EXPECT_FALSE(s.Byte(5, &byte));
+    EXPECT_FALSE(s.Word(4, &word));
+    EXPECT_EQ(word, 7);
+  }
+}
+
+TEST(SmbiosProductName, FromTheFirstSystemStructureOrUnknown) {
+  char name[crv::kProductNameBytes];
+  Bytes t = Table({Structure(0, 1, {}), SystemInfo("Arvenis QD8 Node R7"), SystemInfo("Other")});
+  EXPECT_TRUE(crv::ReadSystemProductName(crv::SmbiosTable(t.data(), t.size()), name, sizeof(name)));
+  EXPECT_STREQ(name, "Arvenis QD8 Node R7");
+
+  t = Table({Structure(0, 1, {}), Structure(2, 2, {1}, {"Board"})});
+  EXPECT_FALSE(
+      crv::ReadSystemProductName(crv::SmbiosTable(t.data(), t.size()), name, sizeof(name)));
+  EXPECT_STREQ(name, "Unknown");
+
+  // Product string number 0, beyond the set, or a structure too short to hold it: empty.
+  for (const Bytes& system : {Structure(1, 1, {1, 0}, {"Maker"}), Structure(1, 1, {1, 5}, {"M"}),
+                              Structure(1, 1, {1}, {"Maker"})}) {
+    EXPECT_TRUE(crv::ReadSystemProductName(crv::SmbiosTable(system.data(), system.size()), name,
+                                           sizeof(name)));
+    EXPECT_STREQ(name, "");
+  }
+}
+
+TEST_F(SmbiosSlots, SlotsAndOnboardDevicesFillTheLookupTable) {
+  Bytes t = Table({SystemInfo("Box"), Slot(3, 0, 0x5E, 0x00, "PCIe Slot 3"),
+                   Slot(7, 1, 0x20, 0x10, "PCIe Slot 7"),
+                   Slot(8, 0xFFFF, 0xFF, 0xFF, "Empty"),  // not applicable
+                   Onboard(1, 0, 0x02, 0x00, "NIC1"), Onboard(2, 0, 0x02, 0x01, "NIC2"),
+                   Onboard(9, 0, 0x5E, 0x00, "Shadowed"),  // a slot's location: first wins
+                   // Records too short to hold a location (a slot record from before segment
+                   // and bus were recorded, an on-board record cut short) file nothing.
+                   Structure(9, 1, {1, 0xA5, 0x0D, 4, 4, 3, 0, 4, 1}, {"Old"}),
+                   Structure(41, 2, {1, 0x85, 1, 0, 0, 6}, {"Short"})});
+  crv::LocationLookupTable lookup;
+  ASSERT_TRUE(crv::FillLookupTable(crv::SmbiosTable(t.data(), t.size()), &lookup));
+  constexpr uint32_t kAny = crv::kUnknownLocation;
+
+  // Slot 3's card: every function, under segment 0 (passed as all ones) and under slot 3.
+  const crv::LocationRecord* r = lookup.Find(kAny, 0x5E, 0, 1, kAny);
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->w2, 3u);
+  EXPECT_EQ(r->w1, 2u);
+  EXPECT_EQ(r->w0, kAny);
+  EXPECT_EQ(r->w3, kAny);
+  EXPECT_EQ(std::u16string(r->description), u"PCIe Slot 3");
+  ASSERT_NE(lookup.Find(3, 0x5E, 0, 7, kAny), nullptr);
+  EXPECT_EQ(lookup.Find(3, 0x5E, 0, 7, kAny)->w2, 3u);
+  EXPECT_EQ(lookup.Find(kAny, 0x5E, 1, 0, kAny), nullptr);
+  EXPECT_EQ(lookup.Find(kAny, 0x5E, 0, 0, 1), nullptr);  // a Mellanox port number differs
+
+  // Segment 1 is its own key; device 2 of devfn 0x10.
+  ASSERT_NE(lookup.Find(1, 0x20, 2, 0, kAny), nullptr);
+  EXPECT_EQ(lookup.Find(1, 0x20, 2, 0, kAny)->w2, 7u);
+  EXPECT_EQ(lookup.Find(kAny, 0x20, 2, 0, kAny), nullptr);
+  EXPECT_EQ(lookup.Find(kAny, 0xFF, 31, 7, kAny), nullptr);
+
+  // On-board ports: slot 0, numbered by their instance.
+  r = lookup.Find(kAny, 2, 0, 1, kAny);
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->w2, 0u);
+  EXPECT_EQ(r->w1, 2u);
+  EXPECT_EQ(std::u16string(r->description), u"NIC2");
+  EXPECT_EQ(lookup.Find(kAny, 0x5E, 0, 0, kAny)->w2, 3u);
+  EXPECT_EQ(lookup.Find(kAny, 6, 0, 0, kAny), nullptr);  // the short on-board record's bus
+}
+
+TEST_F(SmbiosInventory, LookupsAnswerFromALoadedTableUntilTheNextCollection) {
+  uint32_t slot = 0, ext1 = 0, position = 0, ext2 = 0x1234;
+  char name[64];
+  // No table: not found, outputs preset, the second extended value untouched.
+  EXPECT_EQ(crv::LoadPlatformInventory(), 0u);
+  EXPECT_EQ(
+      crv::LookupAdapterLocation(0xFFFFFFFFu, 2, 0, 0, 0xFFFFFFFFu, &slot, &ext1, &position, &ext2),
+      0u);
+  EXPECT_EQ(slot, 0xFFFFFFFFu);
+  EXPECT_EQ(ext1, 0xFFFFFFFFu);
+  EXPECT_EQ(position, 0xFFFFFFFFu);
+  EXPECT_EQ(ext2, 0x1234u);
+  crv::GetSystemProductName(name, sizeof(name));
+  EXPECT_STREQ(name, "Unknown");
+
+  Bytes raw = RawBlock(Table({SystemInfo("Rack 9"), Onboard(1, 0, 2, 0, "NIC1")}));
+  EXPECT_EQ(crv::LoadPlatformInventoryFromTable(raw.data(), raw.size()), 1u);
+  raw.assign(raw.size(), 0);  // the inventory keeps its own copy
+  EXPECT_EQ(
+      crv::LookupAdapterLocation(0xFFFFFFFFu, 2, 0, 0, 0xFFFFFFFFu, &slot, &ext1, &position, &ext2),
+      1u);
+  EXPECT_EQ(slot, 0u);
+  EXPECT_EQ(position, 1u);
+  EXPECT_EQ(crv::HasExtendedFields(), 0u);
+  crv::GetSystemProductName(name, sizeof(name));
+  EXPECT_STREQ(name, "Rack 9");
+
+  // A table without a system structure fails but its slots still answer.
+  raw = RawBlock(Table({Onboard(1, 0, 2, 0, "NIC1")}));
+  EXPECT_EQ(crv::LoadPlatformInventoryFromTable(raw.data(), raw.size()), 0u);
+  crv::GetSystemProductName(name, sizeof(name));
+  EXPECT_STREQ(name, "Unknown");
+
+  // The agent's own collection discards it all.
+  crv::LoadPlatformInventory();
+  EXPECT_EQ(
+      crv::LookupAdapterLocation(0xFFFFFFFFu, 2, 0, 0, 0xFFFFFFFFu, &slot, &ext1, &position, &ext2),
+      0u);
+}
+
+TEST_F(SmbiosInventory, OutOfMemoryKeepsWhatCouldBeFiled) {
+  uint32_t slot = 0, ext1 = 0, position = 0, ext2 = 0;
+  char name[64];
+  Bytes raw = RawBlock(
+      Table({SystemInfo("Rack 9"), Onboard(1, 0, 2, 0, "NIC1"), Onboard(2, 0, 2, 1, "NIC2")}));
+  machine.FailAllocation(1);  // the copy of the block
+  EXPECT_EQ(crv::LoadPlatformInventoryFromTable(raw.data(), raw.size()), 0u);
+  crv::GetSystemProductName(name, sizeof(name));
+  EXPECT_STREQ(name, "Unknown");
+
+  machine.FailAllocation(4);  // the block, NIC1's entry and node, then NIC2's entry
+  EXPECT_EQ(crv::LoadPlatformInventoryFromTable(raw.data(), raw.size()), 1u);
+  EXPECT_EQ(
+      crv::LookupAdapterLocation(0xFFFFFFFFu, 2, 0, 0, 0xFFFFFFFFu, &slot, &ext1, &position, &ext2),
+      1u);
+  EXPECT_EQ(
+      crv::LookupAdapterLocation(0xFFFFFFFFu, 2, 0, 1, 0xFFFFFFFFu, &slot, &ext1, &position, &ext2),
+      0u);
+  crv::LoadPlatformInventory();  // nothing of this machine's heap outlives the test
+}
+
+TEST(SmbiosLocationText, ThreeOrFourNumbers) {
+  auto parse = [](const char16_t* text) {
+    return crv::ParseInventoryLocation(text, std::char_traits<char16_t>::length(text));
+  };
+  crv::InventoryLocation l = parse(u"PCI bus 4, device 0, function 1");
+  EXPECT_EQ(l.slot, 0xFFFFFFFFu);
+  EXPECT_EQ(l.bus, 4u);
+  EXPECT_EQ(l.device, 0u);
+  EXPECT_EQ(l.function, 1u);
+  l = parse(u"PCI Slot 3 (PCI bus 4, device 0, function 1)");
+  EXPECT_EQ(l.slot, 3u);
+  EXPECT_EQ(l.bus, 4u);
+  EXPECT_EQ(l.function, 1u);
+  l = parse(u"PCI bus 4, device 0");
+  EXPECT_EQ(l.bus, 0xFFFFFFFFu);
+  EXPECT_EQ(l.device, 0xFFFFFFFFu);
+  // An unterminated text is read only up to the bound.
+  const char16_t cut[] = {u'b', u'1', u' ', u'2', u' ', u'3', u' ', u'4'};
+  l = crv::ParseInventoryLocation(cut, 6);
+  EXPECT_EQ(l.slot, 0xFFFFFFFFu);
+  EXPECT_EQ(l.function, 3u);
+}
+
+TEST(SmbiosProductRules, Qd8SwapsSlotsFourAndSixAndTw2MatchesItsAdapter) {
+  EXPECT_EQ(crv::ProductSlotNumber("Arvenis QD8 Node R7", 4), 6u);
+  EXPECT_EQ(crv::ProductSlotNumber("Arvenis QD8 Node R7", 6), 4u);
+  EXPECT_EQ(crv::ProductSlotNumber("Arvenis QD8 Node R7", 5), 5u);
+  EXPECT_EQ(crv::ProductSlotNumber("Arvenis QD8 Node R7 ", 4), 4u);
+  EXPECT_EQ(crv::ProductSlotNumber("Unknown", 6), 6u);
+
+  std::u16string id =
+      std::u16string(u"pci\\ven_15b3&dev_6746&subsys_") + crv::kTw2MellanoxSubsystemId + u"&REV_00";
+  EXPECT_TRUE(crv::IsTw2MellanoxHardwareId(id.c_str(), id.size()));
+  EXPECT_FALSE(crv::IsTw2MellanoxHardwareId(id.c_str(), 30));  // the bound cuts the id short
+  EXPECT_FALSE(crv::IsTw2MellanoxHardwareId(u"PCI\\VEN_15B3&DEV_6746&SUBSYS_00000000", 64));
+}
+
+}  // namespace
