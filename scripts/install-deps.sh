@@ -15,5 +15,6 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # With recommends, as Wine was measured here (its libraries come as recommends).
+  apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
