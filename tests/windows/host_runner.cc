@@ -218,6 +218,7 @@ bool DebuggedProgram::Step(DWORD waitMs) {
         if (bytes[i] == '\0' && (unit == 1 || bytes[i + 1] == '\0')) break;
         text.push_back(bytes[i]);  // the report lines are ASCII
       }
+      debugStrings_.push_back(text);
       if (std::optional<ReportLine> report = ParseReportLine(text)) {
         report->receivedMs = GetTickCount64();
         reports_.push_back(std::move(*report));

@@ -93,6 +93,8 @@ class DebuggedProgram {
 
   // Every report seen so far, in order.
   const std::vector<ReportLine>& Reports() const { return reports_; }
+  // Every debug string seen so far as written, reports or not, in order.
+  const std::vector<std::string>& DebugStrings() const { return debugStrings_; }
   bool Exited() const { return exited_; }
   DWORD ExitCode() const { return exitCode_; }
   HANDLE Process() const { return process_.get(); }
@@ -110,6 +112,7 @@ class DebuggedProgram {
   bool exited_ = false;
   DWORD exitCode_ = 0;
   std::vector<ReportLine> reports_;
+  std::vector<std::string> debugStrings_;
 };
 
 // CRLF line ends, as Windows programs print them.

@@ -42,72 +42,14 @@ TEST(ReportLineTest, ALongTextIsCutAndTheLineStillEnds) {
   EXPECT_EQ(small.back(), u'\n');
 }
 
-// Runs the probe under this process as its debugger and collects its debug strings.
-std::vector<std::string> DebugStringsOf(const std::wstring& program, DWORD* exitCode) {
-  std::vector<std::string> strings;
-  std::wstring commandLine = L"\"" + program + L"\"";
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                      DEBUG_ONLY_THIS_PROCESS, nullptr, nullptr, &startup, &process)) {
-    ADD_FAILURE() << "cannot start the probe, error " << GetLastError();
-    return strings;
-  }
-  UniqueHandle processHandle(process.hProcess);
-  UniqueHandle threadHandle(process.hThread);
-  for (;;) {
-    DEBUG_EVENT event = {};
-    if (!WaitForDebugEvent(&event, 30000)) {
-      ADD_FAILURE() << "no debug event, error " << GetLastError();
-      TerminateProcess(process.hProcess, 1);
-      return strings;
-    }
-    DWORD continueStatus = DBG_CONTINUE;
-    switch (event.dwDebugEventCode) {
-      case CREATE_PROCESS_DEBUG_EVENT:
-        if (event.u.CreateProcessInfo.hFile != nullptr)
-          CloseHandle(event.u.CreateProcessInfo.hFile);
-        break;
-      case LOAD_DLL_DEBUG_EVENT:
-        if (event.u.LoadDll.hFile != nullptr) CloseHandle(event.u.LoadDll.hFile);
-        break;
-      case EXCEPTION_DEBUG_EVENT:
-        if (event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT) {
-          continueStatus = DBG_EXCEPTION_NOT_HANDLED;
-        }
-        break;
-      case OUTPUT_DEBUG_STRING_EVENT: {
-        const OUTPUT_DEBUG_STRING_INFO& info = event.u.DebugString;
-        size_t unit = info.fUnicode ? 2 : 1;
-        std::string bytes(info.nDebugStringLength * unit, '\0');
-        SIZE_T read = 0;
-        ReadProcessMemory(process.hProcess, info.lpDebugStringData, bytes.data(), bytes.size(),
-                          &read);
-        bytes.resize(read);
-        std::string text;
-        for (size_t i = 0; i + unit <= bytes.size(); i += unit) {
-          if (bytes[i] == '\0' && (unit == 1 || bytes[i + 1] == '\0')) break;
-          text.push_back(bytes[i]);  // the lines are ASCII
-        }
-        strings.push_back(text);
-        break;
-      }
-      case EXIT_PROCESS_DEBUG_EVENT:
-        *exitCode = event.u.ExitProcess.dwExitCode;
-        ContinueDebugEvent(event.dwProcessId, event.dwThreadId, DBG_CONTINUE);
-        return strings;
-      default:
-        break;
-    }
-    ContinueDebugEvent(event.dwProcessId, event.dwThreadId, continueStatus);
-  }
-}
-
 TEST(ReportSinkTest, BothExportsWriteOneDebugLineEachAndReturnOne) {
-  DWORD exitCode = 0;
-  std::vector<std::string> lines = DebugStringsOf(BinaryPath(L"crv_report_probe.exe"), &exitCode);
-  EXPECT_EQ(exitCode, 2u);
+  // The probe runs under this process as its debugger, so its debug strings reach the test.
+  DebuggedProgram probe;
+  ASSERT_TRUE(probe.Start(BinaryPath(L"crv_report_probe.exe"), L""));
+  probe.Collect(30000);  // until it ends
+  ASSERT_TRUE(probe.Exited()) << "the probe did not end";
+  EXPECT_EQ(probe.ExitCode(), 2u);
+  const std::vector<std::string>& lines = probe.DebugStrings();
   std::vector<std::string> reports;
   for (const std::string& line : lines) {
     if (line.rfind("CRVNicMgmt", 0) == 0) reports.push_back(line);
