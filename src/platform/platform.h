@@ -3,10 +3,12 @@
 #pragma once
 
 #include "platform/code_page.h"
+#include "platform/com_wmi.h"
 #include "platform/config_manager.h"
 #include "platform/console.h"
 #include "platform/device_io.h"
 #include "platform/diagnostics.h"
+#include "platform/dynamic_library.h"
 #include "platform/ip_helper.h"
 #include "platform/kernel.h"
 #include "platform/memory.h"
@@ -26,6 +28,8 @@ struct Platform {
   CodePage* codePage = nullptr;
   DeviceIo* deviceIo = nullptr;
   ConfigManager* configManager = nullptr;
+  DynamicLibrary* libraries = nullptr;
+  ComWmi* wmi = nullptr;
 };
 
 // The installed set. Every member is non-null once a set is installed.

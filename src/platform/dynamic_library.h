@@ -1,0 +1,38 @@
+// Dynamic loading (kernel32): the vendors' management libraries are found by name at run
+// time, their entry points resolved by name, and they are freed again after each query.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/types.h"
+
+namespace platform {
+
+struct ModuleTag;
+using Module = ModuleTag*;  // HMODULE
+
+constexpr uint32_t kErrorModNotFound = 126;
+constexpr uint32_t kErrorProcNotFound = 127;
+constexpr uint32_t kMaxPath = 260;
+
+class DynamicLibrary {
+ public:
+  virtual ~DynamicLibrary() = default;
+
+  // LoadLibraryW: a bare file name goes through the process's library search, a path is
+  // loaded from there. Null on failure (the reason in the thread's last error). Each
+  // successful load counts one reference, given back by FreeLibrary.
+  virtual Module LoadLibrary(const char16_t* fileName) = 0;
+  // GetProcAddress by name: the entry point, or null when the module has none by that name.
+  // The result is cast by the caller to the entry point's own function type.
+  virtual void* GetProcAddress(Module module, const char* name) = 0;
+  // FreeLibrary: false when the module is not loaded (last error set).
+  virtual bool FreeLibrary(Module module) = 0;
+  // The module holding the agent's own code (the agent library; in a test, the test program).
+  virtual Module AgentModule() = 0;
+  // GetModuleFileNameW for a module. Returns the characters copied; a path that does not fit
+  // is cut to size - 1 characters and size is returned (last error 122); 0 on failure.
+  virtual uint32_t GetModuleFileName(Module module, char16_t* buffer, uint32_t size) = 0;
+};
+
+}  // namespace platform
