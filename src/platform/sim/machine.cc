@@ -65,6 +65,8 @@ Machine::Machine()
   codePageApi_ = NewCodePageApi(*this);
   deviceIoApi_ = NewDeviceIoApi(*this);
   configManagerApi_ = NewConfigManagerApi(*this);
+  librariesApi_ = NewDynamicLibraryApi(*this);
+  wmiApi_ = NewComWmiApi(*this);
   platform_.registry = registryApi_.get();
   platform_.services = servicesApi_.get();
   platform_.kernel = kernelApi_.get();
@@ -75,6 +77,8 @@ Machine::Machine()
   platform_.codePage = codePageApi_.get();
   platform_.deviceIo = deviceIoApi_.get();
   platform_.configManager = configManagerApi_.get();
+  platform_.libraries = librariesApi_.get();
+  platform_.wmi = wmiApi_.get();
   registryClock_ = FileTimeNow();
 }
 

@@ -14,10 +14,12 @@
 
 #include "platform/platform.h"
 #include "platform/sim/device_sim.h"
+#include "platform/sim/library_sim.h"
 #include "platform/sim/network_sim.h"
 #include "platform/sim/registry_sim.h"
 #include "platform/sim/scheduler.h"
 #include "platform/sim/service_db.h"
+#include "platform/sim/wmi_sim.h"
 
 namespace sim {
 
@@ -71,8 +73,15 @@ class Machine {
   SimNetwork& network() { return network_; }
   // NDIS devices and the PnP tree; device_sim.h adds adapters described once (AddAdapter).
   SimDevices& devices() { return devices_; }
+  // Loadable libraries (the vendors' management libraries) and WMI.
+  SimLibraries& libraries() { return libraries_; }
+  SimWmi& wmi() { return wmi_; }
   void SetAdministrator(bool administrator) { services_.SetAdministrator(administrator); }
   void SetModuleFileName(std::u16string path) { moduleFileName_ = std::move(path); }
+  // The agent library's own path (GetModuleFileNameW of the agent's module); by default
+  // "C:\Program Files\Corvane\crvnicmgmt.dll".
+  void SetAgentModuleFileName(std::u16string path) { agentModuleFileName_ = std::move(path); }
+  const std::u16string& AgentModuleFileName() const { return agentModuleFileName_; }
   void SetConsoleInput(std::string input) { consoleInput_ = std::move(input); }
   const std::string& ConsoleOutput() const { return consoleOutput_; }
   const std::vector<ReportRecord>& Reports() const { return reports_; }
@@ -154,6 +163,9 @@ class Machine {
   ServiceDatabase services_;
   SimNetwork network_;
   SimDevices devices_;
+  SimLibraries libraries_;
+  SimWmi wmi_;
+  std::u16string agentModuleFileName_ = u"C:\\Program Files\\Corvane\\crvnicmgmt.dll";
   std::unique_ptr<Scheduler> scheduler_;
   std::u16string moduleFileName_;
   std::string consoleInput_;
@@ -196,6 +208,8 @@ class Machine {
   std::unique_ptr<platform::CodePage> codePageApi_;
   std::unique_ptr<platform::DeviceIo> deviceIoApi_;
   std::unique_ptr<platform::ConfigManager> configManagerApi_;
+  std::unique_ptr<platform::DynamicLibrary> librariesApi_;
+  std::unique_ptr<platform::ComWmi> wmiApi_;
   platform::Platform platform_;
 };
 
