@@ -20,6 +20,21 @@ namespace {
 
 uint32_t LastError() { return platform::Os().kernel->GetLastError(); }
 
+// COM for the collection thread around one inventory call. A failed initialisation is not
+// balanced by an uninitialise, which would take away another user's reference.
+class ComForThread {
+ public:
+  ComForThread() : result_(platform::Os().wmi->CoInitializeEx(platform::kCoinitMultithreaded)) {}
+  ~ComForThread() {
+    if (result_ >= 0) platform::Os().wmi->CoUninitialize();
+  }
+  ComForThread(const ComForThread&) = delete;
+  ComForThread& operator=(const ComForThread&) = delete;
+
+ private:
+  platform::HResult result_;
+};
+
 // The bridge's interface index when the VLAN interface is the bridged connection.
 void ApplyBridge(VlanMapRecord& vlan) {
   CRegistryKey tree = RootKey().Open(kTreeKeyPath, platform::kKeyRead, false);
@@ -139,13 +154,17 @@ void CIFList::MapSlots(const CWin32NetAdapterList& pnpList) {
       p->element->InitLocation(pnpList, *p->element->GetMiniport());
     }
   }
-  LoadPlatformInventory();
+  {
+    ComForThread com;
+    LoadPlatformInventory();
+  }
   for (LOGADAPTERNODE* node = adapters_.Head(); node != nullptr; node = node->next) {
     if (node->element->SharesPortList()) continue;
     for (PHYSADAPTERNODE* p = node->element->PortListHead(); p != nullptr; p = p->next) {
       CPhysicalAdapter& port = *p->element;
       uint32_t locationSlot = port.LocationSlot() & 0xFFFF;
       uint32_t slot = 0, extended1 = 0, position = 0, extended2 = 0xFFFFFFFFu;
+      ComForThread com;
       uint32_t found = LookupAdapterLocation(
           locationSlot == 0 ? 0xFFFFFFFFu : locationSlot, port.Bus(), port.Device() & 0x1F,
           port.Function() & 0x7, port.Port(), &slot, &extended1, &position, &extended2);
