@@ -1,5 +1,8 @@
 #include "vendor/vendor_libraries.h"
 
+#include <cstring>
+
+#include "common/alloc.h"
 #include "common/report.h"
 #include "platform/platform.h"
 
@@ -10,23 +13,69 @@ constexpr uint32_t kInitializeTries = 6;
 constexpr uint32_t kInitializeSleepMs = 1000;
 constexpr uint32_t kUnloadSleepMs = 100;
 constexpr uint32_t kErrorProcNotFound = 127;
+constexpr uint32_t kVbdAllocationFailed = 1;
+// qlmapia.dll: a NIC of this type whose enumeration info cannot be had is taken as the
+// adapter's virtual bus driver.
+constexpr uint32_t kQLmapiVbdEntryType = 6;
 
 VendorLibraryState& State() {
   static VendorLibraryState state;
   return state;
 }
 
+platform::DynamicLibrary& Libraries() { return *platform::Os().libraries; }
+
 void Sleep(uint32_t milliseconds) { platform::Os().kernel->SleepEx(milliseconds, false); }
 
-// Gives the module back to the system. Freeing arrives with dynamic loading; until then no
-// module is ever held.
-void ReleaseModule(void*& module) { module = nullptr; }
+template <class Fn>
+void Resolve(platform::Module module, const char* name, Fn& entry) {
+  entry = reinterpret_cast<Fn>(Libraries().GetProcAddress(module, name));
+}
+
+void ResolveAll(QLmapiLibrary& l) {
+  Resolve(l.module, "QLmapiInitializeEx", l.initializeEx);
+  Resolve(l.module, "QLmapiUninitialize", l.uninitialize);
+  Resolve(l.module, "QLmapiGetHandleByServiceName", l.getHandleByServiceName);
+  Resolve(l.module, "QLmapiGetBRCMNicInfo", l.getBRCMNicInfo);
+  Resolve(l.module, "QLmapiRetrieveLinkStatus", l.retrieveLinkStatus);
+  Resolve(l.module, "QLmapiGetPhyNic", l.getPhyNic);
+  Resolve(l.module, "QLmapiGetNumPhyNic", l.getNumPhyNic);
+  Resolve(l.module, "QLmapiGetAllPhyNic", l.getAllPhyNic);
+  Resolve(l.module, "QLmapiGetVbdEnumInfo", l.getVbdEnumInfo);
+  Resolve(l.module, "QLmapiGet5706FwInfo", l.get5706FwInfo);
+  Resolve(l.module, "QLmapiGet57710FwInfo", l.get57710FwInfo);
+  Resolve(l.module, "QLmapiGet579XXFwInfo", l.get579XXFwInfo);
+}
+
+void ResolveAll(BmapiLibrary& l) {
+  Resolve(l.module, "BmapiInitializeEx", l.initializeEx);
+  Resolve(l.module, "BmapiUninitialize", l.uninitialize);
+  Resolve(l.module, "BmapiGetHandleByServiceName", l.getHandleByServiceName);
+  Resolve(l.module, "BmapiGetBRCMNicInfo", l.getBRCMNicInfo);
+  Resolve(l.module, "BmapiGetNumPhyNic", l.getNumPhyNic);
+  Resolve(l.module, "BmapiGetAllPhyNic", l.getAllPhyNic);
+  Resolve(l.module, "BmapiGetVbdEnumInfo", l.getVbdEnumInfo);
+  Resolve(l.module, "BmapiGetFirmwareInfo", l.getFirmwareInfo);
+  Resolve(l.module, "BmapiGet5706FwInfo", l.get5706FwInfo);
+  Resolve(l.module, "BmapiGet57710FwInfo", l.get57710FwInfo);
+}
+
+// Gives the module back and forgets it with every entry point, so that nothing can call
+// into a library that is gone.
+template <class Library>
+void Unload(Library& library) {
+  if (library.module != nullptr) Libraries().FreeLibrary(library.module);
+  uint32_t initialised = library.initialised;
+  library = Library{};
+  library.initialised = initialised;
+}
 
 // The initialise operation, the same for both libraries.
 template <class Library>
-uint32_t Initialize(Library& library, void* (*load)(), const char16_t* succeeded,
+uint32_t Initialize(Library& library, platform::Module (*load)(), const char16_t* succeeded,
                     const char16_t* failed) {
   if (library.initialised == 0 && load() != nullptr) {
+    // The sleep comes before every try: a library just loaded needs a moment.
     for (uint32_t attempt = 0; attempt < kInitializeTries; ++attempt) {
       Sleep(kInitializeSleepMs);
       if (library.initializeEx == nullptr) continue;
@@ -39,7 +88,7 @@ uint32_t Initialize(Library& library, void* (*load)(), const char16_t* succeeded
       ReportInfo(failed, status);
     }
   }
-  if (library.module != nullptr && library.initialised == 0) ReleaseModule(library.module);
+  if (library.module != nullptr && library.initialised == 0) Unload(library);
   return library.initialised;
 }
 
@@ -51,35 +100,87 @@ uint32_t UnInitialize(Library& library, uint32_t queryOnly, const char16_t* retu
     ReportInfo(returned, status);
     library.initialised = 0;
     Sleep(kUnloadSleepMs);
-    ReleaseModule(library.module);
+    Unload(library);
     ReportInfo(afterSleep, 0);
   }
   return library.initialised == 0 ? 1 : 0;
+}
+
+uint32_t ReadWord(const uint8_t* record, size_t offset) {
+  uint32_t value;
+  std::memcpy(&value, record + offset, sizeof value);
+  return value;
+}
+
+// The virtual bus driver look-up, the same for both libraries but for the type-6 rule.
+template <class Library>
+uint32_t FindVbdHandle(const Library& library, uint32_t adapterHandle, uint32_t* vbdHandle,
+                       bool takeTypeSixOnFailure) {
+  if (library.getNumPhyNic == nullptr || library.getAllPhyNic == nullptr ||
+      library.getVbdEnumInfo == nullptr) {
+    return kVbdEntryPointMissing;
+  }
+  uint32_t count = 0;
+  uint32_t status = library.getNumPhyNic(&count);
+  if (status != 0) return status;
+  auto* entries = static_cast<uint8_t*>(AllocateZeroed(size_t{count} * kPhyNicEntrySize));
+  if (entries == nullptr) return kVbdAllocationFailed;
+  status = library.getAllPhyNic(entries, count);
+  if (status == 0) {
+    status = kVbdNotFound;
+    for (uint32_t i = 0; i < count; ++i) {
+      const uint8_t* entry = entries + size_t{i} * kPhyNicEntrySize;
+      uint32_t nic = ReadWord(entry, kPhyNicEntryHandleOffset);
+      uint8_t enumInfo[kVbdEnumInfoSize] = {};
+      std::memcpy(enumInfo, &kVbdEnumInfoVersion, sizeof kVbdEnumInfoVersion);
+      if (library.getVbdEnumInfo(nic, enumInfo) == 0) {
+        if (ReadWord(enumInfo, kVbdEnumInfoOwnerOffset) != adapterHandle) continue;
+      } else if (!takeTypeSixOnFailure ||
+                 ReadWord(entry, kPhyNicEntryTypeOffset) != kQLmapiVbdEntryType) {
+        continue;
+      }
+      *vbdHandle = nic;
+      status = 0;
+      break;
+    }
+  }
+  FreeBlock(entries);
+  return status;
 }
 
 }  // namespace
 
 VendorLibraryState& VendorLibraries() { return State(); }
 
-void ResetVendorLibraries() { State() = VendorLibraryState{}; }
+void ResetVendorLibraries() {
+  State().qlmapi = QLmapiLibrary{};
+  State().bmapi = BmapiLibrary{};
+  State().bmapiLocal = BmapiLocalLibrary{};
+}
 
-void* LoadQMAPI() {
+platform::Module LoadQMAPI() {
   QLmapiLibrary& library = State().qlmapi;
   library.initializeEx = nullptr;
-  // "qlmapia.dll" is looked up through the normal library search once the platform can load
-  // libraries; its entry points are then resolved, and "QLmapi Loaded" and "QLmapi Loaded OK"
-  // reported around the resolving.
+  if (library.module != nullptr) return library.module;
+  library.module = Libraries().LoadLibrary(u"qlmapia.dll");
+  if (library.module == nullptr) return nullptr;
+  ReportInfo(u"QLmapi Loaded", 0);
+  ResolveAll(library);
+  ReportInfo(u"QLmapi Loaded OK", 0);
   return library.module;
 }
 
-void* LoadBMAPI() {
+platform::Module LoadBMAPI() {
   BmapiLibrary& library = State().bmapi;
   library.initializeEx = nullptr;
   library.uninitialize = nullptr;
   library.getHandleByServiceName = nullptr;
   library.getBRCMNicInfo = nullptr;
-  // "bmapia.dll" is looked up through the normal library search once the platform can load
-  // libraries; "Bmapi Loaded" is then reported and the entry points resolved.
+  if (library.module == nullptr) library.module = Libraries().LoadLibrary(u"bmapia.dll");
+  if (library.module != nullptr) {
+    ReportInfo(u"Bmapi Loaded", 0);
+    ResolveAll(library);
+  }
   return library.module;
 }
 
@@ -103,6 +204,14 @@ uint32_t UnInitializeBMAPI(uint32_t queryOnly) {
   return UnInitialize(State().bmapi, queryOnly,
                       u"UnInitializeBMAPI: BmapiUninitialize() returned; BMAPI.dll unloaded",
                       u"Returning from sleep after BmapiUnitialize");
+}
+
+uint32_t GetQLVBDHandle(uint32_t adapterHandle, uint32_t* vbdHandle) {
+  return FindVbdHandle(State().qlmapi, adapterHandle, vbdHandle, true);
+}
+
+uint32_t GetVBDHandle(uint32_t adapterHandle, uint32_t* vbdHandle) {
+  return FindVbdHandle(State().bmapi, adapterHandle, vbdHandle, false);
 }
 
 bool QLmapiGetHandleByServiceNameAvailable() {

@@ -1,69 +1,128 @@
-// The adapter vendors' management libraries (qlmapia.dll with the QLmapi entry points,
-// bmapia.dll with the Bmapi ones): process-wide state, initialisation around each query, and
-// the entry points the link procedures of the miniports call.
+// The adapter vendors' management libraries: qlmapia.dll (QLmapi entry points) and bmapia.dll
+// (Bmapi entry points), found through the library search, and bmapi.dll, found beside the
+// agent's own module (bmapi_local.h). The libraries are optional and lie outside the agent:
+// each is loaded by name, its entry points resolved by name, initialised around one query and
+// unloaded again. This file holds the process-wide state of all three, the load, initialise
+// and uninitialise operations of the first two, and the virtual bus driver handle look-ups.
 //
-// The libraries are optional and lie outside the agent; they are found by name at run time.
-// Loading them needs dynamic loading (LoadLibraryW, GetProcAddress, FreeLibrary), which the
-// platform does not offer yet: until it does, LoadQMAPI and LoadBMAPI find no library, the
-// initialise operations answer 0 at once, and every caller takes its "library not usable"
-// path. The state, the initialisation tries and the release already follow the libraries'
-// rules, so that only the loading and the resolving of entry points remain to be filled in.
+// Every library handle (adapter, physical NIC, virtual bus driver) is a 32-bit value and every
+// entry point answers a 32-bit status, 0 for success. Records handed to a library are zeroed
+// by the caller first. Collection thread only: nothing here is locked.
 #pragma once
 
 #include <cstdint>
 
+#include "platform/dynamic_library.h"
+
 namespace crv {
 
-// Entry point signatures. Every status is 0 for success; handles are 32-bit values.
-using QLmapiInitializeExFn = uint32_t (*)(uint32_t reserved);
-using QLmapiUninitializeFn = uint32_t (*)();
-using QLmapiGetHandleByServiceNameFn = uint32_t (*)(const char16_t* serviceName, uint32_t* handle);
-using QLmapiRetrieveLinkStatusFn = uint32_t (*)(uint32_t handle, void* linkStatus);
-using BmapiInitializeExFn = uint32_t (*)(uint32_t reserved);
-using BmapiUninitializeFn = uint32_t (*)();
-using BmapiGetHandleByServiceNameFn = uint32_t (*)(const char16_t* serviceName, uint32_t* handle);
-using BmapiGetBRCMNicInfoFn = uint32_t (*)(uint32_t handle, void* nicInfo);
+// --- entry point signatures (one calling convention on x64 Windows) ---
+using MapiInitializeExFn = uint32_t (*)(uint32_t reserved);
+using MapiUninitializeFn = uint32_t (*)();
+// The adapter is named by its instance GUID in braces; the handle is preset to 0.
+using MapiGetHandleByServiceNameFn = uint32_t (*)(const char16_t* serviceName, uint32_t* handle);
+// (handle, record): the NIC info, link status, enumeration and firmware queries.
+using MapiHandleRecordFn = uint32_t (*)(uint32_t handle, void* record);
+using MapiGetNumPhyNicFn = uint32_t (*)(uint32_t* count);
+using MapiGetAllPhyNicFn = uint32_t (*)(void* entries, uint32_t count);
+using BmapiGetAllPhyNicHandlesFn = uint32_t (*)(uint32_t* handles, uint32_t count);
+// (physical NIC, buffer or null, in/out length in bytes, two words the agent does not read).
+using BmapiGetPnpDevIdFn = uint32_t (*)(uint32_t handle, char* buffer, uint32_t* length,
+                                        uint32_t* reserved1, uint32_t* reserved2);
 
-// Record sizes and the offsets the agent reads (the rest belongs to the libraries).
+// For readers of the link procedures.
+using QLmapiInitializeExFn = MapiInitializeExFn;
+using QLmapiUninitializeFn = MapiUninitializeFn;
+using QLmapiGetHandleByServiceNameFn = MapiGetHandleByServiceNameFn;
+using QLmapiRetrieveLinkStatusFn = MapiHandleRecordFn;
+using BmapiInitializeExFn = MapiInitializeExFn;
+using BmapiUninitializeFn = MapiUninitializeFn;
+using BmapiGetHandleByServiceNameFn = MapiGetHandleByServiceNameFn;
+using BmapiGetBRCMNicInfoFn = MapiHandleRecordFn;
+
+// --- records: sizes, versions the agent sets at 0, offsets it reads ---
+constexpr uint32_t kPhyNicEntrySize = 420;  // type at 0, physical NIC handle at 4
+constexpr uint32_t kPhyNicEntryTypeOffset = 0;
+constexpr uint32_t kPhyNicEntryHandleOffset = 4;
+constexpr uint32_t kVbdEnumInfoSize = 40;
+constexpr uint32_t kVbdEnumInfoVersion = 4;
+constexpr uint32_t kVbdEnumInfoOwnerOffset = 16;
 constexpr uint32_t kBmapiNicInfoSize = 112;
 constexpr uint32_t kBmapiNicInfoDuplexOffset = 84;
 constexpr uint32_t kQLmapiLinkStatusSize = 28;
 constexpr uint32_t kQLmapiLinkStatusDuplexOffset = 20;
 
-// One library: its module, whether it is initialised, and the entry points resolved from it
-// (null when missing; every caller tests the ones it needs).
+// --- the libraries' process-wide state (null pointers for missing entry points) ---
 struct QLmapiLibrary {
-  void* module = nullptr;
+  platform::Module module = nullptr;
   uint32_t initialised = 0;
-  QLmapiInitializeExFn initializeEx = nullptr;
-  QLmapiUninitializeFn uninitialize = nullptr;
-  QLmapiGetHandleByServiceNameFn getHandleByServiceName = nullptr;
-  QLmapiRetrieveLinkStatusFn retrieveLinkStatus = nullptr;
+  // Resolved in this order.
+  MapiInitializeExFn initializeEx = nullptr;
+  MapiUninitializeFn uninitialize = nullptr;
+  MapiGetHandleByServiceNameFn getHandleByServiceName = nullptr;
+  MapiHandleRecordFn getBRCMNicInfo = nullptr;  // resolved, never called
+  MapiHandleRecordFn retrieveLinkStatus = nullptr;
+  MapiHandleRecordFn getPhyNic = nullptr;  // resolved, never called
+  MapiGetNumPhyNicFn getNumPhyNic = nullptr;
+  MapiGetAllPhyNicFn getAllPhyNic = nullptr;
+  MapiHandleRecordFn getVbdEnumInfo = nullptr;
+  MapiHandleRecordFn get5706FwInfo = nullptr;
+  MapiHandleRecordFn get57710FwInfo = nullptr;
+  MapiHandleRecordFn get579XXFwInfo = nullptr;
 };
 
 struct BmapiLibrary {
-  void* module = nullptr;
+  platform::Module module = nullptr;
   uint32_t initialised = 0;
-  BmapiInitializeExFn initializeEx = nullptr;
-  BmapiUninitializeFn uninitialize = nullptr;
-  BmapiGetHandleByServiceNameFn getHandleByServiceName = nullptr;
-  BmapiGetBRCMNicInfoFn getBRCMNicInfo = nullptr;
+  // Resolved in this order.
+  MapiInitializeExFn initializeEx = nullptr;
+  MapiUninitializeFn uninitialize = nullptr;
+  MapiGetHandleByServiceNameFn getHandleByServiceName = nullptr;
+  MapiHandleRecordFn getBRCMNicInfo = nullptr;
+  MapiGetNumPhyNicFn getNumPhyNic = nullptr;
+  MapiGetAllPhyNicFn getAllPhyNic = nullptr;
+  MapiHandleRecordFn getVbdEnumInfo = nullptr;
+  MapiHandleRecordFn getFirmwareInfo = nullptr;
+  MapiHandleRecordFn get5706FwInfo = nullptr;
+  MapiHandleRecordFn get57710FwInfo = nullptr;
+};
+
+// The extended NIC info buffer handed to bmapi.dll: the agent reads the word at 196; the
+// rest of the record is the library's, so the buffer leaves it generous room.
+constexpr uint32_t kBmapiNicInfoExSize = 1024;
+constexpr uint32_t kBmapiNicInfoExVersion = 19;
+constexpr uint32_t kBmapiNicInfoExValueOffset = 196;
+
+struct BmapiLocalLibrary {
+  platform::Module module = nullptr;
+  // Resolved in this order; the library is only kept when every one is there.
+  MapiInitializeExFn initializeEx = nullptr;
+  MapiUninitializeFn uninitialize = nullptr;
+  MapiHandleRecordFn getBRCMNicInfoEx = nullptr;
+  MapiGetHandleByServiceNameFn getHandleByServiceName = nullptr;  // resolved, not called
+  MapiGetNumPhyNicFn getNumPhyNicEx = nullptr;
+  BmapiGetAllPhyNicHandlesFn getAllPhyNicHandles = nullptr;
+  MapiHandleRecordFn getPhyNic = nullptr;
+  BmapiGetPnpDevIdFn getPnpDevId = nullptr;
+  alignas(4) uint8_t nicInfoEx[kBmapiNicInfoExSize] = {};
 };
 
 struct VendorLibraryState {
   QLmapiLibrary qlmapi;
   BmapiLibrary bmapi;
+  BmapiLocalLibrary bmapiLocal;
 };
 
-// The process-wide state of both libraries (touched only by the collection thread).
+// The process-wide state of the three libraries.
 VendorLibraryState& VendorLibraries();
-// Back to "nothing loaded", as at module load (for tests).
+// Back to "nothing loaded", as at module load (for tests; modules still held are not freed).
 void ResetVendorLibraries();
 
-// Loads the library and resolves its entry points; the module, or null when the library is
-// absent. Without dynamic loading on the platform the library is always absent.
-void* LoadQMAPI();
-void* LoadBMAPI();
+// --- qlmapia.dll and bmapia.dll ---
+// Loads the library when needed and resolves its entry points; the module, or null when the
+// library is absent.
+platform::Module LoadQMAPI();
+platform::Module LoadBMAPI();
 
 // Initialises the library (loading it first when needed): 1 when it is initialised, else 0.
 // Up to six tries, each after a one-second sleep; a library that cannot be initialised is
@@ -71,20 +130,26 @@ void* LoadBMAPI();
 uint32_t InitializeQMAPI();
 uint32_t InitializeBMAPI();
 
-// With queryOnly 0: uninitialises and unloads the library. Answers 1 when the library is
-// not (or no longer) initialised, else 0; with a non-zero queryOnly nothing changes.
+// With queryOnly 0: uninitialises and unloads an initialised library. Answers 1 when the
+// library is not (or no longer) initialised, else 0; a non-zero queryOnly changes nothing.
 uint32_t UnInitializeQMAPI(uint32_t queryOnly);
 uint32_t UnInitializeBMAPI(uint32_t queryOnly);
 
-// Whether the entry points are there.
+// The virtual bus driver handle of the adapter the library knows by adapterHandle: the
+// physical NIC whose enumeration info names that adapter as its owner (for qlmapia.dll, also
+// the first NIC of type 6 whose enumeration info cannot be had). 0 with *vbdHandle set;
+// 39 when a needed entry point is missing; 1 when the entry array cannot be allocated; 204
+// when no NIC belongs to the adapter; otherwise the library's failing status.
+constexpr uint32_t kVbdNotFound = 204;
+constexpr uint32_t kVbdEntryPointMissing = 39;
+uint32_t GetQLVBDHandle(uint32_t adapterHandle, uint32_t* vbdHandle);
+uint32_t GetVBDHandle(uint32_t adapterHandle, uint32_t* vbdHandle);
+
+// --- calls of the link procedures (missing entry points answer 127) ---
 bool QLmapiGetHandleByServiceNameAvailable();
 bool QLmapiRetrieveLinkStatusAvailable();
 bool BmapiGetHandleByServiceNameAvailable();
 bool BmapiGetBRCMNicInfoAvailable();
-
-// The entry points. The adapter is found by its service name, which for these libraries is
-// the adapter's instance GUID in braces. The handle is preset to 0; a missing entry point
-// answers 127 (ERROR_PROC_NOT_FOUND).
 uint32_t QLmapiGetHandleByServiceName(const char16_t* serviceName, uint32_t* handle);
 uint32_t QLmapiRetrieveLinkStatus(uint32_t handle, void* linkStatus);
 uint32_t BmapiGetHandleByServiceName(const char16_t* serviceName, uint32_t* handle);
