@@ -16,5 +16,7 @@ IpHelper& IpHelperBackend();
 CodePage& CodePageBackend();
 DeviceIo& DeviceIoBackend();
 ConfigManager& ConfigManagerBackend();
+DynamicLibrary& DynamicLibraryBackend();
+ComWmi& ComWmiBackend();
 
 }  // namespace platform::win32

@@ -16,6 +16,7 @@
 #undef CreateService
 #undef GetModuleFileName
 #undef InetPton
+#undef LoadLibrary
 #undef OpenSCManager
 #undef OpenService
 #undef WSAAddressToString

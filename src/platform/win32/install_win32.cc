@@ -15,6 +15,8 @@ void InstallWin32Platform() {
   set.codePage = &CodePageBackend();
   set.deviceIo = &DeviceIoBackend();
   set.configManager = &ConfigManagerBackend();
+  set.libraries = &DynamicLibraryBackend();
+  set.wmi = &ComWmiBackend();
   Install(set);
 }
 

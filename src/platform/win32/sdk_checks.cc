@@ -4,8 +4,10 @@
 #include <type_traits>
 
 #include "platform/code_page.h"
+#include "platform/com_wmi.h"
 #include "platform/config_manager.h"
 #include "platform/device_io.h"
+#include "platform/dynamic_library.h"
 #include "platform/ip_helper.h"
 #include "platform/kernel.h"
 #include "platform/ndis.h"
@@ -21,6 +23,8 @@
 
 #include <cfgmgr32.h>
 #include <ntddndis.h>
+#include <oleauto.h>
+#include <wbemcli.h>
 
 namespace platform::win32 {
 namespace {
@@ -266,6 +270,45 @@ static_assert(kCmDrpService == CM_DRP_SERVICE);
 static_assert(kCmDrpFriendlyName == CM_DRP_FRIENDLYNAME);
 static_assert(kCmDrpLocationInformation == CM_DRP_LOCATION_INFORMATION);
 static_assert(kCmDrpUiNumber == CM_DRP_UI_NUMBER);
+
+// Dynamic loading.
+static_assert(sizeof(Module) == sizeof(HMODULE));
+static_assert(kErrorModNotFound == ERROR_MOD_NOT_FOUND);
+static_assert(kErrorProcNotFound == ERROR_PROC_NOT_FOUND);
+static_assert(kMaxPath == MAX_PATH);
+
+// COM and WMI: statuses, flags and the VARTYPEs the agent tells apart. WMI's statuses are
+// an unsigned enumeration; HRESULTs are signed.
+constexpr HResult Status(WBEMSTATUS status) { return static_cast<HResult>(status); }
+static_assert(std::is_same_v<HResult, int32_t> && sizeof(HRESULT) == sizeof(HResult));
+static_assert(sizeof(ComObject) == sizeof(IUnknown*) && sizeof(SafeArray) == sizeof(SAFEARRAY*));
+static_assert(kSOk == S_OK && kSFalse == S_FALSE && kSFalse == Status(WBEM_S_FALSE));
+static_assert(kWbemSTimedOut == Status(WBEM_S_TIMEDOUT));
+static_assert(kEFail == E_FAIL && kEOutOfMemory == E_OUTOFMEMORY && kEInvalidArg == E_INVALIDARG);
+static_assert(kRpcEChangedMode == RPC_E_CHANGED_MODE && kRpcETooLate == RPC_E_TOO_LATE);
+static_assert(kRegdbEClassNotReg == REGDB_E_CLASSNOTREG);
+static_assert(kWbemEFailed == Status(WBEM_E_FAILED) && kWbemENotFound == Status(WBEM_E_NOT_FOUND) &&
+              kWbemEAccessDenied == Status(WBEM_E_ACCESS_DENIED));
+static_assert(kWbemEInvalidClass == Status(WBEM_E_INVALID_CLASS) &&
+              kWbemEInvalidNamespace == Status(WBEM_E_INVALID_NAMESPACE) &&
+              kWbemEInvalidQuery == Status(WBEM_E_INVALID_QUERY));
+static_assert(kDispEArrayIsLocked == DISP_E_ARRAYISLOCKED && kDispEBadIndex == DISP_E_BADINDEX);
+static_assert(kCoinitMultithreaded == COINIT_MULTITHREADED);
+static_assert(kClsctxInprocServer == CLSCTX_INPROC_SERVER && kClsctxAll == CLSCTX_ALL);
+static_assert(kRpcCAuthnDefault == static_cast<uint32_t>(RPC_C_AUTHN_DEFAULT) &&
+              kRpcCAuthnWinnt == RPC_C_AUTHN_WINNT && kRpcCAuthzNone == RPC_C_AUTHZ_NONE);
+static_assert(kRpcCAuthnLevelDefault == RPC_C_AUTHN_LEVEL_DEFAULT &&
+              kRpcCAuthnLevelCall == RPC_C_AUTHN_LEVEL_CALL);
+static_assert(kRpcCImpLevelImpersonate == RPC_C_IMP_LEVEL_IMPERSONATE);
+static_assert(kEoacNone == EOAC_NONE);
+static_assert(kWbemFlagShallow == WBEM_FLAG_SHALLOW &&
+              kWbemFlagReturnImmediately == WBEM_FLAG_RETURN_IMMEDIATELY &&
+              kWbemFlagForwardOnly == WBEM_FLAG_FORWARD_ONLY);
+static_assert(kWbemInfinite == static_cast<int32_t>(WBEM_INFINITE));
+static_assert(kVtEmpty == VT_EMPTY && kVtNull == VT_NULL && kVtI2 == VT_I2 && kVtI4 == VT_I4 &&
+              kVtBstr == VT_BSTR && kVtBool == VT_BOOL && kVtI1 == VT_I1 && kVtUi1 == VT_UI1 &&
+              kVtUi2 == VT_UI2 && kVtUi4 == VT_UI4 && kVtI8 == VT_I8 && kVtUi8 == VT_UI8 &&
+              kVtArray == VT_ARRAY);
 
 }  // namespace
 }  // namespace platform::win32
