@@ -4,6 +4,7 @@
 #include "platform/sim/file_time.h"
 #include "platform/sim/scenario_devices.h"
 #include "platform/sim/scenario_json.h"
+#include "platform/sim/scenario_libraries.h"
 #include "platform/sim/scenario_network.h"
 
 namespace sim {
@@ -225,6 +226,9 @@ void Load(const json& root, Machine& machine, Scenario& scenario) {
     for (size_t i = 0; i < list.size(); ++i) {
       LoadAdapter(machine, list[i], "adapters[" + std::to_string(i) + "]");
     }
+  }
+  if (root.contains("vendorLibraries")) {
+    LoadVendorLibraries(machine, root["vendorLibraries"], "vendorLibraries");
   }
   if (root.contains("timeline")) {
     const json& timeline = root["timeline"];
