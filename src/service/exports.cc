@@ -7,6 +7,7 @@
 #include "platform/platform.h"
 #include "service/command_line.h"
 #include "service/nic_service.h"
+#include "vendor/vendor_libraries.h"
 
 namespace crv {
 namespace {
@@ -52,6 +53,9 @@ extern "C" int32_t Win2KMain(int32_t argc, char** argv) {
     case crv::CommandWord::kUnknown:
       break;
   }
+  // Reached after an installation word, an unknown word or a failed start-up: bmapia.dll
+  // goes if it is still initialised.
+  crv::UnInitializeBMAPI(0);
 
   service->~CMNicService();
   return 0;
