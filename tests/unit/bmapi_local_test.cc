@@ -1,0 +1,211 @@
+// bmapi.dll beside the agent's module and the device-path queries, on the simulated machine.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/utf.h"
+#include "platform/sim/device_sim.h"
+#include "platform/sim/library_sim.h"
+#include "support/sim_fixture.h"
+#include "vendor/bmapi_local.h"
+#include "vendor/device_path_queries.h"
+
+namespace {
+
+constexpr char16_t kGuid[] = u"{8D2E3F40-5555-4B6C-8D9E-00A0C9140A05}";
+constexpr char kFunctionId[] = "PCI\\VEN_14E4&DEV_164F&SUBSYS_1917103C&REV_00\\5&3A1B&0&0020";
+constexpr uint32_t kUntouched = 0xAAAA5555;
+
+class BmapiLocalTest : public crvtest::SimTest {
+ protected:
+  void SetUp() override {
+    sim::SimAdapter a;
+    a.guid = kGuid;
+    a.mac = {0x00, 0x10, 0x18, 0x0D, 0x0E, 0x0F};
+    a.ifIndex = 15;
+    a.description = u"Simulated NetXtreme II";
+    a.vendorId = 0x14E4;
+    a.bus = 5;
+    a.device = 0;
+    a.function = 1;
+    adapterNode = sim::AddAdapter(machine, a).instanceId;
+    // Two devices of the library's class: one elsewhere, then the adapter's function.
+    sim::AddBmapiClassDevice(machine,
+                             u"PCI\\VEN_14E4&DEV_164F&SUBSYS_1917103C&REV_00\\5&3A1B&0&0000",
+                             u"PCI bus 5, device 0, function 0");
+    ASSERT_TRUE(sim::AddBmapiClassDeviceFor(machine, crv::Utf8ToUtf16(kFunctionId), kGuid));
+    Local().present = true;
+    // Walked from the last: a NIC of another kind, one with another id, then the match.
+    Local().localNics = {{.handle = 1, .kind = 5, .pnpDeviceId = kFunctionId, .value = 77},
+                         {.handle = 2, .kind = 4, .pnpDeviceId = "PCI\\VEN_14E4&OTHER"},
+                         {.handle = 3, .kind = 7, .pnpDeviceId = kFunctionId}};
+    allocationsBefore = machine.LiveAllocations();
+  }
+
+  sim::SimVendorLibrary& Local() { return machine.libraries().bmapiLocal(); }
+  uint32_t Query(uint32_t* value) {
+    return crv::QueryBmapiNicInfoEx(machine.devices().FindNode(adapterNode)->devInst, value);
+  }
+  void ExpectReleased() {
+    EXPECT_EQ(0, machine.libraries().LoadedReferences());
+    EXPECT_EQ(allocationsBefore, machine.LiveAllocations());
+  }
+
+  std::u16string adapterNode;
+  uint64_t allocationsBefore = 0;
+};
+
+TEST_F(BmapiLocalTest, FindsTheNicAtTheAdaptersLocationWalkingFromTheLast) {
+  uint32_t value = kUntouched;
+  EXPECT_EQ(0u, Query(&value));
+  EXPECT_EQ(77u, value);
+  EXPECT_EQ(3u, machine.CallCount("bmapi.dll!BmapiGetPhyNic"));
+  EXPECT_EQ(4u, machine.CallCount("bmapi.dll!BmapiGetPnpDevId"));  // length, then text, twice
+  EXPECT_EQ(0u, machine.CallCount("bmapi.dll!BmapiGetHandleByServiceName"));
+  EXPECT_EQ(100u, machine.NowMs());  // only the pause before unloading
+  EXPECT_TRUE(machine.Reports().empty());
+  ExpectReleased();
+}
+
+TEST_F(BmapiLocalTest, NoMatchLeavesTheValue) {
+  uint32_t value = kUntouched;
+  // The ids are compared whole and with their case.
+  std::string lower = kFunctionId;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  Local().localNics[0].pnpDeviceId = lower;
+  EXPECT_EQ(2u, Query(&value));
+  Local().localNics[0].pnpDeviceId = std::string(kFunctionId) + "\\0";
+  EXPECT_EQ(2u, Query(&value));
+  // No class device at the adapter's location: nothing to look for.
+  Local().localNics[0].pnpDeviceId = kFunctionId;
+  machine.devices().FindNode(crv::Utf8ToUtf16(kFunctionId))->present = false;
+  EXPECT_EQ(2u, Query(&value));
+  EXPECT_EQ(kUntouched, value);
+  ExpectReleased();
+}
+
+TEST_F(BmapiLocalTest, IsOnlyLookedForBesideTheAgentsModule) {
+  uint32_t value = kUntouched;
+  Local().present = false;
+  EXPECT_EQ(2u, Query(&value));
+  EXPECT_EQ(kUntouched, value);
+  EXPECT_EQ(0u, machine.NowMs());
+  // Found again when it lies beside a module that moved.
+  Local().present = true;
+  machine.SetAgentModuleFileName(u"D:\\Agents\\Corvane\\crvnicmgmt.dll");
+  EXPECT_EQ(0u, Query(&value));
+  EXPECT_EQ(77u, value);
+  ExpectReleased();
+}
+
+TEST_F(BmapiLocalTest, LibraryFailuresGiveTwo) {
+  uint32_t value = kUntouched;
+  Local().localNics[0].nicInfoExStatus = 9;
+  EXPECT_EQ(2u, Query(&value));
+  Local().localNics[0].nicInfoExStatus = 0;
+  Local().localNics[1].pnpDevIdStatus = 9;  // ends the walk before the match
+  EXPECT_EQ(2u, Query(&value));
+  Local().localNics[1].pnpDevIdStatus = 0;
+  Local().numPhyNicStatus = 9;
+  EXPECT_EQ(2u, Query(&value));
+  Local().numPhyNicStatus = 0;
+  // A missing entry point: unloaded at once, never initialised.
+  Local().missingEntryPoints = {"BmapiGetPnpDevId"};
+  EXPECT_EQ(2u, Query(&value));
+  EXPECT_EQ(3u, machine.CallCount("bmapi.dll!BmapiInitializeEx"));
+  EXPECT_EQ(kUntouched, value);
+  ExpectReleased();
+}
+
+TEST_F(BmapiLocalTest, InitialisationFailuresCostFiveSecondsAndAreIgnored) {
+  Local().initializeStatuses = {1, 1, 1, 1, 1};
+  uint32_t value = kUntouched;
+  EXPECT_EQ(0u, Query(&value));
+  EXPECT_EQ(77u, value);
+  EXPECT_EQ(5100u, machine.NowMs());
+  ExpectReleased();
+}
+
+TEST_F(BmapiLocalTest, ALibraryThatWillNotUninitialiseStaysLoadedAndFailsTheQuery) {
+  Local().uninitializeStatus = 4;
+  uint32_t value = kUntouched;
+  EXPECT_EQ(2u, Query(&value));
+  EXPECT_EQ(kUntouched, value);
+  EXPECT_EQ(1, Local().references);
+  // The handle was forgotten: the next query loads it again.
+  Local().uninitializeStatus = 0;
+  EXPECT_EQ(0u, Query(&value));
+  EXPECT_EQ(1, Local().references);
+  machine.FailCall("FreeLibrary", 0, 6);
+  value = kUntouched;
+  EXPECT_EQ(2u, Query(&value));
+  EXPECT_EQ(kUntouched, value);
+}
+
+TEST_F(BmapiLocalTest, NoAllocationFailureLeaks) {
+  for (uint64_t n = 1; n <= 7; ++n) {
+    machine.FailAllocation(n);
+    uint32_t value = kUntouched;
+    uint32_t status = Query(&value);
+    EXPECT_TRUE(status == 2 && value == kUntouched) << "allocation " << n;
+    ExpectReleased();
+  }
+  uint32_t value = kUntouched;
+  EXPECT_EQ(0u, Query(&value));
+}
+
+class DevicePathQueryTest : public crvtest::SimTest {
+ protected:
+  void SetUp() override {
+    sim::SimAdapter a;
+    a.guid = kGuid;
+    a.mac = {0x00, 0x10, 0x18, 0x0D, 0x0E, 0x0F};
+    a.ifIndex = 15;
+    a.description = u"Simulated NetXtreme II";
+    sim::AddAdapter(machine, a);
+  }
+  std::map<uint32_t, sim::OidAnswer>& Oids() { return machine.devices().FindNdis(kGuid)->oids; }
+  // The miniport's own device name serves as a path the simulated devices open.
+  const std::u16string path = std::u16string(u"\\\\.\\") + kGuid;
+};
+
+TEST_F(DevicePathQueryTest, EachQueryReadsItsValueFromTheDriversAnswer) {
+  Oids()[0xFFA0C921] = sim::OidAnswer::Bytes({0xFE});
+  Oids()[0xFF02029A] = sim::OidAnswer::Dword(0x12345678);
+  std::vector<uint8_t> signed_(20, 0);
+  signed_[8] = 0x2A;
+  signed_[11] = 0x80;
+  Oids()[0xFF010144] = sim::OidAnswer::Bytes(signed_);
+  uint32_t byte = 0, dword = 0, word = 0;
+  EXPECT_EQ(0u, crv::QueryPathOidByte(&byte, path.c_str()));
+  EXPECT_EQ(0u, crv::QueryPathOidDword(&dword, path.c_str()));
+  EXPECT_EQ(0u, crv::QueryPathOidSigned(&word, path.c_str()));
+  EXPECT_EQ(0xFEu, byte);
+  EXPECT_EQ(0x12345678u, dword);
+  EXPECT_EQ(0x8000002Au, word);
+  for (const auto& open : machine.devices().opens()) {
+    EXPECT_EQ(0xC0000000u, open.access);
+    EXPECT_EQ(0u, open.share);
+    EXPECT_EQ(2u, open.disposition);
+    EXPECT_EQ(0x40000000u, open.flags);
+  }
+  ASSERT_EQ(3u, machine.devices().queries().size());
+  EXPECT_EQ(0x170002u, machine.devices().queries()[2].controlCode);
+  EXPECT_EQ(20u, machine.devices().queries()[2].outputSize);
+  EXPECT_EQ(0, machine.openHandles().devices);
+}
+
+TEST_F(DevicePathQueryTest, AQueryThatFailsLeavesTheCallersValue) {
+  uint32_t value = kUntouched;
+  EXPECT_EQ(0u, crv::QueryPathOidDword(&value, u"\\\\?\\PCI#VEN_0000#gone"));
+  EXPECT_EQ(0u, crv::QueryPathOidByte(&value, path.c_str()));  // the driver does not know it
+  Oids()[0xFF010144] = sim::OidAnswer::Fail(31);
+  EXPECT_EQ(0u, crv::QueryPathOidSigned(&value, path.c_str()));
+  EXPECT_EQ(kUntouched, value);
+  EXPECT_EQ(0, machine.openHandles().devices);
+}
+
+}  // namespace
