@@ -79,16 +79,18 @@ TEST_F(VendorLibrariesTest, InitialiseRetriesUntilTheLibraryAnswersThenHoldsItUn
   EXPECT_EQ(0u, crv::UnInitializeBMAPI(1));
   EXPECT_EQ(1, Bmapi().references);
 
-  machine.ClearReports();
+  size_t seen = machine.Reports().size();
   EXPECT_EQ(1u, crv::UnInitializeBMAPI(0));
   EXPECT_EQ(3100u, machine.NowMs());
-  ASSERT_EQ(2u, machine.Reports().size());
+  ASSERT_EQ(seen + 2, machine.Reports().size());
+  const sim::ReportRecord& returned = machine.Reports()[seen];
+  const sim::ReportRecord& afterSleep = machine.Reports()[seen + 1];
   EXPECT_EQ(u"UnInitializeBMAPI: BmapiUninitialize() returned; BMAPI.dll unloaded",
-            machine.Reports()[0].message);
-  EXPECT_EQ(3u, machine.Reports()[0].value);
-  EXPECT_EQ(3000u, machine.Reports()[0].timeMs);
-  EXPECT_EQ(u"Returning from sleep after BmapiUnitialize", machine.Reports()[1].message);
-  EXPECT_EQ(3100u, machine.Reports()[1].timeMs);
+            returned.message);
+  EXPECT_EQ(3u, returned.value);
+  EXPECT_EQ(3000u, returned.timeMs);
+  EXPECT_EQ(u"Returning from sleep after BmapiUnitialize", afterSleep.message);
+  EXPECT_EQ(3100u, afterSleep.timeMs);
   EXPECT_EQ(1u, crv::UnInitializeBMAPI(1));
   ExpectReleased();
 }
@@ -200,7 +202,6 @@ TEST_F(VendorLibrariesTest, LinkProceduresTakeTheDuplexFromTheLibraries) {
 
   Bmapi().adapters[kGuid].nicInfoStatus = 21;
   Qlmapi().adapters.clear();
-  machine.ClearReports();
   EXPECT_EQ(1u, duplex(9));
   EXPECT_EQ(1u, duplex(16));
   std::vector<std::string> info = Info();
