@@ -15,11 +15,18 @@ namespace crv {
 uint32_t QueryBmapiNicInfoEx(platform::DevInst adapterNode, uint32_t* value);
 
 // Its steps (exposed for tests).
+// Loads "<directory of the agent's module>\bmapi.dll" (2 when the module path has no
+// directory, the library is absent or lacks an entry point) and tries five times, a second
+// apart, to initialise it; a library that never answers 0 is used all the same.
 uint32_t LoadBmapiLocal();
+// Uninitialises and frees the library; one that refuses to uninitialise stays loaded (2).
+// The handle is forgotten either way.
 uint32_t UnloadBmapiLocal();
-// The identifier of the present device of the setup class {6d807884-7d21-11cf-801c-
-// 08002be10318} whose location text equals the adapter's, newly allocated (free with
-// FreeBlock), or null. Always 0.
+// The present device of the setup class {6d807884-7d21-11cf-801c-08002be10318} whose location
+// text equals the adapter's (compared without regard to case, as device texts are): its device
+// instance ID as the device list gives it, newly allocated (free with FreeBlock), or null.
+// bmapi.dll reports that same instance ID as the PnP device id of its physical NIC, so
+// FindBmapiNicByPnpId compares the two whole and with their case. Always answers 0.
 uint32_t FindClassDeviceByLocation(platform::DevInst adapterNode, char16_t** identifier);
 // The library's physical NIC whose PnP device id equals identifier.
 uint32_t FindBmapiNicByPnpId(const char16_t* identifier, uint32_t* physicalNic);

@@ -30,16 +30,6 @@ using BmapiGetAllPhyNicHandlesFn = uint32_t (*)(uint32_t* handles, uint32_t coun
 using BmapiGetPnpDevIdFn = uint32_t (*)(uint32_t handle, char* buffer, uint32_t* length,
                                         uint32_t* reserved1, uint32_t* reserved2);
 
-// For readers of the link procedures.
-using QLmapiInitializeExFn = MapiInitializeExFn;
-using QLmapiUninitializeFn = MapiUninitializeFn;
-using QLmapiGetHandleByServiceNameFn = MapiGetHandleByServiceNameFn;
-using QLmapiRetrieveLinkStatusFn = MapiHandleRecordFn;
-using BmapiInitializeExFn = MapiInitializeExFn;
-using BmapiUninitializeFn = MapiUninitializeFn;
-using BmapiGetHandleByServiceNameFn = MapiGetHandleByServiceNameFn;
-using BmapiGetBRCMNicInfoFn = MapiHandleRecordFn;
-
 // --- records: sizes, versions the agent sets at 0, offsets it reads ---
 constexpr uint32_t kPhyNicEntrySize = 420;  // type at 0, physical NIC handle at 4
 constexpr uint32_t kPhyNicEntryTypeOffset = 0;
