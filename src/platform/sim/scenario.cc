@@ -6,6 +6,7 @@
 #include "platform/sim/scenario_json.h"
 #include "platform/sim/scenario_libraries.h"
 #include "platform/sim/scenario_network.h"
+#include "platform/sim/scenario_wmi.h"
 
 namespace sim {
 namespace {
@@ -227,6 +228,7 @@ void Load(const json& root, Machine& machine, Scenario& scenario) {
       LoadAdapter(machine, list[i], "adapters[" + std::to_string(i) + "]");
     }
   }
+  if (root.contains("wmi")) LoadWmi(machine, root["wmi"], "wmi");
   if (root.contains("vendorLibraries")) {
     LoadVendorLibraries(machine, root["vendorLibraries"], "vendorLibraries");
   }

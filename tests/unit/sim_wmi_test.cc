@@ -1,0 +1,199 @@
+// The simulated COM runtime and WMI service: the COM rules the agent depends on, the WQL
+// form it sends, time-outs on the virtual clock, the leak counters, and the scenario section.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/sim/scenario.h"
+#include "platform/sim/smbios_builder.h"
+#include "support/sim_fixture.h"
+
+namespace {
+
+using namespace platform;
+
+class SimWmiTest : public crvtest::SimTest {
+ protected:
+  SimWmiTest() : com(*machine.platform().wmi) { machine.wmi().SetAvailable(true); }
+
+  // A services object of the namespace (COM initialised on the thread first).
+  ComObject Connect(const char16_t* nameSpace = u"ROOT\\WMI") {
+    com.CoInitializeEx(kCoinitMultithreaded);
+    EXPECT_EQ(com.CreateWbemLocator(kClsctxAll, &locator), kSOk);
+    ComObject services = nullptr;
+    EXPECT_EQ(com.ConnectServer(locator, nameSpace, &services), kSOk);
+    return services;
+  }
+  // How many objects a query hands over (or the failure of ExecQuery, negated).
+  int Count(ComObject services, const char16_t* query, const char16_t* language = u"WQL") {
+    ComObject enumerator = nullptr;
+    HResult hr = com.ExecQuery(services, language, query, 0x30, &enumerator);
+    if (hr != kSOk) return -1;
+    int n = 0;
+    ComObject object = nullptr;
+    uint32_t returned = 0;
+    while (com.Next(enumerator, kWbemInfinite, &object, &returned) == kSOk) {
+      ++n;
+      com.Release(object);
+    }
+    com.Release(enumerator);
+    return n;
+  }
+
+  ComWmi& com;
+  ComObject locator = nullptr;
+};
+
+TEST_F(SimWmiTest, ComInitialisationCountsPerThreadAndSecurityIsSetOnce) {
+  ComObject none = nullptr;
+  EXPECT_EQ(com.CreateWbemLocator(kClsctxAll, &none), static_cast<HResult>(0x800401F0u));
+  EXPECT_EQ(com.CoInitializeSecurity(0, 3, 0), static_cast<HResult>(0x800401F0u));
+  EXPECT_EQ(com.CoInitializeEx(kCoinitMultithreaded), kSOk);
+  EXPECT_EQ(com.CoInitializeEx(kCoinitMultithreaded), kSFalse);
+  EXPECT_EQ(com.CoInitializeEx(0x2), kRpcEChangedMode);  // apartment-threaded
+  EXPECT_EQ(machine.wmi().OutstandingComInits(), 2);
+  EXPECT_EQ(com.CoInitializeSecurity(0, 3, 0), kSOk);
+  EXPECT_EQ(com.CoInitializeSecurity(0, 3, 0), kRpcETooLate);
+  com.CoUninitialize();
+  com.CoUninitialize();
+  com.CoUninitialize();
+  EXPECT_EQ(machine.wmi().OutstandingComInits(), 0);
+  EXPECT_EQ(machine.wmi().UnbalancedUninits(), 1);
+
+  // Without an explicit call, the first connection sets COM's default security.
+  machine.wmi().ResetProcess();
+  ComObject services = Connect();
+  EXPECT_EQ(com.CoInitializeSecurity(0, 3, 0), kRpcETooLate);
+  com.Release(services);
+  com.Release(locator);
+
+  // A machine without WMI has no locator class.
+  machine.wmi().SetAvailable(false);
+  EXPECT_EQ(com.CreateWbemLocator(kClsctxAll, &none), kRegdbEClassNotReg);
+  EXPECT_EQ(none, nullptr);
+}
+
+TEST_F(SimWmiTest, NamespacesQueriesAndTimeOuts) {
+  sim::AddEfxPort(machine.wmi(), {{0, 0x0F, 0x53, 1, 2, 3}, true, u"8.0"});
+  sim::AddEfxPort(machine.wmi(), {{0, 0x0F, 0x53, 1, 2, 4}, false, u"8.0"});
+  machine.wmi().AddObject(u"root\\wmi", u"EFX_Port");  // no externalport: matches no test
+  ComObject services = Connect(u"\\\\.\\root\\wmi");
+  ComObject other = nullptr;
+  EXPECT_EQ(com.ConnectServer(locator, u"root\\nowhere", &other), kWbemEInvalidNamespace);
+  EXPECT_EQ(com.ConnectServer(locator, u"\\\\server\\root\\wmi", &other), kWbemEInvalidNamespace);
+
+  EXPECT_EQ(Count(services, u"SELECT * FROM EFX_Port where externalport != 0"), 1);
+  EXPECT_EQ(Count(services, u"select * from efx_port WHERE ExternalPort=0"), 1);
+  EXPECT_EQ(Count(services, u"SELECT * FROM EFX_Port"), 3);
+  EXPECT_EQ(Count(services, u"SELECT * FROM EFX_Port", u"wql"), 3);
+  EXPECT_EQ(Count(services, u"SELECT * FROM EFX_Port", u"CQL"), -1);
+  for (const char16_t* bad :
+       {u"SELECT Name FROM EFX_Port", u"SELECT * FROM EFX_Port where externalport > 0",
+        u"SELECT * FROM EFX_Port where externalport != x", u"SELECT * FROM"}) {
+    ComObject e = nullptr;
+    EXPECT_EQ(com.ExecQuery(services, u"WQL", bad, 0, &e), kWbemEInvalidQuery);
+  }
+  ComObject e = nullptr;
+  EXPECT_EQ(com.ExecQuery(services, u"WQL", u"SELECT * FROM Nothing", 0, &e), kWbemEInvalidClass);
+
+  // Each object takes 15 s to arrive: a 10 s time-out waits 10 s and misses it, and the next
+  // call waits only the rest.
+  machine.wmi().Class(u"root\\wmi", u"EFX_Port").deliveryDelayMs = 15000;
+  ASSERT_EQ(com.CreateInstanceEnum(services, u"EFX_Port", kWbemFlagShallow, &e), kSOk);
+  ComObject object = nullptr;
+  uint32_t returned = 7;
+  uint64_t start = machine.NowMs();
+  EXPECT_EQ(com.Next(e, 10000, &object, &returned), kWbemSTimedOut);
+  EXPECT_EQ(returned, 0u);
+  EXPECT_EQ(machine.NowMs() - start, 10000u);
+  EXPECT_EQ(com.Next(e, 10000, &object, &returned), kSOk);
+  EXPECT_EQ(machine.NowMs() - start, 15000u);
+  com.Release(object);
+  com.Release(e);
+  com.Release(services);
+  com.Release(locator);
+  EXPECT_EQ(machine.wmi().OutstandingReferences(), 0);
+  EXPECT_EQ(machine.wmi().InvalidHandleUses(), 0);
+  com.Release(locator);  // twice
+  EXPECT_EQ(machine.wmi().InvalidHandleUses(), 1);
+}
+
+TEST_F(SimWmiTest, VariantsAndArraysAreTrackedUntilCleared) {
+  sim::WmiObject& o = machine.wmi().AddObject(u"root\\wmi", u"Thing");
+  o.Set(u"Bytes", sim::WmiValue::Array(kVtI4, {-1, 2, 3}, 5));
+  o.Set(u"Flag", sim::WmiValue::Bool(true));
+  ComObject services = Connect();
+  ComObject e = nullptr, object = nullptr;
+  uint32_t returned = 0;
+  ASSERT_EQ(com.CreateInstanceEnum(services, u"thing", 0, &e), kSOk);
+  ASSERT_EQ(com.Next(e, 0, &object, &returned), kSOk);
+  Variant flag, bytes;
+  EXPECT_EQ(com.Get(object, u"missing", &flag), kWbemENotFound);
+  ASSERT_EQ(com.Get(object, u"flag", &flag), kSOk);
+  EXPECT_EQ(flag.type, kVtBool);
+  EXPECT_EQ(flag.integer, -1);
+  ASSERT_EQ(com.Get(object, u"Bytes", &bytes), kSOk);
+  EXPECT_EQ(bytes.type, kVtArray | kVtI4);
+  int32_t lower = 0, upper = 0, element = 0;
+  EXPECT_EQ(com.SafeArrayGetLBound(bytes.array, 1, &lower), kSOk);
+  EXPECT_EQ(com.SafeArrayGetUBound(bytes.array, 1, &upper), kSOk);
+  EXPECT_EQ(lower, 5);
+  EXPECT_EQ(upper, 7);
+  EXPECT_EQ(com.SafeArrayGetElement(bytes.array, 5, &element), kSOk);
+  EXPECT_EQ(element, -1);
+  EXPECT_EQ(com.SafeArrayGetElement(bytes.array, 8, &element), kDispEBadIndex);
+  void* data = nullptr;
+  ASSERT_EQ(com.SafeArrayAccessData(bytes.array, &data), kSOk);
+  EXPECT_EQ(static_cast<int32_t*>(data)[2], 3);
+  EXPECT_EQ(machine.wmi().UnclearedVariants(), 2);
+  EXPECT_EQ(com.VariantClear(&bytes), kDispEArrayIsLocked);
+  EXPECT_EQ(com.SafeArrayUnaccessData(bytes.array), kSOk);
+  EXPECT_EQ(com.VariantClear(&bytes), kSOk);
+  EXPECT_EQ(bytes.type, kVtEmpty);
+  EXPECT_EQ(com.VariantClear(&flag), kSOk);
+  EXPECT_EQ(machine.wmi().UnclearedVariants(), 0);
+  EXPECT_EQ(machine.wmi().ArrayLocks(), 0);
+  for (ComObject held : {object, e, services, locator}) com.Release(held);
+}
+
+TEST_F(SimWmiTest, ScenarioDescribesSmbiosPortsAndObjects) {
+  sim::Machine m;
+  sim::Scenario scenario;
+  std::string error;
+  ASSERT_TRUE(sim::LoadScenario(R"({ "wmi": {
+      "smbios": { "product_name": "Rack 9", "slots": [ { "id": 3, "bus": 94, "function": 1 } ],
+                  "onboard": [ { "designation": "NIC1", "bus": 2 } ], "major_version": 2 },
+      "efx_ports": [ { "mac": "00-0F-53-01-02-03", "mcfwversion": "8.2" } ],
+      "classes": [ { "namespace": "root\\cimv2", "class": "Empty", "delivery_delay_ms": 5 } ],
+      "objects": [ { "namespace": "ROOT\\WMI", "class": "X", "properties": {
+          "A": { "type": "ui1[]", "value": "01 02", "lower_bound": 1 },
+          "B": { "type": "null" }, "C": { "type": "i4", "value": -3 } } } ] } })",
+                                m, &scenario, &error))
+      << error;
+  EXPECT_TRUE(m.wmi().available());
+  sim::WmiClass* smbios = m.wmi().FindClass(u"root\\wmi", u"MSSmBios_RawSMBiosTables");
+  ASSERT_NE(smbios, nullptr);
+  ASSERT_EQ(smbios->objects.size(), 1u);
+  const auto& p = smbios->objects[0].properties;
+  std::vector<uint8_t> table = sim::BuildSmbiosTable({std::string("Rack 9"),
+                                                      "Simulated Systems",
+                                                      {{3, "", 0, 94, 1, 4}},
+                                                      {{"NIC1", 0x85, 1, 0, 2, 0}}});
+  EXPECT_EQ(p.at(u"SMBiosData").elements, std::vector<int64_t>(table.begin(), table.end()));
+  EXPECT_EQ(p.at(u"Size").integer, static_cast<int64_t>(table.size()));
+  EXPECT_EQ(p.at(u"SmbiosMajorVersion").integer, 2);
+  EXPECT_EQ(m.wmi().FindClass(u"root\\wmi", u"EFX_Port")->objects.size(), 1u);
+  EXPECT_EQ(m.wmi().FindClass(u"root\\cimv2", u"empty")->deliveryDelayMs, 5u);
+  const auto& x = m.wmi().FindClass(u"root\\wmi", u"X")->objects.at(0).properties;
+  EXPECT_EQ(x.at(u"A").lowerBound, 1);
+  EXPECT_EQ(x.at(u"B").type, kVtNull);
+  EXPECT_EQ(x.at(u"C").integer, -3);
+
+  EXPECT_FALSE(sim::LoadScenario(
+      R"({ "wmi": { "objects": [ { "namespace": "root\\wmi", "class": "X",
+           "properties": { "A": { "type": "bstr[]", "value": [] } } } ] } })",
+      m, &scenario, &error));
+  EXPECT_EQ(error, "wmi.objects[0].properties.A.type: arrays hold integer kinds only");
+}
+
+}  // namespace
