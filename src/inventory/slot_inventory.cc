@@ -111,16 +111,14 @@ bool FillLookupTable(const SmbiosTable& smbios, LocationLookupTable* table) {
   return true;
 }
 
-InventoryLocation ParseInventoryLocation(const char16_t* text, size_t maxChars) {
-  InventoryLocation location;
-  if (text == nullptr) return location;
+uint32_t ReadLocationNumbers(const char16_t* text, size_t maxChars, uint32_t (&numbers)[4]) {
+  if (text == nullptr) return 0;
   char16_t copy[kLocationTextChars];
   size_t length =
       TextLengthBounded(text, maxChars < kLocationTextChars ? maxChars : kLocationTextChars - 1);
   for (size_t i = 0; i < length; ++i) copy[i] = text[i];
   copy[length] = 0;
 
-  uint32_t numbers[4];
   uint32_t found = 0;
   uint32_t position = 0;
   for (uint32_t& number : numbers) {
@@ -130,6 +128,13 @@ InventoryLocation ParseInventoryLocation(const char16_t* text, size_t maxChars) 
     ++found;
     position += next;
   }
+  return found;
+}
+
+InventoryLocation ParseInventoryLocation(const char16_t* text, size_t maxChars) {
+  InventoryLocation location;
+  uint32_t numbers[4];
+  uint32_t found = ReadLocationNumbers(text, maxChars, numbers);
   if (found == 4) {
     location.slot = numbers[0];
     location.bus = numbers[1];

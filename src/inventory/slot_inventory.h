@@ -83,6 +83,9 @@ struct InventoryLocation {
 // terminated within them): four numbers are slot, bus, device and function, three are bus,
 // device and function (slot unknown); with fewer nothing is known.
 InventoryLocation ParseInventoryLocation(const char16_t* text, size_t maxChars);
+// The decimal numbers of text (at most maxChars characters), in order, up to four; how many
+// were found.
+uint32_t ReadLocationNumbers(const char16_t* text, size_t maxChars, uint32_t (&numbers)[4]);
 
 // The operating-system slot number as filed on a machine of that product name: the QD8 model
 // numbers its slots 4 and 6 the other way round.

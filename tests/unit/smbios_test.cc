@@ -267,6 +267,9 @@ TEST_F(SmbiosInventory, LookupsAnswerFromALoadedTableUntilTheNextCollection) {
   EXPECT_EQ(crv::LoadPlatformInventoryFromTable(raw.data(), raw.size()), 0u);
   crv::GetSystemProductName(name, sizeof(name));
   EXPECT_STREQ(name, "Unknown");
+  EXPECT_EQ(
+      crv::LookupAdapterLocation(0xFFFFFFFFu, 2, 0, 0, 0xFFFFFFFFu, &slot, &ext1, &position, &ext2),
+      1u);
 
   // The agent's own collection discards it all.
   crv::LoadPlatformInventory();

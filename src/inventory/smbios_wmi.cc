@@ -1,0 +1,143 @@
+#include "inventory/smbios_wmi.h"
+
+#include <cstring>
+#include <initializer_list>
+
+#include "common/alloc.h"
+#include "inventory/smbios_table.h"
+#include "platform/platform.h"
+
+namespace crv {
+namespace {
+
+using platform::ComObject;
+using platform::ComWmi;
+using platform::Variant;
+
+constexpr char16_t kNamespace[] = u"\\\\.\\root\\wmi";
+constexpr char16_t kClass[] = u"MSSmBios_RawSMBiosTables";
+// The allocation holds the header, the table, and three spare bytes.
+constexpr size_t kBlockSpareBytes = 3;
+
+// The integer a variant of an integer or boolean kind holds; 0 for every other kind (a null
+// property counts as 0 rather than as a failed read).
+int64_t IntegerOf(const Variant& v) {
+  switch (v.type) {
+    case platform::kVtBool:
+    case platform::kVtI1:
+    case platform::kVtUi1:
+    case platform::kVtI2:
+    case platform::kVtUi2:
+    case platform::kVtI4:
+    case platform::kVtUi4:
+    case platform::kVtI8:
+    case platform::kVtUi8:
+      return v.integer;
+    default:
+      return 0;
+  }
+}
+
+// Reads an integer property; false when the read fails.
+bool ReadInteger(ComWmi& wmi, ComObject object, const char16_t* name, int64_t* value) {
+  Variant v;
+  bool read = wmi.Get(object, name, &v) == 0;
+  if (read) *value = IntegerOf(v);
+  wmi.VariantClear(&v);
+  return read;
+}
+
+// Copies SMBiosData behind the header of a new block.
+uint32_t CopyTableBytes(ComWmi& wmi, const Variant& data, uint8_t** block, size_t* blockBytes) {
+  if (data.type != (platform::kVtArray | platform::kVtUi1) || data.array == nullptr) {
+    return kSmbiosReadFailed;  // null (as some WMI implementations answer) or not bytes
+  }
+  int32_t upper = 0, lower = 0;
+  if (wmi.SafeArrayGetUBound(data.array, 1, &upper) != 0 ||
+      wmi.SafeArrayGetLBound(data.array, 1, &lower) != 0) {
+    return kSmbiosReadFailed;
+  }
+  int64_t count = static_cast<int64_t>(upper) - lower + 1;
+  if (count < 0) return kSmbiosReadFailed;
+  size_t tableBytes = static_cast<size_t>(count);
+  auto* buffer =
+      static_cast<uint8_t*>(AllocateZeroed(kSmbiosHeaderBytes + tableBytes + kBlockSpareBytes));
+  if (buffer == nullptr) return kSmbiosReadFailed;
+  void* elements = nullptr;
+  if (wmi.SafeArrayAccessData(data.array, &elements) != 0) {
+    FreeBlock(buffer);
+    return kSmbiosReadFailed;
+  }
+  if (tableBytes != 0 && elements != nullptr) {
+    std::memcpy(buffer + kSmbiosHeaderBytes, elements, tableBytes);
+  }
+  if (wmi.SafeArrayUnaccessData(data.array) != 0) {
+    FreeBlock(buffer);
+    return kSmbiosReadFailed;
+  }
+  *block = buffer;
+  *blockBytes = kSmbiosHeaderBytes + tableBytes;
+  return 0;
+}
+
+// The raw block of the first object.
+uint32_t ReadBlock(ComWmi& wmi, ComObject object, uint8_t** block, size_t* blockBytes) {
+  Variant data;
+  uint32_t result = kSmbiosReadFailed;
+  if (wmi.Get(object, u"SMBiosData", &data) == 0) {
+    result = CopyTableBytes(wmi, data, block, blockBytes);
+  }
+  wmi.VariantClear(&data);
+  if (result != 0) return result;
+
+  int64_t size = 0, used20 = 0, major = 0, minor = 0, dmi = 0;
+  if (!ReadInteger(wmi, object, u"Size", &size) ||
+      !ReadInteger(wmi, object, u"Used20CallingMethod", &used20) ||
+      !ReadInteger(wmi, object, u"SmbiosMajorVersion", &major) ||
+      !ReadInteger(wmi, object, u"SmbiosMinorVersion", &minor) ||
+      !ReadInteger(wmi, object, u"DmiRevision", &dmi)) {
+    FreeBlock(*block);
+    *block = nullptr;
+    *blockBytes = 0;
+    return kSmbiosReadFailed;
+  }
+  uint8_t* header = *block;
+  header[0] = used20 != 0 ? 1 : 0;
+  header[1] = static_cast<uint8_t>(major);
+  header[2] = static_cast<uint8_t>(minor);
+  header[3] = static_cast<uint8_t>(dmi);
+  auto length = static_cast<uint32_t>(size);
+  for (int i = 0; i < 4; ++i) header[4 + i] = static_cast<uint8_t>(length >> (8 * i));
+  return 0;
+}
+
+}  // namespace
+
+uint32_t ReadRawSmbiosBlock(uint8_t** block, size_t* blockBytes) {
+  *block = nullptr;
+  *blockBytes = 0;
+  ComWmi& wmi = *platform::Os().wmi;
+  ComObject locator = nullptr, services = nullptr, enumerator = nullptr, object = nullptr;
+  uint32_t result = kSmbiosReadFailed;
+  auto blanket = [&wmi](ComObject proxy) {
+    return wmi.SetProxyBlanket(proxy, platform::kRpcCAuthnDefault, platform::kRpcCAuthzNone,
+                               platform::kRpcCAuthnLevelCall, platform::kRpcCImpLevelImpersonate,
+                               platform::kEoacNone);
+  };
+  if (wmi.CreateWbemLocator(platform::kClsctxAll, &locator) == 0 &&
+      wmi.ConnectServer(locator, kNamespace, &services) == 0 && blanket(services) == 0 &&
+      wmi.CreateInstanceEnum(services, kClass, platform::kWbemFlagShallow, &enumerator) == 0 &&
+      blanket(enumerator) == 0) {
+    uint32_t returned = 0;
+    if (wmi.Next(enumerator, kSmbiosReadTimeoutMs, &object, &returned) == 0 && returned == 1 &&
+        object != nullptr) {
+      result = ReadBlock(wmi, object, block, blockBytes);
+    }
+  }
+  for (ComObject held : {object, enumerator, services, locator}) {
+    if (held != nullptr) wmi.Release(held);
+  }
+  return result;
+}
+
+}  // namespace crv

@@ -1,0 +1,328 @@
+// The platform inventory's collection on simulated machines: the WMI read of the raw SMBIOS
+// table (its calls, its failures and what it leaves held), the product name, the slot
+// lookups, and the adapter walk's locations, slot rules and vendor queries.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "common/text.h"
+#include "inventory/adapter_walk.h"
+#include "inventory/platform_inventory.h"
+#include "platform/sim/device_sim.h"
+#include "platform/sim/smbios_builder.h"
+#include "support/sim_fixture.h"
+
+namespace {
+
+constexpr uint32_t kNone = 0xFFFFFFFFu;
+
+class PlatformInventoryTest : public crvtest::SimTest {
+ protected:
+  PlatformInventoryTest() : com(*machine.platform().wmi) {}
+
+  // Switches WMI on with a table of this product, slot 3 at bus 94 and two on-board ports.
+  void InstallSmbios(std::optional<std::string> product = std::string("Rack 9")) {
+    sim::SmbiosDescription d;
+    d.productName = std::move(product);
+    d.slots.push_back({3, "PCIe Slot 3", 0, 94, 0, 4});
+    d.onboard.push_back({"NIC1", 0x85, 1, 0, 2, 0});
+    d.onboard.push_back({"NIC2", 0x85, 2, 0, 2, 1});
+    sim::InstallSmbios(machine.wmi(), d);
+    machine.wmi().SetAvailable(true);
+  }
+
+  sim::AdapterRecord& Add(uint8_t n, std::u16string service, std::optional<uint32_t> ui,
+                          sim::AdapterKind kind = sim::AdapterKind::kPci) {
+    char guid[64];
+    std::snprintf(guid, sizeof guid, "{00000000-0000-0000-0000-0000000001%02X}", n);
+    sim::SimAdapter a;
+    a.guid = crv::Utf8ToUtf16(guid);
+    a.mac = {0x00, 0x1B, 0x21, 0x00, 0x01, n};
+    a.description = u"Adapter " + crv::Utf8ToUtf16(std::to_string(n));
+    a.service = std::move(service);
+    a.uiNumber = ui;
+    a.kind = kind;
+    a.bus = n;
+    return sim::AddAdapter(machine, a);
+  }
+
+  // A collection as the interface list runs it: COM initialised around it.
+  uint32_t Load() {
+    com.CoInitializeEx(platform::kCoinitMultithreaded);
+    uint32_t result = crv::LoadPlatformInventory();
+    com.CoUninitialize();
+    return result;
+  }
+
+  std::string ProductName() {
+    char name[64];
+    crv::GetSystemProductName(name, sizeof name);
+    return name;
+  }
+
+  // The answer of a lookup: "slot/position" or "none" (the second extended value untouched).
+  std::string Lookup(uint32_t segment, uint32_t bus, uint32_t device, uint32_t function) {
+    uint32_t slot = 0, ext1 = 0, position = 0, ext2 = 0x5A5A;
+    uint32_t found = crv::LookupAdapterLocation(segment, bus, device, function, kNone, &slot, &ext1,
+                                                &position, &ext2);
+    EXPECT_EQ(ext1, kNone);
+    if (found == 0) {
+      EXPECT_EQ(slot, kNone);
+      EXPECT_EQ(position, kNone);
+      EXPECT_EQ(ext2, 0x5A5Au);
+      return "none";
+    }
+    EXPECT_EQ(ext2, kNone);  // the SMBIOS records carry no extended values
+    return std::to_string(slot) + "/" + std::to_string(position);
+  }
+
+  // The adapter location table, one "osSlot slot bus device function port: description
+  // (feature)" line per entry (all ones shown as -).
+  std::vector<std::string> Filed() {
+    std::vector<std::string> lines;
+    crv::PlatformAdapterLocations().ForEach([&lines](const crv::AdapterLocationEntry& e) {
+      std::string line;
+      for (uint32_t key : e.keys) line += key == kNone ? "- " : std::to_string(key) + " ";
+      line += ": " + crv::Utf16ToUtf8(e.record.description);
+      if (e.vendorFeature != 0) line += " (feature)";
+      lines.push_back(line);
+    });
+    return lines;
+  }
+
+  void ExpectNothingHeld() {
+    const sim::SimWmi& wmi = machine.wmi();
+    EXPECT_EQ(wmi.OutstandingReferences(), 0);
+    EXPECT_EQ(wmi.UnclearedVariants(), 0);
+    EXPECT_EQ(wmi.ArrayLocks(), 0);
+    EXPECT_EQ(wmi.InvalidHandleUses(), 0);
+    EXPECT_EQ(wmi.OutstandingComInits(), 0);
+  }
+
+  platform::ComWmi& com;
+};
+
+TEST_F(PlatformInventoryTest, WithoutWmiNothingIsKnownAndEachLookupTriesAgain) {
+  EXPECT_EQ(Load(), 0u);
+  EXPECT_EQ(ProductName(), "Unknown");
+  EXPECT_EQ(crv::HasExtendedFields(), 0u);
+  EXPECT_EQ(Lookup(kNone, 2, 0, 0), "none");
+  EXPECT_EQ(Lookup(kNone, 2, 0, 1), "none");
+  EXPECT_EQ(machine.wmi().CountCalls("CoCreateInstance"), 3u);
+  EXPECT_TRUE(Filed().empty());
+  ExpectNothingHeld();
+}
+
+TEST_F(PlatformInventoryTest, ReadsTheTableWithItsCallsAndFindsPortsBySlotAndOnboardRecords) {
+  InstallSmbios();
+  Add(2, u"e1express", 1);  // "PCI bus 2, device 0, function 0": on-board NIC1
+  sim::SimAdapter slotted = Add(94, u"ixgbn", 3).adapter;
+  slotted.function = 1;
+  slotted.slot = 3;
+  sim::AddAdapter(machine, slotted);  // "PCI Slot 3 (PCI bus 94, device 0, function 1)"
+  uint64_t live = machine.LiveAllocations();
+
+  EXPECT_EQ(Load(), 1u);
+  EXPECT_EQ(ProductName(), "Rack 9");
+  EXPECT_EQ(Lookup(kNone, 2, 0, 0), "0/1");
+  EXPECT_EQ(Lookup(kNone, 2, 0, 1), "0/2");
+  EXPECT_EQ(Lookup(3, 94, 0, 1), "3/2");  // by the slot the location text names
+  EXPECT_EQ(Lookup(kNone, 94, 0, 7), "3/8");
+  EXPECT_EQ(Lookup(kNone, 95, 0, 0), "none");
+  EXPECT_EQ(Filed(),
+            (std::vector<std::string>{"1 - 2 0 0 - : Adapter 2", "3 3 94 0 1 - : Adapter 94"}));
+  const std::vector<std::string> expected = {
+      "CoInitializeEx 0x0",
+      "CoCreateInstance WbemLocator clsctx=0x17",
+      "ConnectServer \\\\.\\root\\wmi",
+      "CoSetProxyBlanket services authn=0xFFFFFFFF authz=0 level=3 imp=3 caps=0",
+      "CreateInstanceEnum MSSmBios_RawSMBiosTables flags=0x1",
+      "CoSetProxyBlanket enumerator authn=0xFFFFFFFF authz=0 level=3 imp=3 caps=0",
+      "Next timeout=10000",
+      "Get SMBiosData",
+      "Get Size",
+      "Get Used20CallingMethod",
+      "Get SmbiosMajorVersion",
+      "Get SmbiosMinorVersion",
+      "Get DmiRevision",
+      "Release",
+      "Release",
+      "Release",
+      "Release",
+      "CoUninitialize"};
+  EXPECT_EQ(machine.wmi().Calls(), expected);
+  ExpectNothingHeld();
+  crv::ResetPlatformInventory();
+  EXPECT_EQ(machine.LiveAllocations(), live);
+}
+
+TEST_F(PlatformInventoryTest, EveryFailingWmiStepLeavesNothingHeld) {
+  InstallSmbios();
+  const std::pair<const char*, int> steps[] = {{"CoCreateInstance", 1},
+                                               {"ConnectServer", 1},
+                                               {"CoSetProxyBlanket", 1},
+                                               {"CreateInstanceEnum", 1},
+                                               {"CoSetProxyBlanket", 2},
+                                               {"Next", 1},
+                                               {"Get", 1},
+                                               {"SafeArrayGetUBound", 1},
+                                               {"SafeArrayGetLBound", 1},
+                                               {"SafeArrayAccessData", 1},
+                                               {"Get", 2},
+                                               {"Get", 3},
+                                               {"Get", 4},
+                                               {"Get", 5},
+                                               {"Get", 6}};
+  uint64_t live = machine.LiveAllocations();
+  for (const auto& [call, n] : steps) {
+    SCOPED_TRACE(std::string(call) + " #" + std::to_string(n));
+    machine.FailCall(call, static_cast<uint32_t>(machine.CallCount(call) + n), 0x80041001u);
+    EXPECT_EQ(Load(), 0u);
+    EXPECT_EQ(ProductName(), "Unknown");
+    ExpectNothingHeld();
+    EXPECT_EQ(machine.LiveAllocations(), live);
+  }
+  // A table that does not arrive within ten seconds counts as none.
+  machine.wmi().Class(u"root\\wmi", u"MSSmBios_RawSMBiosTables").deliveryDelayMs = 10001;
+  uint64_t start = machine.NowMs();
+  EXPECT_EQ(Load(), 0u);
+  EXPECT_EQ(machine.NowMs() - start, 10000u);
+  ExpectNothingHeld();
+}
+
+TEST_F(PlatformInventoryTest, OddTableObjectsAnswerUnknown) {
+  machine.wmi().SetAvailable(true);
+  // No object at all; then one whose data is null and whose other properties are missing.
+  machine.wmi().Class(u"root\\wmi", u"MSSmBios_RawSMBiosTables");
+  EXPECT_EQ(Load(), 0u);
+  machine.wmi()
+      .AddObject(u"root\\wmi", u"MSSmBios_RawSMBiosTables")
+      .Set(u"SMBiosData", sim::WmiValue::Null());
+  EXPECT_EQ(Load(), 0u);
+  EXPECT_EQ(ProductName(), "Unknown");
+  // Data that is not a byte array.
+  sim::WmiObject& words = sim::InstallSmbiosTable(machine.wmi(), {1, 4, 0, 0, 0, 0, 0});
+  words.Set(u"SMBiosData", sim::WmiValue::Array(platform::kVtI4, {1, 4, 0, 0}));
+  EXPECT_EQ(Load(), 0u);
+  // A length word beyond the bytes, and a null length: cut to what is there, or no table.
+  std::vector<uint8_t> table = sim::BuildSmbiosTable({std::string("Box"), "M", {}, {}});
+  sim::InstallSmbiosTable(machine.wmi(), table)
+      .Set(u"Size", sim::WmiValue::Integer(platform::kVtI4, 1 << 20));
+  EXPECT_EQ(Load(), 1u);
+  EXPECT_EQ(ProductName(), "Box");
+  sim::InstallSmbiosTable(machine.wmi(), table).Set(u"Size", sim::WmiValue::Null());
+  EXPECT_EQ(Load(), 0u);
+  ExpectNothingHeld();
+}
+
+TEST_F(PlatformInventoryTest, ATableWithoutASystemStructureIsKeptAndNotReadAgain) {
+  InstallSmbios(std::nullopt);
+  Add(2, u"e1express", 1);
+  EXPECT_EQ(Load(), 0u);
+  EXPECT_EQ(ProductName(), "Unknown");
+  EXPECT_TRUE(Filed().empty());  // the walk does not run
+  size_t reads = machine.wmi().CountCalls("CoCreateInstance");
+  EXPECT_EQ(Lookup(kNone, 2, 0, 0), "0/1");
+  EXPECT_EQ(Lookup(kNone, 7, 0, 0), "none");
+  EXPECT_EQ(crv::HasExtendedFields(), 0u);
+  EXPECT_EQ(machine.wmi().CountCalls("CoCreateInstance"), reads);
+}
+
+TEST_F(PlatformInventoryTest, LocationTextsAndTheQd8SlotSwap) {
+  InstallSmbios("Arvenis QD8 Node R7");
+  auto withText = [this](uint8_t n, uint32_t ui, const char16_t* text) {
+    sim::SimAdapter a = Add(n, u"e1express", ui).adapter;
+    a.location = text;
+    sim::AddAdapter(machine, a);
+  };
+  withText(1, 4, u"PCI bus 4, device 0, function 1");
+  withText(2, 6, u"PCI Slot 3 (PCI bus 4, device 0, function 1)");
+  withText(3, 5, u"PCI bus 4, device 0");
+  withText(4, 7, u"");  // no location property
+  sim::SimAdapter longName = Add(5, u"e1express", std::nullopt).adapter;
+  longName.description = std::u16string(300, u'x');
+  sim::AddAdapter(machine, longName);
+  EXPECT_EQ(Load(), 1u);
+  EXPECT_EQ(Filed(), (std::vector<std::string>{"6 - 4 0 1 - : Adapter 1", "4 3 4 0 1 - : Adapter 2",
+                                               "5 - - - - - : Adapter 3", "7 - - - - - : Adapter 4",
+                                               "0 - 5 0 0 - : " + std::string(255, 'x')}));
+}
+
+TEST_F(PlatformInventoryTest, BusDriverPortsTakeTheirParentsSlotAndTheTw2Rule) {
+  InstallSmbios(crv::kTw2ProductName);
+  sim::SimAdapter eth = Add(1, u"mlx4eth63", 5, sim::AdapterKind::kMlx4).adapter;
+  eth.port = 2;
+  // The parent's location text is read however long it is, and not parsed.
+  machine.devices()
+      .FindNode(sim::AddAdapter(machine, eth).parentId)
+      ->SetText(platform::kCmDrpLocationInformation, std::u16string(1500, u'7'));
+  // An IP over InfiniBand port without a UI number of its own: its port comes from its text.
+  sim::SimAdapter ib = Add(2, u"xoib62", 6, sim::AdapterKind::kIba).adapter;
+  ib.port = 2;
+  ib.portUiNumber = false;
+  sim::AddAdapter(machine, ib);
+  // The TW2 model's adapter, whose PCI function has no UI number, and another one.
+  sim::AdapterRecord& tw2 = Add(3, u"mlx4eth63", std::nullopt, sim::AdapterKind::kMlx4);
+  sim::DevNode* parent = machine.devices().FindNode(tw2.parentId);
+  ASSERT_NE(parent, nullptr);
+  parent->instanceId = std::u16string(u"PCI\\VEN_15B3&DEV_6746&SUBSYS_") +
+                       crv::kTw2MellanoxSubsystemId + u"&REV_00\\4&1&0&0018";
+  machine.devices().FindNode(tw2.instanceId)->parentId = parent->instanceId;
+  Add(4, u"mlx4eth63", std::nullopt, sim::AdapterKind::kMlx4);
+  EXPECT_EQ(Load(), 1u);
+  EXPECT_EQ(Filed(),
+            (std::vector<std::string>{"5 - - - - 2 : Adapter 1", "6 - - - - 2 : Adapter 2",
+                                      "1 - - - - 1 : Adapter 3", "0 - - - - 1 : Adapter 4"}));
+
+  // On another model the TW2 adapter has no slot number either, and the next adapter filed
+  // at the same place replaces it.
+  InstallSmbios("Rack 9");
+  EXPECT_EQ(Load(), 1u);
+  EXPECT_EQ(Filed(), (std::vector<std::string>{"5 - - - - 2 : Adapter 1", "6 - - - - 2 : Adapter 2",
+                                               "0 - - - - 1 : Adapter 4"}));
+}
+
+TEST_F(PlatformInventoryTest, VendorQueriesGoByTheExactServiceName) {
+  InstallSmbios();
+  const char16_t* services[] = {u"mlx4eth6", u"ipoib6x", u"be2net", u"NXND6Vq",
+                                u"NXND5Vq",  u"QLNDNIC", u"l2nd",   u"BXOIS",
+                                u"MLX4ETH6", u"qlndnic", u"L2ND",   u"e1express"};
+  std::vector<std::u16string> paths;
+  for (uint8_t i = 0; i < std::size(services); ++i) {
+    std::u16string path = Add(static_cast<uint8_t>(10 + i), services[i], 1).interfacePath;
+    for (char16_t& c : path) c = crv::FoldCase(c);
+    paths.push_back(path);
+  }
+  machine.devices().opens().clear();
+  uint64_t loads = machine.CallCount("LoadLibraryW");
+  EXPECT_EQ(Load(), 1u);
+  std::vector<std::u16string> opened;
+  for (const auto& open : machine.devices().opens()) opened.push_back(open.name);
+  EXPECT_EQ(opened, std::vector<std::u16string>(paths.begin(), paths.begin() + 6));
+  EXPECT_EQ(machine.CallCount("LoadLibraryW") - loads, 2u);  // bmapi.dll for l2nd and BXOIS
+  // None of them answers on this machine.
+  for (const std::string& line : Filed()) EXPECT_EQ(line.find("feature"), std::string::npos);
+}
+
+TEST_F(PlatformInventoryTest, OutOfMemoryAnywhereLeavesNoLeak) {
+  InstallSmbios();
+  Add(2, u"e1express", 1);
+  Add(3, u"l2nd", 2);
+  uint64_t live = machine.LiveAllocations();
+  for (uint64_t n = 1;; ++n) {
+    SCOPED_TRACE(n);
+    uint64_t before = machine.AllocationCount();
+    machine.FailAllocation(n);
+    Load();
+    bool reached = machine.AllocationCount() - before >= n;
+    crv::ResetPlatformInventory();
+    EXPECT_EQ(machine.LiveAllocations(), live);
+    ExpectNothingHeld();
+    if (!reached) break;
+  }
+  machine.FailAllocation(UINT64_MAX / 2);
+}
+
+}  // namespace
