@@ -1,0 +1,157 @@
+// The Solarflare firmware version through WMI's EFX_Port objects: the query and its calls,
+// the MAC comparison, the console lines, and what the miniport's version text becomes.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/text.h"
+#include "discovery/miniport.h"
+#include "platform/sim/device_sim.h"
+#include "support/sim_fixture.h"
+#include "vendor/firmware_version.h"
+
+namespace {
+
+const std::vector<uint8_t> kMac = {0x00, 0x0F, 0x53, 0x01, 0x02, 0x03};
+const std::vector<uint8_t> kOtherMac = {0x00, 0x0F, 0x53, 0x01, 0x02, 0x04};
+
+class EfxFirmwareTest : public crvtest::SimTest {
+ protected:
+  EfxFirmwareTest() { machine.wmi().SetAvailable(true); }
+
+  // One query in a fresh process (process security can be set only once); the text found,
+  // starting from "old".
+  std::u16string Query(uint32_t* ran = nullptr) {
+    machine.wmi().ResetProcess();
+    char16_t out[crv::kEfxFirmwareChars];
+    crv::CopyBounded(out, crv::kEfxFirmwareChars, u"old");
+    uint32_t result = crv::GetEfxFirmwareByMac(out, kMac.data());
+    if (ran != nullptr) *ran = result;
+    return out;
+  }
+
+  void ExpectNothingHeld() {
+    const sim::SimWmi& wmi = machine.wmi();
+    EXPECT_EQ(wmi.OutstandingReferences(), 0);
+    EXPECT_EQ(wmi.UnclearedVariants(), 0);
+    EXPECT_EQ(wmi.ArrayLocks(), 0);
+    EXPECT_EQ(wmi.InvalidHandleUses(), 0);
+    EXPECT_EQ(wmi.OutstandingComInits(), 0);
+    EXPECT_EQ(wmi.UnbalancedUninits(), 0);
+  }
+};
+
+TEST_F(EfxFirmwareTest, TheMatchingExternalPortGivesItsVersion) {
+  sim::AddEfxPort(machine.wmi(), {kOtherMac, true, u"7.0"});
+  sim::AddEfxPort(machine.wmi(), {kMac, true, u"8.2.1.1000"});
+  sim::AddEfxPort(machine.wmi(), {kMac, false, u"internal"});
+  uint32_t ran = 0;
+  EXPECT_EQ(Query(&ran), u"8.2.1.1000");
+  EXPECT_EQ(ran, 1u);
+  EXPECT_EQ(machine.ConsoleOutput(),
+            "Connected to ROOT\\WMI WMI namespace\n"
+            "currentmacaddress[0]: 00\ncurrentmacaddress[1]: 0F\ncurrentmacaddress[2]: 53\n"
+            "currentmacaddress[3]: 01\ncurrentmacaddress[4]: 02\ncurrentmacaddress[5]: 04\n"
+            "currentmacaddress[0]: 00\ncurrentmacaddress[1]: 0F\ncurrentmacaddress[2]: 53\n"
+            "currentmacaddress[3]: 01\ncurrentmacaddress[4]: 02\ncurrentmacaddress[5]: 03\n");
+  const std::vector<std::string>& calls = machine.wmi().Calls();
+  ASSERT_GE(calls.size(), 8u);
+  EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + 7),
+            (std::vector<std::string>{
+                "CoInitializeEx 0x0", "CoInitializeSecurity level=0 imp=3 caps=0",
+                "CoCreateInstance WbemLocator clsctx=0x1", "ConnectServer ROOT\\WMI",
+                "CoSetProxyBlanket services authn=0xA authz=0 level=3 imp=3 caps=0",
+                "ExecQuery WQL \"SELECT * FROM EFX_Port where externalport != 0\" flags=0x30",
+                "Next timeout=-1"}));
+  EXPECT_EQ(calls.back(), "CoUninitialize");
+  ExpectNothingHeld();
+
+  // A later matching port wins; a port without an address counts as matching.
+  sim::AddEfxPort(machine.wmi(), {kMac, true, u"8.3"});
+  EXPECT_EQ(Query(), u"8.3");
+  sim::AddEfxPort(machine.wmi(), {{}, true, u"9.0"})
+      .Set(u"currentmacaddress", sim::WmiValue::Null());
+  EXPECT_EQ(Query(), u"9.0");
+  ExpectNothingHeld();
+}
+
+TEST_F(EfxFirmwareTest, OnlySixElementsAreComparedAndOnlyTextIsCopied) {
+  // Eight elements from index 1: the first six are the MAC address.
+  std::vector<int64_t> longer(kMac.begin(), kMac.end());
+  longer.push_back(0x77);
+  longer.push_back(0x88);
+  sim::AddEfxPort(machine.wmi(), {kMac, true, u"8.2"})
+      .Set(u"currentmacaddress", sim::WmiValue::Array(platform::kVtUi1, longer, 1));
+  EXPECT_EQ(Query(), u"8.2");
+  EXPECT_EQ(machine.ConsoleOutput().find("currentmacaddress[7]"), std::string::npos);
+  EXPECT_NE(machine.ConsoleOutput().find("currentmacaddress[6]: 03"), std::string::npos);
+
+  // A matching port whose version is a number leaves the text as it was.
+  machine.wmi().Class(u"root\\wmi", u"EFX_Port").objects.clear();
+  sim::AddEfxPort(machine.wmi(), {kMac, true, u""})
+      .Set(u"mcfwversion", sim::WmiValue::Integer(platform::kVtI4, 820));
+  EXPECT_EQ(Query(), u"old");
+  // A 64-bit element kind does not fit the slot the elements are compared in.
+  sim::AddEfxPort(machine.wmi(), {kMac, true, u"8.4"})
+      .Set(u"currentmacaddress",
+           sim::WmiValue::Array(platform::kVtI8, std::vector<int64_t>(kMac.begin(), kMac.end())));
+  EXPECT_EQ(Query(), u"old");
+  ExpectNothingHeld();
+}
+
+TEST_F(EfxFirmwareTest, WithoutWmiNothingIsCopiedAndEverythingIsUndone) {
+  sim::AddEfxPort(machine.wmi(), {kMac, true, u"8.2"});
+  const std::pair<const char*, bool> steps[] = {
+      {"CoInitializeEx", false}, {"CoInitializeSecurity", false}, {"CoCreateInstance", false},
+      {"ConnectServer", false},  {"CoSetProxyBlanket", true},     {"ExecQuery", true}};
+  for (const auto& [call, connected] : steps) {
+    SCOPED_TRACE(call);
+    machine.FailCall(call, static_cast<uint32_t>(machine.CallCount(call) + 1), 0x80041003u);
+    size_t before = machine.ConsoleOutput().size();
+    uint32_t ran = 1;
+    EXPECT_EQ(Query(&ran), u"old");
+    EXPECT_EQ(ran, 0u);
+    EXPECT_EQ(machine.ConsoleOutput().size() > before, connected);
+    ExpectNothingHeld();
+  }
+  // Process security is set once: a second query in the same process is refused.
+  EXPECT_EQ(Query(), u"8.2");
+  char16_t out[crv::kEfxFirmwareChars] = u"old";
+  EXPECT_EQ(crv::GetEfxFirmwareByMac(out, kMac.data()), 0u);
+  machine.wmi().SetAvailable(false);
+  EXPECT_EQ(Query(), u"old");
+  ExpectNothingHeld();
+}
+
+TEST_F(EfxFirmwareTest, TheMiniportsVersionTextIsTheFoundTextCut) {
+  sim::SimAdapter a;
+  a.guid = u"{6F1C2B3A-1111-4C2D-9E8F-00A0C9140A77}";
+  a.mac = kMac;
+  a.ifIndex = 12;
+  a.kind = sim::AdapterKind::kSolarflare;
+  a.vendorId = 0x1924;
+  a.service = u"SFCNDIS";
+  sim::AddAdapter(machine, a);
+  crv::CMiniport miniport;
+  std::u16string name = u"\\\\.\\" + a.guid;
+  ASSERT_EQ(miniport.Init(u"", 0, name.c_str(), (name.size() + 1) * sizeof(char16_t)), 0u);
+  auto version = [&miniport] { return std::u16string(miniport.FirmwareVersion()); };
+
+  crv::CopyBounded(miniport.FirmwareVersion(), crv::CMiniport::kFirmwareVersionChars, u"old");
+  machine.wmi().SetAvailable(false);
+  crv::GetSolarflareFWVersion(miniport);
+  EXPECT_EQ(version(), u"old");
+  machine.wmi().SetAvailable(true);
+  machine.wmi().ResetProcess();
+  sim::AddEfxPort(machine.wmi(), {kOtherMac, true, u"7.0"});
+  crv::GetSolarflareFWVersion(miniport);
+  EXPECT_EQ(version(), u"");  // no port matched
+  machine.wmi().ResetProcess();
+  sim::AddEfxPort(machine.wmi(), {kMac, true, std::u16string(40, u'9')});
+  crv::GetSolarflareFWVersion(miniport);
+  EXPECT_EQ(version(), std::u16string(31, u'9'));
+  ExpectNothingHeld();
+}
+
+}  // namespace
