@@ -13,6 +13,7 @@
 #include "platform/platform.h"
 #include "publish/published_tree.h"
 #include "trap/trap.h"
+#include "vendor/firmware_version.h"
 
 namespace crv {
 
@@ -96,6 +97,7 @@ bool CPhysicalAdapter::InitLocation(const CWin32NetAdapterList& pnpList,
   std::memcpy(record_.macAddress, permanent, sizeof record_.macAddress);
   ToAnsiField(miniport_->PartNumber(), record_.partNumber, sizeof record_.partNumber);
   ToAnsiField(displayName_, record_.deviceDescription, sizeof record_.deviceDescription);
+  GetFirmwareVersion(*miniport_, record_.firmwareVersion, sizeof record_.firmwareVersion);
   return named;
 }
 

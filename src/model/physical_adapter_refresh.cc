@@ -12,6 +12,7 @@
 #include "platform/ndis.h"
 #include "platform/platform.h"
 #include "trap/trap.h"
+#include "vendor/firmware_version.h"
 
 namespace crv {
 namespace {
@@ -112,6 +113,10 @@ uint32_t CPhysicalAdapter::Refresh(uint32_t* speed) {
     bool down = link.linkStatus == kLinkUnknown || link.linkStatus == kLinkFailure;
     record_.linkSpeed = down ? 0 : link.speed;
     *speed = record_.linkSpeed;
+    // A version that could not be read is asked for again while the port answers.
+    if (record_.firmwareVersion[0] == 0) {
+      GetFirmwareVersion(*miniport_, record_.firmwareVersion, sizeof record_.firmwareVersion);
+    }
   }
   uint8_t condition = record_.linkCondition;
   if (condition == kConditionOther || condition == kConditionOk || condition == kConditionFailed) {

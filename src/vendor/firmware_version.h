@@ -19,7 +19,9 @@ class CMiniport;
 void GetFirmwareVersion(CMiniport& miniport, char* out, size_t outBytes);
 
 // Through the driver's vendor OIDs (vendor/firmware_version.cc).
-void GetIntelFWVersion(CMiniport& miniport);  // false when the query failed or answered 0
+// The Intel method alone tells whether it found a version: false when its query failed or
+// answered 0 (the dispatcher then answers "n/a").
+bool GetIntelFWVersion(CMiniport& miniport);
 void GetNetXenFWVersion(CMiniport& miniport);
 void GetEmulexFWVersion(CMiniport& miniport);
 void GetMellanoxFWVersion(CMiniport& miniport);

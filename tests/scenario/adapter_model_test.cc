@@ -102,6 +102,7 @@ TEST_F(AdapterModelTest, SingleAdapterPublishesItsInterfaceAndPort) {
   sim::SimAdapter a = Adapter(kGuid, 11, 1);
   a.keywords[u"*SpeedDuplex"] = u"6";
   a.dhcp = true;
+  a.firmware = "9.50.12";
   sim::AddAdapter(machine, a);
   RunAgent({"crvnichost.exe"}, T / 2);
   auto loopback = Interface(u"InterfaceMap001");
@@ -133,12 +134,43 @@ TEST_F(AdapterModelTest, SingleAdapterPublishesItsInterfaceAndPort) {
   EXPECT_EQ(10000u, port->linkSpeed);
   EXPECT_EQ(8u, port->speedDuplexConfig);
   EXPECT_STREQ("0000:05:00.0", port->pciLocation);
+  EXPECT_STREQ("9.50.12", port->firmwareVersion);
   EXPECT_EQ(0, std::memcmp(port->macAddress, a.mac.data(), 6));
   auto stats = ReadRecord<crv::StatisticsRecord>(machine, kTree + u"\\Ethernet\\Statistics",
                                                  u"Statistics00B");
   ASSERT_TRUE(stats);
   EXPECT_EQ(11u, stats->interfaceIndex);
   EXPECT_TRUE(Traps().empty());
+}
+
+// An Intel driver without a version answer publishes "n/a" and is not asked again; a version
+// that stays empty is asked for at every refresh until the driver gives it.
+TEST_F(AdapterModelTest, FirmwareVersionIsAskedForAgainOnlyWhileEmpty) {
+  sim::AddAdapter(machine, Adapter(kGuid, 11, 1));
+  const std::u16string mellanox = u"{6A1C0E52-0000-4000-8000-00000000000C}";
+  sim::SimAdapter m = Adapter(mellanox, 12, 2);
+  m.vendorId = 0x15B3;
+  m.service = u"mlx5";
+  sim::AddAdapter(machine, m);
+  machine.At(2 * T + 1, [&] {
+    std::vector<uint8_t> word = {0x10, 0, 0x05, 0, 0x0E, 0, 0, 0};  // 14.5.16
+    machine.devices().FindNdis(mellanox)->oids[sim::kOidMellanoxFirmware] =
+        sim::OidAnswer::Bytes(word);
+  });
+  std::optional<crv::PhysAdapterRecord> before;
+  SampleAt(2 * T, [&] { before = Port(u"PhysAdapter002"); });
+  RunAgent({"crvnichost.exe"}, 3 * T + 1);
+  ASSERT_TRUE(before);
+  EXPECT_STREQ("", before->firmwareVersion);
+  EXPECT_STREQ("n/a", Port(u"PhysAdapter001")->firmwareVersion);
+  EXPECT_STREQ("14.5.16", Port(u"PhysAdapter002")->firmwareVersion);
+  // Intel: asked once, when the port was located (through the driver's private device).
+  size_t intelQueries = 0;
+  for (const auto& q : machine.devices().queries())
+    intelQueries += q.oid == sim::kOidPrivateAdapterInfo;
+  EXPECT_EQ(1u, intelQueries);
+  // Mellanox: when located, at the refreshes of 0, T and 2T, and at 3T, which finds it.
+  EXPECT_EQ(5u, machine.devices().QueryCount(mellanox, sim::kOidMellanoxFirmware));
 }
 
 TEST_F(AdapterModelTest, LosingAndRegainingTheLinkRaisesTraps) {
