@@ -45,8 +45,9 @@ class DeviceIoApi : public platform::DeviceIo {
     if (auto fault = machine_.CheckFault("CreateFileW")) return FailOpen(*fault);
     if (name == nullptr) return FailOpen(platform::kErrorInvalidParameter);
     std::u16string full = name;
-    machine_.devices().opens().push_back(
-        DeviceOpenRecord{full, access, share, disposition, flagsAndAttributes});
+    if (machine_.devices().recording())
+      machine_.devices().opens().push_back(
+          DeviceOpenRecord{full, access, share, disposition, flagsAndAttributes});
     if (disposition < 1 || disposition > 5) return FailOpen(platform::kErrorInvalidParameter);
     std::u16string_view prefix = kDevicePrefix;
     if (full.size() <= prefix.size() || full.compare(0, prefix.size(), prefix) != 0) {
@@ -86,7 +87,7 @@ class DeviceIoApi : public platform::DeviceIo {
     if (input != nullptr && inputSize >= 4) std::memcpy(&record.oid, input, 4);
     record.inputSize = inputSize;
     record.outputSize = outputSize;
-    machine_.devices().queries().push_back(record);
+    if (machine_.devices().recording()) machine_.devices().queries().push_back(record);
     // Without overlapped I/O Windows needs somewhere to store the count.
     if (bytesReturned == nullptr) return Fail(platform::kErrorInvalidParameter);
     *bytesReturned = 0;

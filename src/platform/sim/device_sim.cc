@@ -1,6 +1,7 @@
 #include "platform/sim/device_sim.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 
@@ -268,6 +269,62 @@ constexpr uint32_t kStatisticOids[] = {0x00020101, 0x00020102, 0x01020101, 0x000
                                        0x01020102, 0x01020103, 0x01020201, 0x01020207,
                                        0x01020202, 0x01020204, 0x01020206, 0x01020203};
 
+// The numbers of an "A.B.C" version text (missing parts 0).
+std::array<uint32_t, 3> VersionParts(const std::string& text) {
+  std::array<uint32_t, 3> parts{};
+  size_t part = 0;
+  for (char c : text) {
+    if (c == '.') {
+      if (++part == parts.size()) break;
+    } else if (c >= '0' && c <= '9') {
+      parts[part] = parts[part] * 10 + static_cast<uint32_t>(c - '0');
+    }
+  }
+  return parts;
+}
+
+// The vendor OID answers that carry the firmware version, as each vendor's driver encodes it.
+void DeriveFirmware(const SimAdapter& a, NdisDevice& d) {
+  if (a.firmware.empty()) return;
+  auto [major, minor, build] = VersionParts(a.firmware);
+  switch (a.vendorId) {
+    case 0x8086: {
+      // The adapter information block: the version word at its end, major in the top byte.
+      std::vector<uint8_t> info(72, 0);
+      PutDword(info, 68, major << 24 | (minor & 0xFFFF) << 8 | (build & 0xFF));
+      d.oids[kOidPrivateAdapterInfo] = OidAnswer::Bytes(info);
+      if (d.privateDevice)
+        d.privateDevice->answers[kOidPrivateAdapterInfo] = PrivateAnswer{info, 0, 0};
+      break;
+    }
+    case 0x4040:
+    case 0x1077: {
+      std::vector<uint8_t> words(12, 0);
+      PutDword(words, 0, major);
+      PutDword(words, 4, minor);
+      PutDword(words, 8, build);
+      d.oids[kOidNetXenFirmware] = OidAnswer::Bytes(words);
+      break;
+    }
+    case 0x19A2: {
+      std::vector<uint8_t> text(256, 0);
+      std::copy_n(a.firmware.begin(), std::min<size_t>(a.firmware.size(), 255), text.begin());
+      d.oids[kOidEmulexFirmware] = OidAnswer::Bytes(text);
+      break;
+    }
+    case 0x15B3: {
+      uint64_t q =
+          uint64_t{major & 0xFFFF} << 32 | uint64_t{minor & 0xFFFF} << 16 | (build & 0xFFFF);
+      std::vector<uint8_t> word(8, 0);
+      std::memcpy(word.data(), &q, sizeof q);
+      d.oids[kOidMellanoxFirmware] = OidAnswer::Bytes(word);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
 void DeriveNdis(const SimAdapter& a, NdisDevice& d) {
   d.oids.clear();
   d.oids[kOidGenMediaInUse] = OidAnswer::Dword(a.medium);
@@ -283,6 +340,7 @@ void DeriveNdis(const SimAdapter& a, NdisDevice& d) {
     p.name = u"NdisPrivate" + Upper(a.guid);
     d.privateDevice = std::move(p);
   }
+  DeriveFirmware(a, d);
   ApplyLinkToNdis(a, d);
 }
 

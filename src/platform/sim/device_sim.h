@@ -47,6 +47,9 @@ constexpr uint32_t kOidPrivateAdapterInfo = 0xFF0201D3;      // 72 bytes, also a
 constexpr uint32_t kOidPrivateCountersA = 0xFF020306;        // 128 bytes, link at byte 16
 constexpr uint32_t kOidPrivateCountersB = 0xFF020319;        // 48 bytes, duplex at byte 12
 constexpr uint32_t kOidVendorDuplex = 0xFF01010D;            // 8 bytes
+constexpr uint32_t kOidNetXenFirmware = 0xFF01011E;          // three 32-bit words
+constexpr uint32_t kOidEmulexFirmware = 0xFF020295;          // 256 bytes of text
+constexpr uint32_t kOidMellanoxFirmware = 0xFFA0C915;        // one 64-bit word
 // The private query device's control code: one buffer in and out,
 // {u32 OID, u32 status, u32 reserved, data...}.
 constexpr uint32_t kIoctlPrivateQuery = 0x00172800;
@@ -211,6 +214,11 @@ struct SimAdapter {
   std::map<std::u16string, std::u16string, NoCaseLess> keywords;
   // Whether the node has an NDIS LAN device interface.
   bool ndisInterface = true;
+  // The firmware version "A.B.C" the driver reports through its vendor's OID: Intel (8086)
+  // in the adapter information block, NetXen (4040) and QLogic (1077) as three words,
+  // Emulex (19A2) as text, Mellanox (15B3) as one 64-bit word. Empty: the driver does not
+  // answer. Other vendors' versions come from their management libraries or WMI.
+  std::string firmware;
 };
 
 // What AddAdapter derived, for tests that edit records afterwards.
@@ -263,6 +271,9 @@ class SimDevices {
   const std::vector<std::unique_ptr<AdapterRecord>>& adapters() const { return adapters_; }
 
   // --- what the devices saw ---
+  // Whether opens and queries are recorded (on by default; long runs turn it off).
+  void SetRecording(bool on) { recording_ = on; }
+  bool recording() const { return recording_; }
   std::vector<DeviceOpenRecord>& opens() { return opens_; }
   std::vector<DeviceQueryRecord>& queries() { return queries_; }
   // IOCTL_NDIS_QUERY_GLOBAL_STATS calls of an OID to the device of a GUID.
@@ -277,6 +288,7 @@ class SimDevices {
   std::vector<std::unique_ptr<AdapterRecord>> adapters_;
   std::vector<DeviceOpenRecord> opens_;
   std::vector<DeviceQueryRecord> queries_;
+  bool recording_ = true;
 };
 
 // Describes an adapter to every API of the machine (see the top of this file); an adapter of

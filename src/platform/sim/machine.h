@@ -85,6 +85,8 @@ class Machine {
   void SetConsoleInput(std::string input) { consoleInput_ = std::move(input); }
   const std::string& ConsoleOutput() const { return consoleOutput_; }
   const std::vector<ReportRecord>& Reports() const { return reports_; }
+  // Forgets the reports recorded so far (long runs read them in parts).
+  void ClearReports() { reports_.clear(); }
   // Messages of the informational reports, in order (a convenience for tests).
   std::vector<std::u16string> InfoMessages() const;
 

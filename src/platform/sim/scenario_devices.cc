@@ -222,6 +222,7 @@ SimAdapter ParseAdapter(const json& spec, const std::string& where) {
   if (spec.contains("service")) a.service = Wide(spec["service"], where + ".service");
   if (spec.contains("medium")) a.medium = Number32(spec["medium"], where + ".medium");
   if (spec.contains("link")) a.linkUp = Flag(spec["link"], where + ".link");
+  if (spec.contains("firmware")) a.firmware = Text(spec["firmware"], where + ".firmware");
   if (spec.contains("speed")) a.speedBps = Number(spec["speed"], where + ".speed");
   if (spec.contains("duplex")) {
     a.duplex = Duplex(Text(spec["duplex"], where + ".duplex"), where + ".duplex");

@@ -18,6 +18,7 @@
 //       "service": "e1express", "medium": 0,
 //       "link": true, "speed": 1000000000, "duplex": "full",   full half unknown
 //       "private_device": true,                         default by service name
+//       "firmware": "1.2.52",                            answered through the vendor's OID
 //       "ipv4": [ { "address": "10.0.0.5", "mask": "255.255.255.0" } ],
 //       "ipv6": [ "fe80::1%12" ], "dhcp": false, "connection_name": "Ethernet 2",
 //       "keywords": { "*SpeedDuplex": "0" },             network class key texts
