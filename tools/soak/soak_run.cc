@@ -1,0 +1,305 @@
+#include "soak_run.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <optional>
+#include <random>
+
+#include "common/utf.h"
+#include "platform/sim/agent_process.h"
+#include "platform/sim/device_sim.h"
+#include "platform/sim/machine.h"
+#include "tessar_decode.h"
+
+namespace soak {
+namespace {
+
+const char16_t kParameters[] = u"SYSTEM\\CurrentControlSet\\Services\\CRVNicMgmt\\CRVNICS";
+const std::u16string kTree = u"SYSTEM\\TessarNetwork";
+constexpr uint32_t kCodeLost = 11;
+constexpr uint32_t kCodeRegained = 12;
+// Counters whose failure touches neither the link nor the build.
+constexpr uint32_t kStatisticOids[] = {0x00020101, 0x00020102, 0x01020101, 0x01020102};
+constexpr uint32_t kErrorGenFailure = 31;
+
+uint64_t ResidentKiB() {
+  std::FILE* file = std::fopen("/proc/self/statm", "r");
+  if (file == nullptr) return 0;
+  unsigned long long pages = 0, resident = 0;
+  int read = std::fscanf(file, "%llu %llu", &pages, &resident);
+  std::fclose(file);
+  return read == 2 ? resident * 4 : 0;
+}
+
+// One adapter as the timeline knows it: present from which cycle, its link at each change.
+struct PortHistory {
+  std::u16string guid;
+  uint64_t firstCycle = 0;                 // the first cycle whose build includes it
+  std::optional<uint64_t> lastCycle;       // the last cycle that still sees it
+  std::map<uint64_t, bool> linkFromCycle;  // cycle -> link up from that cycle's sample on
+};
+
+class Soak {
+ public:
+  explicit Soak(const SoakOptions& options) : options_(options), random_(options.seed) {}
+
+  SoakResult Run() {
+    machine_.Install();
+    machine_.devices().SetRecording(false);
+    machine_.registry().SetDword(kParameters, u"Timeout", options_.timeoutMs);
+    AddLoopback();
+    for (uint32_t i = 0; i < options_.ports; ++i) AddPort(0, Chance(700));
+    PlanTimeline();
+    uint64_t duration = (options_.cycles - 1) * options_.timeoutMs + options_.timeoutMs / 4;
+    sim::RunAgentProcess(machine_, {"crvnichost.exe"}, duration);
+    CollectTraps(options_.cycles);
+    CountRebuilds();
+    result_.cycles = options_.cycles;
+    CheckTree();
+    ComputeExpectedTraps();
+    machine_.ReleaseAbandoned();
+    return result_;
+  }
+
+ private:
+  bool Chance(uint32_t perMille) {
+    return std::uniform_int_distribution<uint32_t>(0, 999)(random_) < perMille;
+  }
+  size_t Pick(size_t count) { return std::uniform_int_distribution<size_t>(0, count - 1)(random_); }
+  // The middle of the interval before a cycle: what changes there is seen by that cycle.
+  uint64_t BeforeCycle(uint64_t cycle) const {
+    return (cycle - 1) * options_.timeoutMs + options_.timeoutMs / 2;
+  }
+
+  void AddLoopback() {
+    sim::SimInterface loopback;
+    loopback.row.dwIndex = 1;
+    loopback.row.dwType = 24;
+    std::strcpy(reinterpret_cast<char*>(loopback.row.bDescr), "Software Loopback Interface 1");
+    machine_.network().Add(loopback);
+  }
+
+  sim::SimAdapter Describe(uint32_t n, bool up) {
+    char16_t guid[40];
+    std::string text = "{5A0C0000-0000-4000-8000-" +
+                       std::string(12 - std::to_string(n).size(), '0') + std::to_string(n) + "}";
+    for (size_t i = 0; i <= text.size(); ++i) guid[i] = static_cast<char16_t>(text.c_str()[i]);
+    sim::SimAdapter a;
+    a.guid = guid;
+    a.mac = {0x00,
+             0x1B,
+             0x21,
+             static_cast<uint8_t>(n >> 16),
+             static_cast<uint8_t>(n >> 8),
+             static_cast<uint8_t>(n)};
+    a.ifIndex = 100 + n;
+    a.description = u"Soak test port " + crv::Utf8ToUtf16(std::to_string(n));
+    a.service = u"i40ea";
+    a.bus = 1 + n / 8 % 250;
+    a.function = n % 8;
+    a.uiNumber = 1 + n % 16;
+    a.firmware = "1.0." + std::to_string(n % 100);
+    a.linkUp = up;
+    return a;
+  }
+
+  // An adapter present from a cycle on (0: from the start).
+  void AddPort(uint64_t cycle, bool up) {
+    uint32_t n = nextPort_++;
+    sim::SimAdapter a = Describe(n, up);
+    PortHistory history;
+    history.guid = a.guid;
+    history.firstCycle = cycle == 0 ? 0 : cycle;
+    history.linkFromCycle[history.firstCycle] = up;
+    ports_.push_back(history);
+    if (cycle == 0) {
+      sim::AddAdapter(machine_, a);
+    } else {
+      machine_.At(BeforeCycle(cycle), [this, a] { sim::AddAdapter(machine_, a); });
+      ++result_.hotAdds;
+    }
+  }
+
+  void PlanTimeline() {
+    std::vector<size_t> added;  // hot-added ports still present
+    std::map<size_t, bool> link;
+    for (size_t i = 0; i < ports_.size(); ++i) link[i] = ports_[i].linkFromCycle.begin()->second;
+    for (uint64_t cycle = 1; cycle < options_.cycles; ++cycle) {
+      for (size_t i = 0; i < ports_.size(); ++i) {
+        if (ports_[i].lastCycle || ports_[i].firstCycle >= cycle) continue;
+        if (!Chance(options_.flapPerMille)) continue;
+        link[i] = !link[i];
+        ports_[i].linkFromCycle[cycle] = link[i];
+        std::u16string guid = ports_[i].guid;
+        bool up = link[i];
+        machine_.At(BeforeCycle(cycle),
+                    [this, guid, up] { sim::SetAdapterLink(machine_, guid, up); });
+        ++result_.flaps;
+      }
+      if (Chance(options_.hotplugPerMille)) {
+        bool up = Chance(600);
+        AddPort(cycle, up);
+        link[ports_.size() - 1] = up;
+        added.push_back(ports_.size() - 1);
+      } else if (!added.empty() && Chance(options_.hotplugPerMille)) {
+        size_t which = Pick(added.size());
+        size_t i = added[which];
+        added.erase(added.begin() + static_cast<ptrdiff_t>(which));
+        if (ports_[i].firstCycle < cycle) {
+          ports_[i].lastCycle = cycle - 1;
+          std::u16string guid = ports_[i].guid;
+          machine_.At(BeforeCycle(cycle), [this, guid] { sim::RemoveAdapter(machine_, guid); });
+          ++result_.hotRemoves;
+        }
+      }
+      PlanFaults(cycle);
+      if (cycle % options_.sampleEvery == 0) {
+        machine_.At(BeforeCycle(cycle), [this, cycle] { Sample(cycle); });
+      }
+    }
+  }
+
+  // Faults that must change nothing the traps depend on: a driver that stops answering its
+  // counters, another component writing nonsense where the agent reads configuration, and the
+  // IP helper failing the per-port octet query.
+  void PlanFaults(uint64_t cycle) {
+    if (Chance(options_.faultPerMille)) {
+      std::u16string guid = ports_[Pick(options_.ports)].guid;
+      uint32_t oid = kStatisticOids[Pick(std::size(kStatisticOids))];
+      bool fail = Chance(500);
+      machine_.At(BeforeCycle(cycle), [this, guid, oid, fail] {
+        if (sim::NdisDevice* d = machine_.devices().FindNdis(guid)) {
+          d->oids[oid] = fail ? sim::OidAnswer::Fail(kErrorGenFailure) : sim::OidAnswer::Dword(7);
+        }
+      });
+      ++result_.driverFaults;
+    }
+    if (Chance(options_.faultPerMille)) {
+      std::u16string guid = ports_[Pick(options_.ports)].guid;
+      std::vector<uint8_t> junk(Pick(600));
+      for (uint8_t& b : junk) b = static_cast<uint8_t>(random_());
+      uint32_t type = static_cast<uint32_t>(Pick(8));
+      machine_.At(BeforeCycle(cycle), [this, guid, junk, type] {
+        if (sim::AdapterRecord* r = machine_.devices().FindAdapter(guid)) {
+          machine_.registry().SetValue(r->classKey, u"*SpeedDuplex", type, junk);
+        }
+      });
+      ++result_.registryFaults;
+    }
+    if (Chance(options_.faultPerMille)) {
+      // The occurrence is counted from the start of the run: one that is still to come.
+      machine_.At(BeforeCycle(cycle), [this] {
+        machine_.FailCall("GetIfEntry", static_cast<uint32_t>(machine_.CallCount("GetIfEntry") + 1),
+                          kErrorGenFailure);
+      });
+      ++result_.ipHelperFaults;
+    }
+  }
+
+  // Memory at a cycle, after the reader of the tree has taken the trap records away.
+  void Sample(uint64_t cycle) {
+    CollectTraps(cycle);
+    CountRebuilds();
+    machine_.ClearReports();
+    result_.samples.push_back({cycle, machine_.LiveAllocations(), ResidentKiB()});
+  }
+
+  // Reads and removes the trap records, as the management service does.
+  void CollectTraps(uint64_t) {
+    for (const auto& key : machine_.registry().SubKeyNames(kTree)) {
+      if (key.rfind(u"Trap_", 0) != 0) continue;
+      uint32_t code = key == u"Trap_ConnectivityLost"       ? kCodeLost
+                      : key == u"Trap_ConnectivityRegained" ? kCodeRegained
+                                                            : 0;
+      std::u16string path = kTree + u"\\" + key;
+      for (const auto& name : machine_.registry().ValueNames(path)) {
+        uint64_t fileTime = std::stoull(crv::Utf16ToUtf8(name.substr(8)), nullptr, 16);
+        uint64_t ms = (fileTime - machine_.StartFileTime()) / 10000;
+        result_.written.push_back({(ms + options_.timeoutMs / 2) / options_.timeoutMs, code});
+        machine_.registry().DeleteValue(path, name);
+      }
+    }
+  }
+
+  void CountRebuilds() {
+    for (const auto& report : machine_.Reports()) {
+      if (report.message == u"Detected change in interface table, reinitializing") {
+        ++result_.buildReports;
+      }
+    }
+  }
+
+  void CheckTree() {
+    std::string dump = machine_.registry().Dump(kTree);
+    std::optional<tessar::RawKey> root;
+    tessar::ParseError error;
+    if (!tessar::ParseDump(dump, &root, &error)) {
+      result_.problem = "the dump does not parse: " + error.message;
+      return;
+    }
+    if (!root) {
+      result_.problem = "no tree";
+      return;
+    }
+    result_.treeWellFormed = FindProblem(tessar::DecodeTree(*root));
+  }
+
+  bool FindProblem(const tessar::DecodedKey& key) {
+    for (const auto& value : key.values) {
+      if (!value.problem.empty() || value.kind.empty()) {
+        result_.problem = key.path + "\\" + value.name + ": " +
+                          (value.problem.empty() ? "not a value of the tree" : value.problem);
+        return false;
+      }
+    }
+    for (const auto& sub : key.subkeys) {
+      if (!FindProblem(sub)) return false;
+    }
+    return true;
+  }
+
+  // The trap rules for ports outside teams, from the link each poll cycle samples: a port's
+  // first cycle sets its start; after that every change of the sampled link is a trap (lost
+  // when it went down, regained when it came up). A hot-added port has no start-up link to
+  // compare with: its first cycle already raises one, for the link it came with.
+  void ComputeExpectedTraps() {
+    for (const PortHistory& port : ports_) {
+      std::optional<bool> previous;
+      uint64_t end = port.lastCycle ? *port.lastCycle : options_.cycles - 1;
+      for (auto it = port.linkFromCycle.begin(); it != port.linkFromCycle.end(); ++it) {
+        if (it->first > end) break;
+        bool up = it->second;
+        bool first = it == port.linkFromCycle.begin();
+        if (first && port.firstCycle == 0) {
+          previous = up;
+          continue;
+        }
+        if (!previous || *previous != up) {
+          result_.expected.push_back({it->first, up ? kCodeRegained : kCodeLost});
+        }
+        previous = up;
+      }
+    }
+    auto byCycle = [](const SoakTrap& a, const SoakTrap& b) {
+      return a.cycle != b.cycle ? a.cycle < b.cycle : a.code < b.code;
+    };
+    std::sort(result_.expected.begin(), result_.expected.end(), byCycle);
+    std::sort(result_.written.begin(), result_.written.end(), byCycle);
+  }
+
+  SoakOptions options_;
+  std::mt19937 random_;
+  sim::Machine machine_;
+  std::vector<PortHistory> ports_;
+  uint32_t nextPort_ = 1;
+  SoakResult result_;
+};
+
+}  // namespace
+
+SoakResult RunSoak(const SoakOptions& options) { return Soak(options).Run(); }
+
+}  // namespace soak
