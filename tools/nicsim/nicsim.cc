@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/utf.h"
+#include "inventory/platform_inventory.h"
 #include "options.h"
 #include "platform/sim/agent_process.h"
 #include "platform/sim/scenario.h"
@@ -97,6 +98,16 @@ int main(int argc, char** argv) {
     commandLine += (commandLine.empty() ? "" : " ") + arg;
   std::printf("command line: %s\n", commandLine.c_str());
 
+  // What the agent's platform inventory holds just before the run ends (the process state
+  // is gone afterwards).
+  std::string productName = "(not read)";
+  if (duration > 0) {
+    machine.At(duration - 1, [&productName] {
+      char name[256] = {};
+      crv::GetSystemProductName(name, sizeof name);
+      productName = name;
+    });
+  }
   sim::AgentRun run = sim::RunAgentProcess(machine, scenario.commandLine, duration);
   std::printf("ran %s of virtual time; the run ended because %s\n",
               VirtualTime(machine.NowMs()).c_str(), EndText(run.end));
@@ -104,6 +115,7 @@ int main(int argc, char** argv) {
   std::printf("\n== console ==\n%s", machine.ConsoleOutput().empty()
                                          ? "(nothing printed)\n"
                                          : machine.ConsoleOutput().c_str());
+  std::printf("\n== platform inventory ==\nsystem product name: %s\n", productName.c_str());
   if (options.trace) PrintReports(machine);
   PrintTraps(machine);
   PrintLinkTimeline(machine);

@@ -95,6 +95,7 @@ void PrintLinkTimeline(const sim::Machine& machine) {
   // InterfaceData_Ready 0 and 1.
   std::vector<std::string> ports;
   std::map<std::string, std::string> descriptions;
+  std::map<std::string, crv::PhysAdapterRecord> lastRecords;
   std::vector<std::pair<uint64_t, std::map<std::string, uint8_t>>> cycles;
   bool inCycle = false;
   for (const auto& write : machine.RegistryWrites()) {
@@ -118,6 +119,18 @@ void PrintLinkTimeline(const sim::Machine& machine) {
       ports.push_back(mac);
     }
     cycles.back().second[mac] = port.linkCondition;
+    lastRecords[mac] = port;
+  }
+  std::printf("\n== ports as last published ==\n");
+  std::printf("  %-4s %-13s %4s %4s  %-12s  %s\n", "", "PCI location", "slot", "port", "firmware",
+              "description");
+  for (size_t i = 0; i < ports.size(); ++i) {
+    const crv::PhysAdapterRecord& r = lastRecords[ports[i]];
+    std::string firmware(r.firmwareVersion, strnlen(r.firmwareVersion, sizeof r.firmwareVersion));
+    std::printf("  p%-3zu %-13s %4u %4u  %-12s  %s\n", i + 1,
+                std::string(r.pciLocation, strnlen(r.pciLocation, sizeof r.pciLocation)).c_str(),
+                static_cast<unsigned>(r.slotNumber), static_cast<unsigned>(r.portInCard),
+                firmware.empty() ? "-" : firmware.c_str(), descriptions[ports[i]].c_str());
   }
   std::printf(
       "\n== link condition per cycle (. ok, X link failure, ? unknown, blank: not published) ==\n");
