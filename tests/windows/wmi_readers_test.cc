@@ -1,0 +1,93 @@
+// The agent's two WMI readers on Wine's WMI: the platform inventory, whose raw SMBIOS table
+// Wine cannot give, and the Solarflare firmware query, whose EFX_Port class Wine does not have.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "common/text.h"
+#include "common/utf.h"
+#include "discovery/miniport.h"
+#include "inventory/platform_inventory.h"
+#include "platform/platform.h"
+#include "platform/win32/handles.h"
+#include "platform/win32/win32_platform.h"
+#include "vendor/firmware_version.h"
+
+#include <objbase.h>
+
+namespace crvtest {
+namespace {
+
+// Standard output as the agent writes it; the rest of the platform is the real one.
+class RecordingConsole final : public platform::Console {
+ public:
+  void Write(const char* text, size_t length) override { output.append(text, length); }
+  void Flush() override {}
+  int GetChar() override { return -1; }
+  std::string output;
+};
+
+class WmiReadersTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::win32::InstallWin32Platform();
+    platform::Platform set = platform::Os();
+    set.console = &console_;
+    platform::Install(set);
+    crv::ResetPlatformInventory();
+  }
+  void TearDown() override { platform::win32::InstallWin32Platform(); }
+
+  RecordingConsole console_;
+};
+
+TEST_F(WmiReadersTest, InventoryWithoutTheRawTableKnowsNoProductAndNoSlot) {
+  platform::ComWmi& wmi = *platform::Os().wmi;
+  ASSERT_GE(wmi.CoInitializeEx(platform::kCoinitMultithreaded), 0);
+  EXPECT_EQ(crv::LoadPlatformInventory(), 0u);
+  char product[64];
+  crv::GetSystemProductName(product, sizeof product);
+  EXPECT_STREQ(product, "Unknown");
+  uint32_t slot = 0, extended1 = 0, port = 0, extended2 = 0x5A5A5A5Au;
+  EXPECT_EQ(
+      crv::LookupAdapterLocation(0xFFFFFFFFu, 4, 0, 1, 0, &slot, &extended1, &port, &extended2),
+      0u);
+  EXPECT_EQ(slot, 0xFFFFFFFFu);
+  EXPECT_EQ(extended1, 0xFFFFFFFFu);
+  EXPECT_EQ(port, 0xFFFFFFFFu);
+  EXPECT_EQ(extended2, 0x5A5A5A5Au);
+  EXPECT_EQ(crv::HasExtendedFields(), 0u);
+  wmi.CoUninitialize();
+}
+
+// The query runs and finds no port: the answer is 1, the output is left alone, and a
+// Solarflare adapter's version text becomes empty.
+TEST_F(WmiReadersTest, SolarflareQueryRunsAndFindsNoPort) {
+  const uint8_t mac[6] = {0x00, 0x0F, 0x53, 0x01, 0x02, 0x03};
+  char16_t out[crv::kEfxFirmwareChars];
+  crv::CopyBounded(out, crv::kEfxFirmwareChars, u"untouched");
+  EXPECT_EQ(crv::GetEfxFirmwareByMac(out, mac), 1u);
+  EXPECT_EQ(crv::Utf16ToUtf8(out), "untouched");
+  EXPECT_EQ(console_.output, "Connected to ROOT\\WMI WMI namespace\n");
+
+  crv::CMiniport miniport;
+  crv::CopyBounded(miniport.FirmwareVersion(), crv::CMiniport::kFirmwareVersionChars, u"old");
+  crv::GetSolarflareFWVersion(miniport);
+  EXPECT_EQ(crv::Utf16ToUtf8(miniport.FirmwareVersion()), "");
+}
+
+// On a thread whose COM apartment is single-threaded the query cannot start: WMI counts as out
+// of reach and the version text stays.
+TEST_F(WmiReadersTest, SolarflareQueryOnASingleThreadedApartmentKeepsTheText) {
+  ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+  crv::CMiniport miniport;
+  crv::CopyBounded(miniport.FirmwareVersion(), crv::CMiniport::kFirmwareVersionChars, u"old");
+  crv::GetSolarflareFWVersion(miniport);
+  EXPECT_EQ(crv::Utf16ToUtf8(miniport.FirmwareVersion()), "old");
+  EXPECT_TRUE(console_.output.empty());
+  CoUninitialize();
+}
+
+}  // namespace
+}  // namespace crvtest
