@@ -63,6 +63,10 @@ class VendorLibraryTest : public ::testing::Test {
   }
 
   void SetUp() override {
+    // A run that ended inside a test may have left a library beside the program.
+    for (const wchar_t* name : {L"qlmapia.dll", L"bmapia.dll", L"bmapi.dll"}) {
+      DeleteFileW((ProgramDirectory() + L"\\" + name).c_str());
+    }
     crv::ResetVendorLibraries();
     diagnostics_.reports.clear();
     for (const wchar_t* name :
