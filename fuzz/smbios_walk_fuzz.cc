@@ -1,23 +1,18 @@
 // libFuzzer entry for the SMBIOS structure walk: the input is a raw block (header, then the
 // structure table) as the platform hands it over. Every structure's strings are read, the
-// product name taken and the slot lookup table filled.
+// product name taken and the slot lookup table filled, then the platform inventory loads the
+// same block.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <vector>
 
-#include "common/alloc.h"
-
+#include "fuzz_machine.h"
+#include "inventory/platform_inventory.h"
 #include "inventory/slot_inventory.h"
 #include "inventory/smbios_table.h"
 
-// The agent's allocation helper over the C heap: the walk needs no platform.
-namespace crv {
-void* AllocateZeroed(size_t size) { return std::calloc(1, size == 0 ? 1 : size); }
-void FreeBlock(void* block) { std::free(block); }
-}  // namespace crv
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  crvfuzz::FuzzMachine fuzz;
   // An exact-size copy, so that a read past the end is caught even for an empty input.
   std::vector<uint8_t> block(data, data + size);
   crv::SmbiosTable table = crv::SmbiosTable::FromRawBlock(block.data(), block.size());
@@ -34,7 +29,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   char name[crv::kProductNameBytes];
   crv::ReadSystemProductName(table, name, sizeof(name));
-  crv::LocationLookupTable lookup;
-  crv::FillLookupTable(table, &lookup);
+  {
+    crv::LocationLookupTable lookup;
+    crv::FillLookupTable(table, &lookup);
+  }
+  crv::LoadPlatformInventoryFromTable(block.data(), block.size());
+  fuzz.Done();
   return 0;
 }

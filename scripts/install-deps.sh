@@ -4,7 +4,7 @@
 set -euo pipefail
 want=(cmake make g++ libgtest-dev libgmock-dev googletest nlohmann-json3-dev)
 if [ "${1:-all}" = all ]; then
-  want+=(mingw-w64 wine wine64 binutils-mingw-w64-x86-64 clang libbenchmark-dev valgrind
+  want+=(mingw-w64 wine wine64 binutils-mingw-w64-x86-64 clang libclang-rt-dev libbenchmark-dev valgrind
          iproute2 util-linux)
 fi
 missing=()
