@@ -1,6 +1,7 @@
 // The firmware version methods that ask qlmapia.dll and bmapia.dll, on simulated libraries.
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -56,11 +57,9 @@ class LibraryFirmwareTest : public crvtest::SimTest {
     std::vector<std::pair<std::string, uint32_t>> out;
     for (const auto& r : machine.Reports()) {
       std::string text = crv::Utf16ToUtf8(r.message);
-      if (text.find("Loaded") != std::string::npos || text.find("Initialize") == 0 ||
-          text.find("UnInitialize") == 0 || text.find("Returning") == 0) {
-        continue;
+      if (!std::regex_search(text, std::regex("Loaded|^(Un)?Initialize|^Returning"))) {
+        out.emplace_back(text, r.value);
       }
-      out.emplace_back(text, r.value);
     }
     return out;
   }

@@ -20,10 +20,9 @@ TEST_F(LibrarySimTest, ScenarioInstallsTheLibrariesAndTheClassDeviceOfAnAdapter)
                     "if_index": 4, "pci": { "vendor": "0x14E4", "device": "0x1657" },
                     "location": { "bus": 3, "device": 0, "function": 1 } } ],
     "vendorLibraries": {
-      "bmapia.dll": { "initialize_statuses": [ 5 ], "missing": [ "BmapiGet57710FwInfo" ],
+      "bmapia.dll": { "initialize_statuses": [ 5 ],
                       "adapters": [ { "guid": "{11111111-2222-3333-4444-555555555555}",
-                                      "handle": 9, "firmware": { "word": "0x0207" } } ],
-                      "vbd_firmware": [ { "handle": 12, "fw5706": { "text": "1.2" } } ] },
+                                      "handle": 9, "firmware": { "word": "0x0207" } } ] },
       "bmapi.dll": { "nics": [ { "handle": 1, "kind": 5, "pnp_device_id": "X\\Y", "value": 6 } ],
                      "class_devices": [ { "instance_id": "X\\Y",
                                           "adapter": "{11111111-2222-3333-4444-555555555555}" } ] }
@@ -36,8 +35,6 @@ TEST_F(LibrarySimTest, ScenarioInstallsTheLibrariesAndTheClassDeviceOfAnAdapter)
   EXPECT_FALSE(machine.libraries().qlmapi().present);
   EXPECT_EQ(std::vector<uint32_t>{5}, bmapi.initializeStatuses);
   EXPECT_EQ(0x0207, bmapi.adapters.at(u"{11111111-2222-3333-4444-555555555555}").firmwareWord);
-  EXPECT_EQ("1.2", bmapi.vbdFirmware.at(12).fw5706->text);
-  EXPECT_EQ(1u, bmapi.missingEntryPoints.count("BmapiGet57710FwInfo"));
   // The class device sits at the adapter's location, so the whole bmapi.dll sequence answers.
   const auto* adapter = machine.devices().FindAdapter(u"{11111111-2222-3333-4444-555555555555}");
   uint32_t value = 0;

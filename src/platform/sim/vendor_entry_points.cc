@@ -1,8 +1,11 @@
 // The entry points of the simulated vendor libraries: real functions of the libraries'
 // signatures, one instance per library, answering from the state of the machine that last
 // loaded a library (library_sim.h).
+#include <algorithm>
 #include <cstring>
-#include <utility>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "platform/sim/library_sim.h"
 #include "platform/sim/machine.h"
