@@ -192,7 +192,7 @@ uint32_t VendorFeature(const DeviceFacts& d, const char16_t* devicePath) {
 }
 
 void FileDevice(const char16_t* deviceId, const char* productName, AdapterLocationTable* table) {
-  // Some 6 KB of buffers: kept off the stack of the collection thread.
+  // Some 4 KB of buffers: kept off the stack of the collection thread.
   DeviceFacts* d = NewObject<DeviceFacts>();
   if (d == nullptr) return;
   ConfigManager& cm = *platform::Os().configManager;

@@ -11,6 +11,7 @@
 #include "inventory/adapter_walk.h"
 #include "inventory/platform_inventory.h"
 #include "platform/sim/device_sim.h"
+#include "platform/sim/library_sim.h"
 #include "platform/sim/smbios_builder.h"
 #include "support/sim_fixture.h"
 
@@ -284,26 +285,57 @@ TEST_F(PlatformInventoryTest, BusDriverPortsTakeTheirParentsSlotAndTheTw2Rule) {
                                                "0 - - - - 1 : Adapter 4"}));
 }
 
-TEST_F(PlatformInventoryTest, VendorQueriesGoByTheExactServiceName) {
+TEST_F(PlatformInventoryTest, VendorQueriesGoByTheExactServiceNameAndReadTheAnswerSigned) {
   InstallSmbios();
-  const char16_t* services[] = {u"mlx4eth6", u"ipoib6x", u"be2net", u"NXND6Vq",
-                                u"NXND5Vq",  u"QLNDNIC", u"l2nd",   u"BXOIS",
-                                u"MLX4ETH6", u"qlndnic", u"L2ND",   u"e1express"};
-  std::vector<std::u16string> paths;
-  for (uint8_t i = 0; i < std::size(services); ++i) {
-    std::u16string path = Add(static_cast<uint8_t>(10 + i), services[i], 1).interfacePath;
-    for (char16_t& c : path) c = crv::FoldCase(c);
-    paths.push_back(path);
+  std::vector<uint8_t> two(20, 0), negative(20, 0);
+  two[8] = 2;
+  negative[8] = 2;
+  negative[11] = 0x80;
+  struct Case {
+    const char16_t* service;
+    uint32_t oid;  // the driver's answer to it, through the device path
+    sim::OidAnswer answer;
+    bool feature;
+  };
+  const Case cases[] = {{u"mlx4eth6", 0xFFA0C921, sim::OidAnswer::Bytes({2}), true},
+                        {u"ipoib6x", 0xFFA0C921, sim::OidAnswer::Bytes({1}), false},
+                        {u"be2net", 0xFF02029A, sim::OidAnswer::Dword(1), true},
+                        {u"NXND6Vq", 0xFF010144, sim::OidAnswer::Bytes(two), true},
+                        {u"NXND5Vq", 0xFF010144, sim::OidAnswer::Bytes(negative), false},
+                        {u"QLNDNIC", 0, {}, false},  // no answer: all ones, -1
+                        {u"MLX4ETH6", 0xFFA0C921, sim::OidAnswer::Bytes({2}), false},
+                        {u"l2nd", 0, {}, true},  // bmapi.dll answers 3 for it
+                        {u"BXOIS", 0, {}, false},
+                        {u"e1express", 0xFF02029A, sim::OidAnswer::Dword(1), false}};
+  std::vector<std::string> expected;
+  std::u16string l2nd;
+  for (uint8_t i = 0; i < std::size(cases); ++i) {
+    uint8_t bus = static_cast<uint8_t>(10 + i);
+    sim::AdapterRecord& r = Add(bus, cases[i].service, bus);
+    // The device path is the miniport's own name here, so that the driver answers on it.
+    machine.devices().FindNode(r.instanceId)->ndisLanInterfaces = {u"\\\\.\\" + r.adapter.guid};
+    if (cases[i].oid != 0) {
+      machine.devices().FindNdis(r.adapter.guid)->oids[cases[i].oid] = cases[i].answer;
+    }
+    if (std::u16string(cases[i].service) == u"l2nd") l2nd = r.adapter.guid;
+    // Mellanox names file their port by the bus driver's rules (no parent number here).
+    std::string n = std::to_string(bus);
+    bool busPort = crv::FoldCase(cases[i].service[0]) == u'm' || cases[i].service[0] == u'i';
+    expected.push_back((busPort ? "0 - - - - " + n : n + " - " + n + " 0 0 -") + " : Adapter " + n +
+                       (cases[i].feature ? " (feature)" : ""));
   }
+  const std::string nicId = "PCI\\VEN_14E4&DEV_165F&SUBSYS_00000000&REV_00\\17";
+  ASSERT_TRUE(sim::AddBmapiClassDeviceFor(machine, crv::Utf8ToUtf16(nicId), l2nd));
+  machine.libraries().bmapiLocal().present = true;
+  machine.libraries().bmapiLocal().localNics = {{.handle = 1, .pnpDeviceId = nicId, .value = 3}};
   machine.devices().opens().clear();
-  uint64_t loads = machine.CallCount("LoadLibraryW");
+
   EXPECT_EQ(Load(), 1u);
-  std::vector<std::u16string> opened;
-  for (const auto& open : machine.devices().opens()) opened.push_back(open.name);
-  EXPECT_EQ(opened, std::vector<std::u16string>(paths.begin(), paths.begin() + 6));
-  EXPECT_EQ(machine.CallCount("LoadLibraryW") - loads, 2u);  // bmapi.dll for l2nd and BXOIS
-  // None of them answers on this machine.
-  for (const std::string& line : Filed()) EXPECT_EQ(line.find("feature"), std::string::npos);
+  EXPECT_EQ(Filed(), expected);
+  EXPECT_EQ(machine.devices().opens().size(), 6u);  // one per device-path query
+  EXPECT_EQ(machine.CallCount("bmapi.dll!BmapiGetBRCMNicInfoEx"), 1u);
+  EXPECT_EQ(machine.libraries().LoadedReferences(), 0);
+  EXPECT_EQ(machine.openHandles().devices, 0);
 }
 
 TEST_F(PlatformInventoryTest, OutOfMemoryAnywhereLeavesNoLeak) {
