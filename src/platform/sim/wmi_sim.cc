@@ -146,6 +146,22 @@ int64_t SimWmi::OutstandingComInits() const {
   return n;
 }
 
+std::string SimWmi::Held() const {
+  std::string held;
+  auto add = [&held](int64_t n, const char* what) {
+    if (n == 0) return;
+    if (!held.empty()) held += ", ";
+    held += std::to_string(n) + " " + what;
+  };
+  add(OutstandingReferences(), "COM references");
+  add(UnclearedVariants(), "uncleared variants");
+  add(ArrayLocks(), "array locks");
+  add(InvalidHandleUses(), "uses of stale handles");
+  add(OutstandingComInits(), "COM initialisations");
+  add(UnbalancedUninits(), "unbalanced uninitialisations");
+  return held;
+}
+
 void SimWmi::ResetProcess() {
   threads_.clear();
   securitySet_ = false;

@@ -133,6 +133,9 @@ class SimWmi {
   int64_t OutstandingComInits() const;
   int64_t UnbalancedUninits() const { return unbalancedUninits_; }
   bool SecuritySet() const { return securitySet_; }
+  // Empty when nothing above is outstanding or wrong; else what is ("2 COM references, 1
+  // uncleared variant"), for test messages.
+  std::string Held() const;
   // A new process: no thread has COM and process security is not set.
   void ResetProcess();
 
