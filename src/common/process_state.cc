@@ -19,6 +19,7 @@ void ResetProcessState() {
   s.nextInterfaceMapNumber = 1;
   s.nextPhysPortNumber = 1;
   s.nextVlanMapNumber = 1;
+  s.lastTrapFileTime = 0;
   ResetVendorLibraries();
   ResetPlatformInventory();
 }

@@ -16,6 +16,8 @@ struct ProcessState {
   uint32_t nextPhysPortNumber = 1;
   uint32_t nextVlanMapNumber = 1;
   StartupLinkTable startupLinks;
+  // The file time the last trap record was named after (see trap/trap_time.h).
+  uint64_t lastTrapFileTime = 0;
 };
 
 ProcessState& State();

@@ -3,6 +3,7 @@
 #include "common/report.h"
 #include "platform/platform.h"
 #include "publish/registry_key.h"
+#include "trap/trap_time.h"
 
 namespace crv {
 namespace {
@@ -101,7 +102,7 @@ void WriteTrapRecord(const TrapRecord& record) {
   platform::FileTime now;
   platform::Os().kernel->GetSystemTimeAsFileTime(&now);
   char16_t name[kTrapValueNameChars];
-  FormatTrapValueName(now, name, kTrapValueNameChars);
+  FormatTrapValueName(UniqueTrapFileTime(now), name, kTrapValueNameChars);
   trap.SetValue(name, platform::kRegBinary, &record, sizeof record);
 }
 

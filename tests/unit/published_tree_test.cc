@@ -117,26 +117,29 @@ crv::TrapRecord Trap(uint32_t code, uint32_t port) {
   return record;
 }
 
-TEST_F(PublishedTreeTest, TrapRecordsAreNamedByTheClock) {
+TEST_F(PublishedTreeTest, TrapRecordsAreNamedByTheClockAndNeverReplaceEachOther) {
   crv::CreateTree(false);
   crv::WriteTrapRecord(Trap(crv::kTrapConnectivityLost, 1));
-  crv::WriteTrapRecord(Trap(crv::kTrapConnectivityLost, 2));  // same tick: replaces
+  crv::WriteTrapRecord(Trap(crv::kTrapConnectivityLost, 2));  // same tick: the next 100 ns
   machine.AdvanceTo(1);
   crv::WriteTrapRecord(Trap(crv::kTrapConnectivityLost, 3));
   crv::WriteTrapRecord(Trap(99, 4));  // not a trap code: nothing
   const std::u16string key = u"SYSTEM\\TessarNetwork\\Trap_ConnectivityLost";
   EXPECT_TRUE(machine.registry().IsVolatile(key));
   auto names = machine.registry().ValueNames(key);
-  ASSERT_EQ(2u, names.size());
+  ASSERT_EQ(3u, names.size());
   // 2026-01-05 08:00:00 UTC as a file time is 0x01DC7E1B:0x5C5A8000.
-  char expected[40];
   uint64_t start = machine.StartFileTime();
-  std::snprintf(expected, sizeof expected, "TrapData%08X%08X", static_cast<uint32_t>(start >> 32),
-                static_cast<uint32_t>(start));
-  EXPECT_EQ(expected, crv::Utf16ToUtf8(names[0]));
-  auto first = machine.registry().GetValue(key, names[0]);
-  ASSERT_EQ(sizeof(crv::TrapRecord), first->data.size());
-  EXPECT_EQ(2, first->data[12]);  // the later record of the same tick
+  uint64_t times[] = {start, start + 1, start + 10000};
+  for (int i = 0; i < 3; ++i) {
+    char expected[40];
+    std::snprintf(expected, sizeof expected, "TrapData%08X%08X",
+                  static_cast<uint32_t>(times[i] >> 32), static_cast<uint32_t>(times[i]));
+    EXPECT_EQ(expected, crv::Utf16ToUtf8(names[i]));
+    auto record = machine.registry().GetValue(key, names[i]);
+    ASSERT_EQ(sizeof(crv::TrapRecord), record->data.size());
+    EXPECT_EQ(i + 1, record->data[12]);
+  }
   EXPECT_EQ(1u, machine.registry().SubKeyNames(u"SYSTEM\\TessarNetwork").size() - 1);
 }
 
