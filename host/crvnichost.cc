@@ -17,6 +17,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "library_search.h"
+
 // Arguments reach Win2KMain exactly as typed: no wildcard expansion by the C runtime.
 extern "C" {
 int _dowildcard = 0;
@@ -42,6 +44,8 @@ struct Host {
 Host g_host;
 
 // Loads the module from the directory of this executable, never from the search path.
+// The library search is restricted before (RestrictLibrarySearch), so whatever the agent
+// loads by name comes from the system or this directory only.
 void LoadAgent() {
   static wchar_t path[32768];
   DWORD length = GetModuleFileNameW(nullptr, path, ARRAYSIZE(path));
@@ -151,6 +155,7 @@ bool RunAsServiceProcess() {
 int main(int argc, char** argv) {
   g_host.argc = argc;
   g_host.argv = argv;
+  RestrictLibrarySearch();
   LoadAgent();
 
   if (argc == 1) {
