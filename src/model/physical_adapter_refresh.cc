@@ -1,6 +1,8 @@
 // The per-cycle part of a port: link, duplex and speed from the driver, octets from the
 // interface table, Ethernet counters, the start-up link rule and the trap-pending rule.
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <initializer_list>
 #include <iterator>
 
@@ -17,25 +19,26 @@
 namespace crv {
 namespace {
 
-// Driver counters and where each goes in the port record.
+// Driver counters and where each goes in the port record. The record is packed, so its
+// fields are reached by offset and copied, never through a pointer to a misaligned member.
 struct CounterField {
   uint32_t oid;
-  uint32_t PhysAdapterRecord::*field;
+  size_t offset;
 };
 
 constexpr CounterField kEthernetCounters[] = {
-    {0x00020101, &PhysAdapterRecord::framesTransmittedOk},        // OID_GEN_XMIT_OK
-    {0x00020102, &PhysAdapterRecord::framesReceivedOk},           // OID_GEN_RCV_OK
-    {0x01020101, &PhysAdapterRecord::alignmentErrors},            // RCV_ERROR_ALIGNMENT
-    {0x0002020D, &PhysAdapterRecord::fcsErrors},                  // OID_GEN_RCV_CRC_ERROR
-    {0x01020102, &PhysAdapterRecord::singleCollisionFrames},      // XMIT_ONE_COLLISION
-    {0x01020103, &PhysAdapterRecord::multipleCollisionFrames},    // XMIT_MORE_COLLISIONS
-    {0x01020201, &PhysAdapterRecord::deferredTransmissions},      // XMIT_DEFERRED
-    {0x01020207, &PhysAdapterRecord::lateCollisions},             // XMIT_LATE_COLLISIONS
-    {0x01020202, &PhysAdapterRecord::excessiveCollisions},        // XMIT_MAX_COLLISIONS
-    {0x01020204, &PhysAdapterRecord::internalMacTransmitErrors},  // XMIT_UNDERRUN
-    {0x01020206, &PhysAdapterRecord::carrierSenseErrors},         // XMIT_TIMES_CRS_LOST
-    {0x01020203, &PhysAdapterRecord::internalMacReceiveErrors},   // RCV_OVERRUN
+    {0x00020101, offsetof(PhysAdapterRecord, framesTransmittedOk)},        // OID_GEN_XMIT_OK
+    {0x00020102, offsetof(PhysAdapterRecord, framesReceivedOk)},           // OID_GEN_RCV_OK
+    {0x01020101, offsetof(PhysAdapterRecord, alignmentErrors)},            // RCV_ERROR_ALIGNMENT
+    {0x0002020D, offsetof(PhysAdapterRecord, fcsErrors)},                  // OID_GEN_RCV_CRC_ERROR
+    {0x01020102, offsetof(PhysAdapterRecord, singleCollisionFrames)},      // XMIT_ONE_COLLISION
+    {0x01020103, offsetof(PhysAdapterRecord, multipleCollisionFrames)},    // XMIT_MORE_COLLISIONS
+    {0x01020201, offsetof(PhysAdapterRecord, deferredTransmissions)},      // XMIT_DEFERRED
+    {0x01020207, offsetof(PhysAdapterRecord, lateCollisions)},             // XMIT_LATE_COLLISIONS
+    {0x01020202, offsetof(PhysAdapterRecord, excessiveCollisions)},        // XMIT_MAX_COLLISIONS
+    {0x01020204, offsetof(PhysAdapterRecord, internalMacTransmitErrors)},  // XMIT_UNDERRUN
+    {0x01020206, offsetof(PhysAdapterRecord, carrierSenseErrors)},         // XMIT_TIMES_CRS_LOST
+    {0x01020203, offsetof(PhysAdapterRecord, internalMacReceiveErrors)},   // RCV_OVERRUN
 };
 
 // A sum only when every part is non-zero.
@@ -57,12 +60,15 @@ uint32_t CPhysicalAdapter::GetEthernetStats() {
   for (size_t i = 0; i < std::size(kEthernetCounters); ++i) {
     // Counters keep their last value when a query fails: packed fields are read and written
     // through aligned copies.
-    values[i] = record_.*(kEthernetCounters[i].field);
+    std::memcpy(&values[i],
+                reinterpret_cast<const uint8_t*>(&record_) + kEthernetCounters[i].offset,
+                sizeof values[i]);
     queries[i] = CounterQuery{kEthernetCounters[i].oid, &values[i]};
   }
   miniport_->QueryCounters(queries, static_cast<uint32_t>(std::size(queries)));
   for (size_t i = 0; i < std::size(kEthernetCounters); ++i) {
-    record_.*(kEthernetCounters[i].field) = values[i];
+    std::memcpy(reinterpret_cast<uint8_t*>(&record_) + kEthernetCounters[i].offset, &values[i],
+                sizeof values[i]);
   }
   record_.transmitErrorSum =
       SumWhenAllSet({record_.deferredTransmissions, record_.excessiveCollisions,
