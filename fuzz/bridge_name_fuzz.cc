@@ -56,17 +56,18 @@ void AddVlan(sim::Machine& machine) {
   SetTeamInformation(machine, vlan.guid, 2, 5);
 }
 
-// Whether the name as stored reads "N/A" in any case, up to a terminator.
+// Whether the name as stored reads "N/A" in any case. The agent copies the value's bytes
+// into a zeroed field of 256 bytes that keeps its last character a terminator, so the text
+// ends at the first zero character, at the end of the data, or at the field's end.
 bool NamesTheVlan(uint32_t type, const std::vector<uint8_t>& bytes) {
   if (type != 1 && type != 7) return false;
-  const char16_t expected[] = u"n/a";
-  for (size_t i = 0; i < 4; ++i) {
-    if (2 * i + 1 >= bytes.size()) return false;
-    char16_t c = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
-    if (c != expected[i]) return false;
+  std::u16string text;
+  for (size_t i = 0; i < bytes.size() && text.size() < 127; i += 2) {
+    char16_t c = static_cast<char16_t>(bytes[i] | (i + 1 < bytes.size() ? bytes[i + 1] << 8 : 0));
+    if (c == 0) break;
+    text.push_back(c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c);
   }
-  return true;
+  return text == u"n/a";
 }
 
 }  // namespace
