@@ -101,8 +101,12 @@ void CopyFirmwareVersion(ComWmi& wmi, ComObject port, char16_t* out) {
 uint32_t GetEfxFirmwareByMac(char16_t* out, const uint8_t* mac) {
   ComWmi& wmi = *platform::Os().wmi;
   if (wmi.CoInitializeEx(platform::kCoinitMultithreaded) < 0) return 0;
-  if (wmi.CoInitializeSecurity(platform::kRpcCAuthnLevelDefault, platform::kRpcCImpLevelImpersonate,
-                               platform::kEoacNone) < 0) {
+  // Security is set once per process, by the first call or implicitly by the first WMI
+  // connection (the platform inventory's); later calls answer RPC_E_TOO_LATE, which leaves
+  // the process's security as the query needs it.
+  platform::HResult security = wmi.CoInitializeSecurity(
+      platform::kRpcCAuthnLevelDefault, platform::kRpcCImpLevelImpersonate, platform::kEoacNone);
+  if (security < 0 && security != platform::kRpcETooLate) {
     wmi.CoUninitialize();
     return 0;
   }
