@@ -20,6 +20,7 @@ void ResetProcessState() {
   s.nextPhysPortNumber = 1;
   s.nextVlanMapNumber = 1;
   s.lastTrapFileTime = 0;
+  s.useListIndexes = true;
   ResetVendorLibraries();
   ResetPlatformInventory();
 }

@@ -18,6 +18,9 @@ struct ProcessState {
   StartupLinkTable startupLinks;
   // The file time the last trap record was named after (see trap/trap_time.h).
   uint64_t lastTrapFileTime = 0;
+  // Whether searches may use the indexes beside the lists (common/list_index.h); switched
+  // off only to compare the agent with and without them.
+  bool useListIndexes = true;
 };
 
 ProcessState& State();
