@@ -1,5 +1,6 @@
 #include "trap/trap.h"
 
+#include "common/alloc.h"
 #include "common/report.h"
 #include "platform/platform.h"
 #include "publish/registry_key.h"
@@ -13,6 +14,20 @@ bool SameIdentity(const ADAPTERCONDITION& record, const PortIdentity& port) {
          record.bus == port.bus && record.device == port.device && record.function == port.function;
 }
 
+uint64_t HashIdentity(uint32_t slot, uint32_t locationSlot, uint32_t bus, uint32_t device,
+                      uint32_t function) {
+  const uint32_t words[] = {slot, locationSlot, bus, device, function};
+  return HashWords(words, 5);
+}
+
+uint64_t HashIdentity(const PortIdentity& p) {
+  return HashIdentity(p.slot, p.locationSlot, p.bus, p.device, p.function);
+}
+
+uint64_t HashIdentity(const ADAPTERCONDITION& r) {
+  return HashIdentity(r.slot, r.locationSlot, r.bus, r.device, r.function);
+}
+
 void ReportAllocationFailure(const char16_t* message) {
   uint32_t error = platform::Os().kernel->GetLastError();
   Report(kReportAllocationFailed, nullptr, error);
@@ -21,9 +36,75 @@ void ReportAllocationFailure(const char16_t* message) {
 
 }  // namespace
 
+CTrap::CTrap() { currentByIdentity_.Start(); }
+
+CTrap::~CTrap() {
+  FreeBlock(previousBefore_);
+  FreeBlock(previousAfter_);
+}
+
 void CTrap::BeginGeneration() {
   previous_.Clear();
   current_.MoveTo(previous_);
+  currentByIdentity_.Start();
+  IndexPrevious();
+}
+
+void CTrap::IndexPrevious() {
+  previousByIdentity_.Start();
+  FreeBlock(previousBefore_);
+  FreeBlock(previousAfter_);
+  previousBefore_ = previousAfter_ = nullptr;
+  if (!previousByIdentity_.Usable()) return;
+  uint32_t count = PreviousCount();
+  platform::Kernel& kernel = *platform::Os().kernel;
+  uint32_t lastError = kernel.GetLastError();
+  size_t bytes = sizeof(uint32_t) * (count != 0 ? count : 1);
+  previousBefore_ = static_cast<uint32_t*>(AllocateZeroed(bytes));
+  previousAfter_ = static_cast<uint32_t*>(AllocateZeroed(bytes));
+  bool filed = previousBefore_ != nullptr && previousAfter_ != nullptr;
+  uint32_t position = 0;
+  for (ADAPTERCONDITIONNODE* node = previous_.Head(); filed && node != nullptr;
+       node = node->next, ++position) {
+    filed = previousByIdentity_.Add(HashIdentity(*node->element), node);
+    if (filed) {
+      previousBefore_[position] = position == 0 ? ListIndex::kNone : position - 1;
+      previousAfter_[position] = position + 1 == count ? ListIndex::kNone : position + 1;
+    }
+  }
+  if (!filed) {
+    kernel.SetLastError(lastError);
+    previousByIdentity_.Release();
+  }
+}
+
+ADAPTERCONDITIONNODE* CTrap::TakePrevious(const PortIdentity& port) {
+  if (previousByIdentity_.Usable()) {
+    for (uint32_t e = previousByIdentity_.First(HashIdentity(port)); e != ListIndex::kNone;
+         e = previousByIdentity_.Next(e)) {
+      auto* node = static_cast<ADAPTERCONDITIONNODE*>(previousByIdentity_.Value(e));
+      if (!SameIdentity(*node->element, port)) continue;
+      uint32_t before = previousBefore_[e], after = previousAfter_[e];
+      auto* predecessor =
+          before == ListIndex::kNone
+              ? nullptr
+              : static_cast<ADAPTERCONDITIONNODE*>(previousByIdentity_.Value(before));
+      previous_.Unlink(predecessor, node);
+      if (before != ListIndex::kNone) previousAfter_[before] = after;
+      if (after != ListIndex::kNone) previousBefore_[after] = before;
+      previousByIdentity_.Remove(e);
+      return node;
+    }
+    return nullptr;
+  }
+  ADAPTERCONDITIONNODE* predecessor = nullptr;
+  ADAPTERCONDITIONNODE* node = previous_.Head();
+  while (node != nullptr && !SameIdentity(*node->element, port)) {
+    predecessor = node;
+    node = node->next;
+  }
+  if (node != nullptr) previous_.Unlink(predecessor, node);
+  return node;
 }
 
 ADAPTERCONDITIONNODE* CTrap::AllocateConditionNode() {
@@ -42,15 +123,8 @@ ADAPTERCONDITIONNODE* CTrap::AllocateConditionNode() {
 }
 
 uint32_t CTrap::CarryCondition(const PortIdentity& port) {
-  ADAPTERCONDITIONNODE* previous = nullptr;
-  ADAPTERCONDITIONNODE* node = previous_.Head();
-  while (node != nullptr && !SameIdentity(*node->element, port)) {
-    previous = node;
-    node = node->next;
-  }
-  if (node != nullptr) {
-    previous_.Unlink(previous, node);
-  } else {
+  ADAPTERCONDITIONNODE* node = TakePrevious(port);
+  if (node == nullptr) {
     node = AllocateConditionNode();
     if (node == nullptr) return 1;
     ADAPTERCONDITION& record = *node->element;
@@ -62,15 +136,24 @@ uint32_t CTrap::CarryCondition(const PortIdentity& port) {
     record.condition = 1;
   }
   current_.Append(node);
+  currentByIdentity_.Add(HashIdentity(*node->element), node);
   return node->element->condition;
 }
 
 void CTrap::SetAdapterCondition(const PortIdentity& port, uint32_t condition) {
-  for (ADAPTERCONDITIONNODE* node = current_.Head(); node != nullptr; node = node->next) {
-    if (SameIdentity(*node->element, port)) {
-      node->element->condition = condition;
-      return;
+  auto same = [&port](const ADAPTERCONDITIONNODE& node) {
+    return SameIdentity(*node.element, port);
+  };
+  ADAPTERCONDITIONNODE* found = nullptr;
+  if (currentByIdentity_.Usable()) {
+    found = currentByIdentity_.FindFirst<ADAPTERCONDITIONNODE>(HashIdentity(port), same);
+  } else {
+    for (found = current_.Head(); found != nullptr && !same(*found); found = found->next) {
     }
+  }
+  if (found != nullptr) {
+    found->element->condition = condition;
+    return;
   }
   ReportInfo(u"CTrap::SetAdapterCondition: failed to find adapter.",
              port.device + port.slot * 65536u);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "common/list_index.h"
 #include "common/slist.h"
 #include "publish/records.h"
 
@@ -30,10 +31,10 @@ struct PortIdentity {
 
 class CTrap {
  public:
-  CTrap() = default;
+  CTrap();
   CTrap(const CTrap&) = delete;
   CTrap& operator=(const CTrap&) = delete;
-  virtual ~CTrap() = default;
+  virtual ~CTrap();
 
   // The current generation becomes the previous one (the old previous one is destroyed),
   // and an empty current generation starts.
@@ -52,8 +53,21 @@ class CTrap {
   uint32_t PreviousCount() const;
 
  private:
+  // Files the previous generation by identity, in list order, with the neighbours of each
+  // record so that a record found through the index is unlinked without a walk.
+  void IndexPrevious();
+  // The first record of the previous generation with that identity, unlinked; null when none.
+  ADAPTERCONDITIONNODE* TakePrevious(const PortIdentity& port);
+
   SinglyLinkedList<ADAPTERCONDITION> current_;
   SinglyLinkedList<ADAPTERCONDITION> previous_;
+  // Current generation by identity (records are only appended to it); previous generation
+  // by identity, the entries numbered by list position, with the live neighbours of each
+  // position (kNone at the ends).
+  ListIndex currentByIdentity_;
+  ListIndex previousByIdentity_;
+  uint32_t* previousBefore_ = nullptr;
+  uint32_t* previousAfter_ = nullptr;
 };
 
 // Writes one trap record under the key of its code (nothing for another code, or when the
