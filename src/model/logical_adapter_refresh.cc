@@ -3,6 +3,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "collect/cycle_snapshot.h"
 #include "collect/tcpip_parameters.h"
 #include "common/alloc.h"
 #include "common/ansi_text.h"
@@ -18,7 +19,6 @@ namespace crv {
 namespace {
 
 const char kNotAvailable[] = "N/A";
-constexpr uint32_t kAdapterAddressesFirstSize = 448;
 constexpr uint32_t kIpv6SockaddrLength = 28;
 constexpr uint32_t kAddressTextChars = 256;
 constexpr uint32_t kConnectionNameBytes = 2048;
@@ -32,37 +32,6 @@ uint32_t BitsPerSecond(uint32_t megabitsPerSecond) {
   return bits > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(bits);
 }
 
-bool AdapterNameEquals(const char* adapterName, const char16_t* name) {
-  if (adapterName == nullptr) return false;
-  char16_t wide[64];
-  size_t n = 0;
-  for (; n + 1 < std::size(wide) && adapterName[n] != 0; ++n) {
-    wide[n] = static_cast<unsigned char>(adapterName[n]);
-  }
-  wide[n] = 0;
-  return adapterName[n] == 0 && EqualsNoCase(wide, name);
-}
-
-// The adapter addresses of the IPv6 family in a block the caller frees; null when unreadable.
-platform::IpAdapterAddresses* ReadAdapterAddresses() {
-  platform::IpHelper& ipHelper = *platform::Os().ipHelper;
-  uint32_t size = kAdapterAddressesFirstSize;
-  auto* addresses = static_cast<platform::IpAdapterAddresses*>(AllocateZeroed(size));
-  if (addresses == nullptr) return nullptr;
-  uint32_t status = ipHelper.GetAdaptersAddresses(platform::kAfInet6, 0, addresses, &size);
-  if (status == platform::kErrorBufferOverflow) {
-    FreeBlock(addresses);
-    addresses = static_cast<platform::IpAdapterAddresses*>(AllocateZeroed(size));
-    if (addresses == nullptr) return nullptr;
-    status = ipHelper.GetAdaptersAddresses(platform::kAfInet6, 0, addresses, &size);
-  }
-  if (status != 0) {
-    FreeBlock(addresses);
-    return nullptr;
-  }
-  return addresses;
-}
-
 }  // namespace
 
 uint32_t CLogicalAdapter::GetConnectionInfo(const char16_t* adapterName, char* ipv6Text,
@@ -73,14 +42,10 @@ uint32_t CLogicalAdapter::GetConnectionInfo(const char16_t* adapterName, char* i
   if (record_.condition == kConditionOk || record_.condition == 3) {
     if (ipHelper.WSAStartup(0x0202) != 0) return 0;
     winsock = true;
-    platform::IpAdapterAddresses* addresses = ReadAdapterAddresses();
-    for (auto* a = addresses; a != nullptr; a = a->Next) {
-      if (!AdapterNameEquals(a->AdapterName, adapterName) || a->FirstUnicastAddress == nullptr) {
-        continue;
-      }
-      ToAnsiField(a->FriendlyName, connectionName, sizeof record_.connectionName);
+    auto take = [&](const platform::IpAdapterAddresses& a) {
+      ToAnsiField(a.FriendlyName, connectionName, sizeof record_.connectionName);
       found = found || connectionName[0] != 0;
-      const platform::SocketAddress& socket = a->FirstUnicastAddress->Address;
+      const platform::SocketAddress& socket = a.FirstUnicastAddress->Address;
       if (socket.lpSockaddr != nullptr) {
         char16_t text[kAddressTextChars] = {};
         uint32_t length = kAddressTextChars;
@@ -91,8 +56,19 @@ uint32_t CLogicalAdapter::GetConnectionInfo(const char16_t* adapterName, char* i
           found = true;
         }
       }
+    };
+    // Within a publication cycle every interface looks in the same list, read once.
+    if (CycleSnapshot* cycle = CurrentCycleSnapshot()) {
+      cycle->ForEachAdapterNamed(adapterName, take);
+    } else {
+      platform::IpAdapterAddresses* addresses = ReadIpv6AdapterAddresses();
+      for (auto* a = addresses; a != nullptr; a = a->Next) {
+        if (AdapterNameEquals(a->AdapterName, adapterName) && a->FirstUnicastAddress != nullptr) {
+          take(*a);
+        }
+      }
+      FreeBlock(addresses);
     }
-    FreeBlock(addresses);
   }
   if (connectionName[0] == 0 && adapterName != nullptr) {
     CRegistryKey network = RootKey().Open(kNetworkControlKey, platform::kKeyRead, false);

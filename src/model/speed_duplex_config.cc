@@ -3,6 +3,7 @@
 // 10/100/1000 Mbit/s half and full duplex settings, 9 10 Gbit/s full duplex.
 #include <iterator>
 
+#include "collect/cycle_snapshot.h"
 #include "common/alloc.h"
 #include "common/report.h"
 #include "common/text.h"
@@ -98,6 +99,17 @@ uint32_t CodeFromKeywords(CRegistryKey& adapterKey, uint8_t driverFamily) {
 }  // namespace
 
 uint32_t CPhysicalAdapter::GetSpeedDuplexConfig(const char16_t* guid) {
+  // Within a publication cycle the class key is read once for all ports.
+  if (CycleSnapshot* cycle = CurrentCycleSnapshot()) {
+    bool found = false;
+    CRegistryKey* adapterKey = nullptr;
+    if (cycle->OpenClassSubkey(guid, &found, &adapterKey)) {
+      uint32_t code =
+          found ? CodeFromKeywords(*adapterKey, miniport_->DriverFamily()) : kConfigUnknown;
+      DeleteObject(adapterKey);
+      return code;
+    }
+  }
   CRegistryKey classKey = RootKey().Open(kNetworkClassKey, platform::kKeyRead, true);
   if (classKey.LastError() != 0) return kConfigUnknown;
   for (;;) {
