@@ -2,6 +2,7 @@
 
 #include <iterator>
 
+#include "collect/cycle_snapshot.h"
 #include "common/alloc.h"
 #include "common/ansi_text.h"
 #include "common/process_state.h"
@@ -87,11 +88,13 @@ uint32_t CIFList::CollectAdapters(CMiniportList& miniports) {
   if (table_ == nullptr) return 0;
   uint32_t status = table_->Init();
   if (status != 0) return status;
+  IpAddressIndex addressIndex(table_->GetIpAddrTableRef());
   for (uint32_t i = 0; i < table_->GetRowCount(); ++i) {
     if (!table_->IsManagedInterface(i)) continue;
     LOGADAPTERNODE* node = AllocateLogAdapterNode();
     if (node == nullptr) return kReportAllocationFailed;
-    status = node->element->Init(table_->GetRow(i), trap_, miniports, table_->GetIpAddrTableRef());
+    status = node->element->Init(table_->GetRow(i), trap_, miniports, table_->GetIpAddrTableRef(),
+                                 &addressIndex);
     if (status == 2) {  // no miniport: the interface is not managed after all
       SinglyLinkedList<CLogicalAdapter>::DestroyNode(node);
       continue;
@@ -107,7 +110,8 @@ uint32_t CIFList::CollectAdapters(CMiniportList& miniports) {
   return 0;
 }
 
-void CIFList::GroupVlan(CLogicalAdapter& adapter, LOGADAPTERNODE* node) {
+void CIFList::GroupVlan(CLogicalAdapter& adapter, LOGADAPTERNODE* node,
+                        const ListIndex& vlansByTeam) {
   VlanMapRecord& vlan = adapter.Vlan();
   vlan.vlanMapNumber = NextVlanMapNumber();
   vlan.interfaceIndex = adapter.OwnInterfaceIndex();
@@ -115,19 +119,33 @@ void CIFList::GroupVlan(CLogicalAdapter& adapter, LOGADAPTERNODE* node) {
   adapter.AddVlanNumber(vlan.vlanMapNumber);
   adapter.SetVlanCount(1);
   // The first VLAN interface of the same team is the primary; this one joins it.
-  for (LOGADAPTERNODE* earlier = adapters_.Head(); earlier != node; earlier = earlier->next) {
-    CLogicalAdapter& primary = *earlier->element;
-    if (primary.VlanIndicator() == 0 || primary.TeamNumber() != adapter.TeamNumber()) continue;
-    primary.AddMemberIndex(adapter.OwnInterfaceIndex());
-    primary.AddVlanNumber(vlan.vlanMapNumber);
-    primary.SetVlanCount(static_cast<uint8_t>(primary.VlanCount() + 1));
-    adapter.BorrowPortList(primary.PortListHead());
-    vlan.interfaceMapNumber = primary.InterfaceMapNumber();
-    return;
+  auto isPrimary = [&adapter](const CLogicalAdapter& earlier) {
+    return earlier.VlanIndicator() != 0 && earlier.TeamNumber() == adapter.TeamNumber();
+  };
+  CLogicalAdapter* primary = nullptr;
+  if (vlansByTeam.Usable()) {
+    primary =
+        vlansByTeam.FindFirst<CLogicalAdapter>(HashTeamIndex(adapter.TeamNumber()), isPrimary);
+  } else {
+    for (LOGADAPTERNODE* earlier = adapters_.Head(); earlier != node; earlier = earlier->next) {
+      if (isPrimary(*earlier->element)) {
+        primary = earlier->element;
+        break;
+      }
+    }
   }
+  if (primary == nullptr) return;
+  primary->AddMemberIndex(adapter.OwnInterfaceIndex());
+  primary->AddVlanNumber(vlan.vlanMapNumber);
+  primary->SetVlanCount(static_cast<uint8_t>(primary->VlanCount() + 1));
+  adapter.BorrowPortList(primary->PortListHead());
+  vlan.interfaceMapNumber = primary->InterfaceMapNumber();
 }
 
 void CIFList::GroupAdapters(const CMiniportList& miniports) {
+  // The VLAN interfaces grouped so far, by team: where a later VLAN finds its primary.
+  ListIndex vlansByTeam;
+  vlansByTeam.Start();
   for (LOGADAPTERNODE* node = adapters_.Head(); node != nullptr; node = node->next) {
     CLogicalAdapter& adapter = *node->element;
     const CMiniport* miniport = miniports.FindByInterface(
@@ -135,15 +153,18 @@ void CIFList::GroupAdapters(const CMiniportList& miniports) {
     if (miniport != nullptr) adapter.SetMiniport(*miniport);
     if (adapter.IfType() == platform::kIfTypeSoftwareLoopback) {
       adapter.SetInterfaceMapNumber(NextInterfaceMapNumber());
-      continue;
+    } else {
+      if (adapter.VlanIndicator() != 0) GroupVlan(adapter, node, vlansByTeam);
+      if (!adapter.SharesPortList()) {
+        adapter.SetInterfaceMapNumber(NextInterfaceMapNumber());
+        adapter.BuildPortList(miniports);  // a port that cannot be built does not stop the build
+        if (adapter.VlanIndicator() != 0)
+          adapter.Vlan().interfaceMapNumber = adapter.InterfaceMapNumber();
+      }
     }
-    if (adapter.VlanIndicator() != 0) GroupVlan(adapter, node);
-    if (!adapter.SharesPortList()) {
-      adapter.SetInterfaceMapNumber(NextInterfaceMapNumber());
-      adapter.BuildPortList(miniports);  // a port that cannot be built does not stop the build
-      if (adapter.VlanIndicator() != 0)
-        adapter.Vlan().interfaceMapNumber = adapter.InterfaceMapNumber();
-    }
+    // Filed after its own search, so that a VLAN only finds the ones before it.
+    if (adapter.VlanIndicator() != 0)
+      vlansByTeam.Add(HashTeamIndex(adapter.TeamNumber()), &adapter);
   }
 }
 
@@ -217,8 +238,14 @@ uint32_t CIFList::Build(CTrap* trap) {
 uint32_t CIFList::PublishCycle() {
   WriteDwordValue(kInterfaceKeyPath, kInterfaceDataReadyValue, 0);
   AdvanceCycleCounter();
-  for (LOGADAPTERNODE* node = adapters_.Head(); node != nullptr; node = node->next) {
-    node->element->Refresh(node->element->SharesPortList());
+  {
+    // What every interface or port of this cycle asks the system alike, read once for all.
+    CycleSnapshot* snapshot = State().useListIndexes ? NewObject<CycleSnapshot>() : nullptr;
+    CycleSnapshotScope scope(snapshot);
+    for (LOGADAPTERNODE* node = adapters_.Head(); node != nullptr; node = node->next) {
+      node->element->Refresh(node->element->SharesPortList());
+    }
+    DeleteObject(snapshot);
   }
   WriteDwordValue(kInterfaceKeyPath, kInterfaceDataReadyValue, 1);
   uint8_t overall = kConditionOther;

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "collect/if_table.h"
+#include "common/list_index.h"
 #include "common/slist.h"
 #include "model/logical_adapter.h"
 #include "publish/records.h"
@@ -46,7 +47,9 @@ class CIFList {
  private:
   uint32_t CollectAdapters(CMiniportList& miniports);
   void GroupAdapters(const CMiniportList& miniports);
-  void GroupVlan(CLogicalAdapter& adapter, LOGADAPTERNODE* node);
+  // Joins a VLAN interface to the first earlier VLAN interface of its team (found through
+  // the index of those grouped so far, or by walking the list before node).
+  void GroupVlan(CLogicalAdapter& adapter, LOGADAPTERNODE* node, const ListIndex& vlansByTeam);
   void MapSlots(const CWin32NetAdapterList& pnpList);
 
   SinglyLinkedList<CLogicalAdapter> adapters_;

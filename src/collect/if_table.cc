@@ -5,6 +5,7 @@
 
 #include "common/alloc.h"
 #include "common/ansi_text.h"
+#include "common/process_state.h"
 #include "common/report.h"
 #include "common/text.h"
 #include "platform/platform.h"
@@ -19,6 +20,13 @@ constexpr const char16_t* kExcludedDescriptionParts[] = {u"WAN Miniport",
                                                          u"WFP Native MAC Layer",
                                                          u"Microsoft Virtual Network Switch",
                                                          u"QoS Packet Scheduler"};
+
+// The key of the address index: the length and the bytes FindIndexByAddress compares.
+uint64_t HashPhysAddr(const platform::MibIfRow& row) {
+  uint32_t length = row.dwPhysAddrLen;
+  if (length > platform::kMaxPhysAddrLength) length = platform::kMaxPhysAddrLength;
+  return HashBytes(row.bPhysAddr, length, row.dwPhysAddrLen);
+}
 
 }  // namespace
 
@@ -113,7 +121,18 @@ bool CIFTable::IsManagedInterface(uint32_t i) const {
   return true;
 }
 
+void CIFTable::IndexRows() {
+  loopbackIndex_ = FindLoopbackIndex();
+  loopbackKnown_ = State().useListIndexes;
+  byAddress_.Start();
+  for (uint32_t i = 0; i < rowCount_; ++i) {
+    platform::MibIfRow& row = GetRow(i);
+    if (row.dwPhysAddrLen != 0 && !byAddress_.Add(HashPhysAddr(row), &row)) return;
+  }
+}
+
 uint32_t CIFTable::FindLoopbackIndex() const {
+  if (loopbackKnown_) return loopbackIndex_;
   uint32_t index = 0;
   for (uint32_t i = 0; i < rowCount_; ++i) {
     if (GetRow(i).dwType == platform::kIfTypeSoftwareLoopback) index = GetRow(i).dwIndex;
@@ -124,10 +143,24 @@ uint32_t CIFTable::FindLoopbackIndex() const {
 uint32_t CIFTable::FindIndexByAddress(const platform::MibIfRow& earlier) {
   uint32_t length = earlier.dwPhysAddrLen;
   if (length > platform::kMaxPhysAddrLength) length = platform::kMaxPhysAddrLength;
+  auto matches = [&](const platform::MibIfRow& row) {
+    return row.dwPhysAddrLen == earlier.dwPhysAddrLen && row.dwPhysAddrLen != 0 &&
+           std::memcmp(row.bPhysAddr, earlier.bPhysAddr, length) == 0;
+  };
+  if (byAddress_.Usable()) {
+    for (uint32_t e = byAddress_.First(HashPhysAddr(earlier)); e != ListIndex::kNone;
+         e = byAddress_.Next(e)) {
+      auto& row = *static_cast<platform::MibIfRow*>(byAddress_.Value(e));
+      if (!matches(row)) continue;
+      row.dwPhysAddrLen = 0;  // claimed, as below
+      byAddress_.Remove(e);
+      return row.dwIndex;
+    }
+    return 0;
+  }
   for (uint32_t i = 0; i < rowCount_; ++i) {
     platform::MibIfRow& row = GetRow(i);
-    if (row.dwPhysAddrLen == earlier.dwPhysAddrLen && row.dwPhysAddrLen != 0 &&
-        std::memcmp(row.bPhysAddr, earlier.bPhysAddr, length) == 0) {
+    if (matches(row)) {
       row.dwPhysAddrLen = 0;  // claimed: the next search for this address finds the next row
       return row.dwIndex;
     }
@@ -150,6 +183,7 @@ bool HasTableChangedSince(const CIFTable& kept) {
     if (fresh->GetRowCount() != kept.GetRowCount()) {
       changed = true;
     } else {
+      fresh->IndexRows();
       for (uint32_t i = 0; i < fresh->GetRowCount() && !changed; ++i) {
         if (fresh->IsManagedInterface(i) && !fresh->MatchesRow(kept.GetRow(i))) changed = true;
       }

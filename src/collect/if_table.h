@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "common/list_index.h"
 #include "platform/ip_helper.h"
 
 namespace crv {
@@ -36,11 +37,18 @@ class CIFTable {
   // The index of the first unclaimed row with the earlier row's physical address (0 when
   // none); that row is claimed.
   uint32_t FindIndexByAddress(const platform::MibIfRow& earlier);
+  // Files the rows by physical address and notes the loopback index, so that the two
+  // searches above need no walk of the table. The rows must not change afterwards, except
+  // by the claims of FindIndexByAddress.
+  void IndexRows();
 
  private:
   platform::MibIfTable* table_ = nullptr;
   uint32_t rowCount_ = 0;
   platform::MibIpAddrTable* addressTable_ = nullptr;
+  ListIndex byAddress_;
+  bool loopbackKnown_ = false;
+  uint32_t loopbackIndex_ = 0;
 };
 
 // GetIfTable, reporting any answer other than success and "buffer too small".

@@ -29,7 +29,54 @@ void ToLowerAnsi(const char16_t* text, int32_t length, char (&out)[kAnsiTextByte
   LowerCaseInPlace(out);
 }
 
+// The key of the address index: the length and the bytes MatchCurrentAddress compares.
+uint64_t HashAddress(const uint8_t* address, uint32_t length) {
+  return HashBytes(address, length < CMiniport::kAddressBytes ? length : CMiniport::kAddressBytes,
+                   length);
+}
+
+uint64_t HashInterfaceIndex(uint32_t interfaceIndex) { return HashWords(&interfaceIndex, 1); }
+
 }  // namespace
+
+uint64_t HashTeamIndex(uint32_t teamIndex) { return HashWords(&teamIndex, 1); }
+
+IpAddressIndex::IpAddressIndex(const platform::MibIpAddrTable* table) : table_(table) {
+  rows_.Start();
+  if (table == nullptr) return;
+  for (uint32_t i = 0; i < table->dwNumEntries; ++i) {
+    const platform::MibIpAddrRow& row = table->table[i];
+    if (!rows_.Add(HashInterfaceIndex(row.dwIndex), const_cast<platform::MibIpAddrRow*>(&row))) {
+      return;
+    }
+  }
+}
+
+const platform::MibIpAddrRow* IpAddressIndex::First(uint32_t interfaceIndex,
+                                                    uint32_t* cursor) const {
+  *cursor = rows_.First(HashInterfaceIndex(interfaceIndex));
+  while (*cursor != ListIndex::kNone) {
+    auto* row = static_cast<const platform::MibIpAddrRow*>(rows_.Value(*cursor));
+    if (row->dwIndex == interfaceIndex) return row;
+    *cursor = rows_.Next(*cursor);
+  }
+  return nullptr;
+}
+
+const platform::MibIpAddrRow* IpAddressIndex::Next(uint32_t* cursor) const {
+  uint32_t interfaceIndex =
+      static_cast<const platform::MibIpAddrRow*>(rows_.Value(*cursor))->dwIndex;
+  for (*cursor = rows_.Next(*cursor); *cursor != ListIndex::kNone; *cursor = rows_.Next(*cursor)) {
+    auto* row = static_cast<const platform::MibIpAddrRow*>(rows_.Value(*cursor));
+    if (row->dwIndex == interfaceIndex) return row;
+  }
+  return nullptr;
+}
+
+CMiniportList::CMiniportList() {
+  byGuid_.Start();
+  byAddress_.Start();
+}
 
 bool GuidMatchesInterfaceName(const CMiniport& miniport, const char16_t* interfaceName) {
   char deviceName[kAnsiTextBytes];
@@ -67,6 +114,40 @@ MINIPORTNODE* CMiniportList::AllocateMiniportNode() {
 void CMiniportList::Append(MINIPORTNODE* node) {
   list_.Append(node);
   ++count_;
+  CMiniport& miniport = *node->element;
+  if (miniport.Guid() != nullptr) byGuid_.Add(HashFoldedText(miniport.Guid()), &miniport);
+  uint32_t length = miniport.CurrentAddressLength();
+  if (length != 0) {
+    uint8_t address[CMiniport::kAddressBytes] = {};
+    miniport.GetCurrentAddress(address, length);
+    byAddress_.Add(HashAddress(address, length), &miniport);
+  }
+  if (teamMembersFiled_) teamMembers_.Release();  // filed again at the next look-up
+  teamMembersFiled_ = false;
+}
+
+void CMiniportList::IndexTeamMembers() const {
+  teamMembersFiled_ = true;
+  teamMembers_.Start();
+  for (MINIPORTNODE* node = list_.Head(); node != nullptr; node = node->next) {
+    const CMiniport& m = *node->element;
+    if ((m.TeamFlags() & 1) == 0) continue;
+    if (!teamMembers_.Add(HashTeamIndex(m.TeamIndex()), node->element)) return;
+  }
+}
+
+template <class Match>
+CMiniport* CMiniportList::FindByAddress(const uint8_t* address, uint32_t length,
+                                        Match match) const {
+  auto matches = [&](CMiniport& m) { return m.MatchCurrentAddress(address, length) && match(m); };
+  if (byAddress_.Usable()) {
+    if (length == 0) return nullptr;  // no miniport matches an empty address
+    return byAddress_.FindFirst<CMiniport>(HashAddress(address, length), matches);
+  }
+  for (MINIPORTNODE* node = list_.Head(); node != nullptr; node = node->next) {
+    if (matches(*node->element)) return node->element;
+  }
+  return nullptr;
 }
 
 uint32_t CMiniportList::Init() {
@@ -103,6 +184,11 @@ uint32_t CMiniportList::Init() {
 }
 
 CMiniport* CMiniportList::FindByGuid(const char16_t* guid) const {
+  if (byGuid_.Usable()) {
+    return byGuid_.FindFirst<CMiniport>(HashFoldedText(guid), [guid](const CMiniport& m) {
+      return m.Guid() != nullptr && EqualsNoCase(m.Guid(), guid);
+    });
+  }
   for (MINIPORTNODE* node = list_.Head(); node != nullptr; node = node->next) {
     if (node->element->Guid() != nullptr && EqualsNoCase(node->element->Guid(), guid)) {
       return node->element;
@@ -113,22 +199,26 @@ CMiniport* CMiniportList::FindByGuid(const char16_t* guid) const {
 
 CMiniport* CMiniportList::FindByInterface(uint32_t interfaceIndex, const uint8_t* address,
                                           uint32_t length) const {
-  for (MINIPORTNODE* node = list_.Head(); node != nullptr; node = node->next) {
-    CMiniport& miniport = *node->element;
-    if (miniport.MatchCurrentAddress(address, length) &&
-        miniport.InterfaceIndex() == interfaceIndex) {
-      return &miniport;
-    }
-  }
-  return nullptr;
+  return FindByAddress(address, length, [interfaceIndex](const CMiniport& m) {
+    return m.InterfaceIndex() == interfaceIndex;
+  });
 }
 
 uint32_t CMiniportList::GetInterfaceAddresses(uint32_t interfaceIndex, uint32_t* addresses,
-                                              const platform::MibIpAddrTable* table) const {
+                                              const platform::MibIpAddrTable* table,
+                                              const IpAddressIndex* index) const {
   if (table == nullptr) return kErrorFileNotFound;
   uint32_t found = 0;
-  for (uint32_t i = 0; i < table->dwNumEntries; ++i) {
-    if (table->table[i].dwIndex == interfaceIndex) addresses[found++] = table->table[i].dwAddr;
+  if (index != nullptr && index->Covers(table)) {
+    uint32_t cursor = 0;
+    for (auto* row = index->First(interfaceIndex, &cursor); row != nullptr;
+         row = index->Next(&cursor)) {
+      addresses[found++] = row->dwAddr;
+    }
+  } else {
+    for (uint32_t i = 0; i < table->dwNumEntries; ++i) {
+      if (table->table[i].dwIndex == interfaceIndex) addresses[found++] = table->table[i].dwAddr;
+    }
   }
   if (found != 0 && addresses[0] != 0) return 0;
   ReportInfo(u"Interface not found in IpAddrTable.", interfaceIndex);
@@ -137,48 +227,59 @@ uint32_t CMiniportList::GetInterfaceAddresses(uint32_t interfaceIndex, uint32_t*
 
 CMiniport* CMiniportList::PairTeamAdapter(const platform::MibIfRow& row, bool hasAddress,
                                           bool virtualAdapters) {
-  for (MINIPORTNODE* node = list_.Head(); node != nullptr; node = node->next) {
-    CMiniport& miniport = *node->element;
-    if (!miniport.MatchCurrentAddress(row.bPhysAddr, row.dwPhysAddrLen) ||
-        (miniport.TeamAttribute() != 0) != virtualAdapters ||
+  // The candidates in list order: the pass stops at the first one paired.
+  CMiniport* paired = nullptr;
+  FindByAddress(row.bPhysAddr, row.dwPhysAddrLen, [&](CMiniport& miniport) {
+    if ((miniport.TeamAttribute() != 0) != virtualAdapters ||
         (miniport.TeamFlags() & kTeamVirtualAdapter) == 0 || miniport.Claimed()) {
-      continue;
+      return false;
     }
-    uint32_t linkStatus = kLinkUnknown;
-    miniport.GetLinkStatus(&linkStatus);
-    bool fake = linkStatus != kLinkFailure && !hasAddress;
-    if (fake) ReportInfo(u"CMiniportList::AllocateMiniport: got a fake nic", linkStatus);
-    // Among the team's adapters without an attribute a fake one is passed over even when its
-    // GUID matches.
-    if (fake && !virtualAdapters) continue;
-    if (!GuidMatchesInterfaceName(miniport, row.wszName)) continue;
-    miniport.Claim(row.dwIndex);
-    if (virtualAdapters && linkStatus == kLinkOk) miniport.ClearLinkNeverSeen();
-    return &miniport;
-  }
-  return nullptr;
+    paired = TryTeamCandidate(miniport, row, hasAddress, virtualAdapters);
+    return paired != nullptr;
+  });
+  return paired;
+}
+
+CMiniport* CMiniportList::TryTeamCandidate(CMiniport& miniport, const platform::MibIfRow& row,
+                                           bool hasAddress, bool virtualAdapters) {
+  uint32_t linkStatus = kLinkUnknown;
+  miniport.GetLinkStatus(&linkStatus);
+  bool fake = linkStatus != kLinkFailure && !hasAddress;
+  if (fake) ReportInfo(u"CMiniportList::AllocateMiniport: got a fake nic", linkStatus);
+  // Among the team's adapters without an attribute a fake one is passed over even when its
+  // GUID matches.
+  if (fake && !virtualAdapters) return nullptr;
+  if (!GuidMatchesInterfaceName(miniport, row.wszName)) return nullptr;
+  miniport.Claim(row.dwIndex);
+  if (virtualAdapters && linkStatus == kLinkOk) miniport.ClearLinkNeverSeen();
+  return &miniport;
 }
 
 CMiniport* CMiniportList::AllocateMiniport(const platform::MibIfRow& row,
-                                           const platform::MibIpAddrTable* table) {
+                                           const platform::MibIpAddrTable* table,
+                                           const IpAddressIndex* index) {
+  // Room for every address the interface can have: one per row of the table, or with an
+  // index the interface's own rows.
   uint32_t rows = table != nullptr ? table->dwNumEntries : 0;
+  if (index != nullptr && index->Covers(table)) {
+    uint32_t cursor = 0;
+    rows = 0;
+    for (auto* r = index->First(row.dwIndex, &cursor); r != nullptr; r = index->Next(&cursor)) {
+      ++rows;
+    }
+  }
   auto* addresses =
       static_cast<uint32_t*>(AllocateZeroed((rows != 0 ? rows : 1) * sizeof(uint32_t)));
   if (addresses == nullptr) return nullptr;
-  bool hasAddress = GetInterfaceAddresses(row.dwIndex, addresses, table) == 0 && addresses[0] != 0;
+  bool hasAddress =
+      GetInterfaceAddresses(row.dwIndex, addresses, table, index) == 0 && addresses[0] != 0;
 
   CMiniport* found = PairTeamAdapter(row, hasAddress, true);
   if (found == nullptr) found = PairTeamAdapter(row, hasAddress, false);
   if (found == nullptr) {
-    for (MINIPORTNODE* node = list_.Head(); node != nullptr; node = node->next) {
-      CMiniport& miniport = *node->element;
-      if (miniport.MatchCurrentAddress(row.bPhysAddr, row.dwPhysAddrLen) && !miniport.Claimed() &&
-          miniport.TeamFlags() == 0) {
-        miniport.Claim(row.dwIndex);
-        found = &miniport;
-        break;
-      }
-    }
+    found = FindByAddress(row.bPhysAddr, row.dwPhysAddrLen,
+                          [](const CMiniport& m) { return !m.Claimed() && m.TeamFlags() == 0; });
+    if (found != nullptr) found->Claim(row.dwIndex);
   }
   FreeBlock(addresses);
   return found;

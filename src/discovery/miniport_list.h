@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "common/list_index.h"
 #include "common/slist.h"
 #include "discovery/miniport.h"
 #include "platform/ip_helper.h"
@@ -13,9 +14,31 @@ namespace crv {
 
 using MINIPORTNODE = ListNode<CMiniport>;
 
+// The rows of an IP address table by interface index, so that the addresses of one
+// interface are collected without a walk of the table. The table must stay as it is while
+// the index is used.
+class IpAddressIndex {
+ public:
+  explicit IpAddressIndex(const platform::MibIpAddrTable* table);
+  IpAddressIndex(const IpAddressIndex&) = delete;
+  IpAddressIndex& operator=(const IpAddressIndex&) = delete;
+
+  // Whether lookups in that table may use the index.
+  bool Covers(const platform::MibIpAddrTable* table) const {
+    return table != nullptr && table == table_ && rows_.Usable();
+  }
+  // The interface's rows in table order: First, then Next until null.
+  const platform::MibIpAddrRow* First(uint32_t interfaceIndex, uint32_t* cursor) const;
+  const platform::MibIpAddrRow* Next(uint32_t* cursor) const;
+
+ private:
+  const platform::MibIpAddrTable* table_;
+  ListIndex rows_;
+};
+
 class CMiniportList {
  public:
-  CMiniportList() = default;
+  CMiniportList();
   CMiniportList(const CMiniportList&) = delete;
   CMiniportList& operator=(const CMiniportList&) = delete;
   // Deletes every node with its miniport.
@@ -36,13 +59,20 @@ class CMiniportList {
   CMiniport* FindByInterface(uint32_t interfaceIndex, const uint8_t* address,
                              uint32_t length) const;
   // Collects the addresses the table gives the interface into addresses (room for one per
-  // row). 0 when the first is not 0.0.0.0; otherwise 2 (reported when the table exists).
+  // row, or for the interface's rows when an index covers the table). 0 when the first is
+  // not 0.0.0.0; otherwise 2 (reported when the table exists).
   uint32_t GetInterfaceAddresses(uint32_t interfaceIndex, uint32_t* addresses,
-                                 const platform::MibIpAddrTable* table) const;
+                                 const platform::MibIpAddrTable* table,
+                                 const IpAddressIndex* index = nullptr) const;
   // Pairs an interface row with a miniport of the list and marks it claimed; null when none
   // fits. A team's own virtual adapter is taken only when its GUID occurs in the interface
   // name; a plain adapter is taken on its station address, once.
-  CMiniport* AllocateMiniport(const platform::MibIfRow& row, const platform::MibIpAddrTable* table);
+  CMiniport* AllocateMiniport(const platform::MibIfRow& row, const platform::MibIpAddrTable* table,
+                              const IpAddressIndex* index = nullptr);
+  // Calls visit with every member port (team flags bit 0) of a team, in list order, until
+  // visit returns false. Team fields must not change once this has been called.
+  template <class Visit>
+  void ForEachTeamMember(uint32_t teamIndex, Visit visit) const;
 
   MINIPORTNODE* Head() const { return list_.Head(); }
   uint32_t Count() const { return count_; }
@@ -50,10 +80,45 @@ class CMiniportList {
  private:
   // One of the two team passes: the first candidate paired, or null.
   CMiniport* PairTeamAdapter(const platform::MibIfRow& row, bool hasAddress, bool virtualAdapters);
+  // A candidate of a team pass: its link asked, a fake one reported; the miniport when paired.
+  CMiniport* TryTeamCandidate(CMiniport& miniport, const platform::MibIfRow& row, bool hasAddress,
+                              bool virtualAdapters);
+  // The first miniport, from the head, with this current address for which match holds.
+  template <class Match>
+  CMiniport* FindByAddress(const uint8_t* address, uint32_t length, Match match) const;
+  // Files the list's member ports by team, at the first team look-up.
+  void IndexTeamMembers() const;
 
   SinglyLinkedList<CMiniport> list_;
   uint32_t count_ = 0;
+  // Indexes of the list by GUID and by current address, kept as nodes are appended (neither
+  // changes once a miniport is in the list), and of the member ports by team.
+  ListIndex byGuid_;
+  ListIndex byAddress_;
+  mutable ListIndex teamMembers_;
+  mutable bool teamMembersFiled_ = false;
 };
+
+uint64_t HashTeamIndex(uint32_t teamIndex);
+
+template <class Visit>
+void CMiniportList::ForEachTeamMember(uint32_t teamIndex, Visit visit) const {
+  auto isMember = [teamIndex](const CMiniport& m) {
+    return (m.TeamFlags() & 1) != 0 && m.TeamIndex() == teamIndex;
+  };
+  if (!teamMembersFiled_) IndexTeamMembers();
+  if (teamMembers_.Usable()) {
+    for (uint32_t e = teamMembers_.First(HashTeamIndex(teamIndex)); e != ListIndex::kNone;
+         e = teamMembers_.Next(e)) {
+      const CMiniport& m = *static_cast<const CMiniport*>(teamMembers_.Value(e));
+      if (isMember(m) && !visit(m)) return;
+    }
+    return;
+  }
+  for (MINIPORTNODE* node = list_.Head(); node != nullptr; node = node->next) {
+    if (isMember(*node->element) && !visit(*node->element)) return;
+  }
+}
 
 // Whether a miniport's GUID occurs in an interface name, both in the ANSI code page and
 // lower case (the operating system names an adapter's interface with a text holding the

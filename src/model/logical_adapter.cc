@@ -49,7 +49,8 @@ void CLogicalAdapter::SetLastChange(uint32_t lastChange) {
 }
 
 uint32_t CLogicalAdapter::Init(const platform::MibIfRow& row, CTrap* trap, CMiniportList& miniports,
-                               const platform::MibIpAddrTable* addresses) {
+                               const platform::MibIpAddrTable* addresses,
+                               const IpAddressIndex* addressIndex) {
   trap_ = trap;
   ifType_ = row.dwType;
   record_.memberIndexes[0] = row.dwIndex;
@@ -68,7 +69,7 @@ uint32_t CLogicalAdapter::Init(const platform::MibIfRow& row, CTrap* trap, CMini
     record_.addressAssignment = kAddressStatic;
     addressLength = platform::kMaxPhysAddrLength;  // eight zero bytes
   } else {
-    CMiniport* miniport = miniports.AllocateMiniport(row, addresses);
+    CMiniport* miniport = miniports.AllocateMiniport(row, addresses, addressIndex);
     if (miniport == nullptr) {
       record_.condition = kConditionOther;
       record_.status = kInterfaceStatusOther;
@@ -143,21 +144,24 @@ uint32_t CLogicalAdapter::BuildPortList(const CMiniportList& miniports) {
     return 0;
   }
   uint32_t built = 0;
-  for (MINIPORTNODE* m = miniports.Head(); m != nullptr; m = m->next) {
-    if (built >= record_.portCount || built >= kMaxPorts) break;
-    const CMiniport& member = *m->element;
-    if ((member.TeamFlags() & 1) == 0 || member.TeamIndex() != teamNumber_) continue;
+  uint32_t status = 0;
+  miniports.ForEachTeamMember(teamNumber_, [&](const CMiniport& member) {
+    if (built >= record_.portCount || built >= kMaxPorts) return false;
     PHYSADAPTERNODE* node = AllocatePhysAdapterNode();
-    if (node == nullptr) return kReportAllocationFailed;
-    uint32_t status = node->element->Init(member, this, ifType_, trap_);
+    if (node == nullptr) {
+      status = kReportAllocationFailed;
+      return false;
+    }
+    status = node->element->Init(member, this, ifType_, trap_);
     if (status != 0) {
       SinglyLinkedList<CPhysicalAdapter>::DestroyNode(node);
-      return status;
+      return false;
     }
     record_.portNumbers[built++] = static_cast<uint8_t>(node->element->PortNumber());
     ports_.Append(node);
-  }
-  return 0;
+    return true;
+  });
+  return status;
 }
 
 void CLogicalAdapter::AddMemberIndex(uint32_t interfaceIndex) {

@@ -16,6 +16,7 @@ namespace crv {
 
 class CMiniportList;
 class CTrap;
+class IpAddressIndex;
 
 using PHYSADAPTERNODE = ListNode<CPhysicalAdapter>;
 
@@ -34,9 +35,11 @@ class CLogicalAdapter : public CAdapter {
   virtual void PublishInterface(bool sharesPortList);
 
   // Fills the adapter from an interface row and pairs it with its miniport: 0, 2 when no
-  // miniport matches (the caller drops the adapter), or a system error.
+  // miniport matches (the caller drops the adapter), or a system error. An index of the
+  // address table spares the walk of the table.
   uint32_t Init(const platform::MibIfRow& row, CTrap* trap, CMiniportList& miniports,
-                const platform::MibIpAddrTable* addresses);
+                const platform::MibIpAddrTable* addresses,
+                const IpAddressIndex* addressIndex = nullptr);
   // Creates the ports from the adapter's own miniport, or a team's members from the list.
   uint32_t BuildPortList(const CMiniportList& miniports);
   PHYSADAPTERNODE* AllocatePhysAdapterNode();
