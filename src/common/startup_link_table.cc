@@ -9,21 +9,52 @@ namespace {
 int CompareDescriptions(const char* a, const char* b) {
   return std::strncmp(a, b, StartupLinkTable::kDescriptionBytes - 1);
 }
+
+// Descriptions that compare equal hash alike: the bytes CompareDescriptions looks at.
+uint64_t HashDescription(const char* description) {
+  return HashBytes(description, strnlen(description, StartupLinkTable::kDescriptionBytes - 1));
+}
 }  // namespace
 
-bool StartupLinkTable::Find(const char* description, uint8_t* condition) const {
+void StartupLinkTable::EnsureIndex() const {
+  if (byDescription_.Usable()) return;
+  // Filed again whenever it is not usable: a refused allocation is not held against it.
+  byDescription_.Start();
+  for (Entry* e = head_; e != nullptr; e = e->next) {
+    if (!byDescription_.Add(HashDescription(e->description), e)) return;
+  }
+}
+
+StartupLinkTable::Entry* StartupLinkTable::FindEntry(const char* description) const {
+  EnsureIndex();
+  if (byDescription_.Usable()) {
+    return byDescription_.FindFirst<Entry>(HashDescription(description), [&](const Entry& e) {
+      return CompareDescriptions(e.description, description) == 0;
+    });
+  }
   for (Entry* e = head_; e != nullptr; e = e->next) {
     int order = CompareDescriptions(e->description, description);
-    if (order == 0) {
-      *condition = e->condition;
-      return true;
-    }
+    if (order == 0) return e;
     if (order > 0) break;
   }
-  return false;
+  return nullptr;
+}
+
+bool StartupLinkTable::Find(const char* description, uint8_t* condition) const {
+  Entry* e = FindEntry(description);
+  if (e == nullptr) return false;
+  *condition = e->condition;
+  return true;
 }
 
 bool StartupLinkTable::Set(const char* description, uint8_t condition) {
+  EnsureIndex();
+  if (byDescription_.Usable()) {
+    if (Entry* e = FindEntry(description)) {
+      e->condition = condition;
+      return true;
+    }
+  }
   Entry** link = &head_;
   while (*link != nullptr) {
     int order = CompareDescriptions((*link)->description, description);
@@ -40,6 +71,7 @@ bool StartupLinkTable::Set(const char* description, uint8_t condition) {
   entry->condition = condition;
   entry->next = *link;
   *link = entry;
+  byDescription_.Add(HashDescription(entry->description), entry);
   return true;
 }
 
@@ -48,6 +80,16 @@ void StartupLinkTable::Remove(const char* description) {
     if (CompareDescriptions((*link)->description, description) == 0) {
       Entry* gone = *link;
       *link = gone->next;
+      if (byDescription_.Usable()) {
+        uint64_t hash = HashDescription(gone->description);
+        for (uint32_t e = byDescription_.First(hash); e != ListIndex::kNone;
+             e = byDescription_.Next(e)) {
+          if (byDescription_.Value(e) == gone) {
+            byDescription_.Remove(e);
+            break;
+          }
+        }
+      }
       FreeBlock(gone);
       return;
     }
@@ -55,6 +97,7 @@ void StartupLinkTable::Remove(const char* description) {
 }
 
 void StartupLinkTable::Clear() {
+  byDescription_.Release();
   while (head_ != nullptr) {
     Entry* next = head_->next;
     FreeBlock(head_);

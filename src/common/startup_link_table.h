@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "common/list_index.h"
+
 namespace crv {
 
 class StartupLinkTable {
@@ -29,7 +31,13 @@ class StartupLinkTable {
     char description[kDescriptionBytes];
     uint8_t condition;
   };
-  Entry* head_ = nullptr;  // sorted by description
+  // Files every entry when the index is not usable (and indexes are switched on).
+  void EnsureIndex() const;
+  // The entry with that description (through the index when there is one), or null.
+  Entry* FindEntry(const char* description) const;
+
+  Entry* head_ = nullptr;            // sorted by description
+  mutable ListIndex byDescription_;  // the entries by description
 };
 
 }  // namespace crv

@@ -283,6 +283,8 @@ void CWin32NetAdapter::GetPciInfo(PciInfo* info) const {
   info->displayName = displayName_;
 }
 
+CWin32NetAdapterList::CWin32NetAdapterList() { byGuid_.Start(); }
+
 CWin32NetAdapterList::~CWin32NetAdapterList() { FreeBlock(deviceIds_); }
 
 bool CWin32NetAdapterList::Init() {
@@ -311,6 +313,7 @@ bool CWin32NetAdapterList::Init() {
     if (adapter->Init(id)) {
       list_.Append(node);
       ++count_;
+      if (adapter->Guid() != nullptr) byGuid_.Add(HashFoldedText(adapter->Guid()), adapter);
     } else {
       SinglyLinkedList<CWin32NetAdapter>::DestroyNode(node);
     }
@@ -322,6 +325,12 @@ bool CWin32NetAdapterList::Init() {
 
 const CWin32NetAdapter* CWin32NetAdapterList::FindByMiniport(const CMiniport& miniport) const {
   if (miniport.Guid() == nullptr) return nullptr;
+  if (byGuid_.Usable()) {
+    return byGuid_.FindFirst<const CWin32NetAdapter>(
+        HashFoldedText(miniport.Guid()), [&miniport](const CWin32NetAdapter& adapter) {
+          return adapter.Guid() != nullptr && EqualsNoCase(adapter.Guid(), miniport.Guid());
+        });
+  }
   for (WIN32NETADAPTERNODE* node = list_.Head(); node != nullptr; node = node->next) {
     const char16_t* guid = node->element->Guid();
     if (guid != nullptr && EqualsNoCase(guid, miniport.Guid())) return node->element;

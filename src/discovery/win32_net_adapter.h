@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "common/list_index.h"
 #include "common/slist.h"
 #include "platform/config_manager.h"
 
@@ -106,7 +107,7 @@ using WIN32NETADAPTERNODE = ListNode<CWin32NetAdapter>;
 
 class CWin32NetAdapterList {
  public:
-  CWin32NetAdapterList() = default;
+  CWin32NetAdapterList();
   CWin32NetAdapterList(const CWin32NetAdapterList&) = delete;
   CWin32NetAdapterList& operator=(const CWin32NetAdapterList&) = delete;
   // Deletes every node with its adapter.
@@ -130,6 +131,7 @@ class CWin32NetAdapterList {
   char16_t* deviceIds_ = nullptr;  // only while Init runs
   uint32_t count_ = 0;
   SinglyLinkedList<CWin32NetAdapter> list_;
+  ListIndex byGuid_;  // the adapters with a GUID, in list order
 };
 
 }  // namespace crv
