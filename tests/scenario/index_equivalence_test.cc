@@ -1,0 +1,283 @@
+// The indexes beside the agent's lists and the per-cycle snapshots change how the agent
+// searches, never what it finds: the same servers run with them and without them (the
+// process-wide switch) must publish the same values, raise the same traps and make the same
+// reports, at the same virtual times and in the same order.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "common/process_state.h"
+#include "common/utf.h"
+#include "discovery/miniport.h"
+#include "platform/sim/device_sim.h"
+#include "platform/sim/machine.h"
+
+extern "C" int32_t Win2KMain(int32_t argc, char** argv);
+
+namespace {
+
+constexpr uint64_t T = 30000;
+const std::u16string kTree = u"SYSTEM\\TessarNetwork";
+const char16_t kParameters[] = u"SYSTEM\\CurrentControlSet\\Services\\CRVNicMgmt\\CRVNICS";
+
+std::u16string Guid(uint32_t n) {
+  char text[48];
+  // The first digits differ, as in real instance GUIDs.
+  std::snprintf(text, sizeof text, "{%08X-51C3-4E0A-9D2B-%012X}", n * 0x9E3779B1u, n);
+  return crv::Utf8ToUtf16(text);
+}
+
+void SetTeamInformation(sim::Machine& machine, const std::u16string& guid, uint32_t team,
+                        uint32_t flags, uint32_t vlan, uint8_t members) {
+  crv::TeamInformation info{team, flags, vlan, members, {}, 1, 2};
+  std::vector<uint8_t> bytes(sizeof info);
+  std::memcpy(bytes.data(), &info, sizeof info);
+  machine.devices().FindNdis(guid)->oids[crv::kOidTeamInformation] = sim::OidAnswer::Bytes(bytes);
+}
+
+sim::SimAdapter Port(uint32_t n, uint32_t ifIndex, uint32_t bus, uint32_t function) {
+  sim::SimAdapter a;
+  a.guid = Guid(n);
+  a.mac = {0x00, 0x1B, 0x21, 0x5E, static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)};
+  a.ifIndex = ifIndex;
+  a.description = u"Intel(R) Ethernet Controller X710 #" + crv::Utf8ToUtf16(std::to_string(n));
+  a.service = u"i40ea";
+  a.firmware = "9.20.0";
+  a.bus = bus;
+  a.function = function;
+  a.slot = bus;
+  a.uiNumber = bus;
+  a.keywords[u"*SpeedDuplex"] = crv::Utf8ToUtf16(std::to_string(n % 8));
+  if (ifIndex != 0) {
+    a.ipv4 = {{0x0000000A + (ifIndex << 24), 0x00FFFFFF}};
+    a.ipv6 = {u"fe80::1:" + crv::Utf8ToUtf16(std::to_string(ifIndex)) + u"%" +
+              crv::Utf8ToUtf16(std::to_string(ifIndex))};
+  }
+  return a;
+}
+
+// A member port of a team: its own interface is hidden by the teaming driver.
+void AddMember(sim::Machine& machine, uint32_t n, uint32_t team, uint32_t bus, uint32_t function) {
+  sim::AddAdapter(machine, Port(n, 0, bus, function));
+  SetTeamInformation(machine, Guid(n), team, 1, 0, 0);
+}
+
+// A team's own interface (vlan 0) or one of its VLAN interfaces; they share the team's address.
+void AddTeamInterface(sim::Machine& machine, uint32_t n, uint32_t team, uint32_t ifIndex,
+                      uint32_t vlan, bool withAddress = true) {
+  sim::SimAdapter a;
+  a.guid = Guid(n);
+  a.mac = {0x02, 0x1B, 0x21, 0x7E, 0x00, static_cast<uint8_t>(team)};
+  a.ifIndex = ifIndex;
+  a.kind = sim::AdapterKind::kOther;
+  a.instanceId = u"ROOT\\CV_CRVTEAMMP\\" + crv::Utf8ToUtf16(std::to_string(n));
+  a.description = u"Corvane Team Interface";
+  a.service = u"crvteam";
+  if (withAddress) a.ipv4 = {{0x0000000B + (ifIndex << 24), 0x00FFFFFF}};
+  sim::AddAdapter(machine, a);
+  SetTeamInformation(machine, a.guid, team, 2, vlan, 2);
+}
+
+void AddLoopbackAndStrangers(sim::Machine& machine) {
+  sim::SimInterface loopback;
+  loopback.row.dwIndex = 1;
+  loopback.row.dwType = 24;
+  std::strcpy(reinterpret_cast<char*>(loopback.row.bDescr), "Software Loopback Interface 1");
+  machine.network().Add(loopback);
+  sim::SimInterface wireless;
+  wireless.row.dwIndex = 90;
+  wireless.row.dwType = 71;
+  wireless.row.dwMtu = 1500;
+  wireless.row.dwPhysAddrLen = 6;
+  std::strcpy(reinterpret_cast<char*>(wireless.row.bDescr), "Wi-Fi 6 AX201");
+  machine.network().Add(wireless);
+}
+
+// Single ports (two of them on one PCI function, two with one station address), two teams
+// of two ports, seven VLAN interfaces on two more teams (one without an IP address), a port
+// without interface row; links that flap, a port removed and one hot-added, a VLAN
+// interface removed and added again.
+void MixedServer(sim::Machine& machine) {
+  machine.registry().SetDword(kParameters, u"Timeout", static_cast<uint32_t>(T));
+  AddLoopbackAndStrangers(machine);
+  for (uint32_t n = 1; n <= 6; ++n) sim::AddAdapter(machine, Port(n, 10 + n, n, 0));
+  sim::AddAdapter(machine, Port(7, 17, 6, 0));  // the same PCI place as port 6
+  sim::SimAdapter twin = Port(8, 18, 8, 0);
+  twin.mac = Port(5, 0, 0, 0).mac;  // port 5's station address
+  sim::AddAdapter(machine, twin);
+  sim::AddAdapter(machine, Port(9, 0, 9, 0));  // no interface row
+  for (uint32_t team = 1; team <= 4; ++team) {
+    AddMember(machine, 20 + 2 * team, team, 20 + team, 0);
+    AddMember(machine, 21 + 2 * team, team, 20 + team, 1);
+  }
+  AddTeamInterface(machine, 40, 1, 40, 0);
+  AddTeamInterface(machine, 41, 2, 41, 0);
+  for (uint32_t v = 0; v < 5; ++v) AddTeamInterface(machine, 50 + v, 3, 50 + v, 10 + v);
+  AddTeamInterface(machine, 60, 4, 60, 100, false);
+  AddTeamInterface(machine, 61, 4, 61, 101);
+
+  auto link = [&machine](uint64_t t, uint32_t n, bool up) {
+    machine.At(t, [&machine, n, up] { sim::SetAdapterLink(machine, Guid(n), up); });
+  };
+  link(T + 500, 2, false);
+  // Ports 6 and 7 share their PCI place, and so their identity in the trap sink: from here on
+  // their records differ, and each must carry its own over the rebuilds.
+  link(2 * T + 800, 7, false);
+  link(T + 700, 22, false);  // a member of team 1
+  link(2 * T + 500, 2, true);
+  link(3 * T + 500, 22, true);
+  link(3 * T + 600, 26, false);  // a member of the VLANs' team
+  machine.At(4 * T + 500, [&machine] { sim::RemoveAdapter(machine, Guid(3)); });
+  machine.At(5 * T + 500, [&machine] { sim::AddAdapter(machine, Port(70, 70, 30, 0)); });
+  machine.At(5 * T + 600, [&machine] { sim::RemoveAdapter(machine, Guid(52)); });
+  link(6 * T + 500, 70, false);
+  machine.At(7 * T + 500, [&machine] { AddTeamInterface(machine, 52, 3, 52, 12); });
+  link(8 * T + 500, 26, true);
+}
+
+struct Observed {
+  std::vector<sim::RegistryWrite> writes;
+  std::vector<sim::ReportRecord> reports;
+  std::string tree;
+  uint64_t adapterAddressQueries = 0;
+  uint64_t classKeyEnumerations = 0;
+};
+
+Observed Run(bool indexes, const std::function<void(sim::Machine&)>& server, uint64_t durationMs) {
+  crv::ResetProcessState();
+  Observed out;
+  {
+    sim::Machine machine;
+    server(machine);
+    machine.Install();
+    machine.RecordRegistryWrites(true);
+    crv::State().useListIndexes = indexes;
+    std::string program = "crvnichost.exe";
+    char* argv[] = {program.data(), nullptr};
+    machine.Run([&] { Win2KMain(1, argv); }, durationMs);
+    out.writes = machine.RegistryWrites();
+    out.reports = machine.Reports();
+    out.tree = machine.registry().Dump(kTree);
+    out.adapterAddressQueries = machine.CallCount("GetAdaptersAddresses");
+    out.classKeyEnumerations = machine.CallCount("RegEnumKeyExW");
+    crv::ResetProcessState();  // while the machine is still there
+    machine.ReleaseAbandoned();
+  }
+  return out;
+}
+
+std::string Describe(const sim::RegistryWrite& w) {
+  return std::to_string(w.timeMs) + " ms " + crv::Utf16ToUtf8(w.keyName) + "\\" +
+         crv::Utf16ToUtf8(w.valueName) + " type " + std::to_string(w.type) + ", " +
+         std::to_string(w.data.size()) + " bytes";
+}
+
+// Where two writes of the same value part: the first differing byte.
+std::string DataDifference(const sim::RegistryWrite& a, const sim::RegistryWrite& b) {
+  size_t n = std::min(a.data.size(), b.data.size());
+  size_t i = 0;
+  while (i < n && a.data[i] == b.data[i]) ++i;
+  if (i == n && a.data.size() == b.data.size()) return "";
+  char text[96];
+  std::snprintf(text, sizeof text, "\n  first differing byte at offset %zu: %02x against %02x", i,
+                i < a.data.size() ? a.data[i] : 0, i < b.data.size() ? b.data[i] : 0);
+  return text;
+}
+
+std::string DataDifference(const sim::ReportRecord&, const sim::ReportRecord&) { return ""; }
+
+std::string Describe(const sim::ReportRecord& r) {
+  char head[48];
+  std::snprintf(head, sizeof head, "%llu ms 0x%08X ", static_cast<unsigned long long>(r.timeMs),
+                r.code);
+  return head + crv::Utf16ToUtf8(r.message) + " value " + std::to_string(r.value);
+}
+
+bool SameWrite(const sim::RegistryWrite& a, const sim::RegistryWrite& b) {
+  return a.timeMs == b.timeMs && a.keyName == b.keyName && a.valueName == b.valueName &&
+         a.type == b.type && a.data == b.data;
+}
+
+bool SameReport(const sim::ReportRecord& a, const sim::ReportRecord& b) {
+  return a.timeMs == b.timeMs && a.code == b.code && a.hasMessage == b.hasMessage &&
+         a.message == b.message && a.value == b.value;
+}
+
+// Compares two sequences item by item and names the first difference.
+template <class Item, class Same>
+void ExpectSameSequence(const char* what, const std::vector<Item>& indexed,
+                        const std::vector<Item>& plain, Same same) {
+  size_t n = std::min(indexed.size(), plain.size());
+  for (size_t i = 0; i < n; ++i) {
+    if (!same(indexed[i], plain[i])) {
+      ADD_FAILURE() << what << " " << i << " differs:\n  with indexes:    " << Describe(indexed[i])
+                    << "\n  without indexes: " << Describe(plain[i])
+                    << DataDifference(indexed[i], plain[i]);
+      return;
+    }
+  }
+  EXPECT_EQ(plain.size(), indexed.size()) << what << "s: one run made more than the other";
+}
+
+// Runs the server with and without indexes and compares; the two runs go to *indexed and
+// *plain when asked for.
+void ExpectEquivalent(const std::function<void(sim::Machine&)>& server, uint64_t durationMs,
+                      Observed* indexedOut = nullptr, Observed* plainOut = nullptr) {
+  Observed indexed = Run(true, server, durationMs);
+  Observed plain = Run(false, server, durationMs);
+  ExpectSameSequence("registry write", indexed.writes, plain.writes, SameWrite);
+  ExpectSameSequence("report", indexed.reports, plain.reports, SameReport);
+  EXPECT_EQ(plain.tree, indexed.tree);
+  if (indexedOut != nullptr) *indexedOut = indexed;
+  if (plainOut != nullptr) *plainOut = plain;
+}
+
+size_t CountWrites(const Observed& o, const std::u16string& prefix) {
+  size_t n = 0;
+  for (const auto& w : o.writes) n += w.keyName.rfind(prefix, 0) == 0 ? 1 : 0;
+  return n;
+}
+
+TEST(IndexEquivalenceTest, TeamsVlansLinkFlapsAndHotPlugPublishAlike) {
+  Observed indexed, plain;
+  ExpectEquivalent(MixedServer, 10 * T, &indexed, &plain);
+  // The switch did change how the agent asked: the shared answers were read once per cycle.
+  EXPECT_LT(indexed.adapterAddressQueries, plain.adapterAddressQueries);
+  EXPECT_LT(indexed.classKeyEnumerations, plain.classKeyEnumerations);
+  // The runs were not empty: traps of every kind the flaps cause, VLAN records, rebuilds.
+  EXPECT_GT(CountWrites(indexed, u"Trap_ConnectivityLost"), 0u);
+  EXPECT_GT(CountWrites(indexed, u"Trap_ConnectivityRegained"), 0u);
+  EXPECT_GT(CountWrites(indexed, u"Trap_RedundancyReduced"), 0u);
+  EXPECT_GT(CountWrites(indexed, u"VlanInterface"), 0u);
+  size_t builds = 0;
+  for (const auto& w : indexed.writes) builds += w.valueName == u"Status" ? 1 : 0;
+  EXPECT_GE(builds, 4u);
+}
+
+// Answers that fail, and a network class key that changes between cycles: the snapshots are
+// read again each cycle, and a failed read leaves every caller to meet (and report) the
+// failure as it would without them.
+TEST(IndexEquivalenceTest, FailingAndChangingAnswersAreMetAlike) {
+  ExpectEquivalent(
+      [](sim::Machine& machine) {
+        MixedServer(machine);
+        machine.FailCall("GetAdaptersAddresses", 0, 8);  // every call
+        const std::u16string classKey =
+            u"SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E972-E325-11CE-BFC1-08002BE10318}";
+        // Port 5's network class subkey goes, and port 2's takes port 4's GUID: port 4 then
+        // has two, and the first in enumeration order is the one it reads. Then the whole
+        // class key goes.
+        machine.At(2 * T + 100, [&machine, classKey] {
+          machine.registry().DeleteTree(classKey + u"\\0004");
+          machine.registry().SetString(classKey + u"\\0001", u"NetCfgInstanceID", Guid(4));
+        });
+        machine.At(3 * T + 100, [&machine, classKey] { machine.registry().DeleteTree(classKey); });
+      },
+      6 * T);
+}
+
+}  // namespace
