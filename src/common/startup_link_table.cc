@@ -6,11 +6,11 @@
 
 namespace crv {
 namespace {
-int CompareDescriptions(const char* a, const char* b) {
-  return std::strncmp(a, b, StartupLinkTable::kDescriptionBytes - 1);
+bool SameDescription(const char* a, const char* b) {
+  return std::strncmp(a, b, StartupLinkTable::kDescriptionBytes - 1) == 0;
 }
 
-// Descriptions that compare equal hash alike: the bytes CompareDescriptions looks at.
+// Descriptions that compare equal hash alike: the bytes SameDescription looks at.
 uint64_t HashDescription(const char* description) {
   return HashBytes(description, strnlen(description, StartupLinkTable::kDescriptionBytes - 1));
 }
@@ -29,13 +29,11 @@ StartupLinkTable::Entry* StartupLinkTable::FindEntry(const char* description) co
   EnsureIndex();
   if (byDescription_.Usable()) {
     return byDescription_.FindFirst<Entry>(HashDescription(description), [&](const Entry& e) {
-      return CompareDescriptions(e.description, description) == 0;
+      return SameDescription(e.description, description);
     });
   }
   for (Entry* e = head_; e != nullptr; e = e->next) {
-    int order = CompareDescriptions(e->description, description);
-    if (order == 0) return e;
-    if (order > 0) break;
+    if (SameDescription(e->description, description)) return e;
   }
   return nullptr;
 }
@@ -48,52 +46,36 @@ bool StartupLinkTable::Find(const char* description, uint8_t* condition) const {
 }
 
 bool StartupLinkTable::Set(const char* description, uint8_t condition) {
-  EnsureIndex();
-  if (byDescription_.Usable()) {
-    if (Entry* e = FindEntry(description)) {
-      e->condition = condition;
-      return true;
-    }
-  }
-  Entry** link = &head_;
-  while (*link != nullptr) {
-    int order = CompareDescriptions((*link)->description, description);
-    if (order == 0) {
-      (*link)->condition = condition;
-      return true;
-    }
-    if (order > 0) break;
-    link = &(*link)->next;
+  if (Entry* e = FindEntry(description)) {
+    e->condition = condition;
+    return true;
   }
   auto* entry = static_cast<Entry*>(AllocateZeroed(sizeof(Entry)));
   if (entry == nullptr) return false;
   std::strncpy(entry->description, description, kDescriptionBytes - 1);
   entry->condition = condition;
-  entry->next = *link;
-  *link = entry;
+  entry->next = head_;
+  if (head_ != nullptr) head_->previous = entry;
+  head_ = entry;
   byDescription_.Add(HashDescription(entry->description), entry);
   return true;
 }
 
 void StartupLinkTable::Remove(const char* description) {
-  for (Entry** link = &head_; *link != nullptr; link = &(*link)->next) {
-    if (CompareDescriptions((*link)->description, description) == 0) {
-      Entry* gone = *link;
-      *link = gone->next;
-      if (byDescription_.Usable()) {
-        uint64_t hash = HashDescription(gone->description);
-        for (uint32_t e = byDescription_.First(hash); e != ListIndex::kNone;
-             e = byDescription_.Next(e)) {
-          if (byDescription_.Value(e) == gone) {
-            byDescription_.Remove(e);
-            break;
-          }
-        }
+  Entry* gone = FindEntry(description);
+  if (gone == nullptr) return;
+  (gone->previous == nullptr ? head_ : gone->previous->next) = gone->next;
+  if (gone->next != nullptr) gone->next->previous = gone->previous;
+  if (byDescription_.Usable()) {
+    for (uint32_t e = byDescription_.First(HashDescription(gone->description));
+         e != ListIndex::kNone; e = byDescription_.Next(e)) {
+      if (byDescription_.Value(e) == gone) {
+        byDescription_.Remove(e);
+        break;
       }
-      FreeBlock(gone);
-      return;
     }
   }
+  FreeBlock(gone);
 }
 
 void StartupLinkTable::Clear() {

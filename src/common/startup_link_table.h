@@ -28,6 +28,7 @@ class StartupLinkTable {
  private:
   struct Entry {
     Entry* next;
+    Entry* previous;
     char description[kDescriptionBytes];
     uint8_t condition;
   };
@@ -36,7 +37,9 @@ class StartupLinkTable {
   // The entry with that description (through the index when there is one), or null.
   Entry* FindEntry(const char* description) const;
 
-  Entry* head_ = nullptr;            // sorted by description
+  // The entries in no particular order (none is observable): a new one goes first, so that
+  // neither adding nor, through the index, finding and removing one walks the table.
+  Entry* head_ = nullptr;
   mutable ListIndex byDescription_;  // the entries by description
 };
 
