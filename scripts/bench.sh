@@ -43,8 +43,8 @@ if [ "$callgrind" = 1 ]; then
   awk 'NR > 1 { agent[$1, $2] = $7; if ($1 > largest) largest = $1 }
        END {
          if (!((64, "build") in agent) || largest <= 64) exit
-         for (i = 0; i < 3; ++i) {
-           step = i == 0 ? "build" : i == 1 ? "cycle" : "change"
+         for (i = 0; i < 4; ++i) {
+           step = i == 0 ? "build" : i == 1 ? "cycle" : i == 2 ? "first" : "change"
            printf "agent instructions per interface, %s: %d at %d, %d at 64, ratio %.2f\n",
                   step, agent[largest, step], largest, agent[64, step],
                   agent[largest, step] / agent[64, step]

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Instructions of a build, of a publication cycle and of a change test on generated servers,
-# counted with callgrind (independent of the machine's load), per managed interface: the
-# total, and the agent's own part, which is the total less the inclusive cost of every call
-# the agent makes into the simulated machine (functions of namespace sim).
+# Instructions of the first publication cycle of the process, a build, a later publication
+# cycle and a change test on generated servers, counted with callgrind (independent of the
+# machine's load), per managed interface: the total, and the agent's own part, which is the
+# total less the inclusive cost of every call the agent makes into the simulated machine
+# (functions of namespace sim).
 #
 # usage: scripts/callgrind-cycle.sh [-b BUILD_DIR] [-c CYCLES] [-k DIR] [SIZE...]
 #   BUILD_DIR  a build with CRV_BUILD_BENCH=ON (default build/bench); SIZE default 4 64 512 4096
