@@ -175,6 +175,19 @@ void Scheduler::WakeTimedOut() {
   }
 }
 
+bool Scheduler::InTimedWaitOn(const std::vector<std::u16string>& eventNames) const {
+  for (const auto& thread : threads_) {
+    if (thread->state != SimThread::State::kWaiting || thread->wakeAt == kNever) continue;
+    if (thread->waitingOn.size() != eventNames.size()) continue;
+    bool same = true;
+    for (size_t i = 0; i < eventNames.size(); ++i) {
+      same = same && thread->waitingOn[i]->name == eventNames[i];
+    }
+    if (same) return true;
+  }
+  return false;
+}
+
 uint64_t Scheduler::EarliestWake() const {
   uint64_t earliest = kNever;
   for (const auto& thread : threads_) {

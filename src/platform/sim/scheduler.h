@@ -62,6 +62,10 @@ class Scheduler {
   [[noreturn]] void EndCurrentThread();
   void Signal(const std::shared_ptr<EventObject>& event);
 
+  // Whether some thread is blocked in a wait on exactly these named events, in this order,
+  // with a time-out. A sleep waits on no event, so a thread sleeping never counts.
+  bool InTimedWaitOn(const std::vector<std::u16string>& eventNames) const;
+
  private:
   static void ThreadStart(void* self);
   void SwitchToScheduler();
