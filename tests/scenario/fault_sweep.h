@@ -43,12 +43,19 @@ struct Outcome {
   // Blocks the agent holds at the end, less the start-up link table's entries (whose number
   // depends on what the first cycle saw, not on leaks).
   int64_t heldBlocks = 0;
-  // The tree at the end as a dump, trap keys left out (traps differ with timing).
+  // The tree at the end as a dump, trap keys left out (traps differ with timing), and as the
+  // scenario left it before the agent started (another component's bridging key).
   std::string finalTree;
+  std::string initialTree;
+  // What the start-up link table held for the ports of the first cycle (device description,
+  // condition or -1 when absent), taken at the first poll wait after it.
+  bool firstCycleSeen = false;
+  std::map<std::string, int> firstCycleLinks;
   // Traps written, by trap key.
   std::map<std::string, int> traps;
   // What the checks during and after the run found wrong; empty when all is well.
   std::vector<std::string> problems;
+  int64_t librariesLeftInitialised = 0;  // vendor libraries the fault left initialised
   int quietCheckpoints = 0;         // checkpoints that found the collection thread in its poll wait
   int64_t closeFaultAllowance = 0;  // handles a failed close may leave counted
 };
@@ -72,11 +79,19 @@ Outcome Run(const Fault& fault);
 std::vector<std::string> CompareWithBaseline(const Fault& fault, const Outcome& run,
                                              const Outcome& baseline);
 
-// Occurrences 1..count to try: all of them when full, otherwise the first few and an even
-// spread over the rest (at most limit), so that every part of a build and of a cycle is hit.
-std::vector<uint64_t> Sample(uint64_t count, size_t limit, bool full);
+// How much of the sweep runs: by default a quick sample that still fails every call name
+// at its first occurrence and at a spread over the rest; CRV_FAULT_SWEEP=sample tries more
+// occurrences of each, CRV_FAULT_SWEEP=full every occurrence and every allocation.
+struct Mode {
+  const char* name;
+  size_t occurrencesPerCall;  // 0: all
+  size_t allocations;         // 0: all
+};
+Mode SweepMode();
 
-// Whether the complete sweep was asked for (CRV_FAULT_SWEEP=full).
-bool FullSweep();
+// Occurrences 1..count to try: all of them when limit is 0 or not below count, otherwise
+// the first few and an even spread over the rest (limit in all), so that every part of a
+// build and of a cycle is hit.
+std::vector<uint64_t> Sample(uint64_t count, size_t limit);
 
 }  // namespace faultsweep

@@ -4,9 +4,10 @@
 // without a crash, leak or hang, publish only well-formed values, recover once the fault is
 // past, lose no trap it did not have to, and show the failure where the agent reports it.
 //
-// By default each call name is tried at a sample of its occurrences (the first ones and an
-// even spread, so every part of a build and a cycle is hit); CRV_FAULT_SWEEP=full tries every
-// occurrence. The statuses of a call take turns from one occurrence to the next.
+// Each call name is tried at a sample of its occurrences (the first ones and an even spread,
+// so every part of a build and a cycle is hit): three by default, ten and sixty allocations
+// with CRV_FAULT_SWEEP=sample, every one with CRV_FAULT_SWEEP=full (faultsweep::SweepMode).
+// The statuses of a call take turns from one occurrence to the next.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -193,23 +194,18 @@ struct Tally {
   std::map<std::string, std::pair<uint64_t, uint64_t>> perCall;  // occurrences, runs
 };
 
-// Whether the sweeps run: CRV_FAULT_SWEEP=sample or full. The sweeps still find failures
-// that are being sorted out (see docs/reliability.md), so the default suite leaves them out.
-bool SweepRequested() { return std::getenv("CRV_FAULT_SWEEP") != nullptr; }
-
 // Sweeps the calls whose names the filter accepts.
 void SweepCalls(bool (*accept)(const std::string&)) {
-  if (!SweepRequested()) GTEST_SKIP() << "set CRV_FAULT_SWEEP=sample or full";
   const Outcome& baseline = Baseline();
   ASSERT_TRUE(baseline.problems.empty()) << Join(baseline.problems);
   ASSERT_GT(baseline.quietCheckpoints, 10);
-  bool full = faultsweep::FullSweep();
+  faultsweep::Mode mode = faultsweep::SweepMode();
   Tally tally;
   for (const auto& call : AllCalls()) {
     if (!accept(call.call)) continue;
     uint64_t count = baseline.callsAtCutoff.at(call.call);
     size_t index = 0;
-    for (uint64_t occurrence : faultsweep::Sample(count, 10, full)) {
+    for (uint64_t occurrence : faultsweep::Sample(count, mode.occurrencesPerCall)) {
       // The statuses take turns, so that each is tried across the call's sites.
       uint32_t status = call.statuses[index++ % call.statuses.size()];
       Fault fault{call.call, static_cast<uint32_t>(occurrence), status, 0};
@@ -222,7 +218,7 @@ void SweepCalls(bool (*accept)(const std::string&)) {
     }
     tally.perCall[call.call].first = count;
   }
-  std::printf("fault sweep (%s): %llu runs\n", full ? "full" : "sample",
+  std::printf("fault sweep (%s): %llu runs\n", mode.name,
               static_cast<unsigned long long>(tally.runs));
   for (const auto& [name, figures] : tally.perCall) {
     std::printf("  %-36s %6llu occurrences, %5llu runs\n", name.c_str(),
@@ -271,11 +267,7 @@ TEST(FaultSweep, TheTableKnowsEveryCallTheSimulatedServerCounts) {
   EXPECT_GE(files, 8);
 }
 
-// The sweeps are switched off until their quiet-point check and their comparison with the
-// run without faults hold on the committed agent: a checkpoint can fall inside a vendor
-// library query's sleep, and several single faults still change the final tree. Run them
-// with --gtest_also_run_disabled_tests.
-TEST(FaultSweep, DISABLED_TheRunWithoutFaultsIsClean) {
+TEST(FaultSweep, TheRunWithoutFaultsIsClean) {
   const Outcome& baseline = Baseline();
   EXPECT_TRUE(baseline.problems.empty()) << Join(baseline.problems);
   EXPECT_EQ(baseline.end, sim::RunEnd::kDurationOver);
@@ -290,19 +282,18 @@ TEST(FaultSweep, DISABLED_TheRunWithoutFaultsIsClean) {
   EXPECT_GT(baseline.allocationsAtCutoff, 100u);
 }
 
-TEST(FaultSweep, DISABLED_RegistryCallFailures) { SweepCalls(IsRegistry); }
-TEST(FaultSweep, DISABLED_DeviceAndConfigurationManagerFailures) { SweepCalls(IsDevice); }
-TEST(FaultSweep, DISABLED_ComWmiAndVendorLibraryFailures) { SweepCalls(IsComOrLibrary); }
-TEST(FaultSweep, DISABLED_KernelIpHelperAndTextFailures) { SweepCalls(IsOther); }
+TEST(FaultSweep, RegistryCallFailures) { SweepCalls(IsRegistry); }
+TEST(FaultSweep, DeviceAndConfigurationManagerFailures) { SweepCalls(IsDevice); }
+TEST(FaultSweep, ComWmiAndVendorLibraryFailures) { SweepCalls(IsComOrLibrary); }
+TEST(FaultSweep, KernelIpHelperAndTextFailures) { SweepCalls(IsOther); }
 
-TEST(FaultSweep, DISABLED_AllocationFailures) {
-  if (!SweepRequested()) GTEST_SKIP() << "set CRV_FAULT_SWEEP=sample or full";
+TEST(FaultSweep, AllocationFailures) {
   const Outcome& baseline = Baseline();
   ASSERT_TRUE(baseline.problems.empty()) << Join(baseline.problems);
-  bool full = faultsweep::FullSweep();
+  faultsweep::Mode mode = faultsweep::SweepMode();
   uint64_t count = baseline.allocationsAtCutoff;
   uint64_t runs = 0, silent = 0;
-  for (uint64_t n : faultsweep::Sample(count, 60, full)) {
+  for (uint64_t n : faultsweep::Sample(count, mode.allocations)) {
     Fault fault{"", 0, 0, n};
     Outcome run = faultsweep::Run(fault);
     std::vector<std::string> problems = faultsweep::CompareWithBaseline(fault, run, baseline);
@@ -313,8 +304,8 @@ TEST(FaultSweep, DISABLED_AllocationFailures) {
   std::printf(
       "allocation sweep (%s): %llu of %llu allocations failed in turn, %llu without a "
       "report of their own\n",
-      full ? "full" : "sample", static_cast<unsigned long long>(runs),
-      static_cast<unsigned long long>(count), static_cast<unsigned long long>(silent));
+      mode.name, static_cast<unsigned long long>(runs), static_cast<unsigned long long>(count),
+      static_cast<unsigned long long>(silent));
 }
 
 }  // namespace
