@@ -120,9 +120,15 @@ std::optional<uint32_t> Machine::CheckFault(std::string_view call) {
   auto it = callCounts_.find(call);
   if (it == callCounts_.end()) it = callCounts_.emplace(std::string(call), 0).first;
   uint64_t occurrence = ++it->second;
-  for (const auto& rule : faults_) {
-    if (rule.call == call && (rule.occurrence == 0 || rule.occurrence == occurrence)) {
-      return rule.status;
+  for (auto rule = faults_.begin(); rule != faults_.end(); ++rule) {
+    if (rule->call != call) continue;
+    if (rule->occurrence == 0) return rule->status;
+    if (rule->occurrence == occurrence) {
+      // A rule for one occurrence cannot match again; dropping it keeps the check short on
+      // long runs that keep adding faults.
+      uint32_t status = rule->status;
+      faults_.erase(rule);
+      return status;
     }
   }
   return std::nullopt;

@@ -1,7 +1,9 @@
 // RegOpenKeyExW and friends on the simulated registry: handles, access rights, Windows'
 // statuses, and the faults a scenario asks for.
 #include <cstring>
+#include <iterator>
 #include <map>
+#include <optional>
 
 #include "platform/sim/apis.h"
 #include "platform/sim/machine.h"
@@ -11,9 +13,20 @@ namespace {
 
 using platform::RegKey;
 
+using SubkeyMap = decltype(RegKeyNode::subkeys);
+
 struct OpenKey {
   std::shared_ptr<RegKeyNode> node;
   uint32_t access;
+  // Where the last RegEnumKeyExW on this handle stopped, so that enumerating in index order
+  // does not walk the subkeys from the first at every call; valid while no subkey is added
+  // or removed.
+  struct Cursor {
+    uint64_t edits;
+    uint32_t index;
+    SubkeyMap::const_iterator at;
+  };
+  mutable std::optional<Cursor> cursor;
 };
 
 class RegistryApi : public platform::Registry {
@@ -64,6 +77,7 @@ class RegistryApi : public platform::Registry {
       child->isVolatile = makeVolatile;
       child->lastWriteTime = machine_.registry().Now();
       node->subkeys[parts[i]] = child;
+      ++node->subkeyEdits;
       node = child;
     }
     if (disposition != nullptr) {
@@ -93,6 +107,7 @@ class RegistryApi : public platform::Registry {
     if (!it->second->subkeys.empty()) return Fail(platform::kErrorAccessDenied);
     it->second->deleted = true;
     owner->subkeys.erase(it);
+    ++owner->subkeyEdits;
     return 0;
   }
 
@@ -149,8 +164,14 @@ class RegistryApi : public platform::Registry {
     if (name == nullptr || nameLength == nullptr) return Fail(platform::kErrorInvalidParameter);
     const auto& subkeys = open->node->subkeys;
     if (index >= subkeys.size()) return Fail(platform::kErrorNoMoreItems);
-    auto it = subkeys.begin();
-    std::advance(it, index);
+    const auto& cursor = open->cursor;
+    SubkeyMap::const_iterator it;
+    if (cursor && cursor->edits == open->node->subkeyEdits && cursor->index + 1 == index) {
+      it = std::next(cursor->at);
+    } else {
+      it = std::next(subkeys.begin(), index);
+    }
+    open->cursor = OpenKey::Cursor{open->node->subkeyEdits, index, it};
     const std::u16string& found = it->second->name;
     if (*nameLength <= found.size()) return Fail(platform::kErrorMoreData);
     std::memcpy(name, found.c_str(), (found.size() + 1) * sizeof(char16_t));

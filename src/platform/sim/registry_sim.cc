@@ -50,6 +50,7 @@ void SimRegistry::CreateKey(std::u16string_view path, bool isVolatile) {
       child->name = part;
       child->isVolatile = isVolatile;
       child->lastWriteTime = Now();
+      ++node->subkeyEdits;
     }
     node = child;
   }
@@ -123,6 +124,7 @@ bool SimRegistry::DeleteTree(std::u16string_view path) {
   if (it == parent->subkeys.end()) return false;
   MarkDeleted(*it->second);
   parent->subkeys.erase(it);
+  ++parent->subkeyEdits;
   return true;
 }
 
@@ -154,6 +156,7 @@ void DropVolatile(RegKeyNode& node) {
     if (it->second->isVolatile) {
       MarkDeleted(*it->second);
       it = node.subkeys.erase(it);
+      ++node.subkeyEdits;
     } else {
       DropVolatile(*it->second);
       ++it;

@@ -31,6 +31,7 @@ struct RegKeyNode {
   bool deleted = false;
   uint64_t lastWriteTime = 0;  // file time
   std::map<std::u16string, std::shared_ptr<RegKeyNode>, NoCaseLess> subkeys;
+  uint64_t subkeyEdits = 0;  // bumped whenever a subkey is added or removed
   std::map<std::u16string, RegValue, NoCaseLess> values;
   std::vector<std::u16string> valueOrder;  // creation order, as RegEnumValue would list
 };
