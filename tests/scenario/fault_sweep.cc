@@ -372,12 +372,16 @@ std::vector<std::string> CompareWithBaseline(const Fault& fault, const Outcome& 
                          FirstDifference(tree, expected));
     }
     // A trap is lost only when the fault hit its own write (or the memory for its condition).
-    // So may a fault that changes a model for its whole life: a configuration manager call
-    // (made only while a model is built) leaves a port unlocated or unmatched, and its
-    // condition is not carried across the next rebuild; an address table that cannot be
-    // read leaves a build to pair interfaces without their addresses.
+    // So may a fault that changes a model for its whole life: a configuration manager call,
+    // a registry read of a port's location or a text conversion of a device name in a build
+    // leaves a port unlocated or unpaired, and its condition is not carried across the next
+    // rebuild; an address table that cannot be read leaves a build to pair interfaces without
+    // their addresses; a link status query that fails (its open or its control call) is never
+    // sent again to that miniport, whose link then reads "unknown" until the next rebuild.
     bool mayLoseTrap = fault.allocation != 0 || fault.call == "RegOpenKeyExW" ||
                        fault.call == "RegCreateKeyExW" || fault.call == "RegSetValueExW" ||
+                       fault.call == "RegQueryValueExW" || fault.call == "WideCharToMultiByte" ||
+                       fault.call == "CreateFileW" || fault.call == "DeviceIoControl" ||
                        fault.call.rfind("CM_", 0) == 0;
     for (const auto& report : run.reports) {
       mayLoseTrap |= report.message == kBuiltWithoutAddresses;
