@@ -119,7 +119,7 @@ TEST_F(AdapterModelTest, SingleAdapterPublishesItsInterfaceAndPort) {
   EXPECT_EQ(crv::kConditionOk, ethernet->condition);
   EXPECT_EQ(crv::kInterfaceStatusLinkOk, ethernet->status);
   EXPECT_EQ(1u, ethernet->portsWithLink);
-  EXPECT_EQ(0xFFFFFFFFu, ethernet->speedBitsPerSecond);  // 10 Gbit/s does not fit 32 bits
+  EXPECT_EQ(0xFFFFFFFFu, uint32_t{ethernet->speedBitsPerSecond});  // 10 Gbit/s does not fit 32 bits
   EXPECT_STREQ("fe80::21b:21ff:fea0:1001%11", ethernet->ipv6Address);
   EXPECT_EQ(crv::kAddressDhcp, ethernet->addressAssignment);
   EXPECT_STREQ("Intel(R) Ethernet Controller X710", ethernet->description);
@@ -127,12 +127,12 @@ TEST_F(AdapterModelTest, SingleAdapterPublishesItsInterfaceAndPort) {
   ASSERT_TRUE(port);
   EXPECT_EQ(11u, port->interfaceIndex);
   EXPECT_EQ(crv::kTeamRoleNone, port->teamRole);
-  EXPECT_EQ(3u, port->slotNumber);
+  EXPECT_EQ(3u, uint32_t{port->slotNumber});
   EXPECT_EQ(1u, port->portInCard);  // function + 1 when the inventory has no record
   EXPECT_EQ(crv::kConditionOk, port->linkCondition);
   EXPECT_EQ(3u, port->duplex);
-  EXPECT_EQ(10000u, port->linkSpeed);
-  EXPECT_EQ(8u, port->speedDuplexConfig);
+  EXPECT_EQ(10000u, uint32_t{port->linkSpeed});
+  EXPECT_EQ(8u, uint32_t{port->speedDuplexConfig});
   EXPECT_STREQ("0000:05:00.0", port->pciLocation);
   EXPECT_STREQ("9.50.12", port->firmwareVersion);
   EXPECT_EQ(0, std::memcmp(port->macAddress, a.mac.data(), 6));
@@ -187,7 +187,7 @@ TEST_F(AdapterModelTest, LosingAndRegainingTheLinkRaisesTraps) {
   EXPECT_EQ(crv::kConditionFailed, down->condition);
   EXPECT_EQ(crv::kInterfaceStatusLinkFailure, down->status);
   EXPECT_EQ(0u, down->portsWithLink);
-  EXPECT_EQ(0u, down->speedBitsPerSecond);
+  EXPECT_EQ(0u, uint32_t{down->speedBitsPerSecond});
   EXPECT_STREQ("N/A", down->ipv6Address);
 }
 
@@ -202,7 +202,7 @@ TEST_F(AdapterModelTest, AnUnknownLinkRaisesNothing) {
   EXPECT_TRUE(Traps().empty());
   ASSERT_TRUE(port);
   EXPECT_EQ(crv::kConditionOther, port->linkCondition);
-  EXPECT_EQ(0u, port->linkSpeed);
+  EXPECT_EQ(0u, uint32_t{port->linkSpeed});
   // A driver that rejects the connect status is asked once.
   EXPECT_EQ(3u, machine.devices().QueryCount(kGuid, 0x00010114));
 }
@@ -310,7 +310,7 @@ TEST_F(AdapterModelTest, SpeedAndDuplexConfigurationCodes) {
     std::snprintf(name, sizeof name, "PhysAdapter%03zX", i + 1);
     auto port = Port(crv::Utf8ToUtf16(name));
     ASSERT_TRUE(port) << name;
-    EXPECT_EQ(cases[i].code, port->speedDuplexConfig) << name;
+    EXPECT_EQ(cases[i].code, uint32_t{port->speedDuplexConfig}) << name;
   }
 }
 

@@ -109,7 +109,7 @@ TEST_F(TeamVlanTest, ATeamPublishesItsMembersAndRaisesRedundancyTraps) {
   EXPECT_EQ(crv::kTrapRedundancyReduced, r->trapCode);
   EXPECT_EQ(1u, r->teamInterfaceMapNumber);
   EXPECT_EQ(1u, r->teamPortsWithLink);
-  EXPECT_EQ(1u, r->interfacePortsWithLink);
+  EXPECT_EQ(1u, uint32_t{r->interfacePortsWithLink});
   auto i = ReadRecord<crv::TrapRecord>(machine, u"\\Trap_RedundancyIncreased", increased[0]);
   EXPECT_EQ(2u, i->teamPortsWithLink);
   EXPECT_FALSE(machine.registry().KeyExists(kTree + u"\\Trap_ConnectivityLost"));
@@ -124,19 +124,20 @@ TEST_F(TeamVlanTest, ATeamsStatisticsSumItsPortsCounters) {
   one[0x0002020D] = sim::OidAnswer::Dword(10);  // FCS errors
   two[0x01020203] = sim::OidAnswer::Dword(7);   // internal MAC receive errors
   RunAgent({"crvnichost.exe"}, T / 2);
-  auto stats = ReadRecord<crv::StatisticsRecord>(machine, u"\\Ethernet\\Statistics",
-                                                 u"Statistics014");
+  auto stats =
+      ReadRecord<crv::StatisticsRecord>(machine, u"\\Ethernet\\Statistics", u"Statistics014");
   ASSERT_TRUE(stats);
   EXPECT_EQ(20u, stats->interfaceIndex);
-  EXPECT_EQ(7u, stats->alignmentErrors);
-  EXPECT_EQ(10u, stats->fcsErrors);
-  EXPECT_EQ(7u, stats->internalMacReceiveErrors);
+  EXPECT_EQ(7u, uint32_t{stats->alignmentErrors});
+  EXPECT_EQ(10u, uint32_t{stats->fcsErrors});
+  EXPECT_EQ(7u, uint32_t{stats->internalMacReceiveErrors});
   EXPECT_EQ(0u, stats->sqeTestErrors);
-  auto port = ReadRecord<crv::PhysAdapterRecord>(machine, u"\\Interface\\PhysInterface",
-                                                 u"PhysAdapter001");
+  auto port =
+      ReadRecord<crv::PhysAdapterRecord>(machine, u"\\Interface\\PhysInterface", u"PhysAdapter001");
   ASSERT_TRUE(port);
-  EXPECT_EQ(3u, port->alignmentErrors);
-  EXPECT_EQ(0u, port->receiveErrorSum);  // only when all four of its counters are non-zero
+  EXPECT_EQ(3u, uint32_t{port->alignmentErrors});
+  // The receive error sum is only made when all four of its counters are non-zero.
+  EXPECT_EQ(0u, uint32_t{port->receiveErrorSum});
 }
 
 TEST_F(TeamVlanTest, ThreeVlansOnOneTeamGroupUnderTheFirst) {
