@@ -2,7 +2,12 @@
 // hot-plugged adapters and faults, and prints the traps written against the traps owed and
 // the memory the agent and the process hold as the run goes on.
 //
-//   soak [--cycles N] [--seed S] [--ports P]
+//   soak [--cycles N] [--seed S] [--ports P] [--hotplug PER_MILLE]
+//
+// With --hotplug 0 the set of adapters stays fixed, so the process's resident memory can be
+// compared across the run: with hot-plug it grows by what the simulated server keeps of
+// every removed device (its non-present device node and its network class key, as Windows
+// keeps them).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,8 +26,11 @@ int main(int argc, char** argv) {
       options.seed = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
     } else if (arg == "--ports" && hasValue) {
       options.ports = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
+    } else if (arg == "--hotplug" && hasValue) {
+      options.hotplugPerMille = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
     } else {
-      std::fprintf(stderr, "usage: soak [--cycles N] [--seed S] [--ports P]\n");
+      std::fprintf(stderr,
+                   "usage: soak [--cycles N] [--seed S] [--ports P] [--hotplug PER_MILLE]\n");
       return 2;
     }
   }

@@ -1,6 +1,7 @@
 // Events, waits, threads, time, last error and the module path of the simulated machine.
 #include <algorithm>
 #include <map>
+#include <utility>
 
 #include "platform/sim/apis.h"
 #include "platform/sim/file_time.h"
@@ -63,7 +64,7 @@ class KernelApi : public platform::Kernel {
       if (!event) return FailWait(platform::kErrorInvalidHandle);
       events.push_back(std::move(event));
     }
-    return machine_.scheduler().Wait(events, milliseconds);
+    return machine_.scheduler().Wait(std::move(events), milliseconds);
   }
 
   uint32_t SleepEx(uint32_t milliseconds, bool) override {

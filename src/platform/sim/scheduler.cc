@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <utility>
 
 #include "platform/sim/machine.h"
 
@@ -114,14 +115,13 @@ bool Scheduler::TryTake(const std::vector<std::shared_ptr<EventObject>>& events,
   return false;
 }
 
-uint32_t Scheduler::Wait(const std::vector<std::shared_ptr<EventObject>>& events,
-                         uint32_t timeoutMs) {
+uint32_t Scheduler::Wait(std::vector<std::shared_ptr<EventObject>> events, uint32_t timeoutMs) {
   uint32_t result = 0;
   if (TryTake(events, &result)) return result;
   if (timeoutMs == 0) return platform::kWaitTimeout;
   if (current_ == nullptr) return WaitOutsideProcess(events, timeoutMs);
   current_->state = SimThread::State::kWaiting;
-  current_->waitingOn = events;
+  current_->waitingOn = std::move(events);
   current_->wakeAt = timeoutMs == platform::kInfinite ? kNever : machine_.NowMs() + timeoutMs;
   SwitchToScheduler();
   return current_->waitResult;

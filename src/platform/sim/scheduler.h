@@ -57,8 +57,10 @@ class Scheduler {
   SimThread* Current() { return current_; }
 
   // Blocks the current thread until one of the events is signalled (kWaitObject0 + i) or
-  // the time-out passes (kWaitTimeout). Outside a process the clock is moved instead.
-  uint32_t Wait(const std::vector<std::shared_ptr<EventObject>>& events, uint32_t timeoutMs);
+  // the time-out passes (kWaitTimeout). Outside a process the clock is moved instead. The
+  // events are kept by the thread, not on its stack, so a process that ends while the thread
+  // waits leaves nothing behind on the abandoned stack.
+  uint32_t Wait(std::vector<std::shared_ptr<EventObject>> events, uint32_t timeoutMs);
   [[noreturn]] void EndCurrentThread();
   void Signal(const std::shared_ptr<EventObject>& event);
 
