@@ -16,3 +16,11 @@ echo "== Windows build and tests (under Wine) =="
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j2
 tests/windows/with-wine.sh ctest --preset windows
+
+echo "== Linux tests under AddressSanitizer, LeakSanitizer and UBSan (fault sweep included) =="
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j2
+ctest --preset asan -j2
+
+echo "== Fuzz targets, short runs =="
+scripts/fuzz-smoke.sh
