@@ -43,12 +43,18 @@ if ! timeout 300 wineboot -i >"$WINEPREFIX/wineboot.log" 2>&1 </dev/null; then
 fi
 # Let the first-run server finish, then keep one running until the command is done:
 # otherwise it ends with the last program, taking volatile keys and services with it.
-timeout 120 wineserver -w
+if ! timeout 120 wineserver -w; then
+  echo "with-wine: the first-run wine server had not ended after 120 s" >&2
+fi
 wineserver -p >/dev/null 2>&1 </dev/null
 # Start Wine's own services (the service control manager and what it runs) now, detached from
-# the command's output: started later by a test program, they would inherit its standard
-# handles and keep ctest waiting for output until its time-out.
-timeout 120 wine sc query >/dev/null 2>&1 </dev/null || true
+# the command's output, so that no test pays for their start-up. Started later by a test
+# program they would inherit its standard handles; cmake/wine-run.sh keeps those off ctest's
+# pipe, which they would otherwise hold open until the test's time-out.
+timeout 120 wine sc query >/dev/null 2>&1 </dev/null
+if [ $? -eq 124 ]; then
+  echo "with-wine: Wine's service control manager did not answer within 120 s" >&2
+fi
 
 "$@"
 status=$?
