@@ -18,6 +18,10 @@ constexpr char16_t kNamespace[] = u"\\\\.\\root\\wmi";
 constexpr char16_t kClass[] = u"MSSmBios_RawSMBiosTables";
 // The allocation holds the header, the table, and three spare bytes.
 constexpr size_t kBlockSpareBytes = 3;
+// Firmware tables run to tens of kilobytes. Bounds claiming more are not a table: an empty
+// array whose lower bound is the smallest 32-bit integer reports an upper bound 2^32 - 1
+// elements above it, and the copy must not ask for gigabytes on such an answer.
+constexpr int64_t kLargestTableBytes = 4 * 1024 * 1024;
 
 // The integer a variant of an integer or boolean kind holds; 0 for every other kind (a null
 // property counts as 0 rather than as a failed read).
@@ -58,7 +62,7 @@ uint32_t CopyTableBytes(ComWmi& wmi, const Variant& data, uint8_t** block, size_
     return kSmbiosReadFailed;
   }
   int64_t count = static_cast<int64_t>(upper) - lower + 1;
-  if (count < 0) return kSmbiosReadFailed;
+  if (count < 0 || count > kLargestTableBytes) return kSmbiosReadFailed;
   size_t tableBytes = static_cast<size_t>(count);
   auto* buffer =
       static_cast<uint8_t*>(AllocateZeroed(kSmbiosHeaderBytes + tableBytes + kBlockSpareBytes));

@@ -3,6 +3,7 @@
 // lookups, and the adapter walk's locations, slot rules and vendor queries.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -198,6 +199,12 @@ TEST_F(PlatformInventoryTest, OddTableObjectsAnswerUnknown) {
   sim::WmiObject& words = sim::InstallSmbiosTable(machine.wmi(), {1, 4, 0, 0, 0, 0, 0});
   words.Set(u"SMBiosData", sim::WmiValue::Array(platform::kVtI4, {1, 4, 0, 0}));
   EXPECT_EQ(Load(), 0u);
+  // An empty byte array from the smallest lower bound: its upper bound wraps to the largest,
+  // claiming four billion bytes, which are neither asked for nor read.
+  words.Set(u"SMBiosData", sim::WmiValue::Bytes({}, INT32_MIN));
+  EXPECT_EQ(Load(), 0u);
+  EXPECT_EQ(ProductName(), "Unknown");
+  EXPECT_LT(machine.LargestAllocationAsked(), size_t{1} << 24);
   // A null length word: no structures, so no product.
   std::vector<uint8_t> table = sim::BuildSmbiosTable({std::string("Box"), "M", {}, {}});
   sim::InstallSmbiosTable(machine.wmi(), table).Set(u"Size", sim::WmiValue::Null());

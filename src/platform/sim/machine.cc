@@ -254,6 +254,7 @@ bool Machine::CloseKernelHandle(platform::Handle handle) {
 
 void* Machine::Allocate(size_t size) {
   ++allocationCount_;
+  if (size > largestAllocationAsked_) largestAllocationAsked_ = size;
   if (failAllocationAt_ != 0 && allocationCount_ == failAllocationAt_) {
     SetLastError(platform::kErrorNotEnoughMemory);
     return nullptr;

@@ -108,6 +108,8 @@ class Machine {
   uint64_t CallCount(std::string_view call) const;
   uint64_t AllocationCount() const { return allocationCount_; }
   uint64_t LiveAllocations() const;
+  // The largest block the agent has asked for, granted or not.
+  size_t LargestAllocationAsked() const { return largestAllocationAsked_; }
 
   // --- time and processes ---
   uint64_t NowMs() const { return nowMs_; }
@@ -185,6 +187,7 @@ class Machine {
   std::map<std::string, uint64_t, std::less<>> callCounts_;
   uint64_t allocationCount_ = 0;
   uint64_t failAllocationAt_ = 0;
+  size_t largestAllocationAsked_ = 0;
   std::map<void*, size_t> liveBlocks_;
   struct KernelHandle {
     std::shared_ptr<EventObject> object;
