@@ -73,8 +73,9 @@ TEST_F(SimRegistryTest, DeletionNeedsAnEmptyKeyAndInvalidatesHandles) {
   reg().CloseKey(leaf);
 }
 
-TEST_F(SimRegistryTest, QueryValueSizeFirstAndEnumerationOrder) {
+TEST_F(SimRegistryTest, QueryValueSizeFirstAndEnumerationOrders) {
   machine.registry().SetString(u"SYSTEM\\K", u"Text", u"abc");
+  machine.registry().SetDword(u"SYSTEM\\K", u"Count", 7);
   for (const char16_t* name : {u"beta", u"Alpha", u"gamma"}) {
     machine.registry().CreateKey(std::u16string(u"SYSTEM\\K\\") + name);
   }
@@ -91,11 +92,28 @@ TEST_F(SimRegistryTest, QueryValueSizeFirstAndEnumerationOrder) {
   EXPECT_EQ(8u, size);
   EXPECT_EQ(2, reg().QueryValueEx(key, u"Nope", &type, nullptr, &size));
 
-  std::vector<std::u16string> names;
+  // Values enumerate in creation order, names answered without their terminator.
   char16_t name[261];
-  uint32_t index = 0;
-  for (;; ++index) {
-    uint32_t length = 261;
+  uint32_t length = 261;
+  ASSERT_EQ(0, reg().EnumValue(key, 1, name, &length, &type, nullptr, &size));
+  EXPECT_EQ(u"Count", std::u16string(name, length));
+  EXPECT_EQ(kRegDword, type);
+  EXPECT_EQ(4u, size);
+  length = 261;
+  size = sizeof small;
+  EXPECT_EQ(static_cast<int32_t>(kErrorMoreData),
+            reg().EnumValue(key, 0, name, &length, &type, small, &size));
+  EXPECT_EQ(8u, size);
+  length = 4;  // "Text" needs 5 with its terminator
+  EXPECT_EQ(static_cast<int32_t>(kErrorMoreData),
+            reg().EnumValue(key, 0, name, &length, nullptr, nullptr, nullptr));
+  length = 261;
+  EXPECT_EQ(static_cast<int32_t>(kErrorNoMoreItems),
+            reg().EnumValue(key, 2, name, &length, nullptr, nullptr, nullptr));
+
+  std::vector<std::u16string> names;
+  for (uint32_t index = 0;; ++index) {
+    length = 261;
     int32_t status = reg().EnumKeyEx(key, index, name, &length, nullptr);
     if (status != 0) {
       EXPECT_EQ(static_cast<int32_t>(kErrorNoMoreItems), status);
