@@ -235,105 +235,60 @@ TEST_F(SmbiosSlots, SlotsAndOnboardDevicesFillTheLookupTable) {
   EXPECT_EQ(lookup.Find(kAny, 6, 0, 0, kAny), nullptr);  // the short on-board record's bus
 }
 
-TEST_F(SmbiosInventory, LookupsAnswerFromALoadedTableUntilTheNextCollection) {
-  uint32_t slot = 0, ext1 = 0, position = 0, ext2 = 0x1234;
-  char name[64];
-  // No table: not found, outputs preset, the second extended value untouched.
-  EXPECT_EQ(crv::LoadPlatformInventory(), 0u);
-  EXPECT_EQ(
-      crv::LookupAdapterLocation(0xFFFFFFFFu, 2, 0, 0, 0xFFFFFFFFu, &slot, &ext1, &position, &ext2),
-      0u);
-  EXPECT_EQ(slot, 0xFFFFFFFFu);
-  EXPECT_EQ(ext1, 0xFFFFFFFFu);
-  EXPECT_EQ(position, 0xFFFFFFFFu);
-  EXPECT_EQ(ext2, 0x1234u);
-  crv::GetSystemProductName(name, sizeof(name));
-  EXPECT_STREQ(name, "Unknown");
-
-  Bytes raw = RawBlock(Table({SystemInfo("Rack 9"), Onboard(1, 0, 2, 0, "NIC1")}));
-  EXPECT_EQ(crv::LoadPlatformInventoryFromTable(raw.data(), raw.size()), 1u);
-  raw.assign(raw.size(), 0);  // the inventory keeps its own copy
-  EXPECT_EQ(
-      crv::LookupAdapterLocation(0xFFFFFFFFu, 2, 0, 0, 0xFFFFFFFFu, &slot, &ext1, &position, &ext2),
-      1u);
-  EXPECT_EQ(slot, 0u);
-  EXPECT_EQ(position, 1u);
-  EXPECT_EQ(crv::HasExtendedFields(), 0u);
-  crv::GetSystemProductName(name, sizeof(name));
-  EXPECT_STREQ(name, "Rack 9");
-
-  // A table without a system structure fails but its slots still answer.
-  raw = RawBlock(Table({Onboard(1, 0, 2, 0, "NIC1")}));
-  EXPECT_EQ(crv::LoadPlatformInventoryFromTable(raw.data(), raw.size()), 0u);
-  crv::GetSystemProductName(name, sizeof(name));
-  EXPECT_STREQ(name, "Unknown");
-  EXPECT_EQ(
-      crv::LookupAdapterLocation(0xFFFFFFFFu, 2, 0, 0, 0xFFFFFFFFu, &slot, &ext1, &position, &ext2),
-      1u);
-
-  // The agent's own collection discards it all.
-  crv::LoadPlatformInventory();
-  EXPECT_EQ(
-      crv::LookupAdapterLocation(0xFFFFFFFFu, 2, 0, 0, 0xFFFFFFFFu, &slot, &ext1, &position, &ext2),
-      0u);
-}
-
-TEST_F(SmbiosInventory, OutOfMemoryKeepsWhatCouldBeFiled) {
-  uint32_t slot = 0, ext1 = 0, position = 0, ext2 = 0;
+// Without WMI or a system structure, and the walk's location texts and product rules, are
+// in platform_inventory_test.cc; here the table handed in directly.
+TEST_F(SmbiosInventory, ATableHandedInAnswersUntilTheNextCollectionAndKeepsWhatItCouldFile) {
+  auto found = [](uint8_t function, uint32_t* slot = nullptr, uint32_t* position = nullptr) {
+    uint32_t s = 0, ext1 = 0, p = 0, ext2 = 0;
+    uint32_t result =
+        crv::LookupAdapterLocation(0xFFFFFFFFu, 2, 0, function, 0xFFFFFFFFu, &s, &ext1, &p, &ext2);
+    if (slot != nullptr) *slot = s;
+    if (position != nullptr) *position = p;
+    return result == 1;
+  };
   char name[64];
   Bytes raw = RawBlock(
       Table({SystemInfo("Rack 9"), Onboard(1, 0, 2, 0, "NIC1"), Onboard(2, 0, 2, 1, "NIC2")}));
+  EXPECT_EQ(crv::LoadPlatformInventoryFromTable(raw.data(), raw.size()), 1u);
+  Bytes copy = raw;
+  raw.assign(raw.size(), 0);  // the inventory keeps its own copy
+  uint32_t slot = 7, position = 7;
+  EXPECT_TRUE(found(0, &slot, &position));
+  EXPECT_EQ(slot, 0u);
+  EXPECT_EQ(position, 1u);
+  crv::GetSystemProductName(name, sizeof(name));
+  EXPECT_STREQ(name, "Rack 9");
+  crv::LoadPlatformInventory();  // the agent's own collection discards it all
+  EXPECT_FALSE(found(0));
+
   machine.FailAllocation(1);  // the copy of the block
-  EXPECT_EQ(crv::LoadPlatformInventoryFromTable(raw.data(), raw.size()), 0u);
+  EXPECT_EQ(crv::LoadPlatformInventoryFromTable(copy.data(), copy.size()), 0u);
   crv::GetSystemProductName(name, sizeof(name));
   EXPECT_STREQ(name, "Unknown");
-
   machine.FailAllocation(4);  // the block, NIC1's entry and node, then NIC2's entry
-  EXPECT_EQ(crv::LoadPlatformInventoryFromTable(raw.data(), raw.size()), 1u);
-  EXPECT_EQ(
-      crv::LookupAdapterLocation(0xFFFFFFFFu, 2, 0, 0, 0xFFFFFFFFu, &slot, &ext1, &position, &ext2),
-      1u);
-  EXPECT_EQ(
-      crv::LookupAdapterLocation(0xFFFFFFFFu, 2, 0, 1, 0xFFFFFFFFu, &slot, &ext1, &position, &ext2),
-      0u);
+  EXPECT_EQ(crv::LoadPlatformInventoryFromTable(copy.data(), copy.size()), 1u);
+  EXPECT_TRUE(found(0));
+  EXPECT_FALSE(found(1));
   crv::LoadPlatformInventory();  // nothing of this machine's heap outlives the test
 }
 
-TEST(SmbiosLocationText, ThreeOrFourNumbers) {
-  auto parse = [](const char16_t* text) {
-    return crv::ParseInventoryLocation(text, std::char_traits<char16_t>::length(text));
-  };
-  crv::InventoryLocation l = parse(u"PCI bus 4, device 0, function 1");
-  EXPECT_EQ(l.slot, 0xFFFFFFFFu);
-  EXPECT_EQ(l.bus, 4u);
-  EXPECT_EQ(l.device, 0u);
-  EXPECT_EQ(l.function, 1u);
-  l = parse(u"PCI Slot 3 (PCI bus 4, device 0, function 1)");
-  EXPECT_EQ(l.slot, 3u);
-  EXPECT_EQ(l.bus, 4u);
-  EXPECT_EQ(l.function, 1u);
-  l = parse(u"PCI bus 4, device 0");
-  EXPECT_EQ(l.bus, 0xFFFFFFFFu);
-  EXPECT_EQ(l.device, 0xFFFFFFFFu);
-  // An unterminated text is read only up to the bound.
+TEST(SmbiosLocationText, AnUnterminatedTextIsReadOnlyUpToTheBound) {
   const char16_t cut[] = {u'b', u'1', u' ', u'2', u' ', u'3', u' ', u'4'};
-  l = crv::ParseInventoryLocation(cut, 6);
+  crv::InventoryLocation l = crv::ParseInventoryLocation(cut, 6);
   EXPECT_EQ(l.slot, 0xFFFFFFFFu);
+  EXPECT_EQ(l.bus, 1u);
   EXPECT_EQ(l.function, 3u);
 }
 
-TEST(SmbiosProductRules, Qd8SwapsSlotsFourAndSixAndTw2MatchesItsAdapter) {
+// The swap of slots 4 and 6 and the TW2 adapter are exercised through the adapter walk; here
+// the exact product name and the bound of the hardware ID.
+TEST(SmbiosProductRules, TheProductNameMatchesExactlyAndTheIdWithinItsBound) {
   EXPECT_EQ(crv::ProductSlotNumber("Arvenis QD8 Node R7", 4), 6u);
-  EXPECT_EQ(crv::ProductSlotNumber("Arvenis QD8 Node R7", 6), 4u);
-  EXPECT_EQ(crv::ProductSlotNumber("Arvenis QD8 Node R7", 5), 5u);
   EXPECT_EQ(crv::ProductSlotNumber("Arvenis QD8 Node R7 ", 4), 4u);
-  EXPECT_EQ(crv::ProductSlotNumber("Unknown", 6), 6u);
-
   std::u16string id =
       std::u16string(u"pci\\ven_15b3&dev_6746&subsys_") + crv::kTw2MellanoxSubsystemId + u"&REV_00";
   EXPECT_TRUE(crv::IsTw2MellanoxHardwareId(id.c_str(), id.size()));
   EXPECT_FALSE(crv::IsTw2MellanoxHardwareId(id.c_str(), 30));  // the bound cuts the id short
-  EXPECT_FALSE(crv::IsTw2MellanoxHardwareId(u"PCI\\VEN_15B3&DEV_6746&SUBSYS_00000000", 64));
 }
 
 }  // namespace
