@@ -100,15 +100,6 @@ TEST_F(PublishedTreeTest, CycleCounterSkipsZeroAndOneAfterWrapping) {
   EXPECT_EQ(3u, crv::AdvanceCycleCounter());
 }
 
-TEST_F(PublishedTreeTest, NumberingRestartsWithEveryReset) {
-  EXPECT_EQ(1u, crv::NextInterfaceMapNumber());
-  EXPECT_EQ(2u, crv::NextInterfaceMapNumber());
-  EXPECT_EQ(1u, crv::NextPhysPortNumber());
-  EXPECT_EQ(1u, crv::NextVlanMapNumber());
-  crv::ResetNumbering();
-  EXPECT_EQ(1u, crv::NextInterfaceMapNumber());
-}
-
 crv::TrapRecord Trap(uint32_t code, uint32_t port) {
   crv::TrapRecord record{};
   record.trapCode = code;

@@ -162,20 +162,4 @@ TEST_F(SimKernelTest, ModuleFileNameIsCutToTheBuffer) {
   EXPECT_EQ(std::u16string(u"C:\\x\\host.exe"), std::u16string(whole));
 }
 
-TEST_F(SimKernelTest, TheChosenAllocationFailsAndLeaksAreVisible) {
-  Memory& memory = *Os().memory;
-  machine.FailAllocation(2);
-  void* first = memory.Allocate(16);
-  void* second = memory.Allocate(16);
-  void* third = memory.Allocate(16);
-  EXPECT_NE(nullptr, first);
-  EXPECT_EQ(nullptr, second);
-  EXPECT_EQ(kErrorNotEnoughMemory, k().GetLastError());
-  EXPECT_NE(nullptr, third);
-  EXPECT_EQ(2u, machine.LiveAllocations());
-  memory.Free(first);
-  memory.Free(third);
-  EXPECT_EQ(0u, machine.LiveAllocations());
-}
-
 }  // namespace
