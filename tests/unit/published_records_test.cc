@@ -294,9 +294,6 @@ TEST(PublishedRecords, NumberedValueNames) {
   EXPECT_EQ(u"InterfaceMap00A", Numbered(crv::kInterfaceMapPrefix, 10));
   EXPECT_EQ(u"InterfaceMap010", Numbered(crv::kInterfaceMapPrefix, 16));
   EXPECT_EQ(u"InterfaceMap1000", Numbered(crv::kInterfaceMapPrefix, 4096));
-  EXPECT_EQ(u"PhysAdapter00A", Numbered(crv::kPhysAdapterPrefix, 10));
-  EXPECT_EQ(u"VlanMap100", Numbered(crv::kVlanMapPrefix, 0x100));
-  EXPECT_EQ(u"StatisticsFFFFFFFF", Numbered(crv::kStatisticsPrefix, 0xFFFFFFFF));
   EXPECT_EQ(u"InterfaceMapFFFFFFFF", Numbered(crv::kInterfaceMapPrefix, 0xFFFFFFFF));
 
   // Bounded by the caller's buffer: an exact fit works, one character less gives nothing.
@@ -325,9 +322,6 @@ TEST(PublishedRecords, TrapNamesAndKeys) {
   EXPECT_EQ(std::u16string(u"Trap_RedundancyIncreased"), crv::TrapKeyName(13));
   EXPECT_EQ(std::u16string(u"Trap_RedundancyReduced"), crv::TrapKeyName(14));
   EXPECT_EQ(nullptr, crv::TrapKeyName(15));
-
-  EXPECT_EQ(std::u16string(u"TessarNetwork\\Ethernet\\Statistics"),
-            crv::UnderSystem(crv::kEthernetStatisticsKeyPath));
 }
 
 }  // namespace
