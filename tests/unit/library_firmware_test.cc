@@ -68,15 +68,8 @@ class LibraryFirmwareTest : public crvtest::SimTest {
   uint64_t allocationsBefore = 0;
 };
 
-TEST_F(LibraryFirmwareTest, BroadcomVersionWordIsReadLowByteFirst) {
-  Bmapi().adapters[kGuid].firmwareWord = 0x0207;
-  crv::GetBCFWVersion(miniport);
-  EXPECT_EQ("7.2.0", Field());
-  EXPECT_TRUE(MethodReports().empty());
-  EXPECT_EQ(0u, machine.CallCount("BmapiGetNumPhyNic"));
-  EXPECT_EQ(1100u, machine.NowMs());  // one initialise try, the pause before unloading
-}
-
+// The version word read low byte first, and a library that is not there, are checked against
+// stand-in libraries in tests/windows/vendor_library_test.cc.
 TEST_F(LibraryFirmwareTest, BroadcomFallsBackToTheVirtualBusDriver) {
   // A failed answer and an answer without a version word both go on to the bus driver.
   Vbd(Bmapi()).fw5706 = sim::MapiFirmwareAnswer{14, ""};

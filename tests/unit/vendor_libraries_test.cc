@@ -33,16 +33,6 @@ class VendorLibrariesTest : public crvtest::SimTest {
   }
 };
 
-TEST_F(VendorLibrariesTest, AbsentLibrariesCostNoTimeAndReportNothing) {
-  EXPECT_EQ(0u, crv::InitializeQMAPI());
-  EXPECT_EQ(0u, crv::InitializeBMAPI());
-  EXPECT_EQ(0u, machine.NowMs());
-  EXPECT_EQ(2u, machine.CallCount("LoadLibraryW"));
-  EXPECT_TRUE(machine.Reports().empty());
-  EXPECT_EQ(1u, crv::UnInitializeBMAPI(0));
-  ExpectReleased();
-}
-
 TEST_F(VendorLibrariesTest, MissingInitialiseEntryPointSleepsSixTimesAndUnloads) {
   Qlmapi().present = true;
   Qlmapi().missingEntryPoints = {"QLmapiInitializeEx"};
