@@ -155,11 +155,15 @@ TEST_F(BmapiLocalTest, NoAllocationFailureLeaks) {
   EXPECT_EQ(0u, Query(&value));
 }
 
-// The adapter's own device name serves as a path the simulated devices open.
+// The queries go to the adapter's NDIS LAN interface path.
 class DevicePathQueryTest : public BmapiLocalTest {
  protected:
+  void SetUp() override {
+    BmapiLocalTest::SetUp();
+    path = machine.devices().FindAdapter(kGuid)->interfacePath;
+  }
   std::map<uint32_t, sim::OidAnswer>& Oids() { return machine.devices().FindNdis(kGuid)->oids; }
-  const std::u16string path = std::u16string(u"\\\\.\\") + kGuid;
+  std::u16string path;
 };
 
 TEST_F(DevicePathQueryTest, EachQueryReadsItsValueFromTheDriversAnswer) {

@@ -298,8 +298,6 @@ TEST_F(PlatformInventoryTest, VendorQueriesGoByTheExactServiceNameAndReadTheAnsw
   for (uint8_t i = 0; i < std::size(cases); ++i) {
     uint8_t bus = static_cast<uint8_t>(10 + i);
     sim::AdapterRecord& r = Add(bus, cases[i].service, bus);
-    // The device path is the miniport's own name here, so that the driver answers on it.
-    machine.devices().FindNode(r.instanceId)->ndisLanInterfaces = {u"\\\\.\\" + r.adapter.guid};
     if (cases[i].oid != 0) {
       machine.devices().FindNdis(r.adapter.guid)->oids[cases[i].oid] = cases[i].answer;
     }

@@ -1,5 +1,6 @@
 // CreateFileW, DeviceIoControl and CloseHandle on the simulated devices: NDIS miniports by
-// "\\.\{GUID}" and their private query devices by name.
+// "\\.\{GUID}" or by their NDIS LAN interface paths, and their private query devices by
+// name.
 //
 // Fault names: "CreateFileW", "DeviceIoControl", and "CloseHandle(device)" for closing a
 // device handle (the kernel's "CloseHandle" counts event handles only, so that a fault meant
@@ -20,6 +21,12 @@ namespace {
 using platform::Handle;
 
 constexpr char16_t kDevicePrefix[] = u"\\\\.\\";
+// Device interface paths (an NDIS LAN interface's, for one) open the device they belong to.
+constexpr char16_t kInterfacePrefix[] = u"\\\\?\\";
+
+bool StartsWith(std::u16string_view text, std::u16string_view prefix) {
+  return text.size() > prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
+}
 
 bool SameNoCase(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) return false;
@@ -49,14 +56,19 @@ class DeviceIoApi : public platform::DeviceIo {
       machine_.devices().opens().push_back(
           DeviceOpenRecord{full, access, share, disposition, flagsAndAttributes});
     if (disposition < 1 || disposition > 5) return FailOpen(platform::kErrorInvalidParameter);
-    std::u16string_view prefix = kDevicePrefix;
-    if (full.size() <= prefix.size() || full.compare(0, prefix.size(), prefix) != 0) {
-      return FailOpen(platform::kErrorFileNotFound);
-    }
-    std::u16string rest = full.substr(prefix.size());
     OpenDevice open;
-    open.openedAs = rest;
     open.ownedByProcess = machine_.scheduler().InRun();
+    if (StartsWith(full, kInterfacePrefix)) {
+      NdisDevice* d = machine_.devices().FindNdisByInterfacePath(full);
+      if (d == nullptr) return FailOpen(platform::kErrorFileNotFound);
+      if (d->openError != 0) return FailOpen(d->openError);
+      open.guid = d->guid;
+      open.openedAs = full;
+      return Keep(std::move(open));
+    }
+    if (!StartsWith(full, kDevicePrefix)) return FailOpen(platform::kErrorFileNotFound);
+    std::u16string rest = full.substr(std::size(kDevicePrefix) - 1);
+    open.openedAs = rest;
     if (NdisDevice* d = machine_.devices().FindNdis(rest)) {
       if (d->openError != 0) return FailOpen(d->openError);
       open.guid = d->guid;
@@ -67,12 +79,7 @@ class DeviceIoApi : public platform::DeviceIo {
     } else {
       return FailOpen(platform::kErrorFileNotFound);
     }
-    nextHandle_ += 4;
-    auto handle = reinterpret_cast<Handle>(nextHandle_);
-    handles_[handle] = std::move(open);
-    ++machine_.openHandles().devices;
-    machine_.SetLastError(0);  // CreateFileW clears it when it opens
-    return handle;
+    return Keep(std::move(open));
   }
 
   bool DeviceIoControl(Handle device, uint32_t controlCode, const void* input, uint32_t inputSize,
@@ -186,6 +193,15 @@ class DeviceIoApi : public platform::DeviceIo {
       }
     }
     return {nullptr, nullptr};
+  }
+
+  Handle Keep(OpenDevice open) {
+    nextHandle_ += 4;
+    auto handle = reinterpret_cast<Handle>(nextHandle_);
+    handles_[handle] = std::move(open);
+    ++machine_.openHandles().devices;
+    machine_.SetLastError(0);  // CreateFileW clears it when it opens
+    return handle;
   }
 
   Handle FailOpen(uint32_t error) {

@@ -496,6 +496,16 @@ NdisDevice* SimDevices::FindNdis(std::u16string_view guid) {
   return nullptr;
 }
 
+NdisDevice* SimDevices::FindNdisByInterfacePath(std::u16string_view path) {
+  for (auto& n : nodes_) {
+    if (!n->present) continue;
+    for (const std::u16string& known : n->ndisLanInterfaces) {
+      if (SameNoCase(known, path)) return FindNdis(path.substr(path.rfind(u'\\') + 1));
+    }
+  }
+  return nullptr;
+}
+
 bool SimDevices::RemoveNdis(std::u16string_view guid) {
   auto it = std::find_if(ndis_.begin(), ndis_.end(),
                          [&](const auto& d) { return SameNoCase(d->guid, guid); });

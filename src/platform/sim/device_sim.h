@@ -253,6 +253,9 @@ class SimDevices {
   // Adds (or replaces) the device of a GUID.
   NdisDevice& AddNdis(std::u16string guid);
   NdisDevice* FindNdis(std::u16string_view guid);
+  // The device a present node's NDIS LAN interface path leads to: the one named by the GUID
+  // that ends the path.
+  NdisDevice* FindNdisByInterfacePath(std::u16string_view path);
   bool RemoveNdis(std::u16string_view guid);
   const std::vector<std::unique_ptr<NdisDevice>>& ndisDevices() const { return ndis_; }
 
