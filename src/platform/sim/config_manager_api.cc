@@ -7,6 +7,7 @@
 #include "platform/sim/apis.h"
 #include "platform/sim/device_sim.h"
 #include "platform/sim/machine.h"
+#include "platform/sim/sim_text.h"
 
 namespace sim {
 namespace {
@@ -18,18 +19,6 @@ constexpr uint32_t kLocateFlags = 0x7;  // phantom, cancel remove, no validation
 constexpr uint32_t kIdListFlags = kCmGetIdListFilterEnumerator | kCmGetIdListFilterService |
                                   kCmGetIdListFilterPresent | kCmGetIdListFilterClass;
 constexpr uint32_t kRegistryFlags = kCmRegistrySoftware | 0x100 | 0x200;  // user, config
-
-bool SameNoCase(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (crv::UpperCase(a[i]) != crv::UpperCase(b[i])) return false;
-  }
-  return true;
-}
-
-bool StartsWithNoCase(std::u16string_view text, std::u16string_view prefix) {
-  return text.size() >= prefix.size() && SameNoCase(text.substr(0, prefix.size()), prefix);
-}
 
 bool IsGuidText(std::u16string_view text) {
   if (text.size() != 38 || text.front() != u'{' || text.back() != u'}') return false;

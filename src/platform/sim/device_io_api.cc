@@ -14,6 +14,7 @@
 #include "platform/sim/device_sim.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/scheduler.h"
+#include "platform/sim/sim_text.h"
 
 namespace sim {
 namespace {
@@ -23,18 +24,6 @@ using platform::Handle;
 constexpr char16_t kDevicePrefix[] = u"\\\\.\\";
 // Device interface paths (an NDIS LAN interface's, for one) open the device they belong to.
 constexpr char16_t kInterfacePrefix[] = u"\\\\?\\";
-
-bool StartsWith(std::u16string_view text, std::u16string_view prefix) {
-  return text.size() > prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
-}
-
-bool SameNoCase(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (crv::UpperCase(a[i]) != crv::UpperCase(b[i])) return false;
-  }
-  return true;
-}
 
 struct OpenDevice {
   std::u16string guid;         // the miniport (the owner, for a private device)
@@ -58,7 +47,7 @@ class DeviceIoApi : public platform::DeviceIo {
     if (disposition < 1 || disposition > 5) return FailOpen(platform::kErrorInvalidParameter);
     OpenDevice open;
     open.ownedByProcess = machine_.scheduler().InRun();
-    if (StartsWith(full, kInterfacePrefix)) {
+    if (std::u16string_view(full).starts_with(kInterfacePrefix)) {
       NdisDevice* d = machine_.devices().FindNdisByInterfacePath(full);
       if (d == nullptr) return FailOpen(platform::kErrorFileNotFound);
       if (d->openError != 0) return FailOpen(d->openError);
@@ -66,7 +55,8 @@ class DeviceIoApi : public platform::DeviceIo {
       open.openedAs = full;
       return Keep(std::move(open));
     }
-    if (!StartsWith(full, kDevicePrefix)) return FailOpen(platform::kErrorFileNotFound);
+    if (!std::u16string_view(full).starts_with(kDevicePrefix))
+      return FailOpen(platform::kErrorFileNotFound);
     std::u16string rest = full.substr(std::size(kDevicePrefix) - 1);
     open.openedAs = rest;
     if (NdisDevice* d = machine_.devices().FindNdis(rest)) {

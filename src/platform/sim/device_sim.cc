@@ -11,17 +11,10 @@
 #include "platform/ndis.h"
 #include "platform/sim/apis.h"
 #include "platform/sim/machine.h"
+#include "platform/sim/sim_text.h"
 
 namespace sim {
 namespace {
-
-bool SameNoCase(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (crv::UpperCase(a[i]) != crv::UpperCase(b[i])) return false;
-  }
-  return true;
-}
 
 std::u16string Upper(std::u16string_view text) {
   std::u16string out(text);

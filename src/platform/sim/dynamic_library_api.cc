@@ -9,6 +9,7 @@
 #include "platform/sim/apis.h"
 #include "platform/sim/library_sim.h"
 #include "platform/sim/machine.h"
+#include "platform/sim/sim_text.h"
 
 namespace sim {
 namespace {
@@ -27,14 +28,6 @@ constexpr size_t kMaxNameChars = 32767;
 Module ModuleOf(VendorLibraryId id) {
   return reinterpret_cast<Module>(kLibraryModuleBase +
                                   kLibraryModuleStep * static_cast<uintptr_t>(id));
-}
-
-bool SameNoCase(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (crv::UpperCase(a[i]) != crv::UpperCase(b[i])) return false;
-  }
-  return true;
 }
 
 class DynamicLibraryApi : public platform::DynamicLibrary {
