@@ -117,6 +117,24 @@ struct IpAdapterAddresses {
   char16_t* FriendlyName;
 };
 
+// What the agent reads of the MIB_IPINTERFACE_ROW handed to an interface change callback.
+struct IpInterfaceChange {
+  uint16_t family = 0;  // kAfInet or kAfInet6
+  uint32_t interfaceIndex = 0;
+  bool connected = false;         // the row's Connected member
+  uint32_t notificationType = 0;  // MIB_NOTIFICATION_TYPE: one of the kMib* below
+};
+
+constexpr uint32_t kMibParameterNotification = 0;
+constexpr uint32_t kMibAddInstance = 1;
+constexpr uint32_t kMibDeleteInstance = 2;
+constexpr uint32_t kMibInitialNotification = 3;
+constexpr uint16_t kAfUnspec = 0;
+
+// Called on a thread of the system's (between threads on the simulated server); calls for
+// one registration are serialised. change is null for the initial notification.
+using IpInterfaceChangeCallback = void (*)(void* context, const IpInterfaceChange* change);
+
 class IpHelper {
  public:
   virtual ~IpHelper() = default;
@@ -132,6 +150,16 @@ class IpHelper {
   // needed in *size when the buffer is too small.
   virtual uint32_t GetAdaptersAddresses(uint32_t family, uint32_t flags,
                                         IpAdapterAddresses* addresses, uint32_t* size) = 0;
+
+  // NotifyIpInterfaceChange: calls callback with context for every change of an IP interface
+  // of the family (kAfUnspec: both). On success *notification is the registration, which may
+  // be null (a success with no handle is what a stand-in that never calls back answers).
+  virtual uint32_t NotifyIpInterfaceChange(uint16_t family, IpInterfaceChangeCallback callback,
+                                           void* context, bool initialNotification,
+                                           Handle* notification) = 0;
+  // CancelMibChangeNotify2: ends a registration made above. Never called from inside the
+  // callback.
+  virtual uint32_t CancelMibChangeNotify2(Handle notification) = 0;
 
   // Winsock. WSAStartup's data block is not used by the agent.
   virtual int32_t WSAStartup(uint16_t version) = 0;

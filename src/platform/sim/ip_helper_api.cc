@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/sim/apis.h"
+#include "platform/sim/interface_notify_sim.h"
 #include "platform/sim/machine.h"
 
 namespace sim {
@@ -60,6 +61,17 @@ class IpHelperApi : public IpHelper {
     if (interface == nullptr) return kErrorInvalidData;
     *row = interface->row;
     return 0;
+  }
+
+  uint32_t NotifyIpInterfaceChange(uint16_t family, IpInterfaceChangeCallback callback,
+                                   void* context, bool initialNotification,
+                                   Handle* notification) override {
+    return machine_.interfaceNotifier().Register(family, callback, context, initialNotification,
+                                                 notification);
+  }
+
+  uint32_t CancelMibChangeNotify2(Handle notification) override {
+    return machine_.interfaceNotifier().Cancel(notification);
   }
 
   uint32_t GetAdaptersAddresses(uint32_t family, uint32_t, IpAdapterAddresses* buffer,

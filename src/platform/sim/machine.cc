@@ -5,6 +5,7 @@
 
 #include "platform/sim/apis.h"
 #include "platform/sim/file_time.h"
+#include "platform/sim/interface_notify_sim.h"
 
 namespace sim {
 namespace {
@@ -46,7 +47,8 @@ Machine* g_installed = nullptr;
 }  // namespace
 
 Machine::Machine()
-    : scheduler_(std::make_unique<Scheduler>(*this)),
+    : interfaceNotifier_(std::make_unique<SimInterfaceNotifier>(*this)),
+      scheduler_(std::make_unique<Scheduler>(*this)),
       moduleFileName_(u"C:\\Program Files\\Corvane\\crvnichost.exe") {
   platform::SystemTime start;
   start.year = 2026;
@@ -194,6 +196,7 @@ void Machine::AdvanceTo(uint64_t timeMs) {
     if (node.key() > nowMs_) nowMs_ = node.key();
     registryClock_ = FileTimeNow();
     node.mapped()();
+    interfaceNotifier_->Check();  // an action may have changed the interfaces
   }
   if (timeMs > nowMs_) nowMs_ = timeMs;
   registryClock_ = FileTimeNow();
@@ -201,6 +204,7 @@ void Machine::AdvanceTo(uint64_t timeMs) {
 
 RunEnd Machine::Run(std::function<void()> main, uint64_t durationMs) {
   RunEnd end = scheduler_->Run(std::move(main), durationMs);
+  interfaceNotifier_->ProcessEnded();
   // The process is gone: the handles it opened are closed with it.
   for (auto it = kernelHandles_.begin(); it != kernelHandles_.end();) {
     if (it->second.ownedByProcess) {

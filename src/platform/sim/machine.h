@@ -23,6 +23,8 @@
 
 namespace sim {
 
+class SimInterfaceNotifier;
+
 struct ReportRecord {
   uint64_t timeMs = 0;  // virtual milliseconds since the machine started
   uint32_t code = 0;
@@ -76,6 +78,8 @@ class Machine {
   // Loadable libraries (the vendors' management libraries) and WMI.
   SimLibraries& libraries() { return libraries_; }
   SimWmi& wmi() { return wmi_; }
+  // Interface change notifications (interface_notify_sim.h).
+  SimInterfaceNotifier& interfaceNotifier() { return *interfaceNotifier_; }
   void SetAdministrator(bool administrator) { services_.SetAdministrator(administrator); }
   void SetModuleFileName(std::u16string path) { moduleFileName_ = std::move(path); }
   // The agent library's own path (GetModuleFileNameW of the agent's module); by default
@@ -169,6 +173,7 @@ class Machine {
   SimDevices devices_;
   SimLibraries libraries_;
   SimWmi wmi_;
+  std::unique_ptr<SimInterfaceNotifier> interfaceNotifier_;
   std::u16string agentModuleFileName_ = u"C:\\Program Files\\Corvane\\crvnicmgmt.dll";
   std::unique_ptr<Scheduler> scheduler_;
   std::u16string moduleFileName_;

@@ -6,6 +6,7 @@
 #include "platform/sim/scenario_json.h"
 #include "platform/sim/scenario_libraries.h"
 #include "platform/sim/scenario_network.h"
+#include "platform/sim/scenario_notifications.h"
 #include "platform/sim/scenario_wmi.h"
 
 namespace sim {
@@ -231,6 +232,9 @@ void Load(const json& root, Machine& machine, Scenario& scenario) {
   if (root.contains("wmi")) LoadWmi(machine, root["wmi"], "wmi");
   if (root.contains("vendorLibraries")) {
     LoadVendorLibraries(machine, root["vendorLibraries"], "vendorLibraries");
+  }
+  if (root.contains("interface_notifications")) {
+    LoadInterfaceNotifications(machine, root["interface_notifications"], "interface_notifications");
   }
   if (root.contains("timeline")) {
     const json& timeline = root["timeline"];

@@ -21,6 +21,9 @@
 //                   { "at_ms": 7000, "registry_delete_tree": "SYSTEM\\..." } ]
 //   }
 //
+// Interface change notifications ("interface_notifications": mode and delay) are described
+// in scenario_notifications.h.
+//
 // Network interfaces ("interfaces") are described in scenario_network.h, network adapters
 // ("adapters", the PnP and NDIS side with their interfaces) in scenario_devices.h; both add
 // timeline actions of their own.

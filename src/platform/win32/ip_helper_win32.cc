@@ -16,6 +16,29 @@
 namespace platform::win32 {
 namespace {
 
+// One interface change registration: the agent's callback and context, handed to the system
+// as the callback's context. The seam's notification handle is this record.
+struct ChangeRegistration {
+  IpInterfaceChangeCallback callback;
+  void* context;
+  HANDLE handle;
+};
+
+void NETIOAPI_API_ OnIpInterfaceChange(PVOID context, PMIB_IPINTERFACE_ROW row,
+                                       MIB_NOTIFICATION_TYPE type) {
+  auto* registration = static_cast<ChangeRegistration*>(context);
+  if (row == nullptr) {
+    registration->callback(registration->context, nullptr);
+    return;
+  }
+  IpInterfaceChange change;
+  change.family = row->Family;
+  change.interfaceIndex = row->InterfaceIndex;
+  change.connected = row->Connected != FALSE;
+  change.notificationType = static_cast<uint32_t>(type);
+  registration->callback(registration->context, &change);
+}
+
 class Win32IpHelper final : public IpHelper {
  public:
   uint32_t GetIfTable(MibIfTable* table, uint32_t* size, bool sorted) override {
@@ -42,6 +65,38 @@ class Win32IpHelper final : public IpHelper {
     ULONG status = ::GetAdaptersAddresses(
         family, flags, nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(addresses), &bytes);
     *size = bytes;
+    return status;
+  }
+
+  uint32_t NotifyIpInterfaceChange(uint16_t family, IpInterfaceChangeCallback callback,
+                                   void* context, bool initialNotification,
+                                   Handle* notification) override {
+    *notification = nullptr;
+    auto* registration = static_cast<ChangeRegistration*>(
+        HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(ChangeRegistration)));
+    if (registration == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+    registration->callback = callback;
+    registration->context = context;
+    HANDLE handle = nullptr;
+    DWORD status = ::NotifyIpInterfaceChange(family, &OnIpInterfaceChange, registration,
+                                             initialNotification, &handle);
+    if (status != NO_ERROR) {
+      HeapFree(GetProcessHeap(), 0, registration);
+      return status;
+    }
+    // A success without a handle leaves nothing to cancel with. The record stays allocated:
+    // should the system call back after all, the callback still finds it.
+    if (handle == nullptr) return NO_ERROR;
+    registration->handle = handle;
+    *notification = reinterpret_cast<Handle>(registration);
+    return NO_ERROR;
+  }
+
+  uint32_t CancelMibChangeNotify2(Handle notification) override {
+    auto* registration = reinterpret_cast<ChangeRegistration*>(notification);
+    if (registration == nullptr) return ERROR_INVALID_HANDLE;
+    DWORD status = ::CancelMibChangeNotify2(registration->handle);
+    if (status == NO_ERROR) HeapFree(GetProcessHeap(), 0, registration);
     return status;
   }
 

@@ -128,6 +128,12 @@ static_assert(kServiceRunning == SERVICE_RUNNING);
 #define CRV_SAME_FIELD(Ours, Sdk, ourField, sdkField)                  \
   static_assert(offsetof(Ours, ourField) == offsetof(Sdk, sdkField) && \
                 sizeof(Ours::ourField) == sizeof(Sdk::sdkField))
+// The interface change notification's types and family.
+static_assert(kMibParameterNotification == MibParameterNotification &&
+              kMibAddInstance == MibAddInstance && kMibDeleteInstance == MibDeleteInstance &&
+              kMibInitialNotification == MibInitialNotification);
+static_assert(kAfUnspec == AF_UNSPEC && kAfInet == AF_INET && kAfInet6 == AF_INET6);
+
 static_assert(kSameSize<MibIfRow, MIB_IFROW>);
 CRV_SAME_FIELD(MibIfRow, MIB_IFROW, wszName, wszName);
 CRV_SAME_FIELD(MibIfRow, MIB_IFROW, dwIndex, dwIndex);
