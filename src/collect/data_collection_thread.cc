@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "collect/if_list.h"
+#include "collect/interface_change_watch.h"
 #include "common/alloc.h"
 #include "common/process_state.h"
 #include "common/report.h"
@@ -34,6 +35,7 @@ class Collector {
       ReportInfo(u"DataCollectionThread: failure to create CTrap", lastError_);
     }
     State().pollInterval = configuredInterval_;
+    watch_.Start();
     if (InitializeDataCollection(&list_, trap_) == 0) {
       needInit_ = false;
       list_->PublishCycle();
@@ -44,9 +46,29 @@ class Collector {
   void Pass() {
     uint32_t& waitTime = State().pollInterval;
     if (!needInit_) waitTime = configuredInterval_;  // while building, the doubled wait stays
-    ReportInfo(u"Collect poll Timeout", waitTime);
-    uint32_t result =
-        platform::Os().kernel->WaitForMultipleObjects(2, wakeEvents_, false, waitTime);
+    if (pausing_) {
+      Pause();
+      return;
+    }
+    // The interval runs from the last pass: after a notified pass and its pause, the next
+    // regular one comes one interval after that pass.
+    uint32_t wait = waitTime;
+    if (paused_ && wait != platform::kInfinite) wait -= wait < pausedMs_ ? wait : pausedMs_;
+    paused_ = false;
+    ReportInfo(u"Collect poll Timeout", wait);
+    // While a build is failing its retries keep their doubling schedule: notifications wait
+    // (the event stays set) until a model exists.
+    platform::Handle handles[3] = {wakeEvents_[0], wakeEvents_[1], watch_.Event()};
+    uint32_t count = !needInit_ && handles[2] != nullptr ? 3 : 2;
+    uint32_t result = platform::Os().kernel->WaitForMultipleObjects(count, handles, false, wait);
+    if (count == 3 && result == platform::kWaitObject0 + 2) {
+      // Notifications that came since (the same change for the other address family, or
+      // others) are covered by the pass, which reads everything after this.
+      platform::Os().kernel->WaitForMultipleObjects(1, &handles[2], false, 0);
+      Poll();
+      pausing_ = true;
+      return;
+    }
     if (result < platform::kWaitObject0 + 2) return;  // a wake event only cuts the wait short
     switch (result) {
       case platform::kWaitTimeout:
@@ -77,9 +99,28 @@ class Collector {
     State().pollInterval *= 2;  // 32-bit: an interval of 2^31 ms or more loses its top bit
     if (retriesLeft_ == 0) {
       ReportInfo(u"DataCollectionThread: init failed after retries.", lastError_);
+      watch_.Stop();
       platform::Os().kernel->EndThread();
     }
     --retriesLeft_;
+  }
+
+  // The pause after a notified pass (a second): notifications only gather, so a flapping port
+  // costs at most one extra pass a second, and one that came during the pass or the pause
+  // still gets its pass right after. The wake events cut it short and start it again, as they
+  // restart a poll wait.
+  void Pause() {
+    pausedMs_ = State().notifiedPassGapMs;
+    uint32_t result =
+        platform::Os().kernel->WaitForMultipleObjects(2, wakeEvents_, false, pausedMs_);
+    if (result == platform::kWaitTimeout) {
+      pausing_ = false;
+      paused_ = true;
+    } else if (result == platform::kWaitFailed) {
+      lastError_ = LastError();
+      Report(kReportWaitFailed, nullptr, lastError_);
+      pausing_ = false;
+    }
   }
 
   void Poll() {
@@ -102,6 +143,10 @@ class Collector {
 
   platform::Handle wakeEvents_[2];
   uint32_t configuredInterval_;
+  CInterfaceChangeWatch watch_;
+  bool pausing_ = false;     // a notified pass ran: the pause comes next
+  bool paused_ = false;      // the pause is over: the next poll wait is shorter by it
+  uint32_t pausedMs_ = 0;    // how long the last pause was
   CTrap* trap_ = nullptr;    // lives as long as the thread
   CIFList* list_ = nullptr;  // the current model; null while no build has succeeded
   bool needInit_ = true;

@@ -2,6 +2,11 @@
 // one poll interval at a time on the two wake events; after each quiet interval it
 // republishes, or rebuilds when the interface table changed. A failed build is retried
 // after doubling waits; after the sixth failure in a row the thread ends.
+//
+// While a model exists the thread also waits on the interface change watch's event
+// (interface_change_watch.h): an announced change runs the same pass at once, followed by a
+// one-second pause in which further notifications only gather, so a link change is
+// published within about a second and a storm costs at most one extra pass a second.
 #pragma once
 
 #include <cstdint>

@@ -8,6 +8,8 @@
 
 namespace crv {
 
+inline constexpr uint32_t kDefaultNotifiedPassGapMs = 1000;
+
 struct ProcessState {
   uint32_t cycleCounter = 0;
   uint32_t agentStartTime = 0;  // 10 ms units, low 32 bits of file time / 100000
@@ -21,6 +23,10 @@ struct ProcessState {
   // Whether searches may use the indexes beside the lists (common/list_index.h); switched
   // off only to compare the agent with and without them.
   bool useListIndexes = true;
+  // The collection thread's pause after a pass an interface change notification started,
+  // in which further notifications only gather (collect/data_collection_thread.h); changed
+  // only to measure the agent without the limit.
+  uint32_t notifiedPassGapMs = kDefaultNotifiedPassGapMs;
 };
 
 ProcessState& State();

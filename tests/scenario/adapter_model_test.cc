@@ -39,6 +39,8 @@ class AdapterModelTest : public crvtest::SimTest {
  protected:
   AdapterModelTest() {
     machine.registry().SetDword(kParameters, u"Timeout", static_cast<uint32_t>(T));
+    // The traps are checked against the poll cycles: no immediate passes on link changes.
+    machine.registry().SetDword(kParameters, u"ImmediateUpdates", 0);
     sim::SimInterface loopback;
     loopback.row.dwIndex = 1;
     loopback.row.dwType = 24;

@@ -138,8 +138,14 @@ int64_t LibrariesLeftInitialised(sim::Machine& machine, const Fault& fault) {
 // poll: none. Only checked when the collection thread is blocked in that wait (a vendor
 // library's start-up sleep in the middle of a build does not count).
 void Checkpoint(sim::Machine& machine, const Fault& fault, Outcome& out) {
+  // With interface change notifications the wait also holds the watch's unnamed event.
   static const std::vector<std::u16string> kPollWait = {u"CrvMNicSCMEvent", u"CrvMNicInitEvent"};
-  if (!machine.scheduler().InTimedWaitOn(kPollWait)) return;
+  static const std::vector<std::u16string> kNotifiedPollWait = {u"CrvMNicSCMEvent",
+                                                                u"CrvMNicInitEvent", u""};
+  if (!machine.scheduler().InTimedWaitOn(kPollWait) &&
+      !machine.scheduler().InTimedWaitOn(kNotifiedPollWait)) {
+    return;
+  }
   if (!out.firstCycleSeen && crv::State().cycleCounter >= 1) {
     out.firstCycleSeen = true;
     out.firstCycleLinks = FirstCycleLinks(machine);

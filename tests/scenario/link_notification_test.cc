@@ -1,0 +1,226 @@
+// Passes on interface change notifications: how soon a link change becomes a trap, what a
+// storm costs, a change announced in the middle of a pass, and the agent without them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "common/process_state.h"
+#include "common/report.h"
+#include "common/utf.h"
+#include "platform/sim/device_sim.h"
+#include "platform/sim/interface_notify_sim.h"
+#include "platform/sim/scenario.h"
+#include "publish/records.h"
+#include "support/sim_fixture.h"
+
+namespace {
+
+constexpr uint64_t T = 30000;
+const char16_t kParameters[] = u"SYSTEM\\CurrentControlSet\\Services\\CRVNicMgmt\\CRVNICS";
+const std::u16string kTree = u"SYSTEM\\TessarNetwork";
+const std::u16string kPort7 = u"{00000000-0000-0000-0000-000000000007}";
+
+struct SeenTrap {
+  uint32_t code;
+  uint64_t timeMs;
+};
+
+// Every trap record in the tree, in time order.
+std::vector<SeenTrap> TrapsOf(sim::Machine& machine) {
+  std::vector<SeenTrap> traps;
+  for (const auto& key : machine.registry().SubKeyNames(kTree)) {
+    if (key.rfind(u"Trap_", 0) != 0) continue;
+    for (const auto& name : machine.registry().ValueNames(kTree + u"\\" + key)) {
+      auto value = machine.registry().GetValue(kTree + u"\\" + key, name);
+      if (!value || value->data.size() != sizeof(crv::TrapRecord)) continue;
+      crv::TrapRecord record;
+      std::memcpy(&record, value->data.data(), sizeof record);
+      uint64_t fileTime = std::stoull(crv::Utf16ToUtf8(name.substr(8)), nullptr, 16);
+      traps.push_back({record.trapCode, (fileTime - machine.StartFileTime()) / 10000});
+    }
+  }
+  std::stable_sort(traps.begin(), traps.end(),
+                   [](const SeenTrap& a, const SeenTrap& b) { return a.timeMs < b.timeMs; });
+  return traps;
+}
+
+class LinkNotificationTest : public crvtest::SimTest {
+ protected:
+  LinkNotificationTest() {
+    machine.registry().SetDword(kParameters, u"Timeout", static_cast<uint32_t>(T));
+    sim::SimInterface loopback;
+    loopback.row.dwIndex = 1;
+    loopback.row.dwType = 24;
+    std::strcpy(reinterpret_cast<char*>(loopback.row.bDescr), "Software Loopback Interface 1");
+    machine.network().Add(loopback);
+    crvtest::AddTestAdapter(machine, 7);
+    machine.interfaceNotifier().SetDelayMs(100);
+    machine.RecordRegistryWrites(true);
+  }
+
+  void LinkAt(uint64_t t, const std::u16string& guid, bool up) {
+    machine.At(t, [this, guid, up] { sim::SetAdapterLink(machine, guid, up); });
+  }
+
+  // Start times of the publication passes (the tree marked as being rewritten).
+  std::vector<uint64_t> PassTimes() const {
+    std::vector<uint64_t> times;
+    for (const auto& w : machine.RegistryWrites()) {
+      if (w.valueName == u"InterfaceData_Ready" && w.data.size() == 4 && w.data[0] == 0) {
+        times.push_back(w.timeMs);
+      }
+    }
+    return times;
+  }
+
+  std::vector<SeenTrap> Traps() { return TrapsOf(machine); }
+
+  std::vector<uint32_t> ValuesOf(const std::u16string& message) const {
+    std::vector<uint32_t> values;
+    for (const auto& r : machine.Reports()) {
+      if (r.message == message) values.push_back(r.value);
+    }
+    return values;
+  }
+};
+
+bool operator==(const SeenTrap& a, const SeenTrap& b) {
+  return a.code == b.code && a.timeMs == b.timeMs;
+}
+void PrintTo(const SeenTrap& t, std::ostream* out) { *out << t.code << "@" << t.timeMs; }
+
+// The pull and the plug each get a pass 100 ms after the change; the regular poll goes on one
+// interval after the last pass.
+TEST_F(LinkNotificationTest, ACablePullAndPlugAreTrappedWithinASecond) {
+  LinkAt(45000, kPort7, false);
+  LinkAt(52000, kPort7, true);
+  RunAgent({"crvnichost.exe"}, 90000);
+  EXPECT_EQ((std::vector<SeenTrap>{{crv::kTrapConnectivityLost, 45100},
+                                   {crv::kTrapConnectivityRegained, 52100}}),
+            Traps());
+  EXPECT_EQ((std::vector<uint64_t>{0, T, 45100, 52100, 52100 + T}), PassTimes());
+  EXPECT_TRUE(ValuesOf(u"Interface change notification unavailable, polling only").empty());
+}
+
+// A port flapping every 100 ms for five seconds (two notifications per change, one per
+// address family): passes at least a second apart, and the last state is published and
+// trapped long before the next poll.
+TEST_F(LinkNotificationTest, AStormIsHeldToOnePassASecondAndLosesNoChange) {
+  bool up = true;
+  for (uint64_t t = 40000; t <= 45000; t += 100) {
+    up = !up;
+    LinkAt(t, kPort7, up);
+  }
+  ASSERT_FALSE(up);  // the storm ends with the link down
+  RunAgent({"crvnichost.exe"}, 59000);
+  EXPECT_EQ((std::vector<uint64_t>{0, T, 40100, 41100, 42100, 43100, 44100, 45100}), PassTimes());
+  EXPECT_EQ(51u * 2, machine.interfaceNotifier().Delivered());
+  auto traps = Traps();
+  ASSERT_FALSE(traps.empty());
+  EXPECT_EQ((SeenTrap{crv::kTrapConnectivityLost, 45100}), traps.back());
+}
+
+// A notification that arrives while a pass is running (a rebuild that waits for a vendor
+// library) leads to one more pass right after the pause, not at the next poll.
+TEST_F(LinkNotificationTest, ANotificationDuringAPassGetsAPassAfterIt) {
+  // The default server: the hot-added port's rebuild loads the Broadcom library, whose
+  // start-up pauses take virtual time.
+  std::string here = __FILE__;
+  std::ifstream file(here.substr(0, here.rfind("/tests/")) + "/scenarios/default.json");
+  std::stringstream text;
+  text << file.rdbuf();
+  sim::Machine server;
+  server.Install();
+  crv::ResetProcessState();
+  sim::Scenario scenario;
+  std::string error;
+  ASSERT_TRUE(sim::LoadScenario(text.str(), server, &scenario, &error)) << error;
+  uint64_t rebuildAt = 0;
+  uint32_t cyclesAtRebuild = 0;
+  bool pulledMidPass = false;
+  server.At(480300, [&] {
+    for (const auto& r : server.Reports()) {
+      if (r.message == u"Detected change in interface table, reinitializing") rebuildAt = r.timeMs;
+    }
+    cyclesAtRebuild = crv::State().cycleCounter;
+  });
+  server.At(480600, [&] {
+    pulledMidPass = rebuildAt == 480100 && crv::State().cycleCounter == cyclesAtRebuild;
+    sim::SetAdapterLink(server, u"{3F1A6C10-8A2E-4C51-9B0D-1E2F3A4B5C01}", false);
+  });
+  server.RecordRegistryWrites(true);
+  sim::RunAgentProcess(server, scenario.commandLine, 500000);
+  ASSERT_TRUE(pulledMidPass) << crvtest::DescribeReports(server);
+  uint64_t rebuildEnd = 0;
+  std::vector<uint64_t> passes;
+  for (const auto& w : server.RegistryWrites()) {
+    if (w.timeMs < 480000 || w.valueName != u"InterfaceData_Ready") continue;
+    if (w.data[0] == 0) passes.push_back(w.timeMs);
+    if (w.data[0] == 1 && rebuildEnd == 0) rebuildEnd = w.timeMs;
+  }
+  ASSERT_GT(rebuildEnd, 480700u);  // the notification came while the rebuild ran
+  // The rebuild's publication, then one pass as soon as the pause after it is over.
+  EXPECT_EQ((std::vector<uint64_t>{rebuildEnd, rebuildEnd + 1000}), passes);
+  uint64_t lostAt = 0;
+  for (const auto& trap : TrapsOf(server)) {
+    if (trap.code == crv::kTrapConnectivityLost && trap.timeMs > 480600) lostAt = trap.timeMs;
+  }
+  EXPECT_GT(lostAt, 0u);
+  EXPECT_LE(lostAt, rebuildEnd + 1000);
+}
+
+TEST_F(LinkNotificationTest, AddingAnInterfaceRebuildsAtOnce) {
+  machine.At(45000, [this] { crvtest::AddTestAdapter(machine, 9); });
+  RunAgent({"crvnichost.exe"}, 59000);
+  std::vector<uint64_t> rebuilds;
+  for (const auto& r : machine.Reports()) {
+    if (r.message == u"Detected change in interface table, reinitializing")
+      rebuilds.push_back(r.timeMs);
+  }
+  EXPECT_EQ((std::vector<uint64_t>{45100}), rebuilds);
+  EXPECT_TRUE(
+      machine.registry().GetValue(kTree + u"\\Interface\\PhysInterface", u"PhysAdapter002"));
+}
+
+// Where notifications cannot be had the agent polls exactly as before and says so once; the
+// same when the switch turns them off (then nothing is registered at all).
+struct WithoutCase {
+  const char* name;
+  sim::NotifyMode mode;
+  bool switchOff;
+  const char16_t* report;
+  uint32_t value;
+};
+
+void PrintTo(const WithoutCase& c, std::ostream* out) { *out << c.name; }
+
+class WithoutNotificationTest : public LinkNotificationTest,
+                                public ::testing::WithParamInterface<WithoutCase> {};
+
+TEST_P(WithoutNotificationTest, PollsAsBeforeAndSaysSoOnce) {
+  const WithoutCase& c = GetParam();
+  machine.interfaceNotifier().SetMode(c.mode);
+  if (c.switchOff) machine.registry().SetDword(kParameters, u"ImmediateUpdates", 0);
+  LinkAt(45000, kPort7, false);
+  RunAgent({"crvnichost.exe"}, 2 * T + 10);
+  EXPECT_EQ((std::vector<SeenTrap>{{crv::kTrapConnectivityLost, 2 * T}}), Traps());
+  EXPECT_EQ((std::vector<uint64_t>{0, T, 2 * T}), PassTimes());
+  EXPECT_EQ((std::vector<uint32_t>{c.value}), ValuesOf(c.report));
+  EXPECT_EQ(c.switchOff ? 0u : 1u, machine.CallCount("NotifyIpInterfaceChange"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WithoutNotificationTest,
+    ::testing::Values(WithoutCase{"RegistrationFails", sim::NotifyMode::kFail, false,
+                                  u"Interface change notification unavailable, polling only",
+                                  sim::kErrorNotSupported},
+                      WithoutCase{"RegisteredWithoutHandle", sim::NotifyMode::kSilent, false,
+                                  u"Interface change notification unavailable, polling only", 0},
+                      WithoutCase{"SwitchedOff", sim::NotifyMode::kDeliver, true,
+                                  u"Interface change notification switched off, polling only", 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
