@@ -19,10 +19,11 @@ mkdir -p "$root/build"
 WINEPREFIX="$(mktemp -d "$root/build/wineprefix.XXXXXX")"
 export WINEPREFIX
 
-# Headless and quiet: no display, no debug channels, no Mono or Gecko installer dialogs.
+# Headless and quiet: no display, no debug channels, no Mono or Gecko installer dialogs. Overrides
+# the caller names (the test machine's stand-in libraries) are kept.
 unset DISPLAY WAYLAND_DISPLAY
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEDLLOVERRIDES="mscoree,mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
 export WINEARCH=win64
 
 cleanup() {

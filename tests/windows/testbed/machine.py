@@ -1,0 +1,175 @@
+#!/usr/bin/env python3
+"""The test machine's adapters (machine.json: the PCI identity each Linux interface is given)
+and the check of a published tree against the machine.
+
+  machine.py seed-args MACHINE.json NAME...
+      the arguments of crv_testbed_seed.exe for these interfaces, each ended by a NUL
+  machine.py check TREE.json MACHINE.json IP-ADDR.json [--no-device NAME]...
+      checks a tree (tessar-dump --json) against the namespace's interfaces as Linux reports
+      them (ip -json address) and the identities seeded for them, never against the agent's
+      own earlier output. NAME has no NDIS device (added after Wine started). Prints one line
+      per finding and exits 1 when there is any.
+"""
+import json
+import re
+import sys
+
+problems = []
+
+
+def expect(condition, text):
+    if not condition:
+        problems.append(text)
+
+
+def values(tree, relative):
+    path = "SYSTEM\\TessarNetwork" + ("\\" + relative if relative else "")
+    stack = [tree]
+    while stack:
+        key = stack.pop()
+        if key["path"].lower().endswith(path.lower()):
+            return {v["name"]: v for v in key.get("values", [])}
+        stack.extend(key.get("subkeys", []))
+    return None
+
+
+def records(tree, relative, kind):
+    found = values(tree, relative) or {}
+    return [v["fields"] for v in found.values() if v.get("kind") == kind]
+
+
+def pci_location(text):
+    """"PCI bus 24, device 0, function 1" as the record writes it: 0000:18:00.1."""
+    m = re.fullmatch(r"PCI bus (\d+), device (\d+), function (\d+)", text)
+    return "0000:%02X:%02X.%X" % tuple(int(n) for n in m.groups()) if m else None
+
+
+def pci_identity(instance):
+    m = re.match(r"PCI\\VEN_(\w{4})&DEV_(\w{4})&SUBSYS_(\w{8})", instance, re.I)
+    return "PCIID0x%s%s,SUBSYSID0x%s" % tuple(g.upper() for g in m.groups())
+
+
+def seed_args(adapters, names):
+    args = []
+    for name in names:
+        a = adapters[name]
+        args += ["--interface", name, "--instance", a["instance"], "--service", a["service"],
+                 "--description", a["description"], "--location", a["location"],
+                 "--slot", str(a["slot"]), "--connection", a["connection"]]
+        if a["dhcp"]:
+            args.append("--dhcp")
+    sys.stdout.write("".join(arg + "\0" for arg in args))
+    return 0
+
+
+def namespace_interfaces(ip_json, adapters, no_device):
+    interfaces = []
+    for link in ip_json:
+        ipv4 = [a["local"] for a in link.get("addr_info", []) if a.get("family") == "inet"]
+        interfaces.append({"name": link["ifname"], "index": link["ifindex"],
+                           "mac": link.get("address", ""), "ipv4": ipv4[0] if ipv4 else "0.0.0.0",
+                           "seeded": adapters.get(link["ifname"]),
+                           "device": link["ifname"] not in no_device})
+    return interfaces
+
+
+def main():
+    adapters = {a["interface"]: a for a in json.load(open(sys.argv[2 if sys.argv[1] == "seed-args" else 3]))["adapters"]}
+    if sys.argv[1] == "seed-args":
+        return seed_args(adapters, sys.argv[3:])
+    tree = json.load(open(sys.argv[2])) or {"path": "", "values": [], "subkeys": []}
+    no_device = [sys.argv[i + 1] for i in range(5, len(sys.argv) - 1) if sys.argv[i] == "--no-device"]
+    machine = {"interfaces": namespace_interfaces(json.load(open(sys.argv[4])), adapters, no_device)}
+
+    root = values(tree, "") or {}
+    expect(root.get("Status", {}).get("value") == 1, "Status is not 1: %s" % root.get("Status"))
+    interface_values = values(tree, "Interface") or {}
+    ready = interface_values.get("InterfaceData_Ready", {})
+    expect(ready.get("value") == 1, "InterfaceData_Ready is not 1: %s" % ready)
+
+    interfaces = records(tree, "Interface\\LogInterfaceMap", "InterfaceMap")
+    ports = records(tree, "Interface\\PhysInterface", "PhysAdapter")
+    statistics = records(tree, "Ethernet\\Statistics", "Statistics")
+    by_index = {r["memberIndexes"][0]: r for r in interfaces}
+    ports_by_index = {p["interfaceIndex"]: p for p in ports}
+
+    # An interface whose NDIS device cannot be opened has no miniport to pair with, so no record.
+    managed = [i for i in machine["interfaces"]
+               if i["name"] == "lo" or (i.get("seeded") and i.get("device"))]
+    expect(len(interfaces) == len(managed),
+           "%d interface records for %d managed interfaces (%s)" %
+           (len(interfaces), len(managed), ", ".join(i["name"] for i in managed)))
+
+    with_port = []
+    for nic in machine["interfaces"]:
+        record = by_index.get(nic["index"])
+        port = ports_by_index.get(nic["index"])
+        seeded = nic.get("seeded")
+        name = nic["name"]
+        if name == "lo":
+            expect(record is not None and record["description"] == "lo",
+                   "no interface record described lo at index %d" % nic["index"])
+            expect(port is None, "the loopback has a port record")
+            continue
+        if not seeded or not nic.get("device"):
+            expect(record is None and port is None, "%s is published without a device" % name)
+            continue
+        if record is None:
+            problems.append("no interface record for %s (index %d)" % (name, nic["index"]))
+            continue
+        expect(record["description"] == name, "%s: description %r" % (name, record["description"]))
+        expect(record["macAddress"].lower() == nic["mac"].lower(),
+               "%s: interface MAC %s, the namespace's %s" % (name, record["macAddress"], nic["mac"]))
+        expect(record["ipv4Address"] == nic["ipv4"],
+               "%s: IPv4 %s, the namespace's %s" % (name, record["ipv4Address"], nic["ipv4"]))
+        expect(record["connectionName"] == seeded["connection"],
+               "%s: connection name %r, seeded %r" % (name, record["connectionName"],
+                                                      seeded["connection"]))
+        expect(record["addressAssignment"] == (1 if seeded["dhcp"] else 2),
+               "%s: address assignment %s with DHCP %s" % (name, record["addressAssignment"],
+                                                           seeded["dhcp"]))
+        with_port.append(nic)
+        if port is None:
+            problems.append("no port record for %s (index %d)" % (name, nic["index"]))
+            continue
+        expect(record["grouping"] == 2 and record["portCount"] == 1 and
+               record["portNumbers"][0] == port["portNumber"],
+               "%s: interface record does not name its one port %d" % (name, port["portNumber"]))
+        expect(port["macAddress"].lower() == nic["mac"].lower(),
+               "%s: port MAC %s, the namespace's %s" % (name, port["macAddress"], nic["mac"]))
+        expect(port["slotNumber"] == seeded["slot"],
+               "%s: slot %s, seeded %s" % (name, port["slotNumber"], seeded["slot"]))
+        expect(port["pciLocation"] == pci_location(seeded["location"]),
+               "%s: PCI location %r, seeded %r" % (name, port["pciLocation"], seeded["location"]))
+        expect(port["pciIdentity"] == pci_identity(seeded["instance"]),
+               "%s: PCI identity %r, seeded %r" % (name, port["pciIdentity"], seeded["instance"]))
+        expect(port["partNumber"] == seeded["partNumber"],
+               "%s: part number %r, the driver family's %r" % (name, port["partNumber"],
+                                                               seeded["partNumber"]))
+        expect(port["deviceDescription"] == seeded["service"],
+               "%s: description %r, seeded service %r" % (name, port["deviceDescription"],
+                                                          seeded["service"]))
+        # Wine's NDIS devices answer no link, speed, duplex or firmware question.
+        expect(port["linkCondition"] == 1 and port["duplex"] == 1 and port["linkSpeed"] == 0,
+               "%s: link %s, duplex %s, speed %s where no driver answers" %
+               (name, port["linkCondition"], port["duplex"], port["linkSpeed"]))
+        expect(port["firmwareVersion"] == seeded["firmware"],
+               "%s: firmware %r where no driver answers, expected %r" %
+               (name, port["firmwareVersion"], seeded["firmware"]))
+        expect(port["teamRole"] == 255, "%s: team role %s" % (name, port["teamRole"]))
+
+    expect(len(ports) == len(with_port),
+           "%d port records for %d Ethernet interfaces with a device" % (len(ports), len(with_port)))
+    expect(sorted(s["interfaceIndex"] for s in statistics) == sorted(n["index"] for n in with_port),
+           "statistics records for indexes %s" % sorted(s["interfaceIndex"] for s in statistics))
+    expect(len({p["portNumber"] for p in ports}) == len(ports), "port numbers repeat")
+
+    for problem in problems:
+        print("tree check: " + problem)
+    print("tree check: %d interface records, %d port records, %d problems" %
+          (len(interfaces), len(ports), len(problems)))
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

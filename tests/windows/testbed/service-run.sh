@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# The real service end to end on the Windows-shaped test machine (docs/testbed.md). Runs inside
+# in-netns.sh and with-wine.sh, with WINEDLLOVERRIDES naming cfgmgr32=n,b (ctest's
+# crv_windows_service_end_to_end entry):
+#
+#   tests/windows/in-netns.sh tests/windows/with-wine.sh tests/windows/testbed/service-run.sh BINDIR
+#
+# 1. The machine: addresses on veth1 and tap0, the registry seeded from the live interfaces as
+#    Windows leaves it for PCI network adapters (machine.json), the host, the module and the
+#    stand-in configuration manager copied to C:\Program Files\Corvane NIC\.
+# 2. "-install" from there, a 30-second poll interval, "net start CRVNicMgmt"; the tree read with
+#    tessar-dump.exe --json is checked against the namespace and the seeding (machine.py).
+# 3. While it runs: an interface eth9 (a tap) added and seeded (Wine gives it no NDIS device) and veth1's
+#    address changed; after the next poll the tree holds the new address and everything else as
+#    before, and a debugger attached to the service saw it report the device it cannot open.
+# 4. "net stop": the service stops and the tree stays. "-uninstall": the service is gone.
+# Every program has a time-out. The exit code is 0 when every step passed.
+set -u
+
+if [ $# -ne 1 ] || [ "${CRV_NETNS:-}" != 1 ] || [[ "${WINEDLLOVERRIDES:-}" != *cfgmgr32=n* ]]; then
+  echo "usage: WINEDLLOVERRIDES=cfgmgr32=n,b in-netns.sh with-wine.sh $0 BINDIR" >&2
+  exit 2
+fi
+bin="$1"
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+work="$CRV_NETNS_DIR"
+failed=0
+started=$SECONDS
+
+fail() {
+  echo "FAILED: $*" >&2
+  failed=1
+}
+step() { echo "== $* ($((SECONDS - started)) s)"; }
+win() { timeout 120 wine "$@" </dev/null; }
+
+seed() {
+  local args=()
+  mapfile -d '' args < <(python3 "$here/machine.py" seed-args "$here/machine.json" "$@")
+  win "$bin/testbed/crv_testbed_seed.exe" "${args[@]}" | tee -a "$work/seeded.txt"
+  [ "${PIPESTATUS[0]}" = 0 ] || fail "seeding $*"
+}
+
+dump_tree() {
+  win "$bin/tessar-dump.exe" --json >"$work/$1.json" 2>"$work/$1.err" ||
+    { fail "tessar-dump.exe --json ($1)"; cat "$work/$1.err" >&2; }
+}
+
+check_tree() {
+  local name="$1"
+  shift
+  ip -json address show >"$work/ip-$name.json"
+  python3 "$here/machine.py" check "$work/$name.json" "$here/machine.json" "$work/ip-$name.json" "$@" ||
+    fail "the tree ($name) does not match the machine"
+}
+
+# Waits up to $1 seconds for the tree to satisfy the Python expression $2 on `tree`.
+wait_for_tree() {
+  local seconds="$1" condition="$2" name="$3"
+  for ((i = 0; i < seconds; i += 2)); do
+    dump_tree "$name"
+    python3 - "$work/$name.json" "$condition" <<'PY' && return 0
+import json, sys
+try:
+    tree = json.load(open(sys.argv[1])) or {}
+except ValueError:
+    sys.exit(1)
+sys.exit(0 if eval(sys.argv[2]) else 1)
+PY
+    sleep 2
+  done
+  return 1
+}
+
+step "the machine"
+ip address add 10.77.1.2/24 dev veth1
+ip address add 10.77.2.3/24 dev tap0
+install_dir="$WINEPREFIX/drive_c/Program Files/Corvane NIC"
+image='C:\Program Files\Corvane NIC\crvnichost.exe'
+mkdir -p "$install_dir"
+cp "$bin/crvnichost.exe" "$bin/crvnicmgmt.dll" "$bin/testbed/cfgmgr32.dll" "$install_dir/"
+seed veth0 veth1 tap0
+
+step "install and start"
+win "$image" -install || fail "-install"
+win reg query 'HKLM\SYSTEM\CurrentControlSet\Services\CRVNicMgmt' /v ImagePath
+win reg add 'HKLM\SYSTEM\CurrentControlSet\Services\CRVNicMgmt\CRVNICS' /v Timeout /t REG_DWORD \
+  /d 30000 /f >/dev/null || fail "setting the poll interval"
+win net start CRVNicMgmt || fail "net start CRVNicMgmt"
+win sc query CRVNicMgmt | grep -q "RUNNING" || fail "the service is not running"
+
+ready='any(v["name"] == "InterfaceData_Ready" and v.get("value") == 1
+          for k in tree.get("subkeys", []) for v in k.get("values", []))'
+wait_for_tree 60 "$ready" first || fail "no ready tree within 60 s"
+check_tree first
+
+step "an interface added and an address changed while it runs"
+# The debugger attaches for one poll interval and a little more.
+win "$bin/testbed/crv_testbed_debug_view.exe" CRVNicMgmt 45 >"$work/reports.txt" 2>&1 &
+viewer=$!
+sleep 3
+ip tuntap add dev eth9 mode tap
+ip link set eth9 up
+ip address add 10.77.9.9/24 dev eth9
+ip address del 10.77.1.2/24 dev veth1
+ip address add 10.77.1.9/24 dev veth1
+seed eth9 veth1
+new_address='"10.77.1.9" in json.dumps(tree)'
+wait_for_tree 50 "$new_address" second || fail "veth1's new address not published within 50 s"
+wait "$viewer" || fail "the debugger could not attach to the service"
+check_tree second --no-device eth9
+eth9_guid="$(awk '$2 == "eth9" {print $3}' "$work/seeded.txt" | tail -1)"
+echo "reports seen while eth9 was added:"
+grep "CRVNicMgmt report" "$work/reports.txt" | sort | uniq -c
+grep -qi "Detected change in interface table" "$work/reports.txt" ||
+  fail "no rebuild reported after eth9 was added"
+grep -qiF "${eth9_guid:-no-guid}" "$work/reports.txt" ||
+  fail "the device eth9 ($eth9_guid) cannot have was not reported"
+
+step "stop and uninstall"
+win net stop CRVNicMgmt || fail "net stop CRVNicMgmt"
+win sc query CRVNicMgmt | grep -q "STOPPED" || fail "the service did not stop"
+dump_tree stopped
+python3 -c 'import json,sys; t=json.load(open(sys.argv[1])) or {}; sys.exit(0 if t.get("subkeys") else 1)' \
+  "$work/stopped.json" || fail "the tree went with the service"
+# A stopped service is not uninstalled: the stop request fails and the registration stays.
+uninstall_stopped="$(win "$image" -uninstall 2>&1)"
+echo "$uninstall_stopped"
+grep -qF "CRVNicMgmt: ControlService failed: 1062" <<<"$uninstall_stopped" ||
+  fail "-uninstall of the stopped service"
+win sc query CRVNicMgmt >/dev/null 2>&1 || fail "the stopped service's registration went"
+win net start CRVNicMgmt >/dev/null || fail "net start CRVNicMgmt again"
+win "$image" -uninstall || fail "-uninstall"
+if win sc query CRVNicMgmt >/dev/null 2>&1; then fail "the service is still registered"; fi
+
+step "done: $([ $failed = 0 ] && echo passed || echo FAILED)"
+exit $failed

@@ -1,0 +1,284 @@
+// The stand-in configuration manager against a small device tree seeded here, with the
+// protocols the agent depends on: sizes first (characters for IDs and lists, bytes for
+// properties), CR_BUFFER_SMALL with the size needed, present-only filters, parents. The stand-in
+// is loaded by path from beside this program, as a test library, not in place of Wine's.
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <cfgmgr32.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr wchar_t kEnum[] = L"SYSTEM\\CurrentControlSet\\Enum\\";
+constexpr wchar_t kTestEnumerator[] = L"SYSTEM\\CurrentControlSet\\Enum\\CRVTESTBUS";
+constexpr wchar_t kNetClass[] = L"{4d36e972-e325-11ce-bfc1-08002be10318}";
+constexpr wchar_t kLinks[] =
+    L"SYSTEM\\CurrentControlSet\\Control\\DeviceClasses\\{ad498944-762f-11d0-8dcb-00c04fc3358c}\\";
+constexpr wchar_t kClassKey[] =
+    L"SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e972-e325-11ce-bfc1-08002be10318}\\7777";
+constexpr GUID kLanClass = {
+    0xad498944, 0x762f, 0x11d0, {0x8d, 0xcb, 0x00, 0xc0, 0x4f, 0xc3, 0x35, 0x8c}};
+
+// A started adapter, a second one never started, and the started adapter's child.
+constexpr wchar_t kPresent[] = L"CRVTESTBUS\\VEN_8086&DEV_1572\\4&AB&0&0018";
+constexpr wchar_t kAbsent[] = L"CRVTESTBUS\\VEN_8086&DEV_1572\\4&AB&0&0019";
+constexpr wchar_t kChild[] = L"CRVTESTBUS\\PORT\\5&77&0&1";
+constexpr wchar_t kLinkPresent[] =
+    L"##?#CRVTESTBUS#VEN_8086&DEV_1572#4&AB&0&0018#{ad498944-762f-11d0-8dcb-00c04fc3358c}";
+constexpr wchar_t kLinkAbsent[] =
+    L"##?#CRVTESTBUS#VEN_8086&DEV_1572#4&AB&0&0019#{ad498944-762f-11d0-8dcb-00c04fc3358c}";
+constexpr wchar_t kPresentPath[] =
+    L"\\\\?\\CRVTESTBUS#VEN_8086&DEV_1572#4&AB&0&0018#{ad498944-762f-11d0-8dcb-00c04fc3358c}"
+    L"\\{11111111-2222-3333-4444-555555555555}";
+
+using LocateFn = CONFIGRET(WINAPI*)(PDEVINST, DEVINSTID_W, ULONG);
+using ParentFn = CONFIGRET(WINAPI*)(PDEVINST, DEVINST, ULONG);
+using DeviceIdFn = CONFIGRET(WINAPI*)(DEVINST, PWSTR, ULONG, ULONG);
+using IdListSizeFn = CONFIGRET(WINAPI*)(PULONG, PCWSTR, ULONG);
+using IdListFn = CONFIGRET(WINAPI*)(PCWSTR, PZZWSTR, ULONG, ULONG);
+using PropertyFn = CONFIGRET(WINAPI*)(DEVINST, ULONG, PULONG, PVOID, PULONG, ULONG);
+using OpenKeyFn = CONFIGRET(WINAPI*)(DEVINST, REGSAM, ULONG, REGDISPOSITION, PHKEY, ULONG);
+using InterfaceSizeFn = CONFIGRET(WINAPI*)(PULONG, LPGUID, DEVINSTID_W, ULONG);
+using InterfaceListFn = CONFIGRET(WINAPI*)(LPGUID, DEVINSTID_W, PZZWSTR, ULONG, ULONG);
+
+void SetText(const std::wstring& path, const wchar_t* name, const std::wstring& text,
+             DWORD options = 0) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, options, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr),
+            ERROR_SUCCESS)
+      << "cannot create " << std::string(path.begin(), path.end());
+  if (name != nullptr) {
+    RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+  }
+  RegCloseKey(key);
+}
+
+void SetDword(const std::wstring& path, const wchar_t* name, DWORD value, DWORD options = 0) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, options, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+  RegCloseKey(key);
+}
+
+std::vector<std::wstring> Split(const wchar_t* list) {
+  std::vector<std::wstring> texts;
+  for (; *list != L'\0'; list += wcslen(list) + 1) texts.emplace_back(list);
+  return texts;
+}
+
+bool Contains(const std::vector<std::wstring>& texts, const std::wstring& text) {
+  for (const auto& t : texts) {
+    if (_wcsicmp(t.c_str(), text.c_str()) == 0) return true;
+  }
+  return false;
+}
+
+class StandInTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    wchar_t path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring dir(path, length);
+    dir.resize(dir.rfind(L'\\') + 1);
+    const std::wstring standIn = dir + L"cfgmgr32.dll";
+    HMODULE module = LoadLibraryW(standIn.c_str());
+    // Without WINEDLLOVERRIDES naming cfgmgr32 native, Wine hands out its own whatever the path.
+    wchar_t loaded[MAX_PATH] = {};
+    if (module != nullptr && GetModuleFileNameW(module, loaded, MAX_PATH) != 0 &&
+        _wcsicmp(loaded, standIn.c_str()) == 0) {
+      module_ = module;
+    }
+  }
+
+  void SetUp() override {
+    ASSERT_NE(module_, nullptr)
+        << "the stand-in beside the test was not loaded (WINEDLLOVERRIDES=cfgmgr32=n,b?)";
+    RemoveSeed();
+    const std::wstring present = std::wstring(kEnum) + kPresent;
+    SetText(present, L"ClassGUID", kNetClass);
+    SetText(present, L"DeviceDesc", L"Test adapter");
+    SetText(present, L"Driver", std::wstring(kNetClass) + L"\\7777");
+    SetText(present, L"ParentIdPrefix", L"5&77&0");
+    SetDword(present, L"UINumber", 3);
+    SetText(present + L"\\Control", L"ActiveService", L"i40ea", REG_OPTION_VOLATILE);
+    SetText(std::wstring(kEnum) + kAbsent, L"ClassGUID", kNetClass);
+    SetText(std::wstring(kEnum) + kChild, L"ClassGUID", L"{00000000-0000-0000-0000-000000000001}");
+    SetText(std::wstring(kEnum) + kChild + L"\\Control", nullptr, L"", REG_OPTION_VOLATILE);
+    SetText(kClassKey, L"NetCfgInstanceId", L"{11111111-2222-3333-4444-555555555555}");
+
+    SetText(std::wstring(kLinks) + kLinkPresent, L"DeviceInstance", kPresent);
+    SetDword(
+        std::wstring(kLinks) + kLinkPresent + L"\\#{11111111-2222-3333-4444-555555555555}\\Control",
+        L"Linked", 1, REG_OPTION_VOLATILE);
+    // A second interface of the same device, not enabled.
+    SetDword(
+        std::wstring(kLinks) + kLinkPresent + L"\\#{99999999-2222-3333-4444-555555555555}\\Control",
+        L"Linked", 0, REG_OPTION_VOLATILE);
+    SetText(std::wstring(kLinks) + kLinkAbsent, L"DeviceInstance", kAbsent);
+    SetDword(
+        std::wstring(kLinks) + kLinkAbsent + L"\\#{88888888-2222-3333-4444-555555555555}\\Control",
+        L"Linked", 1, REG_OPTION_VOLATILE);
+  }
+
+  void TearDown() override { RemoveSeed(); }
+
+  static void RemoveSeed() {
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kTestEnumerator);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(kLinks) + kLinkPresent).c_str());
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(kLinks) + kLinkAbsent).c_str());
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kClassKey);
+  }
+
+  template <typename Fn>
+  static Fn Get(const char* name) {
+    auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
+    EXPECT_NE(fn, nullptr) << name;
+    return fn;
+  }
+
+  DEVINST Locate(const wchar_t* id, ULONG flags = CM_LOCATE_DEVNODE_NORMAL) {
+    DEVINST node = 0;
+    EXPECT_EQ(Get<LocateFn>("CM_Locate_DevNodeW")(&node, const_cast<wchar_t*>(id), flags),
+              static_cast<CONFIGRET>(CR_SUCCESS));
+    return node;
+  }
+
+  static HMODULE module_;
+};
+HMODULE StandInTest::module_ = nullptr;
+
+TEST_F(StandInTest, DeviceIdListIsSizedInCharactersAndFilteredByClassAndPresence) {
+  auto size = Get<IdListSizeFn>("CM_Get_Device_ID_List_SizeW");
+  auto list = Get<IdListFn>("CM_Get_Device_ID_ListW");
+  const ULONG flags = CM_GETIDLIST_FILTER_CLASS | CM_GETIDLIST_FILTER_PRESENT;
+  ULONG length = 0;
+  ASSERT_EQ(size(&length, kNetClass, flags), static_cast<CONFIGRET>(CR_SUCCESS));
+  ASSERT_GT(length, 1u);
+  std::vector<wchar_t> buffer(length, L'#');
+  ASSERT_EQ(list(kNetClass, buffer.data(), length, flags), static_cast<CONFIGRET>(CR_SUCCESS));
+  auto ids = Split(buffer.data());
+  EXPECT_TRUE(Contains(ids, kPresent));
+  EXPECT_FALSE(Contains(ids, kAbsent)) << "never started";
+  EXPECT_FALSE(Contains(ids, kChild)) << "of another class";
+  size_t used = 1;
+  for (const auto& id : ids) used += id.size() + 1;
+  EXPECT_EQ(length, used) << "every text, its terminator and the list's";
+
+  EXPECT_EQ(list(kNetClass, buffer.data(), length - 1, flags),
+            static_cast<CONFIGRET>(CR_BUFFER_SMALL));
+  ASSERT_EQ(size(&length, kNetClass, CM_GETIDLIST_FILTER_CLASS),
+            static_cast<CONFIGRET>(CR_SUCCESS));
+  buffer.assign(length, L'#');
+  ASSERT_EQ(list(kNetClass, buffer.data(), length, CM_GETIDLIST_FILTER_CLASS),
+            static_cast<CONFIGRET>(CR_SUCCESS));
+  EXPECT_TRUE(Contains(Split(buffer.data()), kAbsent)) << "without the presence filter";
+}
+
+TEST_F(StandInTest, LocatesPresentDevicesAndAnswersTheirIdsAndParents) {
+  auto locate = Get<LocateFn>("CM_Locate_DevNodeW");
+  auto deviceId = Get<DeviceIdFn>("CM_Get_Device_IDW");
+  auto parent = Get<ParentFn>("CM_Get_Parent");
+  DEVINST node = 0;
+  EXPECT_EQ(locate(&node, const_cast<wchar_t*>(kAbsent), CM_LOCATE_DEVNODE_NORMAL),
+            static_cast<CONFIGRET>(CR_NO_SUCH_DEVNODE));
+  EXPECT_NE(Locate(kAbsent, CM_LOCATE_DEVNODE_PHANTOM), 0u);
+  EXPECT_EQ(locate(&node, const_cast<wchar_t*>(L"CRVTESTBUS\\NONE\\1"), CM_LOCATE_DEVNODE_PHANTOM),
+            static_cast<CONFIGRET>(CR_NO_SUCH_DEVNODE));
+
+  const DEVINST present = Locate(kPresent);
+  wchar_t id[200];
+  ASSERT_EQ(deviceId(present, id, ARRAYSIZE(id), 0), static_cast<CONFIGRET>(CR_SUCCESS));
+  EXPECT_STREQ(id, kPresent);
+  wchar_t small[8];
+  EXPECT_EQ(deviceId(present, small, ARRAYSIZE(small), 0), static_cast<CONFIGRET>(CR_BUFFER_SMALL));
+  EXPECT_EQ(std::wstring(small, 8), std::wstring(kPresent, 8)) << "as much as fits";
+
+  DEVINST up = 0;
+  ASSERT_EQ(parent(&up, Locate(kChild), 0), static_cast<CONFIGRET>(CR_SUCCESS));
+  EXPECT_EQ(up, present) << "the device whose ParentIdPrefix begins the child's instance";
+  ASSERT_EQ(parent(&up, present, 0), static_cast<CONFIGRET>(CR_SUCCESS));
+  ASSERT_EQ(deviceId(up, id, ARRAYSIZE(id), 0), static_cast<CONFIGRET>(CR_SUCCESS));
+  EXPECT_STREQ(id, L"HTREE\\ROOT\\0");
+  EXPECT_EQ(parent(&node, up, 0), static_cast<CONFIGRET>(CR_NO_SUCH_DEVNODE));
+  EXPECT_EQ(parent(&node, 0xDEAD, 0), static_cast<CONFIGRET>(CR_INVALID_DEVNODE));
+}
+
+TEST_F(StandInTest, PropertiesAreSizedInBytesAndKeysOpenFromTheDriverValue) {
+  auto property = Get<PropertyFn>("CM_Get_DevNode_Registry_PropertyW");
+  const DEVINST present = Locate(kPresent);
+  ULONG type = 0, length = 0;
+  ASSERT_EQ(property(present, CM_DRP_DEVICEDESC, &type, nullptr, &length, 0),
+            static_cast<CONFIGRET>(CR_BUFFER_SMALL));
+  EXPECT_EQ(length, sizeof(L"Test adapter"));
+  wchar_t text[64] = {};
+  length = sizeof text;
+  ASSERT_EQ(property(present, CM_DRP_DEVICEDESC, &type, text, &length, 0),
+            static_cast<CONFIGRET>(CR_SUCCESS));
+  EXPECT_EQ(type, static_cast<ULONG>(REG_SZ));
+  EXPECT_STREQ(text, L"Test adapter");
+  EXPECT_EQ(length, sizeof(L"Test adapter"));
+
+  DWORD slot = 0;
+  length = sizeof slot;
+  ASSERT_EQ(property(present, CM_DRP_UI_NUMBER, &type, &slot, &length, 0),
+            static_cast<CONFIGRET>(CR_SUCCESS));
+  EXPECT_EQ(type, static_cast<ULONG>(REG_DWORD));
+  EXPECT_EQ(slot, 3u);
+  length = sizeof text;
+  EXPECT_EQ(property(present, CM_DRP_LOCATION_INFORMATION, &type, text, &length, 0),
+            static_cast<CONFIGRET>(CR_NO_SUCH_VALUE));
+
+  HKEY key = nullptr;
+  ASSERT_EQ(Get<OpenKeyFn>("CM_Open_DevNode_Key")(present, KEY_READ, 0, RegDisposition_OpenExisting,
+                                                  &key, CM_REGISTRY_SOFTWARE),
+            static_cast<CONFIGRET>(CR_SUCCESS));
+  wchar_t guid[64] = {};
+  DWORD bytes = sizeof guid - sizeof(wchar_t);
+  EXPECT_EQ(RegQueryValueExW(key, L"NetCfgInstanceId", nullptr, nullptr,
+                             reinterpret_cast<BYTE*>(guid), &bytes),
+            ERROR_SUCCESS);
+  EXPECT_STREQ(guid, L"{11111111-2222-3333-4444-555555555555}");
+  RegCloseKey(key);
+}
+
+TEST_F(StandInTest, InterfaceListHoldsEnabledInterfacesOfPresentDevices) {
+  auto size = Get<InterfaceSizeFn>("CM_Get_Device_Interface_List_SizeW");
+  auto list = Get<InterfaceListFn>("CM_Get_Device_Interface_ListW");
+  GUID lan = kLanClass;
+  ULONG length = 0;
+  ASSERT_EQ(
+      size(&length, &lan, const_cast<wchar_t*>(kPresent), CM_GET_DEVICE_INTERFACE_LIST_PRESENT),
+      static_cast<CONFIGRET>(CR_SUCCESS));
+  EXPECT_EQ(length, wcslen(kPresentPath) + 2) << "one path: its terminator and the list's";
+  std::vector<wchar_t> buffer(length, L'#');
+  ASSERT_EQ(list(&lan, const_cast<wchar_t*>(kPresent), buffer.data(), length,
+                 CM_GET_DEVICE_INTERFACE_LIST_PRESENT),
+            static_cast<CONFIGRET>(CR_SUCCESS));
+  EXPECT_EQ(Split(buffer.data()), std::vector<std::wstring>{kPresentPath});
+  EXPECT_EQ(list(&lan, const_cast<wchar_t*>(kPresent), buffer.data(), length - 1,
+                 CM_GET_DEVICE_INTERFACE_LIST_PRESENT),
+            static_cast<CONFIGRET>(CR_BUFFER_SMALL));
+
+  // The never-started device has none present, one among all devices' interfaces.
+  ASSERT_EQ(
+      size(&length, &lan, const_cast<wchar_t*>(kAbsent), CM_GET_DEVICE_INTERFACE_LIST_PRESENT),
+      static_cast<CONFIGRET>(CR_SUCCESS));
+  EXPECT_EQ(length, 1u) << "an empty list";
+  ASSERT_EQ(
+      size(&length, &lan, const_cast<wchar_t*>(kAbsent), CM_GET_DEVICE_INTERFACE_LIST_ALL_DEVICES),
+      static_cast<CONFIGRET>(CR_SUCCESS));
+  EXPECT_GT(length, 1u);
+  EXPECT_EQ(size(&length, &lan, const_cast<wchar_t*>(L"CRVTESTBUS\\NONE\\1"),
+                 CM_GET_DEVICE_INTERFACE_LIST_PRESENT),
+            static_cast<CONFIGRET>(CR_INVALID_DEVICE_ID));
+}
+
+}  // namespace
