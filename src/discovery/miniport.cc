@@ -69,8 +69,18 @@ uint32_t CMiniport::Init(const char16_t*, size_t, const char16_t* deviceName,
 
   uint8_t answer[kMediumAnswerSize] = {};
   uint32_t returned = 0;
-  if (QueryInformation(kOidGenMediaInUse, answer, sizeof answer, &returned) != 0) {
+  bool controlFailed = false;
+  uint32_t status =
+      QueryDirect(kOidGenMediaInUse, answer, sizeof answer, &returned, &controlFailed);
+  if (status != 0) {
+    uint32_t error = LastError();
+    if (controlFailed) {
+      NoteQueryFailure(kOidGenMediaInUse, status);
+    } else {
+      ReportUnopenedDevice(error);
+    }
     queryFailureSeen_ = 1;
+    return error != 0 ? error : kErrorInvalidData;
   } else {
     std::memcpy(&medium_, answer, sizeof medium_);
     if (medium_ == platform::kNdisMedium802_3 || medium_ == platform::kNdisMedium802_5) {
@@ -82,6 +92,18 @@ uint32_t CMiniport::Init(const char16_t*, size_t, const char16_t* deviceName,
   }
   uint32_t error = LastError();
   return error != 0 ? error : kErrorInvalidData;
+}
+
+// A device interface can be listed while its device cannot be opened (an adapter that is being
+// removed, or a driver that has not yet created its device): the build goes on without it, and
+// the administrator learns which one it was.
+void CMiniport::ReportUnopenedDevice(uint32_t error) const {
+  char16_t message[kUnopenedMessageChars];
+  constexpr char16_t kPrefix[] = u"CMiniport::Init: cannot open ";
+  constexpr size_t kPrefixChars = sizeof kPrefix / sizeof kPrefix[0] - 1;
+  CopyBounded(message, kUnopenedMessageChars, kPrefix);
+  CopyBounded(message + kPrefixChars, kUnopenedMessageChars - kPrefixChars, deviceName_);
+  ReportInfo(message, error);
 }
 
 void CMiniport::ReadTeamInformation() {

@@ -180,6 +180,9 @@ class CMiniport {
                        bool* controlFailed);
   // The once-per-miniport failure report.
   void NoteQueryFailure(uint32_t oid, uint32_t error);
+  // Says which device could not be opened when the miniport was made, with the open's error.
+  void ReportUnopenedDevice(uint32_t error) const;
+  static constexpr size_t kUnopenedMessageChars = 320;
   uint32_t QueryThroughPrivateDevice(const char16_t* privateName, uint32_t oid, void* data,
                                      uint32_t size, uint32_t* bytesReturned);
   void ReadAddress(uint32_t oid, uint8_t* address, uint32_t* length);

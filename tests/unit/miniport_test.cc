@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/report.h"
+#include "common/utf.h"
 #include "discovery/miniport.h"
 #include "platform/sim/device_sim.h"
 #include "support/sim_fixture.h"
@@ -96,10 +97,15 @@ TEST_F(MiniportTest, InitAcceptsOnly8023And8025) {
   EXPECT_TRUE(silent.QueryFailureSeen());
   EXPECT_EQ(20u, silent.Medium());
 
+  // A listed device that cannot be opened is named once, with the open's error, and is no
+  // query failure.
   Ndis().openError = 2;
   crv::CMiniport absent;
-  EXPECT_EQ(2u, Init(absent));  // the open's error, and no report of it
+  EXPECT_EQ(2u, Init(absent));
   EXPECT_EQ(1u, NdisFailureReports().size());
+  EXPECT_EQ(crvtest::ReportTexts(machine, crv::kReportInformation).back(),
+            "CMiniport::Init: cannot open " + crv::Utf16ToUtf8(std::u16string(u"\\\\.\\") + kGuid));
+  EXPECT_EQ(2u, machine.Reports().back().value);
 }
 
 TEST_F(MiniportTest, OnlyTheFirstFailedQueryIsReportedAndOnlyForMandatoryOids) {
