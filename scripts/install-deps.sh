@@ -5,7 +5,7 @@ set -euo pipefail
 want=(cmake make g++ libgtest-dev libgmock-dev googletest nlohmann-json3-dev)
 if [ "${1:-all}" = all ]; then
   want+=(mingw-w64 wine wine64 binutils-mingw-w64-x86-64 clang libclang-rt-dev libbenchmark-dev valgrind
-         iproute2 util-linux time)
+         iproute2 util-linux time python3)
 fi
 missing=()
 for pkg in "${want[@]}"; do
