@@ -1,0 +1,293 @@
+#!/usr/bin/env python3
+"""Mutation sampler: plants one small fault at a time in the agent's sources, rebuilds the Linux
+test suites incrementally, runs them, restores the file, and reports which faults the suites
+caught.
+
+  scripts/mutation.py --seed 1 --sample 200 [FOLDER...]
+  scripts/mutation.py --list [FOLDER...]          every candidate, numbered, nothing built
+  scripts/mutation.py --only ID [--only ID...]    replay candidates by their number
+
+Faults (one per mutant): comparison and logical operators swapped (== !=, && ||), relational
+bounds moved (< <=, > >=), integer constants moved by one, true and false swapped, increments
+reversed (++ --), and a statement deleted. Candidates come from the .cc files of the folders
+(default: the agent's core); text inside strings, characters and comments is never touched, nor
+preprocessor lines and static_asserts. Candidates are numbered in file order and drawn in a
+random order fixed by the seed; a mutant that does not compile is skipped and does not count,
+so a sample of N is N compiling mutants.
+
+A mutant is killed when a suite fails (or runs past the time-out), survived when every test
+passes. The score of a folder is killed / (killed + survived). The build directory is the
+`linux` preset's, configured apart under build/mutation so that the ordinary build stays as it
+is; the source file is restored after each mutant, also when the sampler is interrupted. The
+sampler edits the sources of its own checkout in place: run it in a checkout nobody else is
+editing or building from (a `git worktree` of its own).
+"""
+import argparse
+import os
+import random
+import re
+import signal
+import subprocess
+import sys
+import time
+from collections import OrderedDict
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+DEFAULT_FOLDERS = ["src/service", "src/collect", "src/model", "src/discovery", "src/publish",
+                   "src/trap", "src/vendor", "src/inventory"]
+SUITES = ["crv_unit_tests", "crv_scenario_tests"]
+
+# Binary operators as clang-format spaces them; templates and pointers are never spaced so.
+SWAPS = OrderedDict([(" == ", " != "), (" != ", " == "), (" && ", " || "), (" || ", " && "),
+                     (" < ", " <= "), (" <= ", " < "), (" > ", " >= "), (" >= ", " > ")])
+KIND_OF = {" == ": "comparison", " != ": "comparison", " && ": "logical", " || ": "logical",
+           " < ": "bound", " <= ": "bound", " > ": "bound", " >= ": "bound"}
+NUMBER = re.compile(r"(?<![\w.])(0[xX][0-9A-Fa-f]+|\d+)([uUlL]*)(?![\w.])")
+BOOLEAN = re.compile(r"\b(true|false)\b")
+INCREMENT = re.compile(r"\+\+|--")
+STATEMENT = re.compile(r"^\s+(?!return\b|case\b|default\b|break\b|continue\b|goto\b)"
+                       r"[A-Za-z_][\w:.\->\[\]*&]*(\(.*\)|\s*[-+*/|&]?=\s*.+);\s*$")
+
+
+def code_mask(lines):
+    """For each line, a string of the same length: 'c' where the character is code, ' ' inside
+    strings, character literals and comments."""
+    masks = []
+    in_block = False
+    for line in lines:
+        mask = []
+        i = 0
+        quote = None
+        while i < len(line):
+            ch = line[i]
+            if in_block:
+                mask.append(" ")
+                if line.startswith("*/", i):
+                    mask.append(" ")
+                    i += 2
+                    in_block = False
+                    continue
+            elif quote:
+                mask.append(" ")
+                if ch == "\\":
+                    mask.append(" ")
+                    i += 2
+                    continue
+                if ch == quote:
+                    quote = None
+            elif line.startswith("//", i):
+                mask.extend(" " * (len(line) - i))
+                break
+            elif line.startswith("/*", i):
+                in_block = True
+                mask.append(" ")
+            elif ch in "\"'" and not (ch == "'" and i > 0 and line[i - 1].isalnum()):
+                quote = ch
+                mask.append(" ")
+            else:
+                mask.append("c")
+            i += 1
+        masks.append("".join(mask)[:len(line)].ljust(len(line)))
+    return masks
+
+
+def candidates_in(path):
+    with open(path, encoding="utf-8") as f:
+        lines = f.read().split("\n")
+    masks = code_mask(lines)
+    found = []
+
+    def code_at(n, start, end):
+        return masks[n][start:end] == "c" * (end - start)
+
+    for n, line in enumerate(lines):
+        stripped = line.strip()
+        if (not stripped or stripped.startswith("#") or "static_assert" in line or
+                stripped.startswith("//")):
+            continue
+        for old, new in SWAPS.items():
+            for m in re.finditer(re.escape(old), line):
+                if code_at(n, m.start(), m.end()):
+                    found.append((n, m.start(), old, new, KIND_OF[old]))
+        for m in NUMBER.finditer(line):
+            if not code_at(n, m.start(), m.end()):
+                continue
+            text, suffix = m.group(1), m.group(2)
+            value = int(text, 16) if text.lower().startswith("0x") else int(text)
+            # Numbers inside a constant's own declaration of an array bound still count; a
+            # number in a #include or a version string is excluded by the mask above.
+            moved = value + 1 if value == 0 else value - 1
+            new = (hex(moved) if text.lower().startswith("0x") else str(moved)) + suffix
+            found.append((n, m.start(), m.group(0), new, "constant"))
+        for m in BOOLEAN.finditer(line):
+            if code_at(n, m.start(), m.end()):
+                new = "false" if m.group(1) == "true" else "true"
+                found.append((n, m.start(), m.group(1), new, "boolean"))
+        for m in INCREMENT.finditer(line):
+            if code_at(n, m.start(), m.end()):
+                new = "--" if m.group(0) == "++" else "++"
+                found.append((n, m.start(), m.group(0), new, "increment"))
+        if STATEMENT.match(line) and code_at(n, len(line) - len(line.lstrip()), len(line.rstrip())):
+            indent = len(line) - len(line.lstrip())
+            found.append((n, indent, line.strip(), "", "statement"))
+    return found
+
+
+def all_candidates(folders):
+    result = []
+    for folder in folders:
+        base = os.path.join(ROOT, folder)
+        for directory, _, files in sorted(os.walk(base)):
+            for name in sorted(files):
+                if name.endswith(".cc"):
+                    path = os.path.relpath(os.path.join(directory, name), ROOT)
+                    for c in candidates_in(os.path.join(ROOT, path)):
+                        result.append((path,) + c)
+    return result
+
+
+def describe(index, c):
+    path, line, column, old, new, kind = c
+    if kind == "statement":
+        return "#%d %s:%d %s: delete '%s'" % (index, path, line + 1, kind, old)
+    return "#%d %s:%d:%d %s: '%s' -> '%s'" % (index, path, line + 1, column + 1, kind,
+                                              old.strip(), new.strip())
+
+
+class Planted:
+    """Applies one mutant to its file and always puts the original back."""
+
+    def __init__(self, candidate):
+        self.path = os.path.join(ROOT, candidate[0])
+        self.candidate = candidate
+        with open(self.path, encoding="utf-8") as f:
+            self.original = f.read()
+
+    def __enter__(self):
+        _, line, column, old, new, kind = self.candidate
+        lines = self.original.split("\n")
+        text = lines[line]
+        if kind == "statement":
+            lines[line] = text[:column] + ";  // deleted"
+        else:
+            assert text[column:column + len(old)] == old, "stale candidate"
+            lines[line] = text[:column] + new + text[column + len(old):]
+        self._write("\n".join(lines))
+        return self
+
+    def __exit__(self, *exc):
+        self._write(self.original)
+        return False
+
+    def _write(self, text):
+        with open(self.path, "w", encoding="utf-8") as f:
+            f.write(text)
+
+
+def run(command, timeout):
+    try:
+        done = subprocess.run(command, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                              timeout=timeout)
+        return done.returncode, done.stdout.decode(errors="replace")
+    except subprocess.TimeoutExpired:
+        return None, "time-out"
+
+
+def configure(build):
+    if not os.path.exists(os.path.join(build, "CMakeCache.txt")):
+        code, out = run(["cmake", "--preset", "linux", "-B", build, "-DCRV_BUILD_BENCH=OFF"], 600)
+        if code != 0:
+            sys.exit("mutation: cannot configure %s:\n%s" % (build, out))
+    code, out = run(["cmake", "--build", build, "-j2", "--target"] + SUITES, 3600)
+    if code != 0:
+        sys.exit("mutation: the unmutated tree does not build:\n%s" % out[-3000:])
+    for suite in SUITES:
+        code, out = run([os.path.join(build, "tests", suite), "--gtest_brief=1"], 600)
+        if code != 0:
+            sys.exit("mutation: %s fails without a mutant:\n%s" % (suite, out[-3000:]))
+
+
+def fate_of(build, timeout):
+    code, out = run(["cmake", "--build", build, "-j2", "--target"] + SUITES, 1200)
+    if code != 0:
+        return "uncompilable"
+    for suite in SUITES:
+        code, _ = run([os.path.join(build, "tests", suite), "--gtest_brief=1",
+                       "--gtest_fail_fast"], timeout)
+        if code is None:
+            return "killed (time-out)"
+        if code != 0:
+            return "killed"
+    return "survived"
+
+
+def folder_of(path, folders):
+    for folder in folders:
+        if path.startswith(folder.rstrip("/") + "/"):
+            return folder
+    return os.path.dirname(path)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("folders", nargs="*", default=DEFAULT_FOLDERS)
+    parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--sample", type=int, default=200, help="compiling mutants to run")
+    parser.add_argument("--list", action="store_true", help="list the candidates and stop")
+    parser.add_argument("--only", type=int, action="append", help="run these candidates")
+    parser.add_argument("--build", default=os.path.join(ROOT, "build", "mutation"))
+    parser.add_argument("--timeout", type=int, default=300, help="seconds per suite run")
+    args = parser.parse_args()
+
+    candidates = all_candidates(args.folders)
+    if args.list:
+        for i, c in enumerate(candidates):
+            print(describe(i, c))
+        print("%d candidates" % len(candidates))
+        return 0
+
+    order = args.only if args.only else list(range(len(candidates)))
+    if not args.only:
+        random.Random(args.seed).shuffle(order)
+    # An interrupt restores the file through the context manager.
+    def interrupted(*_):
+        raise KeyboardInterrupt()
+
+    signal.signal(signal.SIGTERM, interrupted)
+    configure(args.build)
+
+    scores = OrderedDict((f, [0, 0]) for f in args.folders)
+    ran = 0
+    started = time.time()
+    for index in order:
+        if ran >= (len(order) if args.only else args.sample):
+            break
+        c = candidates[index]
+        with Planted(c):
+            fate = fate_of(args.build, args.timeout)
+        print("%s : %s" % (describe(index, c), fate), flush=True)
+        if fate == "uncompilable":
+            continue
+        ran += 1
+        score = scores.setdefault(folder_of(c[0], args.folders), [0, 0])
+        score[0 if fate.startswith("killed") else 1] += 1
+    # Rebuild the restored tree so the build directory matches the sources again.
+    run(["cmake", "--build", args.build, "-j2", "--target"] + SUITES, 3600)
+
+    print("\nseed %d, %d compiling mutants, %.0f s" % (args.seed, ran, time.time() - started))
+    total_killed = total_survived = 0
+    for folder, (killed, survived) in scores.items():
+        if killed + survived:
+            print("%-16s %3d killed %3d survived  score %.2f" %
+                  (folder, killed, survived, killed / (killed + survived)))
+        total_killed += killed
+        total_survived += survived
+    if total_killed + total_survived:
+        print("%-16s %3d killed %3d survived  score %.2f" %
+              ("all", total_killed, total_survived,
+               total_killed / (total_killed + total_survived)))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
