@@ -2,15 +2,18 @@
 // crvnicmgmt.dll from its own directory and hands it the command line through Win2KMain.
 //
 // From a console, the arguments go to Win2KMain as they are: "-install", "-uninstall" and
-// "-reinstall" register or remove the service (whose executable is this program), and with no
-// word the agent runs in the console until the process is ended.
+// "-reinstall" register or remove the service (whose executable is this program), and
+// "-runasexe" or a command line without a word runs the agent in the console until the process
+// is ended.
 //
-// Started by the service control manager (the service has no arguments on its command line),
-// the host connects as the service process of CRVNicMgmt, reports running and runs Win2KMain
-// on a worker thread. A stop or shutdown request is answered by reporting stopped and ending
-// the process; the agent has no stop sequence of its own. Should Win2KMain return (the agent
-// could not start), the service reports stopped with a service-specific exit code of 1; a
-// module that cannot be loaded is reported as the stopped service's Win32 exit code.
+// Unless it is given one of those four words (service_start.h), the host first offers itself
+// to the service control manager. Started by it, the host connects as the service process of
+// CRVNicMgmt, reports running and runs Win2KMain on a worker thread; from a console the
+// connection fails and the host goes on as a console program. A stop or shutdown request is
+// answered by reporting stopped and ending the process; the agent has no stop sequence of its
+// own. Should Win2KMain return (the agent could not start), the service reports stopped with a
+// service-specific exit code of 1; a module that cannot be loaded is reported as the stopped
+// service's Win32 exit code.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
@@ -18,6 +21,7 @@
 #include <cstdio>
 
 #include "library_search.h"
+#include "service_start.h"
 
 // Arguments reach Win2KMain exactly as typed: no wildcard expansion by the C runtime.
 extern "C" {
@@ -158,7 +162,7 @@ int main(int argc, char** argv) {
   RestrictLibrarySearch();
   LoadAgent();
 
-  if (argc == 1) {
+  if (crvhost::ConnectsAsService(argc, argv)) {
     if (RunAsServiceProcess()) {
       // The service has stopped. The agent's thread may still be inside the module, so the
       // process ends here without unloading it.

@@ -8,6 +8,20 @@ namespace {
 constexpr uint32_t kModulePathChars = 512;
 
 uint32_t LastError() { return platform::Os().kernel->GetLastError(); }
+
+// path[0] is free and the text from path[1] on has room for one more character after it.
+// Returns the text itself when it has no blank, or the text in double quotes built in place.
+const char16_t* QuoteIfBlank(char16_t* path) {
+  char16_t* text = path + 1;
+  size_t length = 0;
+  bool blank = false;
+  for (; text[length] != 0; ++length) blank = blank || text[length] == u' ';
+  if (!blank) return text;
+  path[0] = u'"';
+  text[length] = u'"';
+  text[length + 1] = 0;
+  return path;
+}
 }  // namespace
 
 CNtService::CNtService(const char16_t* name, const char16_t* displayName)
@@ -36,17 +50,21 @@ bool CNtService::Install() {
   }
 
   bool installed = false;
-  // The path is registered as the query gives it: no quotes, no arguments, and cut to the
-  // buffer when it is longer.
-  char16_t modulePath[kModulePathChars];
+  // The image path is the executable's path as the query gives it, cut to the buffer when it
+  // is longer, and without arguments. A path with a blank is put in double quotes: unquoted,
+  // the service control manager would try each blank-ended prefix as a program first
+  // ("C:\Program.exe" before "C:\Program Files\...").
+  char16_t imagePath[1 + kModulePathChars + 1];
+  char16_t* modulePath = imagePath + 1;
   if (platform::Os().kernel->GetModuleFileName(modulePath, kModulePathChars) == 0) {
     PrintServiceLine(name_, ": Couldn't get module file name: ", LastError());
   } else {
     modulePath[kModulePathChars - 1] = 0;
+    const char16_t* registered = QuoteIfBlank(imagePath);
     platform::ScHandle service = scm.CreateService(
         manager, name_, displayName_, platform::kServiceAllAccess,
         platform::kServiceWin32OwnProcess, platform::kServiceDemandStart,
-        platform::kServiceErrorNormal, modulePath, nullptr, nullptr, nullptr, nullptr);
+        platform::kServiceErrorNormal, registered, nullptr, nullptr, nullptr, nullptr);
     if (service == nullptr) {
       PrintServiceLine(name_, ": Couldn't create service.");
     } else {

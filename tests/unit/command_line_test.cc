@@ -42,14 +42,15 @@ void AddService(sim::Machine& machine, bool running) {
 using InstallationTest = crvtest::SimTest;
 
 TEST_F(InstallationTest, InstallRegistersTheHostOnceThenSaysSo) {
-  std::u16string path = u"C:\\" + std::u16string(600, u'p') + u"\\crvnichost.exe";
+  std::u16string path = u"C:\\Program Files\\" + std::u16string(600, u'p') + u"\\crvnichost.exe";
   machine.SetModuleFileName(path);
   EXPECT_EQ(RunAgent({"crvnichost.exe", "-install"}).result, 0);
   EXPECT_EQ(RunAgent({"crvnichost.exe", "/Install"}).result, 0);
   EXPECT_EQ(machine.ConsoleOutput(), "CRVNicMgmt installed.\nCRVNicMgmt is already installed.\n");
   auto record = machine.services().Get(u"CRVNicMgmt");
   ASSERT_TRUE(record.has_value());
-  EXPECT_EQ(record->binaryPath, path.substr(0, 511));  // cut to the path buffer
+  // Cut to the path buffer, then quoted for its blank.
+  EXPECT_EQ(record->binaryPath, u"\"" + path.substr(0, 511) + u"\"");
   EXPECT_EQ(record->account, u"");
   EXPECT_TRUE(machine.Reports().empty()) << "installation words do not start the agent";
 }
