@@ -20,17 +20,19 @@ constexpr uint32_t kSignedRequestSize = 20;
 constexpr size_t kSignedValueOffset = 8;
 
 // The interface path is opened as the drivers expect it: read and write, exclusive,
-// disposition 2, overlapped.
+// disposition 2. The handle is a synchronous one: the control request below carries no
+// OVERLAPPED, so a driver that pends it completes it before DeviceIoControl returns, never
+// into the buffers of a caller that has already moved on.
 constexpr uint32_t kGenericReadWrite = 0xC0000000;
 constexpr uint32_t kCreateAlways = 2;
-constexpr uint32_t kFileFlagOverlapped = 0x40000000;
+constexpr uint32_t kSynchronousHandle = 0;
 
 // One query of oid on the path into answer; true when the driver answered.
 bool QueryPath(const char16_t* devicePath, uint32_t oid, void* answer, uint32_t answerSize) {
   if (devicePath == nullptr) return false;
   platform::DeviceIo& io = *platform::Os().deviceIo;
   platform::Handle device =
-      io.CreateFile(devicePath, kGenericReadWrite, 0, kCreateAlways, kFileFlagOverlapped);
+      io.CreateFile(devicePath, kGenericReadWrite, 0, kCreateAlways, kSynchronousHandle);
   if (device == platform::kInvalidHandleValue) return false;
   uint32_t returned = 0;
   bool answered = io.DeviceIoControl(device, platform::kIoctlNdisQueryGlobalStats, &oid, sizeof oid,

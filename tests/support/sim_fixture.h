@@ -20,7 +20,11 @@ class SimTest : public ::testing::Test {
     crv::ResetProcessState();
     machine.Install();
   }
-  ~SimTest() override { crv::ResetProcessState(); }
+  ~SimTest() override {
+    EXPECT_EQ(machine.devices().SynchronousRequestsOnOverlappedHandles(), 0u)
+        << "a device opened for overlapped I/O was sent a request without an OVERLAPPED";
+    crv::ResetProcessState();
+  }
 
   // Runs Win2KMain as a host process would, for at most durationMs of virtual time.
   sim::AgentRun RunAgent(const std::vector<std::string>& commandLine, uint64_t durationMs = 60000) {

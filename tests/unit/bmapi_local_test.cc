@@ -184,8 +184,9 @@ TEST_F(DevicePathQueryTest, EachQueryReadsItsValueFromTheDriversAnswer) {
     EXPECT_EQ(0xC0000000u, open.access);
     EXPECT_EQ(0u, open.share);
     EXPECT_EQ(2u, open.disposition);
-    EXPECT_EQ(0x40000000u, open.flags);
+    EXPECT_EQ(0u, open.flags);
   }
+  EXPECT_EQ(0u, machine.devices().SynchronousRequestsOnOverlappedHandles());
   ASSERT_EQ(3u, machine.devices().queries().size());
   EXPECT_EQ(0x170002u, machine.devices().queries()[2].controlCode);
   EXPECT_EQ(20u, machine.devices().queries()[2].outputSize);

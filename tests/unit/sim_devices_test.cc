@@ -487,3 +487,30 @@ TEST_F(SimDevicesTest, FaultsAndBadScenarios) {
 }
 
 }  // namespace
+
+namespace {
+
+// A request without an OVERLAPPED on a handle opened for overlapped I/O is counted (a driver
+// that pends it would complete it into the caller's abandoned buffers); one on a synchronous
+// handle is not. Every simulated-machine test requires the count to stay 0 (sim_fixture.h).
+TEST(SimDeviceMisuse, SynchronousRequestOnAnOverlappedHandleIsCounted) {
+  sim::Machine machine;  // not the fixture, which fails a test that leaves such a request
+  machine.Install();
+  sim::SimAdapter adapter;
+  adapter.guid = kGuid;
+  adapter.mac = {0x00, 0x1B, 0x21, 0xAA, 0xBB, 0x01};
+  adapter.ifIndex = 12;
+  adapter.service = u"e1express";
+  const std::u16string path = sim::AddAdapter(machine, adapter).interfacePath;
+  DeviceIo& io = *Os().deviceIo;
+  uint32_t oid = sim::kOidGenMediaInUse, out = 0, returned = 0;
+  for (uint32_t flags : {0u, 0x80u, 0x40000000u, 0x40000080u}) {
+    Handle h = io.CreateFile(path.c_str(), 0xC0000000, 0, 2, flags);
+    ASSERT_NE(kInvalidHandleValue, h);
+    EXPECT_TRUE(io.DeviceIoControl(h, kIoctlNdisQueryGlobalStats, &oid, 4, &out, 4, &returned));
+    io.CloseDevice(h);
+  }
+  EXPECT_EQ(2u, machine.devices().SynchronousRequestsOnOverlappedHandles());
+}
+
+}  // namespace

@@ -29,8 +29,11 @@ struct OpenDevice {
   std::u16string guid;         // the miniport (the owner, for a private device)
   std::u16string privateName;  // empty: the miniport's own device
   std::u16string openedAs;     // the name without "\\.\"
+  bool overlapped = false;     // opened with FILE_FLAG_OVERLAPPED
   bool ownedByProcess = false;
 };
+
+constexpr uint32_t kFileFlagOverlapped = 0x40000000;
 
 class DeviceIoApi : public platform::DeviceIo {
  public:
@@ -46,6 +49,7 @@ class DeviceIoApi : public platform::DeviceIo {
           DeviceOpenRecord{full, access, share, disposition, flagsAndAttributes});
     if (disposition < 1 || disposition > 5) return FailOpen(platform::kErrorInvalidParameter);
     OpenDevice open;
+    open.overlapped = (flagsAndAttributes & kFileFlagOverlapped) != 0;
     open.ownedByProcess = machine_.scheduler().InRun();
     if (std::u16string_view(full).starts_with(kInterfacePrefix)) {
       NdisDevice* d = machine_.devices().FindNdisByInterfacePath(full);
@@ -78,6 +82,8 @@ class DeviceIoApi : public platform::DeviceIo {
     auto it = handles_.find(device);
     if (it == handles_.end()) return Fail(platform::kErrorInvalidHandle);
     const OpenDevice& open = it->second;
+    // This interface has no OVERLAPPED to give, so every request is a synchronous one.
+    if (open.overlapped) machine_.devices().CountSynchronousRequestOnOverlappedHandle();
     DeviceQueryRecord record;
     record.device = open.openedAs;
     record.controlCode = controlCode;

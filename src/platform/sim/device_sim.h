@@ -281,6 +281,12 @@ class SimDevices {
   std::vector<DeviceQueryRecord>& queries() { return queries_; }
   // IOCTL_NDIS_QUERY_GLOBAL_STATS calls of an OID to the device of a GUID.
   uint64_t QueryCount(std::u16string_view guid, uint32_t oid) const;
+  // Control requests made without an OVERLAPPED on a handle opened with FILE_FLAG_OVERLAPPED.
+  // On Windows a driver may pend such a request and complete it after the call has returned,
+  // into buffers the caller no longer owns; the simulated drivers answer at once, so the
+  // misuse is only counted (recording or not), for tests to require that there is none.
+  uint64_t SynchronousRequestsOnOverlappedHandles() const { return synchronousOnOverlapped_; }
+  void CountSynchronousRequestOnOverlappedHandle() { ++synchronousOnOverlapped_; }
 
  private:
   friend AdapterRecord& AddAdapter(Machine& machine, const SimAdapter& adapter);
@@ -291,6 +297,7 @@ class SimDevices {
   std::vector<std::unique_ptr<AdapterRecord>> adapters_;
   std::vector<DeviceOpenRecord> opens_;
   std::vector<DeviceQueryRecord> queries_;
+  uint64_t synchronousOnOverlapped_ = 0;
   bool recording_ = true;
 };
 
