@@ -10,6 +10,7 @@ class Diagnostics {
  public:
   virtual ~Diagnostics() = default;
 
+  // Leaves the thread's last error as it found it.
   virtual void Report(uint32_t code, const char16_t* message, uint32_t value) = 0;
 };
 

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "host_runner.h"
+#include "platform/diagnostics.h"
+#include "platform/platform.h"
 #include "platform/win32/win32_platform.h"
 
 namespace crvtest {
@@ -57,6 +59,17 @@ TEST(ReportSinkTest, BothExportsWriteOneDebugLineEachAndReturnOne) {
   EXPECT_EQ(reports, (std::vector<std::string>{
                          "CRVNicMgmt report 0x44350127 value 0: Debug logging is enabled.\n",
                          "CRVNicMgmt report 0x84350101 value 8\n"}));
+}
+
+// The debugger output may leave a last error of its own (it looks for a debug monitor's
+// buffer, which no monitor has made here); the sink puts the caller's back.
+TEST(ReportSinkTest, TheCallersLastErrorIsKeptAcrossAReport) {
+  platform::win32::InstallWin32Platform();
+  for (DWORD error : {DWORD{ERROR_INVALID_HANDLE}, DWORD{ERROR_SUCCESS}, DWORD{0xE0001234}}) {
+    SetLastError(error);
+    platform::Os().diagnostics->Report(0x84350101, nullptr, error);
+    EXPECT_EQ(GetLastError(), error);
+  }
 }
 
 }  // namespace

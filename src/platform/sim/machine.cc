@@ -35,7 +35,10 @@ class DiagnosticsApi : public platform::Diagnostics {
  public:
   explicit DiagnosticsApi(Machine& machine) : machine_(machine) {}
   void Report(uint32_t code, const char16_t* message, uint32_t value) override {
+    // The write changes the last error, as Windows' debugger output may.
+    const uint32_t callersLastError = machine_.LastError();
     machine_.AddReport(code, message, value);
+    machine_.SetLastError(callersLastError);
   }
 
  private:
@@ -162,6 +165,7 @@ void Machine::AddReport(uint32_t code, const char16_t* message, uint32_t value) 
   }
   record.value = value;
   reports_.push_back(std::move(record));
+  SetLastError(kDebugOutputLastError);
 }
 
 void Machine::NoteRegistryWrite(const std::u16string& keyName, const char16_t* valueName,

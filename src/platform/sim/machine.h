@@ -150,7 +150,12 @@ class Machine {
   std::optional<uint32_t> CheckFault(std::string_view call);
   void SetLastError(uint32_t error);
   uint32_t LastError() const;
+  // Records a report as Windows' debugger output writes a line, which may leave a last error
+  // of its own behind (looking for a debug monitor's buffer that is not there): this one
+  // always leaves kDebugOutputLastError, so that a sink that does not keep the caller's last
+  // error is seen.
   void AddReport(uint32_t code, const char16_t* message, uint32_t value);
+  static constexpr uint32_t kDebugOutputLastError = 2;  // ERROR_FILE_NOT_FOUND
   void WriteConsole(const char* text, size_t length) { consoleOutput_.append(text, length); }
   int ReadConsole();
   const std::u16string& ModuleFileName() const { return moduleFileName_; }

@@ -48,9 +48,13 @@ class LineWriter {
 class Win32Diagnostics final : public Diagnostics {
  public:
   void Report(uint32_t code, const char16_t* message, uint32_t value) override {
+    // The debugger output may change the thread's last error (it looks for a debug
+    // monitor's buffer); callers report a failure and then read its error, so it is kept.
+    const DWORD callersLastError = GetLastError();
     char16_t line[kReportLineCapacity];
     FormatReportLine(code, message, value, line, kReportLineCapacity);
     OutputDebugStringW(Wide(line));
+    SetLastError(callersLastError);
   }
 };
 
