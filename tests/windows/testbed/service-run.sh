@@ -83,7 +83,11 @@ seed veth0 veth1 tap0
 
 step "install and start"
 win "$image" -install || fail "-install"
-win reg query 'HKLM\SYSTEM\CurrentControlSet\Services\CRVNicMgmt' /v ImagePath
+# Quoted, so that Windows never tries C:\Program.exe first.
+image_path="$(win reg query 'HKLM\SYSTEM\CurrentControlSet\Services\CRVNicMgmt' /v ImagePath |
+  tr -d '\r' | sed -n 's/.*REG_SZ *//p')"
+echo "ImagePath: $image_path"
+[ "$image_path" = "\"$image\"" ] || fail "the image path is not the quoted path of the host"
 win reg add 'HKLM\SYSTEM\CurrentControlSet\Services\CRVNicMgmt\CRVNICS' /v Timeout /t REG_DWORD \
   /d 30000 /f >/dev/null || fail "setting the poll interval"
 win net start CRVNicMgmt || fail "net start CRVNicMgmt"
