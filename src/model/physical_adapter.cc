@@ -84,8 +84,12 @@ bool CPhysicalAdapter::InitLocation(const CWin32NetAdapterList& pnpList,
   CopyBounded(displayName_, kDisplayNameChars, info.displayName);
 
   // Without a trap sink no condition is carried: the port starts unknown.
-  record_.linkCondition =
-      trap_ != nullptr ? static_cast<uint8_t>(trap_->CarryCondition(Identity())) : kConditionOther;
+  record_.linkCondition = kConditionOther;
+  if (trap_ != nullptr) {
+    carriedAs_ = Identity();
+    carried_ = true;
+    record_.linkCondition = static_cast<uint8_t>(trap_->CarryCondition(carriedAs_));
+  }
 
   FreeBlock(description_);
   description_ = nullptr;

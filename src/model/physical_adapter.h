@@ -8,13 +8,13 @@
 
 #include "model/adapter.h"
 #include "publish/records.h"
+#include "trap/trap.h"
 
 namespace crv {
 
 class CLogicalAdapter;
 class CTrap;
 class CWin32NetAdapterList;
-struct PortIdentity;
 
 class CPhysicalAdapter : public CAdapter {
  public:
@@ -56,6 +56,10 @@ class CPhysicalAdapter : public CAdapter {
   uint8_t LinkCondition() const { return record_.linkCondition; }
   bool TrapPending() const { return trapPending_ != 0; }
   PortIdentity Identity() const;
+  // The identity the port's condition record is filed under with the trap sink: the one it
+  // had when its condition was carried, before the platform inventory may change its slot,
+  // so that later stores and the next rebuild's carry find the same record.
+  PortIdentity TrapIdentity() const { return carried_ ? carriedAs_ : Identity(); }
 
  private:
   // Whether the link change of this cycle is trap-pending; stores the new condition with
@@ -73,6 +77,8 @@ class CPhysicalAdapter : public CAdapter {
   char16_t displayName_[kDisplayNameChars] = {};
   uint32_t trapPending_ = 0;
   CTrap* trap_ = nullptr;  // not owned
+  PortIdentity carriedAs_{};
+  bool carried_ = false;
   uint32_t reserved_ = 0xFFFFFFFFu;
   uint32_t cycle_ = 0;  // the cycle counter of the last refresh
 };

@@ -161,7 +161,7 @@ void CPhysicalAdapter::ApplyTrapRule(uint8_t previous) {
     if (current == previous) return;
     bool quiet = (current == kConditionOther && previous == kConditionOk) || neverSeen;
     trapPending_ = quiet ? 0 : 1;
-    if (trap_ != nullptr) trap_->SetAdapterCondition(Identity(), current);
+    if (trap_ != nullptr) trap_->SetAdapterCondition(TrapIdentity(), current);
     return;
   }
   // In a team the link is asked once more; a failed question raises nothing.
@@ -173,7 +173,7 @@ void CPhysicalAdapter::ApplyTrapRule(uint8_t previous) {
                  (neverSeen && (now == 3 || now == kConditionFailed) && cycle_ > 1);
     trapPending_ = quiet ? 0 : 1;
   }
-  if (trap_ != nullptr) trap_->SetAdapterCondition(Identity(), current);
+  if (trap_ != nullptr) trap_->SetAdapterCondition(TrapIdentity(), current);
 }
 
 }  // namespace crv

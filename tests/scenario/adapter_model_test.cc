@@ -6,6 +6,7 @@
 
 #include "common/report.h"
 #include "platform/sim/device_sim.h"
+#include "platform/sim/smbios_builder.h"
 #include "publish/records.h"
 #include "support/sim_fixture.h"
 
@@ -244,6 +245,44 @@ TEST_F(AdapterModelTest, ARebuildKeepsEachPortsCondition) {
   // Numbering restarted: the new port is the second of the new list.
   EXPECT_TRUE(Port(u"PhysAdapter002"));
   EXPECT_FALSE(Port(u"PhysAdapter003"));
+}
+
+// The machine's own records make the port an on-board device (slot 0) where the PnP UI
+// number says 3: the published slot changes after the condition is carried, and each rebuild
+// must still find the port's condition, so that a link that stayed down or came back raises
+// nothing twice.
+TEST_F(AdapterModelTest, APortWhoseSlotTheInventorySetsKeepsItsConditionAcrossRebuilds) {
+  sim::SmbiosDescription smbios;
+  smbios.onboard.push_back({"Embedded NIC 1", 0x85, 1, 0, 5, 0});
+  sim::InstallSmbios(machine.wmi(), smbios);
+  machine.wmi().SetAvailable(true);
+  const std::u16string second = u"{6A1C0E52-0000-4000-8000-00000000000C}";
+  const std::u16string third = u"{6A1C0E52-0000-4000-8000-00000000000D}";
+  sim::AddAdapter(machine, Adapter(kGuid, 11, 1));
+  LinkAt(2 * T - 1, kGuid, false);
+  // Hot-added ports (on another bus, outside the slot record) make two rebuilds: one while
+  // the link is down, one after it came back.
+  machine.At(3 * T - 1, [&] { sim::AddAdapter(machine, Adapter(second, 12, 2)); });
+  LinkAt(4 * T - 1, kGuid, true);
+  machine.At(5 * T - 1, [&] {
+    sim::SimAdapter a = Adapter(third, 13, 3);
+    a.bus = 9;
+    sim::AddAdapter(machine, a);
+  });
+  std::optional<crv::PhysAdapterRecord> port;
+  SampleAt(6 * T - 1, [&] { port = Port(u"PhysAdapter001"); });
+  RunAgent({"crvnichost.exe"}, 7 * T);
+  ASSERT_TRUE(port);
+  EXPECT_EQ(0u, uint32_t{port->slotNumber});
+  EXPECT_EQ(crv::kConditionOk, port->linkCondition);
+  EXPECT_EQ((std::vector<SeenTrap>{{crv::kTrapConnectivityLost, 2 * T, 1, 0, 0},
+                                   {crv::kTrapConnectivityRegained, 3 * T, 2, 0, 0},
+                                   {crv::kTrapConnectivityRegained, 4 * T, 1, 0, 0},
+                                   {crv::kTrapConnectivityRegained, 5 * T, 3, 0, 0}}),
+            Traps());
+  auto texts = crvtest::ReportTexts(machine, crv::kReportInformation);
+  EXPECT_EQ(0, std::count(texts.begin(), texts.end(),
+                          "CTrap::SetAdapterCondition: failed to find adapter."));
 }
 
 TEST_F(AdapterModelTest, WithoutATrapSinkNothingIsCarriedOrRaised) {
