@@ -13,8 +13,10 @@
 // name, physical address and first unicast address). Seeding an adapter again rewrites its keys,
 // so a changed address is seeded by running the same command again. Prints one line per adapter:
 //   seeded veth0 {GUID} index N mac aa:bb:cc:dd:ee:ff ipv4 A.B.C.D class-key NNNN
-#include <iphlpapi.h>
+// winsock2.h first: windows.h, which the others include, must not come before it.
 #include <winsock2.h>
+
+#include <iphlpapi.h>
 #include <ws2tcpip.h>
 
 #include <cstdio>
