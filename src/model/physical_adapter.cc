@@ -55,7 +55,8 @@ uint32_t CPhysicalAdapter::Init(const CMiniport& miniport, CLogicalAdapter* owne
   } else if (owner->Grouping() == 9) {
     record_.teamRole = 4;
   } else {
-    record_.teamRole = miniport_->TeamPortA() != miniport_->TeamPortB() ? 3 : 2;
+    // The team ports as the miniport list states them: the port's own copy keeps none.
+    record_.teamRole = miniport.TeamPortA() != miniport.TeamPortB() ? 3 : 2;
   }
   physAddrLength_ = miniport_->CurrentAddressLength();
   miniport_->GetCurrentAddress(record_.macAddress, sizeof record_.macAddress);
