@@ -7,6 +7,7 @@
 #include "platform/sim/scenario_libraries.h"
 #include "platform/sim/scenario_network.h"
 #include "platform/sim/scenario_notifications.h"
+#include "platform/sim/scenario_traffic.h"
 #include "platform/sim/scenario_wmi.h"
 
 namespace sim {
@@ -236,6 +237,7 @@ void Load(const json& root, Machine& machine, Scenario& scenario) {
   if (root.contains("interface_notifications")) {
     LoadInterfaceNotifications(machine, root["interface_notifications"], "interface_notifications");
   }
+  if (root.contains("traffic")) LoadTraffic(machine, root["traffic"], "traffic");
   if (root.contains("timeline")) {
     const json& timeline = root["timeline"];
     if (!timeline.is_array()) Bad("timeline", "expected a list");

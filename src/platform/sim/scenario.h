@@ -26,7 +26,8 @@
 //
 // Network interfaces ("interfaces") are described in scenario_network.h, network adapters
 // ("adapters", the PnP and NDIS side with their interfaces) in scenario_devices.h; both add
-// timeline actions of their own.
+// timeline actions of their own. Counters that grow while it runs ("traffic") are described
+// in scenario_traffic.h.
 //
 // Value data: a number for REG_DWORD, a text for REG_SZ and REG_EXPAND_SZ, a list of texts
 // for REG_MULTI_SZ, hexadecimal byte text ("01 2e 00") or a list of numbers for REG_BINARY.
