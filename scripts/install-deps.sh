@@ -18,3 +18,11 @@ if [ ${#missing[@]} -gt 0 ]; then
   # With recommends, as Wine was measured here (its libraries come as recommends).
   apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
+# promtool, which checks tessar-dump's metrics, comes with the Prometheus server package;
+# without recommends it brings nothing else that runs.
+if [ "${1:-all}" = all ] && ! command -v promtool >/dev/null; then
+  echo "installing: prometheus (for promtool)"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends prometheus >/dev/null
+fi

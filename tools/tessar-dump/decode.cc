@@ -300,7 +300,8 @@ std::string HexBytes(const uint8_t* p, size_t n) {
   return out;
 }
 
-// "2024-05-01 12:34:56.789 UTC" for a file time (100 ns units since 1601-01-01).
+}  // namespace
+
 std::string FileTimeText(uint64_t fileTime) {
   constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
   int64_t seconds = static_cast<int64_t>(fileTime / 10000000) - kSecondsFrom1601To1970;
@@ -323,6 +324,8 @@ std::string FileTimeText(uint64_t fileTime) {
                 static_cast<long long>(secondOfDay / 60 % 60),
                 static_cast<long long>(secondOfDay % 60), milliseconds);
 }
+
+namespace {
 
 // --- Fields --------------------------------------------------------------------------------
 

@@ -1,11 +1,20 @@
 // tessar-dump: prints the published tree as the management service sees it, every key, value
-// and record field, as a table or as JSON.
+// and record field, as a table or as JSON; as Prometheus metrics; or live, read again every
+// few seconds.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
 
 #include "tessar_decode.h"
+#include "tree_view.h"
+#include "watch_loop.h"
+
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 #if defined(CRV_WINDOWS) && !defined(CRV_NO_LIVE_REGISTRY)
 #define TESSAR_LIVE_REGISTRY 1
@@ -18,15 +27,22 @@ namespace {
 #if defined(TESSAR_LIVE_REGISTRY)
 const char kTreePathUtf8[] = "SYSTEM\\TessarNetwork";
 const char kUsage[] =
-    "usage: tessar-dump [--json] [DUMPFILE]\n"
+    "usage: tessar-dump [--json | --prometheus [--output FILE]] [--watch [SECONDS]] [DUMPFILE]\n"
     "Prints HKEY_LOCAL_MACHINE\\SYSTEM\\TessarNetwork, or the registry dump in DUMPFILE, as a\n"
     "table, or as JSON with --json.\n";
 #else
 const char kUsage[] =
-    "usage: tessar-dump [--json] DUMPFILE\n"
+    "usage: tessar-dump [--json | --prometheus [--output FILE]] [--watch [SECONDS]] DUMPFILE\n"
     "Prints the registry dump in DUMPFILE (as nicsim --dump writes it) as a table, or as\n"
     "JSON with --json.\n";
 #endif
+const char kUsageMore[] =
+    "  --prometheus     the interfaces, ports and trap records as Prometheus metrics\n"
+    "  --output FILE    with --prometheus: write FILE.tmp and rename it over FILE\n"
+    "  --watch [SEC]    read the tree again every SEC seconds (5 by default) and redraw a\n"
+    "                   table of interfaces and ports with changes marked '*', new ones '+',\n"
+    "                   and trap records as they appear; with --prometheus --output, keep\n"
+    "                   FILE current instead. Ends on Ctrl-C.\n";
 
 bool ReadFile(const std::string& path, std::string* text) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -39,72 +55,140 @@ bool ReadFile(const std::string& path, std::string* text) {
   return ok;
 }
 
-int Print(const std::optional<tessar::RawKey>& tree, bool json, const char* absentWhat) {
-  if (!tree) {
-    if (json) {
-      std::fputs("null\n", stdout);
-    } else {
-      std::printf("%s holds no tree\n", absentWhat);
+// Reads the tree from the dump file, or from the live registry when there is none. False
+// with a message when it cannot be read; *tree is left empty when there is no tree.
+bool ReadTree(const std::string& dumpPath, std::optional<tessar::RawKey>* tree,
+              std::string* error) {
+  tree->reset();
+  if (dumpPath.empty()) {
+#if defined(TESSAR_LIVE_REGISTRY)
+    tessar::RawKey root;
+    int32_t status = tessar::ReadRegistryTree(*platform::Os().registry, platform::kHkeyLocalMachine,
+                                              u"SYSTEM\\TessarNetwork", &root);
+    if (status == static_cast<int32_t>(platform::kErrorFileNotFound)) return true;
+    if (status != 0) {
+      *error = std::string("cannot open HKEY_LOCAL_MACHINE\\") + kTreePathUtf8 + " (error " +
+               std::to_string(status) + ")";
+      return false;
     }
-    return 0;
+    *tree = std::move(root);
+    return true;
+#else
+    *error = "no dump file given";
+    return false;
+#endif
   }
-  tessar::DecodedKey decoded = tessar::DecodeTree(*tree);
-  std::string text = json ? tessar::RenderJson(decoded) : tessar::RenderTable(decoded);
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  return std::fflush(stdout) == 0 ? 0 : 1;
+  std::string text;
+  if (!ReadFile(dumpPath, &text)) {
+    *error = "cannot read " + dumpPath;
+    return false;
+  }
+  tessar::ParseError parseError;
+  if (!tessar::ParseDump(text, tree, &parseError)) {
+    *error = dumpPath + ":" + std::to_string(parseError.line) + ": " + parseError.message;
+    return false;
+  }
+  return true;
+}
+
+std::string AbsentWhat(const std::string& dumpPath) {
+#if defined(TESSAR_LIVE_REGISTRY)
+  if (dumpPath.empty()) return kTreePathUtf8;
+#endif
+  return dumpPath;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   bool json = false;
+  bool prometheus = false;
+  bool watch = false;
+  unsigned watchSeconds = 5;
+  std::string outputPath;
   std::string dumpPath;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--json") == 0) {
-      json = true;
-    } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::fputs(kUsage, stdout);
-      return 0;
-    } else if (argv[i][0] == '-' || !dumpPath.empty()) {
-      std::fprintf(stderr, "tessar-dump: unexpected argument \"%s\"\n%s", argv[i], kUsage);
-      return 2;
-    } else {
-      dumpPath = argv[i];
-    }
-  }
-
-  if (dumpPath.empty()) {
-#if defined(TESSAR_LIVE_REGISTRY)
-    platform::win32::InstallWin32Platform();
-    tessar::RawKey root;
-    int32_t status = tessar::ReadRegistryTree(*platform::Os().registry, platform::kHkeyLocalMachine,
-                                              u"SYSTEM\\TessarNetwork", &root);
-    if (status == static_cast<int32_t>(platform::kErrorFileNotFound)) {
-      return Print(std::nullopt, json, "HKEY_LOCAL_MACHINE\\SYSTEM\\TessarNetwork");
-    }
-    if (status != 0) {
-      std::fprintf(stderr, "tessar-dump: cannot open HKEY_LOCAL_MACHINE\\%s (error %d)\n",
-                   kTreePathUtf8, status);
-      return 1;
-    }
-    return Print(root, json, kTreePathUtf8);
-#else
-    std::fprintf(stderr, "tessar-dump: no dump file given\n%s", kUsage);
+  auto usageError = [](const std::string& what) {
+    std::fprintf(stderr, "tessar-dump: %s\n%s", what.c_str(), kUsage);
     return 2;
+  };
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--json") {
+      json = true;
+    } else if (arg == "--prometheus") {
+      prometheus = true;
+    } else if (arg == "--output") {
+      if (i + 1 >= argc) return usageError("--output needs a file name");
+      outputPath = argv[++i];
+    } else if (arg == "--watch") {
+      watch = true;
+      if (i + 1 < argc && argv[i + 1][0] >= '0' && argv[i + 1][0] <= '9') {
+        char* end = nullptr;
+        unsigned long seconds = std::strtoul(argv[++i], &end, 10);
+        if (*end != '\0' || seconds == 0 || seconds > 86400) {
+          return usageError(std::string("--watch: not a number of seconds: ") + argv[i]);
+        }
+        watchSeconds = static_cast<unsigned>(seconds);
+      }
+    } else if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      std::fputs(kUsageMore, stdout);
+      return 0;
+    } else if (arg[0] == '-' || !dumpPath.empty()) {
+      return usageError("unexpected argument \"" + arg + "\"");
+    } else {
+      dumpPath = arg;
+    }
+  }
+  if (json && (prometheus || watch))
+    return usageError("--json goes with neither --prometheus nor --watch");
+  if (!outputPath.empty() && !prometheus) return usageError("--output goes with --prometheus");
+  if (watch && prometheus && outputPath.empty()) {
+    return usageError("--watch with --prometheus needs --output FILE");
+  }
+#if !defined(TESSAR_LIVE_REGISTRY)
+  if (dumpPath.empty()) return usageError("no dump file given");
+#else
+  if (dumpPath.empty()) platform::win32::InstallWin32Platform();
 #endif
+
+  if (watch) {
+    tessar::WatchOptions options;
+    options.intervalSeconds = watchSeconds;
+    options.metricsPath = outputPath;
+    options.source = AbsentWhat(dumpPath);
+    return tessar::RunWatch(options, [&](std::optional<tessar::RawKey>* tree, std::string* error) {
+      return ReadTree(dumpPath, tree, error);
+    });
   }
 
-  std::string text;
-  if (!ReadFile(dumpPath, &text)) {
-    std::fprintf(stderr, "tessar-dump: cannot read %s\n", dumpPath.c_str());
-    return 1;
-  }
   std::optional<tessar::RawKey> tree;
-  tessar::ParseError error;
-  if (!tessar::ParseDump(text, &tree, &error)) {
-    std::fprintf(stderr, "tessar-dump: %s:%zu: %s\n", dumpPath.c_str(), error.line,
-                 error.message.c_str());
+  std::string error;
+  if (!ReadTree(dumpPath, &tree, &error)) {
+    std::fprintf(stderr, "tessar-dump: %s\n", error.c_str());
     return 1;
   }
-  return Print(tree, json, dumpPath.c_str());
+  std::string text;
+  if (prometheus) {
+    text = tessar::RenderPrometheus(tree ? tessar::ViewOf(tessar::DecodeTree(*tree))
+                                         : tessar::NoTree());
+    if (!outputPath.empty()) {
+      if (!tessar::WriteFileReplacing(outputPath, text, &error)) {
+        std::fprintf(stderr, "tessar-dump: %s\n", error.c_str());
+        return 1;
+      }
+      return 0;
+    }
+  } else if (!tree) {
+    text = json ? "null\n" : AbsentWhat(dumpPath) + " holds no tree\n";
+  } else {
+    tessar::DecodedKey decoded = tessar::DecodeTree(*tree);
+    text = json ? tessar::RenderJson(decoded) : tessar::RenderTable(decoded);
+  }
+#if defined(_WIN32)
+  // Metrics lines end in a line feed alone, also when printed to a file or pipe.
+  if (prometheus) _setmode(_fileno(stdout), _O_BINARY);
+#endif
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  return std::fflush(stdout) == 0 ? 0 : 1;
 }

@@ -118,6 +118,9 @@ DecodedValue DecodeValue(std::string_view relativePath, const RawValue& value);
 // Registry type name ("REG_BINARY"), or "type N" for a type without one.
 std::string TypeName(uint32_t type);
 
+// "2024-05-01 12:34:56.789 UTC" for a file time (100 ns units since 1601-01-01).
+std::string FileTimeText(uint64_t fileTime);
+
 // --- Output --------------------------------------------------------------------------------
 
 std::string RenderTable(const DecodedKey& root);
