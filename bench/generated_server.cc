@@ -12,8 +12,6 @@ namespace {
 using json = nlohmann::json;
 
 constexpr uint32_t kVlansPerTeam = 4;
-constexpr uint32_t kTeamMemberFlag = 1;
-constexpr uint32_t kTeamVirtualFlag = 2;
 
 std::string Format(const char* format, uint32_t a, uint32_t b = 0, uint32_t c = 0) {
   char text[128];
@@ -45,15 +43,14 @@ std::string Ipv4(uint32_t n) {
   return Format("10.%u.%u.", (n >> 16) & 0xFF, (n >> 8) & 0xFF) + std::to_string(n & 0xFF);
 }
 
-// What the teaming driver answers for a member port or a team's virtual adapter.
-std::string TeamAnswer(uint32_t team, uint32_t flags, uint32_t vlan, uint8_t members) {
-  crv::TeamInformation info{team, flags, vlan, members, {}, 1, 2};
-  uint8_t bytes[sizeof info];
-  std::memcpy(bytes, &info, sizeof info);
-  std::string hex;
-  for (uint8_t b : bytes) hex += Format("%02x ", b);
-  hex.pop_back();
-  return hex;
+// The NIC Teaming team of that index, created in teams at its first use.
+json& LbfoTeam(json& teams, uint32_t team) {
+  std::string name = "Team " + std::to_string(team);
+  for (json& t : teams) {
+    if (t["name"] == name) return t;
+  }
+  teams.push_back({{"name", name}, {"members", json::array()}, {"team_nics", json::array()}});
+  return teams.back();
 }
 
 // Places ports on four-port cards: 32 cards to a bus.
@@ -90,8 +87,7 @@ json IntelPort(const std::string& guid, uint32_t macNumber, uint32_t ifIndex, ui
 }
 
 // A team's virtual adapter (vlan 0) or one of its VLAN interfaces.
-json TeamInterface(const std::string& guid, uint32_t teamMac, uint32_t ifIndex, uint32_t team,
-                   uint32_t vlan) {
+json TeamInterface(const std::string& guid, uint32_t teamMac, uint32_t ifIndex, uint32_t vlan) {
   json a{{"guid", guid},
          {"mac", Mac(0x02, teamMac)},
          {"if_index", ifIndex},
@@ -101,8 +97,7 @@ json TeamInterface(const std::string& guid, uint32_t teamMac, uint32_t ifIndex, 
          {"service", "crvteam"},
          {"speed", 20000000000ull},
          {"duplex", "full"},
-         {"ipv4", json::array({{{"address", Ipv4(ifIndex)}, {"mask", "255.255.0.0"}}})},
-         {"oids", {{"0xFF020400", {{"data", TeamAnswer(team, kTeamVirtualFlag, vlan, 2)}}}}}};
+         {"ipv4", json::array({{{"address", Ipv4(ifIndex)}, {"mask", "255.255.0.0"}}})}};
   if (vlan == 0)
     a["ipv6"] = json::array({Format("fe80::2:%x%%", ifIndex) + std::to_string(ifIndex)});
   return a;
@@ -125,6 +120,16 @@ std::string GenerateServerScenario(uint32_t managedInterfaces, uint32_t pollMs,
                                    uint64_t durationMs) {
   ServerShape shape = ShapeFor(managedInterfaces);
   json adapters = json::array();
+  json lbfo = json::array();
+  // A team interface of NIC Teaming: the team's default one (vlan 0) or one of its VLANs.
+  auto addTeamNic = [&](const json& adapter, uint32_t teamIndex, uint32_t vlan) {
+    LbfoTeam(lbfo, teamIndex)["team_nics"].push_back(
+        {{"name", "Team interface " + adapter["guid"].get<std::string>()},
+         {"guid", adapter["guid"]},
+         {"vlan", vlan},
+         {"default", vlan == 0}});
+    adapters.push_back(adapter);
+  };
   PortPlacer placer;
   uint32_t ifIndex = 2;  // 1 is the loopback
   uint32_t portNumber = 0, macNumber = 0, team = 0, guidNumber = 0;
@@ -141,18 +146,19 @@ std::string GenerateServerScenario(uint32_t managedInterfaces, uint32_t pollMs,
   auto addMembers = [&](uint32_t teamIndex) {
     for (int m = 0; m < 2; ++m) {
       json port = IntelPort(Guid(2, ++guidNumber), ++macNumber, 0, ++portNumber);
-      port["oids"] = {{"0xFF020400", {{"data", TeamAnswer(teamIndex, kTeamMemberFlag, 0, 0)}}}};
+      LbfoTeam(lbfo, teamIndex)["members"].push_back(
+          {{"name", "Member " + port["guid"].get<std::string>()}, {"guid", port["guid"]}});
       adapters.push_back(placer.Next(port));
     }
   };
   for (uint32_t t = 0; t < shape.teams; ++t) {
     addMembers(++team);
-    adapters.push_back(TeamInterface(Guid(3, ++guidNumber), team, ifIndex++, team, 0));
+    addTeamNic(TeamInterface(Guid(3, ++guidNumber), team, ifIndex++, 0), team, 0);
   }
   for (uint32_t v = 0; v < shape.vlans; ++v) {
     if (v % kVlansPerTeam == 0) addMembers(++team);
-    adapters.push_back(
-        TeamInterface(Guid(4, ++guidNumber), team, ifIndex++, team, 10 * (v % kVlansPerTeam + 1)));
+    uint32_t vlan = 10 * (v % kVlansPerTeam + 1);
+    addTeamNic(TeamInterface(Guid(4, ++guidNumber), team, ifIndex++, vlan), team, vlan);
   }
 
   json scenario{
@@ -182,7 +188,8 @@ std::string GenerateServerScenario(uint32_t managedInterfaces, uint32_t pollMs,
          {"description", "Intel(R) Wi-Fi 6 AX201 160MHz"},
          {"adapter_name", "{9F2B3C40-3F5C-4A8B-ACBD-4E5F6A7B8C01}"},
          {"friendly_name", "Wi-Fi"}}}},
-      {"adapters", adapters}};
+      {"adapters", adapters},
+      {"wmi", {{"lbfo_teams", lbfo}}}};
   return scenario.dump(1);
 }
 

@@ -14,6 +14,7 @@
 #include "discovery/miniport.h"
 #include "fuzz_machine.h"
 #include "platform/sim/device_sim.h"
+#include "platform/sim/wmi_sim.h"
 #include "publish/records.h"
 
 namespace {
@@ -23,12 +24,17 @@ constexpr char16_t kBridging[] = u"SYSTEM\\TessarNetwork\\Interface\\BridgingInf
 constexpr uint32_t kVlanIfIndex = 21;
 constexpr uint32_t kRegistryTypes[] = {0, 1, 2, 3, 4, 5, 7, 11};
 
+// Team 7 of NIC Teaming: a member port (flags 1) or a team interface with its VLAN id.
 void SetTeamInformation(sim::Machine& machine, const std::u16string& guid, uint32_t flags,
                         uint32_t attribute) {
-  crv::TeamInformation info{7, flags, attribute, 1, {}, 1, 0};
-  std::vector<uint8_t> bytes(sizeof info);
-  std::memcpy(bytes.data(), &info, sizeof info);
-  machine.devices().FindNdis(guid)->oids[crv::kOidTeamInformation] = sim::OidAnswer::Bytes(bytes);
+  sim::LbfoTeam piece;
+  piece.name = u"Team 7";
+  if ((flags & 1) != 0) {
+    piece.members.push_back({u"Port " + guid, guid});
+  } else {
+    piece.teamNics.push_back({u"Team 7 - VLAN " + guid, guid, attribute, attribute == 0});
+  }
+  sim::AddLbfoTeam(machine.wmi(), piece);
 }
 
 // One member port of team 7 and the team's VLAN interface 5.

@@ -86,7 +86,6 @@ uint32_t CMiniport::Init(const char16_t*, size_t, const char16_t* deviceName,
     if (medium_ == platform::kNdisMedium802_3 || medium_ == platform::kNdisMedium802_5) {
       ReadAddress(kOid8023CurrentAddress, currentAddress_, &currentAddressLength_);
       ReadAddress(kOid8023PermanentAddress, permanentAddress_, &permanentAddressLength_);
-      ReadTeamInformation();
       return 0;
     }
   }
@@ -104,20 +103,6 @@ void CMiniport::ReportUnopenedDevice(uint32_t error) const {
   CopyBounded(message, kUnopenedMessageChars, kPrefix);
   CopyBounded(message + kPrefixChars, kUnopenedMessageChars - kPrefixChars, deviceName_);
   ReportInfo(message, error);
-}
-
-void CMiniport::ReadTeamInformation() {
-  TeamInformation team{};
-  uint32_t returned = 0;
-  bool controlFailed = false;
-  if (QueryDirect(kOidTeamInformation, &team, sizeof team, &returned, &controlFailed) != 0 ||
-      returned < sizeof team) {
-    return;
-  }
-  SetTeam(team.teamFlags, team.teamIndex, team.teamAttribute);
-  teamMemberCount_ = team.memberCount;
-  teamPortA_ = team.portA;
-  teamPortB_ = team.portB;
 }
 
 void CMiniport::ReadAddress(uint32_t oid, uint8_t* address, uint32_t* length) {

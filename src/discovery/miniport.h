@@ -35,25 +35,6 @@ constexpr uint32_t kOidPrivateDuplex = 0xFF0201EA;
 constexpr uint32_t kOidCountersLink = 0xFF020306;
 constexpr uint32_t kOidCountersDuplex = 0xFF020319;
 constexpr uint32_t kOidVendorDuplex = 0xFF01010D;
-// The teaming driver's answer on its virtual adapters and member ports (TeamInformation).
-constexpr uint32_t kOidTeamInformation = 0xFF020400;
-
-// What the teaming driver tells of a miniport: the team it belongs to, whether it is a member
-// port (flag bit 0) or the team's own virtual adapter (bit 1), the VLAN id of a VLAN's
-// virtual adapter, the team's member count and the member's two port numbers.
-#pragma pack(push, 1)
-struct TeamInformation {
-  uint32_t teamIndex;
-  uint32_t teamFlags;
-  uint32_t teamAttribute;
-  uint8_t memberCount;
-  uint8_t reserved[3];
-  int32_t portA;
-  int32_t portB;
-};
-#pragma pack(pop)
-static_assert(sizeof(TeamInformation) == 24);
-
 // Bit 8 of an OID marks the identifiers every miniport must answer; only their failures are
 // reported.
 constexpr uint32_t kOidMandatoryBit = 0x100;
@@ -149,8 +130,8 @@ class CMiniport {
   // The fallback firmware version text, written in place by the version readers.
   char16_t* FirmwareVersion() { return firmwareVersion_; }
 
-  // Team fields, from the teaming driver's answer to kOidTeamInformation; a miniport it does
-  // not answer for keeps the defaults "no team".
+  // Team fields, from Windows NIC Teaming (discovery/lbfo_teams.h); a miniport outside a
+  // team keeps the defaults "no team".
   uint32_t TeamFlags() const { return teamFlags_; }
   uint32_t TeamIndex() const { return teamIndex_; }
   uint32_t TeamAttribute() const { return teamAttribute_; }
@@ -158,6 +139,11 @@ class CMiniport {
   int32_t TeamPortA() const { return teamPortA_; }
   int32_t TeamPortB() const { return teamPortB_; }
   void SetTeam(uint32_t flags, uint32_t index, uint32_t attribute);
+  void SetTeamMembers(uint8_t memberCount, int32_t portA, int32_t portB) {
+    teamMemberCount_ = memberCount;
+    teamPortA_ = portA;
+    teamPortB_ = portB;
+  }
   int32_t TeamRole() const { return -1; }
 
   // Pairing with an operating system interface (the miniport list).
@@ -186,9 +172,6 @@ class CMiniport {
   uint32_t QueryThroughPrivateDevice(const char16_t* privateName, uint32_t oid, void* data,
                                      uint32_t size, uint32_t* bytesReturned);
   void ReadAddress(uint32_t oid, uint8_t* address, uint32_t* length);
-  // Asks the teaming driver about this miniport, outside the failure bookkeeping: most
-  // drivers do not know the question, and that is no fault of theirs.
-  void ReadTeamInformation();
 
   // Link procedures of the driver families.
   uint32_t LinkStatusOnly(LinkInformation* info);

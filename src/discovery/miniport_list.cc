@@ -5,6 +5,7 @@
 #include "common/alloc.h"
 #include "common/report.h"
 #include "common/text.h"
+#include "discovery/lbfo_teams.h"
 #include "discovery/net_class_if.h"
 #include "platform/platform.h"
 
@@ -180,6 +181,8 @@ uint32_t CMiniportList::Init() {
     FreeBlock(path);
   }
   DeleteObject(interfaces);
+  // Team membership, read once for the whole list.
+  if (count_ != 0) ApplyLbfoTeams(*this);
   return result;
 }
 

@@ -19,6 +19,7 @@ constexpr uint32_t kErrorInvalidData = 13;
 constexpr const char16_t* kManagedPathParts[] = {
     u"\\\\?\\pci#ven",
     u"\\\\?\\root#cv_crvteammp",
+    u"\\\\?\\compositebus#ms_implat_mp",  // NIC Teaming's team interfaces
     u"\\\\?\\root#net#",
     u"\\\\?\\root#vmware#",
     u"\\\\?\\root#msloop",

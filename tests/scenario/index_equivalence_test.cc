@@ -15,6 +15,7 @@
 #include "discovery/miniport.h"
 #include "platform/sim/device_sim.h"
 #include "platform/sim/machine.h"
+#include "platform/sim/wmi_sim.h"
 
 extern "C" int32_t Win2KMain(int32_t argc, char** argv);
 
@@ -32,11 +33,15 @@ std::u16string Guid(uint32_t n) {
 }
 
 void SetTeamInformation(sim::Machine& machine, const std::u16string& guid, uint32_t team,
-                        uint32_t flags, uint32_t vlan, uint8_t members) {
-  crv::TeamInformation info{team, flags, vlan, members, {}, 1, 2};
-  std::vector<uint8_t> bytes(sizeof info);
-  std::memcpy(bytes.data(), &info, sizeof info);
-  machine.devices().FindNdis(guid)->oids[crv::kOidTeamInformation] = sim::OidAnswer::Bytes(bytes);
+                        uint32_t flags, uint32_t vlan, uint8_t) {
+  sim::LbfoTeam piece;
+  piece.name = u"Team " + crv::Utf8ToUtf16(std::to_string(team));
+  if ((flags & 1) != 0) {
+    piece.members.push_back({u"Port " + guid, guid});
+  } else {
+    piece.teamNics.push_back({u"Team interface " + guid, guid, vlan, vlan == 0});
+  }
+  sim::AddLbfoTeam(machine.wmi(), piece);
 }
 
 sim::SimAdapter Port(uint32_t n, uint32_t ifIndex, uint32_t bus, uint32_t function) {

@@ -1,11 +1,14 @@
-// Teams and VLAN interfaces, as the teaming driver describes them to the agent: member
-// ports under one interface, VLAN interfaces grouped under their primary, redundancy traps.
+// Teams and VLAN interfaces, as Windows NIC Teaming describes them through WMI: member
+// ports under one interface, VLAN interfaces grouped under their primary, redundancy traps,
+// and answers that do not fit leaving every port plain.
 #include <gtest/gtest.h>
 
 #include <cstring>
 
+#include "common/report.h"
 #include "discovery/miniport.h"
 #include "platform/sim/device_sim.h"
+#include "platform/sim/wmi_sim.h"
 #include "publish/records.h"
 #include "support/sim_fixture.h"
 
@@ -27,22 +30,19 @@ std::optional<Record> ReadRecord(sim::Machine& machine, const std::u16string& ke
   return record;
 }
 
+std::u16string Text(const std::string& text) { return crv::Utf8ToUtf16(text); }
+
 class TeamVlanTest : public crvtest::SimTest {
  protected:
   TeamVlanTest() {
     machine.registry().SetDword(u"SYSTEM\\CurrentControlSet\\Services\\CRVNicMgmt\\CRVNICS",
                                 u"Timeout", static_cast<uint32_t>(T));
-    // Two member ports of team 7; the teaming driver hides their own interfaces.
+    machine.registry().SetDword(u"SYSTEM\\CurrentControlSet\\Services\\CRVNicMgmt\\CRVNICS",
+                                u"ImmediateUpdates", 0);
+    team.name = u"Team1";
+    // Two member ports; bound to the multiplexor only, they have no interface of their own.
     AddMember(kMember1, 1);
     AddMember(kMember2, 2);
-  }
-
-  void SetTeamInformation(const std::u16string& guid, uint32_t index, uint32_t flags,
-                          uint32_t attribute, uint8_t members) {
-    crv::TeamInformation info{index, flags, attribute, members, {}, 1, 2};
-    std::vector<uint8_t> bytes(sizeof info);
-    std::memcpy(bytes.data(), &info, sizeof info);
-    machine.devices().FindNdis(guid)->oids[crv::kOidTeamInformation] = sim::OidAnswer::Bytes(bytes);
   }
 
   void AddMember(const std::u16string& guid, uint8_t n) {
@@ -55,37 +55,56 @@ class TeamVlanTest : public crvtest::SimTest {
     a.bus = 4;
     a.function = n - 1;
     sim::AddAdapter(machine, a);
-    SetTeamInformation(guid, 7, 1, 0, 0);
+    team.members.push_back({u"Ethernet " + Text(std::to_string(n)), guid});
   }
 
-  // A virtual adapter of team 7: the team itself (vlan 0) or one of its VLANs.
-  void AddVirtual(const std::u16string& guid, uint32_t ifIndex, uint32_t vlan) {
-    sim::SimAdapter a;
-    a.guid = guid;
-    a.mac = kTeamMac;
-    a.ifIndex = ifIndex;
-    a.kind = sim::AdapterKind::kOther;
-    a.instanceId = u"ROOT\\CV_CRVTEAMMP\\" + crv::Utf8ToUtf16(std::to_string(ifIndex));
-    a.description = u"Corvane Team Interface";  // the filter drops anything "Virtual"
-    a.service = u"crvteam";
+  // A team interface: the team's default one (vlan 0) or one of its VLANs.
+  sim::LbfoTeamNic AddTeamNic(const std::u16string& guid, uint32_t ifIndex, uint32_t vlan) {
+    sim::LbfoTeamNic nic{vlan == 0 ? u"Team1" : u"Team1 - VLAN " + Text(std::to_string(vlan)), guid,
+                         vlan, vlan == 0};
+    sim::SimAdapter a = sim::LbfoTeamNicAdapter(nic, kTeamMac, ifIndex);
     a.ipv4 = {{0x0500000A + (ifIndex << 24), 0x00FFFFFF}};
     sim::AddAdapter(machine, a);
-    SetTeamInformation(guid, 7, 2, vlan, 2);
+    team.teamNics.push_back(nic);
+    return nic;
   }
+
+  // The team as WMI answers it from now on.
+  void Install() { sim::AddLbfoTeam(machine.wmi(), team); }
+
+  std::vector<std::string> TeamingReports() {
+    std::vector<std::string> found;
+    for (const std::string& text : crvtest::ReportTexts(machine, crv::kReportInformation)) {
+      if (text.rfind("NIC teaming", 0) == 0) found.push_back(text);
+    }
+    return found;
+  }
+
+  sim::LbfoTeam team;
 };
 
 TEST_F(TeamVlanTest, ATeamPublishesItsMembersAndRaisesRedundancyTraps) {
-  AddVirtual(u"{7B000000-0000-4000-8000-0000000000AA}", 20, 0);
+  AddTeamNic(u"{7B000000-0000-4000-8000-0000000000AA}", 20, 0);
+  Install();
   machine.At(2 * T - 1, [&] { sim::SetAdapterLink(machine, kMember1, false); });
   machine.At(4 * T - 1, [&] { sim::SetAdapterLink(machine, kMember1, true); });
+  std::optional<std::vector<std::u16string>> reducedOnce, increasedOnce;
+  std::optional<crv::InterfaceMapRecord> team;
+  machine.At(5 * T - 10, [&] {
+    team = ReadRecord<crv::InterfaceMapRecord>(machine, u"\\Interface\\LogInterfaceMap",
+                                               u"InterfaceMap001");
+    reducedOnce = machine.registry().ValueNames(kTree + u"\\Trap_RedundancyReduced");
+    increasedOnce = machine.registry().ValueNames(kTree + u"\\Trap_RedundancyIncreased");
+  });
+  // Then both: the second port goes, and after it the first.
+  machine.At(5 * T - 1, [&] { sim::SetAdapterLink(machine, kMember2, false); });
+  machine.At(6 * T - 1, [&] { sim::SetAdapterLink(machine, kMember1, false); });
   std::optional<crv::InterfaceMapRecord> degraded;
   machine.At(3 * T - 1, [&] {
     degraded = ReadRecord<crv::InterfaceMapRecord>(machine, u"\\Interface\\LogInterfaceMap",
                                                    u"InterfaceMap001");
   });
-  RunAgent({"crvnichost.exe"}, 5 * T);
-  auto team = ReadRecord<crv::InterfaceMapRecord>(machine, u"\\Interface\\LogInterfaceMap",
-                                                  u"InterfaceMap001");
+  RunAgent({"crvnichost.exe"}, 6 * T + T / 2);
   ASSERT_TRUE(team) << crvtest::DescribeReports(machine);
   EXPECT_EQ(crv::kGroupingTeam, team->grouping);
   EXPECT_EQ(2u, team->portCount);
@@ -99,10 +118,11 @@ TEST_F(TeamVlanTest, ATeamPublishesItsMembersAndRaisesRedundancyTraps) {
       ReadRecord<crv::PhysAdapterRecord>(machine, u"\\Interface\\PhysInterface", u"PhysAdapter001");
   ASSERT_TRUE(port);
   EXPECT_EQ(20u, port->interfaceIndex);
-  EXPECT_NE(crv::kTeamRoleNone, port->teamRole);
+  EXPECT_EQ(3u, port->teamRole);  // both ports active: load balancing
 
-  auto reduced = machine.registry().ValueNames(kTree + u"\\Trap_RedundancyReduced");
-  auto increased = machine.registry().ValueNames(kTree + u"\\Trap_RedundancyIncreased");
+  ASSERT_TRUE(reducedOnce && increasedOnce);
+  auto reduced = *reducedOnce;
+  auto increased = *increasedOnce;
   ASSERT_EQ(1u, reduced.size());
   ASSERT_EQ(1u, increased.size());
   auto r = ReadRecord<crv::TrapRecord>(machine, u"\\Trap_RedundancyReduced", reduced[0]);
@@ -112,11 +132,19 @@ TEST_F(TeamVlanTest, ATeamPublishesItsMembersAndRaisesRedundancyTraps) {
   EXPECT_EQ(1u, uint32_t{r->interfacePortsWithLink});
   auto i = ReadRecord<crv::TrapRecord>(machine, u"\\Trap_RedundancyIncreased", increased[0]);
   EXPECT_EQ(2u, i->teamPortsWithLink);
-  EXPECT_FALSE(machine.registry().KeyExists(kTree + u"\\Trap_ConnectivityLost"));
+  // One port left is redundancy reduced again; the last one gone is connectivity lost, with
+  // no link left in the team.
+  EXPECT_EQ(2u, machine.registry().ValueNames(kTree + u"\\Trap_RedundancyReduced").size());
+  auto lost = machine.registry().ValueNames(kTree + u"\\Trap_ConnectivityLost");
+  ASSERT_EQ(1u, lost.size());
+  auto l = ReadRecord<crv::TrapRecord>(machine, u"\\Trap_ConnectivityLost", lost[0]);
+  ASSERT_TRUE(l);
+  EXPECT_EQ(0u, uint32_t{l->interfacePortsWithLink});
 }
 
 TEST_F(TeamVlanTest, ATeamsStatisticsSumItsPortsCounters) {
-  AddVirtual(u"{7B000000-0000-4000-8000-0000000000AA}", 20, 0);
+  AddTeamNic(u"{7B000000-0000-4000-8000-0000000000AA}", 20, 0);
+  Install();
   auto& one = machine.devices().FindNdis(kMember1)->oids;
   auto& two = machine.devices().FindNdis(kMember2)->oids;
   one[0x01020101] = sim::OidAnswer::Dword(3);  // alignment errors
@@ -141,9 +169,10 @@ TEST_F(TeamVlanTest, ATeamsStatisticsSumItsPortsCounters) {
 }
 
 TEST_F(TeamVlanTest, ThreeVlansOnOneTeamGroupUnderTheFirst) {
-  AddVirtual(u"{7B000000-0000-4000-8000-0000000000A1}", 21, 10);
-  AddVirtual(u"{7B000000-0000-4000-8000-0000000000A2}", 22, 20);
-  AddVirtual(u"{7B000000-0000-4000-8000-0000000000A3}", 23, 30);
+  AddTeamNic(u"{7B000000-0000-4000-8000-0000000000A1}", 21, 10);
+  AddTeamNic(u"{7B000000-0000-4000-8000-0000000000A2}", 22, 20);
+  AddTeamNic(u"{7B000000-0000-4000-8000-0000000000A3}", 23, 30);
+  Install();
   RunAgent({"crvnichost.exe"}, 2 * T + 10);
   auto primary = ReadRecord<crv::InterfaceMapRecord>(machine, u"\\Interface\\LogInterfaceMap",
                                                      u"InterfaceMap001");
@@ -177,11 +206,167 @@ TEST_F(TeamVlanTest, ABridgedVlanTakesTheBridgesIndex) {
   machine.registry().SetString(kTree + u"\\Interface\\BridgingInfo", u"BridgeConnectionName",
                                u"n/a");
   machine.registry().SetDword(kTree + u"\\Interface\\BridgingInfo", u"BridgeIfTableIndex", 99);
-  AddVirtual(u"{7B000000-0000-4000-8000-0000000000A1}", 21, 10);
+  AddTeamNic(u"{7B000000-0000-4000-8000-0000000000A1}", 21, 10);
+  Install();
   RunAgent({"crvnichost.exe"}, T / 2);
   auto vlan = ReadRecord<crv::VlanMapRecord>(machine, u"\\Interface\\VlanInterface", u"VlanMap001");
   ASSERT_TRUE(vlan);
   EXPECT_EQ(99u, vlan->interfaceIndex);
 }
+
+// A team whose ports all carry traffic balances the load (role 3), whatever its teaming
+// mode; a team that keeps a port in standby is a fail-over pair (role 2).
+TEST_F(TeamVlanTest, TheTeamRoleFollowsTheTeamsMode) {
+  AddTeamNic(u"{7B000000-0000-4000-8000-0000000000AA}", 20, 0);
+  team.teamingMode = 2;  // LACP
+  Install();
+  sim::LbfoTeam standby;
+  standby.name = u"Team2";
+  standby.members = {{u"Ethernet 3", u"{7B000000-0000-4000-8000-000000000003}"},
+                     {u"Ethernet 4", u"{7B000000-0000-4000-8000-000000000004}", 1}};
+  standby.teamNics = {{u"Team2", u"{7B000000-0000-4000-8000-0000000000BB}", 0, true}};
+  for (uint8_t n : {3, 4}) {
+    sim::SimAdapter a;
+    a.guid = standby.members[n - 3u].guid;
+    a.mac = {0x00, 0x1B, 0x21, 0x7E, 0x00, n};
+    a.description = u"Intel(R) Ethernet Controller X710";
+    a.service = u"i40ea";
+    a.bus = 5;
+    a.function = n - 3u;
+    sim::AddAdapter(machine, a);
+  }
+  sim::SimAdapter standbyNic =
+      sim::LbfoTeamNicAdapter(standby.teamNics[0], {0x00, 0x1B, 0x21, 0x7E, 0x00, 0x03}, 30);
+  standbyNic.ipv4 = {{0x1E00000A, 0x00FFFFFF}};  // a team interface without one is passed over
+  sim::AddAdapter(machine, standbyNic);
+  sim::AddLbfoTeam(machine.wmi(), standby);
+  RunAgent({"crvnichost.exe"}, T / 2);
+  EXPECT_TRUE(TeamingReports().empty()) << crvtest::DescribeReports(machine);
+  std::vector<uint32_t> roles;
+  for (const char16_t* name :
+       {u"PhysAdapter001", u"PhysAdapter002", u"PhysAdapter003", u"PhysAdapter004"}) {
+    auto port = ReadRecord<crv::PhysAdapterRecord>(machine, u"\\Interface\\PhysInterface", name);
+    ASSERT_TRUE(port);
+    roles.push_back(port->teamRole);
+  }
+  EXPECT_EQ((std::vector<uint32_t>{3, 3, 2, 2}), roles);
+}
+
+// A team interface removed makes a rebuild without it, and when it comes back its VLAN is
+// grouped again; the members' links did not change, so nothing is raised.
+TEST_F(TeamVlanTest, ATeamInterfaceRemovedAndReAdded) {
+  AddTeamNic(u"{7B000000-0000-4000-8000-0000000000A1}", 21, 10);
+  sim::LbfoTeamNic second = AddTeamNic(u"{7B000000-0000-4000-8000-0000000000A2}", 22, 20);
+  Install();
+  std::optional<crv::InterfaceMapRecord> without;
+  machine.At(2 * T - 10, [&] {
+    sim::RemoveAdapter(machine, second.guid);
+    sim::RemoveLbfoTeamNic(machine.wmi(), second.name);
+  });
+  machine.At(3 * T - 1, [&] {
+    without = ReadRecord<crv::InterfaceMapRecord>(machine, u"\\Interface\\LogInterfaceMap",
+                                                  u"InterfaceMap001");
+  });
+  machine.At(4 * T - 10, [&] {
+    sim::SimAdapter a = sim::LbfoTeamNicAdapter(second, kTeamMac, 22);
+    a.ipv4 = {{0x1600000A, 0x00FFFFFF}};
+    sim::AddAdapter(machine, a);
+    sim::LbfoTeam back;
+    back.name = u"Team1";
+    back.teamNics = {second};
+    sim::AddLbfoTeam(machine.wmi(), back);  // the team is there already: adds the interface
+  });
+  RunAgent({"crvnichost.exe"}, 5 * T);
+  ASSERT_TRUE(without);
+  EXPECT_EQ(1u, without->vlanCount);
+  EXPECT_EQ(2u, without->portCount);
+  auto with = ReadRecord<crv::InterfaceMapRecord>(machine, u"\\Interface\\LogInterfaceMap",
+                                                  u"InterfaceMap001");
+  ASSERT_TRUE(with);
+  EXPECT_EQ(2u, with->vlanCount);
+  EXPECT_EQ(22u, with->memberIndexes[1]);
+  auto vlan = ReadRecord<crv::VlanMapRecord>(machine, u"\\Interface\\VlanInterface", u"VlanMap002");
+  ASSERT_TRUE(vlan);
+  EXPECT_EQ(20u, vlan->vlanIndicator);
+  for (const auto& key : machine.registry().SubKeyNames(kTree)) {
+    EXPECT_NE(0u, key.rfind(u"Trap_", 0)) << crv::Utf16ToUtf8(key);
+  }
+  EXPECT_TRUE(TeamingReports().empty()) << crvtest::DescribeReports(machine);
+}
+
+// A driver that gives the old private team question a meaning of its own and answers it with
+// 24 bytes does not make a team: membership comes from NIC Teaming alone.
+TEST_F(TeamVlanTest, APrivateTeamAnswerGroupsNothing) {
+  sim::LbfoTeamNic nic = AddTeamNic(u"{7B000000-0000-4000-8000-0000000000AA}", 20, 0);
+  std::vector<uint8_t> answer = {7, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0,
+                                 2, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0};
+  machine.devices().FindNdis(nic.guid)->oids[0xFF020400] = sim::OidAnswer::Bytes(answer);
+  machine.devices().FindNdis(kMember1)->oids[0xFF020400] = sim::OidAnswer::Bytes(answer);
+  machine.wmi().SetAvailable(true);  // no NIC Teaming namespace
+  RunAgent({"crvnichost.exe"}, T / 2);
+  auto single = ReadRecord<crv::InterfaceMapRecord>(machine, u"\\Interface\\LogInterfaceMap",
+                                                    u"InterfaceMap001");
+  ASSERT_TRUE(single);
+  EXPECT_EQ(crv::kGroupingSingle, single->grouping);
+  EXPECT_EQ(0u, machine.devices().QueryCount(kMember1, 0xFF020400));
+}
+
+// Every answer that does not fit leaves the team's ports plain, with one report per build:
+// the team interface is then an adapter of its own, and no port is grouped.
+class UnfitTeamTest : public TeamVlanTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(UnfitTeamTest, LeavesEveryPortPlainWithOneReport) {
+  AddTeamNic(u"{7B000000-0000-4000-8000-0000000000AA}", 20, 0);
+  switch (GetParam()) {
+    case 0:  // a member Windows names but has no adapter for
+      team.members[1].guid.clear();
+      break;
+    case 1:  // a member that is no present adapter
+      team.members[1].guid = u"{7B000000-0000-4000-8000-0000000000FF}";
+      break;
+    case 2:  // a team without a team interface
+      team.teamNics.clear();
+      break;
+    case 3:  // a VLAN id out of range
+      team.teamNics[0].isDefault = false;
+      team.teamNics[0].vlanId = 4095;
+      break;
+    case 4: {  // one adapter a member of two teams
+      sim::LbfoTeam other;
+      other.name = u"Team2";
+      other.members.push_back(team.members[0]);
+      other.teamNics = team.teamNics;
+      other.teamNics[0].name = u"Team2";
+      sim::AddLbfoTeam(machine.wmi(), other);
+      break;
+    }
+    case 5:  // a query that fails
+      machine.FailCall("CreateInstanceEnum", 2, 0x80041001u);
+      break;
+    case 6:  // no NIC Teaming namespace (an older Windows)
+      machine.wmi().SetAvailable(true);
+      team.name.clear();
+      break;
+    case 7:  // no WMI at all
+      team.name.clear();
+      break;
+  }
+  if (!team.name.empty()) Install();
+  RunAgent({"crvnichost.exe"}, T / 2);
+  auto single = ReadRecord<crv::InterfaceMapRecord>(machine, u"\\Interface\\LogInterfaceMap",
+                                                    u"InterfaceMap001");
+  ASSERT_TRUE(single) << crvtest::DescribeReports(machine);
+  EXPECT_EQ(crv::kGroupingSingle, single->grouping);
+  EXPECT_EQ(20u, single->memberIndexes[0]);
+  auto port =
+      ReadRecord<crv::PhysAdapterRecord>(machine, u"\\Interface\\PhysInterface", u"PhysAdapter001");
+  ASSERT_TRUE(port);
+  EXPECT_EQ(crv::kTeamRoleNone, port->teamRole);
+  EXPECT_FALSE(ReadRecord<crv::PhysAdapterRecord>(machine, u"\\Interface\\PhysInterface",
+                                                  u"PhysAdapter002"));
+  EXPECT_EQ(1u, TeamingReports().size()) << crvtest::DescribeReports(machine);
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, UnfitTeamTest, ::testing::Range(0, 8));
 
 }  // namespace

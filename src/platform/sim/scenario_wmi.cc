@@ -155,6 +155,44 @@ void LoadSmbios(Machine& machine, const json& spec, const std::string& where) {
   InstallSmbios(machine.wmi(), d, header);
 }
 
+void LoadLbfoTeams(SimWmi& wmi, const json& teams, const std::string& where) {
+  if (!teams.is_array()) Bad(where, "expected a list");
+  for (size_t i = 0; i < teams.size(); ++i) {
+    std::string w = where + "[" + std::to_string(i) + "]";
+    const json& t = teams[i];
+    LbfoTeam team;
+    team.name = Wide(Need(t, "name", w), w + ".name");
+    if (t.contains("teaming_mode")) team.teamingMode = Number32(t["teaming_mode"], w);
+    if (t.contains("load_balancing")) team.loadBalancing = Number32(t["load_balancing"], w);
+    if (t.contains("status")) team.status = Number32(t["status"], w);
+    if (t.contains("members")) {
+      for (size_t m = 0; m < t["members"].size(); ++m) {
+        std::string wm = w + ".members[" + std::to_string(m) + "]";
+        const json& j = t["members"][m];
+        LbfoMember member;
+        member.name = Wide(Need(j, "name", wm), wm + ".name");
+        if (j.contains("guid")) member.guid = Wide(j["guid"], wm + ".guid");
+        if (j.contains("administrative_mode"))
+          member.administrativeMode = Number32(j["administrative_mode"], wm);
+        team.members.push_back(member);
+      }
+    }
+    if (t.contains("team_nics")) {
+      for (size_t n = 0; n < t["team_nics"].size(); ++n) {
+        std::string wn = w + ".team_nics[" + std::to_string(n) + "]";
+        const json& j = t["team_nics"][n];
+        LbfoTeamNic nic;
+        nic.name = Wide(Need(j, "name", wn), wn + ".name");
+        if (j.contains("guid")) nic.guid = Wide(j["guid"], wn + ".guid");
+        if (j.contains("vlan")) nic.vlanId = Number32(j["vlan"], wn + ".vlan");
+        if (j.contains("default")) nic.isDefault = Flag(j["default"], wn + ".default");
+        team.teamNics.push_back(nic);
+      }
+    }
+    AddLbfoTeam(wmi, team);
+  }
+}
+
 }  // namespace
 
 void LoadWmi(Machine& machine, const json& spec, const std::string& where) {
@@ -177,6 +215,7 @@ void LoadWmi(Machine& machine, const json& spec, const std::string& where) {
       AddEfxPort(wmi, port);
     }
   }
+  if (spec.contains("lbfo_teams")) LoadLbfoTeams(wmi, spec["lbfo_teams"], where + ".lbfo_teams");
   if (spec.contains("classes")) {
     const json& classes = spec["classes"];
     if (!classes.is_array()) Bad(where + ".classes", "expected a list");

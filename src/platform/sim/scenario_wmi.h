@@ -16,6 +16,15 @@
 //       "used20_calling_method": false },
 //     "efx_ports": [ { "mac": "00-0F-53-01-02-03", "external": true,
 //                      "mcfwversion": "8.2.1.1000" } ],
+//     "lbfo_teams": [ { "name": "Team1", "teaming_mode": 1, "load_balancing": 5,
+//                       "members": [ { "name": "Ethernet 1", "guid": "{...}",
+//                                      "administrative_mode": 0 } ],
+//                       "team_nics": [ { "name": "Team1", "guid": "{...}", "default": true },
+//                                      { "name": "Team1 - VLAN 10", "guid": "{...}",
+//                                        "vlan": 10 } ] } ],
+//                                                      NIC Teaming (sim::AddLbfoTeam); the
+//                                                      team interfaces' own adapters are
+//                                                      listed under "adapters"
 //     "classes": [ { "namespace": "root\\wmi", "class": "EFX_Port",
 //                    "delivery_delay_ms": 0 } ],       declares a class (maybe empty) and
 //                                                      how long Next takes per object

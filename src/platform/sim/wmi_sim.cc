@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "common/text.h"
+#include "platform/sim/device_sim.h"
+#include "platform/sim/sim_text.h"
 
 namespace sim {
 namespace {
@@ -244,6 +246,89 @@ WmiObject& AddEfxPort(SimWmi& wmi, const EfxPort& port) {
   object.Set(u"currentmacaddress", WmiValue::Bytes(port.mac));
   object.Set(u"mcfwversion", WmiValue::Text(port.firmwareVersion));
   return object;
+}
+
+namespace {
+
+const char16_t kStandardCimv2[] = u"root\\StandardCimv2";
+
+void AddNetAdapter(SimWmi& wmi, const std::u16string& name, const std::u16string& guid) {
+  if (guid.empty()) return;
+  WmiObject& adapter = wmi.AddObject(kStandardCimv2, u"MSFT_NetAdapter");
+  adapter.Set(u"Name", WmiValue::Text(name));
+  adapter.Set(u"InterfaceGuid", WmiValue::Text(guid));
+}
+
+}  // namespace
+
+void AddLbfoTeam(SimWmi& wmi, const LbfoTeam& team) {
+  wmi.SetAvailable(true);
+  // Every class exists once the namespace has a team, even when empty.
+  for (const char16_t* name : {u"MSFT_NetAdapter", u"MSFT_NetLbfoTeam", u"MSFT_NetLbfoTeamMember",
+                               u"MSFT_NetLbfoTeamNic"}) {
+    wmi.Class(kStandardCimv2, name);
+  }
+  bool known = false;
+  for (const WmiObject& o : wmi.FindClass(kStandardCimv2, u"MSFT_NetLbfoTeam")->objects) {
+    auto named = o.properties.find(u"Name");
+    known = known || (named != o.properties.end() && SameNoCase(named->second.text, team.name));
+  }
+  if (!known) {
+    WmiObject& t = wmi.AddObject(kStandardCimv2, u"MSFT_NetLbfoTeam");
+    t.Set(u"Name", WmiValue::Text(team.name));
+    t.Set(u"TeamingMode", WmiValue::Integer(kVtI4, team.teamingMode));
+    t.Set(u"LoadBalancingAlgorithm", WmiValue::Integer(kVtI4, team.loadBalancing));
+    t.Set(u"Status", WmiValue::Integer(kVtI4, team.status));
+  }
+  for (const LbfoMember& member : team.members) {
+    WmiObject& m = wmi.AddObject(kStandardCimv2, u"MSFT_NetLbfoTeamMember");
+    m.Set(u"Name", WmiValue::Text(member.name));
+    m.Set(u"Team", WmiValue::Text(team.name));
+    m.Set(u"AdministrativeMode", WmiValue::Integer(kVtI4, member.administrativeMode));
+    m.Set(u"OperationalStatus", WmiValue::Integer(kVtI4, member.operationalStatus));
+    AddNetAdapter(wmi, member.name, member.guid);
+  }
+  for (const LbfoTeamNic& nic : team.teamNics) {
+    WmiObject& n = wmi.AddObject(kStandardCimv2, u"MSFT_NetLbfoTeamNic");
+    n.Set(u"Name", WmiValue::Text(nic.name));
+    n.Set(u"Team", WmiValue::Text(team.name));
+    n.Set(u"VlanID", WmiValue::Integer(kVtI4, nic.vlanId));
+    n.Set(u"Default", WmiValue::Bool(nic.isDefault));
+    n.Set(u"Primary", WmiValue::Bool(nic.isDefault));
+    AddNetAdapter(wmi, nic.name, nic.guid);
+  }
+}
+
+bool RemoveLbfoTeamNic(SimWmi& wmi, const std::u16string& name) {
+  bool removed = false;
+  for (const char16_t* className : {u"MSFT_NetLbfoTeamNic", u"MSFT_NetAdapter"}) {
+    WmiClass* c = wmi.FindClass(kStandardCimv2, className);
+    if (c == nullptr) continue;
+    for (auto it = c->objects.begin(); it != c->objects.end();) {
+      auto named = it->properties.find(u"Name");
+      if (named != it->properties.end() && SameNoCase(named->second.text, name)) {
+        it = c->objects.erase(it);
+        removed = true;
+      } else {
+        ++it;
+      }
+    }
+  }
+  return removed;
+}
+
+SimAdapter LbfoTeamNicAdapter(const LbfoTeamNic& nic, const std::vector<uint8_t>& mac,
+                              uint32_t ifIndex) {
+  SimAdapter a;
+  a.guid = nic.guid;
+  a.mac = mac;
+  a.ifIndex = ifIndex;
+  a.kind = AdapterKind::kOther;
+  a.instanceId = u"COMPOSITEBUS\\MS_IMPLAT_MP\\" + nic.guid;
+  a.description = u"Microsoft Network Adapter Multiplexor Driver";
+  a.service = u"NdisImPlatformMp";
+  a.connectionName = nic.name;
+  return a;
 }
 
 }  // namespace sim

@@ -185,4 +185,41 @@ struct EfxPort {
 };
 WmiObject& AddEfxPort(SimWmi& wmi, const EfxPort& port);
 
+// A team of Windows NIC Teaming as root\StandardCimv2 shows it: one MSFT_NetLbfoTeam object
+// (Name, TeamingMode, LoadBalancingAlgorithm, Status as VT_I4), one MSFT_NetLbfoTeamMember
+// per member (Name, Team, AdministrativeMode, OperationalStatus), one MSFT_NetLbfoTeamNic per
+// team interface (Name, Team, VlanID as VT_I4, Default and Primary as VT_BOOL), and an
+// MSFT_NetAdapter object (Name, InterfaceGuid) for every member and team interface with a
+// GUID (an empty GUID: no such object, an adapter Windows does not know). A team of a name
+// already there keeps its object and gains the members and interfaces. Switches WMI on.
+struct LbfoMember {
+  std::u16string name;              // the adapter's name ("Ethernet 1")
+  std::u16string guid;              // its interface GUID in braces
+  uint32_t administrativeMode = 0;  // 0 active, 1 standby
+  uint32_t operationalStatus = 0;   // 0 active, 1 standby, 2 failed
+};
+struct LbfoTeamNic {
+  std::u16string name;  // "Team1", "Team1 - VLAN 10"
+  std::u16string guid;
+  uint32_t vlanId = 0;
+  bool isDefault = false;
+};
+struct LbfoTeam {
+  std::u16string name;
+  uint32_t teamingMode = 1;    // 0 static, 1 switch independent, 2 LACP
+  uint32_t loadBalancing = 5;  // 0 transport ports ... 4 Hyper-V port, 5 dynamic
+  uint32_t status = 0;         // 0 up, 1 down, 2 degraded
+  std::vector<LbfoMember> members;
+  std::vector<LbfoTeamNic> teamNics;
+};
+void AddLbfoTeam(SimWmi& wmi, const LbfoTeam& team);
+// Takes a team interface out of MSFT_NetLbfoTeamNic (and its MSFT_NetAdapter object), as
+// when it is removed; false when there is none of that name.
+bool RemoveLbfoTeamNic(SimWmi& wmi, const std::u16string& name);
+// A team interface's adapter: the multiplexor driver's device (COMPOSITEBUS\MS_IMPLAT_MP)
+// with the team's MAC address.
+struct SimAdapter;
+SimAdapter LbfoTeamNicAdapter(const LbfoTeamNic& nic, const std::vector<uint8_t>& mac,
+                              uint32_t ifIndex);
+
 }  // namespace sim

@@ -1,0 +1,36 @@
+// Team membership from Windows NIC Teaming, read through WMI (namespace root\StandardCimv2)
+// once per interface list build: the teams (MSFT_NetLbfoTeam), their member adapters
+// (MSFT_NetLbfoTeamMember), their team interfaces with VLAN ids (MSFT_NetLbfoTeamNic), and
+// every adapter's interface GUID by name (MSFT_NetAdapter), joined to the miniports by GUID.
+//
+// Nothing is trusted blindly: a team whose answer does not fit (a member that is no present
+// adapter, no team interface present, a VLAN id outside 1-4094, an adapter named twice) leaves
+// all its ports plain. A read that fails, or any answer left out, is reported once per build.
+#pragma once
+
+#include <cstdint>
+
+namespace crv {
+
+class CMiniportList;
+
+// Teaming modes and member administrative modes as the classes state them.
+constexpr uint32_t kLbfoModeStatic = 0;
+constexpr uint32_t kLbfoModeSwitchIndependent = 1;
+constexpr uint32_t kLbfoModeLacp = 2;
+constexpr uint32_t kLbfoAdminActive = 0;
+constexpr uint32_t kLbfoAdminStandby = 1;
+
+// Team flags of a miniport.
+constexpr uint32_t kTeamFlagMember = 0x1;
+constexpr uint32_t kTeamFlagTeamInterface = 0x2;
+
+// Reads the teams and fills the team fields of the list's miniports; miniports outside a
+// fitting team keep "no team". Returns the number of teams applied.
+uint32_t ApplyLbfoTeams(CMiniportList& miniports);
+
+// The stable team index of a team name (the same name gives the same index in every build;
+// never 0xFFFFFFFF).
+uint32_t LbfoTeamIndex(const char16_t* teamName);
+
+}  // namespace crv
