@@ -81,9 +81,10 @@ void PrintTraps(sim::Machine& machine) {
                    [](const Seen& a, const Seen& b) { return a.timeMs < b.timeMs; });
   std::printf("\n== traps raised (%zu) ==\n", traps.size());
   for (const auto& t : traps) {
-    std::printf("%s  code %u %-22s port %u (slot %u, bus %u)  %s\n", Clock(t.timeMs).c_str(),
-                t.record.trapCode, TrapName(t.record.trapCode), t.record.portNumber,
-                t.record.slotNumber, t.record.pciBus,
+    std::printf("%s.%03llu  code %u %-22s port %u (slot %u, bus %u)  %s\n", Clock(t.timeMs).c_str(),
+                static_cast<unsigned long long>(t.timeMs % 1000), t.record.trapCode,
+                TrapName(t.record.trapCode), t.record.portNumber, t.record.slotNumber,
+                t.record.pciBus,
                 std::string(t.record.deviceDescription,
                             strnlen(t.record.deviceDescription, sizeof t.record.deviceDescription))
                     .c_str());
