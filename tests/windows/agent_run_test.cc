@@ -109,7 +109,9 @@ TEST_F(AgentRunTest, WithoutMiniportsTheLoopWaitsAndAWakeEventOnlyCutsTheWaitSho
                                       "Interface change notification unavailable, polling only",
                                       "Collect poll Timeout"}))
       << Describe(agent.Reports());
-  if (agent.Reports().size() > 1) EXPECT_EQ(agent.Reports()[1].value, 0u);
+  if (agent.Reports().size() > 1) {
+    EXPECT_EQ(agent.Reports()[1].value, 0u);
+  }
   EXPECT_EQ(TreeKeyState(), ERROR_FILE_NOT_FOUND);
 
   // Each wake event, set from this process, ends the wait at once: the same interval is
