@@ -5,7 +5,7 @@
 //   link-latency [--changes N] [--seed S] [--delay MS] [--storm-seconds S]
 //                [--storm-every MS] [--repeat N] [--scenario FILE]
 //
-// Latency: N link changes of the first Intel port at random times (gaps uniform in 0.5 s to
+// Latency: N link changes of the Mellanox port at random times (gaps uniform in 0.5 s to
 // 90 s), each matched with the first trap of its kind for that port after it; a change that
 // is undone before any pass sees it has no trap (missed). Storm: the same port flaps every
 // MS for S seconds in the middle of a quiet hour; passes and process CPU time are counted
@@ -32,8 +32,10 @@
 namespace {
 
 const char16_t kParameters[] = u"SYSTEM\\CurrentControlSet\\Services\\CRVNicMgmt\\CRVNICS";
-const char16_t kPortGuid[] = u"{3F1A6C10-8A2E-4C51-9B0D-1E2F3A4B5C01}";
-const char kPortDescription[] = "Intel(R) Ethernet Controller X710 for 10GbE SFP+";
+// The Mellanox port: a plain one, whose link changes are connectivity traps (the Intel ports
+// are a team's members).
+const char16_t kPortGuid[] = u"{7D9A1F30-2E4B-4F7A-9BAC-3D4E5F6A7B01}";
+const char kPortDescription[] = "Mellanox ConnectX-4 Lx Ethernet Adapter";
 constexpr uint64_t kStart = 600000;  // after the default timeline's own changes
 
 struct Options {
