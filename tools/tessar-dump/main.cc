@@ -93,7 +93,7 @@ bool ReadTree(const std::string& dumpPath, std::optional<tessar::RawKey>* tree,
 
 std::string AbsentWhat(const std::string& dumpPath) {
 #if defined(TESSAR_LIVE_REGISTRY)
-  if (dumpPath.empty()) return kTreePathUtf8;
+  if (dumpPath.empty()) return std::string("HKEY_LOCAL_MACHINE\\") + kTreePathUtf8;
 #endif
   return dumpPath;
 }
