@@ -127,30 +127,4 @@ TEST_F(SimRegistryTest, QueryValueSizeFirstAndEnumerationOrders) {
   reg().CloseKey(key);
 }
 
-TEST_F(SimRegistryTest, FaultsHitTheChosenOccurrenceOnly) {
-  machine.FailCall("RegOpenKeyExW", 2, kErrorAccessDenied);
-  RegKey key = nullptr;
-  EXPECT_EQ(0, reg().OpenKeyEx(kHkeyLocalMachine, u"SYSTEM", 0, kKeyRead, &key));
-  reg().CloseKey(key);
-  EXPECT_EQ(5, reg().OpenKeyEx(kHkeyLocalMachine, u"SYSTEM", 0, kKeyRead, &key));
-  EXPECT_EQ(0, reg().OpenKeyEx(kHkeyLocalMachine, u"SYSTEM", 0, kKeyRead, &key));
-  reg().CloseKey(key);
-  EXPECT_EQ(3u, machine.CallCount("RegOpenKeyExW"));
-  EXPECT_EQ(0, machine.openHandles().registry);
-}
-
-TEST_F(SimRegistryTest, DumpListsKeysAndValuesLosslessly) {
-  machine.registry().CreateKey(u"SYSTEM\\TessarNetwork");
-  machine.registry().CreateKey(u"SYSTEM\\TessarNetwork\\Interface", true);
-  machine.registry().SetDword(u"SYSTEM\\TessarNetwork", u"Status", 1);
-  machine.registry().SetValue(u"SYSTEM\\TessarNetwork\\Interface", u"Say \"hi\"", kRegBinary,
-                              {0x00, 0xff});
-  EXPECT_EQ(
-      "key \"SYSTEM\\\\TessarNetwork\"\n"
-      "value \"Status\" 4 01000000\n"
-      "key \"SYSTEM\\\\TessarNetwork\\\\Interface\" volatile\n"
-      "value \"Say \\\"hi\\\"\" 3 00ff\n",
-      machine.registry().Dump(u"SYSTEM\\TessarNetwork"));
-}
-
 }  // namespace

@@ -1,11 +1,10 @@
 // The simulated COM runtime and WMI service: the COM rules the agent depends on, the WQL
-// form it sends, the leak counters, and the scenario section.
+// form it sends, and the leak counters.
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "platform/sim/scenario.h"
-#include "platform/sim/smbios_builder.h"
+#include "platform/sim/wmi_sim.h"
 #include "support/sim_fixture.h"
 
 namespace {
@@ -133,43 +132,6 @@ TEST_F(SimWmiTest, VariantsAndArraysAreTrackedUntilCleared) {
   EXPECT_EQ(machine.wmi().UnclearedVariants(), 0);
   EXPECT_EQ(machine.wmi().ArrayLocks(), 0);
   for (ComObject held : {object, e, services, locator}) com.Release(held);
-}
-
-TEST_F(SimWmiTest, ScenarioDescribesSmbiosPortsAndObjects) {
-  sim::Machine m;
-  sim::Scenario scenario;
-  std::string error;
-  ASSERT_TRUE(sim::LoadScenario(R"({ "wmi": {
-      "smbios": { "product_name": "Rack 9", "slots": [ { "id": 3, "bus": 94, "function": 1 } ],
-                  "onboard": [ { "designation": "NIC1", "bus": 2 } ], "major_version": 2 },
-      "efx_ports": [ { "mac": "00-0F-53-01-02-03", "mcfwversion": "8.2" } ],
-      "objects": [ { "namespace": "ROOT\\WMI", "class": "X", "properties": {
-          "A": { "type": "ui1[]", "value": "01 02", "lower_bound": 1 },
-          "B": { "type": "i4", "value": -3 } } } ] } })",
-                                m, &scenario, &error))
-      << error;
-  EXPECT_TRUE(m.wmi().available());
-  sim::WmiClass* smbios = m.wmi().FindClass(u"root\\wmi", u"MSSmBios_RawSMBiosTables");
-  ASSERT_TRUE(smbios != nullptr && smbios->objects.size() == 1);
-  const auto& p = smbios->objects[0].properties;
-  std::vector<uint8_t> table = sim::BuildSmbiosTable({std::string("Rack 9"),
-                                                      "Simulated Systems",
-                                                      {{3, "", 0, 94, 1, 4}},
-                                                      {{"NIC1", 0x85, 1, 0, 2, 0}}});
-  EXPECT_EQ(p.at(u"SMBiosData").elements, std::vector<int64_t>(table.begin(), table.end()));
-  EXPECT_EQ(p.at(u"Size").integer, static_cast<int64_t>(table.size()));
-  EXPECT_EQ(p.at(u"SmbiosMajorVersion").integer, 2);
-  EXPECT_EQ(m.wmi().FindClass(u"root\\wmi", u"EFX_Port")->objects.size(), 1u);
-  const auto& x = m.wmi().FindClass(u"root\\wmi", u"X")->objects.at(0).properties;
-  EXPECT_EQ(x.at(u"A").elements, (std::vector<int64_t>{1, 2}));
-  EXPECT_EQ(x.at(u"A").lowerBound, 1);
-  EXPECT_EQ(x.at(u"B").integer, -3);
-
-  EXPECT_FALSE(sim::LoadScenario(
-      R"({ "wmi": { "objects": [ { "namespace": "root\\wmi", "class": "X",
-           "properties": { "A": { "type": "bstr[]", "value": [] } } } ] } })",
-      m, &scenario, &error));
-  EXPECT_EQ(error, "wmi.objects[0].properties.A.type: arrays hold integer kinds only");
 }
 
 }  // namespace
