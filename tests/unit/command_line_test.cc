@@ -11,27 +11,6 @@
 
 namespace {
 
-using crv::CommandWord;
-
-CommandWord Read(std::vector<std::string> args) {
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  return crv::ReadCommandWord(static_cast<int32_t>(args.size()), argv.data());
-}
-
-TEST(ReadCommandWord, WordsNeedOnePrefixedArgument) {
-  EXPECT_EQ(Read({"host", "-INSTALL"}), CommandWord::kInstall);
-  EXPECT_EQ(Read({"host", "/InStAlL"}), CommandWord::kInstall);
-  EXPECT_EQ(Read({"host", "-Uninstall"}), CommandWord::kUninstall);
-  EXPECT_EQ(Read({"host", "/reinstall"}), CommandWord::kReinstall);
-  EXPECT_EQ(Read({"host", "-RUNASEXE"}), CommandWord::kRunAsExe);
-  EXPECT_EQ(Read({"host"}), CommandWord::kNone);
-  EXPECT_EQ(Read({"host", "install"}), CommandWord::kNone);
-  EXPECT_EQ(Read({"host", "/install", "now"}), CommandWord::kNone);
-  EXPECT_EQ(Read({"host", "-"}), CommandWord::kUnknown);
-  EXPECT_EQ(Read({"host", "/installs"}), CommandWord::kUnknown);
-}
-
 void AddService(sim::Machine& machine, bool running) {
   sim::ServiceRecord record;
   record.name = u"CRVNicMgmt";

