@@ -8,33 +8,14 @@
 #include "platform/sim/device_sim.h"
 #include "platform/sim/smbios_builder.h"
 #include "publish/records.h"
+#include "scenario_helpers.h"
 #include "support/sim_fixture.h"
 
 namespace {
 
-constexpr uint64_t T = 30000;
-const char16_t kParameters[] = u"SYSTEM\\CurrentControlSet\\Services\\CRVNicMgmt\\CRVNICS";
-const std::u16string kTree = u"SYSTEM\\TessarNetwork";
+using namespace scenariotest;
+
 const std::u16string kGuid = u"{6A1C0E52-0000-4000-8000-00000000000B}";
-
-template <class Record>
-std::optional<Record> ReadRecord(const sim::Machine& machine, const std::u16string& key,
-                                 const std::u16string& name) {
-  auto value = const_cast<sim::Machine&>(machine).registry().GetValue(key, name);
-  if (!value || value->data.size() != sizeof(Record)) return std::nullopt;
-  Record record;
-  std::memcpy(&record, value->data.data(), sizeof record);
-  return record;
-}
-
-struct SeenTrap {
-  uint32_t code;
-  uint64_t timeMs;
-  uint32_t port;
-  uint32_t teamMap;
-  uint8_t teamLinks;
-  bool operator==(const SeenTrap&) const = default;
-};
 
 class AdapterModelTest : public crvtest::SimTest {
  protected:
@@ -42,11 +23,7 @@ class AdapterModelTest : public crvtest::SimTest {
     machine.registry().SetDword(kParameters, u"Timeout", static_cast<uint32_t>(T));
     // The traps are checked against the poll cycles: no immediate passes on link changes.
     machine.registry().SetDword(kParameters, u"ImmediateUpdates", 0);
-    sim::SimInterface loopback;
-    loopback.row.dwIndex = 1;
-    loopback.row.dwType = 24;
-    std::strcpy(reinterpret_cast<char*>(loopback.row.bDescr), "Software Loopback Interface 1");
-    machine.network().Add(loopback);
+    AddLoopback(machine);
   }
 
   sim::SimAdapter Adapter(const std::u16string& guid, uint32_t ifIndex, uint8_t macLast) {
@@ -68,30 +45,12 @@ class AdapterModelTest : public crvtest::SimTest {
     machine.At(t, [this, guid, up] { sim::SetAdapterLink(machine, guid, up); });
   }
 
-  // Every trap record in the tree, in time order.
-  std::vector<SeenTrap> Traps() {
-    std::vector<SeenTrap> traps;
-    for (const auto& key : machine.registry().SubKeyNames(kTree)) {
-      if (key.rfind(u"Trap_", 0) != 0) continue;
-      for (const auto& name : machine.registry().ValueNames(kTree + u"\\" + key)) {
-        auto t = ReadRecord<crv::TrapRecord>(machine, kTree + u"\\" + key, name);
-        if (!t) continue;
-        uint64_t fileTime = std::stoull(crv::Utf16ToUtf8(name.substr(8)), nullptr, 16);
-        traps.push_back({t->trapCode, (fileTime - machine.StartFileTime()) / 10000, t->portNumber,
-                         t->teamInterfaceMapNumber, t->teamPortsWithLink});
-      }
-    }
-    std::sort(traps.begin(), traps.end(),
-              [](const SeenTrap& a, const SeenTrap& b) { return a.timeMs < b.timeMs; });
-    return traps;
-  }
-
+  std::vector<SeenTrap> Traps() { return scenariotest::Traps(machine); }
   std::optional<crv::InterfaceMapRecord> Interface(const std::u16string& name) {
-    return ReadRecord<crv::InterfaceMapRecord>(machine, kTree + u"\\Interface\\LogInterfaceMap",
-                                               name);
+    return ReadRecord<crv::InterfaceMapRecord>(machine, u"\\Interface\\LogInterfaceMap", name);
   }
   std::optional<crv::PhysAdapterRecord> Port(const std::u16string& name) {
-    return ReadRecord<crv::PhysAdapterRecord>(machine, kTree + u"\\Interface\\PhysInterface", name);
+    return ReadRecord<crv::PhysAdapterRecord>(machine, u"\\Interface\\PhysInterface", name);
   }
 
   // Samples a record at a time, for state between cycles.
@@ -139,8 +98,8 @@ TEST_F(AdapterModelTest, SingleAdapterPublishesItsInterfaceAndPort) {
   EXPECT_STREQ("0000:05:00.0", port->pciLocation);
   EXPECT_STREQ("9.50.12", port->firmwareVersion);
   EXPECT_EQ(0, std::memcmp(port->macAddress, a.mac.data(), 6));
-  auto stats = ReadRecord<crv::StatisticsRecord>(machine, kTree + u"\\Ethernet\\Statistics",
-                                                 u"Statistics00B");
+  auto stats =
+      ReadRecord<crv::StatisticsRecord>(machine, u"\\Ethernet\\Statistics", u"Statistics00B");
   ASSERT_TRUE(stats);
   EXPECT_EQ(11u, stats->interfaceIndex);
   EXPECT_TRUE(Traps().empty());
@@ -285,12 +244,17 @@ TEST_F(AdapterModelTest, APortWhoseSlotTheInventorySetsKeepsItsConditionAcrossRe
                           "CTrap::SetAdapterCondition: failed to find adapter."));
 }
 
+// The loop goes on publishing without its trap sink, and says why there are no traps.
 TEST_F(AdapterModelTest, WithoutATrapSinkNothingIsCarriedOrRaised) {
   sim::AddAdapter(machine, Adapter(kGuid, 11, 1));
   LinkAt(2 * T - 1, kGuid, false);
   machine.FailAllocation(4);  // queue, DCStruct, ... the trap sink is the thread's first
   RunAgent({"crvnichost.exe"}, 3 * T);
   EXPECT_TRUE(Traps().empty());
+  auto texts = crvtest::ReportTexts(machine, crv::kReportInformation);
+  EXPECT_EQ(1,
+            std::count(texts.begin(), texts.end(), "DataCollectionThread: failure to create CTrap"))
+      << crvtest::DescribeReports(machine);
   auto port = Port(u"PhysAdapter001");
   ASSERT_TRUE(port);
   EXPECT_EQ(crv::kConditionFailed, port->linkCondition);

@@ -2,60 +2,25 @@
 // storm costs, a change announced in the middle of a pass, and the agent without them.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
-#include <fstream>
-#include <sstream>
-
 #include "common/process_state.h"
 #include "common/report.h"
-#include "common/utf.h"
 #include "platform/sim/device_sim.h"
 #include "platform/sim/interface_notify_sim.h"
 #include "platform/sim/scenario.h"
-#include "publish/records.h"
+#include "scenario_helpers.h"
 #include "support/sim_fixture.h"
 
 namespace {
 
-constexpr uint64_t T = 30000;
-const char16_t kParameters[] = u"SYSTEM\\CurrentControlSet\\Services\\CRVNicMgmt\\CRVNICS";
-const std::u16string kTree = u"SYSTEM\\TessarNetwork";
+using namespace scenariotest;
+
 const std::u16string kPort7 = u"{00000000-0000-0000-0000-000000000007}";
-
-struct SeenTrap {
-  uint32_t code;
-  uint64_t timeMs;
-};
-
-// Every trap record in the tree, in time order.
-std::vector<SeenTrap> TrapsOf(sim::Machine& machine) {
-  std::vector<SeenTrap> traps;
-  for (const auto& key : machine.registry().SubKeyNames(kTree)) {
-    if (key.rfind(u"Trap_", 0) != 0) continue;
-    for (const auto& name : machine.registry().ValueNames(kTree + u"\\" + key)) {
-      auto value = machine.registry().GetValue(kTree + u"\\" + key, name);
-      if (!value || value->data.size() != sizeof(crv::TrapRecord)) continue;
-      crv::TrapRecord record;
-      std::memcpy(&record, value->data.data(), sizeof record);
-      uint64_t fileTime = std::stoull(crv::Utf16ToUtf8(name.substr(8)), nullptr, 16);
-      traps.push_back({record.trapCode, (fileTime - machine.StartFileTime()) / 10000});
-    }
-  }
-  std::stable_sort(traps.begin(), traps.end(),
-                   [](const SeenTrap& a, const SeenTrap& b) { return a.timeMs < b.timeMs; });
-  return traps;
-}
 
 class LinkNotificationTest : public crvtest::SimTest {
  protected:
   LinkNotificationTest() {
     machine.registry().SetDword(kParameters, u"Timeout", static_cast<uint32_t>(T));
-    sim::SimInterface loopback;
-    loopback.row.dwIndex = 1;
-    loopback.row.dwType = 24;
-    std::strcpy(reinterpret_cast<char*>(loopback.row.bDescr), "Software Loopback Interface 1");
-    machine.network().Add(loopback);
+    AddLoopback(machine);
     crvtest::AddTestAdapter(machine, 7);
     machine.interfaceNotifier().SetDelayMs(100);
     machine.RecordRegistryWrites(true);
@@ -76,7 +41,7 @@ class LinkNotificationTest : public crvtest::SimTest {
     return times;
   }
 
-  std::vector<SeenTrap> Traps() { return TrapsOf(machine); }
+  std::vector<SeenTrap> Traps() { return scenariotest::Traps(machine); }
 
   std::vector<uint32_t> ValuesOf(const std::u16string& message) const {
     std::vector<uint32_t> values;
@@ -87,19 +52,14 @@ class LinkNotificationTest : public crvtest::SimTest {
   }
 };
 
-bool operator==(const SeenTrap& a, const SeenTrap& b) {
-  return a.code == b.code && a.timeMs == b.timeMs;
-}
-void PrintTo(const SeenTrap& t, std::ostream* out) { *out << t.code << "@" << t.timeMs; }
-
 // The pull and the plug each get a pass 100 ms after the change; the regular poll goes on one
 // interval after the last pass.
 TEST_F(LinkNotificationTest, ACablePullAndPlugAreTrappedWithinASecond) {
   LinkAt(45000, kPort7, false);
   LinkAt(52000, kPort7, true);
   RunAgent({"crvnichost.exe"}, 90000);
-  EXPECT_EQ((std::vector<SeenTrap>{{crv::kTrapConnectivityLost, 45100},
-                                   {crv::kTrapConnectivityRegained, 52100}}),
+  EXPECT_EQ((std::vector<SeenTrap>{{crv::kTrapConnectivityLost, 45100, 1},
+                                   {crv::kTrapConnectivityRegained, 52100, 1}}),
             Traps());
   EXPECT_EQ((std::vector<uint64_t>{0, T, 45100, 52100, 52100 + T}), PassTimes());
   EXPECT_TRUE(ValuesOf(u"Interface change notification unavailable, polling only").empty());
@@ -120,7 +80,7 @@ TEST_F(LinkNotificationTest, AStormIsHeldToOnePassASecondAndLosesNoChange) {
   EXPECT_EQ(51u * 2, machine.interfaceNotifier().Delivered());
   auto traps = Traps();
   ASSERT_FALSE(traps.empty());
-  EXPECT_EQ((SeenTrap{crv::kTrapConnectivityLost, 45100}), traps.back());
+  EXPECT_EQ((SeenTrap{crv::kTrapConnectivityLost, 45100, 1}), traps.back());
 }
 
 // A notification that arrives while a pass is running (a rebuild that waits for a vendor
@@ -128,16 +88,12 @@ TEST_F(LinkNotificationTest, AStormIsHeldToOnePassASecondAndLosesNoChange) {
 TEST_F(LinkNotificationTest, ANotificationDuringAPassGetsAPassAfterIt) {
   // The default server: the hot-added port's rebuild loads the Broadcom library, whose
   // start-up pauses take virtual time.
-  std::string here = __FILE__;
-  std::ifstream file(here.substr(0, here.rfind("/tests/")) + "/scenarios/default.json");
-  std::stringstream text;
-  text << file.rdbuf();
   sim::Machine server;
   server.Install();
   crv::ResetProcessState();
   sim::Scenario scenario;
   std::string error;
-  ASSERT_TRUE(sim::LoadScenario(text.str(), server, &scenario, &error)) << error;
+  ASSERT_TRUE(sim::LoadScenario(ScenarioFile("default.json"), server, &scenario, &error)) << error;
   uint64_t rebuildAt = 0;
   uint32_t cyclesAtRebuild = 0;
   bool pulledMidPass = false;
@@ -166,7 +122,7 @@ TEST_F(LinkNotificationTest, ANotificationDuringAPassGetsAPassAfterIt) {
   // The rebuild's publication, then one pass as soon as the pause after it is over.
   EXPECT_EQ((std::vector<uint64_t>{rebuildEnd, rebuildEnd + 1000}), passes);
   uint64_t lostAt = 0;
-  for (const auto& trap : TrapsOf(server)) {
+  for (const auto& trap : scenariotest::Traps(server)) {
     if (trap.code == crv::kTrapConnectivityLost && trap.timeMs > 480600) lostAt = trap.timeMs;
   }
   EXPECT_GT(lostAt, 0u);
@@ -207,7 +163,7 @@ TEST_P(WithoutNotificationTest, PollsAsBeforeAndSaysSoOnce) {
   if (c.switchOff) machine.registry().SetDword(kParameters, u"ImmediateUpdates", 0);
   LinkAt(45000, kPort7, false);
   RunAgent({"crvnichost.exe"}, 2 * T + 10);
-  EXPECT_EQ((std::vector<SeenTrap>{{crv::kTrapConnectivityLost, 2 * T}}), Traps());
+  EXPECT_EQ((std::vector<SeenTrap>{{crv::kTrapConnectivityLost, 2 * T, 1}}), Traps());
   EXPECT_EQ((std::vector<uint64_t>{0, T, 2 * T}), PassTimes());
   EXPECT_EQ((std::vector<uint32_t>{c.value}), ValuesOf(c.report));
   EXPECT_EQ(c.switchOff ? 0u : 1u, machine.CallCount("NotifyIpInterfaceChange"));

@@ -3,58 +3,49 @@
 // and answers that do not fit leaving every port plain.
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "common/report.h"
 #include "discovery/miniport.h"
 #include "platform/sim/device_sim.h"
 #include "platform/sim/wmi_sim.h"
 #include "publish/records.h"
+#include "scenario_helpers.h"
 #include "support/sim_fixture.h"
 
 namespace {
 
-constexpr uint64_t T = 30000;
-const std::u16string kTree = u"SYSTEM\\TessarNetwork";
+using namespace scenariotest;
+
 const std::u16string kMember1 = u"{7B000000-0000-4000-8000-000000000001}";
 const std::u16string kMember2 = u"{7B000000-0000-4000-8000-000000000002}";
 const std::vector<uint8_t> kTeamMac = {0x00, 0x1B, 0x21, 0x7E, 0x00, 0x01};
-
-template <class Record>
-std::optional<Record> ReadRecord(sim::Machine& machine, const std::u16string& key,
-                                 const std::u16string& name) {
-  auto value = machine.registry().GetValue(kTree + key, name);
-  if (!value || value->data.size() != sizeof(Record)) return std::nullopt;
-  Record record;
-  std::memcpy(&record, value->data.data(), sizeof record);
-  return record;
-}
 
 std::u16string Text(const std::string& text) { return crv::Utf8ToUtf16(text); }
 
 class TeamVlanTest : public crvtest::SimTest {
  protected:
   TeamVlanTest() {
-    machine.registry().SetDword(u"SYSTEM\\CurrentControlSet\\Services\\CRVNicMgmt\\CRVNICS",
-                                u"Timeout", static_cast<uint32_t>(T));
-    machine.registry().SetDword(u"SYSTEM\\CurrentControlSet\\Services\\CRVNicMgmt\\CRVNICS",
-                                u"ImmediateUpdates", 0);
+    machine.registry().SetDword(kParameters, u"Timeout", static_cast<uint32_t>(T));
+    machine.registry().SetDword(kParameters, u"ImmediateUpdates", 0);
     team.name = u"Team1";
     // Two member ports; bound to the multiplexor only, they have no interface of their own.
     AddMember(kMember1, 1);
     AddMember(kMember2, 2);
   }
 
-  void AddMember(const std::u16string& guid, uint8_t n) {
+  // A port without an interface of its own, as a team's member is.
+  void AddPort(const std::u16string& guid, uint8_t n, uint32_t bus, uint32_t function) {
     sim::SimAdapter a;
     a.guid = guid;
     a.mac = {0x00, 0x1B, 0x21, 0x7E, 0x00, n};
     a.ifIndex = 0;
     a.description = u"Intel(R) Ethernet Controller X710";
     a.service = u"i40ea";
-    a.bus = 4;
-    a.function = n - 1;
+    a.bus = bus;
+    a.function = function;
     sim::AddAdapter(machine, a);
+  }
+  void AddMember(const std::u16string& guid, uint8_t n) {
+    AddPort(guid, n, 4, n - 1u);
     team.members.push_back({u"Ethernet " + Text(std::to_string(n)), guid});
   }
 
@@ -72,6 +63,16 @@ class TeamVlanTest : public crvtest::SimTest {
   // The team as WMI answers it from now on.
   void Install() { sim::AddLbfoTeam(machine.wmi(), team); }
 
+  std::optional<crv::InterfaceMapRecord> Interface(const std::u16string& name) {
+    return ReadRecord<crv::InterfaceMapRecord>(machine, u"\\Interface\\LogInterfaceMap", name);
+  }
+  std::optional<crv::PhysAdapterRecord> Port(const std::u16string& name) {
+    return ReadRecord<crv::PhysAdapterRecord>(machine, u"\\Interface\\PhysInterface", name);
+  }
+  std::optional<crv::VlanMapRecord> Vlan(const std::u16string& name) {
+    return ReadRecord<crv::VlanMapRecord>(machine, u"\\Interface\\VlanInterface", name);
+  }
+
   std::vector<std::string> TeamingReports() {
     std::vector<std::string> found;
     for (const std::string& text : crvtest::ReportTexts(machine, crv::kReportInformation)) {
@@ -88,22 +89,12 @@ TEST_F(TeamVlanTest, ATeamPublishesItsMembersAndRaisesRedundancyTraps) {
   Install();
   machine.At(2 * T - 1, [&] { sim::SetAdapterLink(machine, kMember1, false); });
   machine.At(4 * T - 1, [&] { sim::SetAdapterLink(machine, kMember1, true); });
-  std::optional<std::vector<std::u16string>> reducedOnce, increasedOnce;
-  std::optional<crv::InterfaceMapRecord> team;
-  machine.At(5 * T - 10, [&] {
-    team = ReadRecord<crv::InterfaceMapRecord>(machine, u"\\Interface\\LogInterfaceMap",
-                                               u"InterfaceMap001");
-    reducedOnce = machine.registry().ValueNames(kTree + u"\\Trap_RedundancyReduced");
-    increasedOnce = machine.registry().ValueNames(kTree + u"\\Trap_RedundancyIncreased");
-  });
+  std::optional<crv::InterfaceMapRecord> team, degraded;
+  machine.At(3 * T - 1, [&] { degraded = Interface(u"InterfaceMap001"); });
+  machine.At(5 * T - 10, [&] { team = Interface(u"InterfaceMap001"); });
   // Then both: the second port goes, and after it the first.
   machine.At(5 * T - 1, [&] { sim::SetAdapterLink(machine, kMember2, false); });
   machine.At(6 * T - 1, [&] { sim::SetAdapterLink(machine, kMember1, false); });
-  std::optional<crv::InterfaceMapRecord> degraded;
-  machine.At(3 * T - 1, [&] {
-    degraded = ReadRecord<crv::InterfaceMapRecord>(machine, u"\\Interface\\LogInterfaceMap",
-                                                   u"InterfaceMap001");
-  });
   RunAgent({"crvnichost.exe"}, 6 * T + T / 2);
   ASSERT_TRUE(team) << crvtest::DescribeReports(machine);
   EXPECT_EQ(crv::kGroupingTeam, team->grouping);
@@ -114,32 +105,26 @@ TEST_F(TeamVlanTest, ATeamPublishesItsMembersAndRaisesRedundancyTraps) {
   ASSERT_TRUE(degraded);
   EXPECT_EQ(1u, degraded->portsWithLink);
   EXPECT_EQ(crv::kConditionOk, degraded->condition);
-  auto port =
-      ReadRecord<crv::PhysAdapterRecord>(machine, u"\\Interface\\PhysInterface", u"PhysAdapter001");
+  auto port = Port(u"PhysAdapter001");
   ASSERT_TRUE(port);
   EXPECT_EQ(20u, port->interfaceIndex);
   EXPECT_EQ(3u, port->teamRole);  // both ports active: load balancing
-
-  ASSERT_TRUE(reducedOnce && increasedOnce);
-  auto reduced = *reducedOnce;
-  auto increased = *increasedOnce;
-  ASSERT_EQ(1u, reduced.size());
-  ASSERT_EQ(1u, increased.size());
-  auto r = ReadRecord<crv::TrapRecord>(machine, u"\\Trap_RedundancyReduced", reduced[0]);
-  EXPECT_EQ(crv::kTrapRedundancyReduced, r->trapCode);
-  EXPECT_EQ(1u, r->teamInterfaceMapNumber);
-  EXPECT_EQ(1u, r->teamPortsWithLink);
-  EXPECT_EQ(1u, uint32_t{r->interfacePortsWithLink});
-  auto i = ReadRecord<crv::TrapRecord>(machine, u"\\Trap_RedundancyIncreased", increased[0]);
-  EXPECT_EQ(2u, i->teamPortsWithLink);
-  // One port left is redundancy reduced again; the last one gone is connectivity lost, with
-  // no link left in the team.
-  EXPECT_EQ(2u, machine.registry().ValueNames(kTree + u"\\Trap_RedundancyReduced").size());
+  // One port left is redundancy reduced (twice); the last one gone is connectivity lost.
+  EXPECT_EQ((std::vector<SeenTrap>{{crv::kTrapRedundancyReduced, 2 * T, 1, 1, 1},
+                                   {crv::kTrapRedundancyIncreased, 4 * T, 1, 1, 2},
+                                   {crv::kTrapRedundancyReduced, 5 * T, 2, 1, 1},
+                                   {crv::kTrapConnectivityLost, 6 * T, 1, 0, 0}}),
+            Traps(machine));
+  // The interface's own count of ports with link: one left, then none.
+  auto reduced = machine.registry().ValueNames(kTree + u"\\Trap_RedundancyReduced");
   auto lost = machine.registry().ValueNames(kTree + u"\\Trap_ConnectivityLost");
-  ASSERT_EQ(1u, lost.size());
-  auto l = ReadRecord<crv::TrapRecord>(machine, u"\\Trap_ConnectivityLost", lost[0]);
-  ASSERT_TRUE(l);
-  EXPECT_EQ(0u, uint32_t{l->interfacePortsWithLink});
+  ASSERT_FALSE(reduced.empty());
+  ASSERT_FALSE(lost.empty());
+  EXPECT_EQ(1u,
+            uint32_t{ReadRecord<crv::TrapRecord>(machine, u"\\Trap_RedundancyReduced", reduced[0])
+                         ->interfacePortsWithLink});
+  EXPECT_EQ(0u, uint32_t{ReadRecord<crv::TrapRecord>(machine, u"\\Trap_ConnectivityLost", lost[0])
+                             ->interfacePortsWithLink});
 }
 
 TEST_F(TeamVlanTest, ATeamsStatisticsSumItsPortsCounters) {
@@ -160,8 +145,7 @@ TEST_F(TeamVlanTest, ATeamsStatisticsSumItsPortsCounters) {
   EXPECT_EQ(10u, uint32_t{stats->fcsErrors});
   EXPECT_EQ(7u, uint32_t{stats->internalMacReceiveErrors});
   EXPECT_EQ(0u, stats->sqeTestErrors);
-  auto port =
-      ReadRecord<crv::PhysAdapterRecord>(machine, u"\\Interface\\PhysInterface", u"PhysAdapter001");
+  auto port = Port(u"PhysAdapter001");
   ASSERT_TRUE(port);
   EXPECT_EQ(3u, uint32_t{port->alignmentErrors});
   // The receive error sum is only made when all four of its counters are non-zero.
@@ -174,8 +158,7 @@ TEST_F(TeamVlanTest, ThreeVlansOnOneTeamGroupUnderTheFirst) {
   AddTeamNic(u"{7B000000-0000-4000-8000-0000000000A3}", 23, 30);
   Install();
   RunAgent({"crvnichost.exe"}, 2 * T + 10);
-  auto primary = ReadRecord<crv::InterfaceMapRecord>(machine, u"\\Interface\\LogInterfaceMap",
-                                                     u"InterfaceMap001");
+  auto primary = Interface(u"InterfaceMap001");
   ASSERT_TRUE(primary) << crvtest::DescribeReports(machine);
   EXPECT_EQ(3u, primary->memberCount);
   EXPECT_EQ(21u, primary->memberIndexes[0]);
@@ -189,8 +172,7 @@ TEST_F(TeamVlanTest, ThreeVlansOnOneTeamGroupUnderTheFirst) {
   // The secondaries publish only their VLAN records, naming the primary's map number.
   EXPECT_EQ(1u, machine.registry().ValueNames(kTree + u"\\Interface\\LogInterfaceMap").size());
   for (uint32_t n = 1; n <= 3; ++n) {
-    auto vlan = ReadRecord<crv::VlanMapRecord>(machine, u"\\Interface\\VlanInterface",
-                                               u"VlanMap00" + crv::Utf8ToUtf16(std::to_string(n)));
+    auto vlan = Vlan(u"VlanMap00" + crv::Utf8ToUtf16(std::to_string(n)));
     ASSERT_TRUE(vlan);
     EXPECT_EQ(n, vlan->vlanMapNumber);
     EXPECT_EQ(1u, vlan->interfaceMapNumber);
@@ -209,7 +191,7 @@ TEST_F(TeamVlanTest, ABridgedVlanTakesTheBridgesIndex) {
   AddTeamNic(u"{7B000000-0000-4000-8000-0000000000A1}", 21, 10);
   Install();
   RunAgent({"crvnichost.exe"}, T / 2);
-  auto vlan = ReadRecord<crv::VlanMapRecord>(machine, u"\\Interface\\VlanInterface", u"VlanMap001");
+  auto vlan = Vlan(u"VlanMap001");
   ASSERT_TRUE(vlan);
   EXPECT_EQ(99u, vlan->interfaceIndex);
 }
@@ -225,16 +207,7 @@ TEST_F(TeamVlanTest, TheTeamRoleFollowsTheTeamsMode) {
   standby.members = {{u"Ethernet 3", u"{7B000000-0000-4000-8000-000000000003}"},
                      {u"Ethernet 4", u"{7B000000-0000-4000-8000-000000000004}", 1}};
   standby.teamNics = {{u"Team2", u"{7B000000-0000-4000-8000-0000000000BB}", 0, true}};
-  for (uint8_t n : {3, 4}) {
-    sim::SimAdapter a;
-    a.guid = standby.members[n - 3u].guid;
-    a.mac = {0x00, 0x1B, 0x21, 0x7E, 0x00, n};
-    a.description = u"Intel(R) Ethernet Controller X710";
-    a.service = u"i40ea";
-    a.bus = 5;
-    a.function = n - 3u;
-    sim::AddAdapter(machine, a);
-  }
+  for (uint8_t n : {3, 4}) AddPort(standby.members[n - 3u].guid, n, 5, n - 3u);
   sim::SimAdapter standbyNic =
       sim::LbfoTeamNicAdapter(standby.teamNics[0], {0x00, 0x1B, 0x21, 0x7E, 0x00, 0x03}, 30);
   standbyNic.ipv4 = {{0x1E00000A, 0x00FFFFFF}};  // a team interface without one is passed over
@@ -245,7 +218,7 @@ TEST_F(TeamVlanTest, TheTeamRoleFollowsTheTeamsMode) {
   std::vector<uint32_t> roles;
   for (const char16_t* name :
        {u"PhysAdapter001", u"PhysAdapter002", u"PhysAdapter003", u"PhysAdapter004"}) {
-    auto port = ReadRecord<crv::PhysAdapterRecord>(machine, u"\\Interface\\PhysInterface", name);
+    auto port = Port(name);
     ASSERT_TRUE(port);
     roles.push_back(port->teamRole);
   }
@@ -263,10 +236,7 @@ TEST_F(TeamVlanTest, ATeamInterfaceRemovedAndReAdded) {
     sim::RemoveAdapter(machine, second.guid);
     sim::RemoveLbfoTeamNic(machine.wmi(), second.name);
   });
-  machine.At(3 * T - 1, [&] {
-    without = ReadRecord<crv::InterfaceMapRecord>(machine, u"\\Interface\\LogInterfaceMap",
-                                                  u"InterfaceMap001");
-  });
+  machine.At(3 * T - 1, [&] { without = Interface(u"InterfaceMap001"); });
   machine.At(4 * T - 10, [&] {
     sim::SimAdapter a = sim::LbfoTeamNicAdapter(second, kTeamMac, 22);
     a.ipv4 = {{0x1600000A, 0x00FFFFFF}};
@@ -280,12 +250,11 @@ TEST_F(TeamVlanTest, ATeamInterfaceRemovedAndReAdded) {
   ASSERT_TRUE(without);
   EXPECT_EQ(1u, without->vlanCount);
   EXPECT_EQ(2u, without->portCount);
-  auto with = ReadRecord<crv::InterfaceMapRecord>(machine, u"\\Interface\\LogInterfaceMap",
-                                                  u"InterfaceMap001");
+  auto with = Interface(u"InterfaceMap001");
   ASSERT_TRUE(with);
   EXPECT_EQ(2u, with->vlanCount);
   EXPECT_EQ(22u, with->memberIndexes[1]);
-  auto vlan = ReadRecord<crv::VlanMapRecord>(machine, u"\\Interface\\VlanInterface", u"VlanMap002");
+  auto vlan = Vlan(u"VlanMap002");
   ASSERT_TRUE(vlan);
   EXPECT_EQ(20u, vlan->vlanIndicator);
   for (const auto& key : machine.registry().SubKeyNames(kTree)) {
@@ -304,8 +273,7 @@ TEST_F(TeamVlanTest, APrivateTeamAnswerGroupsNothing) {
   machine.devices().FindNdis(kMember1)->oids[0xFF020400] = sim::OidAnswer::Bytes(answer);
   machine.wmi().SetAvailable(true);  // no NIC Teaming namespace
   RunAgent({"crvnichost.exe"}, T / 2);
-  auto single = ReadRecord<crv::InterfaceMapRecord>(machine, u"\\Interface\\LogInterfaceMap",
-                                                    u"InterfaceMap001");
+  auto single = Interface(u"InterfaceMap001");
   ASSERT_TRUE(single);
   EXPECT_EQ(crv::kGroupingSingle, single->grouping);
   EXPECT_EQ(0u, machine.devices().QueryCount(kMember1, 0xFF020400));
@@ -353,17 +321,14 @@ TEST_P(UnfitTeamTest, LeavesEveryPortPlainWithOneReport) {
   }
   if (!team.name.empty()) Install();
   RunAgent({"crvnichost.exe"}, T / 2);
-  auto single = ReadRecord<crv::InterfaceMapRecord>(machine, u"\\Interface\\LogInterfaceMap",
-                                                    u"InterfaceMap001");
+  auto single = Interface(u"InterfaceMap001");
   ASSERT_TRUE(single) << crvtest::DescribeReports(machine);
   EXPECT_EQ(crv::kGroupingSingle, single->grouping);
   EXPECT_EQ(20u, single->memberIndexes[0]);
-  auto port =
-      ReadRecord<crv::PhysAdapterRecord>(machine, u"\\Interface\\PhysInterface", u"PhysAdapter001");
+  auto port = Port(u"PhysAdapter001");
   ASSERT_TRUE(port);
   EXPECT_EQ(crv::kTeamRoleNone, port->teamRole);
-  EXPECT_FALSE(ReadRecord<crv::PhysAdapterRecord>(machine, u"\\Interface\\PhysInterface",
-                                                  u"PhysAdapter002"));
+  EXPECT_FALSE(Port(u"PhysAdapter002"));
   EXPECT_EQ(1u, TeamingReports().size()) << crvtest::DescribeReports(machine);
 }
 

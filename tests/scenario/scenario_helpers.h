@@ -1,0 +1,84 @@
+// What the scenario suites share: the agent's parameters key and tree, published records and
+// traps read back, the loopback row every server has, and the scenario files.
+#pragma once
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <optional>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/utf.h"
+#include "platform/sim/machine.h"
+#include "publish/records.h"
+
+namespace scenariotest {
+
+constexpr uint64_t T = 30000;  // the poll interval the suites configure
+inline const char16_t kParameters[] = u"SYSTEM\\CurrentControlSet\\Services\\CRVNicMgmt\\CRVNICS";
+inline const std::u16string kTree = u"SYSTEM\\TessarNetwork";
+
+// The record a value below the tree holds (key "" or "\\Interface\\PhysInterface" and so on),
+// when the value has the record's size.
+template <class Record>
+std::optional<Record> ReadRecord(sim::Machine& machine, const std::u16string& key,
+                                 const std::u16string& name) {
+  auto value = machine.registry().GetValue(kTree + key, name);
+  if (!value || value->data.size() != sizeof(Record)) return std::nullopt;
+  Record record;
+  std::memcpy(&record, value->data.data(), sizeof record);
+  return record;
+}
+
+struct SeenTrap {
+  uint32_t code;
+  uint64_t timeMs;
+  uint32_t port = 0;
+  uint32_t teamMap = 0;
+  uint8_t teamLinks = 0;
+  bool operator==(const SeenTrap&) const = default;
+};
+inline void PrintTo(const SeenTrap& t, std::ostream* out) {
+  *out << t.code << "@" << t.timeMs << " port " << t.port << " team " << t.teamMap << "/"
+       << int{t.teamLinks};
+}
+
+// Every trap record in the tree, in time order.
+inline std::vector<SeenTrap> Traps(sim::Machine& machine) {
+  std::vector<SeenTrap> traps;
+  for (const auto& key : machine.registry().SubKeyNames(kTree)) {
+    if (key.rfind(u"Trap_", 0) != 0) continue;
+    for (const auto& name : machine.registry().ValueNames(kTree + u"\\" + key)) {
+      auto t = ReadRecord<crv::TrapRecord>(machine, u"\\" + key, name);
+      if (!t) continue;
+      uint64_t fileTime = std::stoull(crv::Utf16ToUtf8(name.substr(8)), nullptr, 16);
+      traps.push_back({t->trapCode, (fileTime - machine.StartFileTime()) / 10000, t->portNumber,
+                       t->teamInterfaceMapNumber, t->teamPortsWithLink});
+    }
+  }
+  std::stable_sort(traps.begin(), traps.end(),
+                   [](const SeenTrap& a, const SeenTrap& b) { return a.timeMs < b.timeMs; });
+  return traps;
+}
+
+inline void AddLoopback(sim::Machine& machine) {
+  sim::SimInterface loopback;
+  loopback.row.dwIndex = 1;
+  loopback.row.dwType = 24;
+  std::strcpy(reinterpret_cast<char*>(loopback.row.bDescr), "Software Loopback Interface 1");
+  machine.network().Add(loopback);
+}
+
+// The text of scenarios/<name> in the source tree.
+inline std::string ScenarioFile(const std::string& name) {
+  std::string here = __FILE__;
+  std::ifstream file(here.substr(0, here.rfind("/tests/")) + "/scenarios/" + name);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+}  // namespace scenariotest
