@@ -53,8 +53,8 @@ class Collector {
     // The interval runs from the last pass: after a notified pass and its pause, the next
     // regular one comes one interval after that pass.
     uint32_t wait = waitTime;
-    if (paused_ && wait != platform::kInfinite) wait -= wait < pausedMs_ ? wait : pausedMs_;
-    paused_ = false;
+    if (wait != platform::kInfinite) wait -= wait < pausedMs_ ? wait : pausedMs_;
+    pausedMs_ = 0;
     ReportInfo(u"Collect poll Timeout", wait);
     // While a build is failing its retries keep their doubling schedule: notifications wait
     // (the event stays set) until a model exists.
@@ -110,12 +110,11 @@ class Collector {
   // still gets its pass right after. The wake events cut it short and start it again, as they
   // restart a poll wait.
   void Pause() {
-    pausedMs_ = State().notifiedPassGapMs;
-    uint32_t result =
-        platform::Os().kernel->WaitForMultipleObjects(2, wakeEvents_, false, pausedMs_);
+    const uint32_t gap = State().notifiedPassGapMs;
+    uint32_t result = platform::Os().kernel->WaitForMultipleObjects(2, wakeEvents_, false, gap);
     if (result == platform::kWaitTimeout) {
       pausing_ = false;
-      paused_ = true;
+      pausedMs_ = gap;
     } else if (result == platform::kWaitFailed) {
       lastError_ = LastError();
       Report(kReportWaitFailed, nullptr, lastError_);
@@ -145,8 +144,7 @@ class Collector {
   uint32_t configuredInterval_;
   CInterfaceChangeWatch watch_;
   bool pausing_ = false;     // a notified pass ran: the pause comes next
-  bool paused_ = false;      // the pause is over: the next poll wait is shorter by it
-  uint32_t pausedMs_ = 0;    // how long the last pause was
+  uint32_t pausedMs_ = 0;    // a pause that ended: the next poll wait is shorter by it
   CTrap* trap_ = nullptr;    // lives as long as the thread
   CIFList* list_ = nullptr;  // the current model; null while no build has succeeded
   bool needInit_ = true;

@@ -90,23 +90,8 @@ bool ReadText(ComWmi& wmi, ComObject object, const char16_t* name, char16_t* out
 bool ReadNumber(ComWmi& wmi, ComObject object, const char16_t* name, int64_t* value) {
   Variant v;
   bool read = wmi.Get(object, name, &v) == 0;
-  if (read) {
-    switch (v.type) {
-      case platform::kVtBool:
-      case platform::kVtI1:
-      case platform::kVtUi1:
-      case platform::kVtI2:
-      case platform::kVtUi2:
-      case platform::kVtI4:
-      case platform::kVtUi4:
-      case platform::kVtI8:
-      case platform::kVtUi8:
-        *value = v.integer;
-        break;
-      default:
-        read = false;
-    }
-  }
+  if (read) read = platform::HoldsInteger(v);
+  if (read) *value = v.integer;
   wmi.VariantClear(&v);
   return read;
 }

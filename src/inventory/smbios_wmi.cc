@@ -25,22 +25,7 @@ constexpr int64_t kLargestTableBytes = 4 * 1024 * 1024;
 
 // The integer a variant of an integer or boolean kind holds; 0 for every other kind (a null
 // property counts as 0 rather than as a failed read).
-int64_t IntegerOf(const Variant& v) {
-  switch (v.type) {
-    case platform::kVtBool:
-    case platform::kVtI1:
-    case platform::kVtUi1:
-    case platform::kVtI2:
-    case platform::kVtUi2:
-    case platform::kVtI4:
-    case platform::kVtUi4:
-    case platform::kVtI8:
-    case platform::kVtUi8:
-      return v.integer;
-    default:
-      return 0;
-  }
-}
+int64_t IntegerOf(const Variant& v) { return platform::HoldsInteger(v) ? v.integer : 0; }
 
 // Reads an integer property; false when the read fails.
 bool ReadInteger(ComWmi& wmi, ComObject object, const char16_t* name, int64_t* value) {

@@ -86,6 +86,24 @@ struct Variant {
   void* native = nullptr;
 };
 
+// Whether the variant holds an integer or boolean kind, whose value is then in integer.
+inline bool HoldsInteger(const Variant& v) {
+  switch (v.type) {
+    case kVtBool:
+    case kVtI1:
+    case kVtUi1:
+    case kVtI2:
+    case kVtUi2:
+    case kVtI4:
+    case kVtUi4:
+    case kVtI8:
+    case kVtUi8:
+      return true;
+    default:
+      return false;
+  }
+}
+
 class ComWmi {
  public:
   virtual ~ComWmi() = default;
