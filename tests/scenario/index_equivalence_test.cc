@@ -12,18 +12,16 @@
 
 #include "common/process_state.h"
 #include "common/utf.h"
-#include "discovery/miniport.h"
 #include "platform/sim/device_sim.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/wmi_sim.h"
+#include "scenario_helpers.h"
 
 extern "C" int32_t Win2KMain(int32_t argc, char** argv);
 
 namespace {
 
-constexpr uint64_t T = 30000;
-const std::u16string kTree = u"SYSTEM\\TessarNetwork";
-const char16_t kParameters[] = u"SYSTEM\\CurrentControlSet\\Services\\CRVNicMgmt\\CRVNICS";
+using namespace scenariotest;
 
 std::u16string Guid(uint32_t n) {
   char text[48];
@@ -32,11 +30,12 @@ std::u16string Guid(uint32_t n) {
   return crv::Utf8ToUtf16(text);
 }
 
+// Adds the adapter to the team as a member port or as a team interface on this VLAN.
 void SetTeamInformation(sim::Machine& machine, const std::u16string& guid, uint32_t team,
-                        uint32_t flags, uint32_t vlan, uint8_t) {
+                        bool member, uint32_t vlan) {
   sim::LbfoTeam piece;
   piece.name = u"Team " + crv::Utf8ToUtf16(std::to_string(team));
-  if ((flags & 1) != 0) {
+  if (member) {
     piece.members.push_back({u"Port " + guid, guid});
   } else {
     piece.teamNics.push_back({u"Team interface " + guid, guid, vlan, vlan == 0});
@@ -68,7 +67,7 @@ sim::SimAdapter Port(uint32_t n, uint32_t ifIndex, uint32_t bus, uint32_t functi
 // A member port of a team: its own interface is hidden by the teaming driver.
 void AddMember(sim::Machine& machine, uint32_t n, uint32_t team, uint32_t bus, uint32_t function) {
   sim::AddAdapter(machine, Port(n, 0, bus, function));
-  SetTeamInformation(machine, Guid(n), team, 1, 0, 0);
+  SetTeamInformation(machine, Guid(n), team, true, 0);
 }
 
 // A team's own interface (vlan 0) or one of its VLAN interfaces; they share the team's address.
@@ -84,15 +83,11 @@ void AddTeamInterface(sim::Machine& machine, uint32_t n, uint32_t team, uint32_t
   a.service = u"crvteam";
   if (withAddress) a.ipv4 = {{0x0000000B + (ifIndex << 24), 0x00FFFFFF}};
   sim::AddAdapter(machine, a);
-  SetTeamInformation(machine, a.guid, team, 2, vlan, 2);
+  SetTeamInformation(machine, a.guid, team, false, vlan);
 }
 
 void AddLoopbackAndStrangers(sim::Machine& machine) {
-  sim::SimInterface loopback;
-  loopback.row.dwIndex = 1;
-  loopback.row.dwType = 24;
-  std::strcpy(reinterpret_cast<char*>(loopback.row.bDescr), "Software Loopback Interface 1");
-  machine.network().Add(loopback);
+  AddLoopback(machine);
   sim::SimInterface wireless;
   wireless.row.dwIndex = 90;
   wireless.row.dwType = 71;
@@ -175,53 +170,34 @@ Observed Run(bool indexes, const std::function<void(sim::Machine&)>& server, uin
   return out;
 }
 
+// One line per write or report: the runs are compared line by line.
 std::string Describe(const sim::RegistryWrite& w) {
-  return std::to_string(w.timeMs) + " ms " + crv::Utf16ToUtf8(w.keyName) + "\\" +
-         crv::Utf16ToUtf8(w.valueName) + " type " + std::to_string(w.type) + ", " +
-         std::to_string(w.data.size()) + " bytes";
-}
-
-// Where two writes of the same value part: the first differing byte.
-std::string DataDifference(const sim::RegistryWrite& a, const sim::RegistryWrite& b) {
-  size_t n = std::min(a.data.size(), b.data.size());
-  size_t i = 0;
-  while (i < n && a.data[i] == b.data[i]) ++i;
-  if (i == n && a.data.size() == b.data.size()) return "";
-  char text[96];
-  std::snprintf(text, sizeof text, "\n  first differing byte at offset %zu: %02x against %02x", i,
-                i < a.data.size() ? a.data[i] : 0, i < b.data.size() ? b.data[i] : 0);
+  std::string text = std::to_string(w.timeMs) + " ms " + crv::Utf16ToUtf8(w.keyName) + "\\" +
+                     crv::Utf16ToUtf8(w.valueName) + " type " + std::to_string(w.type) + ":";
+  for (uint8_t byte : w.data) {
+    char hex[4];
+    std::snprintf(hex, sizeof hex, " %02x", byte);
+    text += hex;
+  }
   return text;
 }
-
-std::string DataDifference(const sim::ReportRecord&, const sim::ReportRecord&) { return ""; }
 
 std::string Describe(const sim::ReportRecord& r) {
   char head[48];
   std::snprintf(head, sizeof head, "%llu ms 0x%08X ", static_cast<unsigned long long>(r.timeMs),
                 r.code);
-  return head + crv::Utf16ToUtf8(r.message) + " value " + std::to_string(r.value);
-}
-
-bool SameWrite(const sim::RegistryWrite& a, const sim::RegistryWrite& b) {
-  return a.timeMs == b.timeMs && a.keyName == b.keyName && a.valueName == b.valueName &&
-         a.type == b.type && a.data == b.data;
-}
-
-bool SameReport(const sim::ReportRecord& a, const sim::ReportRecord& b) {
-  return a.timeMs == b.timeMs && a.code == b.code && a.hasMessage == b.hasMessage &&
-         a.message == b.message && a.value == b.value;
+  return head + (r.hasMessage ? crv::Utf16ToUtf8(r.message) : "(no text)") + " value " +
+         std::to_string(r.value);
 }
 
 // Compares two sequences item by item and names the first difference.
-template <class Item, class Same>
+template <class Item>
 void ExpectSameSequence(const char* what, const std::vector<Item>& indexed,
-                        const std::vector<Item>& plain, Same same) {
-  size_t n = std::min(indexed.size(), plain.size());
-  for (size_t i = 0; i < n; ++i) {
-    if (!same(indexed[i], plain[i])) {
+                        const std::vector<Item>& plain) {
+  for (size_t i = 0; i < std::min(indexed.size(), plain.size()); ++i) {
+    if (Describe(indexed[i]) != Describe(plain[i])) {
       ADD_FAILURE() << what << " " << i << " differs:\n  with indexes:    " << Describe(indexed[i])
-                    << "\n  without indexes: " << Describe(plain[i])
-                    << DataDifference(indexed[i], plain[i]);
+                    << "\n  without indexes: " << Describe(plain[i]);
       return;
     }
   }
@@ -234,8 +210,8 @@ void ExpectEquivalent(const std::function<void(sim::Machine&)>& server, uint64_t
                       Observed* indexedOut = nullptr, Observed* plainOut = nullptr) {
   Observed indexed = Run(true, server, durationMs);
   Observed plain = Run(false, server, durationMs);
-  ExpectSameSequence("registry write", indexed.writes, plain.writes, SameWrite);
-  ExpectSameSequence("report", indexed.reports, plain.reports, SameReport);
+  ExpectSameSequence("registry write", indexed.writes, plain.writes);
+  ExpectSameSequence("report", indexed.reports, plain.reports);
   EXPECT_EQ(plain.tree, indexed.tree);
   if (indexedOut != nullptr) *indexedOut = indexed;
   if (plainOut != nullptr) *plainOut = plain;

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "common/report.h"
-#include "discovery/miniport.h"
 #include "platform/sim/device_sim.h"
 #include "platform/sim/wmi_sim.h"
 #include "publish/records.h"
