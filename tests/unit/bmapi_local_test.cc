@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -26,10 +27,8 @@ class BmapiLocalTest : public crvtest::SimTest {
     a.guid = kGuid;
     a.mac = {0x00, 0x10, 0x18, 0x0D, 0x0E, 0x0F};
     a.ifIndex = 15;
-    a.description = u"Simulated NetXtreme II";
     a.vendorId = 0x14E4;
     a.bus = 5;
-    a.device = 0;
     a.function = 1;
     adapterNode = sim::AddAdapter(machine, a).instanceId;
     // Two devices of the library's class: one elsewhere, then the adapter's function.
@@ -70,51 +69,47 @@ TEST_F(BmapiLocalTest, FindsTheNicAtTheAdaptersLocationWalkingFromTheLast) {
   ExpectReleased();
 }
 
-TEST_F(BmapiLocalTest, NoMatchLeavesTheValue) {
-  uint32_t value = kUntouched;
-  // The ids are compared whole and with their case.
+// Each way of not finding the NIC answers 2, leaves the caller's value and releases the library.
+TEST_F(BmapiLocalTest, EveryFailureGivesTwoAndLeavesTheValue) {
   std::string lower = kFunctionId;
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  Local().localNics[0].pnpDeviceId = lower;
-  EXPECT_EQ(2u, Query(&value));
-  // No class device at the adapter's location: nothing to look for.
-  Local().localNics[0].pnpDeviceId = kFunctionId;
-  machine.devices().FindNode(crv::Utf8ToUtf16(kFunctionId))->present = false;
-  EXPECT_EQ(2u, Query(&value));
-  EXPECT_EQ(kUntouched, value);
-  ExpectReleased();
+  sim::DevNode& function = *machine.devices().FindNode(crv::Utf8ToUtf16(kFunctionId));
+  const struct {
+    const char* what;
+    std::function<void(sim::SimVendorLibrary&)> breakIt;
+    uint64_t initialised;  // BmapiInitializeEx calls
+  } cases[] = {
+      // The ids are compared whole and with their case.
+      {"id in lower case", [&](auto& l) { l.localNics[0].pnpDeviceId = lower; }, 1},
+      {"no class device at the adapter's location", [&](auto&) { function.present = false; }, 1},
+      {"library not beside the module", [](auto& l) { l.present = false; }, 0},
+      {"NIC info fails", [](auto& l) { l.localNics[0].nicInfoExStatus = 9; }, 1},
+      {"device id fails before the match", [](auto& l) { l.localNics[1].pnpDevIdStatus = 9; }, 1},
+      {"NIC count fails", [](auto& l) { l.numPhyNicStatus = 9; }, 1},
+      // Unloaded at once, never initialised.
+      {"entry point missing", [](auto& l) { l.missingEntryPoints = {"BmapiGetPnpDevId"}; }, 0},
+  };
+  const sim::SimVendorLibrary working = Local();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Local() = working;
+    function.present = true;
+    c.breakIt(Local());
+    uint64_t initialisedBefore = machine.CallCount("bmapi.dll!BmapiInitializeEx");
+    uint32_t value = kUntouched;
+    EXPECT_EQ(2u, Query(&value));
+    EXPECT_EQ(kUntouched, value);
+    EXPECT_EQ(c.initialised, machine.CallCount("bmapi.dll!BmapiInitializeEx") - initialisedBefore);
+    ExpectReleased();
+  }
 }
 
-TEST_F(BmapiLocalTest, IsOnlyLookedForBesideTheAgentsModule) {
-  uint32_t value = kUntouched;
-  Local().present = false;
-  EXPECT_EQ(2u, Query(&value));
-  EXPECT_EQ(kUntouched, value);
-  EXPECT_EQ(0u, machine.NowMs());
-  // Found again when it lies beside a module that moved.
-  Local().present = true;
+// Found again when it lies beside a module that moved.
+TEST_F(BmapiLocalTest, IsLookedForBesideTheAgentsModuleWhereverItIs) {
   machine.SetAgentModuleFileName(u"D:\\Agents\\Corvane\\crvnicmgmt.dll");
+  uint32_t value = kUntouched;
   EXPECT_EQ(0u, Query(&value));
   EXPECT_EQ(77u, value);
-  ExpectReleased();
-}
-
-TEST_F(BmapiLocalTest, LibraryFailuresGiveTwo) {
-  uint32_t value = kUntouched;
-  Local().localNics[0].nicInfoExStatus = 9;
-  EXPECT_EQ(2u, Query(&value));
-  Local().localNics[0].nicInfoExStatus = 0;
-  Local().localNics[1].pnpDevIdStatus = 9;  // ends the walk before the match
-  EXPECT_EQ(2u, Query(&value));
-  Local().localNics[1].pnpDevIdStatus = 0;
-  Local().numPhyNicStatus = 9;
-  EXPECT_EQ(2u, Query(&value));
-  Local().numPhyNicStatus = 0;
-  // A missing entry point: unloaded at once, never initialised.
-  Local().missingEntryPoints = {"BmapiGetPnpDevId"};
-  EXPECT_EQ(2u, Query(&value));
-  EXPECT_EQ(3u, machine.CallCount("bmapi.dll!BmapiInitializeEx"));
-  EXPECT_EQ(kUntouched, value);
   ExpectReleased();
 }
 

@@ -25,7 +25,6 @@ class FirmwareVersionTest : public crvtest::SimTest {
     a.guid = kGuid;
     a.mac = {0x00, 0x1B, 0x21, 0x3C, 0x4D, 0x5E};
     a.ifIndex = 11;
-    a.description = u"Simulated adapter";
     a.vendorId = vendor;
     sim::AddAdapter(machine, a);
     std::u16string name = std::u16string(u"\\\\.\\") + kGuid;

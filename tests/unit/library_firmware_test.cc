@@ -28,7 +28,6 @@ class LibraryFirmwareTest : public crvtest::SimTest {
     a.guid = kGuid;
     a.mac = {0x00, 0x10, 0x18, 0x0A, 0x0B, 0x0C};
     a.ifIndex = 14;
-    a.description = u"Simulated Broadcom adapter";
     a.vendorId = 0x14E4;
     sim::AddAdapter(machine, a);
     std::u16string name = std::u16string(u"\\\\.\\") + kGuid;

@@ -58,7 +58,6 @@ class MiniportListTest : public crvtest::SimTest {
     a.guid = guid;
     a.mac = mac;
     a.medium = medium;
-    a.description = u"adapter";
     a.service = u"E1000";
     a.bus = ++count;
     return sim::AddAdapter(machine, a);

@@ -20,14 +20,8 @@ class MiniportTest : public crvtest::SimTest {
  protected:
   ~MiniportTest() override { crv::ResetVendorLibraries(); }
 
-  sim::SimAdapter Adapter(std::u16string service = u"E1000") {
-    sim::SimAdapter a;
-    a.guid = kGuid;
-    a.mac = kMac;
-    a.ifIndex = 11;
-    a.description = u"Simulated Gigabit Adapter";
-    a.service = std::move(service);
-    return a;
+  static sim::SimAdapter Adapter(std::u16string service = u"E1000") {
+    return {.guid = kGuid, .mac = kMac, .ifIndex = 11, .service = std::move(service)};
   }
   sim::NdisDevice& Ndis() { return *machine.devices().FindNdis(kGuid); }
 
@@ -39,9 +33,6 @@ class MiniportTest : public crvtest::SimTest {
     return static_cast<uint32_t>(machine.devices().QueryCount(kGuid, oid));
   }
 
-  crv::LinkInformation Dynamic(uint8_t family, uint32_t* status = nullptr) {
-    return Dynamic(miniport, family, status);
-  }
   static crv::LinkInformation Dynamic(crv::CMiniport& m, uint8_t family,
                                       uint32_t* status = nullptr) {
     m.SetDriverFamily(family);
@@ -219,12 +210,12 @@ TEST_F(MiniportTest, ARejectedConnectStatusIsAskedOnceAndAnswersUnknown) {
   ASSERT_EQ(0u, Init(miniport));
   Ndis().oids[crv::kOidGenMediaConnectStatus] = sim::OidAnswer::Fail(50);
   uint32_t status = 0;
-  crv::LinkInformation info = Dynamic(11, &status);
+  crv::LinkInformation info = Dynamic(miniport, 11, &status);
   EXPECT_EQ(50u, status);
   EXPECT_EQ(1u, info.linkStatus);
   EXPECT_EQ(1u, info.duplex);
   EXPECT_FALSE(miniport.ConnectStatusSupported());
-  info = Dynamic(11, &status);
+  info = Dynamic(miniport, 11, &status);
   EXPECT_EQ(0u, status);
   EXPECT_EQ(1u, info.linkStatus);
   EXPECT_EQ(1u, info.duplex);  // full duplex only with the link OK
@@ -237,7 +228,7 @@ TEST_F(MiniportTest, PrivateDuplexFallsBackToTheLinkState) {
   a.privateDevice = false;  // the driver names no private query device
   sim::AddAdapter(machine, a);
   ASSERT_EQ(0u, Init(miniport));
-  crv::LinkInformation info = Dynamic(6);
+  crv::LinkInformation info = Dynamic(miniport, 6);
   EXPECT_EQ(2u, info.linkStatus);
   EXPECT_EQ(3u, info.duplex);
   EXPECT_EQ(1u, Query(crv::kOidGenLinkState));
@@ -247,7 +238,7 @@ TEST_F(MiniportTest, PrivateDuplexFallsBackToTheLinkState) {
 
   // A failed link state query leaves the duplex unknown.
   Ndis().oids[crv::kOidGenLinkState] = sim::OidAnswer::Fail(87);
-  info = Dynamic(6);
+  info = Dynamic(miniport, 6);
   EXPECT_EQ(2u, info.linkStatus);
   EXPECT_EQ(1u, info.duplex);
 
@@ -290,7 +281,7 @@ TEST_F(MiniportTest, Family9TriesTheSecondProcedureWhenTheLinkStatusFails) {
   ASSERT_EQ(0u, Init(miniport));
   Ndis().oids[crv::kOidGenMediaConnectStatus] = sim::OidAnswer::Fail(50);
   uint32_t status = 1;
-  crv::LinkInformation info = Dynamic(9, &status);
+  crv::LinkInformation info = Dynamic(miniport, 9, &status);
   // The second procedure finds the connect status unsupported: link unknown, duplex asked.
   EXPECT_EQ(0u, status);
   EXPECT_EQ(1u, info.linkStatus);
@@ -304,10 +295,10 @@ TEST_F(MiniportTest, WithoutVendorLibrariesTheDuplexTheDriverDoesNotGiveIsUnknow
   ASSERT_EQ(0u, Init(miniport));
   Ndis().oids[crv::kOidGenMediaDuplexState] = sim::OidAnswer::Fail(50);
   // No library can be loaded: each procedure reports it and leaves the duplex unknown.
-  crv::LinkInformation info = Dynamic(9);
+  crv::LinkInformation info = Dynamic(miniport, 9);
   EXPECT_EQ(2u, info.linkStatus);
   EXPECT_EQ(1u, info.duplex);
-  info = Dynamic(16);
+  info = Dynamic(miniport, 16);
   EXPECT_EQ(1u, info.duplex);
   EXPECT_EQ((std::vector<std::string>{"Bmapi Failed @GetQ57W2KDynamicData",
                                       "Qmapi Failed @GetQ579XXDynamicData"}),

@@ -41,7 +41,6 @@ class NetClassIfTest : public crvtest::SimTest {
     sim::SimAdapter a;
     a.guid = guid;
     a.mac = {0x00, 0x10, 0x18, 0x00, 0x00, static_cast<uint8_t>(++count)};
-    a.description = u"adapter";
     a.service = u"E1000";
     a.kind = kind;
     a.instanceId = std::move(instanceId);

@@ -149,7 +149,6 @@ TEST_F(VendorLibrariesTest, LinkProceduresTakeTheDuplexFromTheLibraries) {
   a.guid = kGuid;
   a.mac = {0x00, 0x10, 0x18, 0x01, 0x02, 0x03};
   a.ifIndex = 12;
-  a.description = u"Simulated NetXtreme";
   a.service = u"q57w2k";
   sim::AddAdapter(machine, a);
   machine.devices().FindNdis(kGuid)->oids[sim::kOidGenMediaDuplexState] = sim::OidAnswer::Fail(50);

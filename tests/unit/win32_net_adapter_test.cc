@@ -40,11 +40,10 @@ TEST(LocationText, ThreeOrFourNumbers) {
     crv::PciLocation location;
     location.slot = location.bus = 77;
     crv::ParseLocationText(c.text, c.mellanox, &location);
-    EXPECT_EQ(c.expected.slot, location.slot);
-    EXPECT_EQ(c.expected.bus, location.bus);
-    EXPECT_EQ(c.expected.device, location.device);
-    EXPECT_EQ(c.expected.function, location.function);
-    EXPECT_EQ(c.expected.port, location.port);
+    const crv::PciLocation& e = c.expected;
+    EXPECT_EQ((std::vector<uint32_t>{e.slot, e.bus, e.device, e.function, e.port}),
+              (std::vector<uint32_t>{location.slot, location.bus, location.device,
+                                     location.function, location.port}));
   }
 }
 
@@ -80,7 +79,6 @@ class Win32NetAdapterTest : public crvtest::SimTest {
     sim::SimAdapter a;
     a.guid = guid;
     a.mac = {0x00, 0x10, 0x18, 0x00, 0x00, static_cast<uint8_t>(++count)};
-    a.description = u"Simulated adapter";
     a.service = u"E1000";
     a.kind = kind;
     return a;
@@ -96,12 +94,9 @@ class Win32NetAdapterTest : public crvtest::SimTest {
   }
   void ExpectLocation(const crv::CWin32NetAdapter& a, uint32_t slot, uint32_t bus, uint32_t device,
                       uint32_t function, uint32_t uiNumber, uint32_t port) {
-    EXPECT_EQ(slot, a.Slot());
-    EXPECT_EQ(bus, a.Bus());
-    EXPECT_EQ(device, a.Device());
-    EXPECT_EQ(function, a.Function());
-    EXPECT_EQ(uiNumber, a.UiNumber());
-    EXPECT_EQ(port, a.Port());
+    EXPECT_EQ((std::vector<uint32_t>{slot, bus, device, function, uiNumber, port}),
+              (std::vector<uint32_t>{a.Slot(), a.Bus(), a.Device(), a.Function(), a.UiNumber(),
+                                     a.Port()}));
   }
   uint8_t count = 0;
   crv::CWin32NetAdapterList list;
@@ -133,12 +128,9 @@ TEST_F(Win32NetAdapterTest, PciAdaptersAreMatchedWithTheirMiniportsByGuid) {
   ASSERT_TRUE(list.GetPciInfo(miniport, &info));
   EXPECT_EQ(0x808610D3u, info.pciId);
   EXPECT_EQ(0x70441A2Bu, info.subsystemId);
-  EXPECT_EQ(3u, info.slot);
-  EXPECT_EQ(5u, info.bus);
-  EXPECT_EQ(0u, info.device);
-  EXPECT_EQ(1u, info.function);
-  EXPECT_EQ(3u, info.uiNumber);
-  EXPECT_EQ(kNone, info.port);
+  EXPECT_EQ((std::vector<uint32_t>{3, 5, 0, 1, 3, kNone}),
+            (std::vector<uint32_t>{info.slot, info.bus, info.device, info.function, info.uiNumber,
+                                   info.port}));
   EXPECT_EQ(std::u16string(u"Port 1"), info.displayName);
   char16_t* service = nullptr;
   ASSERT_TRUE(list.GetServiceName(miniport, &service));
