@@ -76,6 +76,13 @@ bool Linked(const std::wstring& referenceKeyPath) {
          *reinterpret_cast<const DWORD*>(linked->data.data()) == 1;
 }
 
+// A device ID has exactly three parts; a shorter path names an enumerator's key.
+bool IsDeviceId(const std::wstring& id) {
+  size_t separators = 0;
+  for (wchar_t c : id) separators += c == L'\\';
+  return separators == 2;
+}
+
 }  // namespace
 
 bool EqualNoCase(const std::wstring& a, const std::wstring& b) {
@@ -122,15 +129,12 @@ std::wstring EnumKeyPath(const std::wstring& deviceId) {
 
 bool DeviceExists(const std::wstring& deviceId) {
   if (EqualNoCase(deviceId, kRootDeviceId)) return true;
-  // A device ID has exactly three parts; a shorter path names an enumerator's key.
-  size_t separators = 0;
-  for (wchar_t c : deviceId) separators += c == L'\\';
-  return separators == 2 && KeyExists(EnumKeyPath(deviceId));
+  return IsDeviceId(deviceId) && KeyExists(EnumKeyPath(deviceId));
 }
 
 bool DevicePresent(const std::wstring& deviceId) {
   if (EqualNoCase(deviceId, kRootDeviceId)) return true;
-  return DeviceExists(deviceId) && KeyExists(EnumKeyPath(deviceId) + L"\\Control");
+  return IsDeviceId(deviceId) && KeyExists(EnumKeyPath(deviceId) + L"\\Control");
 }
 
 std::vector<std::wstring> AllDeviceIds() {
@@ -150,7 +154,7 @@ std::vector<std::wstring> AllDeviceIds() {
 }
 
 std::optional<RegistryValue> DeviceValue(const std::wstring& deviceId, const wchar_t* name) {
-  if (!DeviceExists(deviceId) || EqualNoCase(deviceId, kRootDeviceId)) return std::nullopt;
+  if (!IsDeviceId(deviceId) || EqualNoCase(deviceId, kRootDeviceId)) return std::nullopt;
   KeyCloser key(OpenMachineKey(EnumKeyPath(deviceId), KEY_READ));
   return ReadValue(key.get(), name);
 }
