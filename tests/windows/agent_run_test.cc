@@ -3,16 +3,13 @@
 // and the wake events set from this process.
 //
 // Wine's configuration manager lists no network adapter, so the miniport list is always empty
-// and every build of the model fails without a report: the thread announces its wait, waits the
-// configured interval, builds again, doubles the wait, and never publishes a tree. What this
-// watches is the loop around the builds: the interval it reads, the wait it announces, a wake
-// event that only cuts the current wait short, and a wait that runs out, after which the failed
-// build doubles the next one.
+// and every build of the model fails without a report or a tree. What this watches is the loop
+// around the builds: the interval it reads, the wait it announces, and a wake event that only
+// cuts the current wait short. (A wait that runs out is the end-to-end run's.)
 #include <gtest/gtest.h>
 
 #include <cwchar>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -26,19 +23,14 @@ constexpr wchar_t kServiceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\CRVNicM
 constexpr wchar_t kTreeKey[] = L"SYSTEM\\TessarNetwork";
 constexpr DWORD kPollIntervalMs = 30000;  // the shortest interval the agent accepts
 constexpr uint32_t kInformation = 0x44350127;
-
 constexpr DWORD kAgentStartMs = 30000;
 // A woken wait is announced again at once; anything near the interval means the wake was lost.
 constexpr DWORD kWokenWithinMs = 5000;
 
 std::string Describe(const std::vector<ReportLine>& reports) {
-  std::ostringstream text;
-  text << "reports so far:";
-  for (const ReportLine& report : reports) {
-    text << "\n  0x" << std::hex << report.code << std::dec << " value " << report.value << ": "
-         << report.text;
-  }
-  return text.str();
+  std::string text = "reports so far:";
+  for (const ReportLine& report : reports) text += "\n  " + report.text;
+  return text;
 }
 
 bool IsPollAnnouncement(const ReportLine& report) {
@@ -52,44 +44,19 @@ LSTATUS TreeKeyState() {
   return status;
 }
 
-bool EventExists(const wchar_t* name) {
-  return static_cast<bool>(UniqueHandle(OpenEventW(SYNCHRONIZE, FALSE, name)));
-}
-
-// Sets Timeout under the agent's parameters key, and removes on the way out what it created.
+// Sets Timeout under the agent's parameters key, whose service is not registered, and removes
+// the service's key on the way out.
 class AgentRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(CreateKey(kServiceKey, &createdServiceKey_), ERROR_SUCCESS);
-    ASSERT_EQ(CreateKey(kParametersKey, &createdParametersKey_), ERROR_SUCCESS);
+    ASSERT_FALSE(IsRegistered());
     DWORD timeout = kPollIntervalMs;
     ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, kParametersKey, L"Timeout", REG_DWORD, &timeout,
                               sizeof timeout),
               ERROR_SUCCESS);
     ASSERT_EQ(TreeKeyState(), ERROR_FILE_NOT_FOUND) << "a tree is left from before";
   }
-
-  void TearDown() override {
-    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kParametersKey, L"Timeout");
-    if (createdParametersKey_) RegDeleteKeyW(HKEY_LOCAL_MACHINE, kParametersKey);
-    if (createdServiceKey_) RegDeleteKeyW(HKEY_LOCAL_MACHINE, kServiceKey);
-  }
-
- private:
-  static LSTATUS CreateKey(const wchar_t* path, bool* created) {
-    HKEY key = nullptr;
-    DWORD disposition = 0;
-    LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_ALL_ACCESS,
-                                     nullptr, &key, &disposition);
-    if (status == ERROR_SUCCESS) {
-      *created = disposition == REG_CREATED_NEW_KEY;
-      RegCloseKey(key);
-    }
-    return status;
-  }
-
-  bool createdServiceKey_ = false;
-  bool createdParametersKey_ = false;
+  void TearDown() override { RegDeleteTreeW(HKEY_LOCAL_MACHINE, kServiceKey); }
 };
 
 TEST_F(AgentRunTest, WithoutMiniportsTheLoopWaitsAndAWakeEventOnlyCutsTheWaitShort) {
@@ -109,9 +76,6 @@ TEST_F(AgentRunTest, WithoutMiniportsTheLoopWaitsAndAWakeEventOnlyCutsTheWaitSho
                                       "Interface change notification unavailable, polling only",
                                       "Collect poll Timeout"}))
       << Describe(agent.Reports());
-  if (agent.Reports().size() > 1) {
-    EXPECT_EQ(agent.Reports()[1].value, 0u);
-  }
   EXPECT_EQ(TreeKeyState(), ERROR_FILE_NOT_FOUND);
 
   // Each wake event, set from this process, ends the wait at once: the same interval is
@@ -130,26 +94,12 @@ TEST_F(AgentRunTest, WithoutMiniportsTheLoopWaitsAndAWakeEventOnlyCutsTheWaitSho
     EXPECT_LT(next->receivedMs - setAt, kWokenWithinMs);
   }
 
-  // Left alone, the wait runs out and the failed build shows: the next wait is twice as long.
-  // (The one full interval this test waits.)
-  const size_t before = agent.Reports().size();
-  const ULONGLONG announcedAt = agent.Reports().back().receivedMs;
-  std::optional<ReportLine> retried =
-      agent.WaitForReport(IsPollAnnouncement, kPollIntervalMs + kWokenWithinMs);
-  ASSERT_TRUE(retried) << "no wait announced after the interval; " << Describe(agent.Reports());
-  EXPECT_EQ(retried->value, 2 * kPollIntervalMs);
-  EXPECT_EQ(agent.Reports().size(), before + 1) << Describe(agent.Reports());
-  EXPECT_GE(retried->receivedMs - announcedAt, kPollIntervalMs - 1000);
-
-  // Parked, not ended, and still without a tree; terminated, it leaves no event behind.
+  // Still running and without a tree; terminated, it leaves no event behind.
   agent.Collect(200);
   EXPECT_FALSE(agent.Exited());
-  EXPECT_EQ(WaitForSingleObject(agent.Process(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
   EXPECT_EQ(TreeKeyState(), ERROR_FILE_NOT_FOUND);
   ASSERT_TRUE(agent.Terminate(0x7E57, 10000));
-  EXPECT_EQ(agent.ExitCode(), 0x7E57u);
-  EXPECT_FALSE(EventExists(L"CrvMNicSCMEvent"));
-  EXPECT_EQ(TreeKeyState(), ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(UniqueHandle(OpenEventW(SYNCHRONIZE, FALSE, L"CrvMNicSCMEvent")));
 }
 
 }  // namespace

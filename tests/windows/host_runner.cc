@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
-#include <string_view>
 
 namespace crvtest {
 
@@ -18,18 +18,9 @@ std::wstring BinaryPath(const wchar_t* fileName) {
 
 namespace {
 
-UniqueHandle Inheritable(HANDLE handle) {
-  HANDLE copy = nullptr;
-  if (handle == nullptr || handle == INVALID_HANDLE_VALUE ||
-      !DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, 0, TRUE,
-                       DUPLICATE_SAME_ACCESS)) {
-    return UniqueHandle();
-  }
-  return UniqueHandle(copy);
-}
-
+// Starts the program with no standard input or error, its output to `output` or nowhere.
 UniqueHandle Launch(const std::wstring& program, const std::wstring& arguments, HANDLE output,
-                    DWORD creationFlags = 0, DWORD* processId = nullptr) {
+                    DWORD creationFlags = 0) {
   std::wstring commandLine = L"\"" + program + L"\"";
   if (!arguments.empty()) commandLine += L" " + arguments;
 
@@ -37,14 +28,13 @@ UniqueHandle Launch(const std::wstring& program, const std::wstring& arguments, 
   UniqueHandle nul(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
                                FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
                                nullptr));
-  UniqueHandle errors = Inheritable(GetStdHandle(STD_ERROR_HANDLE));
 
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = nul.get();
   startup.hStdOutput = output != nullptr ? output : nul.get();
-  startup.hStdError = errors ? errors.get() : nul.get();
+  startup.hStdError = nul.get();
   PROCESS_INFORMATION process = {};
   if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, creationFlags,
                       nullptr, nullptr, &startup, &process)) {
@@ -52,7 +42,6 @@ UniqueHandle Launch(const std::wstring& program, const std::wstring& arguments, 
     return UniqueHandle();
   }
   CloseHandle(process.hThread);
-  if (processId != nullptr) *processId = process.dwProcessId;
   return UniqueHandle(process.hProcess);
 }
 
@@ -60,46 +49,35 @@ UniqueHandle Launch(const std::wstring& program, const std::wstring& arguments, 
 
 ProcessResult RunProgram(const std::wstring& program, const std::wstring& arguments,
                          DWORD timeoutMs) {
-  ProcessResult result;
+  // The output goes to a file of its own, read once the program has ended.
+  static int runs = 0;
+  wchar_t directory[MAX_PATH];
+  GetTempPathW(MAX_PATH, directory);
+  const std::wstring path = std::wstring(directory) + L"crvtest-output-" +
+                            std::to_wstring(GetCurrentProcessId()) + L"-" +
+                            std::to_wstring(++runs) + L".txt";
   SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-  HANDLE readEnd = nullptr;
-  HANDLE writeEnd = nullptr;
-  if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
-    ADD_FAILURE() << "CreatePipe failed, error " << GetLastError();
+  HANDLE created = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                               &inherit, CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  ProcessResult result;
+  if (created == INVALID_HANDLE_VALUE) {
+    ADD_FAILURE() << "cannot create " << testing::PrintToString(path) << ", error "
+                  << GetLastError();
     return result;
   }
-  UniqueHandle reader(readEnd);
-  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-  UniqueHandle process;
-  {
-    UniqueHandle writer(writeEnd);  // the child keeps the only write end
-    process = Launch(program, arguments, writeEnd);
-  }
+  UniqueHandle file(created);
+  UniqueHandle process = Launch(program, arguments, file.get());
   if (!process) return result;
-
-  // Drain the pipe while waiting, so that a chatty child cannot block on a full pipe.
-  auto drain = [&] {
-    char buffer[4096];
-    DWORD available = 0;
-    while (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
-      DWORD read = 0;
-      if (!ReadFile(readEnd, buffer, sizeof(buffer), &read, nullptr)) break;
-      result.output.append(buffer, read);
-    }
-  };
-  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-  for (;;) {
-    drain();
-    if (WaitForSingleObject(process.get(), 10) == WAIT_OBJECT_0) break;
-    if (GetTickCount64() > deadline) {
-      TerminateProcess(process.get(), 0xDEAD);
-      WaitForSingleObject(process.get(), INFINITE);
-      return result;
-    }
-  }
-  drain();
-  result.finished = true;
+  result.finished = WaitForSingleObject(process.get(), timeoutMs) == WAIT_OBJECT_0;
+  if (!result.finished) TerminateProcess(process.get(), 0xDEAD);
+  WaitForSingleObject(process.get(), INFINITE);
   GetExitCodeProcess(process.get(), &result.exitCode);
+  char buffer[4096];
+  DWORD read = 0;
+  SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN);
+  while (ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
+    result.output.append(buffer, read);
+  }
   return result;
 }
 
@@ -118,8 +96,6 @@ UniqueScHandle OpenAgentService(DWORD access) {
   if (!manager) return UniqueScHandle();
   return UniqueScHandle(OpenServiceW(manager.get(), kServiceName, access));
 }
-
-bool IsRegistered() { return static_cast<bool>(OpenAgentService(SERVICE_QUERY_CONFIG)); }
 
 bool WaitForServiceState(SC_HANDLE service, DWORD state, DWORD timeoutMs,
                          SERVICE_STATUS_PROCESS* last) {
@@ -145,9 +121,13 @@ void RemoveService() {
     WaitForServiceState(service.get(), SERVICE_STOPPED, 20000);
     DeleteService(service.get());
   }
-  const ULONGLONG deadline = GetTickCount64() + 20000;
+  ASSERT_TRUE(WaitUntilUnregistered(20000)) << "the service registration did not go away";
+}
+
+bool WaitUntilUnregistered(DWORD timeoutMs) {
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
   while (IsRegistered() && GetTickCount64() < deadline) Sleep(50);
-  ASSERT_FALSE(IsRegistered()) << "the service registration did not go away";
+  return !IsRegistered();
 }
 
 UniqueHandle WaitForNamedEvent(const wchar_t* name, DWORD timeoutMs) {
@@ -159,33 +139,32 @@ UniqueHandle WaitForNamedEvent(const wchar_t* name, DWORD timeoutMs) {
   }
 }
 
+namespace {
+
+// The report a debug string carries, if it is one.
 std::optional<ReportLine> ParseReportLine(const std::string& line) {
-  static constexpr char kPrefix[] = "CRVNicMgmt report 0x";
-  static constexpr char kValue[] = " value ";
-  if (line.rfind(kPrefix, 0) != 0 || line.empty() || line.back() != '\n') return std::nullopt;
-  const char* cursor = line.c_str() + sizeof kPrefix - 1;
-  char* end = nullptr;
   ReportLine report;
-  report.code = static_cast<uint32_t>(std::strtoul(cursor, &end, 16));
-  if (end != cursor + 8 || std::string_view(end).rfind(kValue, 0) != 0) return std::nullopt;
-  cursor = end + sizeof kValue - 1;
-  report.value = static_cast<uint32_t>(std::strtoul(cursor, &end, 10));
-  if (end == cursor) return std::nullopt;
-  std::string_view rest(end);
-  rest.remove_suffix(1);  // the line end
-  if (!rest.empty()) {
-    if (rest.rfind(": ", 0) != 0) return std::nullopt;
-    report.text = std::string(rest.substr(2));
+  int end = 0;
+  if (std::sscanf(line.c_str(), "CRVNicMgmt report 0x%8x value %u%n", &report.code, &report.value,
+                  &end) < 2 ||
+      end != 35 + static_cast<int>(std::to_string(report.value).size())) {
+    return std::nullopt;
   }
+  const std::string rest = line.substr(end);
+  if (rest == "\n") return report;
+  if (rest.size() < 3 || rest.rfind(": ", 0) != 0 || rest.back() != '\n') return std::nullopt;
+  report.text = rest.substr(2, rest.size() - 3);
   return report;
 }
+
+}  // namespace
 
 DebuggedProgram::~DebuggedProgram() {
   if (process_ && !exited_) Terminate(0xDEAD, 10000);
 }
 
 bool DebuggedProgram::Start(const std::wstring& program, const std::wstring& arguments) {
-  process_ = Launch(program, arguments, nullptr, DEBUG_ONLY_THIS_PROCESS, &processId_);
+  process_ = Launch(program, arguments, nullptr, DEBUG_ONLY_THIS_PROCESS);
   return static_cast<bool>(process_);
 }
 
@@ -249,10 +228,6 @@ std::optional<ReportLine> DebuggedProgram::WaitForReport(
     }
   }
   return std::nullopt;
-}
-
-void DebuggedProgram::Collect(DWORD periodMs) {
-  WaitForReport([](const ReportLine&) { return false; }, periodMs);
 }
 
 bool DebuggedProgram::Terminate(UINT exitCode, DWORD timeoutMs) {

@@ -15,15 +15,11 @@ class InstallWordsTest : public ::testing::Test {
   void TearDown() override { RemoveService(); }
 };
 
-TEST_F(InstallWordsTest, InstallRegistersTheHostOnce) {
+TEST_F(InstallWordsTest, InstallRegistersTheHostAsAnOwnProcessDemandStartService) {
   ProcessResult first = RunHost(L"-install");
   ASSERT_TRUE(first.finished);
   EXPECT_EQ(first.exitCode, 0u);
   EXPECT_EQ(first.output, Lines({"CRVNicMgmt installed."}));
-
-  ProcessResult second = RunHost(L"/INSTALL");
-  EXPECT_EQ(second.exitCode, 0u);
-  EXPECT_EQ(second.output, Lines({"CRVNicMgmt is already installed."}));
 
   UniqueScHandle service = OpenAgentService(SERVICE_QUERY_CONFIG);
   ASSERT_TRUE(service);
@@ -36,7 +32,7 @@ TEST_F(InstallWordsTest, InstallRegistersTheHostOnce) {
   EXPECT_EQ(config->dwStartType, static_cast<DWORD>(SERVICE_DEMAND_START));
   EXPECT_EQ(config->dwErrorControl, static_cast<DWORD>(SERVICE_ERROR_NORMAL));
   // The host's own path as GetModuleFileNameW gives it, no arguments; quoted only when it has
-  // a blank (service_test.cc installs from such a path).
+  // a blank (the end-to-end run installs from such a path).
   std::wstring host = BinaryPath(L"crvnichost.exe");
   if (host.find(L' ') != std::wstring::npos) host = L"\"" + host + L"\"";
   EXPECT_EQ(std::wstring(config->lpBinaryPathName), host);
@@ -44,35 +40,32 @@ TEST_F(InstallWordsTest, InstallRegistersTheHostOnce) {
   EXPECT_EQ(std::wstring(config->lpServiceStartName), L"LocalSystem");
 }
 
-TEST_F(InstallWordsTest, UninstallOfAStoppedServiceFailsAtTheStopRequest) {
-  EXPECT_EQ(RunHost(L"-uninstall").output, Lines({"CRVNicMgmt is not installed."}));
-
-  ASSERT_EQ(RunHost(L"-install").output, Lines({"CRVNicMgmt installed."}));
-  ProcessResult result = RunHost(L"-uninstall");
-  EXPECT_EQ(result.exitCode, 0u);
-  EXPECT_EQ(result.output, Lines({"CRVNicMgmt: ControlService failed: 1062",
-                                  "CRVNicMgmt failed to uninstall, error: 1062"}));
-  EXPECT_TRUE(IsRegistered());
-}
-
-TEST_F(InstallWordsTest, ReinstallInstallsWhenAbsentAndFailsOnAStoppedService) {
-  EXPECT_EQ(RunHost(L"-reinstall").output, Lines({"CRVNicMgmt reinstalled."}));
-  EXPECT_TRUE(IsRegistered());
-
-  EXPECT_EQ(RunHost(L"-reinstall").output, Lines({"CRVNicMgmt: ControlService failed: 1062",
-                                                  "CRVNicMgmt failed to uninstall, error: 1062"}));
-  EXPECT_TRUE(IsRegistered());
-}
-
-// An unknown word neither prints nor runs the agent (which would never return).
-TEST_F(InstallWordsTest, UnknownWordPrintsNothingAndReturns) {
-  for (const wchar_t* word : {L"-bogus", L"-"}) {
-    ProcessResult result = RunProgram(BinaryPath(L"crvnichost.exe"), word, 20000);
-    EXPECT_TRUE(result.finished) << "the agent ran for " << testing::PrintToString(word);
+// Each word in turn, from no registration: what it prints and whether the service is
+// registered afterwards. A stopped service is not uninstalled: the stop request fails.
+TEST_F(InstallWordsTest, EachWordsOutputAndTheRegistrationItLeaves) {
+  const std::string stopFailed = Lines(
+      {"CRVNicMgmt: ControlService failed: 1062", "CRVNicMgmt failed to uninstall, error: 1062"});
+  const struct {
+    const wchar_t* word;
+    std::string output;
+    bool registered;
+  } steps[] = {
+      {L"-uninstall", Lines({"CRVNicMgmt is not installed."}), false},
+      {L"-bogus", "", false},  // neither prints nor runs the agent (which would never return)
+      {L"-", "", false},
+      {L"-reinstall", Lines({"CRVNicMgmt reinstalled."}), true},
+      {L"/INSTALL", Lines({"CRVNicMgmt is already installed."}), true},
+      {L"-uninstall", stopFailed, true},
+      {L"-reinstall", stopFailed, true},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(testing::PrintToString(step.word));
+    ProcessResult result = RunProgram(BinaryPath(L"crvnichost.exe"), step.word, 20000);
+    ASSERT_TRUE(result.finished);
     EXPECT_EQ(result.exitCode, 0u);
-    EXPECT_EQ(result.output, "");
+    EXPECT_EQ(result.output, step.output);
+    EXPECT_EQ(IsRegistered(), step.registered);
   }
-  EXPECT_FALSE(IsRegistered());
 }
 
 }  // namespace

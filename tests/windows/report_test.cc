@@ -24,24 +24,22 @@ std::u16string Format(uint32_t code, const char16_t* message, uint32_t value,
   return line;
 }
 
-TEST(ReportLineTest, CodeInHexValueInDecimalTextAfterAColon) {
+// Code in hex, value in decimal, the text after a colon; a text too long for the line is cut
+// and the line still ends.
+TEST(ReportLineTest, FormatAndCut) {
   EXPECT_EQ(Format(0x44350127, u"CIFList::Build: no interfaces", 0),
             u"CRVNicMgmt report 0x44350127 value 0: CIFList::Build: no interfaces\n");
   EXPECT_EQ(Format(0x84350101, nullptr, 8), u"CRVNicMgmt report 0x84350101 value 8\n");
   EXPECT_EQ(Format(0x0000000B, u"", 0xFFFFFFFF),
             u"CRVNicMgmt report 0x0000000B value 4294967295: \n");
-}
 
-TEST(ReportLineTest, ALongTextIsCutAndTheLineStillEnds) {
   std::u16string text(3000, u'x');
-  std::u16string line = Format(0x84350106, text.c_str(), 2);
-  EXPECT_EQ(line.size(), platform::win32::kReportLineCapacity - 1);
-  EXPECT_EQ(line.rfind(u"CRVNicMgmt report 0x84350106 value 2: xxx", 0), 0u);
-  EXPECT_EQ(line.back(), u'\n');
-
-  std::u16string small = Format(0x84350106, text.c_str(), 2, 64);
-  EXPECT_EQ(small.size(), 63u);
-  EXPECT_EQ(small.back(), u'\n');
+  for (size_t capacity : {platform::win32::kReportLineCapacity, size_t{64}}) {
+    std::u16string line = Format(0x84350106, text.c_str(), 2, capacity);
+    EXPECT_EQ(line.size(), capacity - 1);
+    EXPECT_EQ(line.rfind(u"CRVNicMgmt report 0x84350106 value 2: xxx", 0), 0u);
+    EXPECT_EQ(line.back(), u'\n');
+  }
 }
 
 TEST(ReportSinkTest, BothExportsWriteOneDebugLineEachAndReturnOne) {
@@ -51,9 +49,8 @@ TEST(ReportSinkTest, BothExportsWriteOneDebugLineEachAndReturnOne) {
   probe.Collect(30000);  // until it ends
   ASSERT_TRUE(probe.Exited()) << "the probe did not end";
   EXPECT_EQ(probe.ExitCode(), 2u);
-  const std::vector<std::string>& lines = probe.DebugStrings();
   std::vector<std::string> reports;
-  for (const std::string& line : lines) {
+  for (const std::string& line : probe.DebugStrings()) {
     if (line.rfind("CRVNicMgmt", 0) == 0) reports.push_back(line);
   }
   EXPECT_EQ(reports, (std::vector<std::string>{
