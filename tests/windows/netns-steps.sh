@@ -4,8 +4,7 @@
 #
 #   tests/windows/in-netns.sh tests/windows/with-wine.sh tests/windows/netns-steps.sh BINDIR
 #
-# 1. crv_netns_tests.exe: the interface table, its filter and change test, and the published
-#    tree, against the namespace's interfaces (the program adds and removes some as it goes).
+# 1. crv_netns_tests.exe: the interface table's change test after interfaces are removed.
 # 2. The tree's keys are volatile: a tree left published, which tessar-dump.exe reads back, is
 #    gone once the wine server has ended and started again, while an ordinary key written at
 #    the same time is still there.
@@ -25,9 +24,7 @@ fail() {
 }
 
 # A Windows program, with a time-out and no input.
-win() {
-  timeout 120 wine "$@" </dev/null
-}
+win() { timeout 120 wine "$@" </dev/null; }
 
 echo "== crv_netns_tests.exe"
 timeout 300 wine "$bin/crv_netns_tests.exe" </dev/null || fail "crv_netns_tests.exe"
