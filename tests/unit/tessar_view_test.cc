@@ -15,44 +15,30 @@
 #include "discovery/miniport.h"
 #include "platform/platform.h"
 #include "publish/records.h"
+#include "support/record_bytes.h"
 #include "tessar_decode.h"
 #include "tree_view.h"
 
 namespace {
 
-template <class Record>
-Record Zeroed() {
-  Record record;
-  std::memset(&record, 0, sizeof record);
-  return record;
-}
+using crvtest::Zeroed;
 
 template <class Record>
 tessar::RawValue Value(const std::u16string& name, const Record& record) {
-  std::vector<uint8_t> data(sizeof record);
-  std::memcpy(data.data(), &record, sizeof record);
-  return tessar::RawValue{crv::Utf16ToUtf8(name), platform::kRegBinary, std::move(data)};
+  return tessar::RawValue{crv::Utf16ToUtf8(name), platform::kRegBinary, crvtest::BytesOf(record)};
 }
 
-std::u16string Numbered(const char16_t* prefix, uint32_t number) {
-  char16_t name[crv::kNumberedValueNameChars];
-  crv::FormatNumberedValueName(prefix, number, name, crv::kNumberedValueNameChars);
-  return name;
-}
-
-crv::PhysAdapterRecord Port(uint32_t number, uint32_t slot, const char* location,
-                            const char* firmware) {
+// Port 1 or 2 of the adapter in slot 3.
+crv::PhysAdapterRecord Port(uint32_t number) {
   auto r = Zeroed<crv::PhysAdapterRecord>();
   r.portNumber = number;
   r.interfaceIndex = 10 + number;
-  r.teamRole = crv::kTeamRoleNone;
   const uint8_t mac[6] = {0x00, 0x1B, 0x21, 0xA0, 0x10, static_cast<uint8_t>(number)};
   std::memcpy(r.macAddress, mac, 6);
-  r.slotNumber = slot;
+  r.slotNumber = 3;
   r.portInCard = 1;
   r.duplex = crv::kDuplexFull;
   r.linkCondition = crv::kConditionOk;
-  r.fixedOne = 1;
   r.framesTransmittedOk = 1000 * number;
   r.framesReceivedOk = 2000 * number;
   r.fcsErrors = number == 2 ? 3 : 0;
@@ -63,16 +49,20 @@ crv::PhysAdapterRecord Port(uint32_t number, uint32_t slot, const char* location
   r.receivedOctets = 4000000u * number;
   r.sentOctets = 3000000u * number;
   std::strcpy(r.deviceDescription, "X710 \"SFP+\" C:\\port");
-  std::strcpy(r.firmwareVersion, firmware);
-  std::strcpy(r.pciLocation, location);
+  std::strcpy(r.firmwareVersion, "9.20.71");
+  std::snprintf(r.pciLocation, sizeof r.pciLocation, "0000:05:00.%u", number - 1);
   return r;
+}
+
+tessar::RawValue PortValue(const crv::PhysAdapterRecord& port) {
+  char16_t name[crv::kNumberedValueNameChars];
+  crv::FormatNumberedValueName(u"PhysAdapter", port.portNumber, name, std::size(name));
+  return Value(name, port);
 }
 
 crv::InterfaceMapRecord Interface(uint32_t map, uint32_t port, const char* name) {
   auto r = Zeroed<crv::InterfaceMapRecord>();
   r.interfaceMapNumber = map;
-  r.memberCount = 1;
-  r.memberIndexes[0] = 10 + port;
   std::strcpy(r.description, "Intel(R) Ethernet Controller X710");
   r.grouping = crv::kGroupingSingle;
   r.portCount = 1;
@@ -80,7 +70,6 @@ crv::InterfaceMapRecord Interface(uint32_t map, uint32_t port, const char* name)
   r.portNumbers[0] = static_cast<uint8_t>(port);
   const uint8_t mac[6] = {0x00, 0x1B, 0x21, 0xA0, 0x10, static_cast<uint8_t>(port)};
   std::memcpy(r.macAddress, mac, 6);
-  r.fixedOne = 1;
   r.condition = crv::kConditionOk;
   r.status = crv::kInterfaceStatusLinkOk;
   r.speedBitsPerSecond = 1000000000;
@@ -96,7 +85,6 @@ crv::TrapRecord Trap(uint32_t code, uint32_t port) {
   r.portNumber = port;
   r.slotNumber = 3;
   r.portInCard = 1;
-  r.portCondition = code == crv::kTrapConnectivityLost ? crv::kConditionFailed : crv::kConditionOk;
   std::strcpy(r.deviceDescription, "X710");
   return r;
 }
@@ -128,11 +116,11 @@ tessar::RawKey SmallServer() {
   mib.pollIntervalSeconds = 30;
   iface.values.push_back(Value(u"MibStats", mib));
   tessar::RawKey maps{"LogInterfaceMap", true, {}, {}};
-  maps.values.push_back(Value(Numbered(u"InterfaceMap", 1), Interface(1, 1, "Ethernet 1")));
-  maps.values.push_back(Value(Numbered(u"InterfaceMap", 2), Interface(2, 2, "Ethernet 2")));
+  maps.values.push_back(Value(u"InterfaceMap001", Interface(1, 1, "Ethernet 1")));
+  maps.values.push_back(Value(u"InterfaceMap002", Interface(2, 2, "Ethernet 2")));
   tessar::RawKey phys{"PhysInterface", true, {}, {}};
-  phys.values.push_back(Value(Numbered(u"PhysAdapter", 1), Port(1, 3, "0000:05:00.0", "9.20.71")));
-  phys.values.push_back(Value(Numbered(u"PhysAdapter", 2), Port(2, 3, "0000:05:00.1", "9.20.71")));
+  phys.values.push_back(PortValue(Port(1)));
+  phys.values.push_back(PortValue(Port(2)));
   iface.subkeys = {maps, phys};
   root.subkeys = {iface, TrapKey(crv::kTrapConnectivityLost, {{kLostAt, 2}}),
                   TrapKey(crv::kTrapConnectivityRegained, {{kRegainedAt, 2}})};
@@ -190,15 +178,14 @@ TEST(TessarWatch, MarksOnlyWhatChanged) {
   tessar::RawKey second = SmallServer();
   // Port 2 loses its link, speed and duplex and counts one more FCS error; port 1 only
   // moves frames, which is no change worth marking.
-  auto port2 = Port(2, 3, "0000:05:00.1", "9.20.71");
+  auto port2 = Port(2);
   port2.linkCondition = crv::kConditionFailed;
   port2.linkSpeed = 0;
   port2.duplex = crv::kDuplexUnknown;
   port2.fcsErrors = 4;
-  auto port1 = Port(1, 3, "0000:05:00.0", "9.20.71");
+  auto port1 = Port(1);
   port1.framesReceivedOk += 500;
-  second.subkeys[0].subkeys[1].values = {Value(Numbered(u"PhysAdapter", 1), port1),
-                                         Value(Numbered(u"PhysAdapter", 2), port2)};
+  second.subkeys[0].subkeys[1].values = {PortValue(port1), PortValue(port2)};
   tessar::TreeView before = ViewOf(first), now = ViewOf(second);
 
   tessar::PortChanges one = tessar::CompareOwnPort(&before.ports[0], now.ports[0]);
@@ -209,10 +196,10 @@ TEST(TessarWatch, MarksOnlyWhatChanged) {
   EXPECT_TRUE(tessar::CompareOwnPort(nullptr, now.ports[0]).isNew);
 
   // A collision is counted but is not an error.
-  auto collided = Port(1, 3, "0000:05:00.0", "9.20.71");
+  auto collided = Port(1);
   collided.singleCollisionFrames = 9;
   tessar::RawKey third = SmallServer();
-  third.subkeys[0].subkeys[1].values[0] = Value(Numbered(u"PhysAdapter", 1), collided);
+  third.subkeys[0].subkeys[1].values[0] = PortValue(collided);
   EXPECT_FALSE(tessar::CompareOwnPort(&before.ports[0], ViewOf(third).ports[0]).errors);
 
   std::string frame = tessar::RenderWatchFrame(&before, now);
@@ -239,10 +226,9 @@ TEST(TessarWatch, AddedPortIsMarkedNew) {
 
   // Ports are numbered afresh when one comes or goes: a port is the same by its MAC address.
   tessar::RawKey renumbered = SmallServer();
-  auto port2 = Port(2, 3, "0000:05:00.1", "9.20.71");
+  auto port2 = Port(2);
   port2.portNumber = 7;
-  renumbered.subkeys[0].subkeys[1].values[1] =
-      tessar::RawValue(Value(Numbered(u"PhysAdapter", 7), port2));
+  renumbered.subkeys[0].subkeys[1].values[1] = PortValue(port2);
   before = ViewOf(renumbered);
   frame = tessar::RenderWatchFrame(&before, now);
   EXPECT_EQ(std::string::npos, frame.find('+')) << frame;
