@@ -209,18 +209,49 @@ void Unfit(LbfoAnswer& answer, Team* team, const char16_t* why) {
   if (team != nullptr) team->unfit = true;
 }
 
-// Checks every member and team interface against the teams and the miniports present, and
-// numbers the teams.
-void CheckAnswer(LbfoAnswer& answer, const CMiniportList& miniports) {
+// One stable index per team; two names with one hash: the later team moves on.
+void NumberTeams(LbfoAnswer& answer) {
   for (uint32_t i = 0; i < answer.teamCount; ++i) {
     Team& t = answer.teams[i];
     t.index = LbfoTeamIndex(t.name);
-    for (bool taken = true; taken;) {  // two names with one hash: the later one moves on
+    for (bool taken = true; taken;) {
       taken = false;
       for (uint32_t j = 0; j < i; ++j) taken = taken || answer.teams[j].index == t.index;
       if (taken) t.index = t.index + 1 == CMiniport::kNoTeam ? 0 : t.index + 1;
     }
   }
+}
+
+// An adapter's place in a team: as member (the first memberCount places) or as team
+// interface (the rest).
+struct Placement {
+  const char16_t* adapter;
+  const char16_t* team;
+};
+Placement PlacementAt(const LbfoAnswer& answer, uint32_t i) {
+  if (i < answer.memberCount) return {answer.members[i].name, answer.members[i].team};
+  const TeamNic& nic = answer.teamNics[i - answer.memberCount];
+  return {nic.name, nic.team};
+}
+
+// An adapter named in more than one place fits none of them.
+void UnfitAdaptersNamedTwice(LbfoAnswer& answer) {
+  const uint32_t places = answer.memberCount + answer.teamNicCount;
+  for (uint32_t i = 0; i < places; ++i) {
+    Placement one = PlacementAt(answer, i);
+    for (uint32_t j = i + 1; j < places; ++j) {
+      Placement other = PlacementAt(answer, j);
+      if (!EqualsNoCase(one.adapter, other.adapter)) continue;
+      Unfit(answer, FindTeam(answer, one.team), u"an adapter named twice in the teams");
+      Unfit(answer, FindTeam(answer, other.team), u"an adapter named twice in the teams");
+    }
+  }
+}
+
+// Checks every member and team interface against the teams and the miniports present, and
+// numbers the teams.
+void CheckAnswer(LbfoAnswer& answer, const CMiniportList& miniports) {
+  NumberTeams(answer);
   for (uint32_t i = 0; i < answer.memberCount; ++i) {
     Member& m = answer.members[i];
     Team* team = FindTeam(answer, m.team);
@@ -254,24 +285,7 @@ void CheckAnswer(LbfoAnswer& answer, const CMiniportList& miniports) {
     if (t.members == 0) Unfit(answer, &t, u"a team without members");
     if (t.presentTeamNics == 0) Unfit(answer, &t, u"a team without a team interface");
   }
-  // An adapter named as member or team interface of more than one place fits none of them.
-  for (uint32_t i = 0; i < answer.memberCount + answer.teamNicCount; ++i) {
-    bool isMember = i < answer.memberCount;
-    const char16_t* name =
-        isMember ? answer.members[i].name : answer.teamNics[i - answer.memberCount].name;
-    const char16_t* team =
-        isMember ? answer.members[i].team : answer.teamNics[i - answer.memberCount].team;
-    for (uint32_t j = i + 1; j < answer.memberCount + answer.teamNicCount; ++j) {
-      bool laterMember = j < answer.memberCount;
-      const char16_t* other =
-          laterMember ? answer.members[j].name : answer.teamNics[j - answer.memberCount].name;
-      if (!EqualsNoCase(name, other)) continue;
-      const char16_t* otherTeam =
-          laterMember ? answer.members[j].team : answer.teamNics[j - answer.memberCount].team;
-      Unfit(answer, FindTeam(answer, team), u"an adapter named twice in the teams");
-      Unfit(answer, FindTeam(answer, otherTeam), u"an adapter named twice in the teams");
-    }
-  }
+  UnfitAdaptersNamedTwice(answer);
 }
 
 // The fields of the fitting teams into the miniports.
@@ -287,6 +301,7 @@ uint32_t Apply(const LbfoAnswer& answer, CMiniportList& miniports) {
     int32_t portB = t.standby ? 1 : 2;
     for (uint32_t m = 0; m < answer.memberCount; ++m) {
       if (!EqualsNoCase(answer.members[m].team, t.name)) continue;
+      // Present: a fitting team's members were all found among the miniports.
       CMiniport* miniport = miniports.FindByGuid(GuidOf(answer, answer.members[m].name));
       miniport->SetTeam(kTeamFlagMember, t.index, 0);
       miniport->SetTeamMembers(members, 1, portB);
@@ -307,8 +322,7 @@ uint32_t Apply(const LbfoAnswer& answer, CMiniportList& miniports) {
 }  // namespace
 
 uint32_t LbfoTeamIndex(const char16_t* teamName) {
-  auto index = static_cast<uint32_t>(HashFoldedText(teamName) & 0x7FFFFFFFu);
-  return index;
+  return static_cast<uint32_t>(HashFoldedText(teamName) & 0x7FFFFFFFu);
 }
 
 uint32_t ApplyLbfoTeams(CMiniportList& miniports) {

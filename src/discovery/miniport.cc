@@ -81,13 +81,12 @@ uint32_t CMiniport::Init(const char16_t*, size_t, const char16_t* deviceName,
     }
     queryFailureSeen_ = 1;
     return error != 0 ? error : kErrorInvalidData;
-  } else {
-    std::memcpy(&medium_, answer, sizeof medium_);
-    if (medium_ == platform::kNdisMedium802_3 || medium_ == platform::kNdisMedium802_5) {
-      ReadAddress(kOid8023CurrentAddress, currentAddress_, &currentAddressLength_);
-      ReadAddress(kOid8023PermanentAddress, permanentAddress_, &permanentAddressLength_);
-      return 0;
-    }
+  }
+  std::memcpy(&medium_, answer, sizeof medium_);
+  if (medium_ == platform::kNdisMedium802_3 || medium_ == platform::kNdisMedium802_5) {
+    ReadAddress(kOid8023CurrentAddress, currentAddress_, &currentAddressLength_);
+    ReadAddress(kOid8023PermanentAddress, permanentAddress_, &permanentAddressLength_);
+    return 0;
   }
   uint32_t error = LastError();
   return error != 0 ? error : kErrorInvalidData;
