@@ -159,11 +159,19 @@ TEST_F(AdapterModelTest, AnUnknownLinkRaisesNothing) {
     machine.devices().FindNdis(kGuid)->oids[0x00010114] = sim::OidAnswer::Fail(50);
   });
   std::optional<crv::PhysAdapterRecord> port;
-  SampleAt(3 * T - 1, [&] { port = Port(u"PhysAdapter001"); });
+  std::optional<crv::InterfaceMapRecord> unknown;
+  SampleAt(3 * T - 1, [&] {
+    port = Port(u"PhysAdapter001");
+    unknown = Interface(u"InterfaceMap002");
+  });
   RunAgent({"crvnichost.exe"}, 4 * T);
   EXPECT_TRUE(Traps().empty());
   ASSERT_TRUE(port);
+  ASSERT_TRUE(unknown);
   EXPECT_EQ(crv::kConditionOther, port->linkCondition);
+  // The interface that was up goes from ok to unknown with its port.
+  EXPECT_EQ(crv::kConditionOther, unknown->condition);
+  EXPECT_EQ(crv::kInterfaceStatusOther, unknown->status);
   EXPECT_EQ(0u, uint32_t{port->linkSpeed});
   // A driver that rejects the connect status is asked once.
   EXPECT_EQ(3u, machine.devices().QueryCount(kGuid, 0x00010114));
@@ -290,11 +298,36 @@ TEST_F(AdapterModelTest, SpeedAndDuplexConfigurationCodes) {
   } cases[] = {
       {u"*SpeedDuplex", u"0", u"i40ea", 2},
       {u"*SpeedDuplex", u"6", u"i40ea", 8},
+      {u"*SpeedDuplex", u"7", u"i40ea", 9},
       {u"*SpeedDuplex", u"-2130705662", u"i40ea", 8},
-      {u"*SpeedDuplex", u"9", u"i40ea", 1},
+      {u"*SpeedDuplex", u"8", u"i40ea", 1},
+      {u"*SpeedDuplex", u"-1", u"i40ea", 1},
+      // The drivers' own keywords: every value of theirs that names a setting.
+      {u"SpeedDuplex", u"0", u"i40ea", 2},
+      {u"SpeedDuplex", u"1", u"i40ea", 3},
+      {u"SpeedDuplex", u"2", u"i40ea", 4},
+      {u"SpeedDuplex", u"3", u"i40ea", 5},
       {u"SpeedDuplex", u"4", u"i40ea", 6},
       {u"SpeedDuplex", u"5", u"i40ea", 1},
+      {u"SpeedDuplex", u"6", u"i40ea", 8},
+      {u"SpeedDuplex", u"7", u"i40ea", 1},
+      {u"RequestedMediaType", u"0", u"i40ea", 2},
+      {u"RequestedMediaType", u"3", u"i40ea", 3},
+      {u"RequestedMediaType", u"4", u"i40ea", 4},
+      {u"RequestedMediaType", u"5", u"i40ea", 5},
+      {u"RequestedMediaType", u"6", u"i40ea", 6},
+      {u"RequestedMediaType", u"8", u"i40ea", 8},
+      {u"RequestedMediaType", u"12", u"i40ea", 8},
+      {u"RequestedMediaType", u"258", u"i40ea", 4},
+      {u"RequestedMediaType", u"4099", u"i40ea", 3},
       {u"RequestedMediaType", u"4100", u"i40ea", 4},
+      {u"RequestedMediaType", u"4101", u"i40ea", 5},
+      {u"RequestedMediaType", u"4102", u"i40ea", 6},
+      {u"RequestedMediaType", u"8200", u"i40ea", 8},
+      {u"RequestedMediaType", u"65794", u"i40ea", 3},
+      {u"RequestedMediaType", u"66060", u"i40ea", 5},
+      {u"RequestedMediaType", u"16777986", u"i40ea", 8},
+      {u"RequestedMediaType", u"7", u"i40ea", 1},
       {u"req_medium", u"514", u"i40ea", 6},
       {nullptr, nullptr, u"QLNDNIC", 9},
       {nullptr, nullptr, u"i40ea", 2},

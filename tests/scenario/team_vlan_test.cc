@@ -101,8 +101,10 @@ TEST_F(TeamVlanTest, ATeamPublishesItsMembersAndRaisesRedundancyTraps) {
   EXPECT_EQ(1u, team->portNumbers[0]);
   EXPECT_EQ(2u, team->portNumbers[1]);
   EXPECT_EQ(2u, team->portsWithLink);
+  EXPECT_EQ(2000000000u, uint32_t{team->speedBitsPerSecond});  // the sum of its ports' speeds
   ASSERT_TRUE(degraded);
   EXPECT_EQ(1u, degraded->portsWithLink);
+  EXPECT_EQ(1000000000u, uint32_t{degraded->speedBitsPerSecond});
   EXPECT_EQ(crv::kConditionOk, degraded->condition);
   auto port = Port(u"PhysAdapter001");
   ASSERT_TRUE(port);
