@@ -16,7 +16,7 @@ random order fixed by the seed; a mutant that does not compile is skipped and do
 so a sample of N is N compiling mutants.
 
 A mutant is killed when a suite fails (or runs past the time-out), survived when every test
-passes. The score of a folder is killed / (killed + survived). The build directory is the
+passes; a killed mutant is printed with the first test that failed. The score of a folder is killed / (killed + survived). The build directory is the
 `linux` preset's, configured apart under build/mutation so that the ordinary build stays as it
 is; the source file is restored after each mutant, also when the sampler is interrupted. The
 sampler edits the sources of its own checkout in place: run it in a checkout nobody else is
@@ -45,6 +45,7 @@ KIND_OF = {" == ": "comparison", " != ": "comparison", " && ": "logical", " || "
 NUMBER = re.compile(r"(?<![\w.])(0[xX][0-9A-Fa-f]+|\d+)([uUlL]*)(?![\w.])")
 BOOLEAN = re.compile(r"\b(true|false)\b")
 INCREMENT = re.compile(r"\+\+|--")
+FAILED_TEST = re.compile(r"^\[  FAILED  \] (\S+)", re.M)
 STATEMENT = re.compile(r"^\s+(?!return\b|case\b|default\b|break\b|continue\b|goto\b)"
                        r"[A-Za-z_][\w:.\->\[\]*&]*(\(.*\)|\s*[-+*/|&]?=\s*.+);\s*$")
 
@@ -212,12 +213,13 @@ def fate_of(build, timeout):
     if code != 0:
         return "uncompilable"
     for suite in SUITES:
-        code, _ = run([os.path.join(build, "tests", suite), "--gtest_brief=1",
-                       "--gtest_fail_fast"], timeout)
+        code, out = run([os.path.join(build, "tests", suite), "--gtest_brief=1",
+                         "--gtest_fail_fast"], timeout)
         if code is None:
             return "killed (time-out)"
         if code != 0:
-            return "killed"
+            failed = FAILED_TEST.search(out)
+            return "killed by %s" % failed.group(1) if failed else "killed (%s)" % suite
     return "survived"
 
 
