@@ -57,12 +57,6 @@ class SimDevicesTest : public crvtest::SimTest {
     return error;
   }
 
-  DevInst Locate(const std::u16string& id, uint32_t flags = kCmLocateDevNodeNormal) {
-    DevInst node = 0;
-    EXPECT_EQ(kCrSuccess, Os().configManager->LocateDevNode(&node, id.c_str(), flags)) << "locate";
-    return node;
-  }
-
   size_t NetDeviceCount(uint32_t flags) {
     ConfigManager& cm = *Os().configManager;
     uint32_t length = 0;
@@ -89,7 +83,8 @@ TEST_F(SimDevicesTest, ConfigManagerSizeProtocolsAnswerAsWindows) {
             cm.GetDeviceIdList(sim::kNetClassGuidText, list.data(), length - 1, flags));
 
   // Properties: a size query answers CR_BUFFER_SMALL with the size, including the terminator.
-  DevInst node = Locate(Lower(r.instanceId));
+  DevInst node = 0;
+  ASSERT_EQ(kCrSuccess, cm.LocateDevNode(&node, Lower(r.instanceId).c_str(), 0));
   uint32_t type = 0;
   length = 0;
   EXPECT_EQ(kCrBufferSmall,
@@ -101,12 +96,6 @@ TEST_F(SimDevicesTest, ConfigManagerSizeProtocolsAnswerAsWindows) {
   EXPECT_EQ(kCrBufferSmall,
             cm.GetDevNodeRegistryProperty(node, kCmDrpService, &type, small, &length, 0));
   EXPECT_EQ(20u, length);
-  uint32_t ui = 0;
-  length = 4;
-  EXPECT_EQ(kCrSuccess,
-            cm.GetDevNodeRegistryProperty(node, kCmDrpUiNumber, &type, &ui, &length, 0));
-  EXPECT_EQ(kRegDword, type);
-  EXPECT_EQ(3u, ui);
   machine.devices().FindNode(r.instanceId)->ClearProperty(kCmDrpFriendlyName);
   length = 0;
   EXPECT_EQ(kCrNoSuchValue,
@@ -118,7 +107,7 @@ TEST_F(SimDevicesTest, ConfigManagerSizeProtocolsAnswerAsWindows) {
   EXPECT_EQ(r.instanceId, std::u16string(id.begin(), id.end()));
   EXPECT_EQ(kCrBufferSmall, cm.GetDeviceId(node, id.data(), 5, 0));
 
-  // Interface list: the NDIS LAN class only; another class answers an empty list.
+  // Interface list: a short buffer is refused whole.
   ASSERT_EQ(kCrSuccess, cm.GetDeviceInterfaceListSize(&length, kGuidNdisLanClass,
                                                       Lower(r.instanceId).c_str(), 0));
   EXPECT_EQ(r.interfacePath.size() + 2, length);
@@ -128,37 +117,20 @@ TEST_F(SimDevicesTest, ConfigManagerSizeProtocolsAnswerAsWindows) {
   ASSERT_EQ(kCrSuccess, cm.GetDeviceInterfaceList(kGuidNdisLanClass, r.instanceId.c_str(),
                                                   paths.data(), length, 0));
   EXPECT_EQ(std::vector<std::u16string>{r.interfacePath}, Split(paths.data()));
-  Guid other = kGuidNdisLanClass;
-  other.data1 ^= 1;
-  ASSERT_EQ(kCrSuccess, cm.GetDeviceInterfaceListSize(&length, other, r.instanceId.c_str(), 0));
-  EXPECT_EQ(1u, length);
 }
 
-TEST_F(SimDevicesTest, PresenceDecidesListingAndLocating) {
+// Phantom nodes, their interfaces and the root's parent are never asked for by the agent.
+TEST_F(SimDevicesTest, ADeviceNotPresentIsListedOnlyWithoutThePresentFilterAndNotLocated) {
   sim::DevNode gone;
   gone.instanceId = u"PCI\\VEN_8086&DEV_1000&SUBSYS_00000000&REV_00\\3&1&0&08";
   gone.classGuid = sim::kNetClassGuidText;
   gone.present = false;
-  gone.ndisLanInterfaces = {u"\\\\?\\PCI#X#{ad498944-762f-11d0-8dcb-00c04fc3358c}\\{G}"};
   machine.devices().AddNode(gone);
   sim::AddAdapter(machine, PciAdapter());
-
   EXPECT_EQ(1u, NetDeviceCount(kCmGetIdListFilterClass | kCmGetIdListFilterPresent));
   EXPECT_EQ(2u, NetDeviceCount(kCmGetIdListFilterClass));
-
   DevInst node = 0;
   EXPECT_EQ(kCrNoSuchDevNode, Os().configManager->LocateDevNode(&node, gone.instanceId.c_str(), 0));
-  node = Locate(gone.instanceId, kCmLocateDevNodePhantom);
-  // A device that is not present has no present interfaces.
-  uint32_t length = 0;
-  ASSERT_EQ(kCrSuccess, Os().configManager->GetDeviceInterfaceListSize(&length, kGuidNdisLanClass,
-                                                                       gone.instanceId.c_str(), 0));
-  EXPECT_EQ(1u, length);
-  // Every node has a parent up to the root, which has none.
-  DevInst parent = 0, root = Locate(u"");
-  EXPECT_EQ(kCrSuccess, Os().configManager->GetParent(&parent, node, 0));
-  EXPECT_EQ(root, parent);
-  EXPECT_EQ(kCrNoSuchDevNode, Os().configManager->GetParent(&parent, root, 0));
 }
 
 TEST_F(SimDevicesTest, MiniportQueriesFailAsWindowsFailsThem) {
