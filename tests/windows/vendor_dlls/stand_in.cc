@@ -18,9 +18,7 @@
 //   fw-5706=HANDLE/TEXT, fw-57710=HANDLE/TEXT, fw-579xx=HANDLE/TEXT
 //                             a virtual bus driver's firmware version texts
 //   fw-word=HANDLE/WORD       the version word of an adapter's firmware info (bmapia.dll)
-//   duplex=HANDLE/VALUE       an adapter's duplex value (NIC info, link status)
-//   nic-info-ex=HANDLE/VALUE  a NIC's extended info value (bmapi.dll)
-// Whatever is not described answers kNotFound.
+// Whatever is not described answers kNotFound, and so do the NIC and link records.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
@@ -53,8 +51,7 @@ struct Settings {
   uint32_t uninitStatus = 0;
   std::vector<std::pair<std::wstring, uint32_t>> adapters;
   std::vector<Nic> nics;
-  std::map<std::wstring, std::map<uint32_t, std::string>> texts;  // by setting name, handle
-  std::map<std::wstring, std::map<uint32_t, uint32_t>> numbers;
+  std::map<std::wstring, std::map<uint32_t, std::wstring>> byHandle;  // by setting name, handle
 };
 
 Settings g_settings;
@@ -93,8 +90,6 @@ uint32_t Number(const std::wstring& text) {
   return static_cast<uint32_t>(std::wcstoul(text.c_str(), nullptr, 0));
 }
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
-
 void Load() {
   std::wstring variable = L"CRVSTANDIN_";
   for (const wchar_t* c = kName; *c != 0; ++c) variable += static_cast<wchar_t>(std::towupper(*c));
@@ -107,31 +102,21 @@ void Load() {
       g_settings.initFailures = Number(fields[0]);
     } else if (key == L"uninit") {
       g_settings.uninitStatus = Number(fields[0]);
-    } else if (fields.size() < 2) {
-      continue;
-    } else if (key == L"adapter") {
+    } else if (key == L"adapter" && fields.size() == 2) {
       g_settings.adapters.emplace_back(fields[0], Number(fields[1]));
     } else if (key == L"nic" && fields.size() == 3) {
       g_settings.nics.push_back(
           {Number(fields[0]), Number(fields[1]), fields[2] != L"-", Number(fields[2])});
-    } else if (key == L"pnp" || key.rfind(L"fw-5", 0) == 0) {
-      g_settings.texts[key][Number(fields[0])] = Narrow(fields[1]);
-    } else {
-      g_settings.numbers[key][Number(fields[0])] = Number(fields[1]);
+    } else if (fields.size() == 2) {
+      g_settings.byHandle[key][Number(fields[0])] = fields[1];
     }
   }
 }
 
-const std::string* Text(const wchar_t* key, uint32_t handle) {
-  auto set = g_settings.texts.find(key);
-  if (set == g_settings.texts.end()) return nullptr;
-  auto it = set->second.find(handle);
-  return it == set->second.end() ? nullptr : &it->second;
-}
-
-const uint32_t* Value(const wchar_t* key, uint32_t handle) {
-  auto set = g_settings.numbers.find(key);
-  if (set == g_settings.numbers.end()) return nullptr;
+// The setting's text for a handle; null when it is not described.
+const std::wstring* Find(const wchar_t* key, uint32_t handle) {
+  auto set = g_settings.byHandle.find(key);
+  if (set == g_settings.byHandle.end()) return nullptr;
   auto it = set->second.find(handle);
   return it == set->second.end() ? nullptr : &it->second;
 }
@@ -153,21 +138,13 @@ void PutWord(void* record, size_t offset, uint32_t value) {
   std::memcpy(static_cast<uint8_t*>(record) + offset, &value, sizeof value);
 }
 
-// A narrow, terminated text at offset in a record of size bytes.
-void PutText(void* record, size_t size, size_t offset, const std::string& text) {
-  size_t length = text.size() < size - offset - 1 ? text.size() : size - offset - 1;
-  std::memcpy(static_cast<uint8_t*>(record) + offset, text.data(), length);
-  static_cast<uint8_t*>(record)[offset + length] = 0;
-}
-
 uint32_t InitializeEx(const wchar_t* entry) {
   return Answer(entry, ++g_initCalls <= g_settings.initFailures ? kBusy : 0);
 }
 
 uint32_t HandleByServiceName(const wchar_t* entry, const wchar_t* name, uint32_t* handle) {
-  if (handle == nullptr) return Answer(entry, kBadVersion);
   for (const auto& [known, adapter] : g_settings.adapters) {
-    if (name != nullptr && _wcsicmp(known.c_str(), name) == 0) {
+    if (_wcsicmp(known.c_str(), name) == 0) {
       *handle = adapter;
       return Answer(entry, 0);
     }
@@ -176,7 +153,6 @@ uint32_t HandleByServiceName(const wchar_t* entry, const wchar_t* name, uint32_t
 }
 
 uint32_t NumPhyNic(const wchar_t* entry, uint32_t* count) {
-  if (count == nullptr) return Answer(entry, kBadVersion);
   *count = static_cast<uint32_t>(g_settings.nics.size());
   return Answer(entry, 0);
 }
@@ -199,21 +175,16 @@ uint32_t VbdEnumInfo(const wchar_t* entry, uint32_t nicHandle, void* info) {
   return Answer(entry, 0);
 }
 
+// A narrow, terminated text at offset in a record of size bytes.
 uint32_t FirmwareText(const wchar_t* entry, const wchar_t* key, uint32_t vbd, void* info,
                       uint32_t version, size_t size, size_t offset) {
   if (!HasVersion(info, version)) return Answer(entry, kBadVersion);
-  const std::string* text = Text(key, vbd);
+  const std::wstring* text = Find(key, vbd);
   if (text == nullptr) return Answer(entry, kNotFound);
-  PutText(info, size, offset, *text);
-  return Answer(entry, 0);
-}
-
-uint32_t RecordWord(const wchar_t* entry, const wchar_t* key, uint32_t handle, void* record,
-                    uint32_t version, size_t offset) {
-  if (!HasVersion(record, version)) return Answer(entry, kBadVersion);
-  const uint32_t* value = Value(key, handle);
-  if (value == nullptr) return Answer(entry, kNotFound);
-  PutWord(record, offset, *value);
+  size_t length = text->size() < size - offset - 1 ? text->size() : size - offset - 1;
+  auto* out = static_cast<uint8_t*>(info) + offset;
+  for (size_t i = 0; i < length; ++i) out[i] = static_cast<uint8_t>((*text)[i]);
+  out[length] = 0;
   return Answer(entry, 0);
 }
 
@@ -238,12 +209,11 @@ uint32_t QLmapiUninitialize() { return Answer(L"QLmapiUninitialize", g_settings.
 uint32_t QLmapiGetHandleByServiceName(const wchar_t* name, uint32_t* handle) {
   return HandleByServiceName(L"QLmapiGetHandleByServiceName", name, handle);
 }
-// Resolved by the agent and never called: no record of theirs is described here.
 uint32_t QLmapiGetBRCMNicInfo(uint32_t, void*) {
   return Answer(L"QLmapiGetBRCMNicInfo", kNotFound);
 }
-uint32_t QLmapiRetrieveLinkStatus(uint32_t adapter, void* status) {
-  return RecordWord(L"QLmapiRetrieveLinkStatus", L"duplex", adapter, status, 0, 20);
+uint32_t QLmapiRetrieveLinkStatus(uint32_t, void*) {
+  return Answer(L"QLmapiRetrieveLinkStatus", kNotFound);
 }
 uint32_t QLmapiGetPhyNic(uint32_t, void*) { return Answer(L"QLmapiGetPhyNic", kNotFound); }
 uint32_t QLmapiGetNumPhyNic(uint32_t* count) { return NumPhyNic(L"QLmapiGetNumPhyNic", count); }
@@ -269,9 +239,7 @@ uint32_t BmapiUninitialize() { return Answer(L"BmapiUninitialize", g_settings.un
 uint32_t BmapiGetHandleByServiceName(const wchar_t* name, uint32_t* handle) {
   return HandleByServiceName(L"BmapiGetHandleByServiceName", name, handle);
 }
-uint32_t BmapiGetBRCMNicInfo(uint32_t adapter, void* info) {
-  return RecordWord(L"BmapiGetBRCMNicInfo", L"duplex", adapter, info, 0, 84);
-}
+uint32_t BmapiGetBRCMNicInfo(uint32_t, void*) { return Answer(L"BmapiGetBRCMNicInfo", kNotFound); }
 uint32_t BmapiGetNumPhyNic(uint32_t* count) { return NumPhyNic(L"BmapiGetNumPhyNic", count); }
 uint32_t BmapiGetAllPhyNic(void* entries, uint32_t count) {
   return AllPhyNic(L"BmapiGetAllPhyNic", entries, count);
@@ -281,9 +249,9 @@ uint32_t BmapiGetVbdEnumInfo(uint32_t nic, void* info) {
 }
 uint32_t BmapiGetFirmwareInfo(uint32_t adapter, void* info) {
   if (!HasVersion(info, 12)) return Answer(L"BmapiGetFirmwareInfo", kBadVersion);
-  const uint32_t* word = Value(L"fw-word", adapter);
+  const std::wstring* word = Find(L"fw-word", adapter);
   if (word == nullptr) return Answer(L"BmapiGetFirmwareInfo", kNotFound);
-  uint16_t version = static_cast<uint16_t>(*word);
+  uint16_t version = static_cast<uint16_t>(Number(*word));
   std::memcpy(static_cast<uint8_t*>(info) + 154, &version, sizeof version);
   return Answer(L"BmapiGetFirmwareInfo", 0);
 }
@@ -295,14 +263,12 @@ uint32_t BmapiGet57710FwInfo(uint32_t vbd, void* info) {
 }
 
 // bmapi.dll
-uint32_t BmapiGetBRCMNicInfoEx(uint32_t nic, void* info) {
-  return RecordWord(L"BmapiGetBRCMNicInfoEx", L"nic-info-ex", nic, info, 19, 196);
+uint32_t BmapiGetBRCMNicInfoEx(uint32_t, void*) {
+  return Answer(L"BmapiGetBRCMNicInfoEx", kNotFound);
 }
 uint32_t BmapiGetNumPhyNicEx(uint32_t* count) { return NumPhyNic(L"BmapiGetNumPhyNicEx", count); }
 uint32_t BmapiGetAllPhyNicHandles(uint32_t* handles, uint32_t count) {
-  if (handles == nullptr || count < g_settings.nics.size()) {
-    return Answer(L"BmapiGetAllPhyNicHandles", kMoreData);
-  }
+  if (count < g_settings.nics.size()) return Answer(L"BmapiGetAllPhyNicHandles", kMoreData);
   for (size_t i = 0; i < g_settings.nics.size(); ++i) handles[i] = g_settings.nics[i].handle;
   return Answer(L"BmapiGetAllPhyNicHandles", 0);
 }
@@ -313,22 +279,16 @@ uint32_t BmapiGetPhyNic(uint32_t handle, void* info) {
   PutWord(info, 8, nic->type);
   return Answer(L"BmapiGetPhyNic", 0);
 }
-// Without a buffer (or with one too small) it answers the length the id needs, terminator
+// Without a buffer, or with one too small, it answers the length the id needs, terminator
 // included.
 uint32_t BmapiGetPnpDevId(uint32_t nic, char* buffer, uint32_t* length, uint32_t*, uint32_t*) {
-  const std::string* id = Text(L"pnp", nic);
-  if (id == nullptr || length == nullptr) return Answer(L"BmapiGetPnpDevId", kNotFound);
-  uint32_t needed = static_cast<uint32_t>(id->size() + 1);
-  if (buffer == nullptr) {
-    *length = needed;
-    return Answer(L"BmapiGetPnpDevId", 0);
-  }
-  if (*length < needed) {
-    *length = needed;
-    return Answer(L"BmapiGetPnpDevId", kMoreData);
-  }
-  std::memcpy(buffer, id->c_str(), needed);
-  *length = needed;
+  const std::wstring* id = Find(L"pnp", nic);
+  if (id == nullptr) return Answer(L"BmapiGetPnpDevId", kNotFound);
+  const uint32_t have = *length;
+  *length = static_cast<uint32_t>(id->size() + 1);
+  if (buffer == nullptr) return Answer(L"BmapiGetPnpDevId", 0);
+  if (have < *length) return Answer(L"BmapiGetPnpDevId", kMoreData);
+  for (size_t i = 0; i <= id->size(); ++i) buffer[i] = static_cast<char>((*id)[i]);
   return Answer(L"BmapiGetPnpDevId", 0);
 }
 
