@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -145,24 +147,15 @@ TEST_F(PlatformInventoryTest, ReadsTheTableWithItsCallsAndFindsPortsBySlotAndOnb
 
 TEST_F(PlatformInventoryTest, EveryFailingWmiStepLeavesNothingHeld) {
   InstallSmbios();
-  const std::pair<const char*, int> steps[] = {{"CoCreateInstance", 1},
-                                               {"ConnectServer", 1},
-                                               {"CoSetProxyBlanket", 1},
-                                               {"CreateInstanceEnum", 1},
-                                               {"CoSetProxyBlanket", 2},
-                                               {"Next", 1},
-                                               {"Get", 1},
-                                               {"SafeArrayGetUBound", 1},
-                                               {"SafeArrayGetLBound", 1},
-                                               {"SafeArrayAccessData", 1},
-                                               {"Get", 2},
-                                               {"Get", 3},
-                                               {"Get", 4},
-                                               {"Get", 5},
-                                               {"Get", 6}};
+  // The calls of a collection in their order; each fails at its own occurrence.
+  std::istringstream order(
+      "CoCreateInstance ConnectServer CoSetProxyBlanket CreateInstanceEnum CoSetProxyBlanket Next "
+      "Get SafeArrayGetUBound SafeArrayGetLBound SafeArrayAccessData Get Get Get Get Get");
+  std::map<std::string, uint32_t> seen;
   uint64_t live = machine.LiveAllocations();
-  for (const auto& [call, n] : steps) {
-    SCOPED_TRACE(std::string(call) + " #" + std::to_string(n));
+  for (std::string call; order >> call;) {
+    uint32_t n = ++seen[call];
+    SCOPED_TRACE(call + " #" + std::to_string(n));
     machine.FailCall(call, static_cast<uint32_t>(machine.CallCount(call) + n), 0x80041001u);
     EXPECT_EQ(Load(), 0u);
     EXPECT_EQ(ProductName(), "Unknown");
