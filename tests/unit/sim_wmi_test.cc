@@ -23,22 +23,6 @@ class SimWmiTest : public crvtest::SimTest {
     EXPECT_EQ(com.ConnectServer(locator, nameSpace, &services), kSOk);
     return services;
   }
-  // How many objects a query hands over (or the failure of ExecQuery, negated).
-  int Count(ComObject services, const char16_t* query, const char16_t* language = u"WQL") {
-    ComObject enumerator = nullptr;
-    HResult hr = com.ExecQuery(services, language, query, 0x30, &enumerator);
-    if (hr != kSOk) return -1;
-    int n = 0;
-    ComObject object = nullptr;
-    uint32_t returned = 0;
-    while (com.Next(enumerator, kWbemInfinite, &object, &returned) == kSOk) {
-      ++n;
-      com.Release(object);
-    }
-    com.Release(enumerator);
-    return n;
-  }
-
   ComWmi& com;
   ComObject locator = nullptr;
 };
@@ -67,26 +51,22 @@ TEST_F(SimWmiTest, ComInitialisationCountsPerThreadAndSecurityIsSetOnce) {
   com.Release(locator);
 }
 
-TEST_F(SimWmiTest, NamespacesAndQueries) {
+// The query the agent sends and the objects it selects are the firmware reader's tests; here
+// what is refused, and handles released twice.
+TEST_F(SimWmiTest, NamespacesAndQueriesRefused) {
   sim::AddEfxPort(machine.wmi(), {{0, 0x0F, 0x53, 1, 2, 3}, true, u"8.0"});
-  sim::AddEfxPort(machine.wmi(), {{0, 0x0F, 0x53, 1, 2, 4}, false, u"8.0"});
-  machine.wmi().AddObject(u"root\\wmi", u"EFX_Port");  // no externalport: matches no test
   ComObject services = Connect(u"\\\\.\\root\\wmi");
   ComObject other = nullptr;
   EXPECT_EQ(com.ConnectServer(locator, u"root\\nowhere", &other), kWbemEInvalidNamespace);
   EXPECT_EQ(com.ConnectServer(locator, u"\\\\server\\root\\wmi", &other), kWbemEInvalidNamespace);
-
-  EXPECT_EQ(Count(services, u"SELECT * FROM EFX_Port where externalport != 0"), 1);
-  EXPECT_EQ(Count(services, u"select * from efx_port WHERE ExternalPort=0"), 1);
-  EXPECT_EQ(Count(services, u"SELECT * FROM EFX_Port"), 3);
-  EXPECT_EQ(Count(services, u"SELECT * FROM EFX_Port", u"CQL"), -1);
+  ComObject e = nullptr;
+  EXPECT_EQ(com.ExecQuery(services, u"CQL", u"SELECT * FROM EFX_Port", 0, &e),
+            static_cast<HResult>(0x80041018u));  // WBEM_E_INVALID_QUERY_TYPE
   for (const char16_t* bad :
        {u"SELECT Name FROM EFX_Port", u"SELECT * FROM EFX_Port where externalport > 0",
         u"SELECT * FROM EFX_Port where externalport != x", u"SELECT * FROM"}) {
-    ComObject e = nullptr;
     EXPECT_EQ(com.ExecQuery(services, u"WQL", bad, 0, &e), kWbemEInvalidQuery);
   }
-  ComObject e = nullptr;
   EXPECT_EQ(com.ExecQuery(services, u"WQL", u"SELECT * FROM Nothing", 0, &e), kWbemEInvalidClass);
 
   com.Release(services);

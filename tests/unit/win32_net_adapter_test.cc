@@ -83,8 +83,9 @@ class Win32NetAdapterTest : public crvtest::SimTest {
     a.kind = kind;
     return a;
   }
-  const crv::CWin32NetAdapter* Find(std::u16string_view guid) {
-    for (auto* node = list.Head(); node != nullptr; node = node->next) {
+  const crv::CWin32NetAdapter* Find(std::u16string_view guid,
+                                    const crv::CWin32NetAdapterList* in = nullptr) {
+    for (auto* node = (in != nullptr ? in : &list)->Head(); node != nullptr; node = node->next) {
       const char16_t* own = node->element->Guid();
       if (own != nullptr && crv::EqualsNoCase(own, std::u16string(guid).c_str())) {
         return node->element;
@@ -153,46 +154,41 @@ TEST_F(Win32NetAdapterTest, PciAdaptersAreMatchedWithTheirMiniportsByGuid) {
       crvtest::ReportTexts(machine, crv::kReportInformation));
 }
 
-TEST_F(Win32NetAdapterTest, VirtualBusFunctionsTakeTheirUiNumberFromTheParentInEnum) {
-  sim::SimAdapter a = Adapter(u"{B0000000-0000-0000-0000-000000000001}", sim::AdapterKind::kEbdrv);
-  a.vendorId = 0x14E4;
-  a.deviceId = 0x164E;
-  a.subsystem = 0x31011A2B;
-  a.bus = 4;
-  a.function = 1;
-  a.uiNumber = 6;  // on the parent PCI function only
-  a.service = u"l2nd";
-  sim::AddAdapter(machine, a);
-  ASSERT_TRUE(list.Init());
-  const crv::CWin32NetAdapter* adapter = Find(a.guid);
-  ASSERT_NE(nullptr, adapter);
-  EXPECT_EQ(0x164E14E4u, adapter->PciId());
-  EXPECT_EQ(0x31011A2Bu, adapter->SubsystemId());
-  ExpectLocation(*adapter, 0, 4, 0, 1, 6, kNone);
-  EXPECT_TRUE(machine.Reports().empty()) << crvtest::DescribeReports(machine);
-
-  // Without the PCI root of the Enum keys nothing is found, and only that root is reported.
-  machine.registry().DeleteTree(u"SYSTEM\\CurrentControlSet\\Enum\\PCI");
-  crv::CWin32NetAdapterList again;
-  ASSERT_TRUE(again.Init());
-  EXPECT_EQ(0u, again.Head()->element->UiNumber());
-  EXPECT_EQ(std::vector<std::string>{"SYSTEM\\CurrentControlSet\\Enum\\PCI"},
-            crvtest::ReportTexts(machine, crv::kReportKeyNotOpened));
-  EXPECT_EQ(1u, machine.Reports().size());
-}
-
-TEST_F(Win32NetAdapterTest, MellanoxPortsNumberTheirFunctionByPort) {
-  sim::SimAdapter eth = Adapter(u"{C0000000-0000-0000-0000-000000000001}", sim::AdapterKind::kMlx4);
-  eth.vendorId = 0x15B3;
-  eth.deviceId = 0x1003;
-  eth.subsystem = 0x22F31A2B;
-  eth.bus = 6;
-  eth.port = 2;
-  eth.uiNumber = 4;
-  eth.service = u"mlx4eth63";
-  sim::AddAdapter(machine, eth);
-  // An IPoIB port without a UI number of its own: the function comes from InstanceIndex.
-  sim::SimAdapter ib = eth;
+// The bus-enumerated kinds take identifiers and UI number from their parent PCI function: the
+// virtual bus's number as written (device high, vendor low) and its UI number from the
+// parent's Enum key, a Mellanox port's function from its port, a Solarflare adapter's location
+// and friendly name through its parent.
+TEST_F(Win32NetAdapterTest, BusKindsAreIdentifiedThroughTheirParentPciFunction) {
+  struct Case {
+    sim::AdapterKind kind;
+    uint16_t vendor, device;
+    const char16_t* service;
+    uint32_t pciId, function, port;  // the function and port the adapter is filed under
+  };
+  const Case cases[] = {
+      {sim::AdapterKind::kEbdrv, 0x14E4, 0x164E, u"l2nd", 0x164E14E4, 3, kNone},
+      {sim::AdapterKind::kMlx4, 0x15B3, 0x1003, u"mlx4eth63", 0x15B31003, 1, 2},
+      {sim::AdapterKind::kSolarflare, 0x1924, 0x0903, u"SFCNDIS", 0x19240903, 3, kNone},
+  };
+  std::vector<sim::SimAdapter> added;
+  for (uint32_t i = 0; i < std::size(cases); ++i) {
+    std::u16string guid =
+        u"{B0000000-0000-0000-0000-00000000000" + crv::Utf8ToUtf16(std::to_string(i)) + u"}";
+    sim::SimAdapter a = Adapter(guid.c_str(), cases[i].kind);
+    a.vendorId = cases[i].vendor;
+    a.deviceId = cases[i].device;
+    a.subsystem = 0x31011A2B + i;
+    a.bus = 4 + i;
+    a.function = 3;
+    a.port = 2;
+    a.uiNumber = 6 + i;  // on the parent PCI function only
+    a.friendlyName = u"Port " + guid;
+    a.service = cases[i].service;
+    added.push_back(sim::AddAdapter(machine, a).adapter);
+  }
+  // An IP over InfiniBand port without a UI number of its own: its function comes from
+  // InstanceIndex.
+  sim::SimAdapter ib = added[1];
   ib.guid = u"{C0000000-0000-0000-0000-000000000002}";
   ib.kind = sim::AdapterKind::kIba;
   ib.bus = 7;
@@ -202,37 +198,30 @@ TEST_F(Win32NetAdapterTest, MellanoxPortsNumberTheirFunctionByPort) {
   sim::AdapterRecord& ibRecord = sim::AddAdapter(machine, ib);
   machine.registry().SetDword(ibRecord.enumKey + u"\\Device Parameters", u"InstanceIndex", 3);
   ASSERT_TRUE(list.Init());
-
-  const crv::CWin32NetAdapter* port = Find(eth.guid);
-  ASSERT_NE(nullptr, port);
-  EXPECT_EQ(0x15B31003u, port->PciId());  // from the parent's hardware ID
-  EXPECT_EQ(0x22F31A2Bu, port->SubsystemId());
-  ExpectLocation(*port, 0, 6, 0, 1, 4, 2);
+  for (uint32_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(crv::Utf16ToUtf8(cases[i].service));
+    const crv::CWin32NetAdapter* adapter = Find(added[i].guid);
+    ASSERT_NE(nullptr, adapter);
+    EXPECT_EQ(cases[i].pciId, adapter->PciId());
+    EXPECT_EQ(0x31011A2Bu + i, adapter->SubsystemId());
+    ExpectLocation(*adapter, 0, 4 + i, 0, cases[i].function, 6 + i, cases[i].port);
+    EXPECT_EQ(*added[i].friendlyName, std::u16string(adapter->DisplayName()));
+  }
   const crv::CWin32NetAdapter* ibPort = Find(ib.guid);
   ASSERT_NE(nullptr, ibPort);
   ExpectLocation(*ibPort, 0, 7, 0, 2, 5, 2);
   EXPECT_TRUE(machine.Reports().empty()) << crvtest::DescribeReports(machine);
-}
 
-TEST_F(Win32NetAdapterTest, SolarflareAdaptersAreLocatedThroughTheirParent) {
-  sim::SimAdapter a =
-      Adapter(u"{D0000000-0000-0000-0000-000000000001}", sim::AdapterKind::kSolarflare);
-  a.vendorId = 0x1924;
-  a.deviceId = 0x0903;
-  a.subsystem = 0x80131A2B;
-  a.bus = 4;
-  a.function = 1;
-  a.uiNumber = 2;
-  a.friendlyName = u"Solarflare port";
-  a.service = u"SFCNDIS";
-  sim::AddAdapter(machine, a);
-  ASSERT_TRUE(list.Init());
-  const crv::CWin32NetAdapter* adapter = Find(a.guid);
-  ASSERT_NE(nullptr, adapter);
-  EXPECT_EQ(0x19240903u, adapter->PciId());
-  EXPECT_EQ(0x80131A2Bu, adapter->SubsystemId());
-  ExpectLocation(*adapter, 0, 4, 0, 1, 2, kNone);
-  EXPECT_EQ(std::u16string(u"Solarflare port"), adapter->DisplayName());
+  // Without the PCI root of the Enum keys the virtual bus port has no UI number, and only that
+  // root is reported.
+  machine.registry().DeleteTree(u"SYSTEM\\CurrentControlSet\\Enum\\PCI");
+  crv::CWin32NetAdapterList again;
+  ASSERT_TRUE(again.Init());
+  ASSERT_NE(nullptr, Find(added[0].guid, &again));
+  EXPECT_EQ(0u, Find(added[0].guid, &again)->UiNumber());
+  EXPECT_EQ(std::vector<std::string>{"SYSTEM\\CurrentControlSet\\Enum\\PCI"},
+            crvtest::ReportTexts(machine, crv::kReportKeyNotOpened));
+  EXPECT_EQ(1u, machine.Reports().size());
 }
 
 TEST_F(Win32NetAdapterTest, UnmanagedKindsAreLeftOutAndAdaptersWithoutServiceAreNeverMatched) {
