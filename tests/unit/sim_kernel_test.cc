@@ -27,8 +27,7 @@ TEST_F(SimKernelTest, NamedEventsAreSharedAndClosedWithTheProcess) {
         k().CreateEvent(false, false, u"ProcessOnly");
       },
       1000);
-  EXPECT_NE(nullptr, again);
-  EXPECT_EQ(kErrorAlreadyExists, error);
+  EXPECT_TRUE(again != nullptr && error == kErrorAlreadyExists) << error;
   EXPECT_TRUE(machine.EventExists(u"Shared"));
   EXPECT_FALSE(machine.EventExists(u"ProcessOnly"));
   EXPECT_TRUE(k().CloseHandle(outside));

@@ -88,17 +88,12 @@ TEST_F(SimWmiTest, VariantsAndArraysAreTrackedUntilCleared) {
   Variant bytes;
   ASSERT_EQ(com.Get(object, u"bytes", &bytes), kSOk);
   EXPECT_EQ(bytes.type, kVtArray | kVtI4);
-  int32_t lower = 0, upper = 0, element = 0;
-  EXPECT_EQ(com.SafeArrayGetLBound(bytes.array, 1, &lower), kSOk);
-  EXPECT_EQ(com.SafeArrayGetUBound(bytes.array, 1, &upper), kSOk);
-  EXPECT_EQ(lower, 5);
-  EXPECT_EQ(upper, 7);
-  EXPECT_EQ(com.SafeArrayGetElement(bytes.array, 5, &element), kSOk);
-  EXPECT_EQ(element, -1);
+  // The bounds and elements as read are the table and firmware readers' tests; here the
+  // index one past the upper bound, and the lock.
+  int32_t element = 0;
   EXPECT_EQ(com.SafeArrayGetElement(bytes.array, 8, &element), kDispEBadIndex);
   void* data = nullptr;
   ASSERT_EQ(com.SafeArrayAccessData(bytes.array, &data), kSOk);
-  EXPECT_EQ(static_cast<int32_t*>(data)[2], 3);
   EXPECT_EQ(machine.wmi().UnclearedVariants(), 1);
   EXPECT_EQ(com.VariantClear(&bytes), kDispEArrayIsLocked);
   EXPECT_EQ(com.SafeArrayUnaccessData(bytes.array), kSOk);
