@@ -50,19 +50,15 @@ UniqueHandle Launch(const std::wstring& program, const std::wstring& arguments, 
 ProcessResult RunProgram(const std::wstring& program, const std::wstring& arguments,
                          DWORD timeoutMs) {
   // The output goes to a file of its own, read once the program has ended.
-  static int runs = 0;
-  wchar_t directory[MAX_PATH];
+  wchar_t directory[MAX_PATH], path[MAX_PATH];
   GetTempPathW(MAX_PATH, directory);
-  const std::wstring path = std::wstring(directory) + L"crvtest-output-" +
-                            std::to_wstring(GetCurrentProcessId()) + L"-" +
-                            std::to_wstring(++runs) + L".txt";
+  GetTempFileNameW(directory, L"crv", 0, path);
   SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-  HANDLE created = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                               &inherit, CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  HANDLE created = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                               CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   ProcessResult result;
   if (created == INVALID_HANDLE_VALUE) {
-    ADD_FAILURE() << "cannot create " << testing::PrintToString(path) << ", error "
-                  << GetLastError();
+    ADD_FAILURE() << "cannot create the output file, error " << GetLastError();
     return result;
   }
   UniqueHandle file(created);
@@ -113,21 +109,16 @@ bool WaitForServiceState(SC_HANDLE service, DWORD state, DWORD timeoutMs,
 }
 
 void RemoveService() {
-  {
-    UniqueScHandle service = OpenAgentService(SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
-    if (!service) return;
+  if (UniqueScHandle service = OpenAgentService(SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE)) {
     SERVICE_STATUS status = {};
     ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
     WaitForServiceState(service.get(), SERVICE_STOPPED, 20000);
     DeleteService(service.get());
   }
-  ASSERT_TRUE(WaitUntilUnregistered(20000)) << "the service registration did not go away";
-}
-
-bool WaitUntilUnregistered(DWORD timeoutMs) {
-  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  // The registration goes once the last handle to it is closed.
+  const ULONGLONG deadline = GetTickCount64() + 20000;
   while (IsRegistered() && GetTickCount64() < deadline) Sleep(50);
-  return !IsRegistered();
+  ASSERT_FALSE(IsRegistered()) << "the service registration did not go away";
 }
 
 UniqueHandle WaitForNamedEvent(const wchar_t* name, DWORD timeoutMs) {
@@ -174,10 +165,10 @@ bool DebuggedProgram::Step(DWORD waitMs) {
   DWORD continueStatus = DBG_CONTINUE;
   switch (event.dwDebugEventCode) {
     case CREATE_PROCESS_DEBUG_EVENT:
-      if (event.u.CreateProcessInfo.hFile != nullptr) CloseHandle(event.u.CreateProcessInfo.hFile);
+      CloseHandle(event.u.CreateProcessInfo.hFile);
       break;
     case LOAD_DLL_DEBUG_EVENT:
-      if (event.u.LoadDll.hFile != nullptr) CloseHandle(event.u.LoadDll.hFile);
+      CloseHandle(event.u.LoadDll.hFile);
       break;
     case EXCEPTION_DEBUG_EVENT:
       // The start-up breakpoint is the debugger's; every other exception is the program's.

@@ -46,8 +46,6 @@ inline bool IsRegistered() { return static_cast<bool>(OpenAgentService(SERVICE_Q
 // Polls until the service is in `state`; false after timeoutMs.
 bool WaitForServiceState(SC_HANDLE service, DWORD state, DWORD timeoutMs,
                          SERVICE_STATUS_PROCESS* last = nullptr);
-// Waits up to timeoutMs for the registration to go; true when it has.
-bool WaitUntilUnregistered(DWORD timeoutMs);
 // Stops (when running) and deletes the registration, whatever the test before left behind.
 void RemoveService();
 // Polls until the named event exists; null after timeoutMs.
@@ -70,7 +68,6 @@ class DebuggedProgram {
  public:
   DebuggedProgram() = default;
   DebuggedProgram(const DebuggedProgram&) = delete;
-  DebuggedProgram& operator=(const DebuggedProgram&) = delete;
   ~DebuggedProgram();
 
   bool Start(const std::wstring& program, const std::wstring& arguments);
@@ -88,7 +85,6 @@ class DebuggedProgram {
   const std::vector<std::string>& DebugStrings() const { return debugStrings_; }
   bool Exited() const { return exited_; }
   DWORD ExitCode() const { return exitCode_; }
-  HANDLE Process() const { return process_.get(); }
 
  private:
   bool Step(DWORD waitMs);  // one debug event; false when none came within waitMs
