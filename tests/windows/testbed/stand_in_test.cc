@@ -9,20 +9,20 @@
 #include <cfgmgr32.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 namespace {
 
 constexpr wchar_t kEnum[] = L"SYSTEM\\CurrentControlSet\\Enum\\";
-constexpr wchar_t kTestEnumerator[] = L"SYSTEM\\CurrentControlSet\\Enum\\CRVTESTBUS";
 constexpr wchar_t kNetClass[] = L"{4d36e972-e325-11ce-bfc1-08002be10318}";
 constexpr wchar_t kLinks[] =
     L"SYSTEM\\CurrentControlSet\\Control\\DeviceClasses\\{ad498944-762f-11d0-8dcb-00c04fc3358c}\\";
 constexpr GUID kLanClass = {
     0xad498944, 0x762f, 0x11d0, {0x8d, 0xcb, 0x00, 0xc0, 0x4f, 0xc3, 0x35, 0x8c}};
 
-// A started adapter, a second one never started, and the started adapter's child.
+// A started adapter, a second one never started, and a started device of another class.
 constexpr wchar_t kPresent[] = L"CRVTESTBUS\\VEN_8086&DEV_1572\\4&AB&0&0018";
 constexpr wchar_t kAbsent[] = L"CRVTESTBUS\\VEN_8086&DEV_1572\\4&AB&0&0019";
 constexpr wchar_t kChild[] = L"CRVTESTBUS\\PORT\\5&77&0&1";
@@ -57,12 +57,15 @@ void SetText(const std::wstring& path, const wchar_t* name, const std::wstring& 
   RegCloseKey(key);
 }
 
-void SetDword(const std::wstring& path, const wchar_t* name, DWORD value) {
+// An interface of the device whose link key is `link`, enabled or not.
+void SetLinked(const wchar_t* link, const wchar_t* reference, DWORD linked) {
+  const std::wstring path = std::wstring(kLinks) + link + L"\\#" + reference + L"\\Control";
   HKEY key = nullptr;
   ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
                             KEY_ALL_ACCESS, nullptr, &key, nullptr),
             ERROR_SUCCESS);
-  RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+  RegSetValueExW(key, L"Linked", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&linked),
+                 sizeof linked);
   RegCloseKey(key);
 }
 
@@ -72,21 +75,13 @@ std::vector<std::wstring> Split(const wchar_t* list) {
   return texts;
 }
 
-bool Contains(const std::vector<std::wstring>& texts, const std::wstring& text) {
-  for (const auto& t : texts) {
-    if (_wcsicmp(t.c_str(), text.c_str()) == 0) return true;
-  }
-  return false;
-}
-
 class StandInTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    wchar_t path[MAX_PATH];
-    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring dir(path, length);
-    dir.resize(dir.rfind(L'\\') + 1);
-    HMODULE module = LoadLibraryW((dir + L"cfgmgr32.dll").c_str());
+    std::wstring path(MAX_PATH, L'\0');
+    path.resize(GetModuleFileNameW(nullptr, path.data(), MAX_PATH));
+    HMODULE module =
+        LoadLibraryW((path.substr(0, path.rfind(L'\\') + 1) + L"cfgmgr32.dll").c_str());
     // Without WINEDLLOVERRIDES naming cfgmgr32 native, Wine hands out its own whatever the path
     // (and names it by that path); its own has the calls the stand-in leaves out.
     if (module != nullptr && GetProcAddress(module, "CM_Get_Child") == nullptr) module_ = module;
@@ -105,23 +100,16 @@ class StandInTest : public ::testing::Test {
     SetText(std::wstring(kEnum) + kChild + L"\\Control", nullptr, L"", REG_OPTION_VOLATILE);
 
     SetText(std::wstring(kLinks) + kLinkPresent, L"DeviceInstance", kPresent);
-    SetDword(
-        std::wstring(kLinks) + kLinkPresent + L"\\#{11111111-2222-3333-4444-555555555555}\\Control",
-        L"Linked", 1);
-    // A second interface of the same device, not enabled.
-    SetDword(
-        std::wstring(kLinks) + kLinkPresent + L"\\#{99999999-2222-3333-4444-555555555555}\\Control",
-        L"Linked", 0);
+    SetLinked(kLinkPresent, L"{11111111-2222-3333-4444-555555555555}", 1);
+    SetLinked(kLinkPresent, L"{99999999-2222-3333-4444-555555555555}", 0);  // not enabled
     SetText(std::wstring(kLinks) + kLinkAbsent, L"DeviceInstance", kAbsent);
-    SetDword(
-        std::wstring(kLinks) + kLinkAbsent + L"\\#{88888888-2222-3333-4444-555555555555}\\Control",
-        L"Linked", 1);
+    SetLinked(kLinkAbsent, L"{88888888-2222-3333-4444-555555555555}", 1);
   }
 
   void TearDown() override { RemoveSeed(); }
 
   static void RemoveSeed() {
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kTestEnumerator);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(kEnum) + L"CRVTESTBUS").c_str());
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(kLinks) + kLinkPresent).c_str());
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(kLinks) + kLinkAbsent).c_str());
   }
@@ -155,9 +143,9 @@ TEST_F(StandInTest, DeviceIdListIsSizedInCharactersAndFilteredByClassAndPresence
   std::vector<wchar_t> buffer(length, L'#');
   ASSERT_EQ(list(kNetClass, buffer.data(), length, flags), static_cast<CONFIGRET>(CR_SUCCESS));
   auto ids = Split(buffer.data());
-  EXPECT_TRUE(Contains(ids, kPresent));
-  EXPECT_FALSE(Contains(ids, kAbsent)) << "never started";
-  EXPECT_FALSE(Contains(ids, kChild)) << "of another class";
+  EXPECT_EQ(std::ranges::count(ids, kPresent), 1);
+  EXPECT_EQ(std::ranges::count(ids, kAbsent), 0) << "never started";
+  EXPECT_EQ(std::ranges::count(ids, kChild), 0) << "of another class";
   size_t used = 1;
   for (const auto& id : ids) used += id.size() + 1;
   EXPECT_EQ(length, used) << "every text, its terminator and the list's";
