@@ -103,16 +103,14 @@ TEST_F(SimDevicesTest, ConfigManagerSizeProtocolsAnswerAsWindows) {
   EXPECT_EQ(r.instanceId, std::u16string(id.begin(), id.end()));
   EXPECT_EQ(kCrBufferSmall, cm.GetDeviceId(node, id.data(), 5, 0));
 
-  // Interface list: a short buffer is refused whole.
+  // Interface list: a short buffer is refused whole (the list itself is the interface
+  // enumeration's test).
   ASSERT_EQ(kCrSuccess, cm.GetDeviceInterfaceListSize(&length, kGuidNdisLanClass,
                                                       Lower(r.instanceId).c_str(), 0));
   EXPECT_EQ(r.interfacePath.size() + 2, length);
   std::vector<char16_t> paths(length);
   EXPECT_EQ(kCrBufferSmall, cm.GetDeviceInterfaceList(kGuidNdisLanClass, r.instanceId.c_str(),
                                                       paths.data(), length - 1, 0));
-  ASSERT_EQ(kCrSuccess, cm.GetDeviceInterfaceList(kGuidNdisLanClass, r.instanceId.c_str(),
-                                                  paths.data(), length, 0));
-  EXPECT_EQ(std::vector<std::u16string>{r.interfacePath}, Split(paths.data()));
 }
 
 // Phantom nodes, their interfaces and the root's parent are never asked for by the agent.

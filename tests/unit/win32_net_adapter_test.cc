@@ -58,7 +58,6 @@ TEST(InstanceIdentifiers, PciAndVirtualBusFormsAsWritten) {
        0x70441A2B},
       // The virtual bus forms keep the number after PCI_ as written: device high, vendor low.
       {u"B06BDRV\\L2ND&PCI_164A14E4&SUBSYS_31011A2B&REV_02\\5&1&0&0", true, 0x164A14E4, 0x31011A2B},
-      {u"EBDRV\\L2ND&PCI_164E14E4&SUBSYS_171D1A2B&REV_10\\5&1&0&1", true, 0x164E14E4, 0x171D1A2B},
       {u"QEBDRV\\L2ND&PCI_165714E4&SUBSYS_22BE1A2B&REV_01\\5&1&0&0", true, 0x165714E4, 0x22BE1A2B},
       {u"PCI\\VEN_8086&DEV_10D3\\3&11583659&0&C8", false, 0, 0},
       {u"MLX4\\CONNECTX-3_ETH\\5&1&0&1", false, 0, 0},
