@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <map>
 #include <sstream>
 #include <string>
@@ -39,17 +38,15 @@ class PlatformInventoryTest : public crvtest::SimTest {
 
   sim::AdapterRecord& Add(uint8_t n, std::u16string service, std::optional<uint32_t> ui,
                           sim::AdapterKind kind = sim::AdapterKind::kPci) {
-    char guid[64];
-    std::snprintf(guid, sizeof guid, "{00000000-0000-0000-0000-0000000001%02X}", n);
-    sim::SimAdapter a;
-    a.guid = crv::Utf8ToUtf16(guid);
-    a.mac = {0x00, 0x1B, 0x21, 0x00, 0x01, n};
-    a.description = u"Adapter " + crv::Utf8ToUtf16(std::to_string(n));
-    a.service = std::move(service);
-    a.uiNumber = ui;
-    a.kind = kind;
-    a.bus = n;
-    return sim::AddAdapter(machine, a);
+    std::u16string number = crv::Utf8ToUtf16(std::to_string(n));
+    return sim::AddAdapter(machine, {.guid = u"{00000000-0000-0000-0000-000000000" +
+                                             crv::Utf8ToUtf16(std::to_string(100 + n)) + u"}",
+                                     .mac = {0x00, 0x1B, 0x21, 0x00, 0x01, n},
+                                     .description = u"Adapter " + number,
+                                     .kind = kind,
+                                     .bus = n,
+                                     .uiNumber = ui,
+                                     .service = std::move(service)});
   }
 
   // A collection as the interface list runs it: COM initialised around it.

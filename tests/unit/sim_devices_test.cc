@@ -148,10 +148,6 @@ TEST_F(SimDevicesTest, MiniportQueriesFailAsWindowsFailsThem) {
   EXPECT_EQ(0, machine.openHandles().devices);
 }
 
-}  // namespace
-
-namespace {
-
 // A request without an OVERLAPPED on a handle opened for overlapped I/O is counted (a driver
 // that pends it would complete it into the caller's abandoned buffers); one on a synchronous
 // handle is not. Every simulated-machine test requires the count to stay 0 (sim_fixture.h).
