@@ -4,16 +4,13 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 
 namespace crvtest {
 
 std::wstring BinaryPath(const wchar_t* fileName) {
   std::wstring path(32768, L'\0');
-  DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-  path.resize(length);
-  path.resize(path.find_last_of(L"\\/") + 1);
-  return path + fileName;
+  path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+  return path.substr(0, path.find_last_of(L"\\/") + 1) + fileName;
 }
 
 namespace {
