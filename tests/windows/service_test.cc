@@ -53,11 +53,12 @@ TEST_F(ServiceTest, GivenTheArgumentsOfAnUnquotedImagePathItRunsUntilStopped) {
             static_cast<DWORD>(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN));
   UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));
 
-  // The agent's events appear, and setting the first does not end the service.
+  // The agent's events appear (one after the other), and setting the first does not end the
+  // service.
   UniqueHandle scmEvent = WaitForNamedEvent(kScmEvent, kAgentStartMs);
   ASSERT_TRUE(scmEvent) << "the agent did not create its events";
-  EXPECT_TRUE(EventExists(L"CrvMNicInitEvent"));
-  EXPECT_TRUE(EventExists(L"CrvMNicCmdDoneEvent"));
+  EXPECT_TRUE(WaitForNamedEvent(L"CrvMNicInitEvent", kAgentStartMs));
+  EXPECT_TRUE(WaitForNamedEvent(L"CrvMNicCmdDoneEvent", kAgentStartMs));
   EXPECT_TRUE(SetEvent(scmEvent.get()));
   scmEvent.reset();
   Sleep(500);
