@@ -1,0 +1,421 @@
+// The answers of the platform interfaces the agent relies on, written once and run against
+// every backend the build has: the simulated server (both builds) and, in the Windows build,
+// the Win32 backend on Wine's own implementation. Each check states what Windows answers;
+// where Wine answers otherwise, its instance skips that check and says why.
+//
+// The configuration manager is stated here for the device list and a missing device only, and
+// Wine's instance skips it: Wine's cfgmgr32 answers success to the list's size and the list
+// without writing either, CR_FAILURE to every locate, and ends the process on
+// CM_Get_Device_Interface_ListW. The property, key and interface list calls the agent makes
+// on listed devices are therefore shown under Wine only by the end-to-end run on the test
+// machine, whose stand-in configuration manager answers them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "contract/contract_backend.h"
+#include "platform/ndis.h"
+#include "platform/platform.h"
+
+namespace crvcontract {
+namespace {
+
+using namespace platform;
+
+// A call's failure value and the thread's last error after it.
+#define EXPECT_FAILS(call, failure, error) \
+  do {                                     \
+    EXPECT_EQ(call, failure);              \
+    EXPECT_EQ(LastError(), error);         \
+  } while (0)
+
+constexpr int32_t kMoreData = static_cast<int32_t>(kErrorMoreData);
+constexpr int32_t kNoMoreItems = static_cast<int32_t>(kErrorNoMoreItems);
+constexpr int32_t kNotFound = static_cast<int32_t>(kErrorFileNotFound);
+constexpr int32_t kAccessDenied = static_cast<int32_t>(kErrorAccessDenied);
+
+class PlatformContract : public ::testing::TestWithParam<BackendFactory> {
+ protected:
+  void SetUp() override { backend_ = GetParam()(); }
+  void TearDown() override { backend_.reset(); }
+
+  ContractBackend& backend() { return *backend_; }
+  static Registry& reg() { return *Os().registry; }
+  static Kernel& kernel() { return *Os().kernel; }
+  static uint32_t LastError() { return Os().kernel->GetLastError(); }
+
+  // A path under the scratch key (the scratch key itself for an empty path).
+  std::u16string Scratch(std::u16string_view path = {}) {
+    std::u16string key = backend_->ScratchKey();
+    if (!path.empty()) key.append(u"\\").append(path);
+    return key;
+  }
+  int32_t Create(const std::u16string& path, uint32_t options, RegKey* key,
+                 uint32_t* disposition = nullptr) {
+    return reg().CreateKeyEx(kHkeyLocalMachine, path.c_str(), nullptr, options, kKeyAllAccess, key,
+                             disposition);
+  }
+  int32_t Delete(std::u16string_view path) {
+    return reg().DeleteKey(kHkeyLocalMachine, Scratch(path).c_str());
+  }
+  // The buffer a size-first call filled: a null or short buffer answers tooSmall with the size.
+  static std::vector<uint64_t> SizeFirst(uint32_t tooSmall,
+                                         const std::function<uint32_t(void*, uint32_t*)>& call) {
+    uint32_t size = 0, small = 4;
+    EXPECT_EQ(call(nullptr, &size), tooSmall);
+    std::vector<uint64_t> buffer(size / 8 + 1);
+    EXPECT_EQ(call(buffer.data(), &small), tooSmall);
+    EXPECT_EQ(small, size);
+    EXPECT_EQ(call(buffer.data(), &size), 0u);
+    return buffer;
+  }
+
+ private:
+  std::unique_ptr<ContractBackend> backend_;
+};
+
+TEST_P(PlatformContract, RegistryReadsValuesSizeFirstWithTheirTypes) {
+  RegKey key = nullptr, writer = nullptr;
+  ASSERT_EQ(Create(Scratch(), kRegOptionVolatile, &key), 0);
+  const uint32_t dword = 45000;
+  const char16_t text[] = u"eth0", multi[] = u"a\0bc\0";
+  const uint8_t binary[] = {1, 2, 3, 4, 5};
+  const struct {
+    const char16_t* name;
+    uint32_t type;
+    const void* data;
+    uint32_t size;
+  } values[] = {{u"Dword", kRegDword, &dword, 4},
+                {u"Text", kRegSz, text, sizeof text},
+                {u"Multi", kRegMultiSz, multi, sizeof multi},
+                {u"Binary", kRegBinary, binary, sizeof binary}};
+  for (const auto& v : values) {
+    SCOPED_TRACE(v.type);
+    ASSERT_EQ(reg().SetValueEx(key, v.name, v.type, static_cast<const uint8_t*>(v.data), v.size),
+              0);
+    uint32_t type = 0, size = 0;
+    std::vector<uint8_t> data(v.size + 8, 0xEE);
+    EXPECT_EQ(reg().QueryValueEx(key, v.name, &type, nullptr, &size), 0);
+    EXPECT_EQ(type, v.type);
+    EXPECT_EQ(size, v.size);
+    size = v.size - 1;
+    EXPECT_EQ(reg().QueryValueEx(key, v.name, &type, data.data(), &size), kMoreData);
+    EXPECT_EQ(size, v.size);
+    size = static_cast<uint32_t>(data.size());
+    ASSERT_EQ(reg().QueryValueEx(key, v.name, nullptr, data.data(), &size), 0);
+    EXPECT_EQ(size, v.size);
+    EXPECT_EQ(std::memcmp(data.data(), v.data, v.size), 0);
+  }
+  uint32_t size = 0;
+  EXPECT_EQ(reg().QueryValueEx(key, u"DWORD", nullptr, nullptr, &size), 0);  // any case
+  EXPECT_EQ(reg().QueryValueEx(key, u"Missing", nullptr, nullptr, &size), kNotFound);
+  // A key opened only to set values cannot read them.
+  ASSERT_EQ(reg().OpenKeyEx(kHkeyLocalMachine, Scratch().c_str(), 0, kKeySetValue, &writer), 0);
+  EXPECT_EQ(reg().QueryValueEx(writer, u"Dword", nullptr, nullptr, &size), kAccessDenied);
+  EXPECT_TRUE(reg().CloseKey(writer) == 0 && reg().CloseKey(key) == 0 && Delete({}) == 0);
+}
+
+TEST_P(PlatformContract, RegistryVolatileKeysEnumerationAndDeletion) {
+  RegKey root = reinterpret_cast<RegKey>(1), child = nullptr;
+  EXPECT_EQ(reg().OpenKeyEx(kHkeyLocalMachine, Scratch().c_str(), 0, kKeyRead, &root), kNotFound);
+  EXPECT_EQ(root, nullptr);
+  uint32_t disposition = 0;
+  const std::pair<const char16_t*, uint32_t> keys[] = {{u"Beta\\Gamma", kRegCreatedNewKey},
+                                                       {u"Alpha", kRegCreatedNewKey},
+                                                       {u"BETA", kRegOpenedExistingKey}};
+  for (const auto& [path, expected] : keys) {
+    ASSERT_EQ(Create(Scratch(path), kRegOptionVolatile, &child, &disposition), 0);
+    EXPECT_EQ(disposition, expected);
+    EXPECT_EQ(reg().CloseKey(child), 0);
+  }
+  EXPECT_EQ(Create(Scratch(u"Stable"), kRegOptionNonVolatile, &child),
+            static_cast<int32_t>(kErrorChildMustBeVolatile));
+  EXPECT_EQ(child, nullptr);
+
+  // Subkeys in name order and values (in no promised order) end with no more items; name
+  // lengths are characters, in with the terminator, out without; short buffers are more data.
+  ASSERT_EQ(reg().OpenKeyEx(kHkeyLocalMachine, Scratch().c_str(), 0, kKeyAllAccess, &root), 0);
+  char16_t name[kMaxKeyNameLength + 1];
+  auto subkey = [&](uint32_t index, uint32_t length, FileTime* written = nullptr) {
+    int32_t status = reg().EnumKeyEx(root, index, name, &length, written);
+    return status != 0 ? std::to_string(status) : std::string(name, name + length);
+  };
+  FileTime written;
+  EXPECT_EQ(subkey(0, kMaxKeyNameLength + 1, &written), "Alpha");
+  EXPECT_NE(written.high, 0u);
+  EXPECT_EQ(subkey(1, 4), "234");
+  EXPECT_EQ(subkey(1, 5), "Beta");
+  EXPECT_EQ(subkey(2, kMaxKeyNameLength + 1), "259");
+  const uint8_t bytes[4] = {1, 0, 0, 0};
+  ASSERT_TRUE(reg().SetValueEx(root, u"First", kRegDword, bytes, 4) == 0 &&
+              reg().SetValueEx(root, u"Second", kRegDword, bytes, 4) == 0);
+  uint32_t length = kMaxKeyNameLength + 1, type = 0, size = 0;
+  EXPECT_EQ(reg().EnumValue(root, 1, name, &length, &type, nullptr, &size), 0);
+  EXPECT_TRUE(type == kRegDword && size == 4u) << type << " " << size;
+  EXPECT_EQ(reg().EnumValue(root, 2, name, &length, nullptr, nullptr, nullptr), kNoMoreItems);
+  length = 2;
+  EXPECT_EQ(reg().EnumValue(root, 0, name, &length, nullptr, nullptr, nullptr), kMoreData);
+  uint8_t small[2];
+  length = kMaxKeyNameLength + 1;
+  size = sizeof small;
+  EXPECT_EQ(reg().EnumValue(root, 0, name, &length, &type, small, &size), kMoreData);
+  EXPECT_EQ(size, 4u);
+
+  // A key with subkeys is not deleted; a deleted key's open handle refuses writes.
+  EXPECT_EQ(Delete(u"Beta"), kAccessDenied);
+  for (const char16_t* path : {u"Beta\\Gamma", u"Beta", u"Alpha", u""}) EXPECT_EQ(Delete(path), 0);
+  EXPECT_EQ(Delete({}), kNotFound);
+  EXPECT_EQ(reg().SetValueEx(root, u"Late", kRegDword, bytes, 4),
+            static_cast<int32_t>(kErrorKeyDeleted));
+  EXPECT_EQ(reg().CloseKey(root), 0);
+}
+
+TEST_P(PlatformContract, NamedEventsAndWaits) {
+  Handle first = kernel().CreateEvent(false, false, u"CrvPlatformContractEvent");
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(LastError(), kErrorSuccess);
+  Handle again = kernel().CreateEvent(false, false, u"CrvPlatformContractEvent");
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(LastError(), kErrorAlreadyExists);
+  Handle other = kernel().CreateEvent(true, false, nullptr);
+  ASSERT_NE(other, nullptr);
+  // Set through the second handle, the event wakes a wait on the first, which takes it; a
+  // manual-reset event stays set; the lowest signalled index is the answer.
+  const Handle both[] = {other, first};
+  EXPECT_EQ(kernel().WaitForMultipleObjects(2, both, false, 10), kWaitTimeout);
+  EXPECT_TRUE(kernel().SetEvent(again));
+  EXPECT_EQ(kernel().WaitForMultipleObjects(2, both, false, 1000), kWaitObject0 + 1);
+  EXPECT_EQ(kernel().WaitForMultipleObjects(2, both, false, 0), kWaitTimeout);
+  EXPECT_TRUE(kernel().SetEvent(other) && kernel().SetEvent(first));
+  EXPECT_EQ(kernel().WaitForMultipleObjects(2, both, false, 0), kWaitObject0);
+  EXPECT_EQ(kernel().WaitForMultipleObjects(2, both, false, 0), kWaitObject0);
+  Handle many[kMaximumWaitObjects + 1] = {};
+  EXPECT_FAILS(kernel().WaitForMultipleObjects(kMaximumWaitObjects + 1, many, false, 0),
+               kWaitFailed, kErrorInvalidParameter);
+  for (Handle handle : {first, again, other}) EXPECT_TRUE(kernel().CloseHandle(handle));
+}
+
+TEST_P(PlatformContract, ModuleFileNameIsCutToTheBuffer) {
+  char16_t path[1024], cut[8];
+  const uint32_t length = kernel().GetModuleFileName(path, 1024);
+  ASSERT_GT(length, 8u);
+  EXPECT_EQ(std::u16string(path, length).substr(length - 4), u".exe");
+  EXPECT_FAILS(kernel().GetModuleFileName(cut, 8), 8u, kErrorInsufficientBuffer);
+  EXPECT_EQ(std::u16string(cut), std::u16string(path, 7));
+}
+
+// The tables, size first; the loopback row every machine has with its address, a row by its
+// index, and an index no interface has.
+TEST_P(PlatformContract, IpHelperTablesAndRows) {
+  IpHelper& ip = *Os().ipHelper;
+  auto buffer = SizeFirst(kErrorInsufficientBuffer, [&](void* b, uint32_t* s) {
+    return ip.GetIfTable(static_cast<MibIfTable*>(b), s, true);
+  });
+  const auto* table = reinterpret_cast<const MibIfTable*>(buffer.data());
+  const MibIfRow* loopback = nullptr;
+  uint32_t highest = 0;
+  for (uint32_t i = 0; i < table->dwNumEntries; ++i) {
+    if (table->table[i].dwType == kIfTypeSoftwareLoopback) loopback = &table->table[i];
+    highest = std::max(highest, table->table[i].dwIndex);
+  }
+  ASSERT_NE(loopback, nullptr);
+  auto addresses = SizeFirst(kErrorInsufficientBuffer, [&](void* b, uint32_t* s) {
+    return ip.GetIpAddrTable(static_cast<MibIpAddrTable*>(b), s, true);
+  });
+  const auto* rows = reinterpret_cast<const MibIpAddrTable*>(addresses.data());
+  EXPECT_TRUE(std::any_of(rows->table, rows->table + rows->dwNumEntries, [&](const auto& r) {
+    return r.dwIndex == loopback->dwIndex && r.dwAddr == 0x0100007Fu;  // 127.0.0.1
+  }));
+  MibIfRow row{};
+  row.dwIndex = loopback->dwIndex;
+  ASSERT_EQ(ip.GetIfEntry(&row), 0u);
+  EXPECT_EQ(row.dwType, kIfTypeSoftwareLoopback);
+  EXPECT_EQ(row.dwIndex, loopback->dwIndex);
+  if (backend().IsWine()) GTEST_SKIP() << "Wine's GetIfEntry answers 2 for a missing index";
+  row = MibIfRow{};
+  row.dwIndex = highest + 1000;
+  EXPECT_EQ(ip.GetIfEntry(&row), kErrorInvalidData);
+}
+
+TEST_P(PlatformContract, WinsockAndCodePageConversions) {
+  IpHelper& ip = *Os().ipHelper;
+  ASSERT_EQ(ip.WSAStartup(0x0202), 0);
+  struct {
+    uint16_t family, port;
+    uint8_t address[4], zero[8];
+  } ipv4 = {kAfInet, 0, {}, {}};
+  EXPECT_EQ(ip.InetPton(kAfInet, u"192.0.2.17", ipv4.address), 1);
+  EXPECT_EQ(std::memcmp(ipv4.address, "\xC0\x00\x02\x11", 4), 0);
+  uint8_t unused[16];
+  EXPECT_EQ(ip.InetPton(kAfInet, u"fe80::1", unused), 0);
+  char16_t text[64];
+  uint32_t length = 64;
+  ASSERT_EQ(ip.WSAAddressToString(&ipv4, sizeof ipv4, text, &length), 0);
+  EXPECT_EQ(std::u16string(text), u"192.0.2.17");
+  EXPECT_EQ(ip.WSACleanup(), 0);
+
+  CodePage& cp = *Os().codePage;
+  for (uint32_t flags : {0u, kMbPrecomposed}) {
+    EXPECT_EQ(cp.MultiByteToWideChar(kCpAcp, flags, "Port 1", -1, nullptr, 0), 7);
+    ASSERT_EQ(cp.MultiByteToWideChar(kCpAcp, flags, "Port 1", -1, text, 7), 7);
+    EXPECT_EQ(std::u16string(text), u"Port 1");
+    EXPECT_FAILS(cp.MultiByteToWideChar(kCpAcp, flags, "Port 1", -1, text, 3), 0,
+                 kErrorInsufficientBuffer);
+  }
+  EXPECT_EQ(cp.WideCharToMultiByte(kCpAcp, 0, u"Port 1", -1, nullptr, 0), 7);
+  char narrow[7];
+  ASSERT_EQ(cp.WideCharToMultiByte(kCpAcp, 0, u"Port 1", -1, narrow, 7), 7);
+  EXPECT_STREQ(narrow, "Port 1");
+  EXPECT_FAILS(cp.WideCharToMultiByte(kCpAcp, 0, u"Port 1", -1, narrow, 3), 0,
+               kErrorInsufficientBuffer);
+}
+
+TEST_P(PlatformContract, DynamicLoadingByNameAndEntryPoint) {
+  DynamicLibrary& libraries = *Os().libraries;
+  EXPECT_FAILS(libraries.LoadLibrary(u"crvnosuchlibrary.dll"), nullptr, kErrorModNotFound);
+  std::u16string name = backend().LoadableLibrary();
+  Module module = libraries.LoadLibrary(name.c_str());
+  ASSERT_NE(module, nullptr);
+  std::transform(name.begin(), name.end(), name.begin(), [](char16_t c) {
+    return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c;
+  });
+  EXPECT_EQ(libraries.LoadLibrary(name.c_str()), module);  // file names in any case
+  const std::string entry = backend().EntryPoint();
+  EXPECT_NE(libraries.GetProcAddress(module, entry.c_str()), nullptr);
+  std::string lower = entry;
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
+  EXPECT_FAILS(libraries.GetProcAddress(module, lower.c_str()), nullptr, kErrorProcNotFound);
+  EXPECT_TRUE(libraries.FreeLibrary(module) && libraries.FreeLibrary(module));
+}
+
+TEST_P(PlatformContract, ServiceManagerAnswers) {
+  ServiceManager& scm = *Os().services;
+  ScHandle manager = scm.OpenSCManager(nullptr, nullptr, kScManagerAllAccess);
+  ASSERT_NE(manager, nullptr);
+  constexpr char16_t kName[] = u"CrvPlatformContract";
+  auto create = [&] {
+    return scm.CreateService(manager, kName, u"Contract service", kServiceAllAccess,
+                             kServiceWin32OwnProcess, kServiceDemandStart, kServiceErrorNormal,
+                             u"C:\\windows\\system32\\crvcontract.exe", nullptr, nullptr, nullptr,
+                             nullptr);
+  };
+  EXPECT_FAILS(scm.OpenService(manager, kName, kServiceQueryConfig), nullptr,
+               kErrorServiceDoesNotExist);
+  ScHandle service = create();
+  ASSERT_NE(service, nullptr);
+  EXPECT_FAILS(create(), nullptr, kErrorServiceExists);
+  ServiceStatus status;
+  EXPECT_FAILS(scm.ControlService(service, kServiceControlStop, &status), false,
+               kErrorServiceNotActive);
+  // A handle without the rights refuses the stop and the deletion.
+  ScHandle query = scm.OpenService(manager, kName, kServiceQueryConfig);
+  ASSERT_NE(query, nullptr);
+  EXPECT_FAILS(scm.ControlService(query, kServiceControlStop, &status), false, kErrorAccessDenied);
+  EXPECT_FAILS(scm.DeleteService(query), false, kErrorAccessDenied);
+  EXPECT_TRUE(scm.CloseServiceHandle(query));
+  // Deleted, the service lasts, marked, until its last handle closes.
+  EXPECT_TRUE(scm.DeleteService(service));
+  EXPECT_FAILS(scm.DeleteService(service), false, kErrorServiceMarkedForDelete);
+  EXPECT_FAILS(create(), nullptr, kErrorServiceMarkedForDelete);
+  EXPECT_TRUE(scm.CloseServiceHandle(service));
+  EXPECT_FAILS(scm.OpenService(manager, kName, kServiceQueryConfig), nullptr,
+               kErrorServiceDoesNotExist);
+  EXPECT_TRUE(scm.CloseServiceHandle(manager));
+}
+
+// A device that does not exist, and the miniport of an Ethernet interface (found through the
+// adapter list and the interface table, as the agent pairs them) answering its address.
+TEST_P(PlatformContract, DeviceOpensAndAnAdaptersAddressQuery) {
+  DeviceIo& io = *Os().deviceIo;
+  IpHelper& ip = *Os().ipHelper;
+  for (const char16_t* path :
+       {u"\\\\.\\{0E5B9C1A-4F7D-4C1B-9A8E-3D2C1B0A9FFF}",
+        u"\\\\?\\pci#ven_8086&dev_1000#0#{ad498944-762f-11d0-8dcb-00c04fc3358c}"}) {
+    EXPECT_FAILS(io.CreateFile(path, 0, kFileShareRead | kFileShareWrite, kOpenExisting, 0),
+                 kInvalidHandleValue, kErrorFileNotFound);
+  }
+  auto buffer = SizeFirst(kErrorBufferOverflow, [&](void* b, uint32_t* s) {
+    return ip.GetAdaptersAddresses(kAfInet, 0, static_cast<IpAdapterAddresses*>(b), s);
+  });
+  for (auto* a = reinterpret_cast<const IpAdapterAddresses*>(buffer.data()); a; a = a->Next) {
+    MibIfRow row{};
+    row.dwIndex = a->IfIndex;
+    if (ip.GetIfEntry(&row) != 0 || row.dwType != kIfTypeEthernetCsmacd) continue;
+    const std::u16string path =
+        u"\\\\.\\" + std::u16string(a->AdapterName, a->AdapterName + std::strlen(a->AdapterName));
+    Handle device =
+        io.CreateFile(path.c_str(), 0, kFileShareRead | kFileShareWrite, kOpenExisting, 0);
+    ASSERT_NE(device, kInvalidHandleValue) << "error " << LastError();
+    uint32_t oid = 0x01010102, returned = 0;  // OID_802_3_CURRENT_ADDRESS
+    uint8_t mac[6] = {};
+    EXPECT_TRUE(io.DeviceIoControl(device, kIoctlNdisQueryGlobalStats, &oid, 4, mac, 6, &returned));
+    EXPECT_EQ(returned, 6u);
+    EXPECT_EQ(row.dwPhysAddrLen, 6u);
+    EXPECT_EQ(std::memcmp(mac, row.bPhysAddr, 6), 0);
+    oid = 0x00010104;  // OID_GEN_MEDIA_IN_USE
+    uint32_t medium = 99;
+    EXPECT_TRUE(
+        io.DeviceIoControl(device, kIoctlNdisQueryGlobalStats, &oid, 4, &medium, 4, &returned));
+    EXPECT_EQ(medium, kNdisMedium802_3);
+    EXPECT_TRUE(io.CloseDevice(device));
+    return;
+  }
+  GTEST_SKIP() << "no Ethernet interface on this machine";
+}
+
+TEST_P(PlatformContract, WmiConnectionsAndComInitialisation) {
+  ComWmi& com = *Os().wmi;
+  ASSERT_EQ(com.CoInitializeEx(kCoinitMultithreaded), kSOk);
+  EXPECT_EQ(com.CoInitializeEx(kCoinitMultithreaded), kSFalse);
+  com.CoUninitialize();
+  EXPECT_EQ(com.CoInitializeEx(0x2), kRpcEChangedMode);  // apartment-threaded
+  ComObject locator = nullptr, services = reinterpret_cast<ComObject>(1);
+  ASSERT_EQ(com.CreateWbemLocator(kClsctxInprocServer, &locator), kSOk);
+  EXPECT_EQ(com.ConnectServer(locator, u"root\\crvnosuchnamespace", &services),
+            kWbemEInvalidNamespace);
+  EXPECT_EQ(services, nullptr);
+  ASSERT_EQ(com.ConnectServer(locator, u"ROOT\\CIMV2", &services), kSOk);
+  com.Release(services);
+  com.Release(locator);
+  // The first connection set the process's security.
+  const HResult security =
+      com.CoInitializeSecurity(kRpcCAuthnLevelDefault, kRpcCImpLevelImpersonate, kEoacNone);
+  com.CoUninitialize();
+  if (backend().IsWine())
+    GTEST_SKIP() << "Wine's CoInitializeSecurity never answers RPC_E_TOO_LATE";
+  EXPECT_EQ(security, kRpcETooLate);
+}
+
+TEST_P(PlatformContract, ConfigManagerDeviceListAndAMissingDevice) {
+  if (backend().IsWine()) GTEST_SKIP() << "Wine's cfgmgr32 writes neither the list nor its size";
+  ConfigManager& cm = *Os().configManager;
+  constexpr char16_t kNetClass[] = u"{4d36e972-e325-11ce-bfc1-08002be10318}";
+  const uint32_t flags = kCmGetIdListFilterClass | kCmGetIdListFilterPresent;
+  uint32_t length = 0;
+  ASSERT_EQ(cm.GetDeviceIdListSize(&length, kNetClass, flags), kCrSuccess);
+  ASSERT_GE(length, 1u);
+  std::vector<char16_t> list(length, u'x');
+  ASSERT_EQ(cm.GetDeviceIdList(kNetClass, list.data(), length, flags), kCrSuccess);
+  DevInst node = 0;
+  size_t at = 0;
+  for (; at < list.size() && list[at] != 0;
+       at += std::char_traits<char16_t>::length(&list[at]) + 1) {
+    EXPECT_EQ(cm.LocateDevNode(&node, &list[at], kCmLocateDevNodeNormal), kCrSuccess);
+  }
+  EXPECT_LT(at, list.size()) << "the list ends with an empty text";
+  EXPECT_EQ(cm.LocateDevNode(&node, u"PCI\\VEN_8086&DEV_1000\\CRVNOSUCHDEVICE", 0),
+            kCrNoSuchDevNode);
+}
+
+INSTANTIATE_TEST_SUITE_P(Simulated, PlatformContract, ::testing::Values(&MakeSimulatedBackend));
+#ifdef _WIN32
+INSTANTIATE_TEST_SUITE_P(Wine, PlatformContract, ::testing::Values(&MakeWineBackend));
+#endif
+
+}  // namespace
+}  // namespace crvcontract

@@ -1,0 +1,22 @@
+// The Win32 backend on the system the program runs on (Wine in this project's runs).
+#include "contract/contract_backend.h"
+#include "platform/win32/win32_platform.h"
+
+namespace crvcontract {
+namespace {
+
+class WineBackend : public ContractBackend {
+ public:
+  WineBackend() { platform::win32::InstallWin32Platform(); }
+
+  bool IsWine() const override { return true; }
+  std::u16string ScratchKey() const override { return u"SYSTEM\\CrvPlatformContract"; }
+  std::u16string LoadableLibrary() const override { return u"kernel32.dll"; }
+  std::string EntryPoint() const override { return "GetLastError"; }
+};
+
+}  // namespace
+
+std::unique_ptr<ContractBackend> MakeWineBackend() { return std::make_unique<WineBackend>(); }
+
+}  // namespace crvcontract
