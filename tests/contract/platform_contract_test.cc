@@ -391,6 +391,78 @@ TEST_P(PlatformContract, WmiConnectionsAndComInitialisation) {
   EXPECT_EQ(security, kRpcETooLate);
 }
 
+// Objects every machine has in ROOT\CIMV2: properties by their variant types (64-bit integers
+// travel as text), a missing property, the end of an enumeration, and an integer array by its
+// bounds, data and elements.
+TEST_P(PlatformContract, WmiPropertiesAndArrays) {
+  ComWmi& com = *Os().wmi;
+  ASSERT_EQ(com.CoInitializeEx(kCoinitMultithreaded), kSOk);
+  ComObject locator = nullptr, services = nullptr, osList = nullptr, enclosures = nullptr;
+  ASSERT_EQ(com.CreateWbemLocator(kClsctxAll, &locator), kSOk);
+  ASSERT_EQ(com.ConnectServer(locator, u"ROOT\\CIMV2", &services), kSOk);
+  // The services object and its enumerators take a proxy blanket.
+  auto blanket = [&](ComObject object) {
+    return com.SetProxyBlanket(object, kRpcCAuthnWinnt, kRpcCAuthzNone, kRpcCAuthnLevelCall,
+                               kRpcCImpLevelImpersonate, kEoacNone);
+  };
+  EXPECT_EQ(blanket(services), kSOk);
+  auto first = [&](const char16_t* className, ComObject* enumerator) {
+    ComObject object = nullptr;
+    uint32_t returned = 0;
+    EXPECT_EQ(com.CreateInstanceEnum(services, className, kWbemFlagShallow, enumerator), kSOk);
+    EXPECT_EQ(blanket(*enumerator), kSOk);
+    EXPECT_EQ(com.Next(*enumerator, 10000, &object, &returned), kSOk);
+    EXPECT_EQ(returned, 1u);
+    return object;
+  };
+  ComObject os = first(u"Win32_OperatingSystem", &osList);
+  ASSERT_NE(os, nullptr);
+  const std::pair<const char16_t*, uint16_t> properties[] = {{u"Version", kVtBstr},
+                                                             {u"OSType", kVtI4},
+                                                             {u"Primary", kVtBool},
+                                                             {u"FreePhysicalMemory", kVtBstr}};
+  Variant value;
+  for (const auto& [name, type] : properties) {
+    ASSERT_EQ(com.Get(os, name, &value), kSOk);
+    EXPECT_EQ(value.type, type);
+    EXPECT_TRUE(type != kVtBstr || value.textLength > 0);
+    EXPECT_TRUE(type != kVtI4 || value.integer == 18);  // OSType: CIM's "WINNT"
+    EXPECT_EQ(com.VariantClear(&value), kSOk);
+    EXPECT_TRUE(value.type == kVtEmpty && value.text == nullptr && value.native == nullptr);
+  }
+  EXPECT_EQ(com.Get(os, u"CrvNoSuchProperty", &value), kWbemENotFound);
+  EXPECT_EQ(value.type, kVtEmpty);
+  ComObject none = reinterpret_cast<ComObject>(1);
+  uint32_t returned = 7;
+  EXPECT_EQ(com.Next(osList, 10000, &none, &returned), kSFalse);
+  EXPECT_TRUE(none == nullptr && returned == 0u);
+
+  ComObject enclosure = first(u"Win32_SystemEnclosure", &enclosures);
+  ASSERT_NE(enclosure, nullptr);
+  ASSERT_EQ(com.Get(enclosure, u"ChassisTypes", &value), kSOk);
+  ASSERT_EQ(value.type, kVtArray | kVtI4);  // uint16 elements travel as VT_I4
+  int32_t lower = -1, upper = -1, element = 0;
+  ASSERT_EQ(com.SafeArrayGetLBound(value.array, 1, &lower), kSOk);
+  ASSERT_EQ(com.SafeArrayGetUBound(value.array, 1, &upper), kSOk);
+  EXPECT_EQ(lower, 0);
+  ASSERT_GE(upper, lower);
+  EXPECT_EQ(com.SafeArrayGetLBound(value.array, 2, &lower), kDispEBadIndex);
+  void* data = nullptr;
+  ASSERT_EQ(com.SafeArrayAccessData(value.array, &data), kSOk);
+  ASSERT_EQ(com.SafeArrayGetElement(value.array, upper, &element), kSOk);
+  EXPECT_EQ(element, static_cast<const int32_t*>(data)[upper]);
+  EXPECT_EQ(com.SafeArrayGetElement(value.array, upper + 1, &element), kDispEBadIndex);
+  // While its data is accessed the array cannot be freed, and the variant keeps it.
+  EXPECT_EQ(com.VariantClear(&value), kDispEArrayIsLocked);
+  EXPECT_NE(value.array, nullptr);
+  EXPECT_EQ(com.SafeArrayUnaccessData(value.array), kSOk);
+  EXPECT_EQ(com.SafeArrayUnaccessData(value.array), static_cast<HResult>(0x8000FFFFu));
+  EXPECT_EQ(com.VariantClear(&value), kSOk);
+  EXPECT_EQ(value.array, nullptr);
+  for (ComObject held : {enclosure, enclosures, os, osList, services, locator}) com.Release(held);
+  com.CoUninitialize();
+}
+
 TEST_P(PlatformContract, ConfigManagerDeviceListAndAMissingDevice) {
   if (backend().IsWine()) GTEST_SKIP() << "Wine's cfgmgr32 writes neither the list nor its size";
   ConfigManager& cm = *Os().configManager;

@@ -20,7 +20,15 @@ class SimulatedBackend : public ContractBackend {
     machine_.network().Add(loopback);
     crvtest::AddTestAdapter(machine_, 12);
     machine_.libraries().qlmapi().present = true;
-    machine_.wmi().SetAvailable(true);
+    sim::SimWmi& wmi = machine_.wmi();
+    wmi.SetAvailable(true);
+    wmi.AddObject(u"root\\cimv2", u"Win32_OperatingSystem")
+        .Set(u"Version", sim::WmiValue::Text(u"10.0.20348"))
+        .Set(u"OSType", sim::WmiValue::Integer(platform::kVtI4, 18))
+        .Set(u"Primary", sim::WmiValue::Bool(true))
+        .Set(u"FreePhysicalMemory", sim::WmiValue::Text(u"8123456"));
+    wmi.AddObject(u"root\\cimv2", u"Win32_SystemEnclosure")
+        .Set(u"ChassisTypes", sim::WmiValue::Array(platform::kVtI4, {23}));
   }
 
   // Every check closes what it opened, as the agent must.
@@ -28,6 +36,8 @@ class SimulatedBackend : public ContractBackend {
     auto& open = machine_.openHandles();
     EXPECT_EQ(open.registry + open.services + open.kernel + open.devices, 0) << "handles left open";
     EXPECT_EQ(machine_.wmi().OutstandingReferences(), 0) << "COM objects not released";
+    EXPECT_EQ(machine_.wmi().UnclearedVariants(), 0) << "variants not cleared";
+    EXPECT_EQ(machine_.wmi().ArrayLocks(), 0) << "array data still accessed";
   }
 
   bool IsWine() const override { return false; }
