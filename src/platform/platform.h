@@ -9,6 +9,7 @@
 #include "platform/device_io.h"
 #include "platform/diagnostics.h"
 #include "platform/dynamic_library.h"
+#include "platform/event_log.h"
 #include "platform/ip_helper.h"
 #include "platform/kernel.h"
 #include "platform/memory.h"
@@ -30,6 +31,7 @@ struct Platform {
   ConfigManager* configManager = nullptr;
   DynamicLibrary* libraries = nullptr;
   ComWmi* wmi = nullptr;
+  EventLog* eventLog = nullptr;
 };
 
 // The installed set. Every member is non-null once a set is installed.

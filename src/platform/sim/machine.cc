@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "platform/sim/apis.h"
+#include "platform/sim/event_log_sim.h"
 #include "platform/sim/file_time.h"
 #include "platform/sim/interface_notify_sim.h"
 
@@ -51,6 +52,7 @@ Machine* g_installed = nullptr;
 
 Machine::Machine()
     : interfaceNotifier_(std::make_unique<SimInterfaceNotifier>(*this)),
+      eventLog_(std::make_unique<SimEventLog>(*this)),
       scheduler_(std::make_unique<Scheduler>(*this)),
       moduleFileName_(u"C:\\Program Files\\Corvane\\crvnichost.exe") {
   platform::SystemTime start;
@@ -84,6 +86,7 @@ Machine::Machine()
   platform_.configManager = configManagerApi_.get();
   platform_.libraries = librariesApi_.get();
   platform_.wmi = wmiApi_.get();
+  platform_.eventLog = &eventLog_->Api();
   registryClock_ = FileTimeNow();
 }
 

@@ -23,6 +23,7 @@
 
 namespace sim {
 
+class SimEventLog;
 class SimInterfaceNotifier;
 
 struct ReportRecord {
@@ -80,6 +81,8 @@ class Machine {
   SimWmi& wmi() { return wmi_; }
   // Interface change notifications (interface_notify_sim.h).
   SimInterfaceNotifier& interfaceNotifier() { return *interfaceNotifier_; }
+  // The Application log and the other logs: every event reported (event_log_sim.h).
+  SimEventLog& eventLog() { return *eventLog_; }
   void SetAdministrator(bool administrator) { services_.SetAdministrator(administrator); }
   void SetModuleFileName(std::u16string path) { moduleFileName_ = std::move(path); }
   // The agent library's own path (GetModuleFileNameW of the agent's module); by default
@@ -179,6 +182,7 @@ class Machine {
   SimLibraries libraries_;
   SimWmi wmi_;
   std::unique_ptr<SimInterfaceNotifier> interfaceNotifier_;
+  std::unique_ptr<SimEventLog> eventLog_;
   std::u16string agentModuleFileName_ = u"C:\\Program Files\\Corvane\\crvnicmgmt.dll";
   std::unique_ptr<Scheduler> scheduler_;
   std::u16string moduleFileName_;

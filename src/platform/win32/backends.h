@@ -18,5 +18,6 @@ DeviceIo& DeviceIoBackend();
 ConfigManager& ConfigManagerBackend();
 DynamicLibrary& DynamicLibraryBackend();
 ComWmi& ComWmiBackend();
+EventLog& EventLogBackend();
 
 }  // namespace platform::win32

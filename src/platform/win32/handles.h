@@ -19,6 +19,8 @@
 #undef LoadLibrary
 #undef OpenSCManager
 #undef OpenService
+#undef RegisterEventSource
+#undef ReportEvent
 #undef WSAAddressToString
 
 #include <utility>

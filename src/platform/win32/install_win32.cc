@@ -17,6 +17,7 @@ void InstallWin32Platform() {
   set.configManager = &ConfigManagerBackend();
   set.libraries = &DynamicLibraryBackend();
   set.wmi = &ComWmiBackend();
+  set.eventLog = &EventLogBackend();
   Install(set);
 }
 
