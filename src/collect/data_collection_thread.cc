@@ -7,6 +7,7 @@
 #include "common/alloc.h"
 #include "common/process_state.h"
 #include "common/report.h"
+#include "events/event_writer.h"
 #include "platform/platform.h"
 #include "service/dc_struct.h"
 #include "trap/trap.h"
@@ -90,7 +91,8 @@ class Collector {
 
  private:
   void Retry() {
-    if (InitializeDataCollection(&list_, trap_) == 0) {
+    const uint32_t status = InitializeDataCollection(&list_, trap_);
+    if (status == 0) {
       needInit_ = false;
       list_->PublishCycle();
       retriesLeft_ = kBuildRetries;
@@ -99,6 +101,7 @@ class Collector {
     State().pollInterval *= 2;  // 32-bit: an interval of 2^31 ms or more loses its top bit
     if (retriesLeft_ == 0) {
       ReportInfo(u"DataCollectionThread: init failed after retries.", lastError_);
+      WriteCollectionStoppedEvent(status);
       watch_.Stop();
       platform::Os().kernel->EndThread();
     }

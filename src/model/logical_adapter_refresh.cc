@@ -10,6 +10,7 @@
 #include "common/process_state.h"
 #include "common/text.h"
 #include "discovery/miniport.h"
+#include "events/event_writer.h"
 #include "model/logical_adapter.h"
 #include "platform/platform.h"
 #include "publish/registry_key.h"
@@ -176,6 +177,7 @@ void CLogicalAdapter::RaiseTrap(const CPhysicalAdapter& port) {
   std::memcpy(t.interfaceMacAddress, record_.macAddress, sizeof t.interfaceMacAddress);
   TrapRecord copy = t;
   WriteTrapRecord(copy);
+  WriteTrapEvent(copy, port.Function(), record_);
 }
 
 // An interface's statistics are the sums of its ports' counters: for a team, the frames

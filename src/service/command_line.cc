@@ -1,6 +1,7 @@
 #include "service/command_line.h"
 
 #include "common/text.h"
+#include "events/event_source_key.h"
 #include "platform/platform.h"
 #include "service/console_line.h"
 #include "service/nt_service.h"
@@ -21,11 +22,16 @@ constexpr WordEntry kWords[] = {
 
 uint32_t LastError() { return platform::Os().kernel->GetLastError(); }
 
+// Whenever the service is registered at the end of a word, so is its event source (again
+// when it was already, which brings the module path up to date); when a word removed the
+// service, the source goes with it.
 void InstallWord(CNtService& service) {
   if (service.IsInstalled()) {
     PrintServiceLine(service.Name(), " is already installed.");
+    RegisterEventSourceKey();
   } else if (service.Install()) {
     PrintServiceLine(service.Name(), " installed.");
+    RegisterEventSourceKey();
   } else {
     PrintServiceLine(service.Name(), " failed to install, error: ", LastError());
   }
@@ -36,6 +42,7 @@ void UninstallWord(CNtService& service) {
     PrintServiceLine(service.Name(), " is not installed.");
   } else if (service.Uninstall()) {
     PrintServiceLine(service.Name(), " uninstalled.");
+    RemoveEventSourceKey();
   } else {
     PrintServiceLine(service.Name(), " failed to uninstall, error: ", LastError());
   }
@@ -45,11 +52,14 @@ void UninstallWord(CNtService& service) {
 // registers it again.
 void ReinstallWord(CNtService& service) {
   if (service.IsInstalled()) {
-    if (!service.Uninstall()) {
+    if (service.Uninstall()) {
+      RemoveEventSourceKey();
+    } else {
       PrintServiceLine(service.Name(), " failed to uninstall, error: ", LastError());
     }
   } else if (service.Install()) {
     PrintServiceLine(service.Name(), " reinstalled.");
+    RegisterEventSourceKey();
   } else {
     PrintServiceLine(service.Name(), " failed to reinstall, error: ", LastError());
   }

@@ -3,6 +3,7 @@
 #include "collect/data_collection_thread.h"
 #include "common/alloc.h"
 #include "common/report.h"
+#include "events/event_writer.h"
 #include "platform/platform.h"
 #include "publish/registry_key.h"
 
@@ -49,6 +50,7 @@ bool CMNicService::Initialize() {
     ReportInfo(u"CMNicService::Initialize: failure starting DC Thread.", 0);
     return false;
   }
+  WriteAgentStartedEvent(shared_->pollInterval);
   return true;
 }
 

@@ -6,16 +6,19 @@
 #include <string>
 #include <vector>
 
+#include "events/event_messages.h"
 #include "service/exports.h"
 #include "support/sim_fixture.h"
 
 namespace {
 
+// A service installed earlier, with its event source.
 void AddService(sim::Machine& machine, bool running) {
   sim::ServiceRecord record;
   record.name = u"CRVNicMgmt";
   record.running = running;
   machine.services().Add(record);
+  machine.registry().SetDword(crv::kEventSourceKeyPath, crv::kTypesSupportedValue, 7);
 }
 
 using InstallationTest = crvtest::SimTest;
@@ -55,6 +58,8 @@ TEST_P(InstallationWordTest, PrintsExactlyItsLines) {
   EXPECT_TRUE(RunAgent({"crvnichost.exe", GetParam().word}).returned);
   EXPECT_EQ(machine.ConsoleOutput(), GetParam().output);
   EXPECT_EQ(machine.services().Exists(u"CRVNicMgmt"), GetParam().registeredAfter);
+  // The event source is registered exactly while the service is.
+  EXPECT_EQ(machine.registry().KeyExists(crv::kEventSourceKeyPath), GetParam().registeredAfter);
   EXPECT_EQ(machine.openHandles().services, 0);
 }
 

@@ -9,10 +9,25 @@
 namespace crvtest {
 namespace {
 
+constexpr wchar_t kSourceKey[] =
+    L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\CRVNicMgmt";
+
+bool SourceRegistered() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSourceKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return false;
+  }
+  RegCloseKey(key);
+  return true;
+}
+
 class InstallWordsTest : public ::testing::Test {
  protected:
-  void SetUp() override { RemoveService(); }
-  void TearDown() override { RemoveService(); }
+  void SetUp() override { TearDown(); }
+  void TearDown() override {
+    RemoveService();
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kSourceKey);
+  }
 };
 
 TEST_F(InstallWordsTest, InstallRegistersTheHostAsAnOwnProcessDemandStartService) {
@@ -38,6 +53,39 @@ TEST_F(InstallWordsTest, InstallRegistersTheHostAsAnOwnProcessDemandStartService
   EXPECT_EQ(std::wstring(config->lpBinaryPathName), host);
   EXPECT_EQ(std::wstring(config->lpDisplayName), L"Corvane NIC Management Agents");
   EXPECT_EQ(std::wstring(config->lpServiceStartName), L"LocalSystem");
+
+  // The event source: the module's full path, unexpanded, and error, warning and information.
+  wchar_t file[MAX_PATH] = {};
+  DWORD type = 0;
+  DWORD size = sizeof file;
+  ASSERT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, kSourceKey, L"EventMessageFile",
+                         RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, &type, file, &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_EXPAND_SZ));
+  EXPECT_EQ(std::wstring(file), BinaryPath(L"crvnicmgmt.dll"));
+  DWORD types = 0;
+  size = sizeof types;
+  ASSERT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, kSourceKey, L"TypesSupported", RRF_RT_REG_DWORD,
+                         nullptr, &types, &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(types, 7u);
+}
+
+// "-uninstall" of the running service removes the event source with it.
+TEST_F(InstallWordsTest, UninstallOfTheRunningServiceRemovesItsEventSource) {
+  ASSERT_EQ(RunHost(L"-install").output, Lines({"CRVNicMgmt installed."}));
+  ASSERT_TRUE(SourceRegistered());
+  {
+    UniqueScHandle service = OpenAgentService(SERVICE_START | SERVICE_QUERY_STATUS);
+    ASSERT_TRUE(service);
+    ASSERT_TRUE(StartServiceW(service.get(), 0, nullptr)) << GetLastError();
+    SERVICE_STATUS_PROCESS status = {};
+    ASSERT_TRUE(WaitForServiceState(service.get(), SERVICE_RUNNING, 10000, &status));
+  }
+  ProcessResult result = RunHost(L"-uninstall");
+  ASSERT_TRUE(result.finished);
+  EXPECT_EQ(result.output, Lines({"CRVNicMgmt uninstalled."}));
+  EXPECT_FALSE(SourceRegistered());
 }
 
 // Each word in turn, from no registration: what it prints and whether the service is
@@ -65,6 +113,7 @@ TEST_F(InstallWordsTest, EachWordsOutputAndTheRegistrationItLeaves) {
     EXPECT_EQ(result.exitCode, 0u);
     EXPECT_EQ(result.output, step.output);
     EXPECT_EQ(IsRegistered(), step.registered);
+    EXPECT_EQ(SourceRegistered(), step.registered);
   }
 }
 

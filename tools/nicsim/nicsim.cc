@@ -10,6 +10,7 @@
 #include "inventory/platform_inventory.h"
 #include "options.h"
 #include "platform/sim/agent_process.h"
+#include "platform/sim/event_log_sim.h"
 #include "platform/sim/scenario.h"
 #include "summary.h"
 #include "tessar_decode.h"
@@ -48,6 +49,16 @@ void PrintReports(const sim::Machine& machine) {
     std::printf("%s  0x%08X  %-60s  value %u\n", VirtualTime(report.timeMs).c_str(), report.code,
                 report.hasMessage ? ("\"" + crv::Utf16ToUtf8(report.message) + "\"").c_str() : "-",
                 report.value);
+  }
+}
+
+// The Application log's events of the run, oldest first (the Event Viewer lists them newest
+// first), with the sentences of the agent's message table.
+void PrintEvents(sim::Machine& machine) {
+  const auto& events = machine.eventLog().Events();
+  std::printf("\n== Application log (%zu events) ==\n", events.size());
+  for (const auto& event : events) {
+    std::printf("%s\n", sim::FormatEventLine(event, machine.StartFileTime()).c_str());
   }
 }
 
@@ -118,6 +129,7 @@ int main(int argc, char** argv) {
   std::printf("\n== platform inventory ==\nsystem product name: %s\n", productName.c_str());
   if (options.trace) PrintReports(machine);
   PrintTraps(machine);
+  if (options.events) PrintEvents(machine);
   PrintLinkTimeline(machine);
 
   // The tree as the management service reads it, through tessar-dump's decoder.

@@ -3,11 +3,14 @@
 #include <cstdlib>
 
 const char kNicsimUsage[] =
-    "usage: nicsim [SCENARIO.json] [--duration TIME] [--trace] [--json] [--dump FILE]\n"
+    "usage: nicsim [SCENARIO.json] [--duration TIME] [--trace] [--events] [--json]\n"
+    "              [--dump FILE]\n"
     "  Runs the agent on a simulated Windows server (the built-in default server when no\n"
     "  scenario is given) for a virtual duration and prints what it did.\n"
     "  --duration TIME  virtual time to run: 1500ms, 90s, 10m, 2h (default: the scenario's)\n"
     "  --trace          also print every report with its virtual time\n"
+    "  --events         also print the agent's events as the Event Viewer shows them (time,\n"
+    "                   level, event id, source, message)\n"
     "  --json           print the published tree as JSON\n"
     "  --dump FILE      write the published registry tree to FILE (tessar-dump reads it)\n";
 
@@ -39,6 +42,8 @@ bool ParseNicsimOptions(int argc, char** argv, NicsimOptions* options, std::stri
       options->help = true;
     } else if (arg == "--trace") {
       options->trace = true;
+    } else if (arg == "--events") {
+      options->events = true;
     } else if (arg == "--json") {
       options->json = true;
     } else if (arg == "--duration") {

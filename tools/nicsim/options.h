@@ -10,6 +10,7 @@ struct NicsimOptions {
   std::optional<uint64_t> durationMs;
   bool trace = false;
   bool json = false;     // the published tree as JSON
+  bool events = false;   // the Application log as the Event Viewer shows it
   std::string dumpPath;  // write the registry tree there (for tessar-dump)
   bool help = false;
 };

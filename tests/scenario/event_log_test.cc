@@ -1,0 +1,163 @@
+// The agent's events in the simulated server's Application log: one per trap record, written
+// with it and carrying its data; the start and the end of collection; and a log that refuses
+// them costing one report each and nothing else.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/process_state.h"
+#include "common/utf.h"
+#include "events/event_messages.h"
+#include "platform/sim/event_log_sim.h"
+#include "platform/sim/scenario.h"
+#include "scenario_helpers.h"
+#include "support/sim_fixture.h"
+
+namespace {
+
+using namespace scenariotest;
+
+struct ServerRun {
+  std::vector<sim::EventRecord> events;
+  std::vector<SeenTrap> traps;
+  std::string console;
+  std::vector<sim::ReportRecord> reports;
+};
+
+// The default server's run (its cable pulls raise every kind of trap), with the faults set.
+ServerRun RunDefaultServer(const std::vector<std::pair<std::string, uint32_t>>& failAlways = {}) {
+  sim::Machine server;
+  server.Install();
+  crv::ResetProcessState();
+  sim::Scenario scenario;
+  std::string error;
+  EXPECT_TRUE(sim::LoadScenario(ScenarioFile("default.json"), server, &scenario, &error)) << error;
+  for (const auto& [call, status] : failAlways) server.FailCall(call, 0, status);
+  sim::RunAgentProcess(server, scenario.commandLine, scenario.durationMs);
+  ServerRun run{server.eventLog().Events(), Traps(server), server.ConsoleOutput(),
+                server.Reports()};
+  EXPECT_EQ(0, server.eventLog().OpenSources());
+  crv::ResetProcessState();
+  return run;
+}
+
+uint32_t EventIdOf(uint32_t trapCode) {
+  switch (trapCode) {
+    case crv::kTrapConnectivityLost:
+      return crv::kEventConnectivityLost;
+    case crv::kTrapConnectivityRegained:
+      return crv::kEventConnectivityRegained;
+    case crv::kTrapRedundancyIncreased:
+      return crv::kEventRedundancyIncreased;
+    default:
+      return crv::kEventRedundancyReduced;
+  }
+}
+
+std::vector<std::string> Texts(const sim::EventRecord& event) {
+  std::vector<std::string> texts;
+  for (const auto& s : event.strings) texts.push_back(crv::Utf16ToUtf8(s));
+  return texts;
+}
+
+TEST(EventLogTest, EveryTrapRecordHasItsEventWrittenAtTheSameMomentWithItsData) {
+  ServerRun run = RunDefaultServer();
+  ASSERT_FALSE(run.events.empty());
+  EXPECT_EQ(crv::kEventAgentStarted, run.events[0].eventId);
+  EXPECT_EQ(platform::kEventLogInformationType, run.events[0].type);
+  EXPECT_EQ(std::vector<std::string>{"30"}, Texts(run.events[0]));
+
+  std::vector<sim::EventRecord> linkEvents(run.events.begin() + 1, run.events.end());
+  ASSERT_EQ(5u, run.traps.size());  // lost, reduced, increased, regained, the hot-added port
+  ASSERT_EQ(run.traps.size(), linkEvents.size());
+  for (size_t i = 0; i < run.traps.size(); ++i) {
+    const sim::EventRecord& event = linkEvents[i];
+    SCOPED_TRACE(i);
+    EXPECT_EQ(u"CRVNicMgmt", event.source);
+    EXPECT_EQ(run.traps[i].timeMs, event.timeMs);
+    EXPECT_EQ(EventIdOf(run.traps[i].code), event.eventId);
+    bool lost = run.traps[i].code == crv::kTrapConnectivityLost ||
+                run.traps[i].code == crv::kTrapRedundancyReduced;
+    EXPECT_EQ(lost ? platform::kEventLogWarningType : platform::kEventLogInformationType,
+              event.type);
+    EXPECT_EQ(crv::FindEventMessage(event.eventId)->inserts, event.strings.size());
+  }
+  // The Broadcom cable: the second on-board port; the Intel one: the second port of the team
+  // in slot 3, whose other port keeps its link.
+  EXPECT_EQ((std::vector<std::string>{"2", "0", "bus 2, device 0, function 1",
+                                      "Ethernet 4 (Broadcom NetXtreme Gigabit Ethernet #2)"}),
+            Texts(linkEvents[0]));
+  EXPECT_EQ((std::vector<std::string>{
+                "2", "3", "bus 5, device 0, function 1",
+                "Team1 - VLAN 10 (Microsoft Network Adapter Multiplexor Driver)", "1", "2"}),
+            Texts(linkEvents[1]));
+  EXPECT_EQ("2", Texts(linkEvents[2])[4]);
+  EXPECT_EQ(Texts(linkEvents[0]), Texts(linkEvents[3]));
+  EXPECT_EQ(
+      "Team redundancy reduced on interface Team1 - VLAN 10 (Microsoft Network Adapter "
+      "Multiplexor Driver): port 2 in slot 3 (PCI bus 5, device 0, function 1) lost its link. 1 of "
+      "the team's 2 ports still have link; the team carries on with less redundancy until "
+      "the link is back.",
+      crv::Utf16ToUtf8(sim::FormatEventMessage(linkEvents[1])));
+}
+
+// A log that cannot be written to: one report per event, and the console, the trap records
+// and everything else as in a run with a working log.
+TEST(EventLogTest, ALogThatRefusesEventsCostsOneReportEachAndNothingElse) {
+  ServerRun good = RunDefaultServer();
+  for (const char* call : {"RegisterEventSourceW", "ReportEventW"}) {
+    SCOPED_TRACE(call);
+    ServerRun bad = RunDefaultServer({{call, platform::kErrorAccessDenied}});
+    EXPECT_TRUE(bad.events.empty());
+    EXPECT_EQ(good.traps, bad.traps);
+    EXPECT_EQ(good.console, bad.console);
+    std::vector<std::u16string> extra;
+    size_t g = 0;
+    for (const auto& r : bad.reports) {
+      if (g < good.reports.size() && r.message == good.reports[g].message &&
+          r.value == good.reports[g].value) {
+        ++g;
+        continue;
+      }
+      extra.push_back(r.message);
+      EXPECT_EQ(platform::kErrorAccessDenied, r.value);
+    }
+    EXPECT_EQ(good.reports.size(), g) << "a report of the working run is missing";
+    std::u16string expected = std::string(call) == "ReportEventW"
+                                  ? u"Event log: failure to report an event"
+                                  : u"Event log: failure to register the event source";
+    EXPECT_EQ(std::vector<std::u16string>(good.events.size(), expected), extra);
+  }
+}
+
+class EventLogLoopTest : public crvtest::SimTest {
+ protected:
+  EventLogLoopTest() {
+    machine.registry().SetDword(kParameters, u"Timeout", static_cast<uint32_t>(T));
+    AddLoopback(machine);
+    crvtest::AddTestAdapter(machine, 7);
+  }
+};
+
+TEST_F(EventLogLoopTest, TheCollectionThreadGivingUpWritesOneErrorWithTheLastStatus) {
+  machine.FailCall("GetIfTable", 0, 31);
+  RunAgent({"crvnichost.exe"}, 100 * T);
+  const auto& events = machine.eventLog().Events();
+  ASSERT_EQ(2u, events.size());
+  EXPECT_EQ(crv::kEventAgentStarted, events[0].eventId);
+  EXPECT_EQ(std::vector<std::string>{"30"}, Texts(events[0]));
+  EXPECT_EQ(0u, events[0].timeMs);
+  EXPECT_EQ(crv::kEventCollectionStopped, events[1].eventId);
+  EXPECT_EQ(platform::kEventLogErrorType, events[1].type);
+  EXPECT_EQ(31 * T, events[1].timeMs);
+  EXPECT_EQ(std::vector<std::string>{"0x0000001F"}, Texts(events[1]));
+}
+
+// The installation words run no agent and write no event.
+TEST_F(EventLogLoopTest, AnInstallationWordWritesNoEvent) {
+  RunAgent({"crvnichost.exe", "-install"});
+  EXPECT_TRUE(machine.eventLog().Events().empty());
+}
+
+}  // namespace
