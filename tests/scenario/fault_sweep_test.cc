@@ -554,6 +554,10 @@ const std::vector<CallFaults>& Calls() {
       {"GetModuleFileNameW", {122, 126}, Shows::kSilent, {}},
       {"MultiByteToWideChar", {122, 1113}, Shows::kSilent, {}},
       {"WideCharToMultiByte", {122, 1113}, Shows::kSilent, {}},
+      // Event log: each event that cannot be written is reported once.
+      {"RegisterEventSourceW", {5, 1722}, Shows::kReported, {kInfo}},
+      {"ReportEventW", {5, 1502}, Shows::kReported, {kInfo}},
+      {"DeregisterEventSource", {6}, Shows::kSilent, {}},
       // IP helper and Winsock.
       {"GetIfTable", {50, 87}, Shows::kReported, {kInfo}},
       {"GetIpAddrTable", {50, 232}, Shows::kReported, {kInfo}},
