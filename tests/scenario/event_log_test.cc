@@ -154,10 +154,4 @@ TEST_F(EventLogLoopTest, TheCollectionThreadGivingUpWritesOneErrorWithTheLastSta
   EXPECT_EQ(std::vector<std::string>{"0x0000001F"}, Texts(events[1]));
 }
 
-// The installation words run no agent and write no event.
-TEST_F(EventLogLoopTest, AnInstallationWordWritesNoEvent) {
-  RunAgent({"crvnichost.exe", "-install"});
-  EXPECT_TRUE(machine.eventLog().Events().empty());
-}
-
 }  // namespace
