@@ -118,9 +118,12 @@ void CIFList::GroupVlan(CLogicalAdapter& adapter, LOGADAPTERNODE* node,
   ApplyBridge(vlan);
   adapter.AddVlanNumber(vlan.vlanMapNumber);
   adapter.SetVlanCount(1);
-  // The first VLAN interface of the same team is the primary; this one joins it.
+  // The first VLAN interface of the same team, or the team's untagged interface when it came
+  // first, is the primary; this one joins it. The team's ports then have one port list, so a
+  // link change is counted and raised once, however many interfaces the team has.
   auto isPrimary = [&adapter](const CLogicalAdapter& earlier) {
-    return earlier.VlanIndicator() != 0 && earlier.TeamNumber() == adapter.TeamNumber();
+    return (earlier.VlanIndicator() != 0 || earlier.IsUntaggedTeamInterface()) &&
+           earlier.TeamNumber() == adapter.TeamNumber();
   };
   CLogicalAdapter* primary = nullptr;
   if (vlansByTeam.Usable()) {
@@ -163,7 +166,7 @@ void CIFList::GroupAdapters(const CMiniportList& miniports) {
       }
     }
     // Filed after its own search, so that a VLAN only finds the ones before it.
-    if (adapter.VlanIndicator() != 0)
+    if (adapter.VlanIndicator() != 0 || adapter.IsUntaggedTeamInterface())
       vlansByTeam.Add(HashTeamIndex(adapter.TeamNumber()), &adapter);
   }
 }

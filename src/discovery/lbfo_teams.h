@@ -21,10 +21,6 @@ constexpr uint32_t kLbfoModeLacp = 2;
 constexpr uint32_t kLbfoAdminActive = 0;
 constexpr uint32_t kLbfoAdminStandby = 1;
 
-// Team flags of a miniport.
-constexpr uint32_t kTeamFlagMember = 0x1;
-constexpr uint32_t kTeamFlagTeamInterface = 0x2;
-
 // Reads the teams and fills the team fields of the list's miniports; miniports outside a
 // fitting team keep "no team". Returns the number of teams applied.
 uint32_t ApplyLbfoTeams(CMiniportList& miniports);

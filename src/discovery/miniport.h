@@ -39,6 +39,10 @@ constexpr uint32_t kOidVendorDuplex = 0xFF01010D;
 // reported.
 constexpr uint32_t kOidMandatoryBit = 0x100;
 
+// A miniport's team flags: a member port of a team, the team's own interface.
+constexpr uint32_t kTeamFlagMember = 0x1;
+constexpr uint32_t kTeamFlagTeamInterface = 0x2;
+
 // The driver's private query channel.
 constexpr uint32_t kIoctlPrivateQuery = 0x00172800;
 constexpr uint32_t kPrivateRequestHeaderSize = 12;  // OID, status, reserved

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "common/slist.h"
+#include "discovery/miniport.h"
 #include "model/adapter.h"
 #include "model/physical_adapter.h"
 #include "platform/ip_helper.h"
@@ -54,6 +55,11 @@ class CLogicalAdapter : public CAdapter {
   uint32_t OwnInterfaceIndex() const { return record_.memberIndexes[0]; }
   uint32_t TeamNumber() const { return teamNumber_; }
   uint32_t VlanIndicator() const { return vlan_.vlanIndicator; }
+  // A team's own interface that carries no VLAN id (NIC Teaming's default team interface).
+  bool IsUntaggedTeamInterface() const {
+    return teamNumber_ != kNoTeam && (teamFlags_ & kTeamFlagTeamInterface) != 0 &&
+           vlan_.vlanIndicator == 0;
+  }
   uint8_t Grouping() const { return record_.grouping; }
   uint8_t Condition() const { return record_.condition; }
   uint32_t InterfaceMapNumber() const { return record_.interfaceMapNumber; }

@@ -185,6 +185,27 @@ TEST_F(TeamVlanTest, ThreeVlansOnOneTeamGroupUnderTheFirst) {
   EXPECT_EQ(3u, machine.devices().QueryCount(kMember1, 0x00010107));  // link speed, 3 cycles
 }
 
+// The team's default interface, first in the interface table, is the primary of its VLANs:
+// the team publishes one interface with its ports once, and a port's change raises one trap.
+TEST_F(TeamVlanTest, TheDefaultTeamInterfaceGroupsItsVlans) {
+  AddTeamNic(u"{7B000000-0000-4000-8000-0000000000AA}", 20, 0);
+  AddTeamNic(u"{7B000000-0000-4000-8000-0000000000A1}", 21, 10);
+  Install();
+  machine.At(2 * T - 1, [&] { sim::SetAdapterLink(machine, kMember1, false); });
+  RunAgent({"crvnichost.exe"}, 2 * T + T / 2);
+  auto primary = Interface(u"InterfaceMap001");
+  ASSERT_TRUE(primary) << crvtest::DescribeReports(machine);
+  EXPECT_EQ((std::vector<uint32_t>{20, 21}),
+            std::vector<uint32_t>(primary->memberIndexes, primary->memberIndexes + 2));
+  EXPECT_EQ(1u, primary->vlanCount);
+  EXPECT_FALSE(Interface(u"InterfaceMap002"));
+  EXPECT_FALSE(Port(u"PhysAdapter003"));
+  auto vlan = Vlan(u"VlanMap001");
+  ASSERT_TRUE(vlan);
+  EXPECT_EQ(1u, vlan->interfaceMapNumber);
+  EXPECT_EQ((std::vector<SeenTrap>{{crv::kTrapRedundancyReduced, 2 * T, 1, 1, 1}}), Traps(machine));
+}
+
 TEST_F(TeamVlanTest, ABridgedVlanTakesTheBridgesIndex) {
   machine.registry().SetString(kTree + u"\\Interface\\BridgingInfo", u"BridgeConnectionName",
                                u"n/a");
