@@ -140,8 +140,27 @@ TEST_F(AdapterModelTest, LosingAndRegainingTheLinkRaisesTraps) {
   LinkAt(2 * T - 1, kGuid, false);
   LinkAt(4 * T - 1, kGuid, true);
   std::optional<crv::InterfaceMapRecord> down;
-  SampleAt(3 * T - 1, [&] { down = Interface(u"InterfaceMap002"); });
+  std::optional<crv::MibStatsRecord> downStats, downEthernetStats, upStats;
+  std::optional<crv::IfTableInformationRecord> downInformation;
+  SampleAt(3 * T - 1, [&] {
+    down = Interface(u"InterfaceMap002");
+    downStats = ReadRecord<crv::MibStatsRecord>(machine, u"\\Interface", u"MibStats");
+    downEthernetStats = ReadRecord<crv::MibStatsRecord>(machine, u"\\Ethernet", u"MibStats");
+    downInformation =
+        ReadRecord<crv::IfTableInformationRecord>(machine, u"\\Interface", u"IfTableInformation");
+  });
+  SampleAt(5 * T - 1, [&] {
+    upStats = ReadRecord<crv::MibStatsRecord>(machine, u"\\Interface", u"MibStats");
+  });
   RunAgent({"crvnichost.exe"}, 5 * T);
+  // The tree's overall condition is the worst interface's: failed while the link is down.
+  ASSERT_TRUE(downStats && downEthernetStats && downInformation && upStats);
+  EXPECT_EQ(crv::kMibStatsHeaderMark, downStats->headerMark);
+  EXPECT_EQ(crv::kConditionFailed, downStats->overallCondition);
+  EXPECT_EQ(T / 1000, uint32_t{downStats->pollIntervalSeconds});
+  EXPECT_EQ(crv::kConditionFailed, downEthernetStats->overallCondition);
+  EXPECT_EQ(crv::kConditionFailed, downInformation->overallCondition);
+  EXPECT_EQ(crv::kConditionOk, upStats->overallCondition);
   EXPECT_EQ((std::vector<SeenTrap>{{crv::kTrapConnectivityLost, 2 * T, 1, 0, 0},
                                    {crv::kTrapConnectivityRegained, 4 * T, 1, 0, 0}}),
             Traps());
