@@ -2,7 +2,12 @@
 // hot-plugged adapters and faults, and prints the traps written against the traps owed and
 // the memory the agent and the process hold as the run goes on.
 //
-//   soak [--cycles N] [--seed S] [--ports P] [--hotplug PER_MILLE]
+//   soak [--cycles N] [--seed S] [--ports P] [--hotplug PER_MILLE] [--teams N [--vlans V]]
+//        [--inventory]
+//
+// --teams adds N two-port NIC Teaming teams (members flapping as the other ports do), each
+// with its default team interface and V VLAN team interfaces; --inventory gives the machine
+// SMBIOS on-board records for the starting ports, so the platform inventory sets their slots.
 //
 // With --hotplug 0 the set of adapters stays fixed, so the process's resident memory can be
 // compared across the run: with hot-plug it grows by what the simulated server keeps of
@@ -28,9 +33,16 @@ int main(int argc, char** argv) {
       options.ports = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
     } else if (arg == "--hotplug" && hasValue) {
       options.hotplugPerMille = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
+    } else if (arg == "--teams" && hasValue) {
+      options.teams = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
+    } else if (arg == "--vlans" && hasValue) {
+      options.vlansPerTeam = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
+    } else if (arg == "--inventory") {
+      options.inventory = true;
     } else {
       std::fprintf(stderr,
-                   "usage: soak [--cycles N] [--seed S] [--ports P] [--hotplug PER_MILLE]\n");
+                   "usage: soak [--cycles N] [--seed S] [--ports P] [--hotplug PER_MILLE] "
+                   "[--teams N [--vlans V]] [--inventory]\n");
       return 2;
     }
   }
@@ -41,8 +53,9 @@ int main(int argc, char** argv) {
   options.sampleEvery = options.cycles >= 20000 ? options.cycles / 20 : 1000;
 
   soak::SoakResult r = soak::RunSoak(options);
-  std::printf("cycles %llu, seed %u, ports %u\n", static_cast<unsigned long long>(r.cycles),
-              options.seed, options.ports);
+  std::printf("cycles %llu, seed %u, ports %u, teams %u with %u VLANs each, inventory %s\n",
+              static_cast<unsigned long long>(r.cycles), options.seed, options.ports, options.teams,
+              options.vlansPerTeam, options.inventory ? "on" : "off");
   std::printf("link flaps %llu, adapters hot-added %llu and removed %llu, rebuilds %llu\n",
               static_cast<unsigned long long>(r.flaps), static_cast<unsigned long long>(r.hotAdds),
               static_cast<unsigned long long>(r.hotRemoves),
@@ -57,6 +70,9 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(s.liveAllocations),
                 static_cast<unsigned long long>(s.residentKiB));
   }
+  auto text = [](const soak::SoakTrap& t) {
+    return std::to_string(t.cycle) + "/" + std::to_string(t.code) + "/" + std::to_string(t.linksUp);
+  };
   bool trapsMatch = r.written == r.expected;
   std::printf("\ntraps written %zu, owed by the timeline %zu: %s\n", r.written.size(),
               r.expected.size(), trapsMatch ? "the same traps in the same cycles" : "DIFFERENT");
@@ -65,16 +81,10 @@ int main(int argc, char** argv) {
     for (size_t i = 0; i < n; ++i) {
       bool same = i < r.written.size() && i < r.expected.size() && r.written[i] == r.expected[i];
       if (same) continue;
-      std::printf(
-          "  first difference at %zu: written %s, owed %s\n", i,
-          i < r.written.size()
-              ? (std::to_string(r.written[i].cycle) + "/" + std::to_string(r.written[i].code))
-                    .c_str()
-              : "-",
-          i < r.expected.size()
-              ? (std::to_string(r.expected[i].cycle) + "/" + std::to_string(r.expected[i].code))
-                    .c_str()
-              : "-");
+      std::string written = i < r.written.size() ? text(r.written[i]) : "-";
+      std::string owed = i < r.expected.size() ? text(r.expected[i]) : "-";
+      std::printf("  first difference at %zu (cycle/code/links up): written %s, owed %s\n", i,
+                  written.c_str(), owed.c_str());
       break;
     }
   }

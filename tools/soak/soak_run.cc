@@ -3,15 +3,19 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <optional>
 #include <random>
+#include <set>
 
 #include "common/utf.h"
 #include "platform/sim/agent_process.h"
 #include "platform/sim/device_sim.h"
 #include "platform/sim/machine.h"
+#include "platform/sim/smbios_builder.h"
+#include "platform/sim/wmi_sim.h"
 #include "tessar_decode.h"
 
 namespace soak {
@@ -21,6 +25,9 @@ const char16_t kParameters[] = u"SYSTEM\\CurrentControlSet\\Services\\CRVNicMgmt
 const std::u16string kTree = u"SYSTEM\\TessarNetwork";
 constexpr uint32_t kCodeLost = 11;
 constexpr uint32_t kCodeRegained = 12;
+constexpr uint32_t kCodeIncreased = 13;
+constexpr uint32_t kCodeReduced = 14;
+constexpr size_t kTrapLinksUpOffset = 21;  // the team's ports with link, in the trap record
 // Counters whose failure touches neither the link nor the build.
 constexpr uint32_t kStatisticOids[] = {0x00020101, 0x00020102, 0x01020101, 0x01020102};
 constexpr uint32_t kErrorGenFailure = 31;
@@ -34,9 +41,19 @@ uint64_t ResidentKiB() {
   return read == 2 ? resident * 4 : 0;
 }
 
+std::u16string Number(uint64_t n) { return crv::Utf8ToUtf16(std::to_string(n)); }
+
+// {<prefix>-0000-4000-8000-<n in 12 digits>}
+std::u16string Guid(const char* prefix, uint32_t n) {
+  std::string digits = std::to_string(n);
+  return crv::Utf8ToUtf16(std::string("{") + prefix + "-0000-4000-8000-" +
+                          std::string(12 - digits.size(), '0') + digits + "}");
+}
+
 // One adapter as the timeline knows it: present from which cycle, its link at each change.
 struct PortHistory {
   std::u16string guid;
+  int team = -1;                           // the team it is a member of; -1: none
   uint64_t firstCycle = 0;                 // the first cycle whose build includes it
   std::optional<uint64_t> lastCycle;       // the last cycle that still sees it
   std::map<uint64_t, bool> linkFromCycle;  // cycle -> link up from that cycle's sample on
@@ -52,6 +69,8 @@ class Soak {
     machine_.registry().SetDword(kParameters, u"Timeout", options_.timeoutMs);
     AddLoopback();
     for (uint32_t i = 0; i < options_.ports; ++i) AddPort(0, Chance(700));
+    for (uint32_t t = 0; t < options_.teams; ++t) AddTeam(t);
+    if (options_.inventory) InstallOnboardRecords();
     PlanTimeline();
     uint64_t duration = (options_.cycles - 1) * options_.timeoutMs + options_.timeoutMs / 4;
     sim::RunAgentProcess(machine_, {"crvnichost.exe"}, duration);
@@ -83,12 +102,8 @@ class Soak {
   }
 
   sim::SimAdapter Describe(uint32_t n, bool up) {
-    char16_t guid[40];
-    std::string text = "{5A0C0000-0000-4000-8000-" +
-                       std::string(12 - std::to_string(n).size(), '0') + std::to_string(n) + "}";
-    for (size_t i = 0; i <= text.size(); ++i) guid[i] = static_cast<char16_t>(text.c_str()[i]);
     sim::SimAdapter a;
-    a.guid = guid;
+    a.guid = Guid("5A0C0000", n);
     a.mac = {0x00,
              0x1B,
              0x21,
@@ -121,6 +136,54 @@ class Soak {
       machine_.At(BeforeCycle(cycle), [this, a] { sim::AddAdapter(machine_, a); });
       ++result_.hotAdds;
     }
+  }
+
+  // A team of two ports, bound to the multiplexor only (no interface of their own), with its
+  // default team interface and vlansPerTeam VLAN ones. The members start with link: one
+  // whose link was never seen is quiet by the trap rules, which the plain ports cover.
+  void AddTeam(uint32_t t) {
+    sim::LbfoTeam team;
+    team.name = u"Team" + Number(t + 1);
+    for (int member = 0; member < 2; ++member) {
+      uint32_t n = nextPort_++;
+      sim::SimAdapter a = Describe(n, true);
+      a.ifIndex = 0;
+      sim::AddAdapter(machine_, a);
+      PortHistory history;
+      history.guid = a.guid;
+      history.team = static_cast<int>(t);
+      history.linkFromCycle[0] = true;
+      ports_.push_back(history);
+      team.members.push_back({u"Ethernet " + Number(n), a.guid});
+    }
+    const std::vector<uint8_t> mac = {0x02, 0x1B, 0x21, 0x7E, 0x00, static_cast<uint8_t>(t + 1)};
+    for (uint32_t v = 0; v <= options_.vlansPerTeam; ++v) {
+      uint32_t vlan = v == 0 ? 0 : 10 + v;
+      sim::LbfoTeamNic nic{v == 0 ? team.name : team.name + u" - VLAN " + Number(vlan),
+                           Guid("5A0D0000", t * 100 + v), vlan, v == 0};
+      sim::SimAdapter a = sim::LbfoTeamNicAdapter(nic, mac, 5000 + t * 100 + v);
+      a.ipv4 = {{0x0500000Au | (t + 1) << 8 | v << 16, 0x00FFFFFF}};  // 10.t+1.v.5
+      sim::AddAdapter(machine_, a);
+      team.teamNics.push_back(nic);
+    }
+    sim::AddLbfoTeam(machine_.wmi(), team);
+  }
+
+  // Every starting port an on-board device of the machine's SMBIOS records: the platform
+  // inventory then sets its slot (0) over the PnP UI number after its condition is carried.
+  void InstallOnboardRecords() {
+    sim::SmbiosDescription smbios;
+    for (const PortHistory& port : ports_) {
+      const sim::AdapterRecord* record = machine_.devices().FindAdapter(port.guid);
+      if (record == nullptr) continue;
+      const sim::SimAdapter& a = record->adapter;
+      smbios.onboard.push_back({"Embedded NIC " + std::to_string(smbios.onboard.size() + 1), 0x85,
+                                static_cast<uint8_t>(smbios.onboard.size() + 1), 0,
+                                static_cast<uint8_t>(a.bus),
+                                static_cast<uint8_t>(a.device << 3 | a.function)});
+    }
+    sim::InstallSmbios(machine_.wmi(), smbios);
+    machine_.wmi().SetAvailable(true);
   }
 
   void PlanTimeline() {
@@ -213,12 +276,19 @@ class Soak {
       if (key.rfind(u"Trap_", 0) != 0) continue;
       uint32_t code = key == u"Trap_ConnectivityLost"       ? kCodeLost
                       : key == u"Trap_ConnectivityRegained" ? kCodeRegained
+                      : key == u"Trap_RedundancyIncreased"  ? kCodeIncreased
+                      : key == u"Trap_RedundancyReduced"    ? kCodeReduced
                                                             : 0;
       std::u16string path = kTree + u"\\" + key;
       for (const auto& name : machine_.registry().ValueNames(path)) {
         uint64_t fileTime = std::stoull(crv::Utf16ToUtf8(name.substr(8)), nullptr, 16);
         uint64_t ms = (fileTime - machine_.StartFileTime()) / 10000;
-        result_.written.push_back({(ms + options_.timeoutMs / 2) / options_.timeoutMs, code});
+        std::optional<sim::RegValue> record = machine_.registry().GetValue(path, name);
+        uint32_t linksUp = record && record->data.size() > kTrapLinksUpOffset
+                               ? record->data[kTrapLinksUpOffset]
+                               : 0xFFFFFFFFu;
+        result_.written.push_back(
+            {(ms + options_.timeoutMs / 2) / options_.timeoutMs, code, linksUp});
         machine_.registry().DeleteValue(path, name);
       }
     }
@@ -267,6 +337,7 @@ class Soak {
   // compare with: its first cycle already raises one, for the link it came with.
   void ComputeExpectedTraps() {
     for (const PortHistory& port : ports_) {
+      if (port.team >= 0) continue;
       std::optional<bool> previous;
       uint64_t end = port.lastCycle ? *port.lastCycle : options_.cycles - 1;
       for (auto it = port.linkFromCycle.begin(); it != port.linkFromCycle.end(); ++it) {
@@ -283,11 +354,54 @@ class Soak {
         previous = up;
       }
     }
+    for (uint32_t t = 0; t < options_.teams; ++t) ComputeTeamTraps(static_cast<int>(t));
     auto byCycle = [](const SoakTrap& a, const SoakTrap& b) {
-      return a.cycle != b.cycle ? a.cycle < b.cycle : a.code < b.code;
+      return a.cycle != b.cycle ? a.cycle < b.cycle
+             : a.code != b.code ? a.code < b.code
+                                : a.linksUp < b.linksUp;
     };
     std::sort(result_.expected.begin(), result_.expected.end(), byCycle);
     std::sort(result_.written.begin(), result_.written.end(), byCycle);
+  }
+
+  // The link a port's sample sees at a cycle: its last change at or before it.
+  static bool LinkAt(const PortHistory& port, uint64_t cycle) {
+    return std::prev(port.linkFromCycle.upper_bound(cycle))->second;
+  }
+
+  // The trap rules for a team's members. The team's interface refreshes its ports in turn
+  // (in the order they were added) and counts its ports with link as it goes, so each member
+  // whose sampled link changed raises one trap chosen by the count after its own change: a
+  // member that lost its link raises "redundancy reduced" while another port still has link,
+  // else "connectivity lost"; one that regained it raises "redundancy increased" when it is
+  // not the only port with link, else "connectivity regained". Only the redundancy codes
+  // carry the count.
+  void ComputeTeamTraps(int team) {
+    std::vector<const PortHistory*> members;
+    std::set<uint64_t> changes;
+    for (const PortHistory& port : ports_) {
+      if (port.team != team) continue;
+      members.push_back(&port);
+      for (const auto& change : port.linkFromCycle) {
+        if (change.first > 0 && change.first < options_.cycles) changes.insert(change.first);
+      }
+    }
+    for (uint64_t cycle : changes) {
+      uint32_t up = 0;
+      for (const PortHistory* member : members) up += LinkAt(*member, cycle - 1) ? 1 : 0;
+      for (const PortHistory* member : members) {
+        bool now = LinkAt(*member, cycle);
+        if (now == LinkAt(*member, cycle - 1)) continue;
+        up = now ? up + 1 : up - 1;
+        if (now) {
+          result_.expected.push_back(up > 1 ? SoakTrap{cycle, kCodeIncreased, up}
+                                            : SoakTrap{cycle, kCodeRegained, 0});
+        } else {
+          result_.expected.push_back(up > 0 ? SoakTrap{cycle, kCodeReduced, up}
+                                            : SoakTrap{cycle, kCodeLost, 0});
+        }
+      }
+    }
   }
 
   SoakOptions options_;

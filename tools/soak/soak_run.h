@@ -1,8 +1,11 @@
 // A long run of the agent on a simulated server whose ports flap at random, with adapters
 // hot-added and removed and faults from drivers, another component's registry writes and the
-// IP helper. It counts the traps the agent writes and computes, independently of the agent,
-// the traps the trap rules owe for the same timeline; it samples the agent's live
-// allocations and the process's resident memory as it goes.
+// IP helper. Optionally some ports are paired in NIC Teaming teams (each with its default
+// team interface and VLAN team interfaces), and the machine's SMBIOS records make the
+// starting ports on-board devices, so the platform inventory sets their slot numbers. It
+// counts the traps the agent writes and computes, independently of the agent, the traps the
+// trap rules owe for the same timeline; it samples the agent's live allocations and the
+// process's resident memory as it goes.
 #pragma once
 
 #include <cstdint>
@@ -20,12 +23,17 @@ struct SoakOptions {
   uint32_t hotplugPerMille = 15;  // per interval: an adapter is added, or one added removed
   uint32_t faultPerMille = 30;    // per interval: one fault of each kind may start or end
   uint64_t sampleEvery = 1000;    // cycles between memory samples
+  uint32_t teams = 0;             // two-port teams, their members flapping as the ports do
+  uint32_t vlansPerTeam = 0;      // VLAN team interfaces beside each team's default one
+  bool inventory = false;         // SMBIOS on-board records for the starting ports
 };
 
-// One trap: the poll cycle (0 for the first) it belongs to and its code.
+// One trap: the poll cycle (0 for the first) it belongs to, its code, and for the redundancy
+// codes the team's ports with link.
 struct SoakTrap {
   uint64_t cycle = 0;
   uint32_t code = 0;
+  uint32_t linksUp = 0;
   bool operator==(const SoakTrap&) const = default;
 };
 
