@@ -244,7 +244,8 @@ void ApplyLinkToNdis(const SimAdapter& a, NdisDevice& d) {
     d.privateDevice->answers[kOidPrivateDuplex] = PrivateAnswer{data, 0, 0};
   }
   if (HasPrivateCounters(a.service)) {
-    std::vector<uint8_t> blockA(128, 0), blockB(48, 0);
+    // The driver's other counters fill the blocks around the two fields.
+    std::vector<uint8_t> blockA(128, 0x5A), blockB(48, 0x5A);
     PutDword(blockA, 16, a.linkUp ? 0 : 1);
     PutDword(blockB, 12, a.duplex == SimDuplex::kFull ? 1 : 0);
     d.oids[kOidPrivateCountersA] = OidAnswer::Bytes(blockA);
