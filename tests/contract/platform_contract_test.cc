@@ -320,8 +320,10 @@ TEST_P(PlatformContract, ServiceManagerAnswers) {
   // Deleted, the service lasts, marked, until its last handle closes.
   EXPECT_TRUE(scm.DeleteService(service));
   EXPECT_FAILS(scm.DeleteService(service), false, kErrorServiceMarkedForDelete);
+  query = scm.OpenService(manager, kName, kServiceQueryConfig);
+  EXPECT_NE(query, nullptr);
   EXPECT_FAILS(create(), nullptr, kErrorServiceMarkedForDelete);
-  EXPECT_TRUE(scm.CloseServiceHandle(service));
+  EXPECT_TRUE(scm.CloseServiceHandle(service) && scm.CloseServiceHandle(query));
   EXPECT_FAILS(scm.OpenService(manager, kName, kServiceQueryConfig), nullptr,
                kErrorServiceDoesNotExist);
   EXPECT_TRUE(scm.CloseServiceHandle(manager));

@@ -42,7 +42,7 @@ class ServiceManagerApi : public platform::ServiceManager {
     if (name == nullptr) return Fail(platform::kErrorInvalidParameter);
     ServiceRecord* record = db().Find(name);
     if (record == nullptr) return Fail(platform::kErrorServiceDoesNotExist);
-    if (record->markedForDelete) return Fail(platform::kErrorServiceMarkedForDelete);
+    // A service marked for deletion still opens until its last handle closes.
     return NewHandle(OpenObject{false, record->name, access});
   }
 
