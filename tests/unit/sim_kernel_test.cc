@@ -58,15 +58,4 @@ TEST_F(SimKernelTest, ThreadIdsAndLastErrorsArePerThread) {
   EXPECT_EQ(42u, mainError);
 }
 
-TEST_F(SimKernelTest, ModuleFileNameIsCutToTheBuffer) {
-  machine.SetModuleFileName(u"C:\\x\\host.exe");
-  char16_t buffer[8];
-  EXPECT_EQ(8u, k().GetModuleFileName(buffer, 8));
-  EXPECT_EQ(std::u16string(u"C:\\x\\ho"), std::u16string(buffer));
-  EXPECT_EQ(kErrorInsufficientBuffer, k().GetLastError());
-  char16_t whole[32];
-  EXPECT_EQ(13u, k().GetModuleFileName(whole, 32));
-  EXPECT_EQ(std::u16string(u"C:\\x\\host.exe"), std::u16string(whole));
-}
-
 }  // namespace
