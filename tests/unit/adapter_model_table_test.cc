@@ -31,7 +31,48 @@ TEST_F(AdapterModelTableTest, ServiceNamesAreComparedWholeAndIgnoringCase) {
   const struct {
     const char16_t* service;
     uint8_t family;
-  } cases[] = {{u"L2ND", 9}, {u"L2Nd2", 16}, {u"l2nd3", 2}, {u"e1000", 8}, {u"E100", 7}};
+  } cases[] = {// Every service name the drivers install under, with its family.
+               {u"netflx3", 4},
+               {u"N100", 5},
+               {u"N1000", 6},
+               {u"N1e5132", 6},
+               {u"E100", 7},
+               {u"E1000", 8},
+               {u"q57w2k", 9},
+               {u"q57amd64", 9},
+               {u"l2nd", 9},
+               {u"l2nd2", 16},
+               {u"NXP2NIC", 10},
+               {u"N1000x8", 6},
+               {u"N1000e8", 6},
+               {u"q57nd60x", 9},
+               {u"q57nd60a", 9},
+               {u"e1qexpress", 6},
+               {u"e1rexpress", 6},
+               {u"NXND6Vq", 10},
+               {u"NXND5Vq", 10},
+               {u"b57nd", 9},
+               {u"b57w2k", 9},
+               {u"e1express", 6},
+               {u"be2net", 11},
+               {u"mlx4eth5", 12},
+               {u"mlx4eth6", 12},
+               {u"QLNDNIC", 10},
+               {u"ixgbn", 13},
+               {u"ixgbt", 14},
+               {u"mlx4eth62", 12},
+               {u"xoib62", 12},
+               {u"mlx4eth63", 12},
+               {u"ipoib6x", 12},
+               {u"i40ea", 8},
+               {u"mlx5", 15},
+               {u"SFCNDIS", 17},
+               // Case is ignored, the whole name must match.
+               {u"L2ND", 9},
+               {u"L2Nd2", 16},
+               {u"l2nd3", 2},
+               {u"e1000", 8},
+               {u"MLX5x", 2}};
   for (const auto& c : cases) {
     crv::CMiniport miniport;
     Init(miniport, 0);

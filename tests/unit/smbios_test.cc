@@ -100,7 +100,8 @@ TEST(SmbiosTable, WalksStructuresAndFindsTheNthOfAType) {
 }
 
 TEST(SmbiosTable, StringNumbersZeroAndBeyondTheSetAreEmpty) {
-  Bytes t = Table({Structure(1, 1, {1, 2, 3, 0}, {"first", "second"}), Structure(2, 2, {1})});
+  Bytes t =
+      Table({Structure(1, 1, {1, 2, 3, 0}, {"first", "second", "\x7F\x80"}), Structure(2, 2, {1})});
   crv::SmbiosTable table(t.data(), t.size());
   crv::SmbiosStructure s;
   ASSERT_TRUE(table.First(&s));
@@ -109,11 +110,13 @@ TEST(SmbiosTable, StringNumbersZeroAndBeyondTheSetAreEmpty) {
   EXPECT_STREQ(text, "");
   EXPECT_TRUE(s.CopyString(2, text, sizeof(text)));
   EXPECT_STREQ(text, "second");
-  EXPECT_FALSE(s.CopyString(3, text, sizeof(text)));  // not into the next structure
+  EXPECT_FALSE(s.CopyString(4, text, sizeof(text)));  // not into the next structure
   EXPECT_STREQ(text, "");
   char16_t wide[4];
   EXPECT_TRUE(s.CopyString(1, wide, 4));  // cut to fit, terminated
   EXPECT_EQ(std::u16string(wide), u"fir");
+  EXPECT_TRUE(s.CopyString(3, wide, 4));  // only ASCII is taken as it is
+  EXPECT_EQ(std::u16string(wide), u"\x7F?");
 
   // A structure without strings answers every number but 0 with the empty text.
   ASSERT_TRUE(table.Next(s, &s));

@@ -25,12 +25,12 @@ TEST(LocationText, ThreeOrFourNumbers) {
     crv::PciLocation expected;
   };
   const Case cases[] = {
-      {u"PCI Slot 3 (PCI bus 5, device 0, function 1)", false, {3, 5, 0, 1, kNone}},
-      {u"PCI bus 2, device 0, function 1", false, {0, 2, 0, 1, kNone}},
+      {u"PCI Slot 3 (PCI bus 5, device 7, function 1)", false, {3, 5, 7, 1, kNone}},
+      {u"PCI bus 2, device 9, function 1", false, {0, 2, 9, 1, kNone}},
       {u"PCI bus 12", false, {0, 12, kNone, kNone, kNone}},
       {u"", false, {0, kNone, kNone, kNone, kNone}},
-      {u"MLX4 bus 6, device 0, function 0, port 2", true, {0, 6, 0, 0, 2}},
-      {u"MLX4 bus 6, device 0, function 3", true, {0, 6, 0, 3, kNone}},
+      {u"MLX4 bus 6, device 4, function 0, port 2", true, {0, 6, 4, 0, 2}},
+      {u"MLX4 bus 6, device 2, function 3", true, {0, 6, 2, 3, kNone}},
       // Read from the start, the 4 of MLX4 is a number of its own.
       {u"MLX4 bus 6, device 0, function 0, port 2", false, {4, 6, 0, 0, kNone}},
       {u"ML", true, {0, kNone, kNone, kNone, kNone}},
