@@ -340,6 +340,9 @@ TEST_P(UnfitTeamTest, LeavesEveryPortPlainWithOneReport) {
     case 7:  // no WMI at all
       team.name.clear();
       break;
+    case 8:  // a team name longer than any Windows gives, which cannot be held whole
+      team.name = std::u16string(300, u'T');
+      break;
   }
   if (!team.name.empty()) Install();
   RunAgent({"crvnichost.exe"}, T / 2);
@@ -354,6 +357,6 @@ TEST_P(UnfitTeamTest, LeavesEveryPortPlainWithOneReport) {
   EXPECT_EQ(1u, TeamingReports().size()) << crvtest::DescribeReports(machine);
 }
 
-INSTANTIATE_TEST_SUITE_P(Answers, UnfitTeamTest, ::testing::Range(0, 8));
+INSTANTIATE_TEST_SUITE_P(Answers, UnfitTeamTest, ::testing::Range(0, 9));
 
 }  // namespace
