@@ -194,6 +194,15 @@ def run(command, timeout):
         return None, "time-out"
 
 
+def refuse_local_changes(folders):
+    """A sampler stopped without a chance to restore (killed, or the machine restarting) leaves
+    its mutant in the file; a later run would count every mutant on top of it."""
+    code, out = run(["git", "status", "--porcelain", "--"] + folders, 60)
+    if code == 0 and out.strip():
+        sys.exit("mutation: the checkout has local changes in the sampled folders; commit or "
+                 "restore them first:\n%s" % out)
+
+
 def configure(build):
     if not os.path.exists(os.path.join(build, "CMakeCache.txt")):
         code, out = run(["cmake", "--preset", "linux", "-B", build, "-DCRV_BUILD_BENCH=OFF"], 600)
@@ -256,6 +265,7 @@ def main():
         raise KeyboardInterrupt()
 
     signal.signal(signal.SIGTERM, interrupted)
+    refuse_local_changes(args.folders)
     configure(args.build)
 
     scores = OrderedDict((f, [0, 0]) for f in args.folders)
