@@ -3,6 +3,7 @@
 // them costing one report each and nothing else.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,9 @@
 namespace {
 
 using namespace scenariotest;
+
+constexpr uint16_t kWarning = platform::kEventLogWarningType;
+constexpr uint16_t kInformation = platform::kEventLogInformationType;
 
 struct ServerRun {
   std::vector<sim::EventRecord> events;
@@ -42,19 +46,6 @@ ServerRun RunDefaultServer(const std::vector<std::pair<std::string, uint32_t>>& 
   return run;
 }
 
-uint32_t EventIdOf(uint32_t trapCode) {
-  switch (trapCode) {
-    case crv::kTrapConnectivityLost:
-      return crv::kEventConnectivityLost;
-    case crv::kTrapConnectivityRegained:
-      return crv::kEventConnectivityRegained;
-    case crv::kTrapRedundancyIncreased:
-      return crv::kEventRedundancyIncreased;
-    default:
-      return crv::kEventRedundancyReduced;
-  }
-}
-
 std::vector<std::string> Texts(const sim::EventRecord& event) {
   std::vector<std::string> texts;
   for (const auto& s : event.strings) texts.push_back(crv::Utf16ToUtf8(s));
@@ -65,24 +56,29 @@ TEST(EventLogTest, EveryTrapRecordHasItsEventWrittenAtTheSameMomentWithItsData) 
   ServerRun run = RunDefaultServer();
   ASSERT_FALSE(run.events.empty());
   EXPECT_EQ(crv::kEventAgentStarted, run.events[0].eventId);
-  EXPECT_EQ(platform::kEventLogInformationType, run.events[0].type);
+  EXPECT_EQ(kInformation, run.events[0].type);
   EXPECT_EQ(std::vector<std::string>{"30"}, Texts(run.events[0]));
 
   std::vector<sim::EventRecord> linkEvents(run.events.begin() + 1, run.events.end());
   ASSERT_EQ(5u, run.traps.size());  // lost, reduced, increased, regained, the hot-added port
   ASSERT_EQ(run.traps.size(), linkEvents.size());
+  std::vector<uint32_t> ids;
+  std::vector<uint16_t> levels;
   for (size_t i = 0; i < run.traps.size(); ++i) {
     const sim::EventRecord& event = linkEvents[i];
     SCOPED_TRACE(i);
+    ids.push_back(event.eventId);
+    levels.push_back(event.type);
     EXPECT_EQ(u"CRVNicMgmt", event.source);
     EXPECT_EQ(run.traps[i].timeMs, event.timeMs);
-    EXPECT_EQ(EventIdOf(run.traps[i].code), event.eventId);
-    bool lost = run.traps[i].code == crv::kTrapConnectivityLost ||
-                run.traps[i].code == crv::kTrapRedundancyReduced;
-    EXPECT_EQ(lost ? platform::kEventLogWarningType : platform::kEventLogInformationType,
-              event.type);
     EXPECT_EQ(crv::FindEventMessage(event.eventId)->inserts, event.strings.size());
   }
+  EXPECT_EQ((std::vector<uint32_t>{crv::kEventConnectivityLost, crv::kEventRedundancyReduced,
+                                   crv::kEventRedundancyIncreased, crv::kEventConnectivityRegained,
+                                   crv::kEventConnectivityRegained}),
+            ids);
+  EXPECT_EQ((std::vector<uint16_t>{kWarning, kWarning, kInformation, kInformation, kInformation}),
+            levels);
   // The Broadcom cable: the second on-board port; the Intel one: the second port of the team
   // in slot 3, whose other port keeps its link.
   EXPECT_EQ((std::vector<std::string>{"2", "0", "bus 2, device 0, function 1",
@@ -94,12 +90,6 @@ TEST(EventLogTest, EveryTrapRecordHasItsEventWrittenAtTheSameMomentWithItsData) 
             Texts(linkEvents[1]));
   EXPECT_EQ("2", Texts(linkEvents[2])[4]);
   EXPECT_EQ(Texts(linkEvents[0]), Texts(linkEvents[3]));
-  EXPECT_EQ(
-      "Team redundancy reduced on interface Team1 - VLAN 10 (Microsoft Network Adapter "
-      "Multiplexor Driver): port 2 in slot 3 (PCI bus 5, device 0, function 1) lost its link. 1 of "
-      "the team's 2 ports still have link; the team carries on with less redundancy until "
-      "the link is back.",
-      crv::Utf16ToUtf8(sim::FormatEventMessage(linkEvents[1])));
 }
 
 // A log that cannot be written to: one report per event, and the console, the trap records
@@ -112,22 +102,15 @@ TEST(EventLogTest, ALogThatRefusesEventsCostsOneReportEachAndNothingElse) {
     EXPECT_TRUE(bad.events.empty());
     EXPECT_EQ(good.traps, bad.traps);
     EXPECT_EQ(good.console, bad.console);
-    std::vector<std::u16string> extra;
-    size_t g = 0;
-    for (const auto& r : bad.reports) {
-      if (g < good.reports.size() && r.message == good.reports[g].message &&
-          r.value == good.reports[g].value) {
-        ++g;
-        continue;
-      }
-      extra.push_back(r.message);
-      EXPECT_EQ(platform::kErrorAccessDenied, r.value);
-    }
-    EXPECT_EQ(good.reports.size(), g) << "a report of the working run is missing";
-    std::u16string expected = std::string(call) == "ReportEventW"
-                                  ? u"Event log: failure to report an event"
-                                  : u"Event log: failure to register the event source";
-    EXPECT_EQ(std::vector<std::u16string>(good.events.size(), expected), extra);
+    // The working run's reports and one more for each event.
+    std::u16string refused = std::string(call) == "ReportEventW"
+                                 ? u"Event log: failure to report an event"
+                                 : u"Event log: failure to register the event source";
+    auto refusals = std::count_if(bad.reports.begin(), bad.reports.end(), [&](const auto& r) {
+      return r.message == refused && r.value == platform::kErrorAccessDenied;
+    });
+    EXPECT_EQ(static_cast<std::ptrdiff_t>(good.events.size()), refusals);
+    EXPECT_EQ(good.reports.size() + good.events.size(), bad.reports.size());
   }
 }
 
@@ -146,7 +129,6 @@ TEST_F(EventLogLoopTest, TheCollectionThreadGivingUpWritesOneErrorWithTheLastSta
   const auto& events = machine.eventLog().Events();
   ASSERT_EQ(2u, events.size());
   EXPECT_EQ(crv::kEventAgentStarted, events[0].eventId);
-  EXPECT_EQ(std::vector<std::string>{"30"}, Texts(events[0]));
   EXPECT_EQ(0u, events[0].timeMs);
   EXPECT_EQ(crv::kEventCollectionStopped, events[1].eventId);
   EXPECT_EQ(platform::kEventLogErrorType, events[1].type);
