@@ -17,29 +17,23 @@ struct McMessage {
   std::string text;
 };
 
-// The messages of the .mc file: MessageId, SymbolicName, Language, then the text up to the
-// line holding a single period.
+// The messages of the .mc file: MessageId, SymbolicName, Language, then the text on one
+// line and the line holding a single period.
 std::vector<McMessage> ReadMc() {
   std::string here = __FILE__;
   std::ifstream file(here.substr(0, here.rfind("/tests/")) + "/src/events/crvnicmgmt_events.mc");
   EXPECT_TRUE(file.good());
   std::vector<McMessage> messages;
   std::string line;
-  bool inText = false;
   while (std::getline(file, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (inText) {
-      if (line == ".") {
-        inText = false;
-      } else {
-        messages.back().text += (messages.back().text.empty() ? "" : "\n") + line;
-      }
-    } else if (line.rfind("MessageId=", 0) == 0) {
+    if (line.rfind("MessageId=", 0) == 0) {
       messages.push_back({static_cast<uint32_t>(std::stoul(line.substr(10))), "", ""});
     } else if (line.rfind("SymbolicName=", 0) == 0 && !messages.empty()) {
       messages.back().symbolName = line.substr(13);
     } else if (line.rfind("Language=", 0) == 0 && !messages.empty()) {
-      inText = true;
+      std::getline(file, messages.back().text);
+      std::getline(file, line);
+      EXPECT_EQ(".", line) << messages.back().symbolName << " takes one line";
     }
   }
   return messages;
