@@ -68,8 +68,7 @@ class EventLogApi : public platform::EventLog {
 
 }  // namespace
 
-SimEventLog::SimEventLog(Machine& machine)
-    : machine_(machine), api_(std::make_unique<EventLogApi>(machine, *this)) {}
+SimEventLog::SimEventLog(Machine& machine) : api_(std::make_unique<EventLogApi>(machine, *this)) {}
 
 SimEventLog::~SimEventLog() = default;
 

@@ -47,7 +47,6 @@ class SimEventLog {
   bool Deregister(platform::EventSource handle);
 
  private:
-  Machine& machine_;
   std::unique_ptr<platform::EventLog> api_;
   std::vector<EventRecord> events_;
   std::vector<std::pair<uintptr_t, std::u16string>> sources_;
