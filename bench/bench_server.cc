@@ -5,7 +5,7 @@
 
 #include "common/alloc.h"
 #include "common/process_state.h"
-#include "platform/sim/scenario.h"
+#include "platform/sim/scenario/scenario.h"
 
 namespace crvbench {
 

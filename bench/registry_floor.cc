@@ -16,7 +16,7 @@
 
 #include "bench_server.h"
 #include "platform/platform.h"
-#include "platform/sim/registry_sim.h"
+#include "platform/sim/state/registry_sim.h"
 #include "platform/win32/backends.h"
 #include "publish/published_tree.h"
 

@@ -13,8 +13,8 @@
 #include "common/alloc.h"
 #include "discovery/miniport.h"
 #include "fuzz_machine.h"
-#include "platform/sim/device_sim.h"
-#include "platform/sim/wmi_sim.h"
+#include "platform/sim/state/device_sim.h"
+#include "platform/sim/state/wmi_sim.h"
 #include "publish/records.h"
 
 namespace {

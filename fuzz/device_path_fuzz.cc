@@ -9,7 +9,7 @@
 #include "common/alloc.h"
 #include "discovery/net_class_if.h"
 #include "fuzz_machine.h"
-#include "platform/sim/device_sim.h"
+#include "platform/sim/state/device_sim.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   crvfuzz::FuzzMachine fuzz;

@@ -12,8 +12,8 @@
 #include "common/alloc.h"
 #include "discovery/miniport.h"
 #include "fuzz_machine.h"
-#include "platform/sim/device_sim.h"
-#include "platform/sim/library_sim.h"
+#include "platform/sim/state/device_sim.h"
+#include "platform/sim/state/library_sim.h"
 #include "publish/records.h"
 #include "vendor/firmware_version.h"
 

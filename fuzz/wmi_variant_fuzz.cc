@@ -13,7 +13,7 @@
 #include "inventory/platform_inventory.h"
 #include "inventory/smbios_wmi.h"
 #include "platform/platform.h"
-#include "platform/sim/wmi_sim.h"
+#include "platform/sim/state/wmi_sim.h"
 #include "vendor/firmware_version.h"
 
 namespace {

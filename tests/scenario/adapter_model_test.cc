@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "common/report.h"
-#include "platform/sim/device_sim.h"
-#include "platform/sim/smbios_builder.h"
+#include "platform/sim/state/device_sim.h"
+#include "platform/sim/state/smbios_builder.h"
 #include "publish/records.h"
 #include "scenario_helpers.h"
 #include "support/sim_fixture.h"

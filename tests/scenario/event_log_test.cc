@@ -10,8 +10,8 @@
 #include "common/process_state.h"
 #include "common/utf.h"
 #include "events/event_messages.h"
-#include "platform/sim/event_log_sim.h"
-#include "platform/sim/scenario.h"
+#include "platform/sim/api/event_log_sim.h"
+#include "platform/sim/scenario/scenario.h"
 #include "scenario_helpers.h"
 #include "support/sim_fixture.h"
 

@@ -32,7 +32,7 @@
 #include "common/process_state.h"
 #include "common/utf.h"
 #include "platform/sim/machine.h"
-#include "platform/sim/scenario.h"
+#include "platform/sim/scenario/scenario.h"
 #include "scenario_helpers.h"
 #include "tessar_decode.h"
 
@@ -740,7 +740,7 @@ bool IsOther(const std::string& name) {
 TEST(FaultSweep, TheTableKnowsEveryCallTheSimulatedServerCounts) {
   // Every call name the simulated server can fail must be swept (or be an installation call).
   std::string here = __FILE__;
-  std::string sim = here.substr(0, here.rfind("/tests/")) + "/src/platform/sim/";
+  std::string sim = here.substr(0, here.rfind("/tests/")) + "/src/platform/sim/api/";
   std::set<std::string> known = kInstallCalls;
   for (const auto& c : AllCalls()) known.insert(c.call);
   std::regex literal("CheckFault\\(\"([^\"]+)\"\\)");

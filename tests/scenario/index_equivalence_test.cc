@@ -12,9 +12,9 @@
 
 #include "common/process_state.h"
 #include "common/utf.h"
-#include "platform/sim/device_sim.h"
 #include "platform/sim/machine.h"
-#include "platform/sim/wmi_sim.h"
+#include "platform/sim/state/device_sim.h"
+#include "platform/sim/state/wmi_sim.h"
 #include "scenario_helpers.h"
 
 extern "C" int32_t Win2KMain(int32_t argc, char** argv);

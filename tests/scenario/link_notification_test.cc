@@ -4,9 +4,9 @@
 
 #include "common/process_state.h"
 #include "common/report.h"
-#include "platform/sim/device_sim.h"
-#include "platform/sim/interface_notify_sim.h"
-#include "platform/sim/scenario.h"
+#include "platform/sim/api/interface_notify_sim.h"
+#include "platform/sim/scenario/scenario.h"
+#include "platform/sim/state/device_sim.h"
 #include "scenario_helpers.h"
 #include "support/sim_fixture.h"
 

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "common/report.h"
-#include "platform/sim/device_sim.h"
-#include "platform/sim/wmi_sim.h"
+#include "platform/sim/state/device_sim.h"
+#include "platform/sim/state/wmi_sim.h"
 #include "publish/records.h"
 #include "scenario_helpers.h"
 #include "support/sim_fixture.h"

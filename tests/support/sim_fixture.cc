@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "platform/sim/device_sim.h"
+#include "platform/sim/state/device_sim.h"
 
 namespace crvtest {
 

@@ -5,7 +5,7 @@
 
 #include "discovery/adapter_model_table.h"
 #include "discovery/miniport.h"
-#include "platform/sim/device_sim.h"
+#include "platform/sim/state/device_sim.h"
 #include "support/sim_fixture.h"
 
 namespace {

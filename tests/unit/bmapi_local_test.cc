@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "common/utf.h"
-#include "platform/sim/device_sim.h"
-#include "platform/sim/library_sim.h"
+#include "platform/sim/state/device_sim.h"
+#include "platform/sim/state/library_sim.h"
 #include "support/sim_fixture.h"
 #include "vendor/bmapi_local.h"
 #include "vendor/device_path_queries.h"

@@ -7,7 +7,7 @@
 
 #include "common/text.h"
 #include "discovery/miniport.h"
-#include "platform/sim/device_sim.h"
+#include "platform/sim/state/device_sim.h"
 #include "support/sim_fixture.h"
 #include "vendor/firmware_version.h"
 

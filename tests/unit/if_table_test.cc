@@ -8,7 +8,7 @@
 #include "collect/tcpip_parameters.h"
 #include "common/alloc.h"
 #include "common/report.h"
-#include "platform/sim/apis.h"
+#include "platform/sim/api/apis.h"
 #include "support/sim_fixture.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include "common/report.h"
 #include "discovery/miniport_list.h"
-#include "platform/sim/device_sim.h"
+#include "platform/sim/state/device_sim.h"
 #include "support/sim_fixture.h"
 
 namespace {

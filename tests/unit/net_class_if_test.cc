@@ -9,7 +9,7 @@
 #include "common/alloc.h"
 #include "common/report.h"
 #include "discovery/net_class_if.h"
-#include "platform/sim/device_sim.h"
+#include "platform/sim/state/device_sim.h"
 #include "support/sim_fixture.h"
 
 namespace {

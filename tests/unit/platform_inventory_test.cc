@@ -12,9 +12,9 @@
 #include "common/text.h"
 #include "inventory/adapter_walk.h"
 #include "inventory/platform_inventory.h"
-#include "platform/sim/device_sim.h"
-#include "platform/sim/library_sim.h"
-#include "platform/sim/smbios_builder.h"
+#include "platform/sim/state/device_sim.h"
+#include "platform/sim/state/library_sim.h"
+#include "platform/sim/state/smbios_builder.h"
 #include "support/sim_fixture.h"
 
 namespace {

@@ -8,8 +8,8 @@
 
 #include "common/report.h"
 #include "discovery/miniport.h"
-#include "platform/sim/device_sim.h"
-#include "platform/sim/library_sim.h"
+#include "platform/sim/state/device_sim.h"
+#include "platform/sim/state/library_sim.h"
 #include "support/sim_fixture.h"
 #include "vendor/vendor_libraries.h"
 

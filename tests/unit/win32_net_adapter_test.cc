@@ -11,7 +11,7 @@
 #include "discovery/location_text.h"
 #include "discovery/miniport.h"
 #include "discovery/win32_net_adapter.h"
-#include "platform/sim/device_sim.h"
+#include "platform/sim/state/device_sim.h"
 #include "support/sim_fixture.h"
 
 namespace {

@@ -24,9 +24,9 @@
 #include "common/process_state.h"
 #include "common/utf.h"
 #include "platform/sim/agent_process.h"
-#include "platform/sim/device_sim.h"
-#include "platform/sim/interface_notify_sim.h"
-#include "platform/sim/scenario.h"
+#include "platform/sim/api/interface_notify_sim.h"
+#include "platform/sim/scenario/scenario.h"
+#include "platform/sim/state/device_sim.h"
 #include "publish/records.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include "inventory/platform_inventory.h"
 #include "options.h"
 #include "platform/sim/agent_process.h"
-#include "platform/sim/event_log_sim.h"
-#include "platform/sim/scenario.h"
+#include "platform/sim/api/event_log_sim.h"
+#include "platform/sim/scenario/scenario.h"
 #include "summary.h"
 #include "tessar_decode.h"
 

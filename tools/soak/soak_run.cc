@@ -12,10 +12,10 @@
 
 #include "common/utf.h"
 #include "platform/sim/agent_process.h"
-#include "platform/sim/device_sim.h"
 #include "platform/sim/machine.h"
-#include "platform/sim/smbios_builder.h"
-#include "platform/sim/wmi_sim.h"
+#include "platform/sim/state/device_sim.h"
+#include "platform/sim/state/smbios_builder.h"
+#include "platform/sim/state/wmi_sim.h"
 #include "tessar_decode.h"
 
 namespace soak {

@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/sim/apis.h"
-#include "platform/sim/event_log_sim.h"
-#include "platform/sim/file_time.h"
-#include "platform/sim/interface_notify_sim.h"
+#include "platform/sim/api/apis.h"
+#include "platform/sim/api/event_log_sim.h"
+#include "platform/sim/api/interface_notify_sim.h"
+#include "platform/sim/state/file_time.h"
 
 namespace sim {
 namespace {

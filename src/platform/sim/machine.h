@@ -13,13 +13,13 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/sim/device_sim.h"
-#include "platform/sim/library_sim.h"
-#include "platform/sim/network_sim.h"
-#include "platform/sim/registry_sim.h"
-#include "platform/sim/scheduler.h"
-#include "platform/sim/service_db.h"
-#include "platform/sim/wmi_sim.h"
+#include "platform/sim/scheduler/scheduler.h"
+#include "platform/sim/state/device_sim.h"
+#include "platform/sim/state/library_sim.h"
+#include "platform/sim/state/network_sim.h"
+#include "platform/sim/state/registry_sim.h"
+#include "platform/sim/state/service_db.h"
+#include "platform/sim/state/wmi_sim.h"
 
 namespace sim {
 

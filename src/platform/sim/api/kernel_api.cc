@@ -1,0 +1,162 @@
+// Events, waits, threads, time, last error and the module path of the simulated machine.
+#include <algorithm>
+#include <map>
+#include <utility>
+
+#include "platform/sim/api/apis.h"
+#include "platform/sim/machine.h"
+#include "platform/sim/scheduler/scheduler.h"
+#include "platform/sim/state/file_time.h"
+
+namespace sim {
+namespace {
+
+using platform::Handle;
+
+class KernelApi : public platform::Kernel {
+ public:
+  explicit KernelApi(Machine& machine) : machine_(machine) {}
+
+  Handle CreateEvent(bool manualReset, bool initialState, const char16_t* name) override {
+    if (auto fault = machine_.CheckFault("CreateEventW")) return FailHandle(*fault);
+    std::shared_ptr<EventObject> event;
+    uint32_t error = 0;
+    if (name != nullptr && *name != 0) {
+      auto it = machine_.namedEvents().find(name);
+      if (it != machine_.namedEvents().end()) event = it->second.lock();
+    }
+    if (event) {
+      error = platform::kErrorAlreadyExists;
+    } else {
+      event = std::make_shared<EventObject>();
+      event->name = name ? name : u"";
+      event->manualReset = manualReset;
+      event->signaled = initialState;
+      if (!event->name.empty()) machine_.namedEvents()[event->name] = event;
+    }
+    machine_.SetLastError(error);
+    return machine_.AddKernelHandle(event);
+  }
+
+  bool SetEvent(Handle handle) override {
+    if (auto fault = machine_.CheckFault("SetEvent")) return FailBool(*fault);
+    auto event = machine_.KernelObject(handle);
+    if (!event) return FailBool(platform::kErrorInvalidHandle);
+    machine_.scheduler().Signal(event);
+    return true;
+  }
+
+  bool CloseHandle(Handle handle) override {
+    if (auto fault = machine_.CheckFault("CloseHandle")) return FailBool(*fault);
+    if (!machine_.CloseKernelHandle(handle)) return FailBool(platform::kErrorInvalidHandle);
+    return true;
+  }
+
+  uint32_t WaitForMultipleObjects(uint32_t count, const Handle* handles, bool waitAll,
+                                  uint32_t milliseconds) override {
+    if (auto fault = machine_.CheckFault("WaitForMultipleObjects")) return FailWait(*fault);
+    if (count == 0 || count > platform::kMaximumWaitObjects || handles == nullptr || waitAll) {
+      return FailWait(platform::kErrorInvalidParameter);
+    }
+    std::vector<std::shared_ptr<EventObject>> events;
+    for (uint32_t i = 0; i < count; ++i) {
+      auto event = machine_.KernelObject(handles[i]);
+      if (!event) return FailWait(platform::kErrorInvalidHandle);
+      events.push_back(std::move(event));
+    }
+    return machine_.scheduler().Wait(std::move(events), milliseconds);
+  }
+
+  uint32_t SleepEx(uint32_t milliseconds, bool) override {
+    machine_.scheduler().Wait({}, milliseconds);
+    return 0;
+  }
+
+  uint32_t GetCurrentThreadId() override {
+    SimThread* thread = machine_.scheduler().Current();
+    return thread ? thread->id : kOutsideThreadId;
+  }
+
+  void GetSystemTime(platform::SystemTime* time) override {
+    *time = FileTimeToSystemTime(machine_.FileTimeNow());
+  }
+
+  bool SystemTimeToFileTime(const platform::SystemTime* systemTime,
+                            platform::FileTime* fileTime) override {
+    uint64_t value = 0;
+    if (systemTime == nullptr || fileTime == nullptr ||
+        !sim::SystemTimeToFileTime(*systemTime, &value)) {
+      return FailBool(platform::kErrorInvalidParameter);
+    }
+    fileTime->low = static_cast<uint32_t>(value);
+    fileTime->high = static_cast<uint32_t>(value >> 32);
+    return true;
+  }
+
+  void GetSystemTimeAsFileTime(platform::FileTime* fileTime) override {
+    uint64_t now = machine_.FileTimeNow();
+    fileTime->low = static_cast<uint32_t>(now);
+    fileTime->high = static_cast<uint32_t>(now >> 32);
+  }
+
+  uintptr_t BeginThread(platform::ThreadEntry entry, uint32_t, void* argument) override {
+    if (auto fault = machine_.CheckFault("_beginthread")) {
+      machine_.SetLastError(*fault);
+      return platform::kBeginThreadFailed;
+    }
+    return 0x7000 + machine_.scheduler().Spawn(entry, argument);
+  }
+
+  [[noreturn]] void EndThread() override { machine_.scheduler().EndCurrentThread(); }
+
+  uint32_t GetLastError() override { return machine_.LastError(); }
+  void SetLastError(uint32_t error) override { machine_.SetLastError(error); }
+
+  uint32_t GetModuleFileName(char16_t* buffer, uint32_t size) override {
+    if (auto fault = machine_.CheckFault("GetModuleFileNameW")) {
+      machine_.SetLastError(*fault);
+      return 0;
+    }
+    const std::u16string& path = machine_.ModuleFileName();
+    if (size == 0) {
+      machine_.SetLastError(platform::kErrorInsufficientBuffer);
+      return 0;
+    }
+    if (path.size() < size) {
+      std::copy(path.begin(), path.end(), buffer);
+      buffer[path.size()] = 0;
+      return static_cast<uint32_t>(path.size());
+    }
+    // Cut to the buffer, terminated, and the buffer size returned (as Windows 6.0 and later).
+    std::copy(path.begin(), path.begin() + (size - 1), buffer);
+    buffer[size - 1] = 0;
+    machine_.SetLastError(platform::kErrorInsufficientBuffer);
+    return size;
+  }
+
+ private:
+  static constexpr uint32_t kOutsideThreadId = 0x100;
+
+  Handle FailHandle(uint32_t error) {
+    machine_.SetLastError(error);
+    return nullptr;
+  }
+  bool FailBool(uint32_t error) {
+    machine_.SetLastError(error);
+    return false;
+  }
+  uint32_t FailWait(uint32_t error) {
+    machine_.SetLastError(error);
+    return platform::kWaitFailed;
+  }
+
+  Machine& machine_;
+};
+
+}  // namespace
+
+std::unique_ptr<platform::Kernel> NewKernelApi(Machine& machine) {
+  return std::make_unique<KernelApi>(machine);
+}
+
+}  // namespace sim

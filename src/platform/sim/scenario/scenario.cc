@@ -1,0 +1,271 @@
+#include "platform/sim/scenario/scenario.h"
+
+#include "common/utf.h"
+#include "platform/sim/scenario/scenario_devices.h"
+#include "platform/sim/scenario/scenario_json.h"
+#include "platform/sim/scenario/scenario_libraries.h"
+#include "platform/sim/scenario/scenario_network.h"
+#include "platform/sim/scenario/scenario_notifications.h"
+#include "platform/sim/scenario/scenario_traffic.h"
+#include "platform/sim/scenario/scenario_wmi.h"
+#include "platform/sim/state/file_time.h"
+
+namespace sim {
+namespace {
+
+using nlohmann::json;
+using namespace scenario_json;
+
+uint32_t ValueType(const std::string& name, const std::string& where) {
+  static const std::pair<const char*, uint32_t> kTypes[] = {
+      {"REG_NONE", platform::kRegNone},          {"REG_SZ", platform::kRegSz},
+      {"REG_EXPAND_SZ", platform::kRegExpandSz}, {"REG_BINARY", platform::kRegBinary},
+      {"REG_DWORD", platform::kRegDword},        {"REG_MULTI_SZ", platform::kRegMultiSz}};
+  for (const auto& [text, type] : kTypes) {
+    if (name == text) return type;
+  }
+  Bad(where, "unknown registry type \"" + name + "\"");
+}
+
+void AppendUtf16(std::vector<uint8_t>& bytes, const std::u16string& text) {
+  for (char16_t c : text) {
+    bytes.push_back(static_cast<uint8_t>(c));
+    bytes.push_back(static_cast<uint8_t>(c >> 8));
+  }
+  bytes.push_back(0);
+  bytes.push_back(0);
+}
+
+std::vector<uint8_t> ValueData(uint32_t type, const json& data, const std::string& where) {
+  std::vector<uint8_t> bytes;
+  switch (type) {
+    case platform::kRegDword: {
+      uint32_t v = Number32(data, where);
+      for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
+      break;
+    }
+    case platform::kRegSz:
+    case platform::kRegExpandSz:
+      AppendUtf16(bytes, crv::Utf8ToUtf16(Text(data, where)));
+      break;
+    case platform::kRegMultiSz:
+      if (!data.is_array()) Bad(where, "expected a list of texts");
+      for (size_t i = 0; i < data.size(); ++i) {
+        AppendUtf16(bytes, crv::Utf8ToUtf16(Text(data[i], where + "[" + std::to_string(i) + "]")));
+      }
+      bytes.push_back(0);
+      bytes.push_back(0);
+      break;
+    default:
+      if (data.is_array()) {
+        for (size_t i = 0; i < data.size(); ++i) {
+          uint64_t b = Number(data[i], where + "[" + std::to_string(i) + "]");
+          if (b > 255) Bad(where, "byte above 255");
+          bytes.push_back(static_cast<uint8_t>(b));
+        }
+      } else {
+        std::string hex;
+        for (char c : Text(data, where)) {
+          if (c != ' ') hex.push_back(c);
+        }
+        if (hex.size() % 2 != 0) Bad(where, "odd number of hexadecimal digits");
+        for (size_t i = 0; i < hex.size(); i += 2) {
+          size_t used = 0;
+          unsigned long b = 0;
+          std::string pair = hex.substr(i, 2);
+          if (pair.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+            Bad(where, "not hexadecimal: \"" + pair + "\"");
+          }
+          b = std::stoul(pair, &used, 16);
+          bytes.push_back(static_cast<uint8_t>(b));
+        }
+      }
+      break;
+  }
+  return bytes;
+}
+
+void SetRegistryValue(Machine& machine, const std::u16string& key, const json& name,
+                      const json& spec, const std::string& where) {
+  uint32_t type = ValueType(Text(Need(spec, "type", where), where + ".type"), where + ".type");
+  auto data = ValueData(type, Need(spec, "data", where), where + ".data");
+  machine.registry().SetValue(key, crv::Utf8ToUtf16(Text(name, where)), type, std::move(data));
+}
+
+uint64_t ParseStartTime(const std::string& text, const std::string& where) {
+  platform::SystemTime t;
+  unsigned y, mo, d, h, mi, s;
+  char z = 0;
+  if (std::sscanf(text.c_str(), "%4u-%2u-%2uT%2u:%2u:%2u%c", &y, &mo, &d, &h, &mi, &s, &z) != 7 ||
+      z != 'Z') {
+    Bad(where, "expected a UTC time like 2026-01-05T08:00:00Z");
+  }
+  t.year = static_cast<uint16_t>(y);
+  t.month = static_cast<uint16_t>(mo);
+  t.day = static_cast<uint16_t>(d);
+  t.hour = static_cast<uint16_t>(h);
+  t.minute = static_cast<uint16_t>(mi);
+  t.second = static_cast<uint16_t>(s);
+  uint64_t fileTime = 0;
+  if (!SystemTimeToFileTime(t, &fileTime)) Bad(where, "not a valid time");
+  return fileTime;
+}
+
+void LoadTimelineEntry(Machine& machine, const json& entry, const std::string& where) {
+  uint64_t at = Number(Need(entry, "at_ms", where), where + ".at_ms");
+  if (entry.contains("set_event")) {
+    machine.SetEventAt(at, crv::Utf8ToUtf16(Text(entry["set_event"], where + ".set_event")));
+  } else if (entry.contains("registry_set")) {
+    const json& set = entry["registry_set"];
+    std::string w = where + ".registry_set";
+    std::u16string key = crv::Utf8ToUtf16(Text(Need(set, "key", w), w + ".key"));
+    uint32_t type = ValueType(Text(Need(set, "type", w), w + ".type"), w + ".type");
+    std::u16string name = crv::Utf8ToUtf16(Text(Need(set, "name", w), w + ".name"));
+    auto data = ValueData(type, Need(set, "data", w), w + ".data");
+    machine.At(at, [&machine, key, name, type, data] {
+      machine.registry().SetValue(key, name, type, data);
+    });
+  } else if (LoadNetworkAction(machine, at, entry, where)) {
+  } else if (LoadDeviceAction(machine, at, entry, where)) {
+  } else if (entry.contains("registry_delete_tree")) {
+    std::u16string key =
+        crv::Utf8ToUtf16(Text(entry["registry_delete_tree"], where + ".registry_delete_tree"));
+    machine.At(at, [&machine, key] { machine.registry().DeleteTree(key); });
+  } else {
+    Bad(where, "unknown timeline action");
+  }
+}
+
+void Load(const json& root, Machine& machine, Scenario& scenario) {
+  if (!root.is_object()) Bad("scenario", "expected an object");
+  if (root.contains("description")) scenario.description = Text(root["description"], "description");
+  if (root.contains("command_line")) {
+    const json& args = root["command_line"];
+    if (!args.is_array() || args.empty()) Bad("command_line", "expected a non-empty list");
+    scenario.commandLine.clear();
+    for (size_t i = 0; i < args.size(); ++i) {
+      scenario.commandLine.push_back(Text(args[i], "command_line[" + std::to_string(i) + "]"));
+    }
+  }
+  if (root.contains("duration_ms"))
+    scenario.durationMs = Number(root["duration_ms"], "duration_ms");
+  if (root.contains("start_time")) {
+    machine.SetStartFileTime(ParseStartTime(Text(root["start_time"], "start_time"), "start_time"));
+  }
+  if (root.contains("administrator")) {
+    machine.SetAdministrator(Flag(root["administrator"], "administrator"));
+  }
+  if (root.contains("module_file_name")) {
+    machine.SetModuleFileName(crv::Utf8ToUtf16(Text(root["module_file_name"], "module_file_name")));
+  }
+  if (root.contains("console_input")) {
+    machine.SetConsoleInput(Text(root["console_input"], "console_input"));
+  }
+  if (root.contains("registry")) {
+    const json& keys = root["registry"];
+    if (!keys.is_array()) Bad("registry", "expected a list of keys");
+    for (size_t i = 0; i < keys.size(); ++i) {
+      std::string where = "registry[" + std::to_string(i) + "]";
+      std::u16string key = crv::Utf8ToUtf16(Text(Need(keys[i], "key", where), where + ".key"));
+      bool isVolatile =
+          keys[i].contains("volatile") && Flag(keys[i]["volatile"], where + ".volatile");
+      machine.registry().CreateKey(key, isVolatile);
+      if (keys[i].contains("values")) {
+        const json& values = keys[i]["values"];
+        if (!values.is_object()) Bad(where + ".values", "expected an object");
+        for (auto it = values.begin(); it != values.end(); ++it) {
+          SetRegistryValue(machine, key, json(it.key()), it.value(), where + ".values." + it.key());
+        }
+      }
+    }
+  }
+  if (root.contains("services")) {
+    const json& services = root["services"];
+    if (!services.is_array()) Bad("services", "expected a list");
+    for (size_t i = 0; i < services.size(); ++i) {
+      std::string where = "services[" + std::to_string(i) + "]";
+      const json& s = services[i];
+      ServiceRecord record;
+      record.name = crv::Utf8ToUtf16(Text(Need(s, "name", where), where + ".name"));
+      record.displayName = s.contains("display_name")
+                               ? crv::Utf8ToUtf16(Text(s["display_name"], where + ".display_name"))
+                               : record.name;
+      if (s.contains("binary_path")) {
+        record.binaryPath = crv::Utf8ToUtf16(Text(s["binary_path"], where + ".binary_path"));
+      }
+      record.serviceType = platform::kServiceWin32OwnProcess;
+      record.startType = platform::kServiceDemandStart;
+      record.errorControl = platform::kServiceErrorNormal;
+      if (s.contains("running")) record.running = Flag(s["running"], where + ".running");
+      machine.services().Add(record);
+    }
+  }
+  if (root.contains("faults")) {
+    const json& faults = root["faults"];
+    if (!faults.is_array()) Bad("faults", "expected a list");
+    for (size_t i = 0; i < faults.size(); ++i) {
+      std::string where = "faults[" + std::to_string(i) + "]";
+      machine.FailCall(Text(Need(faults[i], "call", where), where + ".call"),
+                       faults[i].contains("occurrence")
+                           ? Number32(faults[i]["occurrence"], where + ".occurrence")
+                           : 0,
+                       Number32(Need(faults[i], "status", where), where + ".status"));
+    }
+  }
+  if (root.contains("fail_allocation")) {
+    uint64_t n = Number(root["fail_allocation"], "fail_allocation");
+    if (n != 0) machine.FailAllocation(n);
+  }
+  if (root.contains("interfaces")) {
+    const json& list = root["interfaces"];
+    if (!list.is_array()) Bad("interfaces", "expected a list");
+    for (size_t i = 0; i < list.size(); ++i) {
+      machine.network().Add(ParseInterface(list[i], "interfaces[" + std::to_string(i) + "]"));
+    }
+  }
+  if (root.contains("adapters")) {
+    const json& list = root["adapters"];
+    if (!list.is_array()) Bad("adapters", "expected a list");
+    for (size_t i = 0; i < list.size(); ++i) {
+      LoadAdapter(machine, list[i], "adapters[" + std::to_string(i) + "]");
+    }
+  }
+  if (root.contains("wmi")) LoadWmi(machine, root["wmi"], "wmi");
+  if (root.contains("vendorLibraries")) {
+    LoadVendorLibraries(machine, root["vendorLibraries"], "vendorLibraries");
+  }
+  if (root.contains("interface_notifications")) {
+    LoadInterfaceNotifications(machine, root["interface_notifications"], "interface_notifications");
+  }
+  if (root.contains("traffic")) LoadTraffic(machine, root["traffic"], "traffic");
+  if (root.contains("timeline")) {
+    const json& timeline = root["timeline"];
+    if (!timeline.is_array()) Bad("timeline", "expected a list");
+    for (size_t i = 0; i < timeline.size(); ++i) {
+      LoadTimelineEntry(machine, timeline[i], "timeline[" + std::to_string(i) + "]");
+    }
+  }
+}
+
+}  // namespace
+
+bool LoadScenario(std::string_view text, Machine& machine, Scenario* scenario, std::string* error) {
+  json root = json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false,
+                          /*ignore_comments=*/true);
+  if (root.is_discarded()) {
+    *error = "scenario: not valid JSON";
+    return false;
+  }
+  try {
+    Load(root, machine, *scenario);
+  } catch (const ScenarioError& e) {
+    *error = e.message;
+    return false;
+  } catch (const json::exception& e) {
+    *error = std::string("scenario: ") + e.what();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace sim

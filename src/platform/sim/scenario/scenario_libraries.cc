@@ -1,0 +1,192 @@
+#include "platform/sim/scenario/scenario_libraries.h"
+
+#include "common/utf.h"
+#include "platform/sim/scenario/scenario_json.h"
+#include "platform/sim/state/library_sim.h"
+
+namespace sim {
+namespace {
+
+using nlohmann::json;
+using namespace scenario_json;
+
+// A number, or a text "0x..." / decimal.
+uint32_t Value32(const json& value, const std::string& where) {
+  if (!value.is_string()) return Number32(value, where);
+  std::string text = value.get<std::string>();
+  bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  std::string digits = hex ? text.substr(2) : text;
+  if (digits.empty() || digits.size() > (hex ? 8u : 10u) ||
+      digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") !=
+          std::string::npos) {
+    Bad(where, "expected a number or a text like \"0x0207\"");
+  }
+  uint64_t n = std::stoull(digits, nullptr, hex ? 16 : 10);
+  if (n > 0xFFFFFFFFull) Bad(where, "does not fit in 32 bits");
+  return static_cast<uint32_t>(n);
+}
+
+uint32_t Optional32(const json& spec, const char* field, const std::string& where,
+                    uint32_t fallback = 0) {
+  return spec.contains(field) ? Value32(spec[field], where + "." + field) : fallback;
+}
+
+const json& List(const json& spec, const char* field, const std::string& where) {
+  const json& list = spec[field];
+  if (!list.is_array()) Bad(where + "." + field, "expected a list");
+  return list;
+}
+
+std::string Item(const std::string& where, const char* field, size_t i) {
+  return where + "." + field + "[" + std::to_string(i) + "]";
+}
+
+// {"status": S, "<field>": V}: the status and the value (0 when not given).
+std::pair<uint32_t, uint32_t> StatusAnd(const json& spec, const char* field,
+                                        const std::string& where) {
+  if (!spec.is_object()) Bad(where, "expected an object");
+  return {Optional32(spec, "status", where), Optional32(spec, field, where)};
+}
+
+MapiFirmwareAnswer ParseFirmwareText(const json& spec, const std::string& where) {
+  if (!spec.is_object()) Bad(where, "expected an object");
+  MapiFirmwareAnswer answer;
+  answer.status = Optional32(spec, "status", where);
+  if (spec.contains("text")) answer.text = Text(spec["text"], where + ".text");
+  return answer;
+}
+
+MapiAdapter ParseAdapter(const json& spec, const std::string& where) {
+  MapiAdapter a;
+  a.handle = Value32(Need(spec, "handle", where), where + ".handle");
+  a.handleStatus = Optional32(spec, "handle_status", where);
+  if (spec.contains("firmware")) {
+    auto [status, word] = StatusAnd(spec["firmware"], "word", where + ".firmware");
+    if (word > 0xFFFF) Bad(where + ".firmware.word", "does not fit in 16 bits");
+    a.firmwareStatus = status;
+    a.firmwareWord = static_cast<uint16_t>(word);
+  }
+  if (spec.contains("nic_info")) {
+    std::tie(a.nicInfoStatus, a.nicInfoDuplex) =
+        StatusAnd(spec["nic_info"], "duplex", where + ".nic_info");
+  }
+  if (spec.contains("link_status")) {
+    std::tie(a.linkStatusStatus, a.linkStatusDuplex) =
+        StatusAnd(spec["link_status"], "duplex", where + ".link_status");
+  }
+  return a;
+}
+
+void LoadClassDevice(Machine& machine, const json& spec, const std::string& where) {
+  std::u16string id =
+      crv::Utf8ToUtf16(Text(Need(spec, "instance_id", where), where + ".instance_id"));
+  if (spec.contains("adapter")) {
+    std::u16string guid = crv::Utf8ToUtf16(Text(spec["adapter"], where + ".adapter"));
+    if (!AddBmapiClassDeviceFor(machine, id, guid)) {
+      Bad(where + ".adapter", "no adapter with a location text has this GUID");
+    }
+  } else {
+    AddBmapiClassDevice(machine, id,
+                        crv::Utf8ToUtf16(Text(Need(spec, "location", where), where + ".location")));
+  }
+}
+
+void LoadLibrarySpec(Machine& machine, SimVendorLibrary& library, const json& spec,
+                     const std::string& where) {
+  if (!spec.is_object()) Bad(where, "expected an object");
+  library.present = !spec.contains("present") || Flag(spec["present"], where + ".present");
+  if (spec.contains("missing")) {
+    const json& names = List(spec, "missing", where);
+    for (size_t i = 0; i < names.size(); ++i) {
+      library.missingEntryPoints.insert(Text(names[i], Item(where, "missing", i)));
+    }
+  }
+  if (spec.contains("initialize_statuses")) {
+    const json& statuses = List(spec, "initialize_statuses", where);
+    for (size_t i = 0; i < statuses.size(); ++i) {
+      library.initializeStatuses.push_back(
+          Value32(statuses[i], Item(where, "initialize_statuses", i)));
+    }
+  }
+  library.uninitializeStatus = Optional32(spec, "uninitialize_status", where);
+  library.numPhyNicStatus = Optional32(spec, "num_phy_nic_status", where);
+  library.allPhyNicStatus = Optional32(spec, "all_phy_nic_status", where);
+  if (spec.contains("adapters")) {
+    const json& list = List(spec, "adapters", where);
+    for (size_t i = 0; i < list.size(); ++i) {
+      std::string w = Item(where, "adapters", i);
+      std::u16string guid = crv::Utf8ToUtf16(Text(Need(list[i], "guid", w), w + ".guid"));
+      library.adapters[guid] = ParseAdapter(list[i], w);
+    }
+  }
+  if (spec.contains("phy_nics")) {
+    const json& list = List(spec, "phy_nics", where);
+    for (size_t i = 0; i < list.size(); ++i) {
+      std::string w = Item(where, "phy_nics", i);
+      MapiPhyNic nic;
+      nic.handle = Value32(Need(list[i], "handle", w), w + ".handle");
+      nic.type = Optional32(list[i], "type", w);
+      nic.owner = Optional32(list[i], "owner", w);
+      nic.enumStatus = Optional32(list[i], "enum_status", w);
+      library.phyNics.push_back(nic);
+    }
+  }
+  if (spec.contains("vbd_firmware")) {
+    const json& list = List(spec, "vbd_firmware", where);
+    for (size_t i = 0; i < list.size(); ++i) {
+      std::string w = Item(where, "vbd_firmware", i);
+      MapiVbdFirmware& fw = library.vbdFirmware[Value32(Need(list[i], "handle", w), w + ".handle")];
+      if (list[i].contains("fw5706"))
+        fw.fw5706 = ParseFirmwareText(list[i]["fw5706"], w + ".fw5706");
+      if (list[i].contains("fw57710")) {
+        fw.fw57710 = ParseFirmwareText(list[i]["fw57710"], w + ".fw57710");
+      }
+      if (list[i].contains("fw579xx")) {
+        fw.fw579xx = ParseFirmwareText(list[i]["fw579xx"], w + ".fw579xx");
+      }
+    }
+  }
+  if (spec.contains("nics")) {
+    const json& list = List(spec, "nics", where);
+    for (size_t i = 0; i < list.size(); ++i) {
+      std::string w = Item(where, "nics", i);
+      LocalNic nic;
+      nic.handle = Value32(Need(list[i], "handle", w), w + ".handle");
+      nic.kind = Optional32(list[i], "kind", w, nic.kind);
+      if (list[i].contains("pnp_device_id")) {
+        nic.pnpDeviceId = Text(list[i]["pnp_device_id"], w + ".pnp_device_id");
+      }
+      nic.value = Optional32(list[i], "value", w);
+      nic.phyNicStatus = Optional32(list[i], "phy_nic_status", w);
+      nic.pnpDevIdStatus = Optional32(list[i], "pnp_dev_id_status", w);
+      nic.nicInfoExStatus = Optional32(list[i], "nic_info_ex_status", w);
+      library.localNics.push_back(nic);
+    }
+  }
+  if (spec.contains("class_devices")) {
+    const json& list = List(spec, "class_devices", where);
+    for (size_t i = 0; i < list.size(); ++i) {
+      LoadClassDevice(machine, list[i], Item(where, "class_devices", i));
+    }
+  }
+}
+
+}  // namespace
+
+void LoadVendorLibraries(Machine& machine, const json& section, const std::string& where) {
+  if (!section.is_object()) Bad(where, "expected an object");
+  static const std::pair<const char*, VendorLibraryId> kNames[] = {
+      {"qlmapia.dll", VendorLibraryId::kQlmapi},
+      {"bmapia.dll", VendorLibraryId::kBmapi},
+      {"bmapi.dll", VendorLibraryId::kBmapiLocal}};
+  for (auto it = section.begin(); it != section.end(); ++it) {
+    const VendorLibraryId* id = nullptr;
+    for (const auto& [name, libraryId] : kNames) {
+      if (it.key() == name) id = &libraryId;
+    }
+    if (id == nullptr) Bad(where + "." + it.key(), "unknown library");
+    LoadLibrarySpec(machine, machine.libraries().Library(*id), it.value(), where + "." + it.key());
+  }
+}
+
+}  // namespace sim

@@ -1,0 +1,741 @@
+#include "platform/sim/state/device_sim.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+#include "common/text.h"
+#include "common/utf.h"
+#include "platform/config_manager.h"
+#include "platform/ndis.h"
+#include "platform/sim/api/apis.h"
+#include "platform/sim/machine.h"
+#include "platform/sim/state/sim_text.h"
+
+namespace sim {
+namespace {
+
+std::u16string Upper(std::u16string_view text) {
+  std::u16string out(text);
+  for (auto& c : out) c = crv::UpperCase(c);
+  return out;
+}
+
+std::u16string Lower(std::u16string_view text) {
+  std::u16string out(text);
+  for (auto& c : out) {
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+  }
+  return out;
+}
+
+std::u16string Format(const char* format, auto... args) {
+  char buffer[256];
+  std::snprintf(buffer, sizeof buffer, format, args...);
+  return crv::Utf8ToUtf16(buffer);
+}
+
+std::vector<uint8_t> Utf16Bytes(std::u16string_view text) {
+  std::vector<uint8_t> bytes;
+  for (char16_t c : text) {
+    bytes.push_back(static_cast<uint8_t>(c));
+    bytes.push_back(static_cast<uint8_t>(c >> 8));
+  }
+  bytes.push_back(0);
+  bytes.push_back(0);
+  return bytes;
+}
+
+std::vector<uint8_t> MultiTextBytes(const std::vector<std::u16string>& texts) {
+  std::vector<uint8_t> bytes;
+  for (const auto& t : texts) {
+    auto b = Utf16Bytes(t);
+    bytes.insert(bytes.end(), b.begin(), b.end());
+  }
+  bytes.push_back(0);
+  bytes.push_back(0);
+  return bytes;
+}
+
+void PutDword(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
+  if (bytes.size() < offset + 4) bytes.resize(offset + 4);
+  for (int i = 0; i < 4; ++i) bytes[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// A deterministic 32-bit hash standing in for the PnP manager's instance hashes.
+uint32_t InstanceHash(uint32_t seed) {
+  uint32_t h = 2166136261u;
+  for (int i = 0; i < 4; ++i) {
+    h ^= (seed >> (8 * i)) & 0xFF;
+    h *= 16777619u;
+  }
+  return h;
+}
+
+bool ServiceIn(const std::u16string& service, std::initializer_list<const char16_t*> names) {
+  for (const char16_t* name : names) {
+    if (SameNoCase(service, name)) return true;
+  }
+  return false;
+}
+
+// Drivers whose miniport offers the private query device with its duplex answer.
+bool HasPrivateDuplex(const std::u16string& service) {
+  return ServiceIn(
+      service, {u"N100", u"N1000", u"N1e5132", u"N1000x8", u"N1000e8", u"e1qexpress", u"e1rexpress",
+                u"e1express", u"E100", u"E1000", u"i40ea", u"ixgbn", u"ixgbt"});
+}
+// Drivers that answer link and duplex through their two private counter blocks.
+bool HasPrivateCounters(const std::u16string& service) { return ServiceIn(service, {u"netflx3"}); }
+// Drivers that answer the vendor duplex OID directly.
+bool HasVendorDuplex(const std::u16string& service) {
+  return ServiceIn(service, {u"NXP2NIC", u"NXND6Vq", u"NXND5Vq", u"QLNDNIC"});
+}
+
+bool IsL2nd(AdapterKind kind) {
+  return kind == AdapterKind::kB06bdrv || kind == AdapterKind::kEbdrv ||
+         kind == AdapterKind::kQebdrv;
+}
+bool IsMellanox(AdapterKind kind) {
+  return kind == AdapterKind::kMlx4 || kind == AdapterKind::kIba;
+}
+bool HasPciParent(AdapterKind kind) {
+  return IsL2nd(kind) || IsMellanox(kind) || kind == AdapterKind::kSolarflare;
+}
+
+std::u16string Enumerator(const SimAdapter& a) {
+  switch (a.kind) {
+    case AdapterKind::kB06bdrv:
+      return u"B06BDRV";
+    case AdapterKind::kEbdrv:
+      return u"EBDRV";
+    case AdapterKind::kQebdrv:
+      return u"QEBDRV";
+    case AdapterKind::kMlx4:
+      return u"MLX4";
+    case AdapterKind::kIba:
+      return u"IBA";
+    case AdapterKind::kSolarflare:
+      return Upper(a.solarflareEnumerator);
+    default:
+      return u"PCI";
+  }
+}
+
+std::u16string BusDevice(const SimAdapter& a) {
+  if (!a.busDevice.empty()) return Upper(a.busDevice);
+  switch (a.kind) {
+    case AdapterKind::kMlx4:
+      return u"CONNECTX-3_ETH";
+    case AdapterKind::kIba:
+      return u"CONNECTX-3_IPOIB";
+    case AdapterKind::kSolarflare:
+      return u"NDIS&VEN_1924&DEV_0903";
+    default:
+      return u"L2ND";
+  }
+}
+
+// "PCI\VEN_v&DEV_d&SUBSYS_s&REV_r", the PCI function's first hardware ID.
+std::u16string PciHardwareId(const SimAdapter& a) {
+  return Format("PCI\\VEN_%04X&DEV_%04X&SUBSYS_%08X&REV_%02X", a.vendorId, a.deviceId, a.subsystem,
+                a.revision);
+}
+
+std::vector<std::u16string> PciHardwareIds(const SimAdapter& a) {
+  return {PciHardwareId(a),
+          Format("PCI\\VEN_%04X&DEV_%04X&SUBSYS_%08X", a.vendorId, a.deviceId, a.subsystem),
+          Format("PCI\\VEN_%04X&DEV_%04X&CC_020000", a.vendorId, a.deviceId),
+          Format("PCI\\VEN_%04X&DEV_%04X&CC_0200", a.vendorId, a.deviceId)};
+}
+
+std::u16string PciInstanceId(const SimAdapter& a) {
+  return PciHardwareId(a) + Format("\\4&%08X&0&00%02X", InstanceHash(a.bus),
+                                   ((a.device & 0x1F) << 3) | (a.function & 7));
+}
+
+// The device part of a bus-enumerated ID, without the instance part.
+std::u16string BusDeviceId(const SimAdapter& a) {
+  std::u16string id = Enumerator(a) + u"\\" + BusDevice(a);
+  if (IsL2nd(a.kind)) {
+    id += Format("&PCI_%04X%04X&SUBSYS_%08X&REV_%02X", a.deviceId, a.vendorId, a.subsystem,
+                 a.revision);
+  }
+  return id;
+}
+
+std::u16string ConnectionName(const SimAdapter& a) {
+  return a.connectionName.empty() ? Format("Ethernet %u", a.ifIndex) : a.connectionName;
+}
+
+std::u16string FriendlyName(const SimAdapter& a) {
+  return a.friendlyName ? *a.friendlyName : a.description;
+}
+
+std::u16string Join(std::u16string_view a, std::u16string_view b) {
+  return std::u16string(a) + u"\\" + std::u16string(b);
+}
+
+std::u16string Ipv4Text(uint32_t address) {
+  const auto* b = reinterpret_cast<const uint8_t*>(&address);
+  return Format("%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+}
+
+void SetRowDescription(platform::MibIfRow& row, const std::u16string& text) {
+  std::string ansi = ToAnsiCodePage(text);
+  size_t n = std::min(ansi.size(), sizeof row.bDescr - 1);
+  std::memset(row.bDescr, 0, sizeof row.bDescr);
+  std::memcpy(row.bDescr, ansi.data(), n);
+  row.dwDescrLen = static_cast<uint32_t>(n + 1);
+}
+
+SimInterface DeriveInterface(const SimAdapter& a) {
+  SimInterface i;
+  platform::MibIfRow& row = i.row;
+  row.dwIndex = a.ifIndex;
+  row.dwType = a.ifType;
+  row.dwMtu = a.mtu;
+  size_t n = std::min(a.mac.size(), size_t{platform::kMaxPhysAddrLength});
+  row.dwPhysAddrLen = static_cast<uint32_t>(n);
+  if (n != 0) std::memcpy(row.bPhysAddr, a.mac.data(), n);
+  row.dwAdminStatus = 1;
+  SetRowDescription(row, FriendlyName(a));
+  i.adapterName = crv::Utf16ToUtf8(a.guid);
+  std::u16string wideName = u"\\DEVICE\\TCPIP_" + a.guid;
+  std::memcpy(row.wszName, wideName.c_str(),
+              std::min(wideName.size(), size_t{platform::kMaxInterfaceNameLength - 1}) * 2);
+  i.friendlyName = ConnectionName(a);
+  i.ipv4 = a.ipv4;
+  i.ipv6 = a.ipv6;
+  return i;
+}
+
+// The parts of the interface row that follow the link.
+void ApplyLinkToRow(const SimAdapter& a, platform::MibIfRow& row, uint32_t lastChange) {
+  row.dwOperStatus = a.linkUp ? 5 : 2;  // operational, or disconnected
+  row.dwSpeed = a.linkUp ? static_cast<uint32_t>(std::min<uint64_t>(a.speedBps, 0xFFFFFFFFu)) : 0;
+  row.dwLastChange = lastChange;
+}
+
+// The answers that follow the link, speed and duplex.
+void ApplyLinkToNdis(const SimAdapter& a, NdisDevice& d) {
+  uint32_t duplex = a.linkUp ? static_cast<uint32_t>(a.duplex) : 0;
+  d.oids[kOidGenMediaConnectStatus] = OidAnswer::Dword(
+      a.linkUp ? platform::kNdisMediaStateConnected : platform::kNdisMediaStateDisconnected);
+  // Drivers keep answering their nominal speed while the link is down.
+  d.oids[kOidGenLinkSpeed] =
+      OidAnswer::Dword(static_cast<uint32_t>(std::min<uint64_t>(a.speedBps / 100, 0xFFFFFFFFu)));
+  d.oids[kOidGenMediaDuplexState] = OidAnswer::Dword(duplex);
+  platform::NdisLinkState state{};
+  state.headerType = 0x80;  // NDIS_OBJECT_TYPE_DEFAULT
+  state.headerRevision = 1;
+  state.headerSize = sizeof state;
+  state.mediaConnectState = a.linkUp ? 1 : 2;  // MediaConnectStateConnected / Disconnected
+  state.mediaDuplexState = duplex;
+  state.xmitLinkSpeed = a.linkUp ? a.speedBps : ~uint64_t{0};  // NDIS_LINK_SPEED_UNKNOWN
+  state.rcvLinkSpeed = state.xmitLinkSpeed;
+  std::vector<uint8_t> bytes(sizeof state);
+  std::memcpy(bytes.data(), &state, sizeof state);
+  d.oids[kOidGenLinkState] = OidAnswer::Bytes(std::move(bytes));
+  if (d.privateDevice) {
+    std::vector<uint8_t> data(8, 0);
+    PutDword(data, 0, duplex);
+    d.privateDevice->answers[kOidPrivateDuplex] = PrivateAnswer{data, 0, 0};
+  }
+  if (HasPrivateCounters(a.service)) {
+    // The driver's other counters fill the blocks around the two fields.
+    std::vector<uint8_t> blockA(128, 0x5A), blockB(48, 0x5A);
+    PutDword(blockA, 16, a.linkUp ? 0 : 1);
+    PutDword(blockB, 12, a.duplex == SimDuplex::kFull ? 1 : 0);
+    d.oids[kOidPrivateCountersA] = OidAnswer::Bytes(blockA);
+    d.oids[kOidPrivateCountersB] = OidAnswer::Bytes(blockB);
+  }
+  if (HasVendorDuplex(a.service)) {
+    std::vector<uint8_t> data(8, 0);
+    PutDword(data, 0, a.duplex == SimDuplex::kFull ? 1 : 0);
+    d.oids[kOidVendorDuplex] = OidAnswer::Bytes(data);
+  }
+}
+
+// The 802.3 statistics the agent collects; drivers answer each as a 32-bit count.
+constexpr uint32_t kStatisticOids[] = {0x00020101, 0x00020102, 0x01020101, 0x0002020D,
+                                       0x01020102, 0x01020103, 0x01020201, 0x01020207,
+                                       0x01020202, 0x01020204, 0x01020206, 0x01020203};
+
+// The numbers of an "A.B.C" version text (missing parts 0).
+std::array<uint32_t, 3> VersionParts(const std::string& text) {
+  std::array<uint32_t, 3> parts{};
+  size_t part = 0;
+  for (char c : text) {
+    if (c == '.') {
+      if (++part == parts.size()) break;
+    } else if (c >= '0' && c <= '9') {
+      parts[part] = parts[part] * 10 + static_cast<uint32_t>(c - '0');
+    }
+  }
+  return parts;
+}
+
+// The vendor OID answers that carry the firmware version, as each vendor's driver encodes it.
+void DeriveFirmware(const SimAdapter& a, NdisDevice& d) {
+  if (a.firmware.empty()) return;
+  auto [major, minor, build] = VersionParts(a.firmware);
+  switch (a.vendorId) {
+    case 0x8086: {
+      // The adapter information block: the version word at its end, major in the top byte.
+      std::vector<uint8_t> info(72, 0);
+      PutDword(info, 68, major << 24 | (minor & 0xFFFF) << 8 | (build & 0xFF));
+      d.oids[kOidPrivateAdapterInfo] = OidAnswer::Bytes(info);
+      if (d.privateDevice)
+        d.privateDevice->answers[kOidPrivateAdapterInfo] = PrivateAnswer{info, 0, 0};
+      break;
+    }
+    case 0x4040:
+    case 0x1077: {
+      std::vector<uint8_t> words(12, 0);
+      PutDword(words, 0, major);
+      PutDword(words, 4, minor);
+      PutDword(words, 8, build);
+      d.oids[kOidNetXenFirmware] = OidAnswer::Bytes(words);
+      break;
+    }
+    case 0x19A2: {
+      std::vector<uint8_t> text(256, 0);
+      std::copy_n(a.firmware.begin(), std::min<size_t>(a.firmware.size(), 255), text.begin());
+      d.oids[kOidEmulexFirmware] = OidAnswer::Bytes(text);
+      break;
+    }
+    case 0x15B3: {
+      uint64_t q =
+          uint64_t{major & 0xFFFF} << 32 | uint64_t{minor & 0xFFFF} << 16 | (build & 0xFFFF);
+      std::vector<uint8_t> word(8, 0);
+      std::memcpy(word.data(), &q, sizeof q);
+      d.oids[kOidMellanoxFirmware] = OidAnswer::Bytes(word);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void DeriveNdis(const SimAdapter& a, NdisDevice& d) {
+  d.oids.clear();
+  d.oids[kOidGenMediaInUse] = OidAnswer::Dword(a.medium);
+  if (a.medium == platform::kNdisMedium802_3) {
+    d.oids[kOid8023CurrentAddress] = OidAnswer::Bytes(a.mac);
+    d.oids[kOid8023PermanentAddress] =
+        OidAnswer::Bytes(a.permanentMac.empty() ? a.mac : a.permanentMac);
+    for (uint32_t oid : kStatisticOids) d.oids[oid] = OidAnswer::Dword(0);
+  }
+  d.privateDevice.reset();
+  if (HasPrivateQueryDevice(a)) {
+    PrivateQueryDevice p;
+    p.name = u"NdisPrivate" + Upper(a.guid);
+    d.privateDevice = std::move(p);
+  }
+  DeriveFirmware(a, d);
+  ApplyLinkToNdis(a, d);
+}
+
+// The class key's subkey of the GUID, or a new one after the highest number in use.
+std::u16string ClassKeyFor(SimRegistry& registry, const std::u16string& guid) {
+  int highest = -1;
+  for (const auto& name : registry.SubKeyNames(kNetClassKeyPath)) {
+    std::u16string path = Join(kNetClassKeyPath, name);
+    auto value = registry.GetValue(path, u"NetCfgInstanceId");
+    if (value && value->data.size() >= 2) {
+      std::u16string text(reinterpret_cast<const char16_t*>(value->data.data()),
+                          value->data.size() / 2);
+      text.resize(std::char_traits<char16_t>::length(text.c_str()));
+      if (SameNoCase(text, guid)) return path;
+    }
+    if (name.size() == 4 &&
+        std::all_of(name.begin(), name.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; })) {
+      int n = 0;
+      for (char16_t c : name) n = n * 10 + (c - u'0');
+      highest = std::max(highest, n);
+    }
+  }
+  return Join(kNetClassKeyPath, Format("%04d", highest + 1));
+}
+
+void WriteEnumKey(SimRegistry& registry, const DevNode& node, const std::u16string& driver,
+                  std::optional<std::u16string> parentIdPrefix) {
+  std::u16string key = Join(kEnumKeyPath, node.instanceId);
+  registry.DeleteTree(key);
+  registry.CreateKey(key);
+  registry.SetString(key, u"ClassGUID", node.classGuid);
+  auto copyText = [&](uint32_t property, const char16_t* name) {
+    auto it = node.properties.find(property);
+    if (it != node.properties.end()) registry.SetValue(key, name, it->second.type, it->second.data);
+  };
+  copyText(platform::kCmDrpDeviceDesc, u"DeviceDesc");
+  copyText(platform::kCmDrpHardwareId, u"HardwareID");
+  copyText(platform::kCmDrpService, u"Service");
+  copyText(platform::kCmDrpFriendlyName, u"FriendlyName");
+  copyText(platform::kCmDrpLocationInformation, u"LocationInformation");
+  copyText(platform::kCmDrpUiNumber, u"UINumber");
+  if (!driver.empty()) registry.SetString(key, u"Driver", driver);
+  if (parentIdPrefix) registry.SetString(key, u"ParentIdPrefix", *parentIdPrefix);
+  registry.CreateKey(Join(key, u"Device Parameters"));
+}
+
+DevNode DeriveParent(const SimAdapter& a) {
+  DevNode parent;
+  parent.instanceId = PciInstanceId(a);
+  parent.classGuid = kSystemClassGuidText;
+  parent.SetText(platform::kCmDrpDeviceDesc, a.description);
+  parent.SetMultiText(platform::kCmDrpHardwareId, PciHardwareIds(a));
+  std::u16string busService = a.kind == AdapterKind::kSolarflare ? Lower(a.solarflareEnumerator)
+                              : IsMellanox(a.kind)               ? u"mlx4_bus"
+                                                                 : Lower(Enumerator(a));
+  parent.SetText(platform::kCmDrpService, busService);
+  parent.SetText(platform::kCmDrpLocationInformation,
+                 PciLocationText(a.bus, a.device, a.function, a.slot));
+  if (a.uiNumber) parent.SetDword(platform::kCmDrpUiNumber, *a.uiNumber);
+  parent.hardwareKey = Join(Join(kEnumKeyPath, parent.instanceId), u"Device Parameters");
+  return parent;
+}
+
+std::optional<std::u16string> DeriveLocation(const SimAdapter& a) {
+  if (a.location) return a.location->empty() ? std::nullopt : a.location;
+  switch (a.kind) {
+    case AdapterKind::kPci:
+    case AdapterKind::kB06bdrv:
+    case AdapterKind::kEbdrv:
+    case AdapterKind::kQebdrv:
+      return PciLocationText(a.bus, a.device, a.function, a.slot);
+    case AdapterKind::kMlx4:
+    case AdapterKind::kIba:
+      return Format("MLX4 bus %x, device %x, function %x, port %x", a.bus, a.device, a.function,
+                    a.port);
+    default:
+      return std::nullopt;
+  }
+}
+
+bool InstanceIdTaken(SimDevices& devices, const std::u16string& instanceId) {
+  for (const auto& r : devices.adapters()) {
+    if (SameNoCase(r->instanceId, instanceId)) return true;
+  }
+  return false;
+}
+
+bool ParentStillUsed(const SimDevices& devices, const std::u16string& parentId,
+                     std::u16string_view exceptGuid) {
+  for (const auto& r : devices.adapters()) {
+    if (!SameNoCase(r->adapter.guid, exceptGuid) && SameNoCase(r->parentId, parentId)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+// --- records ---
+
+OidAnswer OidAnswer::Bytes(std::vector<uint8_t> bytes) { return OidAnswer{std::move(bytes), 0}; }
+
+OidAnswer OidAnswer::Dword(uint32_t value) {
+  std::vector<uint8_t> bytes;
+  PutDword(bytes, 0, value);
+  return OidAnswer{std::move(bytes), 0};
+}
+
+OidAnswer OidAnswer::Fail(uint32_t error) { return OidAnswer{{}, error}; }
+
+void DevNode::SetText(uint32_t property, std::u16string_view text) {
+  properties[property] = DevProperty{platform::kRegSz, Utf16Bytes(text)};
+}
+
+void DevNode::SetMultiText(uint32_t property, const std::vector<std::u16string>& texts) {
+  properties[property] = DevProperty{platform::kRegMultiSz, MultiTextBytes(texts)};
+}
+
+void DevNode::SetDword(uint32_t property, uint32_t value) {
+  std::vector<uint8_t> bytes;
+  PutDword(bytes, 0, value);
+  properties[property] = DevProperty{platform::kRegDword, std::move(bytes)};
+}
+
+std::optional<std::u16string> DevNode::Text(uint32_t property) const {
+  auto it = properties.find(property);
+  if (it == properties.end()) return std::nullopt;
+  const auto& data = it->second.data;
+  std::u16string text(data.size() / 2, u'\0');
+  if (!text.empty()) std::memcpy(text.data(), data.data(), text.size() * 2);
+  text.resize(std::char_traits<char16_t>::length(text.c_str()));
+  return text;
+}
+
+SimDevices::SimDevices() {
+  auto root = std::make_unique<DevNode>();
+  root->instanceId = u"HTREE\\ROOT\\0";
+  root->devInst = nextDevInst_++;
+  nodes_.push_back(std::move(root));
+}
+
+NdisDevice& SimDevices::AddNdis(std::u16string guid) {
+  RemoveNdis(guid);
+  auto device = std::make_unique<NdisDevice>();
+  device->guid = std::move(guid);
+  ndis_.push_back(std::move(device));
+  return *ndis_.back();
+}
+
+NdisDevice* SimDevices::FindNdis(std::u16string_view guid) {
+  for (auto& d : ndis_) {
+    if (SameNoCase(d->guid, guid)) return d.get();
+  }
+  return nullptr;
+}
+
+NdisDevice* SimDevices::FindNdisByInterfacePath(std::u16string_view path) {
+  for (auto& n : nodes_) {
+    if (!n->present) continue;
+    for (const std::u16string& known : n->ndisLanInterfaces) {
+      if (SameNoCase(known, path)) return FindNdis(path.substr(path.rfind(u'\\') + 1));
+    }
+  }
+  return nullptr;
+}
+
+bool SimDevices::RemoveNdis(std::u16string_view guid) {
+  auto it = std::find_if(ndis_.begin(), ndis_.end(),
+                         [&](const auto& d) { return SameNoCase(d->guid, guid); });
+  if (it == ndis_.end()) return false;
+  ndis_.erase(it);
+  return true;
+}
+
+DevNode& SimDevices::AddNode(DevNode node) {
+  if (DevNode* existing = FindNode(node.instanceId)) {
+    node.devInst = existing->devInst;
+    *existing = std::move(node);
+    return *existing;
+  }
+  node.devInst = nextDevInst_++;
+  nodes_.push_back(std::make_unique<DevNode>(std::move(node)));
+  return *nodes_.back();
+}
+
+DevNode* SimDevices::FindNode(std::u16string_view instanceId) {
+  for (auto& n : nodes_) {
+    if (SameNoCase(n->instanceId, instanceId)) return n.get();
+  }
+  return nullptr;
+}
+
+DevNode* SimDevices::NodeByDevInst(uint32_t devInst) {
+  for (auto& n : nodes_) {
+    if (n->devInst == devInst) return n.get();
+  }
+  return nullptr;
+}
+
+AdapterRecord* SimDevices::FindAdapter(std::u16string_view guid) {
+  for (auto& r : adapters_) {
+    if (SameNoCase(r->adapter.guid, guid)) return r.get();
+  }
+  return nullptr;
+}
+
+uint64_t SimDevices::QueryCount(std::u16string_view guid, uint32_t oid) const {
+  uint64_t n = 0;
+  for (const auto& q : queries_) {
+    if (q.controlCode == platform::kIoctlNdisQueryGlobalStats && q.oid == oid &&
+        SameNoCase(q.device, guid)) {
+      ++n;
+    }
+  }
+  return n;
+}
+
+// --- derived texts ---
+
+std::u16string PciLocationText(uint32_t bus, uint32_t device, uint32_t function,
+                               std::optional<uint32_t> slot) {
+  std::u16string text = Format("PCI bus %u, device %u, function %u", bus, device, function);
+  if (slot) text = Format("PCI Slot %u (", *slot) + text + u")";
+  return text;
+}
+
+std::u16string ParentIdPrefixFor(const SimAdapter& a) {
+  uint32_t seed = (a.bus << 8) | ((a.device & 0x1F) << 3) | (a.function & 7);
+  return Format("5&%08x&0", InstanceHash(seed ^ 0x5A5A0000u));
+}
+
+std::u16string DeriveInstanceId(const SimAdapter& a) {
+  if (!a.instanceId.empty()) return a.instanceId;
+  if (a.kind == AdapterKind::kPci || a.kind == AdapterKind::kOther) return PciInstanceId(a);
+  std::u16string prefix = Upper(ParentIdPrefixFor(a));
+  uint32_t child = IsMellanox(a.kind) ? a.port : a.function;
+  return BusDeviceId(a) + u"\\" + prefix + Format("&%X", child);
+}
+
+bool HasPrivateQueryDevice(const SimAdapter& a) {
+  return a.privateDevice ? *a.privateDevice : HasPrivateDuplex(a.service);
+}
+
+// --- high-level adapters ---
+
+AdapterRecord& AddAdapter(Machine& machine, const SimAdapter& adapter) {
+  SimDevices& devices = machine.devices();
+  SimRegistry& registry = machine.registry();
+  RemoveAdapter(machine, adapter.guid);
+
+  auto record = std::make_unique<AdapterRecord>();
+  record->adapter = adapter;
+  const SimAdapter& a = record->adapter;
+  record->instanceId = DeriveInstanceId(a);
+  // Two adapters described at the same place would be one device; keep them apart unless the
+  // scenario gave the ID itself.
+  if (a.instanceId.empty()) {
+    std::u16string base = record->instanceId;
+    for (uint32_t n = 1; InstanceIdTaken(devices, record->instanceId); ++n) {
+      record->instanceId = base + Format("&%u", n);
+    }
+  }
+
+  // PCI parent of the bus-enumerated kinds (shared by the ports of one function).
+  if (HasPciParent(a.kind)) {
+    DevNode parent = DeriveParent(a);
+    record->parentId = parent.instanceId;
+    const DevNode& added = devices.AddNode(std::move(parent));
+    WriteEnumKey(registry, added, u"", ParentIdPrefixFor(a));  // with its UINumber
+  }
+
+  // Network class key: the driver key of the adapter's node.
+  if (!registry.KeyExists(kNetClassKeyPath)) {
+    registry.CreateKey(kNetClassKeyPath);
+    registry.CreateKey(Join(kNetClassKeyPath, u"Properties"));
+  }
+  record->classKey = ClassKeyFor(registry, a.guid);
+  registry.DeleteTree(record->classKey);
+  registry.CreateKey(record->classKey);
+  registry.SetString(record->classKey, u"NetCfgInstanceId", a.guid);
+  registry.SetString(record->classKey, u"DriverDesc", a.description);
+  for (const auto& [name, value] : a.keywords) registry.SetString(record->classKey, name, value);
+
+  // The adapter's own node.
+  DevNode node;
+  node.instanceId = record->instanceId;
+  node.classGuid = kNetClassGuidText;
+  node.parentId = record->parentId;
+  node.SetText(platform::kCmDrpDeviceDesc, a.description);
+  if (a.kind == AdapterKind::kPci) {
+    node.SetMultiText(platform::kCmDrpHardwareId, PciHardwareIds(a));
+  } else {
+    std::u16string id = node.instanceId.substr(0, node.instanceId.rfind(u'\\'));
+    node.SetMultiText(platform::kCmDrpHardwareId, {id});
+  }
+  if (!a.service.empty()) node.SetText(platform::kCmDrpService, a.service);
+  std::u16string friendly = FriendlyName(a);
+  if (!friendly.empty()) node.SetText(platform::kCmDrpFriendlyName, friendly);
+  if (auto location = DeriveLocation(a))
+    node.SetText(platform::kCmDrpLocationInformation, *location);
+  if (a.kind == AdapterKind::kPci || a.kind == AdapterKind::kOther) {
+    if (a.uiNumber) node.SetDword(platform::kCmDrpUiNumber, *a.uiNumber);
+  } else if (IsMellanox(a.kind) && a.portUiNumber) {
+    node.SetDword(platform::kCmDrpUiNumber, a.port);
+  }
+  std::u16string interfaceId = node.instanceId;
+  std::replace(interfaceId.begin(), interfaceId.end(), u'\\', u'#');
+  record->interfacePath = u"\\\\?\\" + interfaceId + u"#" + kNdisLanClassGuidText + u"\\" + a.guid;
+  if (a.ndisInterface) node.ndisLanInterfaces.push_back(record->interfacePath);
+  node.driverKey = record->classKey;
+  record->enumKey = Join(kEnumKeyPath, node.instanceId);
+  node.hardwareKey = Join(record->enumKey, u"Device Parameters");
+  const DevNode& added = devices.AddNode(std::move(node));
+  // The Enum key names the driver key relative to the class keys.
+  std::u16string driver = std::u16string(kNetClassGuidText) + u"\\" +
+                          record->classKey.substr(record->classKey.rfind(u'\\') + 1);
+  WriteEnumKey(registry, added, driver, std::nullopt);
+  if (IsMellanox(a.kind)) registry.SetDword(added.hardwareKey, u"InstanceIndex", a.port);
+
+  // NDIS device.
+  DeriveNdis(a, devices.AddNdis(a.guid));
+
+  // Interface row, TCP/IP parameters and connection name.
+  if (a.ifIndex != 0) {
+    machine.network().Remove(a.ifIndex);
+    SimInterface row = DeriveInterface(a);
+    ApplyLinkToRow(a, row.row, 0);
+    machine.network().Add(std::move(row));
+  }
+  record->tcpipKey = Join(kTcpipInterfacesKeyPath, a.guid);
+  registry.DeleteTree(record->tcpipKey);
+  registry.CreateKey(record->tcpipKey);
+  registry.SetDword(record->tcpipKey, u"EnableDHCP", a.dhcp ? 1 : 0);
+  if (!a.ipv4.empty()) {
+    if (a.dhcp) {
+      registry.SetString(record->tcpipKey, u"DhcpIPAddress", Ipv4Text(a.ipv4[0].address));
+      registry.SetString(record->tcpipKey, u"DhcpSubnetMask", Ipv4Text(a.ipv4[0].mask));
+    } else {
+      std::vector<std::u16string> addresses, masks;
+      for (const auto& v : a.ipv4) {
+        addresses.push_back(Ipv4Text(v.address));
+        masks.push_back(Ipv4Text(v.mask));
+      }
+      registry.SetValue(record->tcpipKey, u"IPAddress", platform::kRegMultiSz,
+                        MultiTextBytes(addresses));
+      registry.SetValue(record->tcpipKey, u"SubnetMask", platform::kRegMultiSz,
+                        MultiTextBytes(masks));
+    }
+  }
+  record->connectionKey = Join(Join(kNetworkControlKeyPath, a.guid), u"Connection");
+  registry.CreateKey(record->connectionKey);
+  registry.SetString(record->connectionKey, u"Name", ConnectionName(a));
+  registry.SetString(record->connectionKey, u"PnpInstanceID", record->instanceId);
+
+  devices.adapters_.push_back(std::move(record));
+  return *devices.adapters_.back();
+}
+
+bool RemoveAdapter(Machine& machine, std::u16string_view guid) {
+  SimDevices& devices = machine.devices();
+  auto it = std::find_if(devices.adapters_.begin(), devices.adapters_.end(),
+                         [&](const auto& r) { return SameNoCase(r->adapter.guid, guid); });
+  if (it == devices.adapters_.end()) return false;
+  const AdapterRecord& r = **it;
+  devices.RemoveNdis(r.adapter.guid);
+  if (r.adapter.ifIndex != 0) machine.network().Remove(r.adapter.ifIndex);
+  if (DevNode* node = devices.FindNode(r.instanceId)) node->present = false;
+  if (!r.parentId.empty() && !ParentStillUsed(devices, r.parentId, r.adapter.guid)) {
+    if (DevNode* parent = devices.FindNode(r.parentId)) parent->present = false;
+  }
+  devices.adapters_.erase(it);
+  return true;
+}
+
+namespace {
+
+bool ChangeLink(Machine& machine, std::u16string_view guid, auto&& change) {
+  AdapterRecord* r = machine.devices().FindAdapter(guid);
+  if (r == nullptr) return false;
+  change(r->adapter);
+  if (NdisDevice* d = machine.devices().FindNdis(guid)) ApplyLinkToNdis(r->adapter, *d);
+  if (r->adapter.ifIndex != 0) {
+    if (SimInterface* i = machine.network().Find(r->adapter.ifIndex)) {
+      // dwLastChange counts hundredths of a second of system up time.
+      ApplyLinkToRow(r->adapter, i->row, static_cast<uint32_t>(machine.NowMs() / 10));
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool SetAdapterLink(Machine& machine, std::u16string_view guid, bool up) {
+  return ChangeLink(machine, guid, [up](SimAdapter& a) { a.linkUp = up; });
+}
+
+bool SetAdapterSpeed(Machine& machine, std::u16string_view guid, uint64_t speedBps,
+                     SimDuplex duplex) {
+  return ChangeLink(machine, guid, [&](SimAdapter& a) {
+    a.speedBps = speedBps;
+    a.duplex = duplex;
+  });
+}
+
+}  // namespace sim

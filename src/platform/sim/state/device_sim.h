@@ -1,0 +1,329 @@
+// The simulated machine's devices: NDIS miniports answering OID queries through device I/O,
+// their driver-private query devices, and the PnP device tree that the configuration manager
+// shows (instance IDs, setup classes, properties, parents, NDIS LAN device interfaces, driver
+// and hardware keys).
+//
+// Two levels:
+//  - Records (NdisDevice, PrivateQueryDevice, DevNode): exactly what each call answers. Tests
+//    set them directly for odd cases, or edit them after the high-level derivation.
+//  - SimAdapter: one network adapter described once. AddAdapter derives from it, consistently,
+//    the interface row and addresses (SimNetwork), the NDIS device with its standard OIDs, the
+//    PnP node (and its PCI parent for the bus-enumerated kinds), the network class key with
+//    NetCfgInstanceId and the speed/duplex keywords, the Enum keys, the TCP/IP interface
+//    parameters and the network connection key. SetAdapterLink and SetAdapterSpeed change the
+//    dynamic answers (NDIS and interface row together) as a link change does.
+//
+// Names (GUIDs, device names, instance IDs, setup class GUIDs) are compared without regard to
+// case, as Windows compares them.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/sim/state/network_sim.h"
+#include "platform/sim/state/registry_sim.h"
+
+namespace sim {
+
+class Machine;
+
+// --- NDIS OIDs and codes the simulated drivers answer ---
+constexpr uint32_t kOidGenMediaInUse = 0x00010104;
+constexpr uint32_t kOidGenLinkSpeed = 0x00010107;           // ULONG, units of 100 bit/s
+constexpr uint32_t kOidGenMediaConnectStatus = 0x00010114;  // 0 connected, 1 disconnected
+constexpr uint32_t kOidGenLinkState = 0x00010207;           // NDIS_LINK_STATE (40 bytes)
+constexpr uint32_t kOidGenMediaDuplexState = 0x0001028C;    // 0 unknown, 1 half, 2 full
+constexpr uint32_t kOid8023PermanentAddress = 0x01010101;
+constexpr uint32_t kOid8023CurrentAddress = 0x01010102;
+// Driver-private OIDs.
+constexpr uint32_t kOidPrivateQueryDeviceName = 0xFF0201A9;  // UTF-16 name, terminated
+constexpr uint32_t kOidPrivateDuplex = 0xFF0201EA;           // on the private device: 8 bytes
+constexpr uint32_t kOidPrivateAdapterInfo = 0xFF0201D3;      // 72 bytes, also asked directly
+constexpr uint32_t kOidPrivateCountersA = 0xFF020306;        // 128 bytes, link at byte 16
+constexpr uint32_t kOidPrivateCountersB = 0xFF020319;        // 48 bytes, duplex at byte 12
+constexpr uint32_t kOidVendorDuplex = 0xFF01010D;            // 8 bytes
+constexpr uint32_t kOidNetXenFirmware = 0xFF01011E;          // three 32-bit words
+constexpr uint32_t kOidEmulexFirmware = 0xFF020295;          // 256 bytes of text
+constexpr uint32_t kOidMellanoxFirmware = 0xFFA0C915;        // one 64-bit word
+// The private query device's control code: one buffer in and out,
+// {u32 OID, u32 status, u32 reserved, data...}.
+constexpr uint32_t kIoctlPrivateQuery = 0x00172800;
+constexpr uint32_t kPrivateRequestHeader = 12;
+
+// NDIS_STATUS_NOT_SUPPORTED, the status a private device writes for an OID it does not know.
+constexpr uint32_t kNdisStatusNotSupported = 0xC00000BB;
+
+// Win32 errors the simulated devices answer with.
+constexpr uint32_t kErrorInvalidFunction = 1;   // a control code the device does not serve
+constexpr uint32_t kErrorDeviceRemoved = 1617;  // a handle whose device was removed
+
+// Setup class GUID of network adapters, as the PnP manager writes it (lower case).
+inline constexpr char16_t kNetClassGuidText[] = u"{4d36e972-e325-11ce-bfc1-08002be10318}";
+// Setup class of system devices (bus drivers' PCI functions).
+inline constexpr char16_t kSystemClassGuidText[] = u"{4d36e97d-e325-11ce-bfc1-08002be10318}";
+// GUID_NDIS_LAN_CLASS as device interface paths carry it.
+inline constexpr char16_t kNdisLanClassGuidText[] = u"{ad498944-762f-11d0-8dcb-00c04fc3358c}";
+// Registry paths (under HKEY_LOCAL_MACHINE).
+inline constexpr char16_t kNetClassKeyPath[] =
+    u"SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E972-E325-11CE-BFC1-08002BE10318}";
+inline constexpr char16_t kNetworkControlKeyPath[] =
+    u"SYSTEM\\CurrentControlSet\\Control\\Network\\{4D36E972-E325-11CE-BFC1-08002BE10318}";
+inline constexpr char16_t kEnumKeyPath[] = u"SYSTEM\\CurrentControlSet\\Enum";
+inline constexpr char16_t kTcpipInterfacesKeyPath[] =
+    u"SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\Interfaces";
+
+// ----------------------------------------------------------------------------------------
+// Records
+
+// One answer of a device to one OID: the bytes it writes, or the Win32 error the control call
+// fails with. Bytes longer than the caller's output buffer fail the call with
+// ERROR_INSUFFICIENT_BUFFER (122) and nothing written, as NDIS does for a short buffer.
+struct OidAnswer {
+  std::vector<uint8_t> data;
+  uint32_t error = 0;
+
+  static OidAnswer Bytes(std::vector<uint8_t> bytes);
+  static OidAnswer Dword(uint32_t value);
+  static OidAnswer Fail(uint32_t error);
+};
+
+// One answer of the private query device: the request's data part and status, or the Win32
+// error the control call fails with. Data longer than the request's data part is cut to it.
+struct PrivateAnswer {
+  std::vector<uint8_t> data;
+  uint32_t status = 0;
+  uint32_t error = 0;
+};
+
+// The driver-private query device. Opened as "\\.\" + name; requests under kIoctlPrivateQuery.
+struct PrivateQueryDevice {
+  std::u16string name;     // without "\\.\"; the miniport answers kOidPrivateQueryDeviceName
+  uint32_t openError = 0;  // non-zero: CreateFileW of the device fails with it
+  std::map<uint32_t, PrivateAnswer> answers;
+  // The status written for an OID without an answer (the call itself succeeds).
+  uint32_t unknownOidStatus = kNdisStatusNotSupported;
+};
+
+// An NDIS miniport's device, opened as "\\.\{GUID}" and asked with
+// IOCTL_NDIS_QUERY_GLOBAL_STATS (input: the 4-byte OID).
+struct NdisDevice {
+  std::u16string guid;     // "{...}", in braces
+  uint32_t openError = 0;  // non-zero: CreateFileW fails with it (the device cannot be opened)
+  std::map<uint32_t, OidAnswer> oids;
+  // The error for an OID without an answer (ERROR_NOT_SUPPORTED, as NDIS maps an unsupported
+  // OID).
+  uint32_t unknownOidError = 50;
+  // When set, the miniport answers kOidPrivateQueryDeviceName with the device's name (unless
+  // oids holds an answer of its own for that OID) and the name opens it.
+  std::optional<PrivateQueryDevice> privateDevice;
+};
+
+// A value of a device registry property (CM_DRP_*): REG_SZ, REG_MULTI_SZ or REG_DWORD bytes.
+struct DevProperty {
+  uint32_t type = 0;
+  std::vector<uint8_t> data;
+};
+
+// One node of the PnP device tree.
+struct DevNode {
+  std::u16string instanceId;  // "PCI\VEN_8086&DEV_10D3&SUBSYS_...&REV_00\4&...&0&00E0"
+  std::u16string classGuid;   // setup class GUID text in braces
+  bool present = true;        // a node that is not present is only listed without the filter
+  std::u16string parentId;    // instance ID of the parent; empty: a child of the root
+  std::map<uint32_t, DevProperty> properties;  // by CM_DRP_* number
+  // Paths of the node's present GUID_NDIS_LAN_CLASS device interfaces, in list order.
+  std::vector<std::u16string> ndisLanInterfaces;
+  // Registry paths under HKEY_LOCAL_MACHINE that CM_Open_DevNode_Key opens; empty: none.
+  std::u16string driverKey;    // CM_REGISTRY_SOFTWARE: the class key's "NNNN" subkey
+  std::u16string hardwareKey;  // CM_REGISTRY_HARDWARE: Enum\<instance>\Device Parameters
+  uint32_t devInst = 0;        // assigned by SimDevices::AddNode
+
+  void SetText(uint32_t property, std::u16string_view text);
+  void SetMultiText(uint32_t property, const std::vector<std::u16string>& texts);
+  void SetDword(uint32_t property, uint32_t value);
+  void ClearProperty(uint32_t property) { properties.erase(property); }
+  // The text of a REG_SZ property, or the first text of a REG_MULTI_SZ one.
+  std::optional<std::u16string> Text(uint32_t property) const;
+};
+
+// ----------------------------------------------------------------------------------------
+// High-level adapters
+
+enum class AdapterKind {
+  kPci,         // a PCI function: PCI\VEN_v&DEV_d&SUBSYS_s&REV_r\...
+  kB06bdrv,     // B06BDRV\L2ND&PCI_<device><vendor>&SUBSYS_s&REV_r\..., below a PCI function
+  kEbdrv,       // EBDRV\L2ND&PCI_...
+  kQebdrv,      // QEBDRV\L2ND&PCI_...
+  kMlx4,        // MLX4\<busDevice>\..., a port below a PCI function (busDevice CONNECTX-3_ETH)
+  kIba,         // IBA\<busDevice>\..., an IP over InfiniBand port (busDevice CONNECTX-3_IPOIB)
+  kSolarflare,  // <enumerator>\NDIS&VEN_1924&DEV_0903..., below its PCI function
+  kOther,       // any instance ID (instanceId required): root-enumerated or unsupported kinds
+};
+
+enum class SimDuplex : uint32_t { kUnknown = 0, kHalf = 1, kFull = 2 };  // NDIS duplex states
+
+struct SimAdapter {
+  std::u16string guid;                // "{...}", the NetCfgInstanceId
+  std::vector<uint8_t> mac;           // current address
+  std::vector<uint8_t> permanentMac;  // empty: the current address
+  uint32_t ifIndex = 0;               // the interface row's index (unique); 0: no interface row
+  uint32_t ifType = 6;
+  uint32_t mtu = 1500;
+  std::u16string description;  // CM_DRP_DEVICEDESC, DriverDesc, the interface's description
+  // CM_DRP_FRIENDLYNAME; unset: the description; empty text: no friendly name property.
+  std::optional<std::u16string> friendlyName;
+  AdapterKind kind = AdapterKind::kPci;
+  // Device part of the bus-enumerated kinds' instance IDs; empty: "L2ND", "CONNECTX-3_ETH",
+  // "CONNECTX-3_IPOIB", "NDIS&VEN_1924&DEV_0903" by kind.
+  std::u16string busDevice;
+  std::u16string solarflareEnumerator = u"SFNBUS";
+  uint16_t vendorId = 0x8086;
+  uint16_t deviceId = 0x10D3;
+  uint32_t subsystem = 0;  // the SUBSYS_ word: subsystem device high, subsystem vendor low
+  uint8_t revision = 0;
+  uint32_t bus = 0, device = 0, function = 0;
+  std::optional<uint32_t> slot;  // adds "PCI Slot S (...)" to the location text
+  // The PnP UI number of the PCI function (the adapter's own node for kPci, the parent for
+  // the bus kinds, where the parent's Enum key also carries it as "UINumber").
+  std::optional<uint32_t> uiNumber;
+  uint32_t port = 1;         // MLX4/IBA port, 1-based: the port node's UI number and InstanceIndex
+  bool portUiNumber = true;  // MLX4/IBA: whether the port node has its UI number property
+  // Own location text; unset: derived by kind (the PCI text, "MLX4 bus ..."; none for kOther).
+  std::optional<std::u16string> location;
+  // As given (case kept); empty: derived by kind, with "&n" added when another adapter has
+  // the same place. Required for kOther.
+  std::u16string instanceId;
+  std::u16string service;  // CM_DRP_SERVICE; empty: no service property
+  uint32_t medium = 0;     // NDIS_MEDIUM
+  bool linkUp = true;
+  uint64_t speedBps = 1000000000;
+  SimDuplex duplex = SimDuplex::kFull;
+  // The driver-private query device with kOidPrivateDuplex; unset: present for the service
+  // names of drivers that have one (N100, N1000, E100, E1000, ixgbn, ... as the drivers ship).
+  std::optional<bool> privateDevice;
+  std::vector<SimIpv4Address> ipv4;
+  std::vector<std::u16string> ipv6;
+  bool dhcp = false;
+  std::u16string connectionName;  // empty: "Ethernet <ifIndex>"
+  // Network class key values (REG_SZ) such as "*SpeedDuplex" = "0".
+  std::map<std::u16string, std::u16string, NoCaseLess> keywords;
+  // Whether the node has an NDIS LAN device interface.
+  bool ndisInterface = true;
+  // The firmware version "A.B.C" the driver reports through its vendor's OID: Intel (8086)
+  // in the adapter information block, NetXen (4040) and QLogic (1077) as three words,
+  // Emulex (19A2) as text, Mellanox (15B3) as one 64-bit word. Empty: the driver does not
+  // answer. Other vendors' versions come from their management libraries or WMI.
+  std::string firmware;
+};
+
+// What AddAdapter derived, for tests that edit records afterwards.
+struct AdapterRecord {
+  SimAdapter adapter;
+  std::u16string instanceId;
+  std::u16string parentId;       // the PCI parent for the bus kinds; empty otherwise
+  std::u16string interfacePath;  // the NDIS LAN device interface path
+  std::u16string classKey;       // network class key "...\NNNN"
+  std::u16string enumKey;        // Enum key of the adapter's node
+  std::u16string connectionKey;  // ...\Network\{class}\{GUID}\Connection
+  std::u16string tcpipKey;       // TCP/IP interface parameters key
+};
+
+// One CreateFileW of a simulated device and one control call, as the device saw them.
+struct DeviceOpenRecord {
+  std::u16string name;
+  uint32_t access = 0, share = 0, disposition = 0, flags = 0;
+};
+struct DeviceQueryRecord {
+  std::u16string device;  // the name it was opened with, without "\\.\"
+  uint32_t controlCode = 0;
+  uint32_t oid = 0;  // the first 4 input bytes (0 when fewer)
+  uint32_t inputSize = 0, outputSize = 0;
+};
+
+class SimDevices {
+ public:
+  SimDevices();
+
+  // --- NDIS devices ---
+  // Adds (or replaces) the device of a GUID.
+  NdisDevice& AddNdis(std::u16string guid);
+  NdisDevice* FindNdis(std::u16string_view guid);
+  // The device a present node's NDIS LAN interface path leads to: the one named by the GUID
+  // that ends the path.
+  NdisDevice* FindNdisByInterfacePath(std::u16string_view path);
+  bool RemoveNdis(std::u16string_view guid);
+  const std::vector<std::unique_ptr<NdisDevice>>& ndisDevices() const { return ndis_; }
+
+  // --- PnP tree ---
+  // Adds a node, or replaces the node of the same instance ID (keeping its DevInst).
+  DevNode& AddNode(DevNode node);
+  DevNode* FindNode(std::u16string_view instanceId);
+  DevNode* NodeByDevInst(uint32_t devInst);
+  // The root node ("HTREE\ROOT\0"), the parent of nodes without one.
+  DevNode& Root() { return *nodes_.front(); }
+  // Every node, the root first, then in the order added (the device list order).
+  const std::vector<std::unique_ptr<DevNode>>& nodes() const { return nodes_; }
+
+  // --- high-level adapters (see AddAdapter) ---
+  AdapterRecord* FindAdapter(std::u16string_view guid);
+  const std::vector<std::unique_ptr<AdapterRecord>>& adapters() const { return adapters_; }
+
+  // --- what the devices saw ---
+  // Whether opens and queries are recorded (on by default; long runs turn it off).
+  void SetRecording(bool on) { recording_ = on; }
+  bool recording() const { return recording_; }
+  std::vector<DeviceOpenRecord>& opens() { return opens_; }
+  std::vector<DeviceQueryRecord>& queries() { return queries_; }
+  // IOCTL_NDIS_QUERY_GLOBAL_STATS calls of an OID to the device of a GUID.
+  uint64_t QueryCount(std::u16string_view guid, uint32_t oid) const;
+  // Control requests made without an OVERLAPPED on a handle opened with FILE_FLAG_OVERLAPPED.
+  // On Windows a driver may pend such a request and complete it after the call has returned,
+  // into buffers the caller no longer owns; the simulated drivers answer at once, so the
+  // misuse is only counted (recording or not), for tests to require that there is none.
+  uint64_t SynchronousRequestsOnOverlappedHandles() const { return synchronousOnOverlapped_; }
+  void CountSynchronousRequestOnOverlappedHandle() { ++synchronousOnOverlapped_; }
+
+ private:
+  friend AdapterRecord& AddAdapter(Machine& machine, const SimAdapter& adapter);
+  friend bool RemoveAdapter(Machine& machine, std::u16string_view guid);
+  std::vector<std::unique_ptr<NdisDevice>> ndis_;
+  std::vector<std::unique_ptr<DevNode>> nodes_;
+  uint32_t nextDevInst_ = 1;
+  std::vector<std::unique_ptr<AdapterRecord>> adapters_;
+  std::vector<DeviceOpenRecord> opens_;
+  std::vector<DeviceQueryRecord> queries_;
+  uint64_t synchronousOnOverlapped_ = 0;
+  bool recording_ = true;
+};
+
+// Describes an adapter to every API of the machine (see the top of this file); an adapter of
+// the same GUID is replaced. The returned record lives until the adapter is replaced or
+// removed.
+AdapterRecord& AddAdapter(Machine& machine, const SimAdapter& adapter);
+// A hot removal: the NDIS device and the interface row go, the node (and a PCI parent of its
+// own) is no longer present; registry keys stay, as Windows keeps them. False when unknown.
+bool RemoveAdapter(Machine& machine, std::u16string_view guid);
+// A link change: connect status, link state, duplex and speed answers, and the interface
+// row's operational status, speed and last change. False when the GUID is unknown.
+bool SetAdapterLink(Machine& machine, std::u16string_view guid, bool up);
+// A renegotiated speed and duplex (answers only change while the link is up).
+bool SetAdapterSpeed(Machine& machine, std::u16string_view guid, uint64_t speedBps,
+                     SimDuplex duplex);
+
+// Derived texts, for tests that state what the machine shows.
+std::u16string DeriveInstanceId(const SimAdapter& adapter);
+// "PCI bus B, device D, function F", or "PCI Slot S (PCI bus B, device D, function F)".
+std::u16string PciLocationText(uint32_t bus, uint32_t device, uint32_t function,
+                               std::optional<uint32_t> slot);
+// The ParentIdPrefix of the adapter's PCI parent, which starts the instance part of its
+// children's IDs ("5&2A4C3F61&0"); for the bus-enumerated kinds.
+std::u16string ParentIdPrefixFor(const SimAdapter& adapter);
+// Whether the adapter's driver has the private query device (by service name).
+bool HasPrivateQueryDevice(const SimAdapter& adapter);
+
+}  // namespace sim

@@ -1,0 +1,73 @@
+// The simulated COM runtime and WMI service: COM used before its initialisation, the counts of
+// initialisations, the WQL it refuses and handles released twice (what the agent's calls
+// answer, and variants and arrays, are the platform contract's).
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/sim/state/wmi_sim.h"
+#include "support/sim_fixture.h"
+
+namespace {
+
+using namespace platform;
+
+class SimWmiTest : public crvtest::SimTest {
+ protected:
+  SimWmiTest() : com(*machine.platform().wmi) { machine.wmi().SetAvailable(true); }
+
+  // A services object of the namespace (COM initialised on the thread first).
+  ComObject Connect(const char16_t* nameSpace = u"ROOT\\WMI") {
+    com.CoInitializeEx(kCoinitMultithreaded);
+    EXPECT_EQ(com.CreateWbemLocator(kClsctxAll, &locator), kSOk);
+    ComObject services = nullptr;
+    EXPECT_EQ(com.ConnectServer(locator, nameSpace, &services), kSOk);
+    return services;
+  }
+  ComWmi& com;
+  ComObject locator = nullptr;
+};
+
+TEST_F(SimWmiTest, ComInitialisationCountsPerThreadAndSecurityIsSetOnce) {
+  ComObject none = nullptr;
+  EXPECT_EQ(com.CreateWbemLocator(kClsctxAll, &none), static_cast<HResult>(0x800401F0u));
+  EXPECT_EQ(com.CoInitializeSecurity(0, 3, 0), static_cast<HResult>(0x800401F0u));
+  EXPECT_EQ(com.CoInitializeEx(kCoinitMultithreaded), kSOk);
+  EXPECT_EQ(com.CoInitializeEx(kCoinitMultithreaded), kSFalse);
+  EXPECT_EQ(com.CoInitializeEx(0x2), kRpcEChangedMode);  // apartment-threaded
+  EXPECT_EQ(machine.wmi().OutstandingComInits(), 2);
+  EXPECT_EQ(com.CoInitializeSecurity(0, 3, 0), kSOk);
+  EXPECT_EQ(com.CoInitializeSecurity(0, 3, 0), kRpcETooLate);
+  com.CoUninitialize();
+  com.CoUninitialize();
+  com.CoUninitialize();
+  EXPECT_EQ(machine.wmi().OutstandingComInits(), 0);
+  EXPECT_EQ(machine.wmi().UnbalancedUninits(), 1);
+}
+
+// The query the agent sends and the objects it selects are the firmware reader's tests; here
+// what is refused, and handles released twice.
+TEST_F(SimWmiTest, NamespacesAndQueriesRefused) {
+  sim::AddEfxPort(machine.wmi(), {{0, 0x0F, 0x53, 1, 2, 3}, true, u"8.0"});
+  ComObject services = Connect(u"\\\\.\\root\\wmi");
+  ComObject other = nullptr;
+  EXPECT_EQ(com.ConnectServer(locator, u"\\\\server\\root\\wmi", &other), kWbemEInvalidNamespace);
+  ComObject e = nullptr;
+  EXPECT_EQ(com.ExecQuery(services, u"CQL", u"SELECT * FROM EFX_Port", 0, &e),
+            static_cast<HResult>(0x80041018u));  // WBEM_E_INVALID_QUERY_TYPE
+  for (const char16_t* bad :
+       {u"SELECT Name FROM EFX_Port", u"SELECT * FROM EFX_Port where externalport > 0",
+        u"SELECT * FROM EFX_Port where externalport != x", u"SELECT * FROM"}) {
+    EXPECT_EQ(com.ExecQuery(services, u"WQL", bad, 0, &e), kWbemEInvalidQuery);
+  }
+  EXPECT_EQ(com.ExecQuery(services, u"WQL", u"SELECT * FROM Nothing", 0, &e), kWbemEInvalidClass);
+
+  com.Release(services);
+  com.Release(locator);
+  EXPECT_EQ(machine.wmi().OutstandingReferences(), 0);
+  EXPECT_EQ(machine.wmi().InvalidHandleUses(), 0);
+  com.Release(locator);  // twice
+  EXPECT_EQ(machine.wmi().InvalidHandleUses(), 1);
+}
+
+}  // namespace
