@@ -288,14 +288,7 @@ TEST_F(AdapterModelTest, WithoutATrapSinkNothingIsCarriedOrRaised) {
 }
 
 TEST_F(AdapterModelTest, AnInterfaceWithoutAMiniportIsDroppedAndNumberingGoesOn) {
-  sim::SimInterface orphan;
-  orphan.row.dwIndex = 9;
-  orphan.row.dwType = 6;
-  orphan.row.dwMtu = 1500;
-  orphan.row.dwPhysAddrLen = 6;
-  const uint8_t mac[6] = {2, 0, 0, 0, 0, 9};
-  std::memcpy(orphan.row.bPhysAddr, mac, 6);
-  machine.network().Add(orphan);
+  machine.network().Add(crvtest::InterfaceRow(9, 6, "", 9));
   sim::AddAdapter(machine, Adapter(kGuid, 11, 1));
   RunAgent({"crvnichost.exe"}, T / 2);
   auto texts = crvtest::ReportTexts(machine, crv::kReportInformation);
@@ -309,65 +302,43 @@ TEST_F(AdapterModelTest, AnInterfaceWithoutAMiniportIsDroppedAndNumberingGoesOn)
 }
 
 TEST_F(AdapterModelTest, SpeedAndDuplexConfigurationCodes) {
-  struct Case {
-    const char16_t* keyword;
+  struct Setting {
     const char16_t* value;
-    const char16_t* service;
     uint32_t code;
-  } cases[] = {
-      {u"*SpeedDuplex", u"0", u"i40ea", 2},
-      {u"*SpeedDuplex", u"6", u"i40ea", 8},
-      {u"*SpeedDuplex", u"7", u"i40ea", 9},
-      {u"*SpeedDuplex", u"-2130705662", u"i40ea", 8},
-      {u"*SpeedDuplex", u"8", u"i40ea", 1},
-      {u"*SpeedDuplex", u"-1", u"i40ea", 1},
-      // The drivers' own keywords: every value of theirs that names a setting.
-      {u"SpeedDuplex", u"0", u"i40ea", 2},
-      {u"SpeedDuplex", u"1", u"i40ea", 3},
-      {u"SpeedDuplex", u"2", u"i40ea", 4},
-      {u"SpeedDuplex", u"3", u"i40ea", 5},
-      {u"SpeedDuplex", u"4", u"i40ea", 6},
-      {u"SpeedDuplex", u"5", u"i40ea", 1},
-      {u"SpeedDuplex", u"6", u"i40ea", 8},
-      {u"SpeedDuplex", u"7", u"i40ea", 1},
-      {u"RequestedMediaType", u"0", u"i40ea", 2},
-      {u"RequestedMediaType", u"3", u"i40ea", 3},
-      {u"RequestedMediaType", u"4", u"i40ea", 4},
-      {u"RequestedMediaType", u"5", u"i40ea", 5},
-      {u"RequestedMediaType", u"6", u"i40ea", 6},
-      {u"RequestedMediaType", u"8", u"i40ea", 8},
-      {u"RequestedMediaType", u"12", u"i40ea", 8},
-      {u"RequestedMediaType", u"258", u"i40ea", 4},
-      {u"RequestedMediaType", u"4099", u"i40ea", 3},
-      {u"RequestedMediaType", u"4100", u"i40ea", 4},
-      {u"RequestedMediaType", u"4101", u"i40ea", 5},
-      {u"RequestedMediaType", u"4102", u"i40ea", 6},
-      {u"RequestedMediaType", u"8200", u"i40ea", 8},
-      {u"RequestedMediaType", u"65794", u"i40ea", 3},
-      {u"RequestedMediaType", u"66060", u"i40ea", 5},
-      {u"RequestedMediaType", u"16777986", u"i40ea", 8},
-      {u"RequestedMediaType", u"7", u"i40ea", 1},
-      {u"req_medium", u"514", u"i40ea", 6},
-      {nullptr, nullptr, u"QLNDNIC", 9},
-      {nullptr, nullptr, u"i40ea", 2},
   };
-  uint8_t n = 1;
-  for (const auto& c : cases) {
-    std::u16string g =
-        u"{6A1C0E52-0000-4000-8000-0000000000" + crv::Utf8ToUtf16(std::to_string(10 + n)) + u"}";
-    sim::SimAdapter a = Adapter(g, 10 + n, n);
-    a.service = c.service;
-    if (c.keyword != nullptr) a.keywords[c.keyword] = c.value;
-    sim::AddAdapter(machine, a);
-    ++n;
+  // Every value of the drivers' own keywords that names a setting, and some that name none.
+  const std::pair<const char16_t*, std::vector<Setting>> keywords[] = {
+      {u"*SpeedDuplex",
+       {{u"0", 2}, {u"6", 8}, {u"7", 9}, {u"-2130705662", 8}, {u"8", 1}, {u"-1", 1}}},
+      {u"SpeedDuplex",
+       {{u"0", 2}, {u"1", 3}, {u"2", 4}, {u"3", 5}, {u"4", 6}, {u"5", 1}, {u"6", 8}, {u"7", 1}}},
+      {u"RequestedMediaType", {{u"0", 2}, {u"3", 3}, {u"4", 4}, {u"5", 5}, {u"6", 6}, {u"8", 8}}},
+      {u"RequestedMediaType", {{u"12", 8}, {u"258", 4}, {u"4099", 3}, {u"4100", 4}, {u"4101", 5}}},
+      {u"RequestedMediaType", {{u"4102", 6}, {u"8200", 8}, {u"65794", 3}, {u"66060", 5}}},
+      {u"RequestedMediaType", {{u"16777986", 8}, {u"7", 1}}},
+      {u"req_medium", {{u"514", 6}}},
+      {nullptr, {{u"QLNDNIC", 9}, {u"i40ea", 2}}},  // no keyword: by the service (the value here)
+  };
+  std::vector<uint32_t> expected;
+  for (const auto& [keyword, settings] : keywords) {
+    for (const Setting& setting : settings) {
+      const uint8_t n = static_cast<uint8_t>(expected.size() + 1);
+      std::u16string g =
+          u"{6A1C0E52-0000-4000-8000-0000000000" + crv::Utf8ToUtf16(std::to_string(10 + n)) + u"}";
+      sim::SimAdapter a = Adapter(g, 10 + n, n);
+      if (keyword != nullptr) a.keywords[keyword] = setting.value;
+      if (keyword == nullptr) a.service = setting.value;
+      sim::AddAdapter(machine, a);
+      expected.push_back(setting.code);
+    }
   }
   RunAgent({"crvnichost.exe"}, T / 2);
-  for (size_t i = 0; i < std::size(cases); ++i) {
+  for (size_t i = 0; i < expected.size(); ++i) {
     char name[32];
     std::snprintf(name, sizeof name, "PhysAdapter%03zX", i + 1);
     auto port = Port(crv::Utf8ToUtf16(name));
     ASSERT_TRUE(port) << name;
-    EXPECT_EQ(cases[i].code, uint32_t{port->speedDuplexConfig}) << name;
+    EXPECT_EQ(expected[i], uint32_t{port->speedDuplexConfig}) << name;
   }
 }
 

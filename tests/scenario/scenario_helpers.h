@@ -3,7 +3,6 @@
 #pragma once
 
 #include <algorithm>
-#include <cstring>
 #include <fstream>
 #include <optional>
 #include <ostream>
@@ -14,6 +13,8 @@
 #include "common/utf.h"
 #include "platform/sim/machine.h"
 #include "publish/records.h"
+#include "support/record_bytes.h"
+#include "support/sim_fixture.h"
 
 namespace scenariotest {
 
@@ -27,10 +28,7 @@ template <class Record>
 std::optional<Record> ReadRecord(sim::Machine& machine, const std::u16string& key,
                                  const std::u16string& name) {
   auto value = machine.registry().GetValue(kTree + key, name);
-  if (!value || value->data.size() != sizeof(Record)) return std::nullopt;
-  Record record;
-  std::memcpy(&record, value->data.data(), sizeof record);
-  return record;
+  return value ? crvtest::RecordFrom<Record>(value->data) : std::nullopt;
 }
 
 struct SeenTrap {
@@ -65,11 +63,7 @@ inline std::vector<SeenTrap> Traps(sim::Machine& machine) {
 }
 
 inline void AddLoopback(sim::Machine& machine) {
-  sim::SimInterface loopback;
-  loopback.row.dwIndex = 1;
-  loopback.row.dwType = 24;
-  std::strcpy(reinterpret_cast<char*>(loopback.row.bDescr), "Software Loopback Interface 1");
-  machine.network().Add(loopback);
+  machine.network().Add(crvtest::InterfaceRow(1, 24, "Software Loopback Interface 1", 0, 0));
 }
 
 // The text of scenarios/<name> in the source tree.

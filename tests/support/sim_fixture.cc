@@ -1,6 +1,7 @@
 #include "support/sim_fixture.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "platform/sim/state/device_sim.h"
 
@@ -16,6 +17,21 @@ void AddTestAdapter(sim::Machine& machine, uint8_t ifIndex) {
   adapter.description = u"Intel(R) Ethernet Controller X710";
   adapter.service = u"i40ea";
   sim::AddAdapter(machine, adapter);
+}
+
+sim::SimInterface InterfaceRow(uint32_t index, uint32_t type, const char* description,
+                               uint8_t macLast, uint32_t mtu) {
+  sim::SimInterface i;
+  i.row.dwIndex = index;
+  i.row.dwType = type;
+  i.row.dwMtu = mtu;
+  if (macLast != 0) {
+    const uint8_t mac[6] = {0x00, 0x1B, 0x21, 0x00, 0x00, macLast};
+    std::memcpy(i.row.bPhysAddr, mac, 6);
+    i.row.dwPhysAddrLen = 6;
+  }
+  std::strncpy(reinterpret_cast<char*>(i.row.bDescr), description, sizeof i.row.bDescr - 1);
+  return i;
 }
 
 std::vector<std::string> ReportTexts(const sim::Machine& machine, uint32_t code) {

@@ -38,6 +38,10 @@ class SimTest : public ::testing::Test {
 // GUID {00000000-0000-0000-0000-0000000000<index>}): a model can only be built when at least
 // one miniport answers.
 void AddTestAdapter(sim::Machine& machine, uint8_t ifIndex);
+// An interface row without an adapter behind it: its MAC is 00-1B-21-00-00-<macLast> (none
+// when macLast is 0).
+sim::SimInterface InterfaceRow(uint32_t index, uint32_t type, const char* description,
+                               uint8_t macLast = 0, uint32_t mtu = 1500);
 
 // Texts of the reports with this code, in order.
 std::vector<std::string> ReportTexts(const sim::Machine& machine, uint32_t code);

@@ -16,68 +16,34 @@ class AdapterModelTableTest : public crvtest::SimTest {
  protected:
   // A miniport on a simulated adapter of the given medium.
   void Init(crv::CMiniport& miniport, uint32_t medium) {
-    sim::SimAdapter a;
-    a.guid = kGuid;
-    a.mac = {0x00, 0x10, 0x18, 0x00, 0x00, 0x5A};
-    a.medium = medium;
-    a.service = u"any";
-    sim::AddAdapter(machine, a);
+    sim::AddAdapter(machine, {.guid = kGuid,
+                              .mac = {0x00, 0x10, 0x18, 0x00, 0x00, 0x5A},
+                              .service = u"any",
+                              .medium = medium});
     std::u16string name = std::u16string(u"\\\\.\\") + kGuid;
     ASSERT_EQ(0u, miniport.Init(u"", 0, name.c_str(), (name.size() + 1) * 2));
   }
 };
 
 TEST_F(AdapterModelTableTest, ServiceNamesAreComparedWholeAndIgnoringCase) {
-  const struct {
-    const char16_t* service;
-    uint8_t family;
-  } cases[] = {// Every service name the drivers install under, with its family.
-               {u"netflx3", 4},
-               {u"N100", 5},
-               {u"N1000", 6},
-               {u"N1e5132", 6},
-               {u"E100", 7},
-               {u"E1000", 8},
-               {u"q57w2k", 9},
-               {u"q57amd64", 9},
-               {u"l2nd", 9},
-               {u"l2nd2", 16},
-               {u"NXP2NIC", 10},
-               {u"N1000x8", 6},
-               {u"N1000e8", 6},
-               {u"q57nd60x", 9},
-               {u"q57nd60a", 9},
-               {u"e1qexpress", 6},
-               {u"e1rexpress", 6},
-               {u"NXND6Vq", 10},
-               {u"NXND5Vq", 10},
-               {u"b57nd", 9},
-               {u"b57w2k", 9},
-               {u"e1express", 6},
-               {u"be2net", 11},
-               {u"mlx4eth5", 12},
-               {u"mlx4eth6", 12},
-               {u"QLNDNIC", 10},
-               {u"ixgbn", 13},
-               {u"ixgbt", 14},
-               {u"mlx4eth62", 12},
-               {u"xoib62", 12},
-               {u"mlx4eth63", 12},
-               {u"ipoib6x", 12},
-               {u"i40ea", 8},
-               {u"mlx5", 15},
-               {u"SFCNDIS", 17},
-               // Case is ignored, the whole name must match.
-               {u"L2ND", 9},
-               {u"L2Nd2", 16},
-               {u"l2nd3", 2},
-               {u"e1000", 8},
-               {u"MLX5x", 2}};
-  for (const auto& c : cases) {
+  // Every service name the drivers install under, with its family; then names whose case
+  // differs (ignored) and names that match only in part (no match).
+  const std::pair<const char16_t*, uint8_t> cases[] = {
+      {u"netflx3", 4},    {u"N100", 5},      {u"N1000", 6},      {u"N1e5132", 6},
+      {u"E100", 7},       {u"E1000", 8},     {u"q57w2k", 9},     {u"q57amd64", 9},
+      {u"l2nd", 9},       {u"l2nd2", 16},    {u"NXP2NIC", 10},   {u"N1000x8", 6},
+      {u"N1000e8", 6},    {u"q57nd60x", 9},  {u"q57nd60a", 9},   {u"e1qexpress", 6},
+      {u"e1rexpress", 6}, {u"NXND6Vq", 10},  {u"NXND5Vq", 10},   {u"b57nd", 9},
+      {u"b57w2k", 9},     {u"e1express", 6}, {u"be2net", 11},    {u"mlx4eth5", 12},
+      {u"mlx4eth6", 12},  {u"QLNDNIC", 10},  {u"ixgbn", 13},     {u"ixgbt", 14},
+      {u"mlx4eth62", 12}, {u"xoib62", 12},   {u"mlx4eth63", 12}, {u"ipoib6x", 12},
+      {u"i40ea", 8},      {u"mlx5", 15},     {u"SFCNDIS", 17},   {u"L2ND", 9},
+      {u"L2Nd2", 16},     {u"e1000", 8},     {u"l2nd3", 2},      {u"MLX5x", 2}};
+  for (const auto& [service, family] : cases) {
     crv::CMiniport miniport;
     Init(miniport, 0);
-    crv::ClassifyDriver(miniport, c.service);
-    EXPECT_EQ(c.family, miniport.DriverFamily()) << crv::Utf16ToUtf8(c.service);
+    crv::ClassifyDriver(miniport, service);
+    EXPECT_EQ(family, miniport.DriverFamily()) << crv::Utf16ToUtf8(service);
   }
 }
 

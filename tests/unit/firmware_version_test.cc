@@ -21,12 +21,10 @@ class FirmwareVersionTest : public crvtest::SimTest {
   // An adapter of the vendor, its miniport initialised, with the PCI word set as the PnP
   // location would set it.
   void AddAdapter(uint16_t vendor) {
-    sim::SimAdapter a;
-    a.guid = kGuid;
-    a.mac = {0x00, 0x1B, 0x21, 0x3C, 0x4D, 0x5E};
-    a.ifIndex = 11;
-    a.vendorId = vendor;
-    sim::AddAdapter(machine, a);
+    sim::AddAdapter(machine, {.guid = kGuid,
+                              .mac = {0x00, 0x1B, 0x21, 0x3C, 0x4D, 0x5E},
+                              .ifIndex = 11,
+                              .vendorId = vendor});
     std::u16string name = std::u16string(u"\\\\.\\") + kGuid;
     ASSERT_EQ(miniport.Init(u"", 0, name.c_str(), (name.size() + 1) * sizeof(char16_t)), 0u);
     miniport.SetPciId(uint32_t{vendor} << 16 | 0x1000);

@@ -24,12 +24,10 @@ constexpr uint32_t kVbdHandle = 301;
 class LibraryFirmwareTest : public crvtest::SimTest {
  protected:
   void SetUp() override {
-    sim::SimAdapter a;
-    a.guid = kGuid;
-    a.mac = {0x00, 0x10, 0x18, 0x0A, 0x0B, 0x0C};
-    a.ifIndex = 14;
-    a.vendorId = 0x14E4;
-    sim::AddAdapter(machine, a);
+    sim::AddAdapter(machine, {.guid = kGuid,
+                              .mac = {0x00, 0x10, 0x18, 0x0A, 0x0B, 0x0C},
+                              .ifIndex = 14,
+                              .vendorId = 0x14E4});
     std::u16string name = std::u16string(u"\\\\.\\") + kGuid;
     ASSERT_EQ(0u, miniport.Init(u"", 0, name.c_str(), (name.size() + 1) * sizeof(char16_t)));
     crv::CopyBounded(miniport.FirmwareVersion(), crv::CMiniport::kFirmwareVersionChars, u"old");

@@ -54,13 +54,8 @@ class MiniportListTest : public crvtest::SimTest {
  protected:
   sim::AdapterRecord& Add(const char16_t* guid, const std::vector<uint8_t>& mac,
                           uint32_t medium = 0) {
-    sim::SimAdapter a;
-    a.guid = guid;
-    a.mac = mac;
-    a.medium = medium;
-    a.service = u"E1000";
-    a.bus = ++count;
-    return sim::AddAdapter(machine, a);
+    return sim::AddAdapter(
+        machine, {.guid = guid, .mac = mac, .bus = ++count, .service = u"E1000", .medium = medium});
   }
   std::vector<std::u16string> Guids() {
     std::vector<std::u16string> guids;

@@ -145,12 +145,10 @@ TEST_F(VbdHandleTest, OnlyTheQLogicLookUpTakesANicOfTypeSixItCannotEnumerate) {
 // The link procedures of families 9 and 16 ask the libraries when the driver keeps the duplex
 // to itself, and release the library again after each question.
 TEST_F(VendorLibrariesTest, LinkProceduresTakeTheDuplexFromTheLibraries) {
-  sim::SimAdapter a;
-  a.guid = kGuid;
-  a.mac = {0x00, 0x10, 0x18, 0x01, 0x02, 0x03};
-  a.ifIndex = 12;
-  a.service = u"q57w2k";
-  sim::AddAdapter(machine, a);
+  sim::AddAdapter(machine, {.guid = kGuid,
+                            .mac = {0x00, 0x10, 0x18, 0x01, 0x02, 0x03},
+                            .ifIndex = 12,
+                            .service = u"q57w2k"});
   machine.devices().FindNdis(kGuid)->oids[sim::kOidGenMediaDuplexState] = sim::OidAnswer::Fail(50);
   crv::CMiniport miniport;
   std::u16string name = std::u16string(u"\\\\.\\") + kGuid;

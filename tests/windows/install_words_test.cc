@@ -13,12 +13,8 @@ constexpr wchar_t kSourceKey[] =
     L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\CRVNicMgmt";
 
 bool SourceRegistered() {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSourceKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
-    return false;
-  }
-  RegCloseKey(key);
-  return true;
+  return RegGetValueW(HKEY_LOCAL_MACHINE, kSourceKey, L"TypesSupported", RRF_RT_REG_DWORD, nullptr,
+                      nullptr, nullptr) == ERROR_SUCCESS;
 }
 
 class InstallWordsTest : public ::testing::Test {

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "common/text.h"
 #include "common/utf.h"
@@ -55,10 +56,8 @@ TEST_F(WmiReadersTest, InventoryWithoutTheRawTableKnowsNoProductAndNoSlot) {
   EXPECT_EQ(
       crv::LookupAdapterLocation(0xFFFFFFFFu, 4, 0, 1, 0, &slot, &extended1, &port, &extended2),
       0u);
-  EXPECT_EQ(slot, 0xFFFFFFFFu);
-  EXPECT_EQ(extended1, 0xFFFFFFFFu);
-  EXPECT_EQ(port, 0xFFFFFFFFu);
-  EXPECT_EQ(extended2, 0x5A5A5A5Au);
+  EXPECT_EQ((std::vector<uint32_t>{slot, extended1, port, extended2}),
+            (std::vector<uint32_t>{0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0x5A5A5A5Au}));
   EXPECT_EQ(crv::HasExtendedFields(), 0u);
   wmi.CoUninitialize();
 }

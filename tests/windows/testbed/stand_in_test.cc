@@ -34,6 +34,9 @@ constexpr wchar_t kPresentPath[] =
     L"\\\\?\\CRVTESTBUS#VEN_8086&DEV_1572#4&AB&0&0018#{ad498944-762f-11d0-8dcb-00c04fc3358c}"
     L"\\{11111111-2222-3333-4444-555555555555}";
 
+constexpr CONFIGRET kOk = CR_SUCCESS;
+constexpr CONFIGRET kSmall = CR_BUFFER_SMALL;
+
 using LocateFn = CONFIGRET(WINAPI*)(PDEVINST, DEVINSTID_W, ULONG);
 using ParentFn = CONFIGRET(WINAPI*)(PDEVINST, DEVINST, ULONG);
 using DeviceIdFn = CONFIGRET(WINAPI*)(DEVINST, PWSTR, ULONG, ULONG);
@@ -123,9 +126,7 @@ class StandInTest : public ::testing::Test {
 
   DEVINST Locate(const wchar_t* id) {
     DEVINST node = 0;
-    EXPECT_EQ(Get<LocateFn>("CM_Locate_DevNodeW")(&node, const_cast<wchar_t*>(id),
-                                                  CM_LOCATE_DEVNODE_NORMAL),
-              static_cast<CONFIGRET>(CR_SUCCESS));
+    EXPECT_EQ(Get<LocateFn>("CM_Locate_DevNodeW")(&node, const_cast<wchar_t*>(id), 0), kOk);
     return node;
   }
 
@@ -138,10 +139,10 @@ TEST_F(StandInTest, DeviceIdListIsSizedInCharactersAndFilteredByClassAndPresence
   auto list = Get<IdListFn>("CM_Get_Device_ID_ListW");
   const ULONG flags = CM_GETIDLIST_FILTER_CLASS | CM_GETIDLIST_FILTER_PRESENT;
   ULONG length = 0;
-  ASSERT_EQ(size(&length, kNetClass, flags), static_cast<CONFIGRET>(CR_SUCCESS));
+  ASSERT_EQ(size(&length, kNetClass, flags), kOk);
   ASSERT_GT(length, 1u);
   std::vector<wchar_t> buffer(length, L'#');
-  ASSERT_EQ(list(kNetClass, buffer.data(), length, flags), static_cast<CONFIGRET>(CR_SUCCESS));
+  ASSERT_EQ(list(kNetClass, buffer.data(), length, flags), kOk);
   auto ids = Split(buffer.data());
   EXPECT_EQ(std::ranges::count(ids, kPresent), 1);
   EXPECT_EQ(std::ranges::count(ids, kAbsent), 0) << "never started";
@@ -149,44 +150,35 @@ TEST_F(StandInTest, DeviceIdListIsSizedInCharactersAndFilteredByClassAndPresence
   size_t used = 1;
   for (const auto& id : ids) used += id.size() + 1;
   EXPECT_EQ(length, used) << "every text, its terminator and the list's";
-
-  EXPECT_EQ(list(kNetClass, buffer.data(), length - 1, flags),
-            static_cast<CONFIGRET>(CR_BUFFER_SMALL));
+  EXPECT_EQ(list(kNetClass, buffer.data(), length - 1, flags), kSmall);
 }
 
-TEST_F(StandInTest, DeviceIdsAreSizedInCharactersAndAbsentOrBadNodesAreErrors) {
-  auto locate = Get<LocateFn>("CM_Locate_DevNodeW");
+// A device's ID (in characters), its parent and its properties (in bytes); absent or bad nodes.
+TEST_F(StandInTest, ADeviceByItsIdAndAbsentOrBadNodes) {
   auto deviceId = Get<DeviceIdFn>("CM_Get_Device_IDW");
   auto parent = Get<ParentFn>("CM_Get_Parent");
+  auto property = Get<PropertyFn>("CM_Get_DevNode_Registry_PropertyW");
   DEVINST node = 0;
-  EXPECT_EQ(locate(&node, const_cast<wchar_t*>(kAbsent), CM_LOCATE_DEVNODE_NORMAL),
+  EXPECT_EQ(Get<LocateFn>("CM_Locate_DevNodeW")(&node, const_cast<wchar_t*>(kAbsent), 0),
             static_cast<CONFIGRET>(CR_NO_SUCH_DEVNODE));
-
   const DEVINST present = Locate(kPresent);
   wchar_t id[200];
-  ASSERT_EQ(deviceId(present, id, ARRAYSIZE(id), 0), static_cast<CONFIGRET>(CR_SUCCESS));
+  ASSERT_EQ(deviceId(present, id, ARRAYSIZE(id), 0), kOk);
   EXPECT_STREQ(id, kPresent);
   wchar_t small[8];
-  EXPECT_EQ(deviceId(present, small, ARRAYSIZE(small), 0), static_cast<CONFIGRET>(CR_BUFFER_SMALL));
+  EXPECT_EQ(deviceId(present, small, ARRAYSIZE(small), 0), kSmall);
   EXPECT_EQ(std::wstring(small, 8), std::wstring(kPresent, 8)) << "as much as fits";
-
   DEVINST root = 0;
-  ASSERT_EQ(parent(&root, present, 0), static_cast<CONFIGRET>(CR_SUCCESS));
+  ASSERT_EQ(parent(&root, present, 0), kOk);
   EXPECT_EQ(parent(&node, root, 0), static_cast<CONFIGRET>(CR_NO_SUCH_DEVNODE));
   EXPECT_EQ(parent(&node, 0xDEAD, 0), static_cast<CONFIGRET>(CR_INVALID_DEVNODE));
-}
 
-TEST_F(StandInTest, PropertiesAreSizedInBytes) {
-  auto property = Get<PropertyFn>("CM_Get_DevNode_Registry_PropertyW");
-  const DEVINST present = Locate(kPresent);
   ULONG type = 0, length = 0;
-  ASSERT_EQ(property(present, CM_DRP_DEVICEDESC, &type, nullptr, &length, 0),
-            static_cast<CONFIGRET>(CR_BUFFER_SMALL));
+  ASSERT_EQ(property(present, CM_DRP_DEVICEDESC, &type, nullptr, &length, 0), kSmall);
   EXPECT_EQ(length, sizeof(L"Test adapter"));
   wchar_t text[64] = {};
   length = sizeof text;
-  ASSERT_EQ(property(present, CM_DRP_DEVICEDESC, &type, text, &length, 0),
-            static_cast<CONFIGRET>(CR_SUCCESS));
+  ASSERT_EQ(property(present, CM_DRP_DEVICEDESC, &type, text, &length, 0), kOk);
   EXPECT_EQ(type, static_cast<ULONG>(REG_SZ));
   EXPECT_STREQ(text, L"Test adapter");
   EXPECT_EQ(length, sizeof(L"Test adapter"));
@@ -199,27 +191,20 @@ TEST_F(StandInTest, InterfaceListHoldsEnabledInterfacesOfPresentDevices) {
   auto size = Get<InterfaceSizeFn>("CM_Get_Device_Interface_List_SizeW");
   auto list = Get<InterfaceListFn>("CM_Get_Device_Interface_ListW");
   GUID lan = kLanClass;
+  wchar_t* const present = const_cast<wchar_t*>(kPresent);
+  const ULONG flags = CM_GET_DEVICE_INTERFACE_LIST_PRESENT;
   ULONG length = 0;
-  ASSERT_EQ(
-      size(&length, &lan, const_cast<wchar_t*>(kPresent), CM_GET_DEVICE_INTERFACE_LIST_PRESENT),
-      static_cast<CONFIGRET>(CR_SUCCESS));
+  ASSERT_EQ(size(&length, &lan, present, flags), kOk);
   EXPECT_EQ(length, wcslen(kPresentPath) + 2) << "one path: its terminator and the list's";
   std::vector<wchar_t> buffer(length, L'#');
-  ASSERT_EQ(list(&lan, const_cast<wchar_t*>(kPresent), buffer.data(), length,
-                 CM_GET_DEVICE_INTERFACE_LIST_PRESENT),
-            static_cast<CONFIGRET>(CR_SUCCESS));
+  ASSERT_EQ(list(&lan, present, buffer.data(), length, flags), kOk);
   EXPECT_EQ(Split(buffer.data()), std::vector<std::wstring>{kPresentPath});
-  EXPECT_EQ(list(&lan, const_cast<wchar_t*>(kPresent), buffer.data(), length - 1,
-                 CM_GET_DEVICE_INTERFACE_LIST_PRESENT),
-            static_cast<CONFIGRET>(CR_BUFFER_SMALL));
+  EXPECT_EQ(list(&lan, present, buffer.data(), length - 1, flags), kSmall);
 
   // The never-started device's enabled interface is not present.
-  ASSERT_EQ(
-      size(&length, &lan, const_cast<wchar_t*>(kAbsent), CM_GET_DEVICE_INTERFACE_LIST_PRESENT),
-      static_cast<CONFIGRET>(CR_SUCCESS));
+  ASSERT_EQ(size(&length, &lan, const_cast<wchar_t*>(kAbsent), flags), kOk);
   EXPECT_EQ(length, 1u) << "an empty list";
-  EXPECT_EQ(size(&length, &lan, const_cast<wchar_t*>(L"CRVTESTBUS\\NONE\\1"),
-                 CM_GET_DEVICE_INTERFACE_LIST_PRESENT),
+  EXPECT_EQ(size(&length, &lan, const_cast<wchar_t*>(L"CRVTESTBUS\\NONE\\1"), flags),
             static_cast<CONFIGRET>(CR_INVALID_DEVICE_ID));
 }
 
