@@ -2,28 +2,15 @@
 // and what wake events, unreadable tables and extreme intervals do to it.
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "common/process_state.h"
+#include "events/event_messages.h"
+#include "platform/sim/api/event_log_sim.h"
 #include "scenario_helpers.h"
 #include "support/sim_fixture.h"
 
 namespace {
 
 using namespace scenariotest;
-
-// An Ethernet interface row without a miniport behind it.
-sim::SimInterface Row(uint32_t index, uint8_t macLast, const char* description) {
-  sim::SimInterface i;
-  i.row.dwIndex = index;
-  i.row.dwType = 6;
-  i.row.dwMtu = 1500;
-  const uint8_t mac[6] = {0x00, 0x1B, 0x21, 0x00, 0x00, macLast};
-  std::memcpy(i.row.bPhysAddr, mac, 6);
-  i.row.dwPhysAddrLen = 6;
-  std::strncpy(reinterpret_cast<char*>(i.row.bDescr), description, 255);
-  return i;
-}
 
 class CollectionLoopTest : public crvtest::SimTest {
  protected:
@@ -97,6 +84,13 @@ TEST_F(CollectionLoopTest, EveryBuildFailingEndsTheThreadAfterSixBuilds) {
   EXPECT_EQ((std::vector<uint64_t>{31 * T}),
             TimesOf(u"DataCollectionThread: init failed after retries."));
   EXPECT_FALSE(machine.registry().KeyExists(u"SYSTEM\\TessarNetwork"));
+  // Giving up is one error event after the start, with the last status.
+  const auto& events = machine.eventLog().Events();
+  ASSERT_EQ(2u, events.size());
+  EXPECT_EQ(crv::kEventCollectionStopped, events[1].eventId);
+  EXPECT_EQ(platform::kEventLogErrorType, events[1].type);
+  EXPECT_EQ(31 * T, events[1].timeMs);
+  EXPECT_EQ(std::vector<std::u16string>{u"0x0000001F"}, events[1].strings);
 }
 
 TEST_F(CollectionLoopTest, ASuccessfulRetryRestoresIntervalAndAllowanceForAFailedRebuild) {
@@ -105,7 +99,7 @@ TEST_F(CollectionLoopTest, ASuccessfulRetryRestoresIntervalAndAllowanceForAFaile
   // A new interface at 5T, and every build after that change test fails: with the allowance
   // back at four, the rebuild and five retries run before the thread gives up.
   machine.At(5 * T - 1, [this] {
-    machine.network().Add(Row(9, 9, "Broadcom NetXtreme Gigabit Ethernet"));
+    machine.network().Add(crvtest::InterfaceRow(9, 6, "Broadcom NetXtreme Gigabit Ethernet", 9));
     FailBuildsAfterTheNextChangeTest();
   });
   RunAgent({"crvnichost.exe"}, 200 * T);
@@ -136,8 +130,9 @@ TEST_F(CollectionLoopTest, WakeEventsOnlyCutTheWaitShort) {
 }
 
 TEST_F(CollectionLoopTest, UnreadableTableDuringAPollRepublishesTheOldModel) {
-  machine.FailCall("GetIfTable", 3, 31);     // the first change test
-  machine.network().Add(Row(9, 9, "late"));  // would be a change, but cannot be seen
+  machine.FailCall("GetIfTable", 3, 31);  // the first change test
+  machine.network().Add(
+      crvtest::InterfaceRow(9, 6, "late", 9));  // would be a change, but cannot be seen
   SampleCycles({T + 1});
   RunAgent({"crvnichost.exe"}, T + 10);
   EXPECT_EQ(2u, cycles[T + 1]);

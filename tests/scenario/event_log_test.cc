@@ -1,6 +1,6 @@
 // The agent's events in the simulated server's Application log: one per trap record, written
-// with it and carrying its data; the start and the end of collection; and a log that refuses
-// them costing one report each and nothing else.
+// with it and carrying its data, and the start of collection (its end is the collection loop's
+// test); and a log that refuses them costing one report each and nothing else.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -90,6 +90,16 @@ TEST(EventLogTest, EveryTrapRecordHasItsEventWrittenAtTheSameMomentWithItsData) 
             Texts(linkEvents[1]));
   EXPECT_EQ("2", Texts(linkEvents[2])[4]);
   EXPECT_EQ(Texts(linkEvents[0]), Texts(linkEvents[3]));
+
+  // As nicsim --events shows them: the inserts in their places; an id without a sentence.
+  EXPECT_EQ(
+      "Network connectivity lost on interface Ethernet 4 (Broadcom NetXtreme Gigabit "
+      "Ethernet #2): port 2 in slot 0 (PCI bus 2, device 0, function 1) has no link. Check "
+      "the cable and the switch port it is connected to.",
+      crv::Utf16ToUtf8(sim::FormatEventMessage(linkEvents[0])));
+  sim::EventRecord unknown{.source = u"CRVNicMgmt", .eventId = 4242, .strings = {u"a", u"b"}};
+  EXPECT_EQ(u"The description for Event ID 4242 from source CRVNicMgmt cannot be found. a b",
+            sim::FormatEventMessage(unknown));
 }
 
 // A log that cannot be written to: one report per event, and the console, the trap records
@@ -112,28 +122,6 @@ TEST(EventLogTest, ALogThatRefusesEventsCostsOneReportEachAndNothingElse) {
     EXPECT_EQ(static_cast<std::ptrdiff_t>(good.events.size()), refusals);
     EXPECT_EQ(good.reports.size() + good.events.size(), bad.reports.size());
   }
-}
-
-class EventLogLoopTest : public crvtest::SimTest {
- protected:
-  EventLogLoopTest() {
-    machine.registry().SetDword(kParameters, u"Timeout", static_cast<uint32_t>(T));
-    AddLoopback(machine);
-    crvtest::AddTestAdapter(machine, 7);
-  }
-};
-
-TEST_F(EventLogLoopTest, TheCollectionThreadGivingUpWritesOneErrorWithTheLastStatus) {
-  machine.FailCall("GetIfTable", 0, 31);
-  RunAgent({"crvnichost.exe"}, 100 * T);
-  const auto& events = machine.eventLog().Events();
-  ASSERT_EQ(2u, events.size());
-  EXPECT_EQ(crv::kEventAgentStarted, events[0].eventId);
-  EXPECT_EQ(0u, events[0].timeMs);
-  EXPECT_EQ(crv::kEventCollectionStopped, events[1].eventId);
-  EXPECT_EQ(platform::kEventLogErrorType, events[1].type);
-  EXPECT_EQ(31 * T, events[1].timeMs);
-  EXPECT_EQ(std::vector<std::string>{"0x0000001F"}, Texts(events[1]));
 }
 
 }  // namespace

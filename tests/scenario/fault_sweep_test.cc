@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -169,18 +170,14 @@ std::string Canonical(const std::string& dump) {
 // The link condition the start-up link table holds for each port the first cycle published,
 // by device description.
 std::map<std::string, int> FirstCycleLinks(const sim::Machine& machine) {
-  constexpr size_t kDescriptionOffset = 410;
   std::map<std::string, int> links;
   for (const auto& write : machine.RegistryWrites()) {
-    if (write.keyName != u"PhysInterface" ||
-        write.data.size() < kDescriptionOffset + crv::StartupLinkTable::kDescriptionBytes) {
-      continue;
-    }
-    const char* description = reinterpret_cast<const char*>(write.data.data()) + kDescriptionOffset;
+    auto port = crvtest::RecordFrom<crv::PhysAdapterRecord>(write.data);
+    if (write.keyName != u"PhysInterface" || !port) continue;
+    const char* description = port->deviceDescription;
     uint8_t condition = 0;
     bool found = crv::State().startupLinks.Find(description, &condition);
-    links[std::string(description,
-                      strnlen(description, crv::StartupLinkTable::kDescriptionBytes))] =
+    links[std::string(description, strnlen(description, sizeof port->deviceDescription))] =
         found ? condition : -1;
   }
   return links;
@@ -285,7 +282,8 @@ void CheckFinalTree(const std::string& dump, Outcome& out) {
 
 // The dump with the firmware version field of every port record blanked.
 std::string WithoutFirmwareVersions(const std::string& dump) {
-  constexpr size_t kOffset = 671, kWidth = 33;
+  constexpr size_t kOffset = offsetof(crv::PhysAdapterRecord, firmwareVersion);
+  constexpr size_t kWidth = sizeof crv::PhysAdapterRecord::firmwareVersion;
   std::istringstream in(dump);
   std::string line, out;
   while (std::getline(in, line)) {

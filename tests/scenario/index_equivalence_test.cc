@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -16,6 +15,7 @@
 #include "platform/sim/state/device_sim.h"
 #include "platform/sim/state/wmi_sim.h"
 #include "scenario_helpers.h"
+#include "support/sim_fixture.h"
 
 extern "C" int32_t Win2KMain(int32_t argc, char** argv);
 
@@ -88,13 +88,7 @@ void AddTeamInterface(sim::Machine& machine, uint32_t n, uint32_t team, uint32_t
 
 void AddLoopbackAndStrangers(sim::Machine& machine) {
   AddLoopback(machine);
-  sim::SimInterface wireless;
-  wireless.row.dwIndex = 90;
-  wireless.row.dwType = 71;
-  wireless.row.dwMtu = 1500;
-  wireless.row.dwPhysAddrLen = 6;
-  std::strcpy(reinterpret_cast<char*>(wireless.row.bDescr), "Wi-Fi 6 AX201");
-  machine.network().Add(wireless);
+  machine.network().Add(crvtest::InterfaceRow(90, 71, "Wi-Fi 6 AX201"));
 }
 
 // Single ports (two of them on one PCI function, two with one station address), two teams

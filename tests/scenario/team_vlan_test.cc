@@ -33,15 +33,12 @@ class TeamVlanTest : public crvtest::SimTest {
 
   // A port without an interface of its own, as a team's member is.
   void AddPort(const std::u16string& guid, uint8_t n, uint32_t bus, uint32_t function) {
-    sim::SimAdapter a;
-    a.guid = guid;
-    a.mac = {0x00, 0x1B, 0x21, 0x7E, 0x00, n};
-    a.ifIndex = 0;
-    a.description = u"Intel(R) Ethernet Controller X710";
-    a.service = u"i40ea";
-    a.bus = bus;
-    a.function = function;
-    sim::AddAdapter(machine, a);
+    sim::AddAdapter(machine, {.guid = guid,
+                              .mac = {0x00, 0x1B, 0x21, 0x7E, 0x00, n},
+                              .description = u"Intel(R) Ethernet Controller X710",
+                              .bus = bus,
+                              .function = function,
+                              .service = u"i40ea"});
   }
   void AddMember(const std::u16string& guid, uint8_t n) {
     AddPort(guid, n, 4, n - 1u);
@@ -98,8 +95,8 @@ TEST_F(TeamVlanTest, ATeamPublishesItsMembersAndRaisesRedundancyTraps) {
   ASSERT_TRUE(team) << crvtest::DescribeReports(machine);
   EXPECT_EQ(crv::kGroupingTeam, team->grouping);
   EXPECT_EQ(2u, team->portCount);
-  EXPECT_EQ(1u, team->portNumbers[0]);
-  EXPECT_EQ(2u, team->portNumbers[1]);
+  EXPECT_EQ((std::vector<uint8_t>{1, 2}),
+            std::vector<uint8_t>(team->portNumbers, team->portNumbers + 2));
   EXPECT_EQ(2u, team->portsWithLink);
   EXPECT_EQ(2000000000u, uint32_t{team->speedBitsPerSecond});  // the sum of its ports' speeds
   ASSERT_TRUE(degraded);
@@ -162,13 +159,11 @@ TEST_F(TeamVlanTest, ThreeVlansOnOneTeamGroupUnderTheFirst) {
   auto primary = Interface(u"InterfaceMap001");
   ASSERT_TRUE(primary) << crvtest::DescribeReports(machine);
   EXPECT_EQ(3u, primary->memberCount);
-  EXPECT_EQ(21u, primary->memberIndexes[0]);
-  EXPECT_EQ(22u, primary->memberIndexes[1]);
-  EXPECT_EQ(23u, primary->memberIndexes[2]);
+  EXPECT_EQ((std::vector<uint32_t>{21, 22, 23}),
+            std::vector<uint32_t>(primary->memberIndexes, primary->memberIndexes + 3));
   EXPECT_EQ(3u, primary->vlanCount);
-  EXPECT_EQ(1u, primary->vlanMapNumbers[0]);
-  EXPECT_EQ(2u, primary->vlanMapNumbers[1]);
-  EXPECT_EQ(3u, primary->vlanMapNumbers[2]);
+  EXPECT_EQ((std::vector<uint8_t>{1, 2, 3}),
+            std::vector<uint8_t>(primary->vlanMapNumbers, primary->vlanMapNumbers + 3));
   EXPECT_EQ(2u, primary->portCount);
   // The secondaries publish only their VLAN records, naming the primary's map number.
   EXPECT_EQ(1u, machine.registry().ValueNames(kTree + u"\\Interface\\LogInterfaceMap").size());

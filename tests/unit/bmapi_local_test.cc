@@ -23,14 +23,13 @@ constexpr uint32_t kUntouched = 0xAAAA5555;
 class BmapiLocalTest : public crvtest::SimTest {
  protected:
   void SetUp() override {
-    sim::SimAdapter a;
-    a.guid = kGuid;
-    a.mac = {0x00, 0x10, 0x18, 0x0D, 0x0E, 0x0F};
-    a.ifIndex = 15;
-    a.vendorId = 0x14E4;
-    a.bus = 5;
-    a.function = 1;
-    adapterNode = sim::AddAdapter(machine, a).instanceId;
+    adapterNode = sim::AddAdapter(machine, {.guid = kGuid,
+                                            .mac = {0x00, 0x10, 0x18, 0x0D, 0x0E, 0x0F},
+                                            .ifIndex = 15,
+                                            .vendorId = 0x14E4,
+                                            .bus = 5,
+                                            .function = 1})
+                      .instanceId;
     // Two devices of the library's class: one elsewhere, then the adapter's function.
     sim::AddBmapiClassDevice(machine,
                              u"PCI\\VEN_14E4&DEV_164F&SUBSYS_1917103C&REV_00\\5&3A1B&0&0000",

@@ -116,16 +116,15 @@ TEST_F(EfxFirmwareTest, WithoutWmiNothingIsCopiedAndEverythingIsUndone) {
 }
 
 TEST_F(EfxFirmwareTest, TheMiniportsVersionTextIsTheFoundTextCut) {
-  sim::SimAdapter a;
-  a.guid = u"{6F1C2B3A-1111-4C2D-9E8F-00A0C9140A77}";
-  a.mac = kMac;
-  a.ifIndex = 12;
-  a.kind = sim::AdapterKind::kSolarflare;
-  a.vendorId = 0x1924;
-  a.service = u"SFCNDIS";
-  sim::AddAdapter(machine, a);
+  const std::u16string guid = u"{6F1C2B3A-1111-4C2D-9E8F-00A0C9140A77}";
+  sim::AddAdapter(machine, {.guid = guid,
+                            .mac = kMac,
+                            .ifIndex = 12,
+                            .kind = sim::AdapterKind::kSolarflare,
+                            .vendorId = 0x1924,
+                            .service = u"SFCNDIS"});
   crv::CMiniport miniport;
-  std::u16string name = u"\\\\.\\" + a.guid;
+  std::u16string name = u"\\\\.\\" + guid;
   ASSERT_EQ(miniport.Init(u"", 0, name.c_str(), (name.size() + 1) * sizeof(char16_t)), 0u);
   auto version = [&miniport] { return std::u16string(miniport.FirmwareVersion()); };
 

@@ -6,30 +6,29 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 #include "events/event_messages.h"
+#include "support/record_bytes.h"
 #include "support/sim_fixture.h"
 
 namespace {
 
+using namespace std::string_literals;
+
 class EventSourceKeyTest : public crvtest::SimTest {
  protected:
+  // The module path as stored, its terminator included; "?" when it is no expandable text.
   std::u16string MessageFile() {
     auto value = machine.registry().GetValue(crv::kEventSourceKeyPath, crv::kEventMessageFileValue);
-    if (!value || value->type != platform::kRegExpandSz || value->data.size() % 2 != 0) return u"?";
-    std::u16string text(value->data.size() / 2, u'\0');
-    std::memcpy(text.data(), value->data.data(), value->data.size());
-    EXPECT_EQ(u'\0', text.back()) << "the text is stored with its terminator";
-    return text.substr(0, text.find(u'\0'));
+    return value && value->type == platform::kRegExpandSz ? crvtest::TextFrom(value->data) : u"?";
   }
 };
 
 TEST_F(EventSourceKeyTest, InstallNamesTheModuleAndTheThreeLevelsAndAgainUpdatesThePath) {
   machine.SetAgentModuleFileName(u"C:\\Program Files\\Corvane NIC\\crvnicmgmt.dll");
   RunAgent({"crvnichost.exe", "-install"});
-  EXPECT_EQ(u"C:\\Program Files\\Corvane NIC\\crvnicmgmt.dll", MessageFile());
+  EXPECT_EQ(u"C:\\Program Files\\Corvane NIC\\crvnicmgmt.dll\0"s, MessageFile());
   auto types = machine.registry().GetValue(crv::kEventSourceKeyPath, crv::kTypesSupportedValue);
   ASSERT_TRUE(types.has_value());
   EXPECT_EQ(platform::kRegDword, types->type);
@@ -38,7 +37,7 @@ TEST_F(EventSourceKeyTest, InstallNamesTheModuleAndTheThreeLevelsAndAgainUpdates
   // The files moved: "install" again says so and points the source at the new place.
   machine.SetAgentModuleFileName(u"D:\\Agents\\crvnicmgmt.dll");
   RunAgent({"crvnichost.exe", "-install"});
-  EXPECT_EQ(u"D:\\Agents\\crvnicmgmt.dll", MessageFile());
+  EXPECT_EQ(u"D:\\Agents\\crvnicmgmt.dll\0"s, MessageFile());
   EXPECT_EQ("CRVNicMgmt installed.\nCRVNicMgmt is already installed.\n", machine.ConsoleOutput());
 
   // "reinstall" of the running service removes both registrations (the installation words'
@@ -46,52 +45,55 @@ TEST_F(EventSourceKeyTest, InstallNamesTheModuleAndTheThreeLevelsAndAgainUpdates
   machine.services().SetRunning(u"CRVNicMgmt", true);
   RunAgent({"crvnichost.exe", "-reinstall"});
   RunAgent({"crvnichost.exe", "-reinstall"});
-  EXPECT_EQ(u"D:\\Agents\\crvnicmgmt.dll", MessageFile());
+  EXPECT_EQ(u"D:\\Agents\\crvnicmgmt.dll\0"s, MessageFile());
   EXPECT_TRUE(machine.Reports().empty()) << crvtest::DescribeReports(machine);
 }
 
-// A module path that does not fit the buffer would name another file: nothing is registered.
-TEST_F(EventSourceKeyTest, ACutModulePathRegistersNothing) {
-  machine.SetAgentModuleFileName(u"C:\\" + std::u16string(600, u'd') + u"\\crvnicmgmt.dll");
-  RunAgent({"crvnichost.exe", "-install"});
-  EXPECT_EQ("CRVNicMgmt installed.\n", machine.ConsoleOutput());
-  EXPECT_FALSE(machine.registry().KeyExists(crv::kEventSourceKeyPath));
-  EXPECT_EQ(1u, machine.Reports().size()) << crvtest::DescribeReports(machine);
-}
-
-// Each registry step failing in turn: the word's console line and the service's registration
-// stay as without the source, and the failure is one report with the registry's status.
+// Each registry step failing in turn, and a module path that fills the buffer (it may have been
+// cut, and would then name another file): the word's console line and the service's
+// registration stay as without the source, and the failure is one report with its status.
 struct Refusal {
-  const char* call;
+  const char* call;  // null: the module path fills the buffer
   uint32_t occurrence;
+  const char16_t* report;
+  uint32_t status;
 };
 
 class EventSourceRefusedTest : public crvtest::SimTest,
                                public ::testing::WithParamInterface<Refusal> {};
 
 TEST_P(EventSourceRefusedTest, CostsOneReportAndNothingElse) {
-  const bool removing = std::string(GetParam().call) == "RegDeleteKeyW";
+  const Refusal& refusal = GetParam();
+  const bool removing = refusal.call != nullptr && std::string(refusal.call) == "RegDeleteKeyW";
   if (removing) {
     RunAgent({"crvnichost.exe", "-install"});
     machine.services().SetRunning(u"CRVNicMgmt", true);
   }
   std::string before = machine.ConsoleOutput();
-  machine.FailCall(GetParam().call, GetParam().occurrence, platform::kErrorAccessDenied);
+  if (refusal.call == nullptr) {
+    machine.SetAgentModuleFileName(u"C:\\" + std::u16string(494, u'd') + u"\\crvnicmgmt.dll");
+  } else {
+    machine.FailCall(refusal.call, refusal.occurrence, platform::kErrorAccessDenied);
+  }
   RunAgent({"crvnichost.exe", removing ? "-uninstall" : "-install"});
   EXPECT_EQ(removing ? "CRVNicMgmt uninstalled.\n" : "CRVNicMgmt installed.\n",
             machine.ConsoleOutput().substr(before.size()));
   ASSERT_EQ(1u, machine.Reports().size()) << crvtest::DescribeReports(machine);
-  EXPECT_EQ(removing ? u"Event log: failure to remove the event source"
-                     : u"Event log: failure to register the event source",
-            machine.Reports()[0].message);
-  EXPECT_EQ(platform::kErrorAccessDenied, machine.Reports()[0].value);
+  EXPECT_EQ(refusal.report, machine.Reports()[0].message);
+  EXPECT_EQ(refusal.status, machine.Reports()[0].value);
   EXPECT_EQ(0, machine.openHandles().registry);
 }
 
-INSTANTIATE_TEST_SUITE_P(Steps, EventSourceRefusedTest,
-                         ::testing::Values(Refusal{"RegCreateKeyExW", 0},
-                                           Refusal{"RegSetValueExW", 1},
-                                           Refusal{"RegSetValueExW", 2},
-                                           Refusal{"RegDeleteKeyW", 0}));
+constexpr char16_t kNotSet[] = u"Event log: failure to register the event source";
+constexpr uint32_t kDenied = platform::kErrorAccessDenied;
+INSTANTIATE_TEST_SUITE_P(
+    Steps, EventSourceRefusedTest,
+    ::testing::Values(
+        Refusal{"RegCreateKeyExW", 0, kNotSet, kDenied},
+        Refusal{"RegSetValueExW", 1, kNotSet, kDenied},
+        Refusal{"RegSetValueExW", 2, kNotSet, kDenied},
+        Refusal{"RegDeleteKeyW", 0, u"Event log: failure to remove the event source", kDenied},
+        Refusal{nullptr, 0, u"Event log: failure to read the module path for the event source",
+                platform::kErrorInsufficientBuffer}));
 
 }  // namespace

@@ -38,14 +38,13 @@ class NetClassIfTest : public crvtest::SimTest {
  protected:
   sim::AdapterRecord& Add(const char16_t* guid, sim::AdapterKind kind,
                           std::u16string instanceId = u"") {
-    sim::SimAdapter a;
-    a.guid = guid;
-    a.mac = {0x00, 0x10, 0x18, 0x00, 0x00, static_cast<uint8_t>(++count)};
-    a.service = u"E1000";
-    a.kind = kind;
-    a.instanceId = std::move(instanceId);
-    a.bus = count;
-    return sim::AddAdapter(machine, a);
+    return sim::AddAdapter(machine,
+                           {.guid = guid,
+                            .mac = {0x00, 0x10, 0x18, 0x00, 0x00, static_cast<uint8_t>(++count)},
+                            .kind = kind,
+                            .bus = static_cast<uint32_t>(count),
+                            .instanceId = std::move(instanceId),
+                            .service = u"E1000"});
   }
   std::vector<std::u16string> Guids(const crv::CNetClassIfList& list) {
     std::vector<std::u16string> guids;

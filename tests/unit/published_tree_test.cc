@@ -2,11 +2,12 @@
 // trap records.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <cstdio>
 
 #include "common/process_state.h"
 #include "common/report.h"
 #include "publish/published_tree.h"
+#include "support/record_bytes.h"
 #include "support/sim_fixture.h"
 #include "trap/trap.h"
 
@@ -123,14 +124,15 @@ TEST_F(PublishedTreeTest, TrapRecordsAreNamedByTheClockAndNeverReplaceEachOther)
   // 2026-01-05 08:00:00 UTC as a file time is 0x01DC7E1B:0x5C5A8000.
   uint64_t start = machine.StartFileTime();
   uint64_t times[] = {start, start + 1, start + 10000};
-  for (int i = 0; i < 3; ++i) {
+  for (uint32_t i = 0; i < 3; ++i) {
     char expected[40];
     std::snprintf(expected, sizeof expected, "TrapData%08X%08X",
                   static_cast<uint32_t>(times[i] >> 32), static_cast<uint32_t>(times[i]));
     EXPECT_EQ(expected, crv::Utf16ToUtf8(names[i]));
-    auto record = machine.registry().GetValue(key, names[i]);
-    ASSERT_EQ(sizeof(crv::TrapRecord), record->data.size());
-    EXPECT_EQ(i + 1, record->data[12]);
+    auto record =
+        crvtest::RecordFrom<crv::TrapRecord>(machine.registry().GetValue(key, names[i])->data);
+    ASSERT_TRUE(record);
+    EXPECT_EQ(i + 1u, record->portNumber);
   }
   EXPECT_EQ(1u, machine.registry().SubKeyNames(u"SYSTEM\\TessarNetwork").size() - 1);
 }
