@@ -208,8 +208,7 @@ void Checkpoint(sim::Machine& machine, const Fault& fault, Outcome& out) {
   static const std::vector<std::u16string> kPollWait = {u"CrvMNicSCMEvent", u"CrvMNicInitEvent"};
   static const std::vector<std::u16string> kNotifiedPollWait = {u"CrvMNicSCMEvent",
                                                                 u"CrvMNicInitEvent", u""};
-  if (!machine.scheduler().InTimedWaitOn(kPollWait) &&
-      !machine.scheduler().InTimedWaitOn(kNotifiedPollWait)) {
+  if (!machine.InTimedWaitOn(kPollWait) && !machine.InTimedWaitOn(kNotifiedPollWait)) {
     return;
   }
   if (!out.firstCycleSeen && crv::State().cycleCounter >= 1) {

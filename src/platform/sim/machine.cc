@@ -1,11 +1,9 @@
 #include "platform/sim/machine.h"
 
-#include <cstdio>
-#include <cstdlib>
-
 #include "platform/sim/api/apis.h"
 #include "platform/sim/api/event_log_sim.h"
 #include "platform/sim/api/interface_notify_sim.h"
+#include "platform/sim/api/machine_internals.h"
 #include "platform/sim/state/file_time.h"
 
 namespace sim {
@@ -19,7 +17,7 @@ class ConsoleApi : public platform::Console {
   int GetChar() override { return machine_.ReadConsole(); }
 
  private:
-  Machine& machine_;
+  MachineInternals machine_;
 };
 
 class MemoryApi : public platform::Memory {
@@ -29,7 +27,7 @@ class MemoryApi : public platform::Memory {
   void Free(void* block) override { machine_.Free(block); }
 
  private:
-  Machine& machine_;
+  MachineInternals machine_;
 };
 
 class DiagnosticsApi : public platform::Diagnostics {
@@ -43,7 +41,7 @@ class DiagnosticsApi : public platform::Diagnostics {
   }
 
  private:
-  Machine& machine_;
+  MachineInternals machine_;
 };
 
 Machine* g_installed = nullptr;
@@ -109,37 +107,6 @@ std::vector<std::u16string> Machine::InfoMessages() const {
     if (report.code == 0x44350127) messages.push_back(report.message);
   }
   return messages;
-}
-
-void Machine::FailCall(std::string call, uint32_t occurrence, uint32_t status) {
-  faults_.push_back(FaultRule{std::move(call), occurrence, status});
-}
-
-void Machine::FailAllocation(uint64_t n) { failAllocationAt_ = allocationCount_ + n; }
-
-uint64_t Machine::CallCount(std::string_view call) const {
-  auto it = callCounts_.find(call);
-  return it == callCounts_.end() ? 0 : it->second;
-}
-
-uint64_t Machine::LiveAllocations() const { return liveBlocks_.size(); }
-
-std::optional<uint32_t> Machine::CheckFault(std::string_view call) {
-  auto it = callCounts_.find(call);
-  if (it == callCounts_.end()) it = callCounts_.emplace(std::string(call), 0).first;
-  uint64_t occurrence = ++it->second;
-  for (auto rule = faults_.begin(); rule != faults_.end(); ++rule) {
-    if (rule->call != call) continue;
-    if (rule->occurrence == 0) return rule->status;
-    if (rule->occurrence == occurrence) {
-      // A rule for one occurrence cannot match again; dropping it keeps the check short on
-      // long runs that keep adding faults.
-      uint32_t status = rule->status;
-      faults_.erase(rule);
-      return status;
-    }
-  }
-  return std::nullopt;
 }
 
 void Machine::SetLastError(uint32_t error) {
@@ -213,78 +180,30 @@ RunEnd Machine::Run(std::function<void()> main, uint64_t durationMs) {
   RunEnd end = scheduler_->Run(std::move(main), durationMs);
   interfaceNotifier_->ProcessEnded();
   // The process is gone: the handles it opened are closed with it.
-  for (auto it = kernelHandles_.begin(); it != kernelHandles_.end();) {
-    if (it->second.ownedByProcess) {
-      it = kernelHandles_.erase(it);
-      --openHandles_.kernel;
-    } else {
-      ++it;
-    }
-  }
+  kernelObjects_.CloseProcessHandles();
   CloseProcessDeviceHandles(*deviceIoApi_);
   return end;
 }
 
-void Machine::ReleaseAbandoned() {
-  for (auto& [block, size] : liveBlocks_) std::free(block);
-  liveBlocks_.clear();
+bool Machine::InTimedWaitOn(const std::vector<std::u16string>& eventNames) const {
+  return scheduler_->InTimedWaitOn(eventNames);
 }
 
 bool Machine::EventExists(std::u16string_view name) const {
-  auto it = namedEvents_.find(std::u16string(name));
-  return it != namedEvents_.end() && !it->second.expired();
+  return kernelObjects_.FindNamed(name) != nullptr;
 }
 
 bool Machine::SetNamedEvent(std::u16string_view name) {
-  auto it = namedEvents_.find(std::u16string(name));
-  if (it == namedEvents_.end()) return false;
-  auto event = it->second.lock();
+  auto event = kernelObjects_.FindNamed(name);
   if (!event) return false;
   scheduler_->Signal(event);
   return true;
 }
 
-platform::Handle Machine::AddKernelHandle(std::shared_ptr<EventObject> event) {
-  nextKernelHandle_ += 4;
-  auto handle = reinterpret_cast<platform::Handle>(nextKernelHandle_);
-  kernelHandles_[handle] = KernelHandle{std::move(event), scheduler_->InRun()};
-  ++openHandles_.kernel;
-  return handle;
-}
-
-std::shared_ptr<EventObject> Machine::KernelObject(platform::Handle handle) const {
-  auto it = kernelHandles_.find(handle);
-  return it == kernelHandles_.end() ? nullptr : it->second.object;
-}
-
-bool Machine::CloseKernelHandle(platform::Handle handle) {
-  if (kernelHandles_.erase(handle) == 0) return false;
-  --openHandles_.kernel;
-  return true;
-}
-
 void* Machine::Allocate(size_t size) {
-  ++allocationCount_;
-  if (size > largestAllocationAsked_) largestAllocationAsked_ = size;
-  if (failAllocationAt_ != 0 && allocationCount_ == failAllocationAt_) {
-    SetLastError(platform::kErrorNotEnoughMemory);
-    return nullptr;
-  }
-  void* block = std::malloc(size == 0 ? 1 : size);
-  if (block == nullptr) {
-    SetLastError(platform::kErrorNotEnoughMemory);
-    return nullptr;
-  }
-  liveBlocks_[block] = size;
+  void* block = faults_.Allocate(size);
+  if (block == nullptr) SetLastError(platform::kErrorNotEnoughMemory);
   return block;
-}
-
-void Machine::Free(void* block) {
-  if (liveBlocks_.erase(block) == 0) {
-    std::fprintf(stderr, "simulated server: free of a block the heap does not hold\n");
-    std::abort();
-  }
-  std::free(block);
 }
 
 }  // namespace sim

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/sim/fault_plan.h"
+#include "platform/sim/kernel_objects.h"
 #include "platform/sim/scheduler/scheduler.h"
 #include "platform/sim/state/device_sim.h"
 #include "platform/sim/state/library_sim.h"
@@ -103,20 +105,22 @@ class Machine {
   void NoteRegistryWrite(const std::u16string& keyName, const char16_t* valueName, uint32_t type,
                          const uint8_t* data, uint32_t size);
 
-  // --- faults ---
+  // --- faults (the fault plan, fault_plan.h) ---
   // Makes the occurrence-th call (1-based) of a Win32 call name fail with status; with
   // occurrence 0 every call fails. Names are the API's: "RegOpenKeyExW", "CreateEventW",
   // "_beginthread", "OpenSCManagerW", "GetModuleFileNameW", "CreateFileW", "DeviceIoControl",
   // "CM_Get_Device_ID_ListW", ... Closing a device handle counts as "CloseHandle(device)",
   // apart from the kernel's "CloseHandle" of events.
-  void FailCall(std::string call, uint32_t occurrence, uint32_t status);
+  void FailCall(std::string call, uint32_t occurrence, uint32_t status) {
+    faults_.FailCall(call, occurrence, status);
+  }
   // Makes the n-th allocation (1-based, counted from now) fail.
-  void FailAllocation(uint64_t n);
-  uint64_t CallCount(std::string_view call) const;
-  uint64_t AllocationCount() const { return allocationCount_; }
-  uint64_t LiveAllocations() const;
+  void FailAllocation(uint64_t n) { faults_.FailAllocation(n); }
+  uint64_t CallCount(std::string_view call) const { return faults_.CallCount(call); }
+  uint64_t AllocationCount() const { return faults_.AllocationCount(); }
+  uint64_t LiveAllocations() const { return faults_.LiveAllocations(); }
   // The largest block the agent has asked for, granted or not.
-  size_t LargestAllocationAsked() const { return largestAllocationAsked_; }
+  size_t LargestAllocationAsked() const { return faults_.LargestAllocationAsked(); }
 
   // --- time and processes ---
   uint64_t NowMs() const { return nowMs_; }
@@ -131,6 +135,9 @@ class Machine {
   void At(uint64_t timeMs, std::function<void()> action);
   // Sets the named event at a virtual time (no effect when no such event exists then).
   void SetEventAt(uint64_t timeMs, std::u16string name);
+  // Moves the clock to timeMs (never back), running the timeline actions due by then, each
+  // at its own time.
+  void AdvanceTo(uint64_t timeMs);
 
   // Runs main as the first thread of a simulated process until every thread has ended or
   // waits forever, or until durationMs of virtual time have passed. Threads left waiting
@@ -138,7 +145,10 @@ class Machine {
   // or the machine's destruction.
   RunEnd Run(std::function<void()> main, uint64_t durationMs);
   // Frees every block the agent allocated and did not free (after a process ended).
-  void ReleaseAbandoned();
+  void ReleaseAbandoned() { faults_.ReleaseAbandoned(); }
+  // Whether the running thread waits, with a time-out, on exactly these named events (in
+  // this order; an empty name is an unnamed event).
+  bool InTimedWaitOn(const std::vector<std::u16string>& eventNames) const;
 
   // Whether a named event exists (some handle to it is open).
   bool EventExists(std::u16string_view name) const;
@@ -148,9 +158,13 @@ class Machine {
 
   platform::Platform& platform() { return platform_; }
 
-  // --- used by the interface implementations ---
-  // Counts a call and answers whether it must fail (and with which status).
-  std::optional<uint32_t> CheckFault(std::string_view call);
+  // Windows' debugger output leaves this last error behind after every report (AddReport).
+  static constexpr uint32_t kDebugOutputLastError = 2;  // ERROR_FILE_NOT_FOUND
+
+ private:
+  friend class Scheduler;
+  friend class MachineInternals;  // the API families' view (api/machine_internals.h)
+
   void SetLastError(uint32_t error);
   uint32_t LastError() const;
   // Records a report as Windows' debugger output writes a line, which may leave a last error
@@ -158,23 +172,12 @@ class Machine {
   // always leaves kDebugOutputLastError, so that a sink that does not keep the caller's last
   // error is seen.
   void AddReport(uint32_t code, const char16_t* message, uint32_t value);
-  static constexpr uint32_t kDebugOutputLastError = 2;  // ERROR_FILE_NOT_FOUND
-  void WriteConsole(const char* text, size_t length) { consoleOutput_.append(text, length); }
   int ReadConsole();
-  const std::u16string& ModuleFileName() const { return moduleFileName_; }
-  Scheduler& scheduler() { return *scheduler_; }
-  void AdvanceTo(uint64_t timeMs);  // runs due timeline actions
   std::optional<uint64_t> NextActionTime() const;
   uint64_t FileTimeNow() const { return startFileTime_ + nowMs_ * 10000; }
-  std::map<std::u16string, std::weak_ptr<EventObject>>& namedEvents() { return namedEvents_; }
-  platform::Handle AddKernelHandle(std::shared_ptr<EventObject> event);
-  std::shared_ptr<EventObject> KernelObject(platform::Handle handle) const;
-  bool CloseKernelHandle(platform::Handle handle);
+  // A block of the agent's heap, or null with the last error set.
   void* Allocate(size_t size);
-  void Free(void* block);
 
- private:
-  friend class Scheduler;
   SimRegistry registry_;
   ServiceDatabase services_;
   SimNetwork network_;
@@ -192,25 +195,9 @@ class Machine {
   std::vector<ReportRecord> reports_;
   bool recordWrites_ = false;
   std::vector<RegistryWrite> registryWrites_;
-  struct FaultRule {
-    std::string call;
-    uint32_t occurrence;
-    uint32_t status;
-  };
-  std::vector<FaultRule> faults_;
-  std::map<std::string, uint64_t, std::less<>> callCounts_;
-  uint64_t allocationCount_ = 0;
-  uint64_t failAllocationAt_ = 0;
-  size_t largestAllocationAsked_ = 0;
-  std::map<void*, size_t> liveBlocks_;
-  struct KernelHandle {
-    std::shared_ptr<EventObject> object;
-    bool ownedByProcess;  // opened inside a run: closed when the process ends
-  };
-  std::map<platform::Handle, KernelHandle> kernelHandles_;
-  uintptr_t nextKernelHandle_ = 0x80;
-  std::map<std::u16string, std::weak_ptr<EventObject>> namedEvents_;
   OpenHandleCounts openHandles_;
+  FaultPlan faults_;
+  KernelObjects kernelObjects_{openHandles_.kernel};
   uint64_t nowMs_ = 0;
   uint64_t startFileTime_ = 0;
   uint64_t registryClock_ = 0;  // file time, read by the registry for last-write times

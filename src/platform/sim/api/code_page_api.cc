@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/sim/api/apis.h"
+#include "platform/sim/api/machine_internals.h"
 #include "platform/sim/machine.h"
 
 namespace sim {
@@ -33,11 +34,11 @@ char Narrow(char16_t c) {
 
 class CodePageApi : public CodePage {
  public:
-  explicit CodePageApi(Machine& machine) : machine_(machine) {}
+  explicit CodePageApi(Machine& machine) : internals_(machine) {}
 
   int32_t MultiByteToWideChar(uint32_t codePage, uint32_t, const char* source, int32_t sourceLength,
                               char16_t* destination, int32_t destinationLength) override {
-    if (auto fault = machine_.CheckFault("MultiByteToWideChar")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault("MultiByteToWideChar")) return Fail(*fault);
     if (codePage != kCpAcp && codePage != kCp1252) return Fail(kErrorInvalidParameter);
     if (source == nullptr || sourceLength == 0 || destinationLength < 0) {
       return Fail(kErrorInvalidParameter);
@@ -52,7 +53,7 @@ class CodePageApi : public CodePage {
   int32_t WideCharToMultiByte(uint32_t codePage, uint32_t, const char16_t* source,
                               int32_t sourceLength, char* destination,
                               int32_t destinationLength) override {
-    if (auto fault = machine_.CheckFault("WideCharToMultiByte")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault("WideCharToMultiByte")) return Fail(*fault);
     if (codePage != kCpAcp && codePage != kCp1252) return Fail(kErrorInvalidParameter);
     if (source == nullptr || sourceLength == 0 || destinationLength < 0) {
       return Fail(kErrorInvalidParameter);
@@ -71,11 +72,11 @@ class CodePageApi : public CodePage {
 
  private:
   int32_t Fail(uint32_t error) {
-    machine_.SetLastError(error);
+    internals_.SetLastError(error);
     return 0;
   }
 
-  Machine& machine_;
+  MachineInternals internals_;
 };
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "common/text.h"
 #include "common/utf.h"
 #include "platform/sim/api/apis.h"
+#include "platform/sim/api/machine_internals.h"
 #include "platform/sim/machine.h"
 
 namespace sim {
@@ -133,11 +134,11 @@ bool Matches(const WqlQuery& query, const WmiObject& object) {
 
 class ComWmiApi : public platform::ComWmi {
  public:
-  explicit ComWmiApi(Machine& machine) : machine_(machine) {}
+  explicit ComWmiApi(Machine& machine) : machine_(machine), internals_(machine) {}
 
   HResult CoInitializeEx(uint32_t coinit) override {
     Note("CoInitializeEx " + Hex(coinit));
-    if (auto fault = machine_.CheckFault("CoInitializeEx")) return static_cast<HResult>(*fault);
+    if (auto fault = internals_.CheckFault("CoInitializeEx")) return static_cast<HResult>(*fault);
     SimWmi::ThreadCom& com = Wmi().ThreadState(ThreadId());
     uint32_t model = coinit & kCoinitApartmentThreaded;
     if (com.count != 0) {
@@ -164,7 +165,7 @@ class ComWmiApi : public platform::ComWmi {
                                uint32_t capabilities) override {
     Note("CoInitializeSecurity level=" + std::to_string(authnLevel) +
          " imp=" + std::to_string(impLevel) + " caps=" + std::to_string(capabilities));
-    if (auto fault = machine_.CheckFault("CoInitializeSecurity")) {
+    if (auto fault = internals_.CheckFault("CoInitializeSecurity")) {
       return static_cast<HResult>(*fault);
     }
     if (!ComOnThread()) return kCoENotInitialized;
@@ -177,7 +178,7 @@ class ComWmiApi : public platform::ComWmi {
     Note("CoCreateInstance WbemLocator clsctx=" + Hex(clsctx));
     if (locator == nullptr) return kEInvalidArg;
     *locator = nullptr;
-    if (auto fault = machine_.CheckFault("CoCreateInstance")) return static_cast<HResult>(*fault);
+    if (auto fault = internals_.CheckFault("CoCreateInstance")) return static_cast<HResult>(*fault);
     if (!ComOnThread()) return kCoENotInitialized;
     // The locator is an in-process server: a context without it finds no server.
     if (!Wmi().available() || (clsctx & kClsctxInprocServer) == 0) return kRegdbEClassNotReg;
@@ -190,7 +191,7 @@ class ComWmiApi : public platform::ComWmi {
     Note("ConnectServer " + Utf8(nameSpace));
     if (services == nullptr) return kWbemEInvalidParameter;
     *services = nullptr;
-    if (auto fault = machine_.CheckFault("ConnectServer")) return static_cast<HResult>(*fault);
+    if (auto fault = internals_.CheckFault("ConnectServer")) return static_cast<HResult>(*fault);
     if (Object(locator, ComRecord::Kind::kLocator) == nullptr) return kEInvalidArg;
     if (nameSpace == nullptr) return kWbemEInvalidParameter;
     if (!Wmi().HasNamespace(nameSpace)) return kWbemEInvalidNamespace;
@@ -211,7 +212,9 @@ class ComWmiApi : public platform::ComWmi {
     Note(std::string("CoSetProxyBlanket ") + kind + " authn=" + Hex(authnService) +
          " authz=" + std::to_string(authzService) + " level=" + std::to_string(authnLevel) +
          " imp=" + std::to_string(impLevel) + " caps=" + std::to_string(capabilities));
-    if (auto fault = machine_.CheckFault("CoSetProxyBlanket")) return static_cast<HResult>(*fault);
+    if (auto fault = internals_.CheckFault("CoSetProxyBlanket")) {
+      return static_cast<HResult>(*fault);
+    }
     if (record == nullptr || (record->kind != ComRecord::Kind::kServices &&
                               record->kind != ComRecord::Kind::kEnumerator)) {
       return kEInvalidArg;
@@ -224,7 +227,7 @@ class ComWmiApi : public platform::ComWmi {
     Note("CreateInstanceEnum " + Utf8(className) + " flags=" + Hex(static_cast<uint32_t>(flags)));
     if (enumerator == nullptr) return kWbemEInvalidParameter;
     *enumerator = nullptr;
-    if (auto fault = machine_.CheckFault("CreateInstanceEnum")) {
+    if (auto fault = internals_.CheckFault("CreateInstanceEnum")) {
       return static_cast<HResult>(*fault);
     }
     ComRecord* record = Object(services, ComRecord::Kind::kServices);
@@ -242,7 +245,7 @@ class ComWmiApi : public platform::ComWmi {
          "\" flags=" + Hex(static_cast<uint32_t>(flags)));
     if (enumerator == nullptr) return kWbemEInvalidParameter;
     *enumerator = nullptr;
-    if (auto fault = machine_.CheckFault("ExecQuery")) return static_cast<HResult>(*fault);
+    if (auto fault = internals_.CheckFault("ExecQuery")) return static_cast<HResult>(*fault);
     ComRecord* record = Object(services, ComRecord::Kind::kServices);
     if (record == nullptr) return kEInvalidArg;
     if (language == nullptr || query == nullptr || (flags & ~kKnownEnumFlags) != 0) {
@@ -267,7 +270,7 @@ class ComWmiApi : public platform::ComWmi {
     if (object == nullptr || returned == nullptr) return kWbemEInvalidParameter;
     *object = nullptr;
     *returned = 0;
-    if (auto fault = machine_.CheckFault("Next")) return static_cast<HResult>(*fault);
+    if (auto fault = internals_.CheckFault("Next")) return static_cast<HResult>(*fault);
     ComRecord* record = Object(enumerator, ComRecord::Kind::kEnumerator);
     if (record == nullptr) return kEInvalidArg;
     if (timeoutMs < 0 && timeoutMs != kWbemInfinite) return kWbemEInvalidParameter;
@@ -294,7 +297,7 @@ class ComWmiApi : public platform::ComWmi {
 
   HResult Get(ComObject object, const char16_t* name, Variant* value) override {
     Note("Get " + Utf8(name));
-    if (auto fault = machine_.CheckFault("Get")) return static_cast<HResult>(*fault);
+    if (auto fault = internals_.CheckFault("Get")) return static_cast<HResult>(*fault);
     ComRecord* record = Object(object, ComRecord::Kind::kObject);
     if (record == nullptr) return kEInvalidArg;
     if (name == nullptr || value == nullptr) return kWbemEInvalidParameter;
@@ -327,7 +330,7 @@ class ComWmiApi : public platform::ComWmi {
   }
 
   HResult SafeArrayGetLBound(SafeArray array, uint32_t dim, int32_t* bound) override {
-    if (auto fault = machine_.CheckFault("SafeArrayGetLBound")) {
+    if (auto fault = internals_.CheckFault("SafeArrayGetLBound")) {
       return static_cast<HResult>(*fault);
     }
     SafeArrayRecord* record = Array(array);
@@ -338,7 +341,7 @@ class ComWmiApi : public platform::ComWmi {
   }
 
   HResult SafeArrayGetUBound(SafeArray array, uint32_t dim, int32_t* bound) override {
-    if (auto fault = machine_.CheckFault("SafeArrayGetUBound")) {
+    if (auto fault = internals_.CheckFault("SafeArrayGetUBound")) {
       return static_cast<HResult>(*fault);
     }
     SafeArrayRecord* record = Array(array);
@@ -349,7 +352,7 @@ class ComWmiApi : public platform::ComWmi {
   }
 
   HResult SafeArrayAccessData(SafeArray array, void** data) override {
-    if (auto fault = machine_.CheckFault("SafeArrayAccessData")) {
+    if (auto fault = internals_.CheckFault("SafeArrayAccessData")) {
       return static_cast<HResult>(*fault);
     }
     SafeArrayRecord* record = Array(array);
@@ -369,7 +372,7 @@ class ComWmiApi : public platform::ComWmi {
   }
 
   HResult SafeArrayGetElement(SafeArray array, int32_t index, void* element) override {
-    if (auto fault = machine_.CheckFault("SafeArrayGetElement")) {
+    if (auto fault = internals_.CheckFault("SafeArrayGetElement")) {
       return static_cast<HResult>(*fault);
     }
     SafeArrayRecord* record = Array(array);
@@ -387,7 +390,7 @@ class ComWmiApi : public platform::ComWmi {
   uint32_t ThreadId() { return machine_.platform().kernel->GetCurrentThreadId(); }
   bool ComOnThread() { return Wmi().ThreadState(ThreadId()).count != 0; }
   void Sleep(uint32_t ms) {
-    if (ms != 0) machine_.scheduler().Wait({}, ms);
+    if (ms != 0) internals_.scheduler().Wait({}, ms);
   }
 
   static uintptr_t HandleOf(const void* p) { return reinterpret_cast<uintptr_t>(p); }
@@ -414,6 +417,7 @@ class ComWmiApi : public platform::ComWmi {
   }
 
   Machine& machine_;
+  MachineInternals internals_;
 };
 
 }  // namespace

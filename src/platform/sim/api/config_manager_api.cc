@@ -5,6 +5,7 @@
 
 #include "common/text.h"
 #include "platform/sim/api/apis.h"
+#include "platform/sim/api/machine_internals.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/state/device_sim.h"
 #include "platform/sim/state/sim_text.h"
@@ -46,10 +47,10 @@ std::u16string MultiText(const std::vector<std::u16string>& texts) {
 
 class ConfigManagerApi : public ConfigManager {
  public:
-  explicit ConfigManagerApi(Machine& machine) : machine_(machine) {}
+  explicit ConfigManagerApi(Machine& machine) : machine_(machine), internals_(machine) {}
 
   ConfigRet GetDeviceIdListSize(uint32_t* length, const char16_t* filter, uint32_t flags) override {
-    if (auto fault = machine_.CheckFault("CM_Get_Device_ID_List_SizeW")) return *fault;
+    if (auto fault = internals_.CheckFault("CM_Get_Device_ID_List_SizeW")) return *fault;
     if (length == nullptr) return kCrInvalidPointer;
     *length = 0;
     std::u16string list;
@@ -60,7 +61,7 @@ class ConfigManagerApi : public ConfigManager {
 
   ConfigRet GetDeviceIdList(const char16_t* filter, char16_t* buffer, uint32_t length,
                             uint32_t flags) override {
-    if (auto fault = machine_.CheckFault("CM_Get_Device_ID_ListW")) return *fault;
+    if (auto fault = internals_.CheckFault("CM_Get_Device_ID_ListW")) return *fault;
     if (buffer == nullptr || length == 0) return kCrInvalidPointer;
     std::u16string list;
     if (ConfigRet status = DeviceIdList(filter, flags, &list); status != kCrSuccess) return status;
@@ -70,7 +71,7 @@ class ConfigManagerApi : public ConfigManager {
   }
 
   ConfigRet LocateDevNode(DevInst* devInst, const char16_t* deviceId, uint32_t flags) override {
-    if (auto fault = machine_.CheckFault("CM_Locate_DevNodeW")) return *fault;
+    if (auto fault = internals_.CheckFault("CM_Locate_DevNodeW")) return *fault;
     if (devInst == nullptr) return kCrInvalidPointer;
     *devInst = 0;
     if ((flags & ~kLocateFlags) != 0) return kCrInvalidFlag;
@@ -87,7 +88,7 @@ class ConfigManagerApi : public ConfigManager {
   }
 
   ConfigRet GetParent(DevInst* parent, DevInst devInst, uint32_t flags) override {
-    if (auto fault = machine_.CheckFault("CM_Get_Parent")) return *fault;
+    if (auto fault = internals_.CheckFault("CM_Get_Parent")) return *fault;
     if (parent == nullptr) return kCrInvalidPointer;
     *parent = 0;
     if (flags != 0) return kCrInvalidFlag;
@@ -106,7 +107,7 @@ class ConfigManagerApi : public ConfigManager {
   // call succeeds; a shorter one gets what fits and CR_BUFFER_SMALL.
   ConfigRet GetDeviceId(DevInst devInst, char16_t* buffer, uint32_t length,
                         uint32_t flags) override {
-    if (auto fault = machine_.CheckFault("CM_Get_Device_IDW")) return *fault;
+    if (auto fault = internals_.CheckFault("CM_Get_Device_IDW")) return *fault;
     if (buffer == nullptr || length == 0) return kCrInvalidPointer;
     *buffer = 0;
     if (flags != 0) return kCrInvalidFlag;
@@ -122,7 +123,7 @@ class ConfigManagerApi : public ConfigManager {
 
   ConfigRet GetDevNodeRegistryProperty(DevInst devInst, uint32_t property, uint32_t* type,
                                        void* buffer, uint32_t* length, uint32_t flags) override {
-    if (auto fault = machine_.CheckFault("CM_Get_DevNode_Registry_PropertyW")) return *fault;
+    if (auto fault = internals_.CheckFault("CM_Get_DevNode_Registry_PropertyW")) return *fault;
     if (length == nullptr) return kCrInvalidPointer;
     if (buffer == nullptr && *length != 0) return kCrInvalidPointer;
     if (flags != 0) return kCrInvalidFlag;
@@ -148,7 +149,7 @@ class ConfigManagerApi : public ConfigManager {
 
   ConfigRet OpenDevNodeKey(DevInst devInst, uint32_t access, uint32_t, uint32_t disposition,
                            RegKey* key, uint32_t flags) override {
-    if (auto fault = machine_.CheckFault("CM_Open_DevNode_Key")) return *fault;
+    if (auto fault = internals_.CheckFault("CM_Open_DevNode_Key")) return *fault;
     if (key == nullptr) return kCrInvalidPointer;
     *key = nullptr;
     if ((flags & ~kRegistryFlags) != 0) return kCrInvalidFlag;
@@ -171,7 +172,7 @@ class ConfigManagerApi : public ConfigManager {
 
   ConfigRet GetDeviceInterfaceListSize(uint32_t* length, const Guid& interfaceClass,
                                        const char16_t* deviceId, uint32_t flags) override {
-    if (auto fault = machine_.CheckFault("CM_Get_Device_Interface_List_SizeW")) return *fault;
+    if (auto fault = internals_.CheckFault("CM_Get_Device_Interface_List_SizeW")) return *fault;
     if (length == nullptr) return kCrInvalidPointer;
     *length = 0;
     std::u16string list;
@@ -183,7 +184,7 @@ class ConfigManagerApi : public ConfigManager {
 
   ConfigRet GetDeviceInterfaceList(const Guid& interfaceClass, const char16_t* deviceId,
                                    char16_t* buffer, uint32_t length, uint32_t flags) override {
-    if (auto fault = machine_.CheckFault("CM_Get_Device_Interface_ListW")) return *fault;
+    if (auto fault = internals_.CheckFault("CM_Get_Device_Interface_ListW")) return *fault;
     if (buffer == nullptr || length == 0) return kCrInvalidPointer;
     std::u16string list;
     ConfigRet status = InterfaceList(interfaceClass, deviceId, flags, &list);
@@ -245,6 +246,7 @@ class ConfigManagerApi : public ConfigManager {
   }
 
   Machine& machine_;
+  MachineInternals internals_;
 };
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "common/text.h"
 #include "platform/sim/api/apis.h"
+#include "platform/sim/api/machine_internals.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/state/library_sim.h"
 #include "platform/sim/state/sim_text.h"
@@ -32,13 +33,13 @@ Module ModuleOf(VendorLibraryId id) {
 
 class DynamicLibraryApi : public platform::DynamicLibrary {
  public:
-  explicit DynamicLibraryApi(Machine& machine) : machine_(machine) {}
+  explicit DynamicLibraryApi(Machine& machine) : machine_(machine), internals_(machine) {}
   ~DynamicLibraryApi() override {
     if (CurrentLibraryMachine() == &machine_) SetCurrentLibraryMachine(nullptr);
   }
 
   Module LoadLibrary(const char16_t* fileName) override {
-    if (auto fault = machine_.CheckFault("LoadLibraryW")) return FailLoad(*fault);
+    if (auto fault = internals_.CheckFault("LoadLibraryW")) return FailLoad(*fault);
     if (fileName == nullptr) return FailLoad(platform::kErrorInvalidParameter);
     size_t length = 0;
     while (length < kMaxNameChars && fileName[length] != 0) ++length;
@@ -53,7 +54,7 @@ class DynamicLibraryApi : public platform::DynamicLibrary {
   }
 
   void* GetProcAddress(Module module, const char* name) override {
-    if (auto fault = machine_.CheckFault("GetProcAddress")) return FailProc(*fault);
+    if (auto fault = internals_.CheckFault("GetProcAddress")) return FailProc(*fault);
     auto id = Loaded(module);
     if (!id) return FailProc(platform::kErrorInvalidHandle);
     if (name == nullptr) return FailProc(platform::kErrorProcNotFound);
@@ -65,13 +66,13 @@ class DynamicLibraryApi : public platform::DynamicLibrary {
   }
 
   bool FreeLibrary(Module module) override {
-    if (auto fault = machine_.CheckFault("FreeLibrary")) {
-      machine_.SetLastError(*fault);
+    if (auto fault = internals_.CheckFault("FreeLibrary")) {
+      internals_.SetLastError(*fault);
       return false;
     }
     auto id = Loaded(module);
     if (!id) {
-      machine_.SetLastError(platform::kErrorInvalidHandle);
+      internals_.SetLastError(platform::kErrorInvalidHandle);
       return false;
     }
     --machine_.libraries().Library(*id).references;
@@ -81,12 +82,12 @@ class DynamicLibraryApi : public platform::DynamicLibrary {
   Module AgentModule() override { return kAgentModule; }
 
   uint32_t GetModuleFileName(Module module, char16_t* buffer, uint32_t size) override {
-    if (auto fault = machine_.CheckFault("GetModuleFileNameW")) {
-      machine_.SetLastError(*fault);
+    if (auto fault = internals_.CheckFault("GetModuleFileNameW")) {
+      internals_.SetLastError(*fault);
       return 0;
     }
     if (module != kAgentModule || buffer == nullptr) {
-      machine_.SetLastError(platform::kErrorInvalidHandle);
+      internals_.SetLastError(platform::kErrorInvalidHandle);
       return 0;
     }
     return CopyPath(machine_.AgentModuleFileName(), buffer, size);
@@ -116,34 +117,35 @@ class DynamicLibraryApi : public platform::DynamicLibrary {
   }
 
   Module FailLoad(uint32_t error) {
-    machine_.SetLastError(error);
+    internals_.SetLastError(error);
     return nullptr;
   }
 
   void* FailProc(uint32_t error) {
-    machine_.SetLastError(error);
+    internals_.SetLastError(error);
     return nullptr;
   }
 
   uint32_t CopyPath(const std::u16string& path, char16_t* buffer, uint32_t size) {
     if (size == 0) {
-      machine_.SetLastError(platform::kErrorInsufficientBuffer);
+      internals_.SetLastError(platform::kErrorInsufficientBuffer);
       return 0;
     }
     uint32_t length = static_cast<uint32_t>(path.size());
     if (length < size) {
       std::copy(path.begin(), path.end(), buffer);
       buffer[length] = 0;
-      machine_.SetLastError(0);
+      internals_.SetLastError(0);
       return length;
     }
     std::copy(path.begin(), path.begin() + (size - 1), buffer);
     buffer[size - 1] = 0;
-    machine_.SetLastError(platform::kErrorInsufficientBuffer);
+    internals_.SetLastError(platform::kErrorInsufficientBuffer);
     return size;
   }
 
   Machine& machine_;
+  MachineInternals internals_;
 };
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "platform/sim/api/event_log_sim.h"
+#include "platform/sim/api/machine_internals.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -13,15 +14,16 @@ namespace {
 
 class EventLogApi : public platform::EventLog {
  public:
-  EventLogApi(Machine& machine, SimEventLog& log) : machine_(machine), log_(log) {}
+  EventLogApi(Machine& machine, SimEventLog& log)
+      : machine_(machine), internals_(machine), log_(log) {}
 
   platform::EventSource RegisterEventSource(const char16_t* sourceName) override {
-    if (auto fault = machine_.CheckFault("RegisterEventSourceW")) {
-      machine_.SetLastError(*fault);
+    if (auto fault = internals_.CheckFault("RegisterEventSourceW")) {
+      internals_.SetLastError(*fault);
       return nullptr;
     }
     if (sourceName == nullptr || *sourceName == 0) {
-      machine_.SetLastError(platform::kErrorInvalidParameter);
+      internals_.SetLastError(platform::kErrorInvalidParameter);
       return nullptr;
     }
     return log_.Register(sourceName);
@@ -29,7 +31,7 @@ class EventLogApi : public platform::EventLog {
 
   bool ReportEvent(platform::EventSource source, uint16_t type, uint16_t category, uint32_t eventId,
                    uint16_t count, const char16_t* const* strings) override {
-    if (auto fault = machine_.CheckFault("ReportEventW")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault("ReportEventW")) return Fail(*fault);
     const std::u16string* name = log_.SourceOf(source);
     if (name == nullptr) return Fail(platform::kErrorInvalidHandle);
     if (count > 0 && strings == nullptr) return Fail(platform::kErrorInvalidParameter);
@@ -51,18 +53,19 @@ class EventLogApi : public platform::EventLog {
   }
 
   bool DeregisterEventSource(platform::EventSource source) override {
-    if (auto fault = machine_.CheckFault("DeregisterEventSource")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault("DeregisterEventSource")) return Fail(*fault);
     if (!log_.Deregister(source)) return Fail(platform::kErrorInvalidHandle);
     return true;
   }
 
  private:
   bool Fail(uint32_t error) {
-    machine_.SetLastError(error);
+    internals_.SetLastError(error);
     return false;
   }
 
   Machine& machine_;
+  MachineInternals internals_;
   SimEventLog& log_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <initializer_list>
 
+#include "platform/sim/api/machine_internals.h"
 #include "platform/sim/machine.h"
 
 namespace sim {
@@ -14,7 +15,7 @@ constexpr uint32_t kOperStatusConnected = 4;  // IF_OPER_STATUS_CONNECTED; 5 is 
 uint32_t SimInterfaceNotifier::Register(uint16_t family,
                                         platform::IpInterfaceChangeCallback callback, void* context,
                                         bool initialNotification, platform::Handle* notification) {
-  if (auto fault = machine_.CheckFault("NotifyIpInterfaceChange")) return *fault;
+  if (auto fault = MachineInternals(machine_).CheckFault("NotifyIpInterfaceChange")) return *fault;
   if (notification == nullptr || callback == nullptr) return platform::kErrorInvalidParameter;
   *notification = nullptr;
   if (family != platform::kAfUnspec && family != platform::kAfInet &&
@@ -32,7 +33,7 @@ uint32_t SimInterfaceNotifier::Register(uint16_t family,
 }
 
 uint32_t SimInterfaceNotifier::Cancel(platform::Handle notification) {
-  if (auto fault = machine_.CheckFault("CancelMibChangeNotify2")) return *fault;
+  if (auto fault = MachineInternals(machine_).CheckFault("CancelMibChangeNotify2")) return *fault;
   auto id = reinterpret_cast<uintptr_t>(notification);
   for (auto it = registrations_.begin(); it != registrations_.end(); ++it) {
     if (it->id == id) {

@@ -5,6 +5,7 @@
 
 #include "platform/sim/api/apis.h"
 #include "platform/sim/api/interface_notify_sim.h"
+#include "platform/sim/api/machine_internals.h"
 #include "platform/sim/machine.h"
 
 namespace sim {
@@ -23,10 +24,10 @@ size_t Align8(size_t n) { return (n + 7) & ~size_t{7}; }
 
 class IpHelperApi : public IpHelper {
  public:
-  explicit IpHelperApi(Machine& machine) : machine_(machine) {}
+  explicit IpHelperApi(Machine& machine) : machine_(machine), internals_(machine) {}
 
   uint32_t GetIfTable(MibIfTable* table, uint32_t* size, bool sorted) override {
-    if (auto fault = machine_.CheckFault("GetIfTable")) return *fault;
+    if (auto fault = internals_.CheckFault("GetIfTable")) return *fault;
     if (size == nullptr) return kErrorInvalidParameter;
     auto rows = machine_.network().Rows(sorted);
     auto needed = static_cast<uint32_t>(std::max(MibIfTableSize(rows.size()), sizeof(MibIfTable)));
@@ -40,7 +41,7 @@ class IpHelperApi : public IpHelper {
   }
 
   uint32_t GetIpAddrTable(MibIpAddrTable* table, uint32_t* size, bool sorted) override {
-    if (auto fault = machine_.CheckFault("GetIpAddrTable")) return *fault;
+    if (auto fault = internals_.CheckFault("GetIpAddrTable")) return *fault;
     if (size == nullptr) return kErrorInvalidParameter;
     auto rows = machine_.network().AddressRows(sorted);
     auto needed =
@@ -55,7 +56,7 @@ class IpHelperApi : public IpHelper {
   }
 
   uint32_t GetIfEntry(MibIfRow* row) override {
-    if (auto fault = machine_.CheckFault("GetIfEntry")) return *fault;
+    if (auto fault = internals_.CheckFault("GetIfEntry")) return *fault;
     if (row == nullptr) return kErrorInvalidParameter;
     const SimInterface* interface = machine_.network().Find(row->dwIndex);
     if (interface == nullptr) return kErrorInvalidData;
@@ -76,7 +77,7 @@ class IpHelperApi : public IpHelper {
 
   uint32_t GetAdaptersAddresses(uint32_t family, uint32_t, IpAdapterAddresses* buffer,
                                 uint32_t* size) override {
-    if (auto fault = machine_.CheckFault("GetAdaptersAddresses")) return *fault;
+    if (auto fault = internals_.CheckFault("GetAdaptersAddresses")) return *fault;
     if (size == nullptr) return kErrorInvalidParameter;
     const auto& interfaces = machine_.network().interfaces();
     if (interfaces.empty()) return kErrorNoData;
@@ -142,13 +143,13 @@ class IpHelperApi : public IpHelper {
   }
 
   int32_t WSAStartup(uint16_t) override {
-    if (auto fault = machine_.CheckFault("WSAStartup")) return static_cast<int32_t>(*fault);
+    if (auto fault = internals_.CheckFault("WSAStartup")) return static_cast<int32_t>(*fault);
     ++winsockUsers_;
     return 0;
   }
 
   int32_t WSACleanup() override {
-    if (auto fault = machine_.CheckFault("WSACleanup")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault("WSACleanup")) return Fail(*fault);
     if (winsockUsers_ == 0) return Fail(kWsaNotInitialised);
     --winsockUsers_;
     return 0;
@@ -156,7 +157,7 @@ class IpHelperApi : public IpHelper {
 
   int32_t WSAAddressToString(const void* address, uint32_t addressLength, char16_t* text,
                              uint32_t* length) override {
-    if (auto fault = machine_.CheckFault("WSAAddressToStringW")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault("WSAAddressToStringW")) return Fail(*fault);
     if (winsockUsers_ == 0) return Fail(kWsaNotInitialised);
     if (address == nullptr || length == nullptr) return Fail(kWsaEFault);
     const auto* bytes = static_cast<const uint8_t*>(address);
@@ -184,7 +185,7 @@ class IpHelperApi : public IpHelper {
   }
 
   int32_t InetPton(int32_t family, const char16_t* text, void* address) override {
-    if (auto fault = machine_.CheckFault("InetPtonW")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault("InetPtonW")) return Fail(*fault);
     if (text == nullptr || address == nullptr) return Fail(kWsaEFault);
     if (family == kAfInet) {
       uint32_t value = 0;
@@ -205,7 +206,7 @@ class IpHelperApi : public IpHelper {
 
  private:
   int32_t Fail(uint32_t error) {
-    machine_.SetLastError(error);
+    internals_.SetLastError(error);
     return kSocketError;
   }
 
@@ -225,6 +226,7 @@ class IpHelperApi : public IpHelper {
   }
 
   Machine& machine_;
+  MachineInternals internals_;
   uint32_t winsockUsers_ = 0;
 };
 

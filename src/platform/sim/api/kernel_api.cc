@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "platform/sim/api/apis.h"
+#include "platform/sim/api/machine_internals.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/scheduler/scheduler.h"
 #include "platform/sim/state/file_time.h"
@@ -15,15 +16,14 @@ using platform::Handle;
 
 class KernelApi : public platform::Kernel {
  public:
-  explicit KernelApi(Machine& machine) : machine_(machine) {}
+  explicit KernelApi(Machine& machine) : internals_(machine) {}
 
   Handle CreateEvent(bool manualReset, bool initialState, const char16_t* name) override {
-    if (auto fault = machine_.CheckFault("CreateEventW")) return FailHandle(*fault);
+    if (auto fault = internals_.CheckFault("CreateEventW")) return FailHandle(*fault);
     std::shared_ptr<EventObject> event;
     uint32_t error = 0;
     if (name != nullptr && *name != 0) {
-      auto it = machine_.namedEvents().find(name);
-      if (it != machine_.namedEvents().end()) event = it->second.lock();
+      event = internals_.kernelObjects().FindNamed(name);
     }
     if (event) {
       error = platform::kErrorAlreadyExists;
@@ -32,53 +32,53 @@ class KernelApi : public platform::Kernel {
       event->name = name ? name : u"";
       event->manualReset = manualReset;
       event->signaled = initialState;
-      if (!event->name.empty()) machine_.namedEvents()[event->name] = event;
+      internals_.kernelObjects().Name(event);
     }
-    machine_.SetLastError(error);
-    return machine_.AddKernelHandle(event);
+    internals_.SetLastError(error);
+    return internals_.kernelObjects().Add(event, internals_.scheduler().InRun());
   }
 
   bool SetEvent(Handle handle) override {
-    if (auto fault = machine_.CheckFault("SetEvent")) return FailBool(*fault);
-    auto event = machine_.KernelObject(handle);
+    if (auto fault = internals_.CheckFault("SetEvent")) return FailBool(*fault);
+    auto event = internals_.kernelObjects().Lookup(handle);
     if (!event) return FailBool(platform::kErrorInvalidHandle);
-    machine_.scheduler().Signal(event);
+    internals_.scheduler().Signal(event);
     return true;
   }
 
   bool CloseHandle(Handle handle) override {
-    if (auto fault = machine_.CheckFault("CloseHandle")) return FailBool(*fault);
-    if (!machine_.CloseKernelHandle(handle)) return FailBool(platform::kErrorInvalidHandle);
+    if (auto fault = internals_.CheckFault("CloseHandle")) return FailBool(*fault);
+    if (!internals_.kernelObjects().Close(handle)) return FailBool(platform::kErrorInvalidHandle);
     return true;
   }
 
   uint32_t WaitForMultipleObjects(uint32_t count, const Handle* handles, bool waitAll,
                                   uint32_t milliseconds) override {
-    if (auto fault = machine_.CheckFault("WaitForMultipleObjects")) return FailWait(*fault);
+    if (auto fault = internals_.CheckFault("WaitForMultipleObjects")) return FailWait(*fault);
     if (count == 0 || count > platform::kMaximumWaitObjects || handles == nullptr || waitAll) {
       return FailWait(platform::kErrorInvalidParameter);
     }
     std::vector<std::shared_ptr<EventObject>> events;
     for (uint32_t i = 0; i < count; ++i) {
-      auto event = machine_.KernelObject(handles[i]);
+      auto event = internals_.kernelObjects().Lookup(handles[i]);
       if (!event) return FailWait(platform::kErrorInvalidHandle);
       events.push_back(std::move(event));
     }
-    return machine_.scheduler().Wait(std::move(events), milliseconds);
+    return internals_.scheduler().Wait(std::move(events), milliseconds);
   }
 
   uint32_t SleepEx(uint32_t milliseconds, bool) override {
-    machine_.scheduler().Wait({}, milliseconds);
+    internals_.scheduler().Wait({}, milliseconds);
     return 0;
   }
 
   uint32_t GetCurrentThreadId() override {
-    SimThread* thread = machine_.scheduler().Current();
+    SimThread* thread = internals_.scheduler().Current();
     return thread ? thread->id : kOutsideThreadId;
   }
 
   void GetSystemTime(platform::SystemTime* time) override {
-    *time = FileTimeToSystemTime(machine_.FileTimeNow());
+    *time = FileTimeToSystemTime(internals_.FileTimeNow());
   }
 
   bool SystemTimeToFileTime(const platform::SystemTime* systemTime,
@@ -94,32 +94,32 @@ class KernelApi : public platform::Kernel {
   }
 
   void GetSystemTimeAsFileTime(platform::FileTime* fileTime) override {
-    uint64_t now = machine_.FileTimeNow();
+    uint64_t now = internals_.FileTimeNow();
     fileTime->low = static_cast<uint32_t>(now);
     fileTime->high = static_cast<uint32_t>(now >> 32);
   }
 
   uintptr_t BeginThread(platform::ThreadEntry entry, uint32_t, void* argument) override {
-    if (auto fault = machine_.CheckFault("_beginthread")) {
-      machine_.SetLastError(*fault);
+    if (auto fault = internals_.CheckFault("_beginthread")) {
+      internals_.SetLastError(*fault);
       return platform::kBeginThreadFailed;
     }
-    return 0x7000 + machine_.scheduler().Spawn(entry, argument);
+    return 0x7000 + internals_.scheduler().Spawn(entry, argument);
   }
 
-  [[noreturn]] void EndThread() override { machine_.scheduler().EndCurrentThread(); }
+  [[noreturn]] void EndThread() override { internals_.scheduler().EndCurrentThread(); }
 
-  uint32_t GetLastError() override { return machine_.LastError(); }
-  void SetLastError(uint32_t error) override { machine_.SetLastError(error); }
+  uint32_t GetLastError() override { return internals_.LastError(); }
+  void SetLastError(uint32_t error) override { internals_.SetLastError(error); }
 
   uint32_t GetModuleFileName(char16_t* buffer, uint32_t size) override {
-    if (auto fault = machine_.CheckFault("GetModuleFileNameW")) {
-      machine_.SetLastError(*fault);
+    if (auto fault = internals_.CheckFault("GetModuleFileNameW")) {
+      internals_.SetLastError(*fault);
       return 0;
     }
-    const std::u16string& path = machine_.ModuleFileName();
+    const std::u16string& path = internals_.ModuleFileName();
     if (size == 0) {
-      machine_.SetLastError(platform::kErrorInsufficientBuffer);
+      internals_.SetLastError(platform::kErrorInsufficientBuffer);
       return 0;
     }
     if (path.size() < size) {
@@ -130,7 +130,7 @@ class KernelApi : public platform::Kernel {
     // Cut to the buffer, terminated, and the buffer size returned (as Windows 6.0 and later).
     std::copy(path.begin(), path.begin() + (size - 1), buffer);
     buffer[size - 1] = 0;
-    machine_.SetLastError(platform::kErrorInsufficientBuffer);
+    internals_.SetLastError(platform::kErrorInsufficientBuffer);
     return size;
   }
 
@@ -138,19 +138,19 @@ class KernelApi : public platform::Kernel {
   static constexpr uint32_t kOutsideThreadId = 0x100;
 
   Handle FailHandle(uint32_t error) {
-    machine_.SetLastError(error);
+    internals_.SetLastError(error);
     return nullptr;
   }
   bool FailBool(uint32_t error) {
-    machine_.SetLastError(error);
+    internals_.SetLastError(error);
     return false;
   }
   uint32_t FailWait(uint32_t error) {
-    machine_.SetLastError(error);
+    internals_.SetLastError(error);
     return platform::kWaitFailed;
   }
 
-  Machine& machine_;
+  MachineInternals internals_;
 };
 
 }  // namespace

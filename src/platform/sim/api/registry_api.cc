@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "platform/sim/api/apis.h"
+#include "platform/sim/api/machine_internals.h"
 #include "platform/sim/machine.h"
 
 namespace sim {
@@ -31,12 +32,12 @@ struct OpenKey {
 
 class RegistryApi : public platform::Registry {
  public:
-  explicit RegistryApi(Machine& machine) : machine_(machine) {}
+  explicit RegistryApi(Machine& machine) : machine_(machine), internals_(machine) {}
 
   int32_t OpenKeyEx(RegKey key, const char16_t* subKey, uint32_t, uint32_t access,
                     RegKey* result) override {
     *result = nullptr;
-    if (auto fault = machine_.CheckFault("RegOpenKeyExW")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault("RegOpenKeyExW")) return Fail(*fault);
     const OpenKey* parent = Resolve(key);
     if (parent == nullptr) return Fail(platform::kErrorInvalidHandle);
     if (parent->node->deleted) return Fail(platform::kErrorKeyDeleted);
@@ -49,7 +50,7 @@ class RegistryApi : public platform::Registry {
   int32_t CreateKeyEx(RegKey key, const char16_t* subKey, const char16_t*, uint32_t options,
                       uint32_t access, RegKey* result, uint32_t* disposition) override {
     *result = nullptr;
-    if (auto fault = machine_.CheckFault("RegCreateKeyExW")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault("RegCreateKeyExW")) return Fail(*fault);
     const OpenKey* parent = Resolve(key);
     if (parent == nullptr) return Fail(platform::kErrorInvalidHandle);
     if (parent->node->deleted) return Fail(platform::kErrorKeyDeleted);
@@ -88,7 +89,7 @@ class RegistryApi : public platform::Registry {
   }
 
   int32_t DeleteKey(RegKey key, const char16_t* subKey) override {
-    if (auto fault = machine_.CheckFault("RegDeleteKeyW")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault("RegDeleteKeyW")) return Fail(*fault);
     const OpenKey* parent = Resolve(key);
     if (parent == nullptr) return Fail(platform::kErrorInvalidHandle);
     if (parent->node->deleted) return Fail(platform::kErrorKeyDeleted);
@@ -113,7 +114,7 @@ class RegistryApi : public platform::Registry {
 
   int32_t SetValueEx(RegKey key, const char16_t* valueName, uint32_t type, const uint8_t* data,
                      uint32_t size) override {
-    if (auto fault = machine_.CheckFault("RegSetValueExW")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault("RegSetValueExW")) return Fail(*fault);
     const OpenKey* open = Resolve(key);
     if (open == nullptr) return Fail(platform::kErrorInvalidHandle);
     if (open->node->deleted) return Fail(platform::kErrorKeyDeleted);
@@ -130,7 +131,7 @@ class RegistryApi : public platform::Registry {
 
   int32_t QueryValueEx(RegKey key, const char16_t* valueName, uint32_t* type, uint8_t* data,
                        uint32_t* size) override {
-    if (auto fault = machine_.CheckFault("RegQueryValueExW")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault("RegQueryValueExW")) return Fail(*fault);
     const OpenKey* open = Resolve(key);
     if (open == nullptr) return Fail(platform::kErrorInvalidHandle);
     if (open->node->deleted) return Fail(platform::kErrorKeyDeleted);
@@ -154,7 +155,7 @@ class RegistryApi : public platform::Registry {
 
   int32_t EnumKeyEx(RegKey key, uint32_t index, char16_t* name, uint32_t* nameLength,
                     platform::FileTime* lastWriteTime) override {
-    if (auto fault = machine_.CheckFault("RegEnumKeyExW")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault("RegEnumKeyExW")) return Fail(*fault);
     const OpenKey* open = Resolve(key);
     if (open == nullptr) return Fail(platform::kErrorInvalidHandle);
     if (open->node->deleted) return Fail(platform::kErrorKeyDeleted);
@@ -185,7 +186,7 @@ class RegistryApi : public platform::Registry {
 
   int32_t EnumValue(RegKey key, uint32_t index, char16_t* name, uint32_t* nameLength,
                     uint32_t* type, uint8_t* data, uint32_t* dataSize) override {
-    if (auto fault = machine_.CheckFault("RegEnumValueW")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault("RegEnumValueW")) return Fail(*fault);
     const OpenKey* open = Resolve(key);
     if (open == nullptr) return Fail(platform::kErrorInvalidHandle);
     if (open->node->deleted) return Fail(platform::kErrorKeyDeleted);
@@ -217,7 +218,7 @@ class RegistryApi : public platform::Registry {
   }
 
   int32_t CloseKey(RegKey key) override {
-    if (auto fault = machine_.CheckFault("RegCloseKey")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault("RegCloseKey")) return Fail(*fault);
     if (key == platform::kHkeyLocalMachine) return 0;
     if (handles_.erase(key) == 0) return Fail(platform::kErrorInvalidHandle);
     --machine_.openHandles().registry;
@@ -245,6 +246,7 @@ class RegistryApi : public platform::Registry {
   }
 
   Machine& machine_;
+  MachineInternals internals_;
   OpenKey root_;
   std::map<RegKey, OpenKey> handles_;
   uintptr_t nextHandle_ = 0x2000;

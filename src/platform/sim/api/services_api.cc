@@ -4,6 +4,7 @@
 #include <map>
 
 #include "platform/sim/api/apis.h"
+#include "platform/sim/api/machine_internals.h"
 #include "platform/sim/machine.h"
 
 namespace sim {
@@ -26,10 +27,10 @@ struct OpenObject {
 
 class ServiceManagerApi : public platform::ServiceManager {
  public:
-  explicit ServiceManagerApi(Machine& machine) : machine_(machine) {}
+  explicit ServiceManagerApi(Machine& machine) : machine_(machine), internals_(machine) {}
 
   ScHandle OpenSCManager(const char16_t*, const char16_t*, uint32_t access) override {
-    if (auto fault = machine_.CheckFault("OpenSCManagerW")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault("OpenSCManagerW")) return Fail(*fault);
     if (!db().administrator() && (access & ~kUserManagerRights) != 0) {
       return Fail(platform::kErrorAccessDenied);
     }
@@ -37,7 +38,7 @@ class ServiceManagerApi : public platform::ServiceManager {
   }
 
   ScHandle OpenService(ScHandle manager, const char16_t* name, uint32_t access) override {
-    if (auto fault = machine_.CheckFault("OpenServiceW")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault("OpenServiceW")) return Fail(*fault);
     if (!IsManager(manager)) return Fail(platform::kErrorInvalidHandle);
     if (name == nullptr) return Fail(platform::kErrorInvalidParameter);
     ServiceRecord* record = db().Find(name);
@@ -50,7 +51,7 @@ class ServiceManagerApi : public platform::ServiceManager {
                          uint32_t access, uint32_t serviceType, uint32_t startType,
                          uint32_t errorControl, const char16_t* binaryPath, const char16_t*,
                          const char16_t*, const char16_t* account, const char16_t*) override {
-    if (auto fault = machine_.CheckFault("CreateServiceW")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault("CreateServiceW")) return Fail(*fault);
     auto it = handles_.find(manager);
     if (it == handles_.end() || !it->second.isManager) return Fail(platform::kErrorInvalidHandle);
     if ((it->second.access & kScManagerCreateService) == 0) {
@@ -77,7 +78,7 @@ class ServiceManagerApi : public platform::ServiceManager {
 
   bool ControlService(ScHandle service, uint32_t control,
                       platform::ServiceStatus* status) override {
-    if (auto fault = machine_.CheckFault("ControlService")) return FailBool(*fault);
+    if (auto fault = internals_.CheckFault("ControlService")) return FailBool(*fault);
     ServiceRecord* record = ServiceOf(service);
     if (record == nullptr) return FailBool(platform::kErrorInvalidHandle);
     if (control != platform::kServiceControlStop) return FailBool(kErrorInvalidServiceControl);
@@ -95,7 +96,7 @@ class ServiceManagerApi : public platform::ServiceManager {
   }
 
   bool DeleteService(ScHandle service) override {
-    if (auto fault = machine_.CheckFault("DeleteService")) return FailBool(*fault);
+    if (auto fault = internals_.CheckFault("DeleteService")) return FailBool(*fault);
     ServiceRecord* record = ServiceOf(service);
     if (record == nullptr) return FailBool(platform::kErrorInvalidHandle);
     if ((handles_[service].access & platform::kDelete) == 0) {
@@ -107,7 +108,7 @@ class ServiceManagerApi : public platform::ServiceManager {
   }
 
   bool CloseServiceHandle(ScHandle handle) override {
-    if (auto fault = machine_.CheckFault("CloseServiceHandle")) return FailBool(*fault);
+    if (auto fault = internals_.CheckFault("CloseServiceHandle")) return FailBool(*fault);
     auto it = handles_.find(handle);
     if (it == handles_.end()) return FailBool(platform::kErrorInvalidHandle);
     std::u16string service = it->second.service;
@@ -121,11 +122,11 @@ class ServiceManagerApi : public platform::ServiceManager {
   ServiceDatabase& db() { return machine_.services(); }
 
   ScHandle Fail(uint32_t error) {
-    machine_.SetLastError(error);
+    internals_.SetLastError(error);
     return nullptr;
   }
   bool FailBool(uint32_t error) {
-    machine_.SetLastError(error);
+    internals_.SetLastError(error);
     return false;
   }
 
@@ -160,6 +161,7 @@ class ServiceManagerApi : public platform::ServiceManager {
   }
 
   Machine& machine_;
+  MachineInternals internals_;
   std::map<ScHandle, OpenObject> handles_;
   uintptr_t nextHandle_ = 0x51000;
 };

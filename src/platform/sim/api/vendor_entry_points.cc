@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/api/machine_internals.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/state/library_sim.h"
 
@@ -75,7 +76,7 @@ Call Enter(Id id, const char* suffix) {
     return call;
   }
   call.library = &machine->libraries().Library(id);
-  call.answer = machine->CheckFault(std::string(Prefix(id)) + suffix);
+  call.answer = MachineInternals(*machine).CheckFault(std::string(Prefix(id)) + suffix);
   return call;
 }
 

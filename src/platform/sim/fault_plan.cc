@@ -1,0 +1,59 @@
+#include "platform/sim/fault_plan.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace sim {
+
+FaultPlan::~FaultPlan() { ReleaseAbandoned(); }
+
+void FaultPlan::FailCall(std::string_view call, uint32_t occurrence, uint32_t status) {
+  rules_.push_back(Rule{std::string(call), occurrence, status});
+}
+
+std::optional<uint32_t> FaultPlan::Check(std::string_view call) {
+  auto it = callCounts_.find(call);
+  if (it == callCounts_.end()) it = callCounts_.emplace(std::string(call), 0).first;
+  uint64_t occurrence = ++it->second;
+  for (auto rule = rules_.begin(); rule != rules_.end(); ++rule) {
+    if (rule->call != call) continue;
+    if (rule->occurrence == 0) return rule->status;
+    if (rule->occurrence == occurrence) {
+      // A rule for one occurrence cannot match again; dropping it keeps the check short on
+      // long runs that keep adding faults.
+      uint32_t status = rule->status;
+      rules_.erase(rule);
+      return status;
+    }
+  }
+  return std::nullopt;
+}
+
+uint64_t FaultPlan::CallCount(std::string_view call) const {
+  auto it = callCounts_.find(call);
+  return it == callCounts_.end() ? 0 : it->second;
+}
+
+void* FaultPlan::Allocate(size_t size) {
+  ++allocationCount_;
+  if (size > largestAllocationAsked_) largestAllocationAsked_ = size;
+  if (failAllocationAt_ != 0 && allocationCount_ == failAllocationAt_) return nullptr;
+  void* block = std::malloc(size == 0 ? 1 : size);
+  if (block != nullptr) liveBlocks_[block] = size;
+  return block;
+}
+
+void FaultPlan::Free(void* block) {
+  if (liveBlocks_.erase(block) == 0) {
+    std::fprintf(stderr, "simulated server: free of a block the heap does not hold\n");
+    std::abort();
+  }
+  std::free(block);
+}
+
+void FaultPlan::ReleaseAbandoned() {
+  for (auto& [block, size] : liveBlocks_) std::free(block);
+  liveBlocks_.clear();
+}
+
+}  // namespace sim

@@ -1,0 +1,58 @@
+// The simulated server's fault plan: which calls fail (by name and occurrence), how often each
+// call was made, and the heap the agent allocates from, with its refused allocations.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sim {
+
+class FaultPlan {
+ public:
+  FaultPlan() = default;
+  ~FaultPlan();
+  FaultPlan(const FaultPlan&) = delete;
+  FaultPlan& operator=(const FaultPlan&) = delete;
+
+  // Makes the occurrence-th call (1-based) of a call name fail with status; with occurrence 0
+  // every call fails.
+  void FailCall(std::string_view call, uint32_t occurrence, uint32_t status);
+  // Counts a call and answers whether it must fail (and with which status).
+  std::optional<uint32_t> Check(std::string_view call);
+  uint64_t CallCount(std::string_view call) const;
+
+  // Makes the n-th allocation (1-based, counted from now) fail.
+  void FailAllocation(uint64_t n) { failAllocationAt_ = allocationCount_ + n; }
+  // A block of the agent's heap; null when this allocation is planned to fail or the host's
+  // heap refuses it.
+  void* Allocate(size_t size);
+  // Frees a block; a block the heap does not hold ends the program.
+  void Free(void* block);
+  uint64_t AllocationCount() const { return allocationCount_; }
+  uint64_t LiveAllocations() const { return liveBlocks_.size(); }
+  // The largest block the agent has asked for, granted or not.
+  size_t LargestAllocationAsked() const { return largestAllocationAsked_; }
+  // Frees every block the agent allocated and did not free (after a process ended).
+  void ReleaseAbandoned();
+
+ private:
+  struct Rule {
+    std::string call;
+    uint32_t occurrence;
+    uint32_t status;
+  };
+  std::vector<Rule> rules_;
+  std::map<std::string, uint64_t, std::less<>> callCounts_;
+  uint64_t allocationCount_ = 0;
+  uint64_t failAllocationAt_ = 0;
+  size_t largestAllocationAsked_ = 0;
+  std::map<void*, size_t> liveBlocks_;
+};
+
+}  // namespace sim
