@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "ascii_text.h"
 #include "common/utf.h"
 #include "publish/records.h"
 #include "tessar_decode.h"
@@ -234,20 +235,6 @@ const RecordLayout& TrapLayout() {
 #undef FIELD
 
 // --- Texts ---------------------------------------------------------------------------------
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  }
-  return true;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
-}
 
 std::string Format(const char* format, auto... args) {
   char buffer[128];

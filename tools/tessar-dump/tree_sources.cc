@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "ascii_text.h"
 #include "common/utf.h"
 #include "tessar_decode.h"
 
@@ -10,16 +11,6 @@ namespace tessar {
 namespace {
 
 // --- Dump files ----------------------------------------------------------------------------
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  }
-  return true;
-}
 
 class LineReader {
  public:

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string_view>
 
+#include "ascii_text.h"
+
 namespace tessar {
 namespace {
 
@@ -32,16 +34,6 @@ std::string Formatted(const DecodedValue& value, std::string_view name) {
 
 bool Usable(const DecodedValue& value, std::string_view kind) {
   return value.kind == kind && value.problem.empty() && !value.fields.empty();
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] + 32) : a[i];
-    char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] + 32) : b[i];
-    if (x != y) return false;
-  }
-  return true;
 }
 
 // "PCIID0x80861572,SUBSYSID0x00068086" into its two numbers.
