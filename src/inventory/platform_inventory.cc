@@ -15,8 +15,6 @@ constexpr uint32_t kCollectionFailed = 2;
 
 class PlatformInventory {
  public:
-  ~PlatformInventory() { Discard(); }
-
   void Discard() {
     FreeBlock(block_);
     block_ = nullptr;
@@ -83,16 +81,21 @@ class PlatformInventory {
   char productName_[kProductNameBytes] = "Unknown";
 };
 
-PlatformInventory g_inventory;
+// Never destroyed, as the rest of the process-wide state: at process exit the module may
+// outlive the heap its blocks came from.
+PlatformInventory& Inventory() {
+  static PlatformInventory* inventory = new PlatformInventory();
+  return *inventory;
+}
 
 }  // namespace
 
-uint32_t LoadPlatformInventory() { return g_inventory.Collect() == 0 ? 1 : 0; }
+uint32_t LoadPlatformInventory() { return Inventory().Collect() == 0 ? 1 : 0; }
 
-void ResetPlatformInventory() { g_inventory.Reset(); }
+void ResetPlatformInventory() { Inventory().Reset(); }
 
 uint32_t LoadPlatformInventoryFromTable(const uint8_t* block, size_t blockBytes) {
-  return g_inventory.LoadCopy(block, blockBytes) == 0 ? 1 : 0;
+  return Inventory().LoadCopy(block, blockBytes) == 0 ? 1 : 0;
 }
 
 uint32_t LookupAdapterLocation(uint32_t segment, uint32_t bus, uint32_t device, uint32_t function,
@@ -101,8 +104,8 @@ uint32_t LookupAdapterLocation(uint32_t segment, uint32_t bus, uint32_t device, 
   *slot = kUnknownLocation;
   *extended1 = kUnknownLocation;
   *portPosition = kUnknownLocation;
-  if (!g_inventory.HasTable()) g_inventory.Collect();
-  const LocationRecord* record = g_inventory.Lookup().Find(segment, bus, device, function, fourth);
+  if (!Inventory().HasTable()) Inventory().Collect();
+  const LocationRecord* record = Inventory().Lookup().Find(segment, bus, device, function, fourth);
   if (record == nullptr) return 0;
   *slot = record->w2;
   *extended1 = record->w0;
@@ -112,19 +115,19 @@ uint32_t LookupAdapterLocation(uint32_t segment, uint32_t bus, uint32_t device, 
 }
 
 uint32_t HasExtendedFields() {
-  if (!g_inventory.Loaded()) g_inventory.Collect();
-  return g_inventory.ExtendedFields();
+  if (!Inventory().Loaded()) Inventory().Collect();
+  return Inventory().ExtendedFields();
 }
 
 void GetSystemProductName(char* out, size_t outBytes) {
   if (outBytes == 0) return;
-  if (!g_inventory.Loaded()) g_inventory.Collect();
+  if (!Inventory().Loaded()) Inventory().Collect();
   size_t i = 0;
-  for (const char* name = g_inventory.ProductName(); i + 1 < outBytes && name[i] != 0; ++i)
+  for (const char* name = Inventory().ProductName(); i + 1 < outBytes && name[i] != 0; ++i)
     out[i] = name[i];
   out[i] = 0;
 }
 
-const AdapterLocationTable& PlatformAdapterLocations() { return g_inventory.Adapters(); }
+const AdapterLocationTable& PlatformAdapterLocations() { return Inventory().Adapters(); }
 
 }  // namespace crv
