@@ -2,11 +2,10 @@
 
 #include "common/alloc.h"
 #include "common/owned_text.h"
-#include "platform/platform.h"
+#include "platform/os_access.h"
 
 namespace crv {
 namespace {
-platform::ConfigManager& Cm() { return *platform::Os().configManager; }
 constexpr uint32_t kPropertyChars = kPropertyBufferBytes / sizeof(char16_t);
 }  // namespace
 

@@ -6,12 +6,10 @@
 #include "common/alloc.h"
 #include "common/report.h"
 #include "common/text.h"
-#include "platform/platform.h"
+#include "platform/os_access.h"
 
 namespace crv {
 namespace {
-
-constexpr uint32_t kErrorInvalidData = 13;
 
 // Texts that mark a managed adapter's interface path, tried in this order. All but the last
 // begin with "\\?\", which occurs only at the start of a device path; the Solarflare NDIS bus
@@ -34,8 +32,6 @@ constexpr const char16_t* kManagedPathParts[] = {
     u"\\\\?\\qebdrv#l2nd",
     u"#ndis&ven_1924&dev_0903",
 };
-
-platform::ConfigManager& Cm() { return *platform::Os().configManager; }
 
 void ReportAllocationFailure(const char16_t* message) {
   uint32_t error = platform::Os().kernel->GetLastError();
@@ -153,7 +149,7 @@ uint32_t CNetClassIfList::AddDevice(const char16_t* deviceId) {
         }
       } else {
         FreeBlock(detail);
-        status = kErrorInvalidData;
+        status = platform::kErrorInvalidData;
       }
     }
   }

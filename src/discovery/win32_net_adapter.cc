@@ -10,13 +10,11 @@
 #include "discovery/location_text.h"
 #include "discovery/miniport.h"
 #include "discovery/net_class_if.h"
-#include "platform/platform.h"
+#include "platform/os_access.h"
 #include "publish/registry_key.h"
 
 namespace crv {
 namespace {
-
-platform::ConfigManager& Cm() { return *platform::Os().configManager; }
 
 constexpr char16_t kNetCfgInstanceId[] = u"NetCfgInstanceId";
 
@@ -135,13 +133,7 @@ void CWin32NetAdapter::ReadSolarflareParent(const Discovery& found) {
     FreeBlock(location);
   }
   ReadDwordProperty(parent, platform::kCmDrpUiNumber, &uiNumber_);
-  char16_t* hardwareId = ReadSizedTextProperty(parent, platform::kCmDrpHardwareId);
-  PciIdentifiers ids;
-  if (hardwareId != nullptr && ParsePciHardwareId(hardwareId, &ids)) {
-    pciId_ = ids.pciId;
-    subsystemId_ = ids.subsystemId;
-  }
-  FreeBlock(hardwareId);
+  ReadParentPciIdentifiers(parent);
   if (displayName_ == nullptr) {
     displayName_ = ReadTextProperty(found.devInst, platform::kCmDrpFriendlyName);
     if (displayName_ == nullptr) {
@@ -157,6 +149,10 @@ void CWin32NetAdapter::ReadMellanoxParent(Discovery& found) {
   found.location = ReadSizedTextProperty(found.devInst, platform::kCmDrpLocationInformation);
   if (found.location != nullptr) ParseMellanoxPort(found.location, &found.locationPort);
   ReadDwordProperty(parent, platform::kCmDrpUiNumber, &uiNumber_);
+  ReadParentPciIdentifiers(parent);
+}
+
+void CWin32NetAdapter::ReadParentPciIdentifiers(platform::DevInst parent) {
   char16_t* hardwareId = ReadSizedTextProperty(parent, platform::kCmDrpHardwareId);
   PciIdentifiers ids;
   if (hardwareId != nullptr && ParsePciHardwareId(hardwareId, &ids)) {
@@ -167,29 +163,10 @@ void CWin32NetAdapter::ReadMellanoxParent(Discovery& found) {
 }
 
 void CWin32NetAdapter::ReadNetCfgInstanceId(platform::DevInst devInst) {
-  platform::RegKey key = nullptr;
-  if (!OpenDeviceKey(devInst, platform::kCmRegistrySoftware, &key)) return;
-  platform::Registry& registry = *platform::Os().registry;
-  if (guid_ == nullptr) {
-    uint8_t probe[sizeof(char16_t)] = {};
-    uint32_t type = 0;
-    uint32_t size = 0;
-    if (registry.QueryValueEx(key, kNetCfgInstanceId, &type, probe, &size) ==
-            static_cast<int32_t>(platform::kErrorMoreData) &&
-        size > 0) {
-      // One character more than the value, so that the text is always terminated.
-      auto* guid = static_cast<char16_t*>(AllocateZeroed(size + sizeof(char16_t)));
-      if (guid != nullptr) {
-        if (registry.QueryValueEx(key, kNetCfgInstanceId, &type, reinterpret_cast<uint8_t*>(guid),
-                                  &size) == 0) {
-          guid_ = guid;
-        } else {
-          FreeBlock(guid);
-        }
-      }
-    }
-  }
-  registry.CloseKey(key);
+  platform::RegKey opened = nullptr;
+  if (!OpenDeviceKey(devInst, platform::kCmRegistrySoftware, &opened)) return;
+  CRegistryKey key(opened, 0, 0);
+  if (guid_ == nullptr) guid_ = key.QueryTerminatedText(kNetCfgInstanceId);
 }
 
 bool CWin32NetAdapter::ReadInstanceIndex(platform::DevInst devInst, uint32_t* instanceIndex) const {

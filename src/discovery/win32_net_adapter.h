@@ -80,6 +80,8 @@ class CWin32NetAdapter {
   void ReadSolarflareParent(const Discovery& found);
   // The parent's UI number and identifiers, and the port's own location text.
   void ReadMellanoxParent(Discovery& found);
+  // The PCI identifiers from the parent's hardware ID, when it is of the PCI form.
+  void ReadParentPciIdentifiers(platform::DevInst parent);
   void ReadNetCfgInstanceId(platform::DevInst devInst);
   // The UI number from the PCI function whose ParentIdPrefix starts this adapter's instance
   // part, searched in the Enum keys; 0 when none is found.

@@ -5,12 +5,9 @@
 
 #include "common/alloc.h"
 #include "common/report.h"
-#include "platform/platform.h"
+#include "platform/os_access.h"
 
 namespace crv {
-namespace {
-platform::Registry& Reg() { return *platform::Os().registry; }
-}  // namespace
 
 CRegistryKey::CRegistryKey(platform::RegKey key, int32_t status, uint32_t enumIndex)
     : lastError_(status), key_(key), enumIndex_(enumIndex) {}
@@ -92,6 +89,26 @@ uint8_t* CRegistryKey::QueryValue(const char16_t* valueName, uint32_t* type, uin
   if (type != nullptr) *type = valueType;
   if (length != nullptr) *length = size;
   return data;
+}
+
+char16_t* CRegistryKey::QueryTerminatedText(const char16_t* valueName) {
+  // A read into an empty buffer answers the value's size with ERROR_MORE_DATA.
+  uint8_t probe[sizeof(char16_t)] = {};
+  uint32_t type = platform::kRegNone;
+  uint32_t size = 0;
+  lastError_ = Reg().QueryValueEx(key_, valueName, &type, probe, &size);
+  if (lastError_ != static_cast<int32_t>(platform::kErrorMoreData) || size == 0) return nullptr;
+  auto* text = static_cast<char16_t*>(AllocateZeroed(size + sizeof(char16_t)));
+  if (text == nullptr) {
+    lastError_ = static_cast<int32_t>(platform::kErrorNotEnoughMemory);
+    return nullptr;
+  }
+  lastError_ = Reg().QueryValueEx(key_, valueName, &type, reinterpret_cast<uint8_t*>(text), &size);
+  if (lastError_ != 0) {
+    FreeBlock(text);
+    return nullptr;
+  }
+  return text;
 }
 
 CRegistryKey& CRegistryKey::QueryDword(const char16_t* valueName, uint32_t* value, bool report) {

@@ -39,6 +39,11 @@ class CRegistryKey {
   // The value's data in a block the caller frees with FreeBlock, with its type and length;
   // null when the read fails (reported as value not read when report is set).
   uint8_t* QueryValue(const char16_t* valueName, uint32_t* type, uint32_t* length, bool report);
+  // A text value in a block the caller frees with FreeBlock, one character longer than the
+  // value so that the text always ends with a terminator, whatever the value's type; null
+  // when the value is missing, empty or unreadable, or no block can be had. Nothing is
+  // reported.
+  char16_t* QueryTerminatedText(const char16_t* valueName);
   // The destination is set to 0 first and receives the data only when the value is a
   // REG_DWORD. A value of another type reads successfully (lastError 0) and gives 0.
   CRegistryKey& QueryDword(const char16_t* valueName, uint32_t* value, bool report);
