@@ -95,7 +95,8 @@ uint32_t CIFList::CollectAdapters(CMiniportList& miniports) {
     if (node == nullptr) return kReportAllocationFailed;
     status = node->element->Init(table_->GetRow(i), trap_, miniports, table_->GetIpAddrTableRef(),
                                  &addressIndex);
-    if (status == 2) {  // no miniport: the interface is not managed after all
+    // No miniport: the interface is not managed after all.
+    if (status == platform::kErrorFileNotFound) {
       SinglyLinkedList<CLogicalAdapter>::DestroyNode(node);
       continue;
     }

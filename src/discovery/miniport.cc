@@ -16,7 +16,6 @@ namespace {
 constexpr size_t kDevicePrefixChars = 4;  // "\\.\"
 constexpr uint32_t kMediumAnswerSize = 8;
 constexpr uint32_t kAddressAnswerSize = 12;
-constexpr uint32_t kErrorInvalidData = 13;
 
 uint32_t LastError() { return platform::Os().kernel->GetLastError(); }
 
@@ -80,7 +79,7 @@ uint32_t CMiniport::Init(const char16_t*, size_t, const char16_t* deviceName,
       ReportUnopenedDevice(error);
     }
     queryFailureSeen_ = 1;
-    return error != 0 ? error : kErrorInvalidData;
+    return error != 0 ? error : platform::kErrorInvalidData;
   }
   std::memcpy(&medium_, answer, sizeof medium_);
   if (medium_ == platform::kNdisMedium802_3 || medium_ == platform::kNdisMedium802_5) {
@@ -89,7 +88,7 @@ uint32_t CMiniport::Init(const char16_t*, size_t, const char16_t* deviceName,
     return 0;
   }
   uint32_t error = LastError();
-  return error != 0 ? error : kErrorInvalidData;
+  return error != 0 ? error : platform::kErrorInvalidData;
 }
 
 // A device interface can be listed while its device cannot be opened (an adapter that is being

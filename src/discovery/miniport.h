@@ -158,10 +158,11 @@ class CMiniport {
   void ClearLinkNeverSeen() { linkNeverSeen_ = 0; }
 
  private:
-  // Opens the miniport's device as every query does; kInvalidHandleValue on failure.
-  platform::Handle OpenDevice() const;
+  // Opens the miniport's device as every query does, for a caller that owns the handle;
+  // kInvalidHandleValue on failure.
+  platform::DeviceHandle OpenDevice() const;
   // One control call on the open device, without failure bookkeeping: 0 or the error.
-  static uint32_t Control(platform::Handle device, uint32_t controlCode, const void* input,
+  static uint32_t Control(platform::DeviceHandle device, uint32_t controlCode, const void* input,
                           uint32_t inputSize, void* output, uint32_t outputSize,
                           uint32_t* bytesReturned);
   // An NDIS query without failure bookkeeping: 0, 31 when the device cannot be opened, or

@@ -12,8 +12,6 @@
 namespace crv {
 namespace {
 
-constexpr uint32_t kErrorFileNotFound = 2;
-constexpr uint32_t kErrorNotEnoughMemory = 8;
 constexpr uint32_t kTeamVirtualAdapter = 0x2;  // team flags: the team's own adapter
 constexpr int32_t kAnsiTextBytes = 1024;
 
@@ -153,10 +151,10 @@ CMiniport* CMiniportList::FindByAddress(const uint8_t* address, uint32_t length,
 
 uint32_t CMiniportList::Init() {
   CNetClassIfList* interfaces = NewObject<CNetClassIfList>();
-  if (interfaces == nullptr) return kErrorNotEnoughMemory;
+  if (interfaces == nullptr) return platform::kErrorNotEnoughMemory;
   interfaces->Enumerate();
 
-  uint32_t result = kErrorNotEnoughMemory;
+  uint32_t result = platform::kErrorNotEnoughMemory;
   for (NETCLASSIFNODE* entry = interfaces->Head(); entry != nullptr; entry = entry->next) {
     const CNetClassIf& netClassIf = *entry->element;
     if (FindByGuid(netClassIf.GetGuidText()) != nullptr) continue;
@@ -210,7 +208,7 @@ CMiniport* CMiniportList::FindByInterface(uint32_t interfaceIndex, const uint8_t
 uint32_t CMiniportList::GetInterfaceAddresses(uint32_t interfaceIndex, uint32_t* addresses,
                                               const platform::MibIpAddrTable* table,
                                               const IpAddressIndex* index) const {
-  if (table == nullptr) return kErrorFileNotFound;
+  if (table == nullptr) return platform::kErrorFileNotFound;
   uint32_t found = 0;
   if (index != nullptr && index->Covers(table)) {
     uint32_t cursor = 0;
@@ -225,7 +223,7 @@ uint32_t CMiniportList::GetInterfaceAddresses(uint32_t interfaceIndex, uint32_t*
   }
   if (found != 0 && addresses[0] != 0) return 0;
   ReportInfo(u"Interface not found in IpAddrTable.", interfaceIndex);
-  return kErrorFileNotFound;
+  return platform::kErrorFileNotFound;
 }
 
 CMiniport* CMiniportList::PairTeamAdapter(const platform::MibIfRow& row, bool hasAddress,

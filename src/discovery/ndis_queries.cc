@@ -7,7 +7,8 @@
 #include "discovery/miniport.h"
 #include "platform/device_io.h"
 #include "platform/ndis.h"
-#include "platform/platform.h"
+#include "platform/os_access.h"
+#include "platform/scoped.h"
 
 namespace crv {
 namespace {
@@ -18,9 +19,7 @@ constexpr size_t kDevicePrefixChars = 4;
 // path buffer.
 constexpr size_t kPrivatePathBytes = 256;
 constexpr size_t kPrivatePathChars = kPrivatePathBytes / sizeof(char16_t);
-constexpr uint32_t kErrorNotEnoughMemory = 8;
 
-platform::DeviceIo& Io() { return *platform::Os().deviceIo; }
 uint32_t LastError() { return platform::Os().kernel->GetLastError(); }
 
 // The private request: OID, status, reserved, then the caller's data.
@@ -33,12 +32,12 @@ static_assert(sizeof(PrivateRequestHeader) == kPrivateRequestHeaderSize);
 
 }  // namespace
 
-platform::Handle CMiniport::OpenDevice() const {
+platform::DeviceHandle CMiniport::OpenDevice() const {
   return Io().CreateFile(deviceName_, 0, platform::kFileShareRead | platform::kFileShareWrite,
                          platform::kOpenExisting, 0);
 }
 
-uint32_t CMiniport::Control(platform::Handle device, uint32_t controlCode, const void* input,
+uint32_t CMiniport::Control(platform::DeviceHandle device, uint32_t controlCode, const void* input,
                             uint32_t inputSize, void* output, uint32_t outputSize,
                             uint32_t* bytesReturned) {
   if (Io().DeviceIoControl(device, controlCode, input, inputSize, output, outputSize,
@@ -53,12 +52,11 @@ uint32_t CMiniport::Control(platform::Handle device, uint32_t controlCode, const
 uint32_t CMiniport::QueryDirect(uint32_t oid, void* buffer, uint32_t size, uint32_t* bytesReturned,
                                 bool* controlFailed) {
   *controlFailed = false;
-  platform::Handle device = OpenDevice();
-  if (device == platform::kInvalidHandleValue) return platform::kErrorGenFailure;
-  uint32_t status = Control(device, platform::kIoctlNdisQueryGlobalStats, &oid, sizeof oid, buffer,
-                            size, bytesReturned);
+  platform::ScopedDeviceHandle device(OpenDevice());
+  if (!device.Holds()) return platform::kErrorGenFailure;
+  uint32_t status = Control(device.Get(), platform::kIoctlNdisQueryGlobalStats, &oid, sizeof oid,
+                            buffer, size, bytesReturned);
   *controlFailed = status != 0;
-  Io().CloseDevice(device);
   return status;
 }
 
@@ -90,8 +88,8 @@ uint32_t CMiniport::QueryCounters(const CounterQuery* entries, uint32_t count) {
 
 uint32_t CMiniport::QueryPrivateInformation(uint32_t oid, void* data, uint32_t size,
                                             uint32_t* bytesReturned) {
-  platform::Handle device = OpenDevice();
-  if (device == platform::kInvalidHandleValue) return platform::kErrorGenFailure;
+  platform::ScopedDeviceHandle device(OpenDevice());
+  if (!device.Holds()) return platform::kErrorGenFailure;
 
   // The name of the private query device, answered behind the prefix; the last character
   // stays a terminator whatever the driver writes.
@@ -99,15 +97,15 @@ uint32_t CMiniport::QueryPrivateInformation(uint32_t oid, void* data, uint32_t s
   std::memcpy(path, kDevicePrefix, kDevicePrefixChars * sizeof(char16_t));
   uint32_t nameOid = kOidPrivateDeviceName;
   uint32_t returned = 0;
-  uint32_t status = Control(device, platform::kIoctlNdisQueryGlobalStats, &nameOid, sizeof nameOid,
-                            path + kDevicePrefixChars,
+  uint32_t status = Control(device.Get(), platform::kIoctlNdisQueryGlobalStats, &nameOid,
+                            sizeof nameOid, path + kDevicePrefixChars,
                             (kPrivatePathChars - kDevicePrefixChars) * sizeof(char16_t), &returned);
   if (status == 0) {
     status = QueryThroughPrivateDevice(path, oid, data, size, bytesReturned);
   } else if (oid == kOidPrivateDirectAnswer) {
     // Drivers without a private device answer this identifier on the miniport itself.
     uint8_t answer[kPrivateDirectAnswerSize] = {};
-    status = Control(device, platform::kIoctlNdisQueryGlobalStats, &oid, sizeof oid, answer,
+    status = Control(device.Get(), platform::kIoctlNdisQueryGlobalStats, &oid, sizeof oid, answer,
                      sizeof answer, &returned);
     if (status == 0 && size >= kPrivateDirectAnswerSize) {
       std::memcpy(data, answer, kPrivateDirectAnswerSize);
@@ -115,27 +113,26 @@ uint32_t CMiniport::QueryPrivateInformation(uint32_t oid, void* data, uint32_t s
     }
   }
   if (status != 0) NoteQueryFailure(oid, status);
-  Io().CloseDevice(device);
   return status;
 }
 
 uint32_t CMiniport::QueryThroughPrivateDevice(const char16_t* privateName, uint32_t oid, void* data,
                                               uint32_t size, uint32_t* bytesReturned) {
-  platform::Handle device =
-      Io().CreateFile(privateName, 0, platform::kFileShareRead, platform::kOpenExisting,
-                      platform::kFileAttributeReadonly);
-  if (device == platform::kInvalidHandleValue) return platform::kErrorGenFailure;
+  platform::ScopedDeviceHandle device(Io().CreateFile(privateName, 0, platform::kFileShareRead,
+                                                      platform::kOpenExisting,
+                                                      platform::kFileAttributeReadonly));
+  if (!device.Holds()) return platform::kErrorGenFailure;
 
   uint32_t requestSize = size + kPrivateRequestHeaderSize;
   auto* request = static_cast<uint8_t*>(AllocateZeroed(requestSize));
-  uint32_t status = kErrorNotEnoughMemory;
+  uint32_t status = platform::kErrorNotEnoughMemory;
   if (request != nullptr) {
     PrivateRequestHeader header{oid, 0, 0};
     std::memcpy(request, &header, sizeof header);
     if (size != 0) std::memcpy(request + sizeof header, data, size);
     uint32_t returned = 0;
-    status =
-        Control(device, kIoctlPrivateQuery, request, requestSize, request, requestSize, &returned);
+    status = Control(device.Get(), kIoctlPrivateQuery, request, requestSize, request, requestSize,
+                     &returned);
     if (status == 0) {
       std::memcpy(&header, request, sizeof header);
       status = header.status;
@@ -149,7 +146,6 @@ uint32_t CMiniport::QueryThroughPrivateDevice(const char16_t* privateName, uint3
     }
     FreeBlock(request);
   }
-  Io().CloseDevice(device);
   return status;
 }
 

@@ -74,8 +74,9 @@ uint32_t CLogicalAdapter::Init(const platform::MibIfRow& row, CTrap* trap, CMini
       record_.condition = kConditionOther;
       record_.status = kInterfaceStatusOther;
       ifType_ = 1;
-      ReportInfo(u"CLogicalAdapter::Init: search for miniport based on mac address failed!", 2);
-      return 2;
+      ReportInfo(u"CLogicalAdapter::Init: search for miniport based on mac address failed!",
+                 platform::kErrorFileNotFound);
+      return platform::kErrorFileNotFound;
     }
     vlan_.vlanIndicator = miniport->TeamAttribute();
     teamNumber_ = miniport->TeamIndex();

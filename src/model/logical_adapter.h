@@ -35,9 +35,9 @@ class CLogicalAdapter : public CAdapter {
   // Statistics (an Ethernet interface).
   virtual void PublishInterface(bool sharesPortList);
 
-  // Fills the adapter from an interface row and pairs it with its miniport: 0, 2 when no
-  // miniport matches (the caller drops the adapter), or a system error. An index of the
-  // address table spares the walk of the table.
+  // Fills the adapter from an interface row and pairs it with its miniport: 0,
+  // kErrorFileNotFound when no miniport matches (the caller drops the adapter), or a system
+  // error. An index of the address table spares the walk of the table.
   uint32_t Init(const platform::MibIfRow& row, CTrap* trap, CMiniportList& miniports,
                 const platform::MibIpAddrTable* addresses,
                 const IpAddressIndex* addressIndex = nullptr);

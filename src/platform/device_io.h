@@ -9,15 +9,10 @@
 
 namespace platform {
 
-// INVALID_HANDLE_VALUE.
-inline const Handle kInvalidHandleValue = reinterpret_cast<Handle>(~uintptr_t{0});
-
 constexpr uint32_t kFileShareRead = 0x1;
 constexpr uint32_t kFileShareWrite = 0x2;
 constexpr uint32_t kOpenExisting = 3;
 constexpr uint32_t kFileAttributeReadonly = 0x1;
-constexpr uint32_t kErrorGenFailure = 31;
-constexpr uint32_t kErrorNotSupported = 50;
 
 class DeviceIo {
  public:
@@ -25,14 +20,14 @@ class DeviceIo {
 
   // CreateFileW without security attributes or template. kInvalidHandleValue on failure
   // (the reason in the thread's last error).
-  virtual Handle CreateFile(const char16_t* name, uint32_t access, uint32_t share,
-                            uint32_t disposition, uint32_t flagsAndAttributes) = 0;
+  virtual DeviceHandle CreateFile(const char16_t* name, uint32_t access, uint32_t share,
+                                  uint32_t disposition, uint32_t flagsAndAttributes) = 0;
   // DeviceIoControl without overlapped I/O. input and output may be the same buffer.
-  virtual bool DeviceIoControl(Handle device, uint32_t controlCode, const void* input,
+  virtual bool DeviceIoControl(DeviceHandle device, uint32_t controlCode, const void* input,
                                uint32_t inputSize, void* output, uint32_t outputSize,
                                uint32_t* bytesReturned) = 0;
   // CloseHandle for a handle from CreateFile.
-  virtual bool CloseDevice(Handle device) = 0;
+  virtual bool CloseDevice(DeviceHandle device) = 0;
 };
 
 }  // namespace platform

@@ -11,8 +11,6 @@ namespace platform {
 struct ModuleTag;
 using Module = ModuleTag*;  // HMODULE
 
-constexpr uint32_t kErrorModNotFound = 126;
-constexpr uint32_t kErrorProcNotFound = 127;
 constexpr uint32_t kMaxPath = 260;
 
 class DynamicLibrary {

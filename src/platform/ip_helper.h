@@ -17,10 +17,6 @@ constexpr uint32_t kIfTypeEthernetCsmacd = 6;
 constexpr uint32_t kIfTypeSoftwareLoopback = 24;
 constexpr uint32_t kIfTypeIeee80211 = 71;
 
-constexpr uint32_t kErrorBufferOverflow = 111;
-constexpr uint32_t kErrorInvalidData = 13;
-constexpr uint32_t kErrorNoData = 232;
-
 constexpr uint16_t kAfInet = 2;
 constexpr uint16_t kAfInet6 = 23;
 

@@ -11,9 +11,15 @@ namespace platform {
 struct RegKeyTag;
 struct ScHandleTag;
 struct HandleTag;
-using RegKey = RegKeyTag*;      // HKEY
-using ScHandle = ScHandleTag*;  // SC_HANDLE
-using Handle = HandleTag*;      // kernel object HANDLE (events)
+struct DeviceHandleTag;
+using RegKey = RegKeyTag*;              // HKEY
+using ScHandle = ScHandleTag*;          // SC_HANDLE
+using Handle = HandleTag*;              // kernel object HANDLE (events)
+using DeviceHandle = DeviceHandleTag*;  // HANDLE of a device opened with CreateFileW
+
+// INVALID_HANDLE_VALUE: CreateFileW's answer when the device cannot be opened (a device
+// handle's failure value is not null, unlike the other handles').
+inline const DeviceHandle kInvalidHandleValue = reinterpret_cast<DeviceHandle>(~uintptr_t{0});
 
 // HKEY_LOCAL_MACHINE: (HKEY)(ULONG_PTR)(LONG)0x80000002, sign-extended as on x64 Windows.
 inline const RegKey kHkeyLocalMachine =
@@ -45,24 +51,31 @@ struct ServiceStatus {
   uint32_t waitHint = 0;
 };
 
-// Win32 error codes.
-constexpr uint32_t kErrorSuccess = 0;
-constexpr uint32_t kErrorFileNotFound = 2;
-constexpr uint32_t kErrorAccessDenied = 5;
-constexpr uint32_t kErrorInvalidHandle = 6;
-constexpr uint32_t kErrorNotEnoughMemory = 8;
-constexpr uint32_t kErrorInvalidParameter = 87;
-constexpr uint32_t kErrorInsufficientBuffer = 122;
-constexpr uint32_t kErrorAlreadyExists = 183;
-constexpr uint32_t kErrorMoreData = 234;
-constexpr uint32_t kErrorNoMoreItems = 259;
-constexpr uint32_t kErrorKeyDeleted = 1018;
-constexpr uint32_t kErrorChildMustBeVolatile = 1021;
-constexpr uint32_t kErrorServiceDoesNotExist = 1060;
-constexpr uint32_t kErrorServiceNotActive = 1062;
-constexpr uint32_t kErrorFailedServiceControllerConnect = 1063;
-constexpr uint32_t kErrorServiceMarkedForDelete = 1072;
-constexpr uint32_t kErrorServiceExists = 1073;
+// Win32 error codes: every one the agent sets, passes on or tells apart.
+constexpr uint32_t kErrorSuccess = 0;                            // ERROR_SUCCESS
+constexpr uint32_t kErrorFileNotFound = 2;                       // ERROR_FILE_NOT_FOUND
+constexpr uint32_t kErrorAccessDenied = 5;                       // ERROR_ACCESS_DENIED
+constexpr uint32_t kErrorInvalidHandle = 6;                      // ERROR_INVALID_HANDLE
+constexpr uint32_t kErrorNotEnoughMemory = 8;                    // ERROR_NOT_ENOUGH_MEMORY
+constexpr uint32_t kErrorInvalidData = 13;                       // ERROR_INVALID_DATA
+constexpr uint32_t kErrorGenFailure = 31;                        // ERROR_GEN_FAILURE
+constexpr uint32_t kErrorNotSupported = 50;                      // ERROR_NOT_SUPPORTED
+constexpr uint32_t kErrorInvalidParameter = 87;                  // ERROR_INVALID_PARAMETER
+constexpr uint32_t kErrorBufferOverflow = 111;                   // ERROR_BUFFER_OVERFLOW
+constexpr uint32_t kErrorInsufficientBuffer = 122;               // ERROR_INSUFFICIENT_BUFFER
+constexpr uint32_t kErrorModNotFound = 126;                      // ERROR_MOD_NOT_FOUND
+constexpr uint32_t kErrorProcNotFound = 127;                     // ERROR_PROC_NOT_FOUND
+constexpr uint32_t kErrorAlreadyExists = 183;                    // ERROR_ALREADY_EXISTS
+constexpr uint32_t kErrorNoData = 232;                           // ERROR_NO_DATA
+constexpr uint32_t kErrorMoreData = 234;                         // ERROR_MORE_DATA
+constexpr uint32_t kErrorNoMoreItems = 259;                      // ERROR_NO_MORE_ITEMS
+constexpr uint32_t kErrorKeyDeleted = 1018;                      // ERROR_KEY_DELETED
+constexpr uint32_t kErrorChildMustBeVolatile = 1021;             // ERROR_CHILD_MUST_BE_VOLATILE
+constexpr uint32_t kErrorServiceDoesNotExist = 1060;             // ERROR_SERVICE_DOES_NOT_EXIST
+constexpr uint32_t kErrorServiceNotActive = 1062;                // ERROR_SERVICE_NOT_ACTIVE
+constexpr uint32_t kErrorFailedServiceControllerConnect = 1063;  // ..._CONTROLLER_CONNECT
+constexpr uint32_t kErrorServiceMarkedForDelete = 1072;          // ERROR_SERVICE_MARKED_FOR_DELETE
+constexpr uint32_t kErrorServiceExists = 1073;                   // ERROR_SERVICE_EXISTS
 
 // Waits.
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;

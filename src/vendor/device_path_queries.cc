@@ -4,7 +4,8 @@
 
 #include "platform/device_io.h"
 #include "platform/ndis.h"
-#include "platform/platform.h"
+#include "platform/os_access.h"
+#include "platform/scoped.h"
 
 namespace crv {
 namespace {
@@ -30,15 +31,12 @@ constexpr uint32_t kSynchronousHandle = 0;
 // One query of oid on the path into answer; true when the driver answered.
 bool QueryPath(const char16_t* devicePath, uint32_t oid, void* answer, uint32_t answerSize) {
   if (devicePath == nullptr) return false;
-  platform::DeviceIo& io = *platform::Os().deviceIo;
-  platform::Handle device =
-      io.CreateFile(devicePath, kGenericReadWrite, 0, kCreateAlways, kSynchronousHandle);
-  if (device == platform::kInvalidHandleValue) return false;
+  platform::ScopedDeviceHandle device(
+      Io().CreateFile(devicePath, kGenericReadWrite, 0, kCreateAlways, kSynchronousHandle));
+  if (!device.Holds()) return false;
   uint32_t returned = 0;
-  bool answered = io.DeviceIoControl(device, platform::kIoctlNdisQueryGlobalStats, &oid, sizeof oid,
-                                     answer, answerSize, &returned);
-  io.CloseDevice(device);
-  return answered;
+  return Io().DeviceIoControl(device.Get(), platform::kIoctlNdisQueryGlobalStats, &oid, sizeof oid,
+                              answer, answerSize, &returned);
 }
 
 }  // namespace

@@ -14,8 +14,6 @@
 namespace crv {
 namespace {
 
-constexpr uint32_t kErrorProcNotFound = 127;
-
 // A firmware record: the version the agent sets at 0, its size and where the narrow version
 // text starts.
 struct FirmwareRecord {
@@ -39,7 +37,7 @@ constexpr uint32_t kFirmwareInfoWordOffset = 154;
 // cut to the field, becomes the version. A missing entry point fails like a call.
 uint32_t AskFirmwareText(MapiHandleRecordFn entry, const FirmwareRecord& layout, uint32_t vbdHandle,
                          CMiniport& miniport) {
-  if (entry == nullptr) return kErrorProcNotFound;
+  if (entry == nullptr) return platform::kErrorProcNotFound;
   alignas(4) uint8_t record[kLargestFirmwareRecord] = {};
   std::memcpy(record, &layout.version, sizeof layout.version);
   uint32_t status = entry(vbdHandle, record);

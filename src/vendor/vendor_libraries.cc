@@ -12,7 +12,6 @@ namespace {
 constexpr uint32_t kInitializeTries = 6;
 constexpr uint32_t kInitializeSleepMs = 1000;
 constexpr uint32_t kUnloadSleepMs = 100;
-constexpr uint32_t kErrorProcNotFound = 127;
 constexpr uint32_t kVbdAllocationFailed = 1;
 // qlmapia.dll: a NIC of this type whose enumeration info cannot be had is taken as the
 // adapter's virtual bus driver.
@@ -226,23 +225,23 @@ bool BmapiGetBRCMNicInfoAvailable() { return State().bmapi.getBRCMNicInfo != nul
 uint32_t QLmapiGetHandleByServiceName(const char16_t* serviceName, uint32_t* handle) {
   *handle = 0;
   auto entry = State().qlmapi.getHandleByServiceName;
-  return entry != nullptr ? entry(serviceName, handle) : kErrorProcNotFound;
+  return entry != nullptr ? entry(serviceName, handle) : platform::kErrorProcNotFound;
 }
 
 uint32_t QLmapiRetrieveLinkStatus(uint32_t handle, void* linkStatus) {
   auto entry = State().qlmapi.retrieveLinkStatus;
-  return entry != nullptr ? entry(handle, linkStatus) : kErrorProcNotFound;
+  return entry != nullptr ? entry(handle, linkStatus) : platform::kErrorProcNotFound;
 }
 
 uint32_t BmapiGetHandleByServiceName(const char16_t* serviceName, uint32_t* handle) {
   *handle = 0;
   auto entry = State().bmapi.getHandleByServiceName;
-  return entry != nullptr ? entry(serviceName, handle) : kErrorProcNotFound;
+  return entry != nullptr ? entry(serviceName, handle) : platform::kErrorProcNotFound;
 }
 
 uint32_t BmapiGetBRCMNicInfo(uint32_t handle, void* nicInfo) {
   auto entry = State().bmapi.getBRCMNicInfo;
-  return entry != nullptr ? entry(handle, nicInfo) : kErrorProcNotFound;
+  return entry != nullptr ? entry(handle, nicInfo) : platform::kErrorProcNotFound;
 }
 
 }  // namespace crv

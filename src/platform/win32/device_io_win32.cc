@@ -7,14 +7,15 @@ namespace {
 
 class Win32DeviceIo final : public DeviceIo {
  public:
-  Handle CreateFile(const char16_t* name, uint32_t access, uint32_t share, uint32_t disposition,
-                    uint32_t flagsAndAttributes) override {
-    return FromSdk(
+  DeviceHandle CreateFile(const char16_t* name, uint32_t access, uint32_t share,
+                          uint32_t disposition, uint32_t flagsAndAttributes) override {
+    return DeviceFromSdk(
         CreateFileW(Wide(name), access, share, nullptr, disposition, flagsAndAttributes, nullptr));
   }
 
-  bool DeviceIoControl(Handle device, uint32_t controlCode, const void* input, uint32_t inputSize,
-                       void* output, uint32_t outputSize, uint32_t* bytesReturned) override {
+  bool DeviceIoControl(DeviceHandle device, uint32_t controlCode, const void* input,
+                       uint32_t inputSize, void* output, uint32_t outputSize,
+                       uint32_t* bytesReturned) override {
     DWORD returned = 0;
     BOOL ok = ::DeviceIoControl(ToSdk(device), controlCode, const_cast<void*>(input), inputSize,
                                 output, outputSize, &returned, nullptr);
@@ -22,7 +23,7 @@ class Win32DeviceIo final : public DeviceIo {
     return ok != FALSE;
   }
 
-  bool CloseDevice(Handle device) override { return ::CloseHandle(ToSdk(device)) != FALSE; }
+  bool CloseDevice(DeviceHandle device) override { return ::CloseHandle(ToSdk(device)) != FALSE; }
 };
 
 }  // namespace

@@ -32,9 +32,12 @@ namespace platform::win32 {
 inline HKEY ToSdk(RegKey key) { return reinterpret_cast<HKEY>(key); }
 inline SC_HANDLE ToSdk(ScHandle handle) { return reinterpret_cast<SC_HANDLE>(handle); }
 inline HANDLE ToSdk(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
+inline HANDLE ToSdk(DeviceHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 inline RegKey FromSdk(HKEY key) { return reinterpret_cast<RegKey>(key); }
 inline ScHandle FromSdk(SC_HANDLE handle) { return reinterpret_cast<ScHandle>(handle); }
 inline Handle FromSdk(HANDLE handle) { return reinterpret_cast<Handle>(handle); }
+// A file handle (of a device) keeps INVALID_HANDLE_VALUE as its failure value.
+inline DeviceHandle DeviceFromSdk(HANDLE handle) { return reinterpret_cast<DeviceHandle>(handle); }
 
 inline const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
 inline wchar_t* Wide(char16_t* text) { return reinterpret_cast<wchar_t*>(text); }

@@ -11,7 +11,6 @@
 #include "common/text.h"
 #include "platform/ndis.h"
 #include "platform/sim/api/apis.h"
-#include "platform/sim/api/machine_internals.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/scheduler/scheduler.h"
 #include "platform/sim/state/device_sim.h"
@@ -20,7 +19,7 @@
 namespace sim {
 namespace {
 
-using platform::Handle;
+using platform::DeviceHandle;
 
 constexpr char16_t kDevicePrefix[] = u"\\\\.\\";
 // Device interface paths (an NDIS LAN interface's, for one) open the device they belong to.
@@ -38,11 +37,11 @@ constexpr uint32_t kFileFlagOverlapped = 0x40000000;
 
 class DeviceIoApi : public platform::DeviceIo {
  public:
-  explicit DeviceIoApi(Machine& machine) : machine_(machine), internals_(machine) {}
+  explicit DeviceIoApi(Machine& machine) : machine_(machine) {}
 
-  Handle CreateFile(const char16_t* name, uint32_t access, uint32_t share, uint32_t disposition,
-                    uint32_t flagsAndAttributes) override {
-    if (auto fault = internals_.CheckFault("CreateFileW")) return FailOpen(*fault);
+  DeviceHandle CreateFile(const char16_t* name, uint32_t access, uint32_t share,
+                          uint32_t disposition, uint32_t flagsAndAttributes) override {
+    if (auto fault = machine_.CheckFault("CreateFileW")) return FailOpen(*fault);
     if (name == nullptr) return FailOpen(platform::kErrorInvalidParameter);
     std::u16string full = name;
     if (machine_.devices().recording())
@@ -51,7 +50,7 @@ class DeviceIoApi : public platform::DeviceIo {
     if (disposition < 1 || disposition > 5) return FailOpen(platform::kErrorInvalidParameter);
     OpenDevice open;
     open.overlapped = (flagsAndAttributes & kFileFlagOverlapped) != 0;
-    open.ownedByProcess = internals_.scheduler().InRun();
+    open.ownedByProcess = machine_.scheduler().InRun();
     if (std::u16string_view(full).starts_with(kInterfacePrefix)) {
       NdisDevice* d = machine_.devices().FindNdisByInterfacePath(full);
       if (d == nullptr) return FailOpen(platform::kErrorFileNotFound);
@@ -77,9 +76,10 @@ class DeviceIoApi : public platform::DeviceIo {
     return Keep(std::move(open));
   }
 
-  bool DeviceIoControl(Handle device, uint32_t controlCode, const void* input, uint32_t inputSize,
-                       void* output, uint32_t outputSize, uint32_t* bytesReturned) override {
-    if (auto fault = internals_.CheckFault("DeviceIoControl")) return Fail(*fault);
+  bool DeviceIoControl(DeviceHandle device, uint32_t controlCode, const void* input,
+                       uint32_t inputSize, void* output, uint32_t outputSize,
+                       uint32_t* bytesReturned) override {
+    if (auto fault = machine_.CheckFault("DeviceIoControl")) return Fail(*fault);
     auto it = handles_.find(device);
     if (it == handles_.end()) return Fail(platform::kErrorInvalidHandle);
     const OpenDevice& open = it->second;
@@ -111,8 +111,8 @@ class DeviceIoApi : public platform::DeviceIo {
                         bytesReturned);
   }
 
-  bool CloseDevice(Handle device) override {
-    if (auto fault = internals_.CheckFault("CloseHandle(device)")) return Fail(*fault);
+  bool CloseDevice(DeviceHandle device) override {
+    if (auto fault = machine_.CheckFault("CloseHandle(device)")) return Fail(*fault);
     if (handles_.erase(device) == 0) return Fail(platform::kErrorInvalidHandle);
     --machine_.openHandles().devices;
     return true;
@@ -192,28 +192,27 @@ class DeviceIoApi : public platform::DeviceIo {
     return {nullptr, nullptr};
   }
 
-  Handle Keep(OpenDevice open) {
+  DeviceHandle Keep(OpenDevice open) {
     nextHandle_ += 4;
-    auto handle = reinterpret_cast<Handle>(nextHandle_);
+    auto handle = reinterpret_cast<DeviceHandle>(nextHandle_);
     handles_[handle] = std::move(open);
     ++machine_.openHandles().devices;
-    internals_.SetLastError(0);  // CreateFileW clears it when it opens
+    machine_.SetLastError(0);  // CreateFileW clears it when it opens
     return handle;
   }
 
-  Handle FailOpen(uint32_t error) {
-    internals_.SetLastError(error);
+  DeviceHandle FailOpen(uint32_t error) {
+    machine_.SetLastError(error);
     return platform::kInvalidHandleValue;
   }
 
   bool Fail(uint32_t error) {
-    internals_.SetLastError(error);
+    machine_.SetLastError(error);
     return false;
   }
 
   Machine& machine_;
-  MachineInternals internals_;
-  std::map<Handle, OpenDevice> handles_;
+  std::map<DeviceHandle, OpenDevice> handles_;
   uintptr_t nextHandle_ = 0x40000;
 };
 
