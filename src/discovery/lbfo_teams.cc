@@ -1,7 +1,5 @@
 #include "discovery/lbfo_teams.h"
 
-#include <initializer_list>
-
 #include "common/alloc.h"
 #include "common/list_index.h"
 #include "common/report.h"
@@ -9,12 +7,14 @@
 #include "discovery/miniport.h"
 #include "discovery/miniport_list.h"
 #include "platform/platform.h"
+#include "platform/scoped.h"
 
 namespace crv {
 namespace {
 
 using platform::ComObject;
 using platform::ComWmi;
+using platform::ScopedComObject;
 using platform::Variant;
 
 constexpr char16_t kNamespace[] = u"\\\\.\\root\\StandardCimv2";
@@ -100,30 +100,27 @@ bool ReadNumber(ComWmi& wmi, ComObject object, const char16_t* name, int64_t* va
 // class cannot be enumerated to its end.
 template <class Take>
 bool ReadClass(ComWmi& wmi, ComObject services, const char16_t* className, Take take) {
-  ComObject enumerator = nullptr;
+  ScopedComObject enumerator;
   if (wmi.CreateInstanceEnum(services, className,
                              platform::kWbemFlagReturnImmediately | platform::kWbemFlagForwardOnly,
-                             &enumerator) != 0 ||
-      enumerator == nullptr) {
+                             enumerator.Receive()) != 0 ||
+      !enumerator.Holds()) {
     return false;
   }
-  bool complete = wmi.SetProxyBlanket(enumerator, platform::kRpcCAuthnDefault,
+  bool complete = wmi.SetProxyBlanket(enumerator.Get(), platform::kRpcCAuthnDefault,
                                       platform::kRpcCAuthzNone, platform::kRpcCAuthnLevelCall,
                                       platform::kRpcCImpLevelImpersonate, platform::kEoacNone) == 0;
   while (complete) {
-    ComObject object = nullptr;
+    ScopedComObject object;
     uint32_t returned = 0;
-    platform::HResult hr = wmi.Next(enumerator, kNextTimeoutMs, &object, &returned);
+    platform::HResult hr = wmi.Next(enumerator.Get(), kNextTimeoutMs, object.Receive(), &returned);
     if (hr == platform::kSFalse && returned == 0) break;
-    if (hr != 0 || returned != 1 || object == nullptr) {
-      if (object != nullptr) wmi.Release(object);
+    if (hr != 0 || returned != 1 || !object.Holds()) {
       complete = false;
       break;
     }
-    take(object);
-    wmi.Release(object);
+    take(object.Get());
   }
-  wmi.Release(enumerator);
   return complete;
 }
 
@@ -143,13 +140,13 @@ const char16_t* GuidOf(const LbfoAnswer& answer, const char16_t* adapterName) {
 
 // The four classes into answer; false when the namespace or a class cannot be read.
 bool ReadAnswer(ComWmi& wmi, LbfoAnswer& answer) {
-  ComObject locator = nullptr, services = nullptr;
-  bool read = wmi.CreateWbemLocator(platform::kClsctxAll, &locator) == 0 &&
-              wmi.ConnectServer(locator, kNamespace, &services) == 0 &&
-              wmi.SetProxyBlanket(services, platform::kRpcCAuthnDefault, platform::kRpcCAuthzNone,
-                                  platform::kRpcCAuthnLevelCall, platform::kRpcCImpLevelImpersonate,
-                                  platform::kEoacNone) == 0;
-  read = read && ReadClass(wmi, services, u"MSFT_NetAdapter", [&](ComObject o) {
+  ScopedComObject locator, services;
+  bool read = wmi.CreateWbemLocator(platform::kClsctxAll, locator.Receive()) == 0 &&
+              wmi.ConnectServer(locator.Get(), kNamespace, services.Receive()) == 0 &&
+              wmi.SetProxyBlanket(services.Get(), platform::kRpcCAuthnDefault,
+                                  platform::kRpcCAuthzNone, platform::kRpcCAuthnLevelCall,
+                                  platform::kRpcCImpLevelImpersonate, platform::kEoacNone) == 0;
+  read = read && ReadClass(wmi, services.Get(), u"MSFT_NetAdapter", [&](ComObject o) {
            if (answer.adapterCount == kMaxAdapters) return Note(answer, u"too many adapters");
            NamedGuid& a = answer.adapters[answer.adapterCount];
            if (ReadText(wmi, o, u"Name", a.name, kNameChars) &&
@@ -157,7 +154,7 @@ bool ReadAnswer(ComWmi& wmi, LbfoAnswer& answer) {
              ++answer.adapterCount;
            }
          });
-  read = read && ReadClass(wmi, services, u"MSFT_NetLbfoTeam", [&](ComObject o) {
+  read = read && ReadClass(wmi, services.Get(), u"MSFT_NetLbfoTeam", [&](ComObject o) {
            if (answer.teamCount == kMaxTeams) return Note(answer, u"too many teams");
            Team& t = answer.teams[answer.teamCount];
            int64_t mode = -1;
@@ -170,7 +167,7 @@ bool ReadAnswer(ComWmi& wmi, LbfoAnswer& answer) {
            t.mode = static_cast<uint32_t>(mode);
            ++answer.teamCount;
          });
-  read = read && ReadClass(wmi, services, u"MSFT_NetLbfoTeamMember", [&](ComObject o) {
+  read = read && ReadClass(wmi, services.Get(), u"MSFT_NetLbfoTeamMember", [&](ComObject o) {
            if (answer.memberCount == kMaxMembers) return Note(answer, u"too many team members");
            Member& m = answer.members[answer.memberCount];
            int64_t administrative = kLbfoAdminActive;
@@ -182,7 +179,7 @@ bool ReadAnswer(ComWmi& wmi, LbfoAnswer& answer) {
            m.administrativeMode = static_cast<uint32_t>(administrative);
            ++answer.memberCount;
          });
-  read = read && ReadClass(wmi, services, u"MSFT_NetLbfoTeamNic", [&](ComObject o) {
+  read = read && ReadClass(wmi, services.Get(), u"MSFT_NetLbfoTeamNic", [&](ComObject o) {
            if (answer.teamNicCount == kMaxTeamNics)
              return Note(answer, u"too many team interfaces");
            TeamNic& n = answer.teamNics[answer.teamNicCount];
@@ -197,9 +194,6 @@ bool ReadAnswer(ComWmi& wmi, LbfoAnswer& answer) {
            n.vlanId = vlan < 0 || vlan > 0xFFFF ? 0xFFFFu : static_cast<uint32_t>(vlan);
            ++answer.teamNicCount;
          });
-  for (ComObject held : {services, locator}) {
-    if (held != nullptr) wmi.Release(held);
-  }
   return read;
 }
 

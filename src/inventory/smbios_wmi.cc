@@ -1,17 +1,18 @@
 #include "inventory/smbios_wmi.h"
 
 #include <cstring>
-#include <initializer_list>
 
 #include "common/alloc.h"
 #include "inventory/smbios_table.h"
 #include "platform/platform.h"
+#include "platform/scoped.h"
 
 namespace crv {
 namespace {
 
 using platform::ComObject;
 using platform::ComWmi;
+using platform::ScopedComObject;
 using platform::Variant;
 
 constexpr char16_t kNamespace[] = u"\\\\.\\root\\wmi";
@@ -106,25 +107,24 @@ uint32_t ReadRawSmbiosBlock(uint8_t** block, size_t* blockBytes) {
   *block = nullptr;
   *blockBytes = 0;
   ComWmi& wmi = *platform::Os().wmi;
-  ComObject locator = nullptr, services = nullptr, enumerator = nullptr, object = nullptr;
+  ScopedComObject locator, services, enumerator, object;
   uint32_t result = kSmbiosReadFailed;
   auto blanket = [&wmi](ComObject proxy) {
     return wmi.SetProxyBlanket(proxy, platform::kRpcCAuthnDefault, platform::kRpcCAuthzNone,
                                platform::kRpcCAuthnLevelCall, platform::kRpcCImpLevelImpersonate,
                                platform::kEoacNone);
   };
-  if (wmi.CreateWbemLocator(platform::kClsctxAll, &locator) == 0 &&
-      wmi.ConnectServer(locator, kNamespace, &services) == 0 && blanket(services) == 0 &&
-      wmi.CreateInstanceEnum(services, kClass, platform::kWbemFlagShallow, &enumerator) == 0 &&
-      blanket(enumerator) == 0) {
+  if (wmi.CreateWbemLocator(platform::kClsctxAll, locator.Receive()) == 0 &&
+      wmi.ConnectServer(locator.Get(), kNamespace, services.Receive()) == 0 &&
+      blanket(services.Get()) == 0 &&
+      wmi.CreateInstanceEnum(services.Get(), kClass, platform::kWbemFlagShallow,
+                             enumerator.Receive()) == 0 &&
+      blanket(enumerator.Get()) == 0) {
     uint32_t returned = 0;
-    if (wmi.Next(enumerator, kSmbiosReadTimeoutMs, &object, &returned) == 0 && returned == 1 &&
-        object != nullptr) {
-      result = ReadBlock(wmi, object, block, blockBytes);
+    if (wmi.Next(enumerator.Get(), kSmbiosReadTimeoutMs, object.Receive(), &returned) == 0 &&
+        returned == 1 && object.Holds()) {
+      result = ReadBlock(wmi, object.Get(), block, blockBytes);
     }
-  }
-  for (ComObject held : {object, enumerator, services, locator}) {
-    if (held != nullptr) wmi.Release(held);
   }
   return result;
 }

@@ -8,11 +8,11 @@
 // least>". At most the first six elements are read: a MAC address has no more.
 #include <cstdio>
 #include <cstring>
-#include <initializer_list>
 
 #include "common/text.h"
 #include "discovery/miniport.h"
 #include "platform/platform.h"
+#include "platform/scoped.h"
 #include "vendor/firmware_version.h"
 
 namespace crv {
@@ -20,6 +20,7 @@ namespace {
 
 using platform::ComObject;
 using platform::ComWmi;
+using platform::ScopedComObject;
 using platform::Variant;
 
 constexpr char16_t kNamespace[] = u"ROOT\\WMI";
@@ -96,6 +97,33 @@ void CopyFirmwareVersion(ComWmi& wmi, ComObject port, char16_t* out) {
   wmi.VariantClear(&version);
 }
 
+// The ports' query, with every object it took released before COM is left; 1 when it ran.
+uint32_t QueryPorts(ComWmi& wmi, char16_t* out, const uint8_t* mac) {
+  ScopedComObject locator, services, enumerator;
+  if (wmi.CreateWbemLocator(platform::kClsctxInprocServer, locator.Receive()) < 0 ||
+      wmi.ConnectServer(locator.Get(), kNamespace, services.Receive()) < 0) {
+    return 0;
+  }
+  static constexpr char kConnected[] = "Connected to ROOT\\WMI WMI namespace\n";
+  PrintLine(kConnected, sizeof kConnected - 1);
+  if (wmi.SetProxyBlanket(services.Get(), platform::kRpcCAuthnWinnt, platform::kRpcCAuthzNone,
+                          platform::kRpcCAuthnLevelCall, platform::kRpcCImpLevelImpersonate,
+                          platform::kEoacNone) < 0 ||
+      wmi.ExecQuery(services.Get(), u"WQL", kQuery,
+                    platform::kWbemFlagForwardOnly | platform::kWbemFlagReturnImmediately,
+                    enumerator.Receive()) < 0) {
+    return 0;
+  }
+  for (;;) {
+    ScopedComObject port;
+    uint32_t returned = 0;
+    wmi.Next(enumerator.Get(), platform::kWbemInfinite, port.Receive(), &returned);
+    if (returned == 0 || !port.Holds()) break;
+    if (MacMatches(wmi, port.Get(), mac)) CopyFirmwareVersion(wmi, port.Get(), out);
+  }
+  return 1;
+}
+
 }  // namespace
 
 uint32_t GetEfxFirmwareByMac(char16_t* out, const uint8_t* mac) {
@@ -106,36 +134,8 @@ uint32_t GetEfxFirmwareByMac(char16_t* out, const uint8_t* mac) {
   // the process's security as the query needs it.
   platform::HResult security = wmi.CoInitializeSecurity(
       platform::kRpcCAuthnLevelDefault, platform::kRpcCImpLevelImpersonate, platform::kEoacNone);
-  if (security < 0 && security != platform::kRpcETooLate) {
-    wmi.CoUninitialize();
-    return 0;
-  }
-  ComObject locator = nullptr, services = nullptr, enumerator = nullptr;
   uint32_t ran = 0;
-  if (wmi.CreateWbemLocator(platform::kClsctxInprocServer, &locator) >= 0 &&
-      wmi.ConnectServer(locator, kNamespace, &services) >= 0) {
-    static constexpr char kConnected[] = "Connected to ROOT\\WMI WMI namespace\n";
-    PrintLine(kConnected, sizeof kConnected - 1);
-    if (wmi.SetProxyBlanket(services, platform::kRpcCAuthnWinnt, platform::kRpcCAuthzNone,
-                            platform::kRpcCAuthnLevelCall, platform::kRpcCImpLevelImpersonate,
-                            platform::kEoacNone) >= 0 &&
-        wmi.ExecQuery(services, u"WQL", kQuery,
-                      platform::kWbemFlagForwardOnly | platform::kWbemFlagReturnImmediately,
-                      &enumerator) >= 0) {
-      ran = 1;
-      for (;;) {
-        ComObject port = nullptr;
-        uint32_t returned = 0;
-        wmi.Next(enumerator, platform::kWbemInfinite, &port, &returned);
-        if (returned == 0 || port == nullptr) break;
-        if (MacMatches(wmi, port, mac)) CopyFirmwareVersion(wmi, port, out);
-        wmi.Release(port);
-      }
-    }
-  }
-  for (ComObject held : {services, locator, enumerator}) {
-    if (held != nullptr) wmi.Release(held);
-  }
+  if (security >= 0 || security == platform::kRpcETooLate) ran = QueryPorts(wmi, out, mac);
   wmi.CoUninitialize();
   return ran;
 }
