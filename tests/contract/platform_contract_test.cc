@@ -453,23 +453,50 @@ TEST_P(PlatformContract, ComAndWmi) {
   EXPECT_EQ(security, kRpcETooLate);
 }
 
+// The present network devices, and each by its ID with its ID, a text property and its LAN
+// interfaces read back: sizes first (characters for IDs and lists, bytes for properties), and
+// a buffer one short refused whole.
 TEST_P(PlatformContract, ConfigManagerDeviceListAndAMissingDevice) {
   if (backend().IsWine()) GTEST_SKIP() << "Wine's cfgmgr32 writes neither the list nor its size";
   ConfigManager& cm = *Os().configManager;
-  constexpr char16_t kNetClass[] = u"{4d36e972-e325-11ce-bfc1-08002be10318}";
+  constexpr char16_t kNetClass[] = u"{4D36E972-E325-11CE-BFC1-08002BE10318}";  // any case
   const uint32_t flags = kCmGetIdListFilterClass | kCmGetIdListFilterPresent;
   uint32_t length = 0;
   ASSERT_EQ(cm.GetDeviceIdListSize(&length, kNetClass, flags), kCrSuccess);
-  ASSERT_GE(length, 1u);
+  ASSERT_GE(length, 2u);
   std::vector<char16_t> list(length, u'x');
+  EXPECT_EQ(cm.GetDeviceIdList(kNetClass, list.data(), length - 1, flags), kCrBufferSmall);
   ASSERT_EQ(cm.GetDeviceIdList(kNetClass, list.data(), length, flags), kCrSuccess);
-  DevInst node = 0;
   size_t at = 0;
-  for (; at < list.size() && list[at] != 0;
-       at += std::char_traits<char16_t>::length(&list[at]) + 1) {
-    EXPECT_EQ(cm.LocateDevNode(&node, &list[at], kCmLocateDevNodeNormal), kCrSuccess);
+  for (; at < list.size() && list[at] != 0; at += std::u16string_view(&list[at]).size() + 1) {
+    const std::u16string id(&list[at]);
+    SCOPED_TRACE(std::string(id.begin(), id.end()));
+    DevInst node = 0;
+    ASSERT_EQ(cm.LocateDevNode(&node, id.c_str(), kCmLocateDevNodeNormal), kCrSuccess);
+    std::u16string text(id.size(), u'x');  // an exact fit takes no terminator
+    const auto chars = static_cast<uint32_t>(id.size());
+    EXPECT_EQ(cm.GetDeviceId(node, text.data(), chars, 0), kCrSuccess);
+    EXPECT_EQ(text, id);
+    EXPECT_EQ(cm.GetDeviceId(node, text.data(), chars - 1, 0), kCrBufferSmall);
+    uint32_t type = 0, bytes = 0, needed = 0;
+    char16_t service[64];
+    EXPECT_EQ(cm.GetDevNodeRegistryProperty(node, kCmDrpService, &type, nullptr, &needed, 0),
+              kCrBufferSmall);
+    EXPECT_EQ(type, kRegSz);
+    bytes = needed - 2;
+    EXPECT_EQ(cm.GetDevNodeRegistryProperty(node, kCmDrpService, &type, service, &bytes, 0),
+              kCrBufferSmall);
+    EXPECT_EQ(bytes, needed);
+    ASSERT_EQ(cm.GetDevNodeRegistryProperty(node, kCmDrpService, &type, service, &bytes, 0),
+              kCrSuccess);
+    EXPECT_EQ((std::u16string_view(service).size() + 1) * 2, needed);
+    ASSERT_EQ(cm.GetDeviceInterfaceListSize(&length, kGuidNdisLanClass, id.c_str(), 0), kCrSuccess);
+    std::vector<char16_t> paths(length);
+    EXPECT_EQ(cm.GetDeviceInterfaceList(kGuidNdisLanClass, id.c_str(), paths.data(), length - 1, 0),
+              kCrBufferSmall);
   }
   EXPECT_LT(at, list.size()) << "the list ends with an empty text";
+  DevInst node = 0;
   EXPECT_EQ(cm.LocateDevNode(&node, u"PCI\\VEN_8086&DEV_1000\\CRVNOSUCHDEVICE", 0),
             kCrNoSuchDevNode);
 }

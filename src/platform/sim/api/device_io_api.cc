@@ -11,6 +11,7 @@
 #include "common/text.h"
 #include "platform/ndis.h"
 #include "platform/sim/api/apis.h"
+#include "platform/sim/api/machine_internals.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/scheduler/scheduler.h"
 #include "platform/sim/state/device_sim.h"
@@ -37,11 +38,11 @@ constexpr uint32_t kFileFlagOverlapped = 0x40000000;
 
 class DeviceIoApi : public platform::DeviceIo {
  public:
-  explicit DeviceIoApi(Machine& machine) : machine_(machine) {}
+  explicit DeviceIoApi(Machine& machine) : machine_(machine), internals_(machine) {}
 
   DeviceHandle CreateFile(const char16_t* name, uint32_t access, uint32_t share,
                           uint32_t disposition, uint32_t flagsAndAttributes) override {
-    if (auto fault = machine_.CheckFault("CreateFileW")) return FailOpen(*fault);
+    if (auto fault = internals_.CheckFault("CreateFileW")) return FailOpen(*fault);
     if (name == nullptr) return FailOpen(platform::kErrorInvalidParameter);
     std::u16string full = name;
     if (machine_.devices().recording())
@@ -50,7 +51,7 @@ class DeviceIoApi : public platform::DeviceIo {
     if (disposition < 1 || disposition > 5) return FailOpen(platform::kErrorInvalidParameter);
     OpenDevice open;
     open.overlapped = (flagsAndAttributes & kFileFlagOverlapped) != 0;
-    open.ownedByProcess = machine_.scheduler().InRun();
+    open.ownedByProcess = internals_.scheduler().InRun();
     if (std::u16string_view(full).starts_with(kInterfacePrefix)) {
       NdisDevice* d = machine_.devices().FindNdisByInterfacePath(full);
       if (d == nullptr) return FailOpen(platform::kErrorFileNotFound);
@@ -79,7 +80,7 @@ class DeviceIoApi : public platform::DeviceIo {
   bool DeviceIoControl(DeviceHandle device, uint32_t controlCode, const void* input,
                        uint32_t inputSize, void* output, uint32_t outputSize,
                        uint32_t* bytesReturned) override {
-    if (auto fault = machine_.CheckFault("DeviceIoControl")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault("DeviceIoControl")) return Fail(*fault);
     auto it = handles_.find(device);
     if (it == handles_.end()) return Fail(platform::kErrorInvalidHandle);
     const OpenDevice& open = it->second;
@@ -112,7 +113,7 @@ class DeviceIoApi : public platform::DeviceIo {
   }
 
   bool CloseDevice(DeviceHandle device) override {
-    if (auto fault = machine_.CheckFault("CloseHandle(device)")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault("CloseHandle(device)")) return Fail(*fault);
     if (handles_.erase(device) == 0) return Fail(platform::kErrorInvalidHandle);
     --machine_.openHandles().devices;
     return true;
@@ -197,21 +198,22 @@ class DeviceIoApi : public platform::DeviceIo {
     auto handle = reinterpret_cast<DeviceHandle>(nextHandle_);
     handles_[handle] = std::move(open);
     ++machine_.openHandles().devices;
-    machine_.SetLastError(0);  // CreateFileW clears it when it opens
+    internals_.SetLastError(0);  // CreateFileW clears it when it opens
     return handle;
   }
 
   DeviceHandle FailOpen(uint32_t error) {
-    machine_.SetLastError(error);
+    internals_.SetLastError(error);
     return platform::kInvalidHandleValue;
   }
 
   bool Fail(uint32_t error) {
-    machine_.SetLastError(error);
+    internals_.SetLastError(error);
     return false;
   }
 
   Machine& machine_;
+  MachineInternals internals_;
   std::map<DeviceHandle, OpenDevice> handles_;
   uintptr_t nextHandle_ = 0x40000;
 };
