@@ -75,7 +75,7 @@ class ConfigManagerApi : public ConfigManager {
     if (devInst == nullptr) return kCrInvalidPointer;
     *devInst = 0;
     if ((flags & ~kLocateFlags) != 0) return kCrInvalidFlag;
-    SimDevices& devices = machine_.devices();
+    const SimDevices& devices = Devices();
     if (deviceId == nullptr || *deviceId == 0) {
       *devInst = devices.Root().devInst;
       return kCrSuccess;
@@ -92,7 +92,7 @@ class ConfigManagerApi : public ConfigManager {
     if (parent == nullptr) return kCrInvalidPointer;
     *parent = 0;
     if (flags != 0) return kCrInvalidFlag;
-    SimDevices& devices = machine_.devices();
+    const SimDevices& devices = Devices();
     const DevNode* node = devices.NodeByDevInst(devInst);
     if (node == nullptr) return kCrInvalidDevNode;
     if (node == &devices.Root()) return kCrNoSuchDevNode;
@@ -111,7 +111,7 @@ class ConfigManagerApi : public ConfigManager {
     if (buffer == nullptr || length == 0) return kCrInvalidPointer;
     *buffer = 0;
     if (flags != 0) return kCrInvalidFlag;
-    const DevNode* node = machine_.devices().NodeByDevInst(devInst);
+    const DevNode* node = Devices().NodeByDevInst(devInst);
     if (node == nullptr) return kCrInvalidDevNode;
     const std::u16string& id = node->instanceId;
     size_t n = std::min<size_t>(id.size(), length);
@@ -128,7 +128,7 @@ class ConfigManagerApi : public ConfigManager {
     if (buffer == nullptr && *length != 0) return kCrInvalidPointer;
     if (flags != 0) return kCrInvalidFlag;
     if (property == 0 || property > kCmDrpMax) return kCrInvalidProperty;
-    const DevNode* node = machine_.devices().NodeByDevInst(devInst);
+    const DevNode* node = Devices().NodeByDevInst(devInst);
     if (node == nullptr) return kCrInvalidDevNode;
     auto it = node->properties.find(property);
     if (it == node->properties.end()) {
@@ -156,7 +156,7 @@ class ConfigManagerApi : public ConfigManager {
     if (disposition != kRegDispositionOpenAlways && disposition != kRegDispositionOpenExisting) {
       return kCrInvalidData;
     }
-    const DevNode* node = machine_.devices().NodeByDevInst(devInst);
+    const DevNode* node = Devices().NodeByDevInst(devInst);
     if (node == nullptr) return kCrInvalidDevNode;
     const std::u16string& path =
         (flags & kCmRegistrySoftware) != 0 ? node->driverKey : node->hardwareKey;
@@ -195,6 +195,9 @@ class ConfigManagerApi : public ConfigManager {
   }
 
  private:
+  // Lookups only: a const machine's devices are not handed out for editing.
+  const SimDevices& Devices() const { return machine_.devices(); }
+
   ConfigRet DeviceIdList(const char16_t* filter, uint32_t flags, std::u16string* list) {
     if ((flags & ~kIdListFlags) != 0) return kCrInvalidFlag;
     bool byClass = (flags & kCmGetIdListFilterClass) != 0;
@@ -206,7 +209,7 @@ class ConfigManagerApi : public ConfigManager {
     if (byClass && !IsGuidText(text)) return kCrInvalidData;
     bool filtered = byClass || byService || byEnumerator || presentOnly;
     std::vector<std::u16string> ids;
-    SimDevices& devices = machine_.devices();
+    const SimDevices& devices = Devices();
     for (const auto& node : devices.nodes()) {
       if (node.get() == &devices.Root() && filtered) continue;
       if (presentOnly && !node->present) continue;
@@ -227,18 +230,20 @@ class ConfigManagerApi : public ConfigManager {
     if ((flags & ~kCmGetDeviceInterfaceListAllDevices) != 0) return kCrInvalidFlag;
     bool allDevices = (flags & kCmGetDeviceInterfaceListAllDevices) != 0;
     std::vector<std::u16string> paths;
-    SimDevices& devices = machine_.devices();
+    const SimDevices& devices = Devices();
     if (deviceId != nullptr && *deviceId != 0) {
       const DevNode* node = devices.FindNode(deviceId);
       if (node == nullptr) return kCrNoSuchDevNode;
     }
     if (SameGuid(interfaceClass, kGuidNdisLanClass)) {
-      for (const auto& node : devices.nodes()) {
-        if (deviceId != nullptr && *deviceId != 0 && !SameNoCase(node->instanceId, deviceId)) {
-          continue;
-        }
-        if (!node->present && !allDevices) continue;
-        paths.insert(paths.end(), node->ndisLanInterfaces.begin(), node->ndisLanInterfaces.end());
+      auto add = [&](const DevNode& node) {
+        if (!node.present && !allDevices) return;
+        paths.insert(paths.end(), node.ndisLanInterfaces.begin(), node.ndisLanInterfaces.end());
+      };
+      if (deviceId != nullptr && *deviceId != 0) {
+        for (const DevNode* node : devices.NodesWithId(deviceId)) add(*node);
+      } else {
+        for (const auto& node : devices.nodes()) add(*node);
       }
     }
     *list = MultiText(paths);

@@ -53,7 +53,7 @@ class DeviceIoApi : public platform::DeviceIo {
     open.overlapped = (flagsAndAttributes & kFileFlagOverlapped) != 0;
     open.ownedByProcess = internals_.scheduler().InRun();
     if (std::u16string_view(full).starts_with(kInterfacePrefix)) {
-      NdisDevice* d = machine_.devices().FindNdisByInterfacePath(full);
+      const NdisDevice* d = Devices().FindNdisByInterfacePath(full);
       if (d == nullptr) return FailOpen(platform::kErrorFileNotFound);
       if (d->openError != 0) return FailOpen(d->openError);
       open.guid = d->guid;
@@ -64,7 +64,7 @@ class DeviceIoApi : public platform::DeviceIo {
       return FailOpen(platform::kErrorFileNotFound);
     std::u16string rest = full.substr(std::size(kDevicePrefix) - 1);
     open.openedAs = rest;
-    if (NdisDevice* d = machine_.devices().FindNdis(rest)) {
+    if (const NdisDevice* d = Devices().FindNdis(rest)) {
       if (d->openError != 0) return FailOpen(d->openError);
       open.guid = d->guid;
     } else if (auto [owner, device] = FindPrivate(rest); device != nullptr) {
@@ -99,7 +99,7 @@ class DeviceIoApi : public platform::DeviceIo {
     if ((inputSize != 0 && input == nullptr) || (outputSize != 0 && output == nullptr)) {
       return Fail(platform::kErrorInvalidParameter);
     }
-    NdisDevice* miniport = machine_.devices().FindNdis(open.guid);
+    const NdisDevice* miniport = Devices().FindNdis(open.guid);
     if (miniport == nullptr) return Fail(kErrorDeviceRemoved);
     if (open.privateName.empty()) {
       return QueryMiniport(*miniport, controlCode, record.oid, inputSize, output, outputSize,
@@ -184,14 +184,15 @@ class DeviceIoApi : public platform::DeviceIo {
     return true;
   }
 
-  std::pair<NdisDevice*, PrivateQueryDevice*> FindPrivate(std::u16string_view name) {
-    for (const auto& d : machine_.devices().ndisDevices()) {
-      if (d->privateDevice && SameNoCase(d->privateDevice->name, name)) {
-        return {d.get(), &*d->privateDevice};
-      }
-    }
-    return {nullptr, nullptr};
+  std::pair<const NdisDevice*, const PrivateQueryDevice*> FindPrivate(
+      std::u16string_view name) const {
+    const NdisDevice* owner = Devices().FindPrivateDeviceOwner(name);
+    if (owner == nullptr) return {nullptr, nullptr};
+    return {owner, &*owner->privateDevice};
   }
+
+  // Lookups only: a const machine's devices are not handed out for editing.
+  const SimDevices& Devices() const { return machine_.devices(); }
 
   DeviceHandle Keep(OpenDevice open) {
     nextHandle_ += 4;

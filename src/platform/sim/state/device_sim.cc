@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "common/text.h"
 #include "common/utf.h"
@@ -341,14 +342,18 @@ void DeriveNdis(const SimAdapter& a, NdisDevice& d) {
 // The class key's subkey of the GUID, or a new one after the highest number in use.
 std::u16string ClassKeyFor(SimRegistry& registry, const std::u16string& guid) {
   int highest = -1;
-  for (const auto& name : registry.SubKeyNames(kNetClassKeyPath)) {
-    std::u16string path = Join(kNetClassKeyPath, name);
-    auto value = registry.GetValue(path, u"NetCfgInstanceId");
-    if (value && value->data.size() >= 2) {
-      std::u16string text(reinterpret_cast<const char16_t*>(value->data.data()),
-                          value->data.size() / 2);
+  // The class key's subkeys read in place: a walk from the registry's root for each of them
+  // would make adding thousands of adapters cost the square of their number.
+  auto classKey = SimRegistry::Find(registry.root(), kNetClassKeyPath);
+  for (const auto& [key, subkey] : classKey->subkeys) {
+    const std::u16string& name = subkey->name;
+    auto value = subkey->values.find(u"NetCfgInstanceId");
+    if (value != subkey->values.end() && value->second.data.size() >= 2) {
+      const auto& data = value->second.data;
+      std::u16string text(data.size() / 2, u'\0');
+      std::memcpy(text.data(), data.data(), text.size() * 2);
       text.resize(std::char_traits<char16_t>::length(text.c_str()));
-      if (SameNoCase(text, guid)) return path;
+      if (SameNoCase(text, guid)) return Join(kNetClassKeyPath, name);
     }
     if (name.size() == 4 &&
         std::all_of(name.begin(), name.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; })) {
@@ -415,21 +420,6 @@ std::optional<std::u16string> DeriveLocation(const SimAdapter& a) {
   }
 }
 
-bool InstanceIdTaken(SimDevices& devices, const std::u16string& instanceId) {
-  for (const auto& r : devices.adapters()) {
-    if (SameNoCase(r->instanceId, instanceId)) return true;
-  }
-  return false;
-}
-
-bool ParentStillUsed(const SimDevices& devices, const std::u16string& parentId,
-                     std::u16string_view exceptGuid) {
-  for (const auto& r : devices.adapters()) {
-    if (!SameNoCase(r->adapter.guid, exceptGuid) && SameNoCase(r->parentId, parentId)) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 // --- records ---
@@ -468,11 +458,160 @@ std::optional<std::u16string> DevNode::Text(uint32_t property) const {
   return text;
 }
 
+// --- indexes ---
+
+template <typename T>
+size_t SimDevices::NameIndex<T>::NoCaseHash::operator()(std::u16string_view name) const {
+  size_t h = 14695981039346656037u;
+  for (char16_t c : name) {
+    h ^= crv::FoldCase(c);  // letters that SameNoCase takes as one hash alike
+    h *= 1099511628211u;
+  }
+  return h;
+}
+
+template <typename T>
+bool SimDevices::NameIndex<T>::NoCaseEqual::operator()(std::u16string_view a,
+                                                       std::u16string_view b) const {
+  return SameNoCase(a, b);
+}
+
+template <typename T>
+void SimDevices::NameIndex<T>::File(T* record, uint64_t place,
+                                    const std::vector<std::u16string_view>& names) {
+  Remove(record);
+  auto& filing = filed_[record];
+  filing.first = place;
+  for (std::u16string_view name : names) {
+    auto it = byName_.find(name);
+    if (it == byName_.end()) it = byName_.emplace(std::u16string(name), std::vector<Entry>{}).first;
+    auto& entries = it->second;
+    auto at = std::find_if(entries.begin(), entries.end(),
+                           [&](const Entry& e) { return e.place > place; });
+    entries.insert(at, Entry{place, record});
+    filing.second.emplace_back(name);
+  }
+}
+
+template <typename T>
+void SimDevices::NameIndex<T>::Refile(T* record, const std::vector<std::u16string_view>& names) {
+  auto it = filed_.find(record);
+  if (it != filed_.end()) File(record, it->second.first, names);
+}
+
+template <typename T>
+void SimDevices::NameIndex<T>::Remove(const T* record) {
+  auto it = filed_.find(record);
+  if (it == filed_.end()) return;
+  for (const std::u16string& name : it->second.second) {
+    auto entries = byName_.find(std::u16string_view(name));
+    if (entries == byName_.end()) continue;
+    std::erase_if(entries->second, [&](const Entry& e) { return e.record == record; });
+    if (entries->second.empty()) byName_.erase(entries);
+  }
+  filed_.erase(it);
+}
+
+template <typename T>
+auto SimDevices::NameIndex<T>::Candidates(std::u16string_view name) const
+    -> const std::vector<Entry>& {
+  static const std::vector<Entry> kNone;
+  auto it = byName_.find(name);
+  return it == byName_.end() ? kNone : it->second;
+}
+
+namespace {
+
+std::vector<std::u16string_view> NamesOf(std::u16string_view name) { return {name}; }
+
+// The first candidate that still has the name; candidates that lost it are filed again.
+template <typename T, typename Index, typename Has, typename Refile>
+T* FirstFiled(const Index& index, std::u16string_view name, Has has, Refile refile) {
+  std::vector<T*> stale;
+  T* found = nullptr;
+  for (const auto& entry : index.Candidates(name)) {
+    if (has(*entry.record)) {
+      found = entry.record;
+      break;
+    }
+    stale.push_back(entry.record);
+  }
+  for (T* record : stale) refile(record);
+  return found;
+}
+
+}  // namespace
+
+NdisDevice* SimDevices::Edited(NdisDevice* device) const {
+  if (device != nullptr) editedNdis_.push_back(device);
+  return device;
+}
+
+DevNode* SimDevices::Edited(DevNode* node) const {
+  if (node != nullptr) editedNodes_.push_back(node);
+  return node;
+}
+
+AdapterRecord* SimDevices::Edited(AdapterRecord* record) const {
+  if (record != nullptr) editedAdapters_.push_back(record);
+  return record;
+}
+
+void SimDevices::FileNdis(NdisDevice* device, uint64_t place) const {
+  ndisByGuid_.File(device, place, NamesOf(device->guid));
+  std::vector<std::u16string_view> privateName;
+  if (device->privateDevice) privateName.push_back(device->privateDevice->name);
+  ndisByPrivateName_.File(device, place, privateName);
+}
+
+void SimDevices::FileNode(DevNode* node, uint64_t place) const {
+  nodesById_.File(node, place, NamesOf(node->instanceId));
+  std::vector<std::u16string_view> paths(node->ndisLanInterfaces.begin(),
+                                         node->ndisLanInterfaces.end());
+  nodesByInterface_.File(node, place, paths);
+}
+
+void SimDevices::FileAdapter(AdapterRecord* record, uint64_t place) const {
+  adaptersByGuid_.File(record, place, NamesOf(record->adapter.guid));
+  adaptersByInstanceId_.File(record, place, NamesOf(record->instanceId));
+  std::vector<std::u16string_view> parent;
+  if (!record->parentId.empty()) parent.push_back(record->parentId);
+  adaptersByParentId_.File(record, place, parent);
+}
+
+void SimDevices::RefileEdited() const {
+  for (NdisDevice* d : editedNdis_) {
+    ndisByGuid_.Refile(d, NamesOf(d->guid));
+    std::vector<std::u16string_view> privateName;
+    if (d->privateDevice) privateName.push_back(d->privateDevice->name);
+    ndisByPrivateName_.Refile(d, privateName);
+  }
+  editedNdis_.clear();
+  for (DevNode* n : editedNodes_) {
+    nodesById_.Refile(n, NamesOf(n->instanceId));
+    std::vector<std::u16string_view> paths(n->ndisLanInterfaces.begin(),
+                                           n->ndisLanInterfaces.end());
+    nodesByInterface_.Refile(n, paths);
+  }
+  editedNodes_.clear();
+  for (AdapterRecord* r : editedAdapters_) {
+    adaptersByGuid_.Refile(r, NamesOf(r->adapter.guid));
+    adaptersByInstanceId_.Refile(r, NamesOf(r->instanceId));
+    std::vector<std::u16string_view> parent;
+    if (!r->parentId.empty()) parent.push_back(r->parentId);
+    adaptersByParentId_.Refile(r, parent);
+  }
+  editedAdapters_.clear();
+}
+
+// --- devices ---
+
 SimDevices::SimDevices() {
   auto root = std::make_unique<DevNode>();
   root->instanceId = u"HTREE\\ROOT\\0";
   root->devInst = nextDevInst_++;
   nodes_.push_back(std::move(root));
+  FileNode(nodes_.back().get(), nextPlace_++);
 }
 
 NdisDevice& SimDevices::AddNdis(std::u16string guid) {
@@ -480,64 +619,171 @@ NdisDevice& SimDevices::AddNdis(std::u16string guid) {
   auto device = std::make_unique<NdisDevice>();
   device->guid = std::move(guid);
   ndis_.push_back(std::move(device));
-  return *ndis_.back();
+  FileNdis(ndis_.back().get(), nextPlace_++);
+  return *Edited(ndis_.back().get());
+}
+
+const NdisDevice* SimDevices::FindNdis(std::u16string_view guid) const {
+  RefileEdited();
+  return FirstFiled<NdisDevice>(
+      ndisByGuid_, guid, [&](const NdisDevice& d) { return SameNoCase(d.guid, guid); },
+      [&](NdisDevice* d) { ndisByGuid_.Refile(d, NamesOf(d->guid)); });
 }
 
 NdisDevice* SimDevices::FindNdis(std::u16string_view guid) {
-  for (auto& d : ndis_) {
-    if (SameNoCase(d->guid, guid)) return d.get();
+  return Edited(const_cast<NdisDevice*>(std::as_const(*this).FindNdis(guid)));
+}
+
+const NdisDevice* SimDevices::FindNdisByInterfacePath(std::u16string_view path) const {
+  RefileEdited();
+  auto hasPath = [&](const DevNode& n) {
+    return std::any_of(n.ndisLanInterfaces.begin(), n.ndisLanInterfaces.end(),
+                       [&](const std::u16string& known) { return SameNoCase(known, path); });
+  };
+  bool reached = false;
+  std::vector<DevNode*> stale;
+  for (const auto& entry : nodesByInterface_.Candidates(path)) {
+    if (!hasPath(*entry.record)) {
+      stale.push_back(entry.record);
+    } else if (entry.record->present) {
+      reached = true;
+      break;
+    }
   }
-  return nullptr;
+  for (DevNode* n : stale) {
+    std::vector<std::u16string_view> paths(n->ndisLanInterfaces.begin(),
+                                           n->ndisLanInterfaces.end());
+    nodesByInterface_.Refile(n, paths);
+  }
+  return reached ? FindNdis(path.substr(path.rfind(u'\\') + 1)) : nullptr;
 }
 
 NdisDevice* SimDevices::FindNdisByInterfacePath(std::u16string_view path) {
-  for (auto& n : nodes_) {
-    if (!n->present) continue;
-    for (const std::u16string& known : n->ndisLanInterfaces) {
-      if (SameNoCase(known, path)) return FindNdis(path.substr(path.rfind(u'\\') + 1));
-    }
-  }
-  return nullptr;
+  return Edited(const_cast<NdisDevice*>(std::as_const(*this).FindNdisByInterfacePath(path)));
+}
+
+const NdisDevice* SimDevices::FindPrivateDeviceOwner(std::u16string_view name) const {
+  RefileEdited();
+  auto refile = [&](NdisDevice* d) {
+    std::vector<std::u16string_view> privateName;
+    if (d->privateDevice) privateName.push_back(d->privateDevice->name);
+    ndisByPrivateName_.Refile(d, privateName);
+  };
+  return FirstFiled<NdisDevice>(
+      ndisByPrivateName_, name,
+      [&](const NdisDevice& d) {
+        return d.privateDevice && SameNoCase(d.privateDevice->name, name);
+      },
+      refile);
 }
 
 bool SimDevices::RemoveNdis(std::u16string_view guid) {
-  auto it = std::find_if(ndis_.begin(), ndis_.end(),
-                         [&](const auto& d) { return SameNoCase(d->guid, guid); });
-  if (it == ndis_.end()) return false;
-  ndis_.erase(it);
+  const NdisDevice* device = std::as_const(*this).FindNdis(guid);
+  if (device == nullptr) return false;
+  ndisByGuid_.Remove(device);
+  ndisByPrivateName_.Remove(device);
+  std::erase(editedNdis_, device);
+  std::erase_if(ndis_, [&](const auto& d) { return d.get() == device; });
   return true;
 }
 
 DevNode& SimDevices::AddNode(DevNode node) {
-  if (DevNode* existing = FindNode(node.instanceId)) {
+  if (DevNode* existing = const_cast<DevNode*>(std::as_const(*this).FindNode(node.instanceId))) {
     node.devInst = existing->devInst;
     *existing = std::move(node);
-    return *existing;
+    return *Edited(existing);
   }
   node.devInst = nextDevInst_++;
   nodes_.push_back(std::make_unique<DevNode>(std::move(node)));
-  return *nodes_.back();
+  FileNode(nodes_.back().get(), nextPlace_++);
+  return *Edited(nodes_.back().get());
+}
+
+const DevNode* SimDevices::FindNode(std::u16string_view instanceId) const {
+  RefileEdited();
+  return FirstFiled<DevNode>(
+      nodesById_, instanceId,
+      [&](const DevNode& n) { return SameNoCase(n.instanceId, instanceId); },
+      [&](DevNode* n) { nodesById_.Refile(n, NamesOf(n->instanceId)); });
 }
 
 DevNode* SimDevices::FindNode(std::u16string_view instanceId) {
-  for (auto& n : nodes_) {
-    if (SameNoCase(n->instanceId, instanceId)) return n.get();
-  }
-  return nullptr;
+  return Edited(const_cast<DevNode*>(std::as_const(*this).FindNode(instanceId)));
 }
 
-DevNode* SimDevices::NodeByDevInst(uint32_t devInst) {
-  for (auto& n : nodes_) {
+std::vector<const DevNode*> SimDevices::NodesWithId(std::u16string_view instanceId) const {
+  std::vector<const DevNode*> found;
+  if (FindNode(instanceId) == nullptr) return found;  // files stale candidates again
+  for (const auto& entry : nodesById_.Candidates(instanceId)) {
+    if (SameNoCase(entry.record->instanceId, instanceId)) found.push_back(entry.record);
+  }
+  return found;
+}
+
+const DevNode* SimDevices::NodeByDevInst(uint32_t devInst) const {
+  // DevInsts are handed out in list order from 1 and nodes are never taken out of the list.
+  if (devInst >= 1 && devInst <= nodes_.size() && nodes_[devInst - 1]->devInst == devInst) {
+    return nodes_[devInst - 1].get();
+  }
+  for (const auto& n : nodes_) {
     if (n->devInst == devInst) return n.get();
   }
   return nullptr;
 }
 
+DevNode* SimDevices::NodeByDevInst(uint32_t devInst) {
+  return Edited(const_cast<DevNode*>(std::as_const(*this).NodeByDevInst(devInst)));
+}
+
+const AdapterRecord* SimDevices::FindAdapter(std::u16string_view guid) const {
+  RefileEdited();
+  return FirstFiled<AdapterRecord>(
+      adaptersByGuid_, guid,
+      [&](const AdapterRecord& r) { return SameNoCase(r.adapter.guid, guid); },
+      [&](AdapterRecord* r) { adaptersByGuid_.Refile(r, NamesOf(r->adapter.guid)); });
+}
+
 AdapterRecord* SimDevices::FindAdapter(std::u16string_view guid) {
-  for (auto& r : adapters_) {
-    if (SameNoCase(r->adapter.guid, guid)) return r.get();
-  }
-  return nullptr;
+  return Edited(const_cast<AdapterRecord*>(std::as_const(*this).FindAdapter(guid)));
+}
+
+bool SimDevices::AdapterWithInstanceId(std::u16string_view instanceId) const {
+  RefileEdited();
+  return FirstFiled<AdapterRecord>(
+             adaptersByInstanceId_, instanceId,
+             [&](const AdapterRecord& r) { return SameNoCase(r.instanceId, instanceId); },
+             [&](AdapterRecord* r) { adaptersByInstanceId_.Refile(r, NamesOf(r->instanceId)); }) !=
+         nullptr;
+}
+
+bool SimDevices::OtherAdapterWithParent(std::u16string_view parentId,
+                                        std::u16string_view guid) const {
+  RefileEdited();
+  auto refile = [&](AdapterRecord* r) {
+    std::vector<std::u16string_view> parent;
+    if (!r->parentId.empty()) parent.push_back(r->parentId);
+    adaptersByParentId_.Refile(r, parent);
+  };
+  return FirstFiled<AdapterRecord>(
+             adaptersByParentId_, parentId,
+             [&](const AdapterRecord& r) {
+               return !SameNoCase(r.adapter.guid, guid) && SameNoCase(r.parentId, parentId);
+             },
+             refile) != nullptr;
+}
+
+AdapterRecord& SimDevices::KeepAdapter(std::unique_ptr<AdapterRecord> record) {
+  adapters_.push_back(std::move(record));
+  FileAdapter(adapters_.back().get(), nextPlace_++);
+  return *Edited(adapters_.back().get());
+}
+
+void SimDevices::DropAdapter(const AdapterRecord* record) {
+  adaptersByGuid_.Remove(record);
+  adaptersByInstanceId_.Remove(record);
+  adaptersByParentId_.Remove(record);
+  std::erase(editedAdapters_, record);
+  std::erase_if(adapters_, [&](const auto& r) { return r.get() == record; });
 }
 
 uint64_t SimDevices::QueryCount(std::u16string_view guid, uint32_t oid) const {
@@ -592,7 +838,7 @@ AdapterRecord& AddAdapter(Machine& machine, const SimAdapter& adapter) {
   // scenario gave the ID itself.
   if (a.instanceId.empty()) {
     std::u16string base = record->instanceId;
-    for (uint32_t n = 1; InstanceIdTaken(devices, record->instanceId); ++n) {
+    for (uint32_t n = 1; devices.AdapterWithInstanceId(record->instanceId); ++n) {
       record->instanceId = base + Format("&%u", n);
     }
   }
@@ -688,23 +934,26 @@ AdapterRecord& AddAdapter(Machine& machine, const SimAdapter& adapter) {
   registry.SetString(record->connectionKey, u"Name", ConnectionName(a));
   registry.SetString(record->connectionKey, u"PnpInstanceID", record->instanceId);
 
-  devices.adapters_.push_back(std::move(record));
-  return *devices.adapters_.back();
+  return devices.KeepAdapter(std::move(record));
 }
 
 bool RemoveAdapter(Machine& machine, std::u16string_view guid) {
   SimDevices& devices = machine.devices();
-  auto it = std::find_if(devices.adapters_.begin(), devices.adapters_.end(),
-                         [&](const auto& r) { return SameNoCase(r->adapter.guid, guid); });
-  if (it == devices.adapters_.end()) return false;
-  const AdapterRecord& r = **it;
+  const AdapterRecord* found = std::as_const(devices).FindAdapter(guid);
+  if (found == nullptr) return false;
+  const AdapterRecord& r = *found;
   devices.RemoveNdis(r.adapter.guid);
   if (r.adapter.ifIndex != 0) machine.network().Remove(r.adapter.ifIndex);
-  if (DevNode* node = devices.FindNode(r.instanceId)) node->present = false;
-  if (!r.parentId.empty() && !ParentStillUsed(devices, r.parentId, r.adapter.guid)) {
-    if (DevNode* parent = devices.FindNode(r.parentId)) parent->present = false;
+  // Presence is not a name the indexes know: no need to hand the nodes out for editing.
+  if (auto* node = const_cast<DevNode*>(std::as_const(devices).FindNode(r.instanceId))) {
+    node->present = false;
   }
-  devices.adapters_.erase(it);
+  if (!r.parentId.empty() && !devices.OtherAdapterWithParent(r.parentId, r.adapter.guid)) {
+    if (auto* parent = const_cast<DevNode*>(std::as_const(devices).FindNode(r.parentId))) {
+      parent->present = false;
+    }
+  }
+  devices.DropAdapter(found);
   return true;
 }
 

@@ -15,6 +15,14 @@
 //
 // Names (GUIDs, device names, instance IDs, setup class GUIDs) are compared without regard to
 // case, as Windows compares them.
+//
+// The lists keep the order the machine enumerates them in; lookups by name (a device by GUID,
+// interface path or private device name, a node by instance ID or DevInst, an adapter by GUID)
+// go through indexes beside them, so that a lookup costs the same on a server of thousands of
+// ports as on a small one. Records handed out for editing (by AddNdis, AddNode, AddAdapter,
+// Root and the non-const Find* calls) are filed again under their current names at the next
+// lookup. A name changed through the lists themselves or through a reference kept across
+// later lookups is found once that record is handed out again.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +31,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/sim/state/network_sim.h"
@@ -252,24 +262,34 @@ class SimDevices {
   // --- NDIS devices ---
   // Adds (or replaces) the device of a GUID.
   NdisDevice& AddNdis(std::u16string guid);
+  const NdisDevice* FindNdis(std::u16string_view guid) const;
   NdisDevice* FindNdis(std::u16string_view guid);
   // The device a present node's NDIS LAN interface path leads to: the one named by the GUID
   // that ends the path.
+  const NdisDevice* FindNdisByInterfacePath(std::u16string_view path) const;
   NdisDevice* FindNdisByInterfacePath(std::u16string_view path);
+  // The first device whose driver-private query device has this name.
+  const NdisDevice* FindPrivateDeviceOwner(std::u16string_view name) const;
   bool RemoveNdis(std::u16string_view guid);
   const std::vector<std::unique_ptr<NdisDevice>>& ndisDevices() const { return ndis_; }
 
   // --- PnP tree ---
   // Adds a node, or replaces the node of the same instance ID (keeping its DevInst).
   DevNode& AddNode(DevNode node);
+  const DevNode* FindNode(std::u16string_view instanceId) const;
   DevNode* FindNode(std::u16string_view instanceId);
+  // Every node of an instance ID, in list order (one, unless a test gave two the same ID).
+  std::vector<const DevNode*> NodesWithId(std::u16string_view instanceId) const;
+  const DevNode* NodeByDevInst(uint32_t devInst) const;
   DevNode* NodeByDevInst(uint32_t devInst);
   // The root node ("HTREE\ROOT\0"), the parent of nodes without one.
-  DevNode& Root() { return *nodes_.front(); }
+  const DevNode& Root() const { return *nodes_.front(); }
+  DevNode& Root() { return *Edited(nodes_.front().get()); }
   // Every node, the root first, then in the order added (the device list order).
   const std::vector<std::unique_ptr<DevNode>>& nodes() const { return nodes_; }
 
   // --- high-level adapters (see AddAdapter) ---
+  const AdapterRecord* FindAdapter(std::u16string_view guid) const;
   AdapterRecord* FindAdapter(std::u16string_view guid);
   const std::vector<std::unique_ptr<AdapterRecord>>& adapters() const { return adapters_; }
 
@@ -291,10 +311,65 @@ class SimDevices {
  private:
   friend AdapterRecord& AddAdapter(Machine& machine, const SimAdapter& adapter);
   friend bool RemoveAdapter(Machine& machine, std::u16string_view guid);
+
+  // Records of one kind found by name without regard to case. A record is filed under the
+  // names it had when it was last filed, with its place in its list, so that the candidates
+  // for a name come in list order; a lookup checks each candidate's current name, skips one
+  // that no longer has it and files that one again.
+  template <typename T>
+  class NameIndex {
+   public:
+    struct Entry {
+      uint64_t place;
+      T* record;
+    };
+    // Files the record under these names, replacing its earlier filing; the place is kept
+    // when it was filed before.
+    void File(T* record, uint64_t place, const std::vector<std::u16string_view>& names);
+    void Refile(T* record, const std::vector<std::u16string_view>& names);
+    void Remove(const T* record);
+    const std::vector<Entry>& Candidates(std::u16string_view name) const;
+
+   private:
+    struct NoCaseHash {
+      using is_transparent = void;
+      size_t operator()(std::u16string_view name) const;
+    };
+    struct NoCaseEqual {
+      using is_transparent = void;
+      bool operator()(std::u16string_view a, std::u16string_view b) const;
+    };
+    std::unordered_map<std::u16string, std::vector<Entry>, NoCaseHash, NoCaseEqual> byName_;
+    std::unordered_map<const T*, std::pair<uint64_t, std::vector<std::u16string>>> filed_;
+  };
+
+  // A record handed out for editing is filed again at the next lookup, under the names it
+  // has then.
+  NdisDevice* Edited(NdisDevice* device) const;
+  DevNode* Edited(DevNode* node) const;
+  AdapterRecord* Edited(AdapterRecord* record) const;
+  void RefileEdited() const;
+  void FileNdis(NdisDevice* device, uint64_t place) const;
+  void FileNode(DevNode* node, uint64_t place) const;
+  void FileAdapter(AdapterRecord* record, uint64_t place) const;
+  AdapterRecord& KeepAdapter(std::unique_ptr<AdapterRecord> record);
+  void DropAdapter(const AdapterRecord* record);
+  // Any adapter filed under this instance ID; any adapter other than the GUID's under this
+  // parent ID (AddAdapter's and RemoveAdapter's questions).
+  bool AdapterWithInstanceId(std::u16string_view instanceId) const;
+  bool OtherAdapterWithParent(std::u16string_view parentId, std::u16string_view guid) const;
+
   std::vector<std::unique_ptr<NdisDevice>> ndis_;
   std::vector<std::unique_ptr<DevNode>> nodes_;
   uint32_t nextDevInst_ = 1;
   std::vector<std::unique_ptr<AdapterRecord>> adapters_;
+  uint64_t nextPlace_ = 0;
+  mutable NameIndex<NdisDevice> ndisByGuid_, ndisByPrivateName_;
+  mutable NameIndex<DevNode> nodesById_, nodesByInterface_;
+  mutable NameIndex<AdapterRecord> adaptersByGuid_, adaptersByInstanceId_, adaptersByParentId_;
+  mutable std::vector<NdisDevice*> editedNdis_;
+  mutable std::vector<DevNode*> editedNodes_;
+  mutable std::vector<AdapterRecord*> editedAdapters_;
   std::vector<DeviceOpenRecord> opens_;
   std::vector<DeviceQueryRecord> queries_;
   uint64_t synchronousOnOverlapped_ = 0;

@@ -14,10 +14,22 @@ bool SimNetwork::Remove(uint32_t index) {
 }
 
 SimInterface* SimNetwork::Find(uint32_t index) {
-  for (auto& interface : interfaces_) {
-    if (interface.row.dwIndex == index) return &interface;
+  auto it = positions_.find(index);
+  if (it == positions_.end() || it->second >= interfaces_.size() ||
+      interfaces_[it->second].row.dwIndex != index) {
+    // Added, removed or edited since the positions were taken (or not there at all).
+    TakePositions();
+    it = positions_.find(index);
+    if (it == positions_.end()) return nullptr;
   }
-  return nullptr;
+  return &interfaces_[it->second];
+}
+
+void SimNetwork::TakePositions() {
+  positions_.clear();
+  for (size_t i = 0; i < interfaces_.size(); ++i) {
+    positions_.emplace(interfaces_[i].row.dwIndex, i);  // the first of an index wins
+  }
 }
 
 std::vector<platform::MibIfRow> SimNetwork::Rows(bool sorted) const {

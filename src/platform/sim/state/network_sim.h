@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/ip_helper.h"
@@ -33,6 +34,8 @@ class SimNetwork {
 
   void Add(SimInterface interface) { interfaces_.push_back(std::move(interface)); }
   bool Remove(uint32_t index);
+  // The first interface of this index. Found through the positions the interfaces had when
+  // last looked at, checked and taken again when the list has changed since.
   SimInterface* Find(uint32_t index);
 
   // The interface table as GetIfTable fills it.
@@ -41,7 +44,10 @@ class SimNetwork {
   std::vector<platform::MibIpAddrRow> AddressRows(bool sorted) const;
 
  private:
+  void TakePositions();
+
   std::vector<SimInterface> interfaces_;
+  std::unordered_map<uint32_t, size_t> positions_;  // interface index to place in the list
 };
 
 // "00-1B-21-AA-BB-01" or "00:1b:21:aa:bb:01" into bytes; false when malformed.
