@@ -48,7 +48,7 @@ class CollectionLoopTest : public crvtest::SimTest {
   void FailBuildsAfterTheNextChangeTest() {
     uint64_t next = machine.CallCount("GetIfTable");
     for (uint64_t n = 3; n <= 40; ++n)
-      machine.FailCall("GetIfTable", static_cast<uint32_t>(next + n), 31);
+      EXPECT_TRUE(machine.FailCall("GetIfTable", static_cast<uint32_t>(next + n), 31));
   }
 
   std::map<uint64_t, uint32_t> cycles;
@@ -75,7 +75,7 @@ TEST_F(CollectionLoopTest, PublishesAtOnceThenOncePerInterval) {
 }
 
 TEST_F(CollectionLoopTest, EveryBuildFailingEndsTheThreadAfterSixBuilds) {
-  machine.FailCall("GetIfTable", 0, 31);
+  EXPECT_TRUE(machine.FailCall("GetIfTable", 0, 31));
   auto run = RunAgent({"crvnichost.exe"}, 100 * T);
   EXPECT_EQ(sim::RunEnd::kIdle, run.end);  // only the parked caller is left
   EXPECT_EQ((std::vector<uint64_t>{0, T, 3 * T, 7 * T, 15 * T, 31 * T}),
@@ -94,8 +94,9 @@ TEST_F(CollectionLoopTest, EveryBuildFailingEndsTheThreadAfterSixBuilds) {
 }
 
 TEST_F(CollectionLoopTest, ASuccessfulRetryRestoresIntervalAndAllowanceForAFailedRebuild) {
-  machine.FailCall("GetIfTable", 1, 31);
-  machine.FailCall("GetIfTable", 2, 31);  // builds at 0 and T fail, the one at 3T succeeds
+  EXPECT_TRUE(machine.FailCall("GetIfTable", 1, 31));
+  // Builds at 0 and T fail, the one at 3T succeeds.
+  EXPECT_TRUE(machine.FailCall("GetIfTable", 2, 31));
   // A new interface at 5T, and every build after that change test fails: with the allowance
   // back at four, the rebuild and five retries run before the thread gives up.
   machine.At(5 * T - 1, [this] {
@@ -130,7 +131,7 @@ TEST_F(CollectionLoopTest, WakeEventsOnlyCutTheWaitShort) {
 }
 
 TEST_F(CollectionLoopTest, UnreadableTableDuringAPollRepublishesTheOldModel) {
-  machine.FailCall("GetIfTable", 3, 31);  // the first change test
+  EXPECT_TRUE(machine.FailCall("GetIfTable", 3, 31));  // the first change test
   machine.network().Add(
       crvtest::InterfaceRow(9, 6, "late", 9));  // would be a change, but cannot be seen
   SampleCycles({T + 1});
@@ -150,7 +151,7 @@ TEST_F(CollectionLoopTest, InfiniteIntervalNeverPollsAgain) {
 
 TEST_F(CollectionLoopTest, DoublingAnIntervalOfTwoToTheThirtyFirstGivesZero) {
   machine.registry().SetDword(kParameters, u"Timeout", 0x80000000u);
-  machine.FailCall("GetIfTable", 0, 31);
+  EXPECT_TRUE(machine.FailCall("GetIfTable", 0, 31));
   auto run = RunAgent({"crvnichost.exe"}, 0x100000000ull);
   EXPECT_EQ((std::vector<uint32_t>{0x80000000u, 0, 0, 0, 0}), WaitTimes());
   EXPECT_EQ((std::vector<uint64_t>{0x80000000ull}),

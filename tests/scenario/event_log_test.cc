@@ -37,7 +37,7 @@ ServerRun RunDefaultServer(const std::vector<std::pair<std::string, uint32_t>>& 
   sim::Scenario scenario;
   std::string error;
   EXPECT_TRUE(sim::LoadScenario(ScenarioFile("default.json"), server, &scenario, &error)) << error;
-  for (const auto& [call, status] : failAlways) server.FailCall(call, 0, status);
+  for (const auto& [call, status] : failAlways) EXPECT_TRUE(server.FailCall(call, 0, status));
   sim::RunAgentProcess(server, scenario.commandLine, scenario.durationMs);
   ServerRun run{server.eventLog().Events(), Traps(server), server.ConsoleOutput(),
                 server.Reports()};

@@ -240,7 +240,7 @@ TEST(IndexEquivalenceTest, FailingAndChangingAnswersAreMetAlike) {
   ExpectEquivalent(
       [](sim::Machine& machine) {
         MixedServer(machine);
-        machine.FailCall("GetAdaptersAddresses", 0, 8);  // every call
+        EXPECT_TRUE(machine.FailCall("GetAdaptersAddresses", 0, 8));  // every call
         const std::u16string classKey =
             u"SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E972-E325-11CE-BFC1-08002BE10318}";
         // Port 5's network class subkey goes, and port 2's takes port 4's GUID: port 4 then

@@ -326,7 +326,7 @@ TEST_P(UnfitTeamTest, LeavesEveryPortPlainWithOneReport) {
       break;
     }
     case 5:  // a query that fails
-      machine.FailCall("CreateInstanceEnum", 2, 0x80041001u);
+      EXPECT_TRUE(machine.FailCall("CreateInstanceEnum", 2, 0x80041001u));
       break;
     case 6:  // no NIC Teaming namespace (an older Windows)
       machine.wmi().SetAvailable(true);

@@ -131,7 +131,7 @@ TEST_F(BmapiLocalTest, ALibraryThatWillNotUninitialiseStaysLoadedAndFailsTheQuer
   Local().uninitializeStatus = 0;
   EXPECT_EQ(0u, Query(&value));
   EXPECT_EQ(1, Local().references);
-  machine.FailCall("FreeLibrary", 0, 6);
+  EXPECT_TRUE(machine.FailCall("FreeLibrary", 0, 6));
   value = kUntouched;
   EXPECT_EQ(2u, Query(&value));
   EXPECT_EQ(kUntouched, value);

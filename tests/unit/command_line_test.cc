@@ -71,7 +71,7 @@ void User(sim::Machine& machine) { machine.SetAdministrator(false); }
 std::function<void(sim::Machine&)> Failing(std::string call, uint32_t n, uint32_t status) {
   return [=](sim::Machine& machine) {
     AddService(machine, true);
-    machine.FailCall(call, n, status);
+    EXPECT_TRUE(machine.FailCall(call, n, status));
   };
 }
 
@@ -83,13 +83,13 @@ INSTANTIATE_TEST_SUITE_P(
                  "CRVNicMgmt failed to install, error: 5\n",
                  false},
         WordCase{"InstallNoPath", "/install",
-                 [](sim::Machine& m) { m.FailCall("GetModuleFileNameW", 1, 1234); },
+                 [](sim::Machine& m) { EXPECT_TRUE(m.FailCall("GetModuleFileNameW", 1, 1234)); },
                  "CRVNicMgmt: Couldn't get module file name: 1234\n"
                  "CRVNicMgmt failed to install, error: 1234\n",
                  false},
         WordCase{
             "InstallCreateFails", "/install",
-            [](sim::Machine& m) { m.FailCall("CreateServiceW", 1, 1072); },
+            [](sim::Machine& m) { EXPECT_TRUE(m.FailCall("CreateServiceW", 1, 1072)); },
             "CRVNicMgmt: Couldn't create service.\nCRVNicMgmt failed to install, error: 1072\n",
             false},
         WordCase{"UninstallAsUser", "-uninstall", [](sim::Machine& m) { Running(m), User(m); },

@@ -97,7 +97,8 @@ TEST_F(EfxFirmwareTest, WithoutWmiNothingIsCopiedAndEverythingIsUndone) {
       {"ConnectServer", false},  {"CoSetProxyBlanket", true},     {"ExecQuery", true}};
   for (const auto& [call, connected] : steps) {
     SCOPED_TRACE(call);
-    machine.FailCall(call, static_cast<uint32_t>(machine.CallCount(call) + 1), 0x80041003u);
+    EXPECT_TRUE(
+        machine.FailCall(call, static_cast<uint32_t>(machine.CallCount(call) + 1), 0x80041003u));
     size_t before = machine.ConsoleOutput().size();
     uint32_t ran = 1;
     EXPECT_EQ(Query(&ran), u"old");

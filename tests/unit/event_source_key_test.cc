@@ -73,7 +73,7 @@ TEST_P(EventSourceRefusedTest, CostsOneReportAndNothingElse) {
   if (refusal.call == nullptr) {
     machine.SetAgentModuleFileName(u"C:\\" + std::u16string(494, u'd') + u"\\crvnicmgmt.dll");
   } else {
-    machine.FailCall(refusal.call, refusal.occurrence, platform::kErrorAccessDenied);
+    EXPECT_TRUE(machine.FailCall(refusal.call, refusal.occurrence, platform::kErrorAccessDenied));
   }
   RunAgent({"crvnichost.exe", removing ? "-uninstall" : "-install"});
   EXPECT_EQ(removing ? "CRVNicMgmt uninstalled.\n" : "CRVNicMgmt installed.\n",

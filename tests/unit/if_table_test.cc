@@ -97,15 +97,16 @@ TEST_F(IfTableTest, SnapshotIsSortedAndCarriesTheAddressTable) {
 TEST_F(IfTableTest, ReadFailuresAreReportedAndLeaveNoTable) {
   machine.network().Add(Interface(1, 6, "a", 1));
   {
-    machine.FailCall("GetIfTable", 2, platform::kErrorInsufficientBuffer);  // the table grew
+    // The table grew.
+    EXPECT_TRUE(machine.FailCall("GetIfTable", 2, platform::kErrorInsufficientBuffer));
     Snapshot snapshot;
     EXPECT_EQ(platform::kErrorInsufficientBuffer, snapshot.status);
     EXPECT_EQ(0u, snapshot.table->GetRowCount());
     EXPECT_TRUE(machine.Reports().empty());
   }
   {
-    machine.FailCall("GetIfTable", 3, 50);
-    machine.FailCall("GetIpAddrTable", 3, 87);
+    EXPECT_TRUE(machine.FailCall("GetIfTable", 3, 50));
+    EXPECT_TRUE(machine.FailCall("GetIpAddrTable", 3, 87));
     Snapshot snapshot;
     EXPECT_EQ(50u, snapshot.status);
     EXPECT_EQ(nullptr, snapshot.table->GetIpAddrTableRef());
@@ -168,7 +169,7 @@ TEST_F(ChangeTest, RowsAddressesAndIndexesChangeCountersAndTextsDoNot) {
   machine.network().Find(1)->row.dwIndex = 2;  // the loopback is matched by index
   EXPECT_TRUE(changedSinceLast());
   machine.network().Add(Interface(20, 6, "New", 20));
-  machine.FailCall("GetIfTable", 0, 31);  // unreadable: no change
+  EXPECT_TRUE(machine.FailCall("GetIfTable", 0, 31));  // unreadable: no change
   EXPECT_FALSE(Changed());
 }
 

@@ -101,12 +101,12 @@ TEST_F(NetClassIfTest, EnumerationKeepsTheFirstPathOfManagedAdaptersInLowerCase)
 TEST_F(NetClassIfTest, ConfigurationManagerFailuresSkipTheDeviceSilently) {
   Add(u"{AAAAAAAA-0000-0000-0000-000000000001}", sim::AdapterKind::kPci);
   Add(u"{AAAAAAAA-0000-0000-0000-000000000002}", sim::AdapterKind::kPci);
-  machine.FailCall("CM_Get_Device_Interface_ListW", 1, platform::kCrFailure);
+  EXPECT_TRUE(machine.FailCall("CM_Get_Device_Interface_ListW", 1, platform::kCrFailure));
   list.Enumerate();
   EXPECT_EQ(std::vector<std::u16string>{u"{aaaaaaaa-0000-0000-0000-000000000002}"}, Guids(list));
 
   crv::CNetClassIfList none;
-  machine.FailCall("CM_Get_Device_ID_ListW", 2, platform::kCrFailure);  // the next one
+  EXPECT_TRUE(machine.FailCall("CM_Get_Device_ID_ListW", 2, platform::kCrFailure));  // the next one
   none.Enumerate();
   EXPECT_EQ(0u, none.Count());
   EXPECT_TRUE(machine.Reports().empty());

@@ -88,7 +88,7 @@ TEST_F(NicServiceTest, WakeEventsRestartTheWaitAndTheCommandDoneEventDoesNot) {
 
 TEST_F(NicServiceTest, FailedWaitIsReportedAndTheLoopWaitsAgainAtOnce) {
   SetTimeout(machine, 30000);
-  machine.FailCall("WaitForMultipleObjects", 2, platform::kErrorInvalidHandle);
+  EXPECT_TRUE(machine.FailCall("WaitForMultipleObjects", 2, platform::kErrorInvalidHandle));
   RunAgent({"crvnichost.exe"}, 40000);
   EXPECT_EQ(PollTimes(), (std::vector<uint64_t>{0, 30000, 30000}));
   const sim::ReportRecord& failed = machine.Reports()[machine.Reports().size() - 2];
@@ -124,7 +124,7 @@ TEST_P(InitializeStepTest, FailsCleanly) {
 }
 
 std::function<void(sim::Machine&)> FailCall(const char* call, uint32_t n, uint32_t status) {
-  return [=](sim::Machine& m) { m.FailCall(call, n, status); };
+  return [=](sim::Machine& m) { EXPECT_TRUE(m.FailCall(call, n, status)); };
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -147,7 +147,8 @@ TEST_F(PlatformInventoryTest, EveryFailingWmiStepLeavesNothingHeld) {
   for (std::string call; order >> call;) {
     uint32_t n = ++seen[call];
     SCOPED_TRACE(call + " #" + std::to_string(n));
-    machine.FailCall(call, static_cast<uint32_t>(machine.CallCount(call) + n), 0x80041001u);
+    EXPECT_TRUE(
+        machine.FailCall(call, static_cast<uint32_t>(machine.CallCount(call) + n), 0x80041001u));
     EXPECT_EQ(Load(), 0u);
     EXPECT_EQ(ProductName(), "Unknown");
     EXPECT_EQ(machine.wmi().Held(), "");

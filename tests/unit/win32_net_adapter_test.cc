@@ -258,7 +258,7 @@ TEST_F(Win32NetAdapterTest, UnmanagedKindsAreLeftOutAndAdaptersWithoutServiceAre
 TEST_F(Win32NetAdapterTest, AnUnreadableDeviceListFailsTheBuild) {
   sim::AddAdapter(machine,
                   Adapter(u"{F0000000-0000-0000-0000-000000000001}", sim::AdapterKind::kPci));
-  machine.FailCall("CM_Get_Device_ID_ListW", 1, platform::kCrFailure);
+  EXPECT_TRUE(machine.FailCall("CM_Get_Device_ID_ListW", 1, platform::kCrFailure));
   EXPECT_FALSE(list.Init());
   EXPECT_EQ(0u, list.Count());
   ASSERT_EQ(1u, machine.Reports().size());

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <map>
@@ -255,8 +256,8 @@ class Soak {
     if (Chance(options_.faultPerMille)) {
       // The occurrence is counted from the start of the run: one that is still to come.
       machine_.At(BeforeCycle(cycle), [this] {
-        machine_.FailCall("GetIfEntry", static_cast<uint32_t>(machine_.CallCount("GetIfEntry") + 1),
-                          kErrorGenFailure);
+        const auto next = static_cast<uint32_t>(machine_.CallCount("GetIfEntry") + 1);
+        if (!machine_.FailCall("GetIfEntry", next, kErrorGenFailure)) std::abort();
       });
       ++result_.ipHelperFaults;
     }

@@ -3,17 +3,28 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/sim/fault_calls.h"
+
 namespace sim {
 
 FaultPlan::~FaultPlan() { ReleaseAbandoned(); }
 
-void FaultPlan::FailCall(std::string_view call, uint32_t occurrence, uint32_t status) {
+bool FaultPlan::FailCall(std::string_view call, uint32_t occurrence, uint32_t status) {
+  if (!IsFaultCall(call)) return false;
   rules_.push_back(Rule{std::string(call), occurrence, status});
+  return true;
 }
 
 std::optional<uint32_t> FaultPlan::Check(std::string_view call) {
   auto it = callCounts_.find(call);
-  if (it == callCounts_.end()) it = callCounts_.emplace(std::string(call), 0).first;
+  if (it == callCounts_.end()) {
+    if (!IsFaultCall(call)) {
+      std::fprintf(stderr, "simulated server: the call \"%.*s\" is not in the fault table\n",
+                   static_cast<int>(call.size()), call.data());
+      std::abort();
+    }
+    it = callCounts_.emplace(std::string(call), 0).first;
+  }
   uint64_t occurrence = ++it->second;
   for (auto rule = rules_.begin(); rule != rules_.end(); ++rule) {
     if (rule->call != call) continue;

@@ -21,9 +21,11 @@ class FaultPlan {
   FaultPlan& operator=(const FaultPlan&) = delete;
 
   // Makes the occurrence-th call (1-based) of a call name fail with status; with occurrence 0
-  // every call fails.
-  void FailCall(std::string_view call, uint32_t occurrence, uint32_t status);
-  // Counts a call and answers whether it must fail (and with which status).
+  // every call fails. False, and nothing planned, for a name not in the fault table
+  // (fault_calls.h): no call would ever check it.
+  [[nodiscard]] bool FailCall(std::string_view call, uint32_t occurrence, uint32_t status);
+  // Counts a call and answers whether it must fail (and with which status). A call that
+  // checks under a name not in the fault table ends the program the first time it does.
   std::optional<uint32_t> Check(std::string_view call);
   uint64_t CallCount(std::string_view call) const;
 

@@ -110,9 +110,10 @@ class Machine {
   // occurrence 0 every call fails. Names are the API's: "RegOpenKeyExW", "CreateEventW",
   // "_beginthread", "OpenSCManagerW", "GetModuleFileNameW", "CreateFileW", "DeviceIoControl",
   // "CM_Get_Device_ID_ListW", ... Closing a device handle counts as "CloseHandle(device)",
-  // apart from the kernel's "CloseHandle" of events.
-  void FailCall(std::string call, uint32_t occurrence, uint32_t status) {
-    faults_.FailCall(call, occurrence, status);
+  // apart from the kernel's "CloseHandle" of events. Every name is in fault_calls.h; another
+  // is refused (false) and fails nothing.
+  [[nodiscard]] bool FailCall(std::string_view call, uint32_t occurrence, uint32_t status) {
+    return faults_.FailCall(call, occurrence, status);
   }
   // Makes the n-th allocation (1-based, counted from now) fail.
   void FailAllocation(uint64_t n) { faults_.FailAllocation(n); }

@@ -18,6 +18,7 @@
 #include "platform/sim/api/apis.h"
 #include "platform/sim/api/machine_internals.h"
 #include "platform/sim/machine.h"
+#include "platform/sim/state/sim_text.h"
 
 namespace sim {
 namespace {
@@ -44,14 +45,6 @@ std::string Hex(uint32_t value) {
 
 std::string Utf8(const char16_t* text) {
   return text == nullptr ? std::string("(null)") : crv::Utf16ToUtf8(text);
-}
-
-bool SameNoCase(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (crv::FoldCase(a[i]) != crv::FoldCase(b[i])) return false;
-  }
-  return true;
 }
 
 bool IsIntegerKind(uint16_t type) { return type == kVtBool || WmiElementSize(type) != 0; }

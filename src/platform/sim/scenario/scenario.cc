@@ -1,6 +1,5 @@
 #include "platform/sim/scenario/scenario.h"
 
-#include "common/utf.h"
 #include "platform/sim/scenario/scenario_devices.h"
 #include "platform/sim/scenario/scenario_json.h"
 #include "platform/sim/scenario/scenario_libraries.h"
@@ -46,50 +45,28 @@ std::vector<uint8_t> ValueData(uint32_t type, const json& data, const std::strin
     }
     case platform::kRegSz:
     case platform::kRegExpandSz:
-      AppendUtf16(bytes, crv::Utf8ToUtf16(Text(data, where)));
+      AppendUtf16(bytes, Wide(data, where));
       break;
     case platform::kRegMultiSz:
       if (!data.is_array()) Bad(where, "expected a list of texts");
       for (size_t i = 0; i < data.size(); ++i) {
-        AppendUtf16(bytes, crv::Utf8ToUtf16(Text(data[i], where + "[" + std::to_string(i) + "]")));
+        AppendUtf16(bytes, Wide(data[i], where + "[" + std::to_string(i) + "]"));
       }
       bytes.push_back(0);
       bytes.push_back(0);
       break;
     default:
-      if (data.is_array()) {
-        for (size_t i = 0; i < data.size(); ++i) {
-          uint64_t b = Number(data[i], where + "[" + std::to_string(i) + "]");
-          if (b > 255) Bad(where, "byte above 255");
-          bytes.push_back(static_cast<uint8_t>(b));
-        }
-      } else {
-        std::string hex;
-        for (char c : Text(data, where)) {
-          if (c != ' ') hex.push_back(c);
-        }
-        if (hex.size() % 2 != 0) Bad(where, "odd number of hexadecimal digits");
-        for (size_t i = 0; i < hex.size(); i += 2) {
-          size_t used = 0;
-          unsigned long b = 0;
-          std::string pair = hex.substr(i, 2);
-          if (pair.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
-            Bad(where, "not hexadecimal: \"" + pair + "\"");
-          }
-          b = std::stoul(pair, &used, 16);
-          bytes.push_back(static_cast<uint8_t>(b));
-        }
-      }
+      bytes = Bytes(data, where);
       break;
   }
   return bytes;
 }
 
 void SetRegistryValue(Machine& machine, const std::u16string& key, const json& name,
-                      const json& spec, const std::string& where) {
-  uint32_t type = ValueType(Text(Need(spec, "type", where), where + ".type"), where + ".type");
-  auto data = ValueData(type, Need(spec, "data", where), where + ".data");
-  machine.registry().SetValue(key, crv::Utf8ToUtf16(Text(name, where)), type, std::move(data));
+                      const json& node, const std::string& where) {
+  uint32_t type = ValueType(Text(Need(node, "type", where), where + ".type"), where + ".type");
+  auto data = ValueData(type, Need(node, "data", where), where + ".data");
+  machine.registry().SetValue(key, Wide(name, where), type, std::move(data));
 }
 
 uint64_t ParseStartTime(const std::string& text, const std::string& where) {
@@ -114,13 +91,13 @@ uint64_t ParseStartTime(const std::string& text, const std::string& where) {
 void LoadTimelineEntry(Machine& machine, const json& entry, const std::string& where) {
   uint64_t at = Number(Need(entry, "at_ms", where), where + ".at_ms");
   if (entry.contains("set_event")) {
-    machine.SetEventAt(at, crv::Utf8ToUtf16(Text(entry["set_event"], where + ".set_event")));
+    machine.SetEventAt(at, Wide(entry["set_event"], where + ".set_event"));
   } else if (entry.contains("registry_set")) {
     const json& set = entry["registry_set"];
     std::string w = where + ".registry_set";
-    std::u16string key = crv::Utf8ToUtf16(Text(Need(set, "key", w), w + ".key"));
+    std::u16string key = Wide(Need(set, "key", w), w + ".key");
     uint32_t type = ValueType(Text(Need(set, "type", w), w + ".type"), w + ".type");
-    std::u16string name = crv::Utf8ToUtf16(Text(Need(set, "name", w), w + ".name"));
+    std::u16string name = Wide(Need(set, "name", w), w + ".name");
     auto data = ValueData(type, Need(set, "data", w), w + ".data");
     machine.At(at, [&machine, key, name, type, data] {
       machine.registry().SetValue(key, name, type, data);
@@ -128,8 +105,7 @@ void LoadTimelineEntry(Machine& machine, const json& entry, const std::string& w
   } else if (LoadNetworkAction(machine, at, entry, where)) {
   } else if (LoadDeviceAction(machine, at, entry, where)) {
   } else if (entry.contains("registry_delete_tree")) {
-    std::u16string key =
-        crv::Utf8ToUtf16(Text(entry["registry_delete_tree"], where + ".registry_delete_tree"));
+    std::u16string key = Wide(entry["registry_delete_tree"], where + ".registry_delete_tree");
     machine.At(at, [&machine, key] { machine.registry().DeleteTree(key); });
   } else {
     Bad(where, "unknown timeline action");
@@ -156,7 +132,7 @@ void Load(const json& root, Machine& machine, Scenario& scenario) {
     machine.SetAdministrator(Flag(root["administrator"], "administrator"));
   }
   if (root.contains("module_file_name")) {
-    machine.SetModuleFileName(crv::Utf8ToUtf16(Text(root["module_file_name"], "module_file_name")));
+    machine.SetModuleFileName(Wide(root["module_file_name"], "module_file_name"));
   }
   if (root.contains("console_input")) {
     machine.SetConsoleInput(Text(root["console_input"], "console_input"));
@@ -166,7 +142,7 @@ void Load(const json& root, Machine& machine, Scenario& scenario) {
     if (!keys.is_array()) Bad("registry", "expected a list of keys");
     for (size_t i = 0; i < keys.size(); ++i) {
       std::string where = "registry[" + std::to_string(i) + "]";
-      std::u16string key = crv::Utf8ToUtf16(Text(Need(keys[i], "key", where), where + ".key"));
+      std::u16string key = Wide(Need(keys[i], "key", where), where + ".key");
       bool isVolatile =
           keys[i].contains("volatile") && Flag(keys[i]["volatile"], where + ".volatile");
       machine.registry().CreateKey(key, isVolatile);
@@ -186,12 +162,12 @@ void Load(const json& root, Machine& machine, Scenario& scenario) {
       std::string where = "services[" + std::to_string(i) + "]";
       const json& s = services[i];
       ServiceRecord record;
-      record.name = crv::Utf8ToUtf16(Text(Need(s, "name", where), where + ".name"));
+      record.name = Wide(Need(s, "name", where), where + ".name");
       record.displayName = s.contains("display_name")
-                               ? crv::Utf8ToUtf16(Text(s["display_name"], where + ".display_name"))
+                               ? Wide(s["display_name"], where + ".display_name")
                                : record.name;
       if (s.contains("binary_path")) {
-        record.binaryPath = crv::Utf8ToUtf16(Text(s["binary_path"], where + ".binary_path"));
+        record.binaryPath = Wide(s["binary_path"], where + ".binary_path");
       }
       record.serviceType = platform::kServiceWin32OwnProcess;
       record.startType = platform::kServiceDemandStart;
@@ -205,11 +181,14 @@ void Load(const json& root, Machine& machine, Scenario& scenario) {
     if (!faults.is_array()) Bad("faults", "expected a list");
     for (size_t i = 0; i < faults.size(); ++i) {
       std::string where = "faults[" + std::to_string(i) + "]";
-      machine.FailCall(Text(Need(faults[i], "call", where), where + ".call"),
-                       faults[i].contains("occurrence")
-                           ? Number32(faults[i]["occurrence"], where + ".occurrence")
-                           : 0,
-                       Number32(Need(faults[i], "status", where), where + ".status"));
+      std::string call = Text(Need(faults[i], "call", where), where + ".call");
+      uint32_t occurrence = faults[i].contains("occurrence")
+                                ? Number32(faults[i]["occurrence"], where + ".occurrence")
+                                : 0;
+      if (!machine.FailCall(call, occurrence,
+                            Number32(Need(faults[i], "status", where), where + ".status"))) {
+        Bad(where + ".call", "no call named \"" + call + "\" can be made to fail");
+      }
     }
   }
   if (root.contains("fail_allocation")) {

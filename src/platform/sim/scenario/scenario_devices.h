@@ -47,9 +47,9 @@
 
 namespace sim {
 
-SimAdapter ParseAdapter(const nlohmann::json& spec, const std::string& where);
+SimAdapter ParseAdapter(const nlohmann::json& node, const std::string& where);
 // Adds an "adapters" entry to the machine: the adapter and its low-level overrides.
-void LoadAdapter(Machine& machine, const nlohmann::json& spec, const std::string& where);
+void LoadAdapter(Machine& machine, const nlohmann::json& node, const std::string& where);
 // Schedules the entry when it is a device action; false when it is not one.
 bool LoadDeviceAction(Machine& machine, uint64_t at, const nlohmann::json& entry,
                       const std::string& where);

@@ -5,6 +5,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "common/utf.h"
 
 namespace sim::scenario_json {
 
@@ -41,6 +44,55 @@ inline uint32_t Number32(const json& value, const std::string& where) {
   uint64_t n = Number(value, where);
   if (n > 0xFFFFFFFFull) Bad(where, "does not fit in 32 bits");
   return static_cast<uint32_t>(n);
+}
+
+// A text, as UTF-16.
+inline std::u16string Wide(const json& value, const std::string& where) {
+  return crv::Utf8ToUtf16(Text(value, where));
+}
+
+// A number, or a text "0x..." (hexadecimal) or decimal.
+inline uint32_t Hex32(const json& value, const std::string& where) {
+  if (!value.is_string()) return Number32(value, where);
+  std::string text = value.get<std::string>();
+  bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  std::string digits = hex ? text.substr(2) : text;
+  if (digits.empty() || digits.size() > (hex ? 8u : 10u) ||
+      digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") !=
+          std::string::npos) {
+    Bad(where, "expected a number or a text like \"0x8086\"");
+  }
+  uint64_t n = std::stoull(digits, nullptr, hex ? 16 : 10);
+  if (n > 0xFFFFFFFFull) Bad(where, "does not fit in 32 bits");
+  return static_cast<uint32_t>(n);
+}
+
+// Bytes written as hexadecimal pairs, spaces between them allowed: "01 1b 00".
+inline std::vector<uint8_t> HexBytes(const std::string& text, const std::string& where) {
+  std::string hex;
+  for (char c : text) {
+    if (c != ' ') hex.push_back(c);
+  }
+  if (hex.size() % 2 != 0 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+    Bad(where, "expected hexadecimal bytes like \"01 1b 00\"");
+  }
+  std::vector<uint8_t> bytes;
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    bytes.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+  }
+  return bytes;
+}
+
+// Bytes as a list of numbers or as hexadecimal text (HexBytes).
+inline std::vector<uint8_t> Bytes(const json& data, const std::string& where) {
+  if (!data.is_array()) return HexBytes(Text(data, where), where);
+  std::vector<uint8_t> bytes;
+  for (size_t i = 0; i < data.size(); ++i) {
+    uint64_t b = Number(data[i], where + "[" + std::to_string(i) + "]");
+    if (b > 255) Bad(where, "byte above 255");
+    bytes.push_back(static_cast<uint8_t>(b));
+  }
+  return bytes;
 }
 
 inline bool Flag(const json& value, const std::string& where) {

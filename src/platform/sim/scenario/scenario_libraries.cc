@@ -10,29 +10,13 @@ namespace {
 using nlohmann::json;
 using namespace scenario_json;
 
-// A number, or a text "0x..." / decimal.
-uint32_t Value32(const json& value, const std::string& where) {
-  if (!value.is_string()) return Number32(value, where);
-  std::string text = value.get<std::string>();
-  bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-  std::string digits = hex ? text.substr(2) : text;
-  if (digits.empty() || digits.size() > (hex ? 8u : 10u) ||
-      digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") !=
-          std::string::npos) {
-    Bad(where, "expected a number or a text like \"0x0207\"");
-  }
-  uint64_t n = std::stoull(digits, nullptr, hex ? 16 : 10);
-  if (n > 0xFFFFFFFFull) Bad(where, "does not fit in 32 bits");
-  return static_cast<uint32_t>(n);
-}
-
-uint32_t Optional32(const json& spec, const char* field, const std::string& where,
+uint32_t Optional32(const json& node, const char* field, const std::string& where,
                     uint32_t fallback = 0) {
-  return spec.contains(field) ? Value32(spec[field], where + "." + field) : fallback;
+  return node.contains(field) ? Hex32(node[field], where + "." + field) : fallback;
 }
 
-const json& List(const json& spec, const char* field, const std::string& where) {
-  const json& list = spec[field];
+const json& List(const json& node, const char* field, const std::string& where) {
+  const json& list = node[field];
   if (!list.is_array()) Bad(where + "." + field, "expected a list");
   return list;
 }
@@ -42,100 +26,98 @@ std::string Item(const std::string& where, const char* field, size_t i) {
 }
 
 // {"status": S, "<field>": V}: the status and the value (0 when not given).
-std::pair<uint32_t, uint32_t> StatusAnd(const json& spec, const char* field,
+std::pair<uint32_t, uint32_t> StatusAnd(const json& node, const char* field,
                                         const std::string& where) {
-  if (!spec.is_object()) Bad(where, "expected an object");
-  return {Optional32(spec, "status", where), Optional32(spec, field, where)};
+  if (!node.is_object()) Bad(where, "expected an object");
+  return {Optional32(node, "status", where), Optional32(node, field, where)};
 }
 
-MapiFirmwareAnswer ParseFirmwareText(const json& spec, const std::string& where) {
-  if (!spec.is_object()) Bad(where, "expected an object");
+MapiFirmwareAnswer ParseFirmwareText(const json& node, const std::string& where) {
+  if (!node.is_object()) Bad(where, "expected an object");
   MapiFirmwareAnswer answer;
-  answer.status = Optional32(spec, "status", where);
-  if (spec.contains("text")) answer.text = Text(spec["text"], where + ".text");
+  answer.status = Optional32(node, "status", where);
+  if (node.contains("text")) answer.text = Text(node["text"], where + ".text");
   return answer;
 }
 
-MapiAdapter ParseAdapter(const json& spec, const std::string& where) {
+MapiAdapter ParseAdapter(const json& node, const std::string& where) {
   MapiAdapter a;
-  a.handle = Value32(Need(spec, "handle", where), where + ".handle");
-  a.handleStatus = Optional32(spec, "handle_status", where);
-  if (spec.contains("firmware")) {
-    auto [status, word] = StatusAnd(spec["firmware"], "word", where + ".firmware");
+  a.handle = Hex32(Need(node, "handle", where), where + ".handle");
+  a.handleStatus = Optional32(node, "handle_status", where);
+  if (node.contains("firmware")) {
+    auto [status, word] = StatusAnd(node["firmware"], "word", where + ".firmware");
     if (word > 0xFFFF) Bad(where + ".firmware.word", "does not fit in 16 bits");
     a.firmwareStatus = status;
     a.firmwareWord = static_cast<uint16_t>(word);
   }
-  if (spec.contains("nic_info")) {
+  if (node.contains("nic_info")) {
     std::tie(a.nicInfoStatus, a.nicInfoDuplex) =
-        StatusAnd(spec["nic_info"], "duplex", where + ".nic_info");
+        StatusAnd(node["nic_info"], "duplex", where + ".nic_info");
   }
-  if (spec.contains("link_status")) {
+  if (node.contains("link_status")) {
     std::tie(a.linkStatusStatus, a.linkStatusDuplex) =
-        StatusAnd(spec["link_status"], "duplex", where + ".link_status");
+        StatusAnd(node["link_status"], "duplex", where + ".link_status");
   }
   return a;
 }
 
-void LoadClassDevice(Machine& machine, const json& spec, const std::string& where) {
-  std::u16string id =
-      crv::Utf8ToUtf16(Text(Need(spec, "instance_id", where), where + ".instance_id"));
-  if (spec.contains("adapter")) {
-    std::u16string guid = crv::Utf8ToUtf16(Text(spec["adapter"], where + ".adapter"));
+void LoadClassDevice(Machine& machine, const json& node, const std::string& where) {
+  std::u16string id = Wide(Need(node, "instance_id", where), where + ".instance_id");
+  if (node.contains("adapter")) {
+    std::u16string guid = Wide(node["adapter"], where + ".adapter");
     if (!AddBmapiClassDeviceFor(machine, id, guid)) {
       Bad(where + ".adapter", "no adapter with a location text has this GUID");
     }
   } else {
-    AddBmapiClassDevice(machine, id,
-                        crv::Utf8ToUtf16(Text(Need(spec, "location", where), where + ".location")));
+    AddBmapiClassDevice(machine, id, Wide(Need(node, "location", where), where + ".location"));
   }
 }
 
-void LoadLibrarySpec(Machine& machine, SimVendorLibrary& library, const json& spec,
-                     const std::string& where) {
-  if (!spec.is_object()) Bad(where, "expected an object");
-  library.present = !spec.contains("present") || Flag(spec["present"], where + ".present");
-  if (spec.contains("missing")) {
-    const json& names = List(spec, "missing", where);
+void LoadVendorLibrary(Machine& machine, SimVendorLibrary& library, const json& node,
+                       const std::string& where) {
+  if (!node.is_object()) Bad(where, "expected an object");
+  library.present = !node.contains("present") || Flag(node["present"], where + ".present");
+  if (node.contains("missing")) {
+    const json& names = List(node, "missing", where);
     for (size_t i = 0; i < names.size(); ++i) {
       library.missingEntryPoints.insert(Text(names[i], Item(where, "missing", i)));
     }
   }
-  if (spec.contains("initialize_statuses")) {
-    const json& statuses = List(spec, "initialize_statuses", where);
+  if (node.contains("initialize_statuses")) {
+    const json& statuses = List(node, "initialize_statuses", where);
     for (size_t i = 0; i < statuses.size(); ++i) {
       library.initializeStatuses.push_back(
-          Value32(statuses[i], Item(where, "initialize_statuses", i)));
+          Hex32(statuses[i], Item(where, "initialize_statuses", i)));
     }
   }
-  library.uninitializeStatus = Optional32(spec, "uninitialize_status", where);
-  library.numPhyNicStatus = Optional32(spec, "num_phy_nic_status", where);
-  library.allPhyNicStatus = Optional32(spec, "all_phy_nic_status", where);
-  if (spec.contains("adapters")) {
-    const json& list = List(spec, "adapters", where);
+  library.uninitializeStatus = Optional32(node, "uninitialize_status", where);
+  library.numPhyNicStatus = Optional32(node, "num_phy_nic_status", where);
+  library.allPhyNicStatus = Optional32(node, "all_phy_nic_status", where);
+  if (node.contains("adapters")) {
+    const json& list = List(node, "adapters", where);
     for (size_t i = 0; i < list.size(); ++i) {
       std::string w = Item(where, "adapters", i);
-      std::u16string guid = crv::Utf8ToUtf16(Text(Need(list[i], "guid", w), w + ".guid"));
+      std::u16string guid = Wide(Need(list[i], "guid", w), w + ".guid");
       library.adapters[guid] = ParseAdapter(list[i], w);
     }
   }
-  if (spec.contains("phy_nics")) {
-    const json& list = List(spec, "phy_nics", where);
+  if (node.contains("phy_nics")) {
+    const json& list = List(node, "phy_nics", where);
     for (size_t i = 0; i < list.size(); ++i) {
       std::string w = Item(where, "phy_nics", i);
       MapiPhyNic nic;
-      nic.handle = Value32(Need(list[i], "handle", w), w + ".handle");
+      nic.handle = Hex32(Need(list[i], "handle", w), w + ".handle");
       nic.type = Optional32(list[i], "type", w);
       nic.owner = Optional32(list[i], "owner", w);
       nic.enumStatus = Optional32(list[i], "enum_status", w);
       library.phyNics.push_back(nic);
     }
   }
-  if (spec.contains("vbd_firmware")) {
-    const json& list = List(spec, "vbd_firmware", where);
+  if (node.contains("vbd_firmware")) {
+    const json& list = List(node, "vbd_firmware", where);
     for (size_t i = 0; i < list.size(); ++i) {
       std::string w = Item(where, "vbd_firmware", i);
-      MapiVbdFirmware& fw = library.vbdFirmware[Value32(Need(list[i], "handle", w), w + ".handle")];
+      MapiVbdFirmware& fw = library.vbdFirmware[Hex32(Need(list[i], "handle", w), w + ".handle")];
       if (list[i].contains("fw5706"))
         fw.fw5706 = ParseFirmwareText(list[i]["fw5706"], w + ".fw5706");
       if (list[i].contains("fw57710")) {
@@ -146,12 +128,12 @@ void LoadLibrarySpec(Machine& machine, SimVendorLibrary& library, const json& sp
       }
     }
   }
-  if (spec.contains("nics")) {
-    const json& list = List(spec, "nics", where);
+  if (node.contains("nics")) {
+    const json& list = List(node, "nics", where);
     for (size_t i = 0; i < list.size(); ++i) {
       std::string w = Item(where, "nics", i);
       LocalNic nic;
-      nic.handle = Value32(Need(list[i], "handle", w), w + ".handle");
+      nic.handle = Hex32(Need(list[i], "handle", w), w + ".handle");
       nic.kind = Optional32(list[i], "kind", w, nic.kind);
       if (list[i].contains("pnp_device_id")) {
         nic.pnpDeviceId = Text(list[i]["pnp_device_id"], w + ".pnp_device_id");
@@ -163,8 +145,8 @@ void LoadLibrarySpec(Machine& machine, SimVendorLibrary& library, const json& sp
       library.localNics.push_back(nic);
     }
   }
-  if (spec.contains("class_devices")) {
-    const json& list = List(spec, "class_devices", where);
+  if (node.contains("class_devices")) {
+    const json& list = List(node, "class_devices", where);
     for (size_t i = 0; i < list.size(); ++i) {
       LoadClassDevice(machine, list[i], Item(where, "class_devices", i));
     }
@@ -185,7 +167,8 @@ void LoadVendorLibraries(Machine& machine, const json& section, const std::strin
       if (it.key() == name) id = &libraryId;
     }
     if (id == nullptr) Bad(where + "." + it.key(), "unknown library");
-    LoadLibrarySpec(machine, machine.libraries().Library(*id), it.value(), where + "." + it.key());
+    LoadVendorLibrary(machine, machine.libraries().Library(*id), it.value(),
+                      where + "." + it.key());
   }
 }
 

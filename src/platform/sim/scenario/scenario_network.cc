@@ -55,7 +55,7 @@ void SetDescription(platform::MibIfRow& row, const std::string& utf8) {
 
 uint32_t Ipv4(const json& value, const std::string& where) {
   uint32_t address = 0;
-  if (!ParseIpv4(crv::Utf8ToUtf16(Text(value, where)), &address)) {
+  if (!ParseIpv4(Wide(value, where), &address)) {
     Bad(where, "not an IPv4 address");
   }
   return address;
@@ -63,10 +63,10 @@ uint32_t Ipv4(const json& value, const std::string& where) {
 
 }  // namespace
 
-void ParseAddresses(const json& spec, const std::string& where, std::vector<SimIpv4Address>* ipv4,
+void ParseAddresses(const json& node, const std::string& where, std::vector<SimIpv4Address>* ipv4,
                     std::vector<std::u16string>* ipv6) {
-  if (spec.contains("ipv4")) {
-    const json& list = spec["ipv4"];
+  if (node.contains("ipv4")) {
+    const json& list = node["ipv4"];
     if (!list.is_array()) Bad(where + ".ipv4", "expected a list");
     for (size_t k = 0; k < list.size(); ++k) {
       std::string w = where + ".ipv4[" + std::to_string(k) + "]";
@@ -75,12 +75,12 @@ void ParseAddresses(const json& spec, const std::string& where, std::vector<SimI
           list[k].contains("mask") ? Ipv4(list[k]["mask"], w + ".mask") : 0x00FFFFFFu});
     }
   }
-  if (spec.contains("ipv6")) {
-    const json& list = spec["ipv6"];
+  if (node.contains("ipv6")) {
+    const json& list = node["ipv6"];
     if (!list.is_array()) Bad(where + ".ipv6", "expected a list");
     for (size_t k = 0; k < list.size(); ++k) {
       std::string w = where + ".ipv6[" + std::to_string(k) + "]";
-      std::u16string text = crv::Utf8ToUtf16(Text(list[k], w));
+      std::u16string text = Wide(list[k], w);
       uint8_t bytes[16];
       uint32_t scope;
       if (!ParseIpv6(text, bytes, &scope)) Bad(w, "not an IPv6 address");
@@ -89,41 +89,41 @@ void ParseAddresses(const json& spec, const std::string& where, std::vector<SimI
   }
 }
 
-SimInterface ParseInterface(const json& spec, const std::string& where) {
-  if (!spec.is_object()) Bad(where, "expected an interface object");
+SimInterface ParseInterface(const json& node, const std::string& where) {
+  if (!node.is_object()) Bad(where, "expected an interface object");
   SimInterface i;
   platform::MibIfRow& row = i.row;
-  row.dwIndex = Number32(Need(spec, "index", where), where + ".index");
-  row.dwType = spec.contains("type") ? Number32(spec["type"], where + ".type") : 6;
-  row.dwMtu = spec.contains("mtu") ? Number32(spec["mtu"], where + ".mtu") : 1500;
-  row.dwSpeed = spec.contains("speed") ? Number32(spec["speed"], where + ".speed") : 1000000000;
+  row.dwIndex = Number32(Need(node, "index", where), where + ".index");
+  row.dwType = node.contains("type") ? Number32(node["type"], where + ".type") : 6;
+  row.dwMtu = node.contains("mtu") ? Number32(node["mtu"], where + ".mtu") : 1500;
+  row.dwSpeed = node.contains("speed") ? Number32(node["speed"], where + ".speed") : 1000000000;
   row.dwAdminStatus =
-      spec.contains("admin_status") ? Number32(spec["admin_status"], where + ".admin_status") : 1;
+      node.contains("admin_status") ? Number32(node["admin_status"], where + ".admin_status") : 1;
   row.dwOperStatus =
-      spec.contains("oper_status") ? Number32(spec["oper_status"], where + ".oper_status") : 5;
+      node.contains("oper_status") ? Number32(node["oper_status"], where + ".oper_status") : 5;
   row.dwLastChange =
-      spec.contains("last_change") ? Number32(spec["last_change"], where + ".last_change") : 0;
-  if (spec.contains("mac")) {
+      node.contains("last_change") ? Number32(node["last_change"], where + ".last_change") : 0;
+  if (node.contains("mac")) {
     std::vector<uint8_t> mac;
-    if (!ParseMacAddress(Text(spec["mac"], where + ".mac"), &mac)) {
+    if (!ParseMacAddress(Text(node["mac"], where + ".mac"), &mac)) {
       Bad(where + ".mac", "expected bytes like 00-1B-21-AA-BB-01 (at most 8)");
     }
     row.dwPhysAddrLen = static_cast<uint32_t>(mac.size());
     std::memcpy(row.bPhysAddr, mac.data(), mac.size());
   }
-  SetDescription(row, spec.contains("description")
-                          ? Text(spec["description"], where + ".description")
+  SetDescription(row, node.contains("description")
+                          ? Text(node["description"], where + ".description")
                           : std::string());
-  if (spec.contains("adapter_name"))
-    i.adapterName = Text(spec["adapter_name"], where + ".adapter_name");
+  if (node.contains("adapter_name"))
+    i.adapterName = Text(node["adapter_name"], where + ".adapter_name");
   std::u16string wideName = u"\\DEVICE\\TCPIP_" + crv::Utf8ToUtf16(i.adapterName);
   std::memcpy(row.wszName, wideName.c_str(),
               std::min(wideName.size(), size_t{platform::kMaxInterfaceNameLength - 1}) * 2);
-  if (spec.contains("friendly_name")) {
-    i.friendlyName = crv::Utf8ToUtf16(Text(spec["friendly_name"], where + ".friendly_name"));
+  if (node.contains("friendly_name")) {
+    i.friendlyName = Wide(node["friendly_name"], where + ".friendly_name");
   }
-  ParseAddresses(spec, where, &i.ipv4, &i.ipv6);
-  if (spec.contains("counters")) ApplyCounters(row, spec["counters"], false, where + ".counters");
+  ParseAddresses(node, where, &i.ipv4, &i.ipv6);
+  if (node.contains("counters")) ApplyCounters(row, node["counters"], false, where + ".counters");
   return i;
 }
 

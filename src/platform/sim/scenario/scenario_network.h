@@ -24,10 +24,10 @@
 namespace sim {
 
 // The "ipv4" and "ipv6" lists of an interface or adapter entry.
-void ParseAddresses(const nlohmann::json& spec, const std::string& where,
+void ParseAddresses(const nlohmann::json& node, const std::string& where,
                     std::vector<SimIpv4Address>* ipv4, std::vector<std::u16string>* ipv6);
 
-SimInterface ParseInterface(const nlohmann::json& spec, const std::string& where);
+SimInterface ParseInterface(const nlohmann::json& node, const std::string& where);
 // Schedules the entry when it is a network action; false when it is not one.
 bool LoadNetworkAction(Machine& machine, uint64_t at, const nlohmann::json& entry,
                        const std::string& where);

@@ -6,12 +6,12 @@ namespace sim {
 
 using namespace scenario_json;
 
-void LoadInterfaceNotifications(Machine& machine, const nlohmann::json& spec,
+void LoadInterfaceNotifications(Machine& machine, const nlohmann::json& node,
                                 const std::string& where) {
-  if (!spec.is_object()) Bad(where, "expected an object");
+  if (!node.is_object()) Bad(where, "expected an object");
   SimInterfaceNotifier& notifier = machine.interfaceNotifier();
-  if (spec.contains("mode")) {
-    std::string mode = Text(spec["mode"], where + ".mode");
+  if (node.contains("mode")) {
+    std::string mode = Text(node["mode"], where + ".mode");
     if (mode == "deliver") {
       notifier.SetMode(NotifyMode::kDeliver);
     } else if (mode == "fail") {
@@ -22,7 +22,7 @@ void LoadInterfaceNotifications(Machine& machine, const nlohmann::json& spec,
       Bad(where + ".mode", "expected \"deliver\", \"fail\" or \"silent\"");
     }
   }
-  if (spec.contains("delay_ms")) notifier.SetDelayMs(Number(spec["delay_ms"], where + ".delay_ms"));
+  if (node.contains("delay_ms")) notifier.SetDelayMs(Number(node["delay_ms"], where + ".delay_ms"));
 }
 
 }  // namespace sim

@@ -14,7 +14,7 @@
 
 namespace sim {
 
-void LoadInterfaceNotifications(Machine& machine, const nlohmann::json& spec,
+void LoadInterfaceNotifications(Machine& machine, const nlohmann::json& node,
                                 const std::string& where);
 
 }  // namespace sim

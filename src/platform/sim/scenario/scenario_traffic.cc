@@ -45,13 +45,13 @@ struct PortTraffic {
   uint32_t octetsReceived = 0;
 };
 
-PortTraffic ParsePort(const json& spec, const std::string& where) {
-  if (!spec.is_object()) Bad(where, "expected a port object");
+PortTraffic ParsePort(const json& node, const std::string& where) {
+  if (!node.is_object()) Bad(where, "expected a port object");
   PortTraffic port;
-  port.guid = crv::Utf8ToUtf16(Text(Need(spec, "guid", where), where + ".guid"));
-  if (spec.contains("from_ms")) port.fromMs = Number(spec["from_ms"], where + ".from_ms");
-  if (spec.contains("until_ms")) port.untilMs = Number(spec["until_ms"], where + ".until_ms");
-  const json& add = Need(spec, "add", where);
+  port.guid = Wide(Need(node, "guid", where), where + ".guid");
+  if (node.contains("from_ms")) port.fromMs = Number(node["from_ms"], where + ".from_ms");
+  if (node.contains("until_ms")) port.untilMs = Number(node["until_ms"], where + ".until_ms");
+  const json& add = Need(node, "add", where);
   if (!add.is_object()) Bad(where + ".add", "expected an object of counters");
   for (auto it = add.begin(); it != add.end(); ++it) {
     std::string w = where + ".add." + it.key();
@@ -123,14 +123,14 @@ void Step(Machine& machine, std::shared_ptr<const Traffic> traffic, uint64_t atM
 
 }  // namespace
 
-void LoadTraffic(Machine& machine, const json& spec, const std::string& where) {
-  if (!spec.is_object()) Bad(where, "expected { \"every_ms\", \"ports\" }");
+void LoadTraffic(Machine& machine, const json& node, const std::string& where) {
+  if (!node.is_object()) Bad(where, "expected { \"every_ms\", \"ports\" }");
   auto traffic = std::make_shared<Traffic>();
-  if (spec.contains("every_ms")) {
-    traffic->everyMs = Number(spec["every_ms"], where + ".every_ms");
+  if (node.contains("every_ms")) {
+    traffic->everyMs = Number(node["every_ms"], where + ".every_ms");
     if (traffic->everyMs == 0) Bad(where + ".every_ms", "must be at least 1");
   }
-  const json& ports = Need(spec, "ports", where);
+  const json& ports = Need(node, "ports", where);
   if (!ports.is_array()) Bad(where + ".ports", "expected a list");
   for (size_t i = 0; i < ports.size(); ++i) {
     traffic->ports.push_back(ParsePort(ports[i], where + ".ports[" + std::to_string(i) + "]"));

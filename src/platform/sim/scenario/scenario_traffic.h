@@ -27,6 +27,6 @@
 
 namespace sim {
 
-void LoadTraffic(Machine& machine, const scenario_json::json& spec, const std::string& where);
+void LoadTraffic(Machine& machine, const scenario_json::json& node, const std::string& where);
 
 }  // namespace sim

@@ -10,10 +10,6 @@ namespace {
 using namespace scenario_json;
 using platform::kVtArray;
 
-std::u16string Wide(const json& value, const std::string& where) {
-  return crv::Utf8ToUtf16(Text(value, where));
-}
-
 int64_t Signed(const json& value, const std::string& where) {
   if (value.is_boolean()) return value.get<bool>() ? 1 : 0;
   if (value.is_number_unsigned()) {
@@ -37,19 +33,6 @@ uint16_t Word(const json& value, const std::string& where) {
   return static_cast<uint16_t>(n);
 }
 
-std::vector<int64_t> HexBytes(const std::string& text, const std::string& where) {
-  std::string hex;
-  for (char c : text) {
-    if (c != ' ') hex.push_back(c);
-  }
-  if (hex.size() % 2 != 0 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
-    Bad(where, "expected hexadecimal bytes like \"01 1b 00\"");
-  std::vector<int64_t> bytes;
-  for (size_t i = 0; i < hex.size(); i += 2)
-    bytes.push_back(std::stol(hex.substr(i, 2), nullptr, 16));
-  return bytes;
-}
-
 uint16_t ScalarType(const std::string& name, const std::string& where) {
   static const std::pair<const char*, uint16_t> kTypes[] = {
       {"empty", platform::kVtEmpty}, {"null", platform::kVtNull}, {"bool", platform::kVtBool},
@@ -62,28 +45,28 @@ uint16_t ScalarType(const std::string& name, const std::string& where) {
   Bad(where, "unknown property type \"" + name + "\"");
 }
 
-WmiValue Property(const json& spec, const std::string& where) {
-  std::string typeName = Text(Need(spec, "type", where), where + ".type");
+WmiValue Property(const json& node, const std::string& where) {
+  std::string typeName = Text(Need(node, "type", where), where + ".type");
   bool isArray = typeName.size() > 2 && typeName.compare(typeName.size() - 2, 2, "[]") == 0;
   uint16_t type =
       ScalarType(isArray ? typeName.substr(0, typeName.size() - 2) : typeName, where + ".type");
   if (type == platform::kVtEmpty) return WmiValue::Empty();
   if (type == platform::kVtNull) return WmiValue::Null();
-  const json& value = Need(spec, "value", where);
+  const json& value = Need(node, "value", where);
   std::string w = where + ".value";
   if (isArray) {
     if (WmiElementSize(type) == 0) Bad(where + ".type", "arrays hold integer kinds only");
     std::vector<int64_t> elements;
     if (value.is_string() && type == platform::kVtUi1) {
-      elements = HexBytes(value.get<std::string>(), w);
+      for (uint8_t b : HexBytes(value.get<std::string>(), w)) elements.push_back(b);
     } else {
       if (!value.is_array()) Bad(w, "expected a list of numbers");
       for (size_t i = 0; i < value.size(); ++i)
         elements.push_back(Signed(value[i], w + "[" + std::to_string(i) + "]"));
     }
     int32_t lowerBound = 0;
-    if (spec.contains("lower_bound")) {
-      int64_t lb = Signed(spec["lower_bound"], where + ".lower_bound");
+    if (node.contains("lower_bound")) {
+      int64_t lb = Signed(node["lower_bound"], where + ".lower_bound");
       if (lb < INT32_MIN || lb > INT32_MAX) Bad(where + ".lower_bound", "out of range");
       lowerBound = static_cast<int32_t>(lb);
     }
@@ -94,34 +77,34 @@ WmiValue Property(const json& spec, const std::string& where) {
   return WmiValue::Integer(type, Signed(value, w));
 }
 
-uint8_t DevFn(const json& spec, const std::string& where) {
-  uint8_t device = spec.contains("device") ? Byte(spec["device"], where + ".device") : 0;
-  uint8_t function = spec.contains("function") ? Byte(spec["function"], where + ".function") : 0;
+uint8_t DevFn(const json& node, const std::string& where) {
+  uint8_t device = node.contains("device") ? Byte(node["device"], where + ".device") : 0;
+  uint8_t function = node.contains("function") ? Byte(node["function"], where + ".function") : 0;
   if (device > 31 || function > 7) Bad(where, "device above 31 or function above 7");
   return static_cast<uint8_t>(device << 3 | function);
 }
 
-void LoadSmbios(Machine& machine, const json& spec, const std::string& where) {
-  if (!spec.is_object()) Bad(where, "expected an object");
+void LoadSmbios(Machine& machine, const json& node, const std::string& where) {
+  if (!node.is_object()) Bad(where, "expected an object");
   SmbiosHeader header;
-  if (spec.contains("major_version"))
-    header.majorVersion = Byte(spec["major_version"], where + ".major_version");
-  if (spec.contains("minor_version"))
-    header.minorVersion = Byte(spec["minor_version"], where + ".minor_version");
-  if (spec.contains("dmi_revision"))
-    header.dmiRevision = Byte(spec["dmi_revision"], where + ".dmi_revision");
-  if (spec.contains("used20_calling_method"))
-    header.used20CallingMethod = Flag(spec["used20_calling_method"], where + ".used20");
-  if (spec.contains("raw")) {
-    std::vector<int64_t> raw = HexBytes(Text(spec["raw"], where + ".raw"), where + ".raw");
-    InstallSmbiosTable(machine.wmi(), std::vector<uint8_t>(raw.begin(), raw.end()), header);
+  if (node.contains("major_version"))
+    header.majorVersion = Byte(node["major_version"], where + ".major_version");
+  if (node.contains("minor_version"))
+    header.minorVersion = Byte(node["minor_version"], where + ".minor_version");
+  if (node.contains("dmi_revision"))
+    header.dmiRevision = Byte(node["dmi_revision"], where + ".dmi_revision");
+  if (node.contains("used20_calling_method"))
+    header.used20CallingMethod = Flag(node["used20_calling_method"], where + ".used20");
+  if (node.contains("raw")) {
+    InstallSmbiosTable(machine.wmi(), HexBytes(Text(node["raw"], where + ".raw"), where + ".raw"),
+                       header);
     return;
   }
   SmbiosDescription d;
-  if (spec.contains("product_name")) d.productName = Text(spec["product_name"], where);
-  if (spec.contains("manufacturer")) d.manufacturer = Text(spec["manufacturer"], where);
-  if (spec.contains("slots")) {
-    const json& slots = spec["slots"];
+  if (node.contains("product_name")) d.productName = Text(node["product_name"], where);
+  if (node.contains("manufacturer")) d.manufacturer = Text(node["manufacturer"], where);
+  if (node.contains("slots")) {
+    const json& slots = node["slots"];
     if (!slots.is_array()) Bad(where + ".slots", "expected a list");
     for (size_t i = 0; i < slots.size(); ++i) {
       std::string w = where + ".slots[" + std::to_string(i) + "]";
@@ -136,8 +119,8 @@ void LoadSmbios(Machine& machine, const json& spec, const std::string& where) {
       d.slots.push_back(slot);
     }
   }
-  if (spec.contains("onboard")) {
-    const json& list = spec["onboard"];
+  if (node.contains("onboard")) {
+    const json& list = node["onboard"];
     if (!list.is_array()) Bad(where + ".onboard", "expected a list");
     for (size_t i = 0; i < list.size(); ++i) {
       std::string w = where + ".onboard[" + std::to_string(i) + "]";
@@ -195,14 +178,14 @@ void LoadLbfoTeams(SimWmi& wmi, const json& teams, const std::string& where) {
 
 }  // namespace
 
-void LoadWmi(Machine& machine, const json& spec, const std::string& where) {
-  if (!spec.is_object()) Bad(where, "expected an object");
+void LoadWmi(Machine& machine, const json& node, const std::string& where) {
+  if (!node.is_object()) Bad(where, "expected an object");
   SimWmi& wmi = machine.wmi();
-  wmi.SetAvailable(spec.contains("available") ? Flag(spec["available"], where + ".available")
+  wmi.SetAvailable(node.contains("available") ? Flag(node["available"], where + ".available")
                                               : true);
-  if (spec.contains("smbios")) LoadSmbios(machine, spec["smbios"], where + ".smbios");
-  if (spec.contains("efx_ports")) {
-    const json& ports = spec["efx_ports"];
+  if (node.contains("smbios")) LoadSmbios(machine, node["smbios"], where + ".smbios");
+  if (node.contains("efx_ports")) {
+    const json& ports = node["efx_ports"];
     if (!ports.is_array()) Bad(where + ".efx_ports", "expected a list");
     for (size_t i = 0; i < ports.size(); ++i) {
       std::string w = where + ".efx_ports[" + std::to_string(i) + "]";
@@ -215,9 +198,9 @@ void LoadWmi(Machine& machine, const json& spec, const std::string& where) {
       AddEfxPort(wmi, port);
     }
   }
-  if (spec.contains("lbfo_teams")) LoadLbfoTeams(wmi, spec["lbfo_teams"], where + ".lbfo_teams");
-  if (spec.contains("classes")) {
-    const json& classes = spec["classes"];
+  if (node.contains("lbfo_teams")) LoadLbfoTeams(wmi, node["lbfo_teams"], where + ".lbfo_teams");
+  if (node.contains("classes")) {
+    const json& classes = node["classes"];
     if (!classes.is_array()) Bad(where + ".classes", "expected a list");
     for (size_t i = 0; i < classes.size(); ++i) {
       std::string w = where + ".classes[" + std::to_string(i) + "]";
@@ -228,8 +211,8 @@ void LoadWmi(Machine& machine, const json& spec, const std::string& where) {
         declared.deliveryDelayMs = Number32(c["delivery_delay_ms"], w + ".delivery_delay_ms");
     }
   }
-  if (spec.contains("objects")) {
-    const json& objects = spec["objects"];
+  if (node.contains("objects")) {
+    const json& objects = node["objects"];
     if (!objects.is_array()) Bad(where + ".objects", "expected a list");
     for (size_t i = 0; i < objects.size(); ++i) {
       std::string w = where + ".objects[" + std::to_string(i) + "]";

@@ -44,6 +44,6 @@
 
 namespace sim {
 
-void LoadWmi(Machine& machine, const nlohmann::json& spec, const std::string& where);
+void LoadWmi(Machine& machine, const nlohmann::json& node, const std::string& where);
 
 }  // namespace sim

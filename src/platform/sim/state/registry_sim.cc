@@ -7,10 +7,6 @@
 
 namespace sim {
 
-bool NoCaseLess::operator()(const std::u16string& a, const std::u16string& b) const {
-  return crv::CompareNoCase(a.c_str(), b.c_str()) < 0;
-}
-
 std::vector<std::u16string> SplitKeyPath(std::u16string_view path) {
   std::vector<std::u16string> parts;
   size_t start = 0;
@@ -97,8 +93,7 @@ bool SimRegistry::DeleteValue(std::u16string_view path, std::u16string_view name
   if (!node) return false;
   std::u16string key(name);
   if (node->values.erase(key) == 0) return false;
-  std::erase_if(node->valueOrder,
-                [&](const std::u16string& n) { return crv::EqualsNoCase(n.c_str(), key.c_str()); });
+  std::erase_if(node->valueOrder, [&](const std::u16string& n) { return SameNoCase(n, key); });
   return true;
 }
 

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/sim/state/sim_text.h"
 #include "platform/types.h"
 
 namespace sim {
@@ -18,11 +19,6 @@ namespace sim {
 struct RegValue {
   uint32_t type = platform::kRegNone;
   std::vector<uint8_t> data;
-};
-
-// Orders names the way the registry compares them: ignoring case.
-struct NoCaseLess {
-  bool operator()(const std::u16string& a, const std::u16string& b) const;
 };
 
 struct RegKeyNode {
