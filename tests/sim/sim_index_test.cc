@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/config_manager.h"
@@ -73,11 +74,12 @@ TEST_F(SimIndexTest, ANodeEditedThroughTheMachineIsFoundUnderItsNewNamesOnly) {
 
 TEST_F(SimIndexTest, ADeviceEditedThroughTheMachineOpensUnderItsNewNames) {
   ASSERT_EQ(0u, OpenError(u"\\\\.\\" + std::u16string(kGuid)));
-  sim::NdisDevice& device = *machine.devices().FindNdis(kGuid);
-  ASSERT_TRUE(device.privateDevice.has_value());
-  const std::u16string oldPrivate = u"\\\\.\\" + device.privateDevice->name;
+  const sim::NdisDevice* before = std::as_const(machine.devices()).FindNdis(kGuid);
+  ASSERT_TRUE(before->privateDevice.has_value());
+  const std::u16string oldPrivate = u"\\\\.\\" + before->privateDevice->name;
   ASSERT_EQ(0u, OpenError(oldPrivate));
-  device.privateDevice->name = u"CrvPrivateRenamed";
+  // Taken for editing after the last lookup, as the devices' header asks.
+  machine.devices().FindNdis(kGuid)->privateDevice->name = u"CrvPrivateRenamed";
 
   EXPECT_EQ(0u, OpenError(u"\\\\.\\crvprivaterenamed"));
   EXPECT_EQ(kErrorFileNotFound, OpenError(oldPrivate));
