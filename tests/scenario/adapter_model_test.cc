@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "common/report.h"
-#include "platform/sim/state/device_sim.h"
 #include "platform/sim/state/smbios_builder.h"
 #include "publish/records.h"
 #include "scenario_helpers.h"
@@ -17,7 +16,7 @@ using namespace scenariotest;
 
 const std::u16string kGuid = u"{6A1C0E52-0000-4000-8000-00000000000B}";
 
-class AdapterModelTest : public crvtest::SimTest {
+class AdapterModelTest : public ServerTest {
  protected:
   AdapterModelTest() {
     machine.registry().SetDword(kParameters, u"Timeout", static_cast<uint32_t>(T));
@@ -39,18 +38,6 @@ class AdapterModelTest : public crvtest::SimTest {
     a.speedBps = 10000000000ull;
     a.ipv6 = {u"fe80::21b:21ff:fea0:1001%11"};
     return a;
-  }
-
-  void LinkAt(uint64_t t, const std::u16string& guid, bool up) {
-    machine.At(t, [this, guid, up] { sim::SetAdapterLink(machine, guid, up); });
-  }
-
-  std::vector<SeenTrap> Traps() { return scenariotest::Traps(machine); }
-  std::optional<crv::InterfaceMapRecord> Interface(const std::u16string& name) {
-    return ReadRecord<crv::InterfaceMapRecord>(machine, u"\\Interface\\LogInterfaceMap", name);
-  }
-  std::optional<crv::PhysAdapterRecord> Port(const std::u16string& name) {
-    return ReadRecord<crv::PhysAdapterRecord>(machine, u"\\Interface\\PhysInterface", name);
   }
 
   // Samples a record at a time, for state between cycles.

@@ -6,7 +6,6 @@
 #include "common/report.h"
 #include "platform/sim/api/interface_notify_sim.h"
 #include "platform/sim/scenario/scenario.h"
-#include "platform/sim/state/device_sim.h"
 #include "scenario_helpers.h"
 #include "support/sim_fixture.h"
 
@@ -16,7 +15,7 @@ using namespace scenariotest;
 
 const std::u16string kPort7 = u"{00000000-0000-0000-0000-000000000007}";
 
-class LinkNotificationTest : public crvtest::SimTest {
+class LinkNotificationTest : public ServerTest {
  protected:
   LinkNotificationTest() {
     machine.registry().SetDword(kParameters, u"Timeout", static_cast<uint32_t>(T));
@@ -24,10 +23,6 @@ class LinkNotificationTest : public crvtest::SimTest {
     crvtest::AddTestAdapter(machine, 7);
     machine.interfaceNotifier().SetDelayMs(100);
     machine.RecordRegistryWrites(true);
-  }
-
-  void LinkAt(uint64_t t, const std::u16string& guid, bool up) {
-    machine.At(t, [this, guid, up] { sim::SetAdapterLink(machine, guid, up); });
   }
 
   // Start times of the publication passes (the tree marked as being rewritten).
@@ -40,8 +35,6 @@ class LinkNotificationTest : public crvtest::SimTest {
     }
     return times;
   }
-
-  std::vector<SeenTrap> Traps() { return scenariotest::Traps(machine); }
 
   std::vector<uint32_t> ValuesOf(const std::u16string& message) const {
     std::vector<uint32_t> values;

@@ -12,6 +12,7 @@
 
 #include "common/utf.h"
 #include "platform/sim/machine.h"
+#include "platform/sim/state/device_sim.h"
 #include "publish/records.h"
 #include "support/record_bytes.h"
 #include "support/sim_fixture.h"
@@ -65,6 +66,21 @@ inline std::vector<SeenTrap> Traps(sim::Machine& machine) {
 inline void AddLoopback(sim::Machine& machine) {
   machine.network().Add(crvtest::InterfaceRow(1, 24, "Software Loopback Interface 1", 0, 0));
 }
+
+// A fixture on the simulated server with the readers the agent's end-to-end suites share.
+class ServerTest : public crvtest::SimTest {
+ protected:
+  void LinkAt(uint64_t t, const std::u16string& guid, bool up) {
+    machine.At(t, [this, guid, up] { sim::SetAdapterLink(machine, guid, up); });
+  }
+  std::vector<SeenTrap> Traps() { return scenariotest::Traps(machine); }
+  std::optional<crv::InterfaceMapRecord> Interface(const std::u16string& name) {
+    return ReadRecord<crv::InterfaceMapRecord>(machine, u"\\Interface\\LogInterfaceMap", name);
+  }
+  std::optional<crv::PhysAdapterRecord> Port(const std::u16string& name) {
+    return ReadRecord<crv::PhysAdapterRecord>(machine, u"\\Interface\\PhysInterface", name);
+  }
+};
 
 // The text of scenarios/<name> in the source tree.
 inline std::string ScenarioFile(const std::string& name) {

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "common/report.h"
-#include "platform/sim/state/device_sim.h"
 #include "platform/sim/state/wmi_sim.h"
 #include "publish/records.h"
 #include "scenario_helpers.h"
@@ -20,7 +19,7 @@ const std::vector<uint8_t> kTeamMac = {0x00, 0x1B, 0x21, 0x7E, 0x00, 0x01};
 
 std::u16string Text(const std::string& text) { return crv::Utf8ToUtf16(text); }
 
-class TeamVlanTest : public crvtest::SimTest {
+class TeamVlanTest : public ServerTest {
  protected:
   TeamVlanTest() {
     machine.registry().SetDword(kParameters, u"Timeout", static_cast<uint32_t>(T));
@@ -59,12 +58,6 @@ class TeamVlanTest : public crvtest::SimTest {
   // The team as WMI answers it from now on.
   void Install() { sim::AddLbfoTeam(machine.wmi(), team); }
 
-  std::optional<crv::InterfaceMapRecord> Interface(const std::u16string& name) {
-    return ReadRecord<crv::InterfaceMapRecord>(machine, u"\\Interface\\LogInterfaceMap", name);
-  }
-  std::optional<crv::PhysAdapterRecord> Port(const std::u16string& name) {
-    return ReadRecord<crv::PhysAdapterRecord>(machine, u"\\Interface\\PhysInterface", name);
-  }
   std::optional<crv::VlanMapRecord> Vlan(const std::u16string& name) {
     return ReadRecord<crv::VlanMapRecord>(machine, u"\\Interface\\VlanInterface", name);
   }
@@ -112,7 +105,7 @@ TEST_F(TeamVlanTest, ATeamPublishesItsMembersAndRaisesRedundancyTraps) {
                                    {crv::kTrapRedundancyIncreased, 4 * T, 1, 1, 2},
                                    {crv::kTrapRedundancyReduced, 5 * T, 2, 1, 1},
                                    {crv::kTrapConnectivityLost, 6 * T, 1, 0, 0}}),
-            Traps(machine));
+            Traps());
   // The interface's own count of ports with link: one left, then none.
   auto reduced = machine.registry().ValueNames(kTree + u"\\Trap_RedundancyReduced");
   auto lost = machine.registry().ValueNames(kTree + u"\\Trap_ConnectivityLost");
@@ -198,7 +191,7 @@ TEST_F(TeamVlanTest, TheDefaultTeamInterfaceGroupsItsVlans) {
   auto vlan = Vlan(u"VlanMap001");
   ASSERT_TRUE(vlan);
   EXPECT_EQ(1u, vlan->interfaceMapNumber);
-  EXPECT_EQ((std::vector<SeenTrap>{{crv::kTrapRedundancyReduced, 2 * T, 1, 1, 1}}), Traps(machine));
+  EXPECT_EQ((std::vector<SeenTrap>{{crv::kTrapRedundancyReduced, 2 * T, 1, 1, 1}}), Traps());
 }
 
 TEST_F(TeamVlanTest, ABridgedVlanTakesTheBridgesIndex) {

@@ -13,23 +13,8 @@
 
 namespace {
 
+using crvtest::InterfaceRow;
 using crvtest::ReportTexts;
-
-sim::SimInterface Interface(uint32_t index, uint32_t type, const std::string& description,
-                            uint8_t macLast = 0, uint32_t mtu = 1500) {
-  sim::SimInterface i;
-  i.row.dwIndex = index;
-  i.row.dwType = type;
-  i.row.dwMtu = mtu;
-  if (macLast != 0) {
-    const uint8_t mac[6] = {0x00, 0x1B, 0x21, 0xAA, 0xBB, macLast};
-    std::memcpy(i.row.bPhysAddr, mac, 6);
-    i.row.dwPhysAddrLen = 6;
-  }
-  std::string ansi = sim::ToAnsiCodePage(crv::Utf8ToUtf16(description));
-  std::memcpy(i.row.bDescr, ansi.data(), std::min(ansi.size(), size_t{255}));
-  return i;
-}
 
 class IfTableTest : public crvtest::SimTest {
  protected:
@@ -66,9 +51,9 @@ TEST_F(IfTableTest, FilterKeepsEthernetAndTheLoopbackOnly) {
   };
   uint32_t index = 1;
   for (const auto& c : cases)
-    machine.network().Add(Interface(index++, c.type, c.description, 0, c.mtu));
+    machine.network().Add(InterfaceRow(index++, c.type, c.description, 0, c.mtu));
   // A description without a terminator is read within its field.
-  sim::SimInterface full = Interface(index, 6, "");
+  sim::SimInterface full = InterfaceRow(index, 6, "");
   std::memset(full.row.bDescr, 'A', sizeof full.row.bDescr);
   machine.network().Add(full);
   Snapshot snapshot;
@@ -81,8 +66,8 @@ TEST_F(IfTableTest, FilterKeepsEthernetAndTheLoopbackOnly) {
 }
 
 TEST_F(IfTableTest, SnapshotIsSortedAndCarriesTheAddressTable) {
-  machine.network().Add(Interface(12, 6, "b", 2));
-  machine.network().Add(Interface(3, 6, "a", 1));
+  machine.network().Add(InterfaceRow(12, 6, "b", 2));
+  machine.network().Add(InterfaceRow(3, 6, "a", 1));
   machine.network().interfaces()[0].ipv4.push_back({0x0500000A, 0x00FFFFFF});
   Snapshot snapshot;
   ASSERT_EQ(2u, snapshot.table->GetRowCount());
@@ -95,7 +80,7 @@ TEST_F(IfTableTest, SnapshotIsSortedAndCarriesTheAddressTable) {
 }
 
 TEST_F(IfTableTest, ReadFailuresAreReportedAndLeaveNoTable) {
-  machine.network().Add(Interface(1, 6, "a", 1));
+  machine.network().Add(InterfaceRow(1, 6, "a", 1));
   {
     // The table grew.
     EXPECT_TRUE(machine.FailCall("GetIfTable", 2, platform::kErrorInsufficientBuffer));
@@ -122,7 +107,7 @@ TEST_F(IfTableTest, ReadFailuresAreReportedAndLeaveNoTable) {
 }
 
 TEST_F(IfTableTest, AllocationFailuresAreReportedTwiceForTheTable) {
-  machine.network().Add(Interface(1, 6, "a", 1));
+  machine.network().Add(InterfaceRow(1, 6, "a", 1));
   machine.FailAllocation(2);  // the snapshot object is the first allocation
   Snapshot snapshot;
   EXPECT_EQ(platform::kErrorNotEnoughMemory, snapshot.status);
@@ -135,10 +120,10 @@ TEST_F(IfTableTest, AllocationFailuresAreReportedTwiceForTheTable) {
 class ChangeTest : public IfTableTest {
  protected:
   void SetUp() override {
-    machine.network().Add(Interface(1, 24, "Software Loopback Interface 1", 0, 0));
-    machine.network().Add(Interface(5, 6, "Team", 7));
-    machine.network().Add(Interface(6, 6, "Member", 7));  // same address as its team
-    machine.network().Add(Interface(9, 71, "Wireless", 9));
+    machine.network().Add(InterfaceRow(1, 24, "Software Loopback Interface 1", 0, 0));
+    machine.network().Add(InterfaceRow(5, 6, "Team", 7));
+    machine.network().Add(InterfaceRow(6, 6, "Member", 7));  // same address as its team
+    machine.network().Add(InterfaceRow(9, 71, "Wireless", 9));
     kept = std::make_unique<Snapshot>();
   }
   bool Changed() { return crv::HasTableChangedSince(*kept->table); }
@@ -157,7 +142,7 @@ TEST_F(ChangeTest, RowsAddressesAndIndexesChangeCountersAndTextsDoNot) {
   machine.network().Find(5)->row.dwOperStatus = 2;
   machine.network().Find(6)->row.bDescr[0] = 'X';
   EXPECT_FALSE(changedSinceLast());
-  machine.network().Add(Interface(20, 131, "Tunnel"));  // rows of any type count
+  machine.network().Add(InterfaceRow(20, 131, "Tunnel"));  // rows of any type count
   EXPECT_TRUE(changedSinceLast());
   machine.network().Remove(20);
   machine.network().Remove(9);
@@ -168,7 +153,7 @@ TEST_F(ChangeTest, RowsAddressesAndIndexesChangeCountersAndTextsDoNot) {
   EXPECT_TRUE(changedSinceLast());
   machine.network().Find(1)->row.dwIndex = 2;  // the loopback is matched by index
   EXPECT_TRUE(changedSinceLast());
-  machine.network().Add(Interface(20, 6, "New", 20));
+  machine.network().Add(InterfaceRow(20, 6, "New", 20));
   EXPECT_TRUE(machine.FailCall("GetIfTable", 0, 31));  // unreadable: no change
   EXPECT_FALSE(Changed());
 }
