@@ -24,6 +24,7 @@ class SimTest : public ::testing::Test {
     EXPECT_EQ(machine.devices().SynchronousRequestsOnOverlappedHandles(), 0u)
         << "a device opened for overlapped I/O was sent a request without an OVERLAPPED";
     crv::ResetProcessState();
+    EXPECT_EQ(machine.LiveAllocations(), 0u) << "blocks of the agent's heap left unfreed";
   }
 
   // Runs Win2KMain as a host process would, for at most durationMs of virtual time.
