@@ -53,6 +53,9 @@ TEST_F(AdapterModelTest, SingleAdapterPublishesItsInterfaceAndPort) {
   a.dhcp = true;
   a.firmware = "9.50.12";
   sim::AddAdapter(machine, a);
+  // The last change counts from the agent's start, in hundredths of a second.
+  const uint32_t start = static_cast<uint32_t>(machine.StartFileTime() / 100000);
+  machine.network().Find(11)->row.dwLastChange = start + 4200;
   RunAgent({"crvnichost.exe"}, T / 2);
   auto loopback = Interface(u"InterfaceMap001");
   ASSERT_TRUE(loopback);
@@ -72,6 +75,7 @@ TEST_F(AdapterModelTest, SingleAdapterPublishesItsInterfaceAndPort) {
   EXPECT_STREQ("fe80::21b:21ff:fea0:1001%11", ethernet->ipv6Address);
   EXPECT_EQ(crv::kAddressDhcp, ethernet->addressAssignment);
   EXPECT_STREQ("Intel(R) Ethernet Controller X710", ethernet->description);
+  EXPECT_EQ(4200u, ethernet->lastChangeTime);
   auto port = Port(u"PhysAdapter001");
   ASSERT_TRUE(port);
   EXPECT_EQ(11u, port->interfaceIndex);
@@ -256,6 +260,28 @@ TEST_F(AdapterModelTest, APortWhoseSlotTheInventorySetsKeepsItsConditionAcrossRe
   auto texts = crvtest::ReportTexts(machine, crv::kReportInformation);
   EXPECT_EQ(0, std::count(texts.begin(), texts.end(),
                           "CTrap::SetAdapterCondition: failed to find adapter."));
+}
+
+// The inventory is asked by the port's PCI place: its location slot (a slot filed under its
+// own number on another segment) and its device number.
+TEST_F(AdapterModelTest, TheInventoryFindsAPortByItsLocationSlotAndDevice) {
+  sim::SmbiosDescription smbios;
+  smbios.slots.push_back({7, "PCIe Slot 7", 1, 6, 0});
+  smbios.onboard.push_back({"Embedded NIC 2", 0x85, 2, 0, 5, 2 << 3});
+  sim::InstallSmbios(machine.wmi(), smbios);
+  machine.wmi().SetAvailable(true);
+  sim::SimAdapter slotted = Adapter(kGuid, 11, 1);
+  slotted.bus = 6;
+  slotted.slot = 7;
+  sim::AddAdapter(machine, slotted);
+  sim::SimAdapter onboard = Adapter(u"{6A1C0E52-0000-4000-8000-00000000000C}", 12, 2);
+  onboard.device = 2;
+  onboard.function = 0;
+  sim::AddAdapter(machine, onboard);
+  RunAgent({"crvnichost.exe"}, T / 2);
+  // Not found, each would keep the system's slot number, 3.
+  EXPECT_EQ(7u, uint32_t{Port(u"PhysAdapter001")->slotNumber});
+  EXPECT_EQ(0u, uint32_t{Port(u"PhysAdapter002")->slotNumber});
 }
 
 // The loop goes on publishing without its trap sink, and says why there are no traps.

@@ -118,29 +118,45 @@ TEST_F(TeamVlanTest, ATeamPublishesItsMembersAndRaisesRedundancyTraps) {
                              ->interfacePortsWithLink});
 }
 
-TEST_F(TeamVlanTest, ATeamsStatisticsSumItsPortsCounters) {
+// Each driver counter lands in its own field of the port record; the error sums are made
+// only when all four of their counters are non-zero; a team's statistics add up its ports.
+TEST_F(TeamVlanTest, EveryCounterIsPublishedAndATeamsStatisticsSumItsPorts) {
   AddTeamNic(u"{7B000000-0000-4000-8000-0000000000AA}", 20, 0);
   Install();
-  auto& one = machine.devices().FindNdis(kMember1)->oids;
-  auto& two = machine.devices().FindNdis(kMember2)->oids;
-  one[0x01020101] = sim::OidAnswer::Dword(3);  // alignment errors
-  two[0x01020101] = sim::OidAnswer::Dword(4);
-  one[0x0002020D] = sim::OidAnswer::Dword(10);  // FCS errors
-  two[0x01020203] = sim::OidAnswer::Dword(7);   // internal MAC receive errors
+  // Frames sent and received, alignment, FCS, one and more collisions, deferred, late,
+  // excessive collisions, underruns, carrier lost, overruns.
+  const uint32_t oids[] = {0x00020101, 0x00020102, 0x01020101, 0x0002020D, 0x01020102, 0x01020103,
+                           0x01020201, 0x01020207, 0x01020202, 0x01020204, 0x01020206, 0x01020203};
+  for (uint32_t i = 0; i < std::size(oids); ++i) {
+    machine.devices().FindNdis(kMember1)->oids[oids[i]] = sim::OidAnswer::Dword(100 + i);
+    machine.devices().FindNdis(kMember2)->oids[oids[i]] = sim::OidAnswer::Dword(i == 2 ? 0 : 7);
+  }
   RunAgent({"crvnichost.exe"}, T / 2);
+  auto port = Port(u"PhysAdapter001");
+  auto other = Port(u"PhysAdapter002");
   auto stats =
       ReadRecord<crv::StatisticsRecord>(machine, u"\\Ethernet\\Statistics", u"Statistics014");
-  ASSERT_TRUE(stats);
-  EXPECT_EQ(20u, stats->interfaceIndex);
-  EXPECT_EQ(7u, uint32_t{stats->alignmentErrors});
-  EXPECT_EQ(10u, uint32_t{stats->fcsErrors});
-  EXPECT_EQ(7u, uint32_t{stats->internalMacReceiveErrors});
-  EXPECT_EQ(0u, stats->sqeTestErrors);
-  auto port = Port(u"PhysAdapter001");
-  ASSERT_TRUE(port);
-  EXPECT_EQ(3u, uint32_t{port->alignmentErrors});
-  // The receive error sum is only made when all four of its counters are non-zero.
-  EXPECT_EQ(0u, uint32_t{port->receiveErrorSum});
+  ASSERT_TRUE(port && other && stats);
+  const crv::PhysAdapterRecord& p = *port;
+  EXPECT_EQ((std::vector<uint32_t>{p.framesTransmittedOk, p.framesReceivedOk, p.alignmentErrors,
+                                   p.fcsErrors, p.singleCollisionFrames, p.multipleCollisionFrames,
+                                   p.deferredTransmissions, p.lateCollisions, p.excessiveCollisions,
+                                   p.internalMacTransmitErrors, p.carrierSenseErrors,
+                                   p.internalMacReceiveErrors}),
+            (std::vector<uint32_t>{100, 101, 102, 103, 104, 105, 106, 107, 108, 109, 110, 111}));
+  EXPECT_EQ(106u + 108 + 109 + 110, uint32_t{p.transmitErrorSum});
+  EXPECT_EQ(103u + 107 + 111 + 102, uint32_t{p.receiveErrorSum});
+  // The other port counts no alignment errors: no receive error sum.
+  EXPECT_EQ(4u * 7, uint32_t{other->transmitErrorSum});
+  EXPECT_EQ(0u, uint32_t{other->receiveErrorSum});
+  const crv::StatisticsRecord& s = *stats;
+  EXPECT_EQ(20u, s.interfaceIndex);
+  EXPECT_EQ(
+      (std::vector<uint32_t>{s.alignmentErrors, s.fcsErrors, s.singleCollisionFrames,
+                             s.multipleCollisionFrames, s.sqeTestErrors, s.deferredTransmissions,
+                             s.lateCollisions, s.excessiveCollisions, s.internalMacTransmitErrors,
+                             s.carrierSenseErrors, s.frameTooLongs, s.internalMacReceiveErrors}),
+      (std::vector<uint32_t>{102, 110, 111, 112, 0, 113, 114, 115, 116, 117, 0, 118}));
 }
 
 TEST_F(TeamVlanTest, ThreeVlansOnOneTeamGroupUnderTheFirst) {
