@@ -84,6 +84,7 @@ TEST_F(CollectionLoopTest, EveryBuildFailingEndsTheThreadAfterSixBuilds) {
   EXPECT_EQ((std::vector<uint64_t>{31 * T}),
             TimesOf(u"DataCollectionThread: init failed after retries."));
   EXPECT_FALSE(machine.registry().KeyExists(u"SYSTEM\\TessarNetwork"));
+  EXPECT_EQ(1u, machine.CallCount("CancelMibChangeNotify2"));  // its registration given back
   // Giving up is one error event after the start, with the last status.
   const auto& events = machine.eventLog().Events();
   ASSERT_EQ(2u, events.size());

@@ -162,7 +162,7 @@ TEST_F(TeamVlanTest, EveryCounterIsPublishedAndATeamsStatisticsSumItsPorts) {
 TEST_F(TeamVlanTest, ThreeVlansOnOneTeamGroupUnderTheFirst) {
   AddTeamNic(u"{7B000000-0000-4000-8000-0000000000A1}", 21, 10);
   AddTeamNic(u"{7B000000-0000-4000-8000-0000000000A2}", 22, 20);
-  AddTeamNic(u"{7B000000-0000-4000-8000-0000000000A3}", 23, 30);
+  AddTeamNic(u"{7B000000-0000-4000-8000-0000000000A3}", 23, 4094);  // the highest VLAN id
   Install();
   RunAgent({"crvnichost.exe"}, 2 * T + 10);
   auto primary = Interface(u"InterfaceMap001");
@@ -182,7 +182,7 @@ TEST_F(TeamVlanTest, ThreeVlansOnOneTeamGroupUnderTheFirst) {
     EXPECT_EQ(n, vlan->vlanMapNumber);
     EXPECT_EQ(1u, vlan->interfaceMapNumber);
     EXPECT_EQ(20u + n, vlan->interfaceIndex);
-    EXPECT_EQ(10u * n, vlan->vlanIndicator);
+    EXPECT_EQ(n == 3 ? 4094u : 10u * n, vlan->vlanIndicator);
     EXPECT_STREQ("N/A", vlan->connectionName);
   }
   // The shared ports are asked once per cycle, however many interfaces share them.
@@ -347,6 +347,9 @@ TEST_P(UnfitTeamTest, LeavesEveryPortPlainWithOneReport) {
     case 8:  // a team name longer than any Windows gives, which cannot be held whole
       team.name = std::u16string(300, u'T');
       break;
+    case 9:  // a team interface that is no present adapter
+      team.teamNics[0].guid = u"{7B000000-0000-4000-8000-0000000000FF}";
+      break;
   }
   if (!team.name.empty()) Install();
   RunAgent({"crvnichost.exe"}, T / 2);
@@ -361,6 +364,6 @@ TEST_P(UnfitTeamTest, LeavesEveryPortPlainWithOneReport) {
   EXPECT_EQ(1u, TeamingReports().size()) << crvtest::DescribeReports(machine);
 }
 
-INSTANTIATE_TEST_SUITE_P(Answers, UnfitTeamTest, ::testing::Range(0, 9));
+INSTANTIATE_TEST_SUITE_P(Answers, UnfitTeamTest, ::testing::Range(0, 10));
 
 }  // namespace

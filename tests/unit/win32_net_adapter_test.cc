@@ -59,6 +59,9 @@ TEST(InstanceIdentifiers, PciAndVirtualBusFormsAsWritten) {
       // The virtual bus forms keep the number after PCI_ as written: device high, vendor low.
       {u"B06BDRV\\L2ND&PCI_164A14E4&SUBSYS_31011A2B&REV_02\\5&1&0&0", true, 0x164A14E4, 0x31011A2B},
       {u"QEBDRV\\L2ND&PCI_165714E4&SUBSYS_22BE1A2B&REV_01\\5&1&0&0", true, 0x165714E4, 0x22BE1A2B},
+      // Each number may carry a 0x prefix, as the runtime's hexadecimal conversion takes it.
+      {u"PCI\\VEN_0x0A86&DEV_0X10D3&SUBSYS_70441A2B&REV_00\\4&2A1B&0&00E0", true, 0x0A8610D3,
+       0x70441A2B},
       {u"PCI\\VEN_8086&DEV_10D3\\3&11583659&0&C8", false, 0, 0},
       {u"MLX4\\CONNECTX-3_ETH\\5&1&0&1", false, 0, 0},
       {u"ROOT\\PCI\\VEN_8086&DEV_10D3&SUBSYS_70441A2B&REV_00", false, 0, 0},
