@@ -127,7 +127,10 @@ TEST_F(AdapterModelTest, FirmwareVersionIsAskedForAgainOnlyWhileEmpty) {
 }
 
 TEST_F(AdapterModelTest, LosingAndRegainingTheLinkRaisesTraps) {
-  sim::AddAdapter(machine, Adapter(kGuid, 11, 1));
+  sim::SimAdapter a = Adapter(kGuid, 11, 1);
+  a.device = 4;
+  a.ipv4 = {{0x0B00000A, 0x00FFFFFF}};  // 10.0.0.11
+  sim::AddAdapter(machine, a);
   LinkAt(2 * T - 1, kGuid, false);
   LinkAt(4 * T - 1, kGuid, true);
   std::optional<crv::InterfaceMapRecord> down;
@@ -155,6 +158,22 @@ TEST_F(AdapterModelTest, LosingAndRegainingTheLinkRaisesTraps) {
   EXPECT_EQ((std::vector<SeenTrap>{{crv::kTrapConnectivityLost, 2 * T, 1, 0, 0},
                                    {crv::kTrapConnectivityRegained, 4 * T, 1, 0, 0}}),
             Traps());
+  // The record names the port's place and the interface's addresses as they were.
+  auto names = machine.registry().ValueNames(kTree + u"\\Trap_ConnectivityLost");
+  ASSERT_EQ(1u, names.size());
+  auto lost = ReadRecord<crv::TrapRecord>(machine, u"\\Trap_ConnectivityLost", names[0]);
+  ASSERT_TRUE(lost);
+  EXPECT_EQ(crv::kTrapRecordMark, lost->recordMark);
+  EXPECT_EQ(3u, lost->slotNumber);
+  EXPECT_EQ(1u, lost->portInCard);
+  EXPECT_EQ(crv::kConditionFailed, lost->portCondition);
+  EXPECT_STREQ("Intel(R) Ethernet Controller X710", lost->deviceDescription);
+  EXPECT_EQ(0x0B00000Au, lost->ipv4Address);
+  EXPECT_STREQ("fe80::21b:21ff:fea0:1001%11", lost->ipv6Address);
+  EXPECT_EQ(5u, lost->pciBus);
+  EXPECT_EQ(4u, lost->pciDevice);
+  EXPECT_EQ(0u, lost->interfacePortsWithLink);
+  EXPECT_EQ(0, std::memcmp(lost->interfaceMacAddress, a.mac.data(), 6));
   ASSERT_TRUE(down);
   EXPECT_EQ(crv::kConditionFailed, down->condition);
   EXPECT_EQ(crv::kInterfaceStatusLinkFailure, down->status);
