@@ -303,6 +303,19 @@ TEST_F(AdapterModelTest, TheInventoryFindsAPortByItsLocationSlotAndDevice) {
   EXPECT_EQ(0u, uint32_t{Port(u"PhysAdapter002")->slotNumber});
 }
 
+// A port the device tree does not know keeps its defaults and is still published.
+TEST_F(AdapterModelTest, APortWithoutADeviceRecordKeepsItsDefaults) {
+  sim::SimAdapter a = Adapter(kGuid, 11, 1);
+  a.service = u"";  // never matched with a device of the tree
+  sim::AddAdapter(machine, a);
+  RunAgent({"crvnichost.exe"}, T / 2);
+  auto port = Port(u"PhysAdapter001");
+  ASSERT_TRUE(port);
+  EXPECT_EQ(0xFFFFFFFFu, uint32_t{port->slotNumber});
+  EXPECT_EQ(0xFFFFFFFFu, uint32_t{port->resourceValue});
+  EXPECT_STREQ("", port->firmwareVersion);
+}
+
 // The loop goes on publishing without its trap sink, and says why there are no traps.
 TEST_F(AdapterModelTest, WithoutATrapSinkNothingIsCarriedOrRaised) {
   sim::AddAdapter(machine, Adapter(kGuid, 11, 1));
