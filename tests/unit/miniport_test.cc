@@ -137,6 +137,7 @@ TEST_F(MiniportTest, CopyTakesIdentityAndKeepsTheTargetsOwnFields) {
   miniport.SetSubsystemId(0x70441A2B);
   miniport.Claim(11);
   miniport.SetPartNumber(u"source");
+  miniport.SetTeam(0x102, 7, 10);
 
   crv::CMiniport copy;
   copy.SetPartNumber(u"kept");
@@ -151,6 +152,8 @@ TEST_F(MiniportTest, CopyTakesIdentityAndKeepsTheTargetsOwnFields) {
   EXPECT_EQ(0x70441A2Bu, copy.SubsystemId());
   EXPECT_TRUE(copy.Claimed());
   EXPECT_EQ(11u, copy.InterfaceIndex());
+  EXPECT_EQ((std::vector<uint32_t>{0x102, 7, 10}),
+            (std::vector<uint32_t>{copy.TeamFlags(), copy.TeamIndex(), copy.TeamAttribute()}));
   EXPECT_EQ(std::u16string(u"kept"), copy.PartNumber());
   EXPECT_FALSE(copy.LinkNeverSeen());
 
