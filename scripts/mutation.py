@@ -13,7 +13,9 @@ reversed (++ --), and a statement deleted. Candidates come from the .cc files of
 (default: the agent's core); text inside strings, characters and comments is never touched, nor
 preprocessor lines and static_asserts. Candidates are numbered in file order and drawn in a
 random order fixed by the seed; a mutant that does not compile is skipped and does not count,
-so a sample of N is N compiling mutants.
+so a sample of N is N compiling mutants. Nor does one whose object code is the agent's own (the
+debug information set aside): the compiler made the same program of it, so no test could tell
+the two apart; such mutants are printed as "same object code" and counted apart.
 
 A mutant is killed when a suite fails (or runs past the time-out), survived when every test
 passes; a killed mutant is printed with the first test that failed. The score of a folder is killed / (killed + survived). The build directory is the
@@ -45,7 +47,7 @@ KIND_OF = {" == ": "comparison", " != ": "comparison", " && ": "logical", " || "
 NUMBER = re.compile(r"(?<![\w.])(0[xX][0-9A-Fa-f]+|\d+)([uUlL]*)(?![\w.])")
 BOOLEAN = re.compile(r"\b(true|false)\b")
 INCREMENT = re.compile(r"\+\+|--")
-FAILED_TEST = re.compile(r"^\[  FAILED  \] (\S+)", re.M)
+FAILED_TEST = re.compile(r"^\[  FAILED  \] ([^\s,]+)", re.M)
 STATEMENT = re.compile(r"^\s+(?!return\b|case\b|default\b|break\b|continue\b|goto\b)"
                        r"[A-Za-z_][\w:.\->\[\]*&]*(\(.*\)|\s*[-+*/|&]?=\s*.+);\s*$")
 
@@ -217,10 +219,37 @@ def configure(build):
             sys.exit("mutation: %s fails without a mutant:\n%s" % (suite, out[-3000:]))
 
 
-def fate_of(build, timeout):
+def objects_by_source(build):
+    """The object files the build makes of each source (one per target that compiles it)."""
+    found = {}
+    for folder, _, files in os.walk(build):
+        for name in files:
+            if name.endswith(".cc.o"):
+                obj = os.path.join(folder, name)
+                # build/<dir>/CMakeFiles/<target>.dir/<rest>.o is made from <dir>/<rest>.
+                source = re.sub(r"CMakeFiles/[^/]+\.dir/", "", os.path.relpath(obj, build))[:-2]
+                found.setdefault(source, []).append(obj)
+    return {source: sorted(objects) for source, objects in found.items()}
+
+
+def code_of(objects):
+    """The objects' bytes without their debug sections (a moved column shows only there)."""
+    code = []
+    for obj in objects:
+        stripped = obj + ".code"
+        subprocess.run(["objcopy", "--strip-debug", obj, stripped], check=True)
+        with open(stripped, "rb") as f:
+            code.append(f.read())
+        os.remove(stripped)
+    return code
+
+
+def fate_of(build, timeout, objects, original_code):
     code, out = run(["cmake", "--build", build, "-j2", "--target"] + SUITES, 1200)
     if code != 0:
         return "uncompilable"
+    if objects and code_of(objects) == original_code:
+        return "same object code"
     for suite in SUITES:
         code, out = run([os.path.join(build, "tests", suite), "--gtest_brief=1",
                          "--gtest_fail_fast"], timeout)
@@ -268,17 +297,25 @@ def main():
     refuse_local_changes(args.folders)
     configure(args.build)
 
+    # The unmutated objects of every file, taken while the build is up to date (a mutant's
+    # object stays behind its restored source until the next build).
+    objects = objects_by_source(args.build)
+    original_code = {path: code_of(objects.get(path, []))
+                     for path in sorted({c[0] for c in candidates})}
+
     scores = OrderedDict((f, [0, 0]) for f in args.folders)
-    ran = 0
+    ran = same = 0
     started = time.time()
     for index in order:
         if ran >= (len(order) if args.only else args.sample):
             break
         c = candidates[index]
         with Planted(c):
-            fate = fate_of(args.build, args.timeout)
+            fate = fate_of(args.build, args.timeout, objects.get(c[0], []), original_code[c[0]])
         print("%s : %s" % (describe(index, c), fate), flush=True)
-        if fate == "uncompilable":
+        if fate == "same object code":
+            same += 1
+        if fate in ("uncompilable", "same object code"):
             continue
         ran += 1
         score = scores.setdefault(folder_of(c[0], args.folders), [0, 0])
@@ -286,7 +323,8 @@ def main():
     # Rebuild the restored tree so the build directory matches the sources again.
     run(["cmake", "--build", args.build, "-j2", "--target"] + SUITES, 3600)
 
-    print("\nseed %d, %d compiling mutants, %.0f s" % (args.seed, ran, time.time() - started))
+    print("\nseed %d, %d compiling mutants (and %d of the same object code), %.0f s" %
+          (args.seed, ran, same, time.time() - started))
     total_killed = total_survived = 0
     for folder, (killed, survived) in scores.items():
         if killed + survived:
