@@ -12,11 +12,11 @@
 
 namespace {
 
-// A service installed earlier, with its event source.
-void AddService(sim::Machine& machine, bool running) {
+// A service installed earlier and running, with its event source.
+void Running(sim::Machine& machine) {
   sim::ServiceRecord record;
   record.name = u"CRVNicMgmt";
-  record.running = running;
+  record.running = true;
   machine.services().Add(record);
   machine.registry().SetDword(crv::kEventSourceKeyPath, crv::kTypesSupportedValue, 7);
 }
@@ -63,14 +63,12 @@ TEST_P(InstallationWordTest, PrintsExactlyItsLines) {
   EXPECT_EQ(machine.openHandles().services, 0);
 }
 
-void Running(sim::Machine& machine) { AddService(machine, true); }
-void Stopped(sim::Machine& machine) { AddService(machine, false); }
 void User(sim::Machine& machine) { machine.SetAdministrator(false); }
 // Registered and running, and a call failing: the IsInstalled queries of the word and of
 // Uninstall open the manager and the service first, hence the third occurrence.
 std::function<void(sim::Machine&)> Failing(std::string call, uint32_t n, uint32_t status) {
   return [=](sim::Machine& machine) {
-    AddService(machine, true);
+    Running(machine);
     EXPECT_TRUE(machine.FailCall(call, n, status));
   };
 }
@@ -107,10 +105,6 @@ INSTANTIATE_TEST_SUITE_P(
                  "CRVNicMgmt failed to uninstall, error: 1072\n",
                  true},
         WordCase{"ReinstallRunning", "/REINSTALL", Running, "", false},
-        WordCase{"ReinstallStopped", "/reinstall", Stopped,
-                 "CRVNicMgmt: ControlService failed: 1062\n"
-                 "CRVNicMgmt failed to uninstall, error: 1062\n",
-                 true},
         WordCase{"ReinstallAsUser", "/reinstall", User,
                  "CRVNicMgmt: Couldn't open service manager\n"
                  "CRVNicMgmt failed to reinstall, error: 5\n",

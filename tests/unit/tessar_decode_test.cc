@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <regex>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -212,12 +213,7 @@ TEST_F(TessarTreeSources, DumpFileAndRegistryReadGiveTheSameTree) {
   EXPECT_NE(std::string::npos, dumped.find("[SYSTEM\\TessarNetwork\\Interface]  volatile"));
   EXPECT_NE(std::string::npos,
             dumped.find("[SYSTEM\\TessarNetwork\\Interface\\BridgingInfo]  not volatile"));
-  for (const char* flag : {"  not volatile", "  volatile"}) {
-    for (size_t at; (at = dumped.find(flag)) != std::string::npos;) {
-      dumped.erase(at, std::strlen(flag));
-    }
-  }
-  EXPECT_EQ(dumped, read);
+  EXPECT_EQ(std::regex_replace(dumped, std::regex("  (not )?volatile"), ""), read);
 
   // Creation order, not name order; a record's fields each on a line of their own.
   EXPECT_LT(read.find("InterfaceMap002"), read.find("InterfaceMap001"));
