@@ -1,4 +1,6 @@
 // The installation words against Wine's real service control manager, through the host.
+// ("-uninstall" of the running service is the end-to-end run's, testbed/service-run.sh; its
+// console line and the event source's removal are command_line_test.cc's.)
 #include <gtest/gtest.h>
 
 #include <string>
@@ -62,23 +64,6 @@ TEST_F(InstallWordsTest, InstallRegistersTheHostAsAnOwnProcessDemandStartService
                          nullptr, &types, &size),
             ERROR_SUCCESS);
   EXPECT_EQ(types, 7u);
-}
-
-// "-uninstall" of the running service removes the event source with it.
-TEST_F(InstallWordsTest, UninstallOfTheRunningServiceRemovesItsEventSource) {
-  ASSERT_EQ(RunHost(L"-install").output, Lines({"CRVNicMgmt installed."}));
-  ASSERT_TRUE(SourceRegistered());
-  {
-    UniqueScHandle service = OpenAgentService(SERVICE_START | SERVICE_QUERY_STATUS);
-    ASSERT_TRUE(service);
-    ASSERT_TRUE(StartServiceW(service.get(), 0, nullptr)) << GetLastError();
-    SERVICE_STATUS_PROCESS status = {};
-    ASSERT_TRUE(WaitForServiceState(service.get(), SERVICE_RUNNING, 10000, &status));
-  }
-  ProcessResult result = RunHost(L"-uninstall");
-  ASSERT_TRUE(result.finished);
-  EXPECT_EQ(result.output, Lines({"CRVNicMgmt uninstalled."}));
-  EXPECT_FALSE(SourceRegistered());
 }
 
 // Each word in turn, from no registration: what it prints and whether the service is

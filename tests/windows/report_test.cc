@@ -24,12 +24,9 @@ std::u16string Format(uint32_t code, const char16_t* message, uint32_t value,
   return line;
 }
 
-// Code in hex, value in decimal, the text after a colon; a text too long for the line is cut
-// and the line still ends.
+// An empty text keeps its colon; a text too long for the line is cut and the line still ends.
+// (Lines with and without a text are read from the debugger output below.)
 TEST(ReportLineTest, FormatAndCut) {
-  EXPECT_EQ(Format(0x44350127, u"CIFList::Build: no interfaces", 0),
-            u"CRVNicMgmt report 0x44350127 value 0: CIFList::Build: no interfaces\n");
-  EXPECT_EQ(Format(0x84350101, nullptr, 8), u"CRVNicMgmt report 0x84350101 value 8\n");
   EXPECT_EQ(Format(0x0000000B, u"", 0xFFFFFFFF),
             u"CRVNicMgmt report 0x0000000B value 4294967295: \n");
 

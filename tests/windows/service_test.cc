@@ -15,10 +15,6 @@ namespace {
 constexpr wchar_t kScmEvent[] = L"CrvMNicSCMEvent";
 constexpr DWORD kAgentStartMs = 30000;
 
-bool EventExists(const wchar_t* name) {
-  return static_cast<bool>(UniqueHandle(OpenEventW(SYNCHRONIZE, FALSE, name)));
-}
-
 class ServiceTest : public ::testing::Test {
  protected:
   void SetUp() override { RemoveService(); }
@@ -72,7 +68,7 @@ TEST_F(ServiceTest, GivenTheArgumentsOfAnUnquotedImagePathItRunsUntilStopped) {
   EXPECT_EQ(status.dwWin32ExitCode, static_cast<DWORD>(NO_ERROR));
   EXPECT_EQ(WaitForSingleObject(process.get(), 10000), static_cast<DWORD>(WAIT_OBJECT_0))
       << "the service process did not end";
-  EXPECT_FALSE(EventExists(kScmEvent));
+  EXPECT_FALSE(UniqueHandle(OpenEventW(SYNCHRONIZE, FALSE, kScmEvent)));
 }
 
 // Without arguments the host first offers itself to the service control manager; from a
