@@ -4,7 +4,6 @@
 // port it publishes is in no team.)
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -13,7 +12,6 @@
 #include "discovery/miniport.h"
 #include "inventory/platform_inventory.h"
 #include "platform/platform.h"
-#include "platform/win32/handles.h"
 #include "platform/win32/win32_platform.h"
 #include "vendor/firmware_version.h"
 
