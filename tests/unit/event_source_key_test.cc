@@ -33,7 +33,6 @@ TEST_F(EventSourceKeyTest, InstallAgainPointsTheSourceAtTheModulesNewPlace) {
   machine.SetAgentModuleFileName(u"D:\\Agents\\crvnicmgmt.dll");
   RunAgent({"crvnichost.exe", "-install"});
   EXPECT_EQ(u"D:\\Agents\\crvnicmgmt.dll\0"s, MessageFile());
-  EXPECT_TRUE(machine.Reports().empty()) << crvtest::DescribeReports(machine);
 }
 
 // Each registry step failing in turn, and a module path that fills the buffer (it may have been

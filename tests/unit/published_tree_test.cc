@@ -26,7 +26,6 @@ class PublishedTreeTest : public crvtest::SimTest {
 
 TEST_F(PublishedTreeTest, CreatesVolatileKeysAndEthernetOnlyWhenAsked) {
   EXPECT_EQ(0u, crv::CreateTree(false));
-  // Present and volatile (a key that is not there is not volatile either).
   for (const char16_t* key : {u"", u"\\Interface\\LogInterfaceMap", u"\\Interface\\PhysInterface",
                               u"\\Interface\\VlanInterface"}) {
     EXPECT_TRUE(machine.registry().IsVolatile(u"SYSTEM\\TessarNetwork" + std::u16string(key)));
