@@ -94,11 +94,12 @@ TEST_F(BmapiLocalTest, EveryFailureGivesTwoAndLeavesTheValue) {
     Local() = working;
     function.present = true;
     c.breakIt(Local());
-    uint64_t initialisedBefore = machine.CallCount("bmapi.dll!BmapiInitializeEx");
     uint32_t value = kUntouched;
     EXPECT_EQ(2u, Query(&value));
     EXPECT_EQ(kUntouched, value);
-    EXPECT_EQ(c.initialised, machine.CallCount("bmapi.dll!BmapiInitializeEx") - initialisedBefore);
+    // Uninitialised only after this query's own initialisation, never through an earlier load.
+    EXPECT_EQ(c.initialised, Local().initializeCalls);
+    EXPECT_EQ(c.initialised, Local().uninitializeCalls);
     ExpectReleased();
   }
 }
