@@ -76,7 +76,7 @@ TEST_F(BmapiLocalTest, EveryFailureGivesTwoAndLeavesTheValue) {
   const struct {
     const char* what;
     std::function<void(sim::SimVendorLibrary&)> breakIt;
-    uint64_t initialised;  // BmapiInitializeEx calls
+    uint64_t initialised;  // BmapiInitializeEx calls, and so BmapiUninitialize calls
   } cases[] = {
       // The ids are compared whole and with their case.
       {"id in lower case", [&](auto& l) { l.localNics[0].pnpDeviceId = lower; }, 1},
@@ -97,7 +97,6 @@ TEST_F(BmapiLocalTest, EveryFailureGivesTwoAndLeavesTheValue) {
     uint32_t value = kUntouched;
     EXPECT_EQ(2u, Query(&value));
     EXPECT_EQ(kUntouched, value);
-    // Uninitialised only after this query's own initialisation, never through an earlier load.
     EXPECT_EQ(c.initialised, Local().initializeCalls);
     EXPECT_EQ(c.initialised, Local().uninitializeCalls);
     ExpectReleased();
