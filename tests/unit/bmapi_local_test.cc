@@ -66,7 +66,13 @@ TEST_F(BmapiLocalTest, FindsTheNicAtTheAdaptersLocationWalkingFromTheLast) {
   EXPECT_EQ(100u, machine.NowMs());  // only the pause before unloading
   EXPECT_TRUE(machine.Reports().empty());
   ExpectReleased();
-  // An answer that writes no value reads 0, not the 77 the last query left in the buffer.
+  // A location text that fills the buffer unterminated compares without its last character; an
+  // answer that writes no value reads 0, not the 77 the last query left in the buffer.
+  sim::DevNode& adapter = *machine.devices().FindNode(adapterNode);
+  sim::DevNode& function = *machine.devices().FindNode(crv::Utf8ToUtf16(kFunctionId));
+  function.SetText(platform::kCmDrpLocationInformation, std::u16string(1023, u'x'));
+  adapter.SetText(platform::kCmDrpLocationInformation, std::u16string(1024, u'x'));
+  adapter.properties[platform::kCmDrpLocationInformation].data.resize(2048);  // no terminator
   ASSERT_TRUE(machine.FailCall("bmapi.dll!BmapiGetBRCMNicInfoEx", 0, 0));
   EXPECT_TRUE(Query(&value) == 0 && value == 0) << value;
 }
@@ -143,8 +149,7 @@ TEST_F(BmapiLocalTest, NoAllocationFailureLeaks) {
   for (uint64_t n = 1; n <= 7; ++n) {
     machine.FailAllocation(n);
     uint32_t value = kUntouched;
-    uint32_t status = Query(&value);
-    EXPECT_TRUE(status == 2 && value == kUntouched) << "allocation " << n;
+    EXPECT_TRUE(Query(&value) == 2 && value == kUntouched) << "allocation " << n;
     ExpectReleased();
   }
   uint32_t value = kUntouched;
