@@ -66,6 +66,15 @@ TEST_F(BmapiLocalTest, FindsTheNicAtTheAdaptersLocationWalkingFromTheLast) {
   EXPECT_EQ(100u, machine.NowMs());  // only the pause before unloading
   EXPECT_TRUE(machine.Reports().empty());
   ExpectReleased();
+  // A location text that fills the buffer unterminated compares without its last character; an
+  // answer that writes no value reads 0, not the 77 the last query left in the buffer.
+  sim::DevNode& adapter = *machine.devices().FindNode(adapterNode);
+  sim::DevNode& function = *machine.devices().FindNode(crv::Utf8ToUtf16(kFunctionId));
+  function.SetText(platform::kCmDrpLocationInformation, std::u16string(1023, u'x'));
+  adapter.SetText(platform::kCmDrpLocationInformation, std::u16string(1024, u'x'));
+  adapter.properties[platform::kCmDrpLocationInformation].data.resize(2048);  // no terminator
+  ASSERT_TRUE(machine.FailCall("bmapi.dll!BmapiGetBRCMNicInfoEx", 0, 0));
+  EXPECT_TRUE(Query(&value) == 0 && value == 0) << value;
 }
 
 // Each way of not finding the NIC answers 2, leaves the caller's value and releases the library.
@@ -76,7 +85,7 @@ TEST_F(BmapiLocalTest, EveryFailureGivesTwoAndLeavesTheValue) {
   const struct {
     const char* what;
     std::function<void(sim::SimVendorLibrary&)> breakIt;
-    uint64_t initialised;  // BmapiInitializeEx calls
+    uint64_t initialised;  // BmapiInitializeEx calls, and so BmapiUninitialize calls
   } cases[] = {
       // The ids are compared whole and with their case.
       {"id in lower case", [&](auto& l) { l.localNics[0].pnpDeviceId = lower; }, 1},
@@ -94,11 +103,11 @@ TEST_F(BmapiLocalTest, EveryFailureGivesTwoAndLeavesTheValue) {
     Local() = working;
     function.present = true;
     c.breakIt(Local());
-    uint64_t initialisedBefore = machine.CallCount("bmapi.dll!BmapiInitializeEx");
     uint32_t value = kUntouched;
     EXPECT_EQ(2u, Query(&value));
     EXPECT_EQ(kUntouched, value);
-    EXPECT_EQ(c.initialised, machine.CallCount("bmapi.dll!BmapiInitializeEx") - initialisedBefore);
+    EXPECT_EQ(c.initialised, Local().initializeCalls);
+    EXPECT_EQ(c.initialised, Local().uninitializeCalls);
     ExpectReleased();
   }
 }
@@ -109,7 +118,6 @@ TEST_F(BmapiLocalTest, IsLookedForBesideTheAgentsModuleWhereverItIs) {
   uint32_t value = kUntouched;
   EXPECT_EQ(0u, Query(&value));
   EXPECT_EQ(77u, value);
-  ExpectReleased();
 }
 
 TEST_F(BmapiLocalTest, InitialisationFailuresCostFiveSecondsAndAreIgnored) {
@@ -141,8 +149,7 @@ TEST_F(BmapiLocalTest, NoAllocationFailureLeaks) {
   for (uint64_t n = 1; n <= 7; ++n) {
     machine.FailAllocation(n);
     uint32_t value = kUntouched;
-    uint32_t status = Query(&value);
-    EXPECT_TRUE(status == 2 && value == kUntouched) << "allocation " << n;
+    EXPECT_TRUE(Query(&value) == 2 && value == kUntouched) << "allocation " << n;
     ExpectReleased();
   }
   uint32_t value = kUntouched;

@@ -65,19 +65,19 @@ class LibraryFirmwareTest : public crvtest::SimTest {
   uint64_t allocationsBefore = 0;
 };
 
-// The version word read low byte first, and a library that is not there, are checked against
-// stand-in libraries in tests/windows/vendor_library_test.cc.
+// A library that is not there is checked against stand-in libraries in tests/windows.
 TEST_F(LibraryFirmwareTest, BroadcomFallsBackToTheVirtualBusDriver) {
+  auto version = [&] { return crv::GetBCFWVersion(miniport), Field(); };  // the field after a call
   // A failed answer and an answer without a version word both go on to the bus driver.
   Vbd(Bmapi()).fw5706 = sim::MapiFirmwareAnswer{14, ""};
   Vbd(Bmapi()).fw57710 = sim::MapiFirmwareAnswer{0, "7.4.8"};
   Bmapi().adapters[kGuid].firmwareStatus = 33;
-  crv::GetBCFWVersion(miniport);
-  EXPECT_EQ("7.4.8", Field());
+  EXPECT_EQ("7.4.8", version());
   Bmapi().adapters[kGuid].firmwareStatus = 0;
   Vbd(Bmapi()).fw5706 = sim::MapiFirmwareAnswer{0, "5706 boot 1.9.6 with a text too long to fit"};
-  crv::GetBCFWVersion(miniport);
-  EXPECT_EQ("5706 boot 1.9.6 with a text too", Field());
+  EXPECT_EQ("5706 boot 1.9.6 with a text too", version());
+  Bmapi().adapters[kGuid].firmwareWord = 0x0207;  // then the word wins, read low byte first
+  EXPECT_EQ("7.2.0", version());                  // and ends where the longer text was
   EXPECT_EQ(2u, machine.CallCount("BmapiGet5706FwInfo"));
   EXPECT_EQ(1u, machine.CallCount("BmapiGet57710FwInfo"));
   EXPECT_TRUE(MethodReports().empty());

@@ -271,7 +271,7 @@ TEST_F(PlatformInventoryTest, VendorQueriesGoByTheExactServiceNameAndReadTheAnsw
   const Case cases[] = {{u"mlx4eth6", 0xFFA0C921, sim::OidAnswer::Bytes({2}), true},
                         {u"ipoib6x", 0xFFA0C921, sim::OidAnswer::Bytes({1}), false},
                         {u"be2net", 0xFF02029A, sim::OidAnswer::Dword(1), true},
-                        {u"NXND6Vq", 0xFF010144, sim::OidAnswer::Bytes(two), true},
+                        {u"NXND6Vq", 0xFF010144, {two, 0, 0xD1C27B15}, true},  // signed request
                         {u"NXND5Vq", 0xFF010144, sim::OidAnswer::Bytes(negative), false},
                         {u"QLNDNIC", 0, {}, false},  // no answer: all ones, -1
                         {u"MLX4ETH6", 0xFFA0C921, sim::OidAnswer::Bytes({2}), false},

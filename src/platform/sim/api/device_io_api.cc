@@ -152,6 +152,10 @@ class DeviceIoApi : public platform::DeviceIo {
       answer.error = d.unknownOidError;
     }
     if (answer.error != 0) return Fail(answer.error);
+    if (answer.signature != 0 &&
+        (outputSize < 4 || std::memcmp(output, &answer.signature, 4) != 0)) {
+      return Fail(platform::kErrorInvalidParameter);
+    }
     if (answer.data.size() > outputSize) return Fail(platform::kErrorInsufficientBuffer);
     if (!answer.data.empty()) std::memcpy(output, answer.data.data(), answer.data.size());
     *bytesReturned = static_cast<uint32_t>(answer.data.size());

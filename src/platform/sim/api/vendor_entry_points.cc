@@ -200,10 +200,9 @@ template <Id L>
 uint32_t GetNumPhyNic(uint32_t* count) {
   Call call = Enter(L, "GetNumPhyNic");
   if (call.answer) return *call.answer;
-  if (call.library->numPhyNicStatus != 0) return call.library->numPhyNicStatus;
   if (count == nullptr) return kMapiStatusUnknown;
   *count = static_cast<uint32_t>(call.library->phyNics.size());
-  return 0;
+  return call.library->numPhyNicStatus;
 }
 
 template <Id L>
@@ -273,10 +272,9 @@ uint32_t GetFwInfo(uint32_t vbdHandle, void* firmwareInfo) {
 uint32_t LocalGetNumPhyNicEx(uint32_t* count) {
   Call call = Enter(Id::kBmapiLocal, "GetNumPhyNicEx");
   if (call.answer) return *call.answer;
-  if (call.library->numPhyNicStatus != 0) return call.library->numPhyNicStatus;
   if (count == nullptr) return kMapiStatusUnknown;
   *count = static_cast<uint32_t>(call.library->localNics.size());
-  return 0;
+  return call.library->numPhyNicStatus;
 }
 
 uint32_t LocalGetAllPhyNicHandles(uint32_t* handles, uint32_t count) {

@@ -96,6 +96,9 @@ inline constexpr char16_t kTcpipInterfacesKeyPath[] =
 struct OidAnswer {
   std::vector<uint8_t> data;
   uint32_t error = 0;
+  // Non-zero: the driver takes the request only when the caller's output buffer starts with
+  // this word, and fails it with ERROR_INVALID_PARAMETER otherwise.
+  uint32_t signature = 0;
 
   static OidAnswer Bytes(std::vector<uint8_t> bytes);
   static OidAnswer Dword(uint32_t value);

@@ -104,7 +104,7 @@ struct SimVendorLibrary {
   // InitializeEx answers these in turn (over the machine's life), then 0.
   std::vector<uint32_t> initializeStatuses;
   uint32_t uninitializeStatus = 0;
-  uint32_t numPhyNicStatus = 0;  // GetNumPhyNic / GetNumPhyNicEx
+  uint32_t numPhyNicStatus = 0;  // GetNumPhyNic / GetNumPhyNicEx, which write the count anyway
   uint32_t allPhyNicStatus = 0;  // GetAllPhyNic / GetAllPhyNicHandles
   // qlmapia.dll and bmapia.dll.
   std::map<std::u16string, MapiAdapter, NoCaseLess> adapters;  // by service name
