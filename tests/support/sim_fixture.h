@@ -25,6 +25,10 @@ class SimTest : public ::testing::Test {
         << "a device opened for overlapped I/O was sent a request without an OVERLAPPED";
     crv::ResetProcessState();
     EXPECT_EQ(machine.LiveAllocations(), 0u) << "blocks of the agent's heap left unfreed";
+    const sim::OpenHandleCounts& open = machine.openHandles();
+    EXPECT_EQ(0, open.registry + open.services + open.kernel + open.devices)
+        << "handles left open: registry " << open.registry << ", services " << open.services
+        << ", kernel " << open.kernel << ", devices " << open.devices;
   }
 
   // Runs Win2KMain as a host process would, for at most durationMs of virtual time.

@@ -33,7 +33,6 @@ TEST_F(PublishedTreeTest, CreatesVolatileKeysAndEthernetOnlyWhenAsked) {
   EXPECT_FALSE(Exists(u"\\Ethernet"));
   EXPECT_EQ(0u, crv::CreateTree(true));
   EXPECT_TRUE(Exists(u"\\Ethernet\\Statistics"));
-  EXPECT_EQ(0, machine.openHandles().registry);
 }
 
 TEST_F(PublishedTreeTest, CreationStopsTheInterfaceChainButStillTriesEthernet) {

@@ -5,7 +5,6 @@
 // Fault names: "CreateFileW", "DeviceIoControl", and "CloseHandle(device)" for closing a
 // device handle (the kernel's "CloseHandle" counts event handles only, so that a fault meant
 // for one kind of handle is not shifted by the many opens and closes of device queries).
-#include <algorithm>
 #include <cstring>
 #include <map>
 
@@ -93,10 +92,6 @@ class DeviceIoApi : public platform::DeviceIo {
     if (input != nullptr && inputSize >= 4) std::memcpy(&record.oid, input, 4);
     record.inputSize = inputSize;
     record.outputSize = outputSize;
-    if (output != nullptr) {
-      const auto* bytes = static_cast<const uint8_t*>(output);
-      record.outputAtCall.assign(bytes, bytes + std::min<uint32_t>(outputSize, 64));
-    }
     if (machine_.devices().recording()) machine_.devices().queries().push_back(record);
     // Without overlapped I/O Windows needs somewhere to store the count.
     if (bytesReturned == nullptr) return Fail(platform::kErrorInvalidParameter);

@@ -256,9 +256,6 @@ struct DeviceQueryRecord {
   uint32_t controlCode = 0;
   uint32_t oid = 0;  // the first 4 input bytes (0 when fewer)
   uint32_t inputSize = 0, outputSize = 0;
-  // The output buffer as the caller handed it (its first 64 bytes): some requests carry their
-  // data in it.
-  std::vector<uint8_t> outputAtCall;
 };
 
 class SimDevices {
