@@ -150,7 +150,7 @@ TEST_F(TeamVlanTest, EveryCounterIsPublishedAndATeamsStatisticsSumItsPorts) {
   EXPECT_EQ(4u * 7, uint32_t{other->transmitErrorSum});
   EXPECT_EQ(0u, uint32_t{other->receiveErrorSum});
   const crv::StatisticsRecord& s = *stats;
-  EXPECT_EQ(20u, s.interfaceIndex);
+  EXPECT_EQ(20u, uint32_t{s.interfaceIndex});
   EXPECT_EQ(
       (std::vector<uint32_t>{s.alignmentErrors, s.fcsErrors, s.singleCollisionFrames,
                              s.multipleCollisionFrames, s.sqeTestErrors, s.deferredTransmissions,
