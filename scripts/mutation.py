@@ -18,13 +18,18 @@ debug information set aside): the compiler made the same program of it, so no te
 the two apart; such mutants are printed as "same object code" and counted apart.
 
 A mutant is killed when a suite fails (or runs past the time-out), survived when every test
-passes; a killed mutant is printed with the first test that failed. The score of a folder is killed / (killed + survived). The build directory is the
-`linux` preset's, configured apart under build/mutation so that the ordinary build stays as it
-is; the source file is restored after each mutant, also when the sampler is interrupted. The
+passes; a killed mutant is printed with the first test that failed. The suites run as the test
+command runs them: first the `linux` preset's build, then, for a mutant that build lets through,
+the `asan` preset's (AddressSanitizer, LeakSanitizer and UBSan, with that preset's options), since
+a fault only the sanitizers see still fails the test command. The score of a folder is
+killed / (killed + survived). The builds are configured apart under build/mutation and
+build/mutation-asan so that the ordinary builds stay as they are; the source file is restored
+after each mutant, also when the sampler is interrupted. The
 sampler edits the sources of its own checkout in place: run it in a checkout nobody else is
 editing or building from (a `git worktree` of its own).
 """
 import argparse
+import json
 import os
 import random
 import re
@@ -187,10 +192,10 @@ class Planted:
             f.write(text)
 
 
-def run(command, timeout):
+def run(command, timeout, env=None):
     try:
         done = subprocess.run(command, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                              timeout=timeout)
+                              timeout=timeout, env=env)
         return done.returncode, done.stdout.decode(errors="replace")
     except subprocess.TimeoutExpired:
         return None, "time-out"
@@ -205,18 +210,56 @@ def refuse_local_changes(folders):
                  "restore them first:\n%s" % out)
 
 
-def configure(build):
-    if not os.path.exists(os.path.join(build, "CMakeCache.txt")):
-        code, out = run(["cmake", "--preset", "linux", "-B", build, "-DCRV_BUILD_BENCH=OFF"], 600)
-        if code != 0:
-            sys.exit("mutation: cannot configure %s:\n%s" % (build, out))
-    code, out = run(["cmake", "--build", build, "-j2", "--target"] + SUITES, 3600)
-    if code != 0:
-        sys.exit("mutation: the unmutated tree does not build:\n%s" % out[-3000:])
-    for suite in SUITES:
-        code, out = run([os.path.join(build, "tests", suite), "--gtest_brief=1"], 600)
-        if code != 0:
-            sys.exit("mutation: %s fails without a mutant:\n%s" % (suite, out[-3000:]))
+class Build:
+    """One configured build of the suites: its preset, directory and the environment its tests
+    run in (the preset's test environment on top of this process's)."""
+
+    def __init__(self, preset, directory):
+        self.preset = preset
+        self.directory = directory
+        with open(os.path.join(ROOT, "CMakePresets.json"), encoding="utf-8") as f:
+            presets = json.load(f)
+        self.env = dict(os.environ)
+        for test_preset in presets.get("testPresets", []):
+            if test_preset.get("configurePreset") == preset:
+                self.env.update(test_preset.get("environment", {}))
+
+    def configure(self):
+        if not os.path.exists(os.path.join(self.directory, "CMakeCache.txt")):
+            code, out = run(["cmake", "--preset", self.preset, "-B", self.directory,
+                             "-DCRV_BUILD_BENCH=OFF"], 600)
+            if code != 0:
+                sys.exit("mutation: cannot configure %s:\n%s" % (self.directory, out))
+        if not self.build(3600):
+            sys.exit("mutation: the unmutated tree does not build in %s" % self.directory)
+        for suite in SUITES:
+            code, out = self.run_suite(suite, 600, fail_fast=False)
+            if code != 0:
+                sys.exit("mutation: %s (%s) fails without a mutant:\n%s" %
+                         (suite, self.preset, out[-3000:]))
+
+    def build(self, timeout=1200):
+        code, _ = run(["cmake", "--build", self.directory, "-j2", "--target"] + SUITES, timeout)
+        return code == 0
+
+    def run_suite(self, suite, timeout, fail_fast=True):
+        command = [os.path.join(self.directory, "tests", suite), "--gtest_brief=1"]
+        if fail_fast:
+            command.append("--gtest_fail_fast")
+        return run(command, timeout, self.env)
+
+    def first_failure(self, timeout):
+        """None when every suite passes, else how the first failing one failed."""
+        for suite in SUITES:
+            code, out = self.run_suite(suite, timeout)
+            if code is None:
+                return "killed (time-out)"
+            if code != 0:
+                failed = FAILED_TEST.search(out)
+                if failed:
+                    return "killed by %s" % failed.group(1)
+                return "killed (%s)" % suite
+        return None
 
 
 def objects_by_source(build):
@@ -244,21 +287,21 @@ def code_of(objects):
     return code
 
 
-def fate_of(build, timeout, objects, original_code):
-    code, out = run(["cmake", "--build", build, "-j2", "--target"] + SUITES, 1200)
-    if code != 0:
+def fate_of(plain, sanitized, timeout, objects, original_code):
+    if not plain.build():
         return "uncompilable"
     if objects and code_of(objects) == original_code:
         return "same object code"
-    for suite in SUITES:
-        code, out = run([os.path.join(build, "tests", suite), "--gtest_brief=1",
-                         "--gtest_fail_fast"], timeout)
-        if code is None:
-            return "killed (time-out)"
-        if code != 0:
-            failed = FAILED_TEST.search(out)
-            return "killed by %s" % failed.group(1) if failed else "killed (%s)" % suite
-    return "survived"
+    failure = plain.first_failure(timeout)
+    if failure:
+        return failure
+    if sanitized is None:
+        return "survived"
+    if not sanitized.build():
+        return "uncompilable"
+    # A sanitizer's report ends the process before gtest names the test (abort_on_error).
+    failure = sanitized.first_failure(timeout * 3)
+    return failure + " under the sanitizers" if failure else "survived"
 
 
 def folder_of(path, folders):
@@ -276,6 +319,8 @@ def main():
     parser.add_argument("--list", action="store_true", help="list the candidates and stop")
     parser.add_argument("--only", type=int, action="append", help="run these candidates")
     parser.add_argument("--build", default=os.path.join(ROOT, "build", "mutation"))
+    parser.add_argument("--no-sanitizers", action="store_true",
+                        help="count a mutant the plain build lets through as survived")
     parser.add_argument("--timeout", type=int, default=300, help="seconds per suite run")
     args = parser.parse_args()
 
@@ -295,7 +340,11 @@ def main():
 
     signal.signal(signal.SIGTERM, interrupted)
     refuse_local_changes(args.folders)
-    configure(args.build)
+    plain = Build("linux", args.build)
+    plain.configure()
+    sanitized = None if args.no_sanitizers else Build("asan", args.build + "-asan")
+    if sanitized:
+        sanitized.configure()
 
     # The unmutated objects of every file, taken while the build is up to date (a mutant's
     # object stays behind its restored source until the next build).
@@ -311,7 +360,8 @@ def main():
             break
         c = candidates[index]
         with Planted(c):
-            fate = fate_of(args.build, args.timeout, objects.get(c[0], []), original_code[c[0]])
+            fate = fate_of(plain, sanitized, args.timeout, objects.get(c[0], []),
+                           original_code[c[0]])
         print("%s : %s" % (describe(index, c), fate), flush=True)
         if fate == "same object code":
             same += 1
@@ -320,8 +370,9 @@ def main():
         ran += 1
         score = scores.setdefault(folder_of(c[0], args.folders), [0, 0])
         score[0 if fate.startswith("killed") else 1] += 1
-    # Rebuild the restored tree so the build directory matches the sources again.
-    run(["cmake", "--build", args.build, "-j2", "--target"] + SUITES, 3600)
+    # Rebuild the restored tree so the build directories match the sources again.
+    for build in (plain, sanitized) if sanitized else (plain,):
+        build.build(3600)
 
     print("\nseed %d, %d compiling mutants (and %d of the same object code), %.0f s" %
           (args.seed, ran, same, time.time() - started))
