@@ -4,7 +4,9 @@
 
 #include <cstring>
 
+#include "collect/cycle_snapshot.h"
 #include "common/report.h"
+#include "model/logical_adapter.h"
 #include "platform/sim/state/smbios_builder.h"
 #include "publish/records.h"
 #include "scenario_helpers.h"
@@ -344,6 +346,26 @@ TEST_F(AdapterModelTest, AnInterfaceWithoutAMiniportIsDroppedAndNumberingGoesOn)
   ASSERT_TRUE(second);
   EXPECT_EQ(11u, second->memberIndexes[0]);
   EXPECT_FALSE(Interface(u"InterfaceMap003"));
+}
+
+// A new interface, before a row fills it, is "not yet known"; its connection lookup says
+// whether it found a name, and an adapter name is matched only whole.
+TEST_F(AdapterModelTest, ANewInterfaceIsNotYetKnownAndLooksUpItsConnectionName) {
+  crv::CLogicalAdapter adapter;
+  const crv::InterfaceMapRecord& r = adapter.Record();
+  EXPECT_EQ((std::vector<int>{1, 1, 1, 1}),
+            (std::vector<int>{r.grouping, r.fixedOne, r.condition, r.status}));
+  EXPECT_STREQ("N/A", r.ipv6Address);
+  crv::InterfaceMapRecord found{};
+  EXPECT_EQ(0u, adapter.GetConnectionInfo(kGuid.c_str(), found.ipv6Address, found.connectionName));
+  sim::AddAdapter(machine, Adapter(kGuid, 11, 1));
+  EXPECT_EQ(1u, adapter.GetConnectionInfo(kGuid.c_str(), found.ipv6Address, found.connectionName));
+  EXPECT_STREQ("Ethernet 11", found.connectionName);
+
+  EXPECT_TRUE(crv::AdapterNameEquals("{6a1c0e52-0000-4000-8000-00000000000b}", kGuid.c_str()));
+  EXPECT_FALSE(crv::AdapterNameEquals(nullptr, kGuid.c_str()));
+  const std::string longName(64, 'A');  // longer than any name held: never equal
+  EXPECT_FALSE(crv::AdapterNameEquals(longName.c_str(), std::u16string(64, u'A').c_str()));
 }
 
 TEST_F(AdapterModelTest, SpeedAndDuplexConfigurationCodes) {

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "common/report.h"
+#include "discovery/lbfo_teams.h"
+#include "discovery/miniport_list.h"
 #include "platform/sim/state/wmi_sim.h"
 #include "publish/records.h"
 #include "scenario_helpers.h"
@@ -222,6 +224,29 @@ TEST_F(TeamVlanTest, ABridgedVlanTakesTheBridgesIndex) {
   auto vlan = Vlan(u"VlanMap001");
   ASSERT_TRUE(vlan);
   EXPECT_EQ(99u, vlan->interfaceIndex);
+}
+
+// In a tree without the bridge's key, a VLAN keeps its own index and the missing key is
+// reported.
+TEST_F(TeamVlanTest, WithoutTheBridgesKeyAVlanKeepsItsIndex) {
+  machine.registry().CreateKey(kTree);
+  AddTeamNic(u"{7B000000-0000-4000-8000-0000000000A1}", 21, 10);
+  Install();
+  RunAgent({"crvnichost.exe"}, T / 2);
+  auto vlan = Vlan(u"VlanMap001");
+  ASSERT_TRUE(vlan);
+  EXPECT_EQ(21u, vlan->interfaceIndex);
+  EXPECT_EQ(std::vector<std::string>{"Interface\\BridgingInfo"},
+            crvtest::ReportTexts(machine, crv::kReportKeyNotOpened));
+}
+
+TEST_F(TeamVlanTest, ApplyingTheTeamsCountsThoseThatFit) {
+  AddTeamNic(u"{7B000000-0000-4000-8000-0000000000AA}", 20, 0);
+  crv::CMiniportList miniports;
+  ASSERT_EQ(0u, miniports.Init());
+  EXPECT_EQ(0u, crv::ApplyLbfoTeams(miniports));  // no NIC Teaming answer yet
+  Install();
+  EXPECT_EQ(1u, crv::ApplyLbfoTeams(miniports));
 }
 
 // A team whose ports all carry traffic balances the load (role 3), whatever its teaming

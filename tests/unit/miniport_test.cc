@@ -62,11 +62,13 @@ TEST_F(MiniportTest, InitKeepsNameGuidMediumAndAtMostSixAddressBytes) {
   EXPECT_TRUE(miniport.MatchCurrentAddress(kMac.data(), 6));
   EXPECT_FALSE(miniport.MatchCurrentAddress(kMac.data(), 5));
   EXPECT_FALSE(miniport.MatchCurrentAddress(kMac.data(), 0));
-  uint8_t permanent[6] = {};
+  uint8_t permanent[6] = {}, current[6] = {};
   EXPECT_TRUE(miniport.GetPermanentAddress(permanent, 6));
   EXPECT_EQ(0x01, permanent[5]);
   EXPECT_FALSE(miniport.GetPermanentAddress(permanent, 4));  // too short for the address
-  EXPECT_EQ(0, machine.openHandles().devices);               // every query closed what it opened
+  EXPECT_TRUE(miniport.GetCurrentAddress(current, 6));
+  EXPECT_FALSE(miniport.GetCurrentAddress(current, 5));
+  EXPECT_EQ(0, machine.openHandles().devices);  // every query closed what it opened
 }
 
 TEST_F(MiniportTest, InitAcceptsOnly8023And8025) {
@@ -75,6 +77,7 @@ TEST_F(MiniportTest, InitAcceptsOnly8023And8025) {
   sim::AddAdapter(machine, a);
   EXPECT_EQ(0u, Init(miniport));
   EXPECT_EQ(0u, miniport.CurrentAddressLength());
+  EXPECT_FALSE(miniport.MatchCurrentAddress(kMac.data(), 0));  // no address matches nothing
   EXPECT_EQ(0u, Query(crv::kOid8023CurrentAddress));
 
   a.medium = 16;  // native 802.11
@@ -143,6 +146,7 @@ TEST_F(MiniportTest, CopyTakesIdentityAndKeepsTheTargetsOwnFields) {
   copy.SetPartNumber(u"kept");
   copy.ClearLinkNeverSeen();
   copy = miniport;
+  copy = miniport;  // over texts of its own, which it frees
   EXPECT_EQ(std::u16string(kGuid), copy.Guid());
   EXPECT_NE(miniport.Guid(), copy.Guid());  // a buffer of its own
   EXPECT_EQ(std::u16string(miniport.DeviceName()), copy.DeviceName());
@@ -188,7 +192,9 @@ TEST_F(MiniportTest, EveryFamilyFindsLinkAndDuplexTheWayItsDriverAnswers) {
     crv::CMiniport m;
     ASSERT_EQ(0u, Init(m));
 
-    crv::LinkInformation info = Dynamic(m, c.family);
+    uint32_t status = 1;
+    crv::LinkInformation info = Dynamic(m, c.family, &status);
+    EXPECT_EQ(0u, status);  // a driver that answers is no failure of any procedure
     EXPECT_EQ(c.family == 0 || c.family == 17 ? 1u : 2u, info.linkStatus);
     EXPECT_EQ(c.full, info.duplex);
     EXPECT_EQ(1000u, info.speed);  // 10,000,000 units of 100 bit/s
