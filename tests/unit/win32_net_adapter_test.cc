@@ -186,6 +186,8 @@ TEST_F(Win32NetAdapterTest, BusKindsAreIdentifiedThroughTheirParentPciFunction) 
     a.uiNumber = 6 + i;  // on the parent PCI function only
     a.friendlyName = u"Port " + guid;
     a.service = cases[i].service;
+    // A Mellanox port's location text without its port: the port node's own UI number.
+    if (a.kind == sim::AdapterKind::kMlx4) a.location = u"MLX4 bus 5, device 0, function 3";
     added.push_back(sim::AddAdapter(machine, a).adapter);
   }
   // An IP over InfiniBand port without a UI number of its own: its function comes from
@@ -193,6 +195,7 @@ TEST_F(Win32NetAdapterTest, BusKindsAreIdentifiedThroughTheirParentPciFunction) 
   sim::SimAdapter ib = added[1];
   ib.guid = u"{C0000000-0000-0000-0000-000000000002}";
   ib.kind = sim::AdapterKind::kIba;
+  ib.location.reset();
   ib.bus = 7;
   ib.uiNumber = 5;
   ib.portUiNumber = false;
