@@ -7,6 +7,7 @@
 #include "collect/cycle_snapshot.h"
 #include "common/report.h"
 #include "model/logical_adapter.h"
+#include "model/physical_adapter.h"
 #include "platform/sim/state/smbios_builder.h"
 #include "publish/records.h"
 #include "scenario_helpers.h"
@@ -407,6 +408,14 @@ TEST_F(AdapterModelTest, SpeedAndDuplexConfigurationCodes) {
     ASSERT_TRUE(port) << name;
     EXPECT_EQ(expected[i], uint32_t{port->speedDuplexConfig}) << name;
   }
+  // Outside a cycle a port opens the network class key itself; without it the setting is
+  // unknown, and the key is reported.
+  const std::u16string classKey =
+      u"SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E972-E325-11CE-BFC1-08002BE10318}";
+  machine.registry().DeleteTree(classKey);
+  EXPECT_EQ(1u, crv::CPhysicalAdapter().GetSpeedDuplexConfig(kGuid.c_str()));
+  EXPECT_EQ(std::vector<std::string>{crv::Utf16ToUtf8(classKey)},
+            crvtest::ReportTexts(machine, crv::kReportKeyNotOpened));
 }
 
 }  // namespace
