@@ -6,9 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "common/alloc.h"
 #include "inventory/platform_inventory.h"
 #include "inventory/slot_inventory.h"
 #include "inventory/smbios_table.h"
+#include "inventory/smbios_wmi.h"
+#include "platform/sim/state/smbios_builder.h"
 #include "support/sim_fixture.h"
 
 namespace {
@@ -262,6 +265,28 @@ TEST(SmbiosProductRules, TheProductNameMatchesExactlyAndTheIdWithinItsBound) {
   std::u16string id =
       std::u16string(u"pci\\ven_15b3&dev_6746&subsys_") + crv::kTw2MellanoxSubsystemId + u"&REV_00";
   EXPECT_FALSE(crv::IsTw2MellanoxHardwareId(id.c_str(), 30));  // the bound cuts the id short
+}
+
+// The block read through WMI: a header from the object's properties (a null one counts as
+// 0), then the table.
+TEST_F(SmbiosInventory, TheRawBlockCarriesTheHeaderWmiGives) {
+  const Bytes table = Table({SystemInfo("Rack 9")});
+  sim::InstallSmbiosTable(machine.wmi(), table, {true, 3, 4, 1})
+      .Set(u"SmbiosMinorVersion", sim::WmiValue::Null());
+  machine.wmi().SetAvailable(true);
+  platform::ComWmi& wmi = *platform::Os().wmi;
+  ASSERT_EQ(0, wmi.CoInitializeEx(platform::kCoinitMultithreaded));
+  uint8_t* block = nullptr;
+  size_t bytes = 0;
+  EXPECT_EQ(0u, crv::ReadRawSmbiosBlock(&block, &bytes));
+  wmi.CoUninitialize();
+  ASSERT_NE(nullptr, block);
+  Bytes expected = RawBlock(table);
+  expected[0] = 1;  // the 2.0 calling method
+  expected[2] = 0;
+  expected[3] = 1;
+  EXPECT_EQ(expected, Bytes(block, block + expected.size()));
+  crv::FreeBlock(block);
 }
 
 }  // namespace
