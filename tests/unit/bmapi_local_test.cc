@@ -118,6 +118,11 @@ TEST_F(BmapiLocalTest, IsLookedForBesideTheAgentsModuleWhereverItIs) {
   uint32_t value = kUntouched;
   EXPECT_EQ(0u, Query(&value));
   EXPECT_EQ(77u, value);
+  // A module path longer than a path can be comes cut; its directory still holds.
+  machine.SetAgentModuleFileName(u"D:\\" + std::u16string(245, u'd') + u"\\crvnicmgmt.dll");
+  value = kUntouched;
+  EXPECT_EQ(0u, Query(&value));
+  EXPECT_EQ(77u, value);
 }
 
 TEST_F(BmapiLocalTest, InitialisationFailuresCostFiveSecondsAndAreIgnored) {

@@ -7,6 +7,7 @@
 #include <tuple>
 #include <vector>
 
+#include "service/console_line.h"
 #include "service/exports.h"
 #include "support/sim_fixture.h"
 
@@ -151,5 +152,12 @@ INSTANTIATE_TEST_SUITE_P(
                  {{crv::kReportThreadNotStarted, u"", 8},
                   {kInfo, u"CMNicService::Initialize: failure starting DC Thread.", 0}}}),
     [](const ::testing::TestParamInfo<StepCase>& info) { return info.param.name; });
+
+// A console line is at most 512 bytes and always ends with its newline.
+TEST_F(NicServiceTest, AConsoleLineIsCutToItsBufferAndEnded) {
+  const std::string text(600, 'x');
+  crv::PrintServiceLine(u"CRVNicMgmt", text.c_str(), 5);
+  EXPECT_EQ("CRVNicMgmt" + text.substr(0, 502) + "\n", machine.ConsoleOutput());
+}
 
 }  // namespace
