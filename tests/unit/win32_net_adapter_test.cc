@@ -217,16 +217,20 @@ TEST_F(Win32NetAdapterTest, BusKindsAreIdentifiedThroughTheirParentPciFunction) 
   ExpectLocation(*ibPort, 0, 7, 0, 2, 5, 2);
   EXPECT_TRUE(machine.Reports().empty()) << crvtest::DescribeReports(machine);
 
-  // Without the PCI root of the Enum keys the virtual bus port has no UI number, and only that
-  // root is reported.
+  // An instance key below the PCI root that cannot be opened (the third key a build opens) is
+  // reported by its name. Without the PCI root itself the virtual bus port has no UI number,
+  // and only that root is reported.
+  EXPECT_TRUE(machine.FailCall("RegOpenKeyExW", machine.CallCount("RegOpenKeyExW") + 3, 5));
+  crv::CWin32NetAdapterList denied;
+  ASSERT_TRUE(denied.Init());
   machine.registry().DeleteTree(u"SYSTEM\\CurrentControlSet\\Enum\\PCI");
   crv::CWin32NetAdapterList again;
   ASSERT_TRUE(again.Init());
   ASSERT_NE(nullptr, Find(added[0].guid, &again));
   EXPECT_EQ(0u, Find(added[0].guid, &again)->UiNumber());
-  EXPECT_EQ(std::vector<std::string>{"SYSTEM\\CurrentControlSet\\Enum\\PCI"},
+  EXPECT_EQ((std::vector<std::string>{"4&0AE4F8D1&0&0003", "SYSTEM\\CurrentControlSet\\Enum\\PCI"}),
             crvtest::ReportTexts(machine, crv::kReportKeyNotOpened));
-  EXPECT_EQ(1u, machine.Reports().size());
+  EXPECT_EQ(2u, machine.Reports().size());
 }
 
 TEST_F(Win32NetAdapterTest, UnmanagedKindsAreLeftOutAndAdaptersWithoutServiceAreNeverMatched) {
