@@ -27,29 +27,14 @@ class CollectionLoopTest : public crvtest::SimTest {
     }
   }
 
-  // Virtual times of the reports with this message.
-  std::vector<uint64_t> TimesOf(const std::u16string& message) const {
-    std::vector<uint64_t> times;
-    for (const auto& r : machine.Reports()) {
-      if (r.message == message) times.push_back(r.timeMs);
-    }
-    return times;
+  // The virtual times (or, asked for, the values) of the reports with this message.
+  std::vector<uint64_t> TimesOf(const std::u16string& message, bool values = false) const {
+    std::vector<uint64_t> out;
+    for (const auto& r : machine.Reports())
+      if (r.message == message) out.push_back(values ? r.value : r.timeMs);
+    return out;
   }
-  std::vector<uint32_t> WaitTimes() const {
-    std::vector<uint32_t> values;
-    for (const auto& r : machine.Reports()) {
-      if (r.message == u"Collect poll Timeout") values.push_back(r.value);
-    }
-    return values;
-  }
-
-  // The change test right after this reads the table twice (size, then rows); every read
-  // after those fails, so every build from then on fails.
-  void FailBuildsAfterTheNextChangeTest() {
-    uint64_t next = machine.CallCount("GetIfTable");
-    for (uint64_t n = 3; n <= 40; ++n)
-      EXPECT_TRUE(machine.FailCall("GetIfTable", static_cast<uint32_t>(next + n), 31));
-  }
+  std::vector<uint64_t> WaitTimes() const { return TimesOf(u"Collect poll Timeout", true); }
 
   std::map<uint64_t, uint32_t> cycles;
 };
@@ -80,7 +65,7 @@ TEST_F(CollectionLoopTest, EveryBuildFailingEndsTheThreadAfterSixBuilds) {
   EXPECT_EQ(sim::RunEnd::kIdle, run.end);  // only the parked caller is left
   EXPECT_EQ((std::vector<uint64_t>{0, T, 3 * T, 7 * T, 15 * T, 31 * T}),
             TimesOf(u"::MyGetIfTable: GetIfTable failed"));
-  EXPECT_EQ((std::vector<uint32_t>{T, 2 * T, 4 * T, 8 * T, 16 * T}), WaitTimes());
+  EXPECT_EQ((std::vector<uint64_t>{T, 2 * T, 4 * T, 8 * T, 16 * T}), WaitTimes());
   EXPECT_EQ((std::vector<uint64_t>{31 * T}),
             TimesOf(u"DataCollectionThread: init failed after retries."));
   EXPECT_FALSE(machine.registry().KeyExists(u"SYSTEM\\TessarNetwork"));
@@ -102,13 +87,17 @@ TEST_F(CollectionLoopTest, ASuccessfulRetryRestoresIntervalAndAllowanceForAFaile
   // back at four, the rebuild and five retries run before the thread gives up.
   machine.At(5 * T - 1, [this] {
     machine.network().Add(crvtest::InterfaceRow(9, 6, "Broadcom NetXtreme Gigabit Ethernet", 9));
-    FailBuildsAfterTheNextChangeTest();
+    // The change test right after this reads the table twice (size, then rows); every read
+    // after those fails.
+    uint64_t next = machine.CallCount("GetIfTable");
+    for (uint64_t n = 3; n <= 40; ++n)
+      EXPECT_TRUE(machine.FailCall("GetIfTable", static_cast<uint32_t>(next + n), 31));
   });
   RunAgent({"crvnichost.exe"}, 200 * T);
   auto waits = WaitTimes();
   ASSERT_GE(waits.size(), 4u);
-  EXPECT_EQ((std::vector<uint32_t>{T, 2 * T, T, T}),
-            std::vector<uint32_t>(waits.begin(), waits.begin() + 4));
+  EXPECT_EQ((std::vector<uint64_t>{T, 2 * T, T, T}),
+            std::vector<uint64_t>(waits.begin(), waits.begin() + 4));
   EXPECT_EQ((std::vector<uint64_t>{5 * T}),
             TimesOf(u"Detected change in interface table, reinitializing"));
   // The rebuild at 5T fails; retries after T, 2T, 4T, 8T and 16T; the fifth of them ends it.
@@ -147,14 +136,14 @@ TEST_F(CollectionLoopTest, InfiniteIntervalNeverPollsAgain) {
   auto run = RunAgent({"crvnichost.exe"}, 1000 * T);
   EXPECT_EQ(sim::RunEnd::kIdle, run.end);
   EXPECT_EQ(1u, cycles[1]);
-  EXPECT_EQ((std::vector<uint32_t>{0xFFFFFFFFu}), WaitTimes());
+  EXPECT_EQ((std::vector<uint64_t>{0xFFFFFFFFu}), WaitTimes());
 }
 
 TEST_F(CollectionLoopTest, DoublingAnIntervalOfTwoToTheThirtyFirstGivesZero) {
   machine.registry().SetDword(kParameters, u"Timeout", 0x80000000u);
   EXPECT_TRUE(machine.FailCall("GetIfTable", 0, 31));
   auto run = RunAgent({"crvnichost.exe"}, 0x100000000ull);
-  EXPECT_EQ((std::vector<uint32_t>{0x80000000u, 0, 0, 0, 0}), WaitTimes());
+  EXPECT_EQ((std::vector<uint64_t>{0x80000000u, 0, 0, 0, 0}), WaitTimes());
   EXPECT_EQ((std::vector<uint64_t>{0x80000000ull}),
             TimesOf(u"DataCollectionThread: init failed after retries."));
   EXPECT_EQ(sim::RunEnd::kIdle, run.end);

@@ -62,23 +62,19 @@ TEST(EventLogTest, EveryTrapRecordHasItsEventWrittenAtTheSameMomentWithItsData) 
   std::vector<sim::EventRecord> linkEvents(run.events.begin() + 1, run.events.end());
   ASSERT_EQ(5u, run.traps.size());  // lost, reduced, increased, regained, the hot-added port
   ASSERT_EQ(run.traps.size(), linkEvents.size());
-  std::vector<uint32_t> ids;
-  std::vector<uint16_t> levels;
+  const std::pair<uint32_t, uint16_t> kinds[] = {{crv::kEventConnectivityLost, kWarning},
+                                                 {crv::kEventRedundancyReduced, kWarning},
+                                                 {crv::kEventRedundancyIncreased, kInformation},
+                                                 {crv::kEventConnectivityRegained, kInformation},
+                                                 {crv::kEventConnectivityRegained, kInformation}};
   for (size_t i = 0; i < run.traps.size(); ++i) {
     const sim::EventRecord& event = linkEvents[i];
     SCOPED_TRACE(i);
-    ids.push_back(event.eventId);
-    levels.push_back(event.type);
+    EXPECT_EQ(kinds[i], std::pair(event.eventId, event.type));
     EXPECT_EQ(u"CRVNicMgmt", event.source);
     EXPECT_EQ(run.traps[i].timeMs, event.timeMs);
     EXPECT_EQ(crv::FindEventMessage(event.eventId)->inserts, event.strings.size());
   }
-  EXPECT_EQ((std::vector<uint32_t>{crv::kEventConnectivityLost, crv::kEventRedundancyReduced,
-                                   crv::kEventRedundancyIncreased, crv::kEventConnectivityRegained,
-                                   crv::kEventConnectivityRegained}),
-            ids);
-  EXPECT_EQ((std::vector<uint16_t>{kWarning, kWarning, kInformation, kInformation, kInformation}),
-            levels);
   // The Broadcom cable: the second on-board port; the Intel one: the second port of the team
   // in slot 3, whose other port keeps its link.
   EXPECT_EQ((std::vector<std::string>{"2", "0", "bus 2, device 0, function 1",

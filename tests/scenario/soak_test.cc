@@ -21,19 +21,15 @@ std::string Describe(const std::vector<soak::SoakTrap>& traps) {
 // members' and the inventoried ports' conditions.
 TEST(SoakTest, TrapsOwedByFlapsHotPlugAndFaultsAreWrittenExactly) {
   for (uint32_t seed : {3u, 11u}) {
-    soak::SoakOptions options;
-    options.cycles = 1200;
-    options.seed = seed;
-    options.ports = 6;
-    options.flapPerMille = 60;
-    options.hotplugPerMille = 40;
-    options.faultPerMille = 80;
-    if (seed == 11) {
-      options.teams = 2;
-      options.vlansPerTeam = 2;
-      options.inventory = true;
-    }
-    soak::SoakResult r = soak::RunSoak(options);
+    soak::SoakResult r = soak::RunSoak({.cycles = 1200,
+                                        .seed = seed,
+                                        .ports = 6,
+                                        .flapPerMille = 60,
+                                        .hotplugPerMille = 40,
+                                        .faultPerMille = 80,
+                                        .teams = seed == 11 ? 2u : 0u,
+                                        .vlansPerTeam = seed == 11 ? 2u : 0u,
+                                        .inventory = seed == 11});
     EXPECT_GT(r.flaps, 100u);
     EXPECT_GT(r.hotAdds, 10u);
     EXPECT_GT(r.hotRemoves, 5u);
@@ -43,12 +39,8 @@ TEST(SoakTest, TrapsOwedByFlapsHotPlugAndFaultsAreWrittenExactly) {
 }
 
 TEST(SoakTest, AgentMemoryIsTheSameAtEverySampleWithAFixedSetOfAdapters) {
-  soak::SoakOptions options;
-  options.cycles = 2400;
-  options.ports = 5;
-  options.hotplugPerMille = 0;
-  options.sampleEvery = 400;
-  soak::SoakResult r = soak::RunSoak(options);
+  soak::SoakResult r =
+      soak::RunSoak({.cycles = 2400, .ports = 5, .hotplugPerMille = 0, .sampleEvery = 400});
   ASSERT_EQ(r.samples.size(), 5u);
   for (const auto& s : r.samples) {
     EXPECT_EQ(r.samples.front().liveAllocations, s.liveAllocations) << "cycle " << s.cycle;

@@ -17,13 +17,6 @@ using namespace platform;
 
 constexpr char16_t kGuid[] = u"{0E5B9C1A-4F7D-4C1B-9A8E-3D2C1B0A9F01}";
 
-// The texts of a multi-text list.
-std::vector<std::u16string> Split(const char16_t* list) {
-  std::vector<std::u16string> texts;
-  for (const char16_t* p = list; *p != 0; p += texts.back().size() + 1) texts.emplace_back(p);
-  return texts;
-}
-
 class SimDevicesTest : public crvtest::SimTest {
  protected:
   static sim::SimAdapter PciAdapter() {
@@ -59,7 +52,9 @@ class SimDevicesTest : public crvtest::SimTest {
     EXPECT_EQ(kCrSuccess, cm.GetDeviceIdListSize(&length, sim::kNetClassGuidText, flags));
     std::vector<char16_t> list(length);
     EXPECT_EQ(kCrSuccess, cm.GetDeviceIdList(sim::kNetClassGuidText, list.data(), length, flags));
-    return Split(list.data()).size();
+    size_t texts = 0;  // in the multi-text list
+    for (const char16_t* p = list.data(); *p != 0; p += std::u16string_view(p).size() + 1) ++texts;
+    return texts;
   }
 };
 
@@ -94,7 +89,6 @@ TEST_F(SimDevicesTest, MiniportQueriesFailAsWindowsFailsThem) {
   EXPECT_TRUE(io.CloseDevice(h));
   EXPECT_FALSE(io.CloseDevice(h));
   EXPECT_EQ(kErrorFileNotFound, QueryError(kGuid, sim::kOidGenMediaInUse));
-  EXPECT_EQ(0, machine.openHandles().devices);
 }
 
 // A request without an OVERLAPPED on a handle opened for overlapped I/O is counted (a driver

@@ -5,7 +5,6 @@
 
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "platform/config_manager.h"
 #include "platform/platform.h"
@@ -38,16 +37,6 @@ class SimIndexTest : public crvtest::SimTest {
   ConfigRet Locate(const std::u16string& instanceId) {
     DevInst devInst = 0;
     return Os().configManager->LocateDevNode(&devInst, instanceId.c_str(), 0);
-  }
-
-  std::u16string InterfaceList(const std::u16string& instanceId) {
-    uint32_t length = 0;
-    EXPECT_EQ(kCrSuccess, Os().configManager->GetDeviceInterfaceListSize(&length, kGuidNdisLanClass,
-                                                                         instanceId.c_str(), 0));
-    std::u16string list(length, u'\0');
-    EXPECT_EQ(kCrSuccess, Os().configManager->GetDeviceInterfaceList(
-                              kGuidNdisLanClass, instanceId.c_str(), list.data(), length, 0));
-    return list;
   }
 
   sim::AdapterRecord& Record(const char16_t* guid) { return *machine.devices().FindAdapter(guid); }
@@ -110,8 +99,14 @@ TEST_F(SimIndexTest, NodesSharingAnIdAnswerInListOrder) {
   machine.devices().FindNode(second.instanceId)->instanceId = first.instanceId;
 
   EXPECT_EQ(first.classKey, machine.devices().FindNode(first.instanceId)->driverKey);
-  std::u16string expected = first.interfacePath + u'\0' + second.interfacePath + u'\0' + u'\0';
-  EXPECT_EQ(expected, InterfaceList(first.instanceId));
+  ConfigManager& cm = *Os().configManager;
+  uint32_t length = 0;
+  EXPECT_EQ(kCrSuccess,
+            cm.GetDeviceInterfaceListSize(&length, kGuidNdisLanClass, first.instanceId.c_str(), 0));
+  std::u16string list(length, u'\0');
+  EXPECT_EQ(kCrSuccess, cm.GetDeviceInterfaceList(kGuidNdisLanClass, first.instanceId.c_str(),
+                                                  list.data(), length, 0));
+  EXPECT_EQ(first.interfacePath + u'\0' + second.interfacePath + u'\0' + u'\0', list);
 }
 
 }  // namespace

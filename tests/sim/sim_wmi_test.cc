@@ -3,8 +3,6 @@
 // answer, and variants and arrays, are the platform contract's).
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "platform/sim/state/wmi_sim.h"
 #include "support/sim_fixture.h"
 
@@ -15,17 +13,7 @@ using namespace platform;
 class SimWmiTest : public crvtest::SimTest {
  protected:
   SimWmiTest() : com(*machine.platform().wmi) { machine.wmi().SetAvailable(true); }
-
-  // A services object of the namespace (COM initialised on the thread first).
-  ComObject Connect(const char16_t* nameSpace = u"ROOT\\WMI") {
-    com.CoInitializeEx(kCoinitMultithreaded);
-    EXPECT_EQ(com.CreateWbemLocator(kClsctxAll, &locator), kSOk);
-    ComObject services = nullptr;
-    EXPECT_EQ(com.ConnectServer(locator, nameSpace, &services), kSOk);
-    return services;
-  }
   ComWmi& com;
-  ComObject locator = nullptr;
 };
 
 TEST_F(SimWmiTest, ComInitialisationCountsPerThreadAndSecurityIsSetOnce) {
@@ -46,17 +34,17 @@ TEST_F(SimWmiTest, ComInitialisationCountsPerThreadAndSecurityIsSetOnce) {
 // what is refused, and handles released twice.
 TEST_F(SimWmiTest, NamespacesAndQueriesRefused) {
   sim::AddEfxPort(machine.wmi(), {{0, 0x0F, 0x53, 1, 2, 3}, true, u"8.0"});
-  ComObject services = Connect(u"\\\\.\\root\\wmi");
-  ComObject other = nullptr;
+  com.CoInitializeEx(kCoinitMultithreaded);
+  ComObject locator = nullptr, services = nullptr, other = nullptr, e = nullptr;
+  EXPECT_EQ(com.CreateWbemLocator(kClsctxAll, &locator), kSOk);
+  EXPECT_EQ(com.ConnectServer(locator, u"\\\\.\\root\\wmi", &services), kSOk);
   EXPECT_EQ(com.ConnectServer(locator, u"\\\\server\\root\\wmi", &other), kWbemEInvalidNamespace);
-  ComObject e = nullptr;
   EXPECT_EQ(com.ExecQuery(services, u"CQL", u"SELECT * FROM EFX_Port", 0, &e),
             static_cast<HResult>(0x80041018u));  // WBEM_E_INVALID_QUERY_TYPE
   for (const char16_t* bad :
        {u"SELECT Name FROM EFX_Port", u"SELECT * FROM EFX_Port where externalport > 0",
-        u"SELECT * FROM EFX_Port where externalport != x", u"SELECT * FROM"}) {
+        u"SELECT * FROM EFX_Port where externalport != x", u"SELECT * FROM"})
     EXPECT_EQ(com.ExecQuery(services, u"WQL", bad, 0, &e), kWbemEInvalidQuery);
-  }
   EXPECT_EQ(com.ExecQuery(services, u"WQL", u"SELECT * FROM Nothing", 0, &e), kWbemEInvalidClass);
 
   com.Release(services);

@@ -113,9 +113,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(InstallationTest, RunAsExeAndUnreadWordsRunTheAgent) {
   for (std::vector<std::string> args : {std::vector<std::string>{"host", "/RunAsExe"},
                                         {"host", "install"},
-                                        {"host", "/install", "extra"}}) {
+                                        {"host", "/install", "extra"}})
     EXPECT_FALSE(RunAgent(args, 1000).returned) << args[1];
-  }
   EXPECT_EQ(machine.ConsoleOutput(), "");
   EXPECT_FALSE(machine.services().Exists(u"CRVNicMgmt"));
   EXPECT_EQ(crvtest::ReportTexts(machine, crv::kReportInformation)[0], "Debug logging is enabled.");

@@ -57,13 +57,12 @@ TEST_F(FirmwareVersionTest, IntelVersionWordsInBothLayouts) {
   std::vector<uint8_t> info(72, 0);
   Answer(sim::kOidPrivateAdapterInfo, info);
   EXPECT_EQ(Version(), "n/a");
-  uint32_t shortWord = 0x00001234, longWord = 0x01020304;
-  std::memcpy(info.data() + 68, &shortWord, 4);
-  Answer(sim::kOidPrivateAdapterInfo, info);
-  EXPECT_EQ(Version(), "1.2.52");
-  std::memcpy(info.data() + 68, &longWord, 4);
-  Answer(sim::kOidPrivateAdapterInfo, info);
-  EXPECT_EQ(Version(), "1.515.4");
+  for (auto [word, version] :
+       {std::pair{0x00001234u, "1.2.52"}, std::pair{0x01020304u, "1.515.4"}}) {
+    std::memcpy(info.data() + 68, &word, 4);
+    Answer(sim::kOidPrivateAdapterInfo, info);
+    EXPECT_EQ(Version(), version);
+  }
 }
 
 TEST_F(FirmwareVersionTest, DriverAnswersOfTheOtherVendors) {
@@ -96,21 +95,18 @@ TEST_F(FirmwareVersionTest, MellanoxByDriverFamilyWhateverTheVendor) {
 // dispatcher's choice.
 TEST_F(FirmwareVersionTest, BroadcomWordsChooseTheirLibrary) {
   AddAdapter(0x14E4);
-  struct Case {
-    uint32_t word;
-    const char* failure;
-  } cases[] = {
+  const std::pair<uint32_t, const char*> cases[] = {
       {0x14E4'165F, "Bmapi Failed @GetBCFWVersion"},  // a Broadcom function on the PCI bus
       {0x1656'0001, "Bmapi Failed @GetBCFWVersion"},
       {0x164F'14E4, "QLmapi Failed @GetQLFWVersion"},  // under a virtual bus driver
       {0x16A1'1077, "QLmapi Failed @GetQLFWVersion"},
   };
-  for (const Case& c : cases) {
+  for (const auto& [word, failure] : cases) {
     size_t before = machine.Reports().size();
-    miniport.SetPciId(c.word);
+    miniport.SetPciId(word);
     EXPECT_EQ(Version(), "");
-    ASSERT_EQ(machine.Reports().size(), before + 1) << std::hex << c.word;
-    EXPECT_EQ(crv::Utf16ToUtf8(machine.Reports().back().message), c.failure);
+    ASSERT_EQ(machine.Reports().size(), before + 1) << std::hex << word;
+    EXPECT_EQ(crv::Utf16ToUtf8(machine.Reports().back().message), failure);
   }
 }
 

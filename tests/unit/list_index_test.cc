@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <numeric>
 #include <vector>
 
 #include "common/process_state.h"
@@ -13,16 +14,16 @@ namespace {
 
 class ListIndexTest : public crvtest::SimTest {
  protected:
+  ListIndexTest() { std::iota(values, values + 300, 0); }
   // The values filed under hash, in the order the index hands them back.
   std::vector<int> Under(uint64_t hash) {
     std::vector<int> out;
-    for (uint32_t e = index.First(hash); e != crv::ListIndex::kNone; e = index.Next(e)) {
+    for (uint32_t e = index.First(hash); e != crv::ListIndex::kNone; e = index.Next(e))
       out.push_back(*static_cast<int*>(index.Value(e)));
-    }
     return out;
   }
 
-  int values[300] = {};
+  int values[300];
   crv::ListIndex index;
 };
 
@@ -32,7 +33,6 @@ TEST_F(ListIndexTest, CandidatesComeInFilingOrderThroughGrowthAndCollisions) {
   // Three keys interleaved, past several doublings of the first capacity.
   std::vector<int> expected[3];
   for (int i = 0; i < 300; ++i) {
-    values[i] = i;
     ASSERT_TRUE(index.Add(static_cast<uint64_t>(i % 3) * 0x9E3779B97F4A7C15ull, &values[i]));
     expected[i % 3].push_back(i);
   }
@@ -46,18 +46,12 @@ TEST_F(ListIndexTest, CandidatesComeInFilingOrderThroughGrowthAndCollisions) {
 
 TEST_F(ListIndexTest, TakenOutEntriesStayOutAfterGrowth) {
   index.Start();
-  for (int i = 0; i < 10; ++i) {
-    values[i] = i;
-    index.Add(7, &values[i]);
-  }
+  for (int i = 0; i < 10; ++i) index.Add(7, &values[i]);
   index.Remove(0);  // the head of the chain
   index.Remove(5);  // the middle
   index.Remove(9);  // the tail
   EXPECT_EQ((std::vector<int>{1, 2, 3, 4, 6, 7, 8}), Under(7));
-  for (int i = 10; i < 40; ++i) {
-    values[i] = i;
-    index.Add(7, &values[i]);
-  }
+  for (int i = 10; i < 40; ++i) index.Add(7, &values[i]);
   std::vector<int> after = Under(7);
   ASSERT_EQ(37u, after.size());
   EXPECT_EQ(10, after[7]);
