@@ -53,6 +53,7 @@ NUMBER = re.compile(r"(?<![\w.])(0[xX][0-9A-Fa-f]+|\d+)([uUlL]*)(?![\w.])")
 BOOLEAN = re.compile(r"\b(true|false)\b")
 INCREMENT = re.compile(r"\+\+|--")
 FAILED_TEST = re.compile(r"^\[  FAILED  \] ([^\s,]+)", re.M)
+RUNNING_TEST = re.compile(r"^\[ RUN      \] (\S+)", re.M)
 STATEMENT = re.compile(r"^\s+(?!return\b|case\b|default\b|break\b|continue\b|goto\b)"
                        r"[A-Za-z_][\w:.\->\[\]*&]*(\(.*\)|\s*[-+*/|&]?=\s*.+);\s*$")
 
@@ -210,6 +211,16 @@ def refuse_local_changes(folders):
                  "restore them first:\n%s" % out)
 
 
+def failing_test(out):
+    """The test a failed suite run names: the one gtest lists as FAILED, else the last one it
+    started (a sanitizer ends the process before gtest can list it)."""
+    failed = FAILED_TEST.search(out)
+    if failed:
+        return failed.group(1)
+    started = RUNNING_TEST.findall(out)
+    return started[-1] if started else None
+
+
 class Build:
     """One configured build of the suites: its preset, directory and the environment its tests
     run in (the preset's test environment on top of this process's)."""
@@ -243,7 +254,10 @@ class Build:
         return code == 0
 
     def run_suite(self, suite, timeout, fail_fast=True):
-        command = [os.path.join(self.directory, "tests", suite), "--gtest_brief=1"]
+        command = [os.path.join(self.directory, "tests", suite)]
+        # The sanitizer build lists every test it starts (see failing_test).
+        if self.preset != "asan":
+            command.append("--gtest_brief=1")
         if fail_fast:
             command.append("--gtest_fail_fast")
         return run(command, timeout, self.env)
@@ -255,10 +269,8 @@ class Build:
             if code is None:
                 return "killed (time-out)"
             if code != 0:
-                failed = FAILED_TEST.search(out)
-                if failed:
-                    return "killed by %s" % failed.group(1)
-                return "killed (%s)" % suite
+                failed = failing_test(out)
+                return "killed by %s" % failed if failed else "killed (%s)" % suite
         return None
 
 
@@ -299,7 +311,6 @@ def fate_of(plain, sanitized, timeout, objects, original_code):
         return "survived"
     if not sanitized.build():
         return "uncompilable"
-    # A sanitizer's report ends the process before gtest names the test (abort_on_error).
     failure = sanitized.first_failure(timeout * 3)
     return failure + " under the sanitizers" if failure else "survived"
 
