@@ -27,14 +27,13 @@ class CollectionLoopTest : public crvtest::SimTest {
     }
   }
 
-  // The virtual times (or, asked for, the values) of the reports with this message.
-  std::vector<uint64_t> TimesOf(const std::u16string& message, bool values = false) const {
-    std::vector<uint64_t> out;
-    for (const auto& r : machine.Reports())
-      if (r.message == message) out.push_back(values ? r.value : r.timeMs);
-    return out;
+  std::vector<uint64_t> TimesOf(const std::u16string& message) const {
+    return crvtest::ReportTimes(machine, message);
   }
-  std::vector<uint64_t> WaitTimes() const { return TimesOf(u"Collect poll Timeout", true); }
+  std::vector<uint64_t> WaitTimes() const {
+    std::vector<uint32_t> waits = crvtest::ReportValues(machine, u"Collect poll Timeout");
+    return {waits.begin(), waits.end()};
+  }
 
   std::map<uint64_t, uint32_t> cycles;
 };

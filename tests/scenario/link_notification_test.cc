@@ -36,10 +36,7 @@ class LinkNotificationTest : public ServerTest {
   }
 
   std::vector<uint32_t> ValuesOf(const std::u16string& message) const {
-    std::vector<uint32_t> values;
-    for (const auto& r : machine.Reports())
-      if (r.message == message) values.push_back(r.value);
-    return values;
+    return crvtest::ReportValues(machine, message);
   }
 };
 

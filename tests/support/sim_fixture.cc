@@ -42,6 +42,22 @@ std::vector<std::string> ReportTexts(const sim::Machine& machine, uint32_t code)
   return texts;
 }
 
+std::vector<uint64_t> ReportTimes(const sim::Machine& machine, std::u16string_view message) {
+  std::vector<uint64_t> times;
+  for (const auto& report : machine.Reports()) {
+    if (report.message == message) times.push_back(report.timeMs);
+  }
+  return times;
+}
+
+std::vector<uint32_t> ReportValues(const sim::Machine& machine, std::u16string_view message) {
+  std::vector<uint32_t> values;
+  for (const auto& report : machine.Reports()) {
+    if (report.message == message) values.push_back(report.value);
+  }
+  return values;
+}
+
 std::string DescribeReports(const sim::Machine& machine) {
   std::string out;
   for (const auto& report : machine.Reports()) {

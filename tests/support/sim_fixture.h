@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/process_state.h"
@@ -50,6 +51,9 @@ sim::SimInterface InterfaceRow(uint32_t index, uint32_t type, const char* descri
 
 // Texts of the reports with this code, in order.
 std::vector<std::string> ReportTexts(const sim::Machine& machine, uint32_t code);
+// Virtual times, and values, of the reports with this message, in order.
+std::vector<uint64_t> ReportTimes(const sim::Machine& machine, std::u16string_view message);
+std::vector<uint32_t> ReportValues(const sim::Machine& machine, std::u16string_view message);
 // "0xCODE message value" for every report, for readable failure output.
 std::string DescribeReports(const sim::Machine& machine);
 

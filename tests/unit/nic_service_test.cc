@@ -25,11 +25,7 @@ class NicServiceTest : public crvtest::SimTest {
     return seen;
   }
   std::vector<uint64_t> PollTimes() const {
-    std::vector<uint64_t> times;
-    for (const auto& r : machine.Reports()) {
-      if (r.message == u"Collect poll Timeout") times.push_back(r.timeMs);
-    }
-    return times;
+    return crvtest::ReportTimes(machine, u"Collect poll Timeout");
   }
 };
 
