@@ -11,8 +11,12 @@ Faults (one per mutant): comparison and logical operators swapped (== !=, && ||)
 bounds moved (< <=, > >=), integer constants moved by one, true and false swapped, increments
 reversed (++ --), and a statement deleted. Candidates come from the .cc files of the folders
 (default: the agent's core); text inside strings, characters and comments is never touched, nor
-preprocessor lines and static_asserts. Candidates are numbered in file order and drawn in a
-random order fixed by the seed; a mutant that does not compile is skipped and does not count,
+preprocessor lines and static_asserts. Candidates are numbered in file order and drawn in an
+order fixed by the seed and by each candidate's own text: its file, the line it sits on (as
+written, not its number), which of the file's lines of that text it is, its column and the
+fault. An edit to the code therefore moves only the candidates of the lines it touches: the
+rest of a sample stays where it was, so runs on different commits can be compared mutant by
+mutant. A mutant that does not compile is skipped and does not count,
 so a sample of N is N compiling mutants. Nor does one whose object code is the agent's own (the
 debug information set aside): the compiler made the same program of it, so no test could tell
 the two apart; such mutants are printed as "same object code" and counted apart.
@@ -29,9 +33,9 @@ sampler edits the sources of its own checkout in place: run it in a checkout nob
 editing or building from (a `git worktree` of its own).
 """
 import argparse
+import hashlib
 import json
 import os
-import random
 import re
 import signal
 import subprocess
@@ -100,6 +104,11 @@ def code_mask(lines):
     return masks
 
 
+# The text of every line a candidate sits on, stripped, by (path, line number); filled by
+# all_candidates.
+LINE_TEXT = {}
+
+
 def candidates_in(path):
     with open(path, encoding="utf-8") as f:
         lines = f.read().split("\n")
@@ -150,9 +159,28 @@ def all_candidates(folders):
             for name in sorted(files):
                 if name.endswith(".cc"):
                     path = os.path.relpath(os.path.join(directory, name), ROOT)
+                    with open(os.path.join(ROOT, path), encoding="utf-8") as f:
+                        lines = f.read().split("\n")
                     for c in candidates_in(os.path.join(ROOT, path)):
                         result.append((path,) + c)
+                        LINE_TEXT[(path, c[0])] = lines[c[0]].strip()
     return result
+
+
+def draw_order(candidates, seed):
+    """Candidate numbers sorted by a hash of the seed and each candidate's own text, so that an
+    edit elsewhere in the code (lines added, candidates removed) leaves the order of the others
+    as it was."""
+    seen = {}
+    keys = []
+    for c in candidates:
+        path, line, column, old, new, kind = c
+        text = LINE_TEXT[(path, line)]
+        occurrence = seen.setdefault((path, text, column, old, new), 0)
+        seen[(path, text, column, old, new)] = occurrence + 1
+        identity = "\0".join([str(seed), path, text, str(occurrence), str(column), old, new])
+        keys.append(hashlib.sha256(identity.encode("utf-8")).hexdigest())
+    return sorted(range(len(candidates)), key=lambda i: keys[i])
 
 
 def describe(index, c):
@@ -342,9 +370,7 @@ def main():
         print("%d candidates" % len(candidates))
         return 0
 
-    order = args.only if args.only else list(range(len(candidates)))
-    if not args.only:
-        random.Random(args.seed).shuffle(order)
+    order = args.only if args.only else draw_order(candidates, args.seed)
     # An interrupt restores the file through the context manager.
     def interrupted(*_):
         raise KeyboardInterrupt()
