@@ -28,14 +28,12 @@ LocationRecord NewRecord(const SmbiosStructure& s, uint8_t descriptionString, ui
 }
 
 bool FileSlot(const SmbiosStructure& s, LocationLookupTable* table) {
-  uint16_t slotId = 0, segment = 0;
-  uint8_t designation = 0, bus = 0, devfn = 0;
   if (s.length < kSlotMinLength) return true;
-  s.Byte(4, &designation);
-  s.Word(9, &slotId);
-  s.Word(0x0D, &segment);
-  s.Byte(0x0F, &bus);
-  s.Byte(0x10, &devfn);
+  const uint8_t designation = s.Byte(4);
+  const uint16_t slotId = s.Word(9);
+  const uint16_t segment = s.Word(0x0D);
+  const uint8_t bus = s.Byte(0x0F);
+  const uint8_t devfn = s.Byte(0x10);
   if (segment == kNoSmbiosSegment || (bus == kNoSmbiosBus && devfn == kNoSmbiosDevFn)) return true;
   uint32_t device = devfn >> 3;
   for (uint32_t function = 0; function < kFunctionsPerDevice; ++function) {
@@ -51,14 +49,12 @@ bool FileSlot(const SmbiosStructure& s, LocationLookupTable* table) {
 }
 
 bool FileOnboardDevice(const SmbiosStructure& s, LocationLookupTable* table) {
-  uint16_t segment = 0;
-  uint8_t designation = 0, instance = 0, bus = 0, devfn = 0;
   if (s.length < kOnboardMinLength) return true;
-  s.Byte(4, &designation);
-  s.Byte(6, &instance);
-  s.Word(7, &segment);
-  s.Byte(9, &bus);
-  s.Byte(0x0A, &devfn);
+  const uint8_t designation = s.Byte(4);
+  const uint8_t instance = s.Byte(6);
+  const uint16_t segment = s.Word(7);
+  const uint8_t bus = s.Byte(9);
+  const uint8_t devfn = s.Byte(0x0A);
   if (segment == kNoSmbiosSegment || (bus == kNoSmbiosBus && devfn == kNoSmbiosDevFn)) return true;
   uint32_t keys[5] = {SegmentKey(segment), bus, static_cast<uint32_t>(devfn >> 3),
                       static_cast<uint32_t>(devfn & 7), kUnknownLocation};

@@ -34,16 +34,13 @@ const uint8_t* FindString(const SmbiosStructure& s, uint8_t number) {
 
 }  // namespace
 
-bool SmbiosStructure::Byte(size_t offset, uint8_t* value) const {
-  if (offset >= length) return false;
-  *value = formatted[offset];
-  return true;
+uint8_t SmbiosStructure::Byte(size_t offset) const {
+  return offset < length ? formatted[offset] : 0;
 }
 
-bool SmbiosStructure::Word(size_t offset, uint16_t* value) const {
-  if (offset + 2 > length) return false;
-  *value = static_cast<uint16_t>(formatted[offset] | (formatted[offset + 1] << 8));
-  return true;
+uint16_t SmbiosStructure::Word(size_t offset) const {
+  if (offset + 2 > length) return 0;
+  return static_cast<uint16_t>(formatted[offset] | (formatted[offset + 1] << 8));
 }
 
 bool SmbiosStructure::CopyString(uint8_t number, char* out, size_t outBytes) const {
@@ -139,9 +136,7 @@ bool ReadSystemProductName(const SmbiosTable& table, char* out, size_t outBytes)
     out[i] = 0;
     return false;
   }
-  uint8_t number = 0;
-  system.Byte(5, &number);
-  system.CopyString(number, out, outBytes);
+  system.CopyString(system.Byte(5), out, outBytes);
   return true;
 }
 

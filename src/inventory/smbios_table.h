@@ -31,10 +31,11 @@ struct SmbiosStructure {
   const uint8_t* end = nullptr;
   bool terminated = false;  // whether the string set ended with its double zero
 
-  // The byte or little-endian word at offset of the formatted area; false (and *value
-  // untouched) when the area is too short to hold it.
-  bool Byte(size_t offset, uint8_t* value) const;
-  bool Word(size_t offset, uint16_t* value) const;
+  // The byte or little-endian word at offset of the formatted area; 0 when the area is too
+  // short to hold it (older structures end before their later fields, and firmware writes 0
+  // for a field it does not fill).
+  uint8_t Byte(size_t offset) const;
+  uint16_t Word(size_t offset) const;
 
   // String number `number` of the set copied into out (outBytes bytes, always terminated
   // when outBytes > 0, cut to fit). Number 0 is the empty string and answers true; a number

@@ -80,23 +80,26 @@ uint32_t ReadBlock(ComWmi& wmi, ComObject object, uint8_t** block, size_t* block
   wmi.VariantClear(&data);
   if (result != 0) return result;
 
-  int64_t size = 0, used20 = 0, major = 0, minor = 0, dmi = 0;
-  if (!ReadInteger(wmi, object, u"Size", &size) ||
-      !ReadInteger(wmi, object, u"Used20CallingMethod", &used20) ||
-      !ReadInteger(wmi, object, u"SmbiosMajorVersion", &major) ||
-      !ReadInteger(wmi, object, u"SmbiosMinorVersion", &minor) ||
-      !ReadInteger(wmi, object, u"DmiRevision", &dmi)) {
-    FreeBlock(*block);
-    *block = nullptr;
-    *blockBytes = 0;
-    return kSmbiosReadFailed;
+  // The header's fields in the order they are read; a block is kept only when all are.
+  enum HeaderProperty { kSize, kUsed20, kMajor, kMinor, kDmi, kHeaderProperties };
+  constexpr const char16_t* kHeaderPropertyNames[kHeaderProperties] = {
+      u"Size", u"Used20CallingMethod", u"SmbiosMajorVersion", u"SmbiosMinorVersion",
+      u"DmiRevision"};
+  int64_t value[kHeaderProperties] = {};
+  for (int i = 0; i < kHeaderProperties; ++i) {
+    if (!ReadInteger(wmi, object, kHeaderPropertyNames[i], &value[i])) {
+      FreeBlock(*block);
+      *block = nullptr;
+      *blockBytes = 0;
+      return kSmbiosReadFailed;
+    }
   }
   uint8_t* header = *block;
-  header[0] = used20 != 0 ? 1 : 0;
-  header[1] = static_cast<uint8_t>(major);
-  header[2] = static_cast<uint8_t>(minor);
-  header[3] = static_cast<uint8_t>(dmi);
-  auto length = static_cast<uint32_t>(size);
+  header[0] = value[kUsed20] != 0 ? 1 : 0;
+  header[1] = static_cast<uint8_t>(value[kMajor]);
+  header[2] = static_cast<uint8_t>(value[kMinor]);
+  header[3] = static_cast<uint8_t>(value[kDmi]);
+  auto length = static_cast<uint32_t>(value[kSize]);
   for (int i = 0; i < 4; ++i) header[4 + i] = static_cast<uint8_t>(length >> (8 * i));
   return 0;
 }

@@ -159,12 +159,10 @@ TEST(SmbiosTable, TruncatedAndMalformedStructuresEndTheWalkInBounds) {
     Bytes t = Structure(1, 1, {1}, {"name"});
     crv::SmbiosTable table(t.data(), t.size());
     ASSERT_TRUE(table.First(&s));
-    uint8_t byte = 7;
-    uint16_t word = 7;
-    EXPECT_TRUE(s.Byte(4, &byte));
-    EXPECT_FALSE(s.Byte(5, &byte));
-    EXPECT_FALSE(s.Word(4, &word));
-    EXPECT_EQ(word, 7);
+    EXPECT_EQ(s.Byte(4), 1);
+    EXPECT_EQ(s.Byte(5), 0);
+    EXPECT_EQ(s.Word(3), 0x0100);
+    EXPECT_EQ(s.Word(4), 0);
   }
 }
 
@@ -190,6 +188,7 @@ TEST_F(SmbiosSlots, SlotsAndOnboardDevicesFillTheLookupTable) {
   Bytes t = Table({SystemInfo("Box"), Slot(3, 0, 0x5E, 0x00, "PCIe Slot 3"),
                    Slot(7, 1, 0x20, 0x10, "PCIe Slot 7"),
                    Slot(8, 0xFFFF, 0xFF, 0xFF, "Empty"),  // not applicable
+                   Onboard(3, 0, 0x02, 0x10, "NIC3"),     // device 2 on bus 2
                    Onboard(1, 0, 0x02, 0x00, "NIC1"), Onboard(2, 0, 0x02, 0x01, "NIC2"),
                    Onboard(9, 0, 0x5E, 0x00, "Shadowed"),  // a slot's location: first wins
                    // Records too short to hold a location (a slot record from before segment
@@ -209,10 +208,13 @@ TEST_F(SmbiosSlots, SlotsAndOnboardDevicesFillTheLookupTable) {
   ASSERT_NE(lookup.Find(1, 0x20, 2, 0, kAny), nullptr);
   EXPECT_EQ(lookup.Find(kAny, 0x20, 2, 0, kAny), nullptr);
 
-  // On-board ports (slot 0, numbered by their instance) keep their reference designation.
-  const crv::LocationRecord* r = lookup.Find(kAny, 2, 0, 1, kAny);
-  ASSERT_NE(r, nullptr);
-  EXPECT_EQ(std::u16string(r->description), u"NIC2");
+  // On-board ports (slot 0, numbered by their instance) keep their reference designation,
+  // each under its own device and function.
+  for (uint32_t function : {0u, 1u}) {
+    const crv::LocationRecord* r = lookup.Find(kAny, 2, 0, function, kAny);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(std::u16string(r->description), function == 0 ? u"NIC1" : u"NIC2");
+  }
   EXPECT_EQ(lookup.Find(kAny, 0x5E, 0, 0, kAny)->w2, 3u);
   EXPECT_EQ(lookup.Find(kAny, 6, 0, 0, kAny), nullptr);  // the short on-board record's bus
 }
