@@ -20,7 +20,6 @@ using platform::Variant;
 constexpr char16_t kNamespace[] = u"\\\\.\\root\\StandardCimv2";
 constexpr uint32_t kNextTimeoutMs = 5000;
 constexpr size_t kNameChars = 257;
-constexpr size_t kGuidChars = 40;
 // What one server holds is far below these; an answer beyond them is not trusted at all.
 constexpr uint32_t kMaxAdapters = 128;
 constexpr uint32_t kMaxTeams = 32;
@@ -30,7 +29,7 @@ constexpr uint32_t kMaxVlanId = 4094;
 
 struct NamedGuid {
   char16_t name[kNameChars];
-  char16_t guid[kGuidChars];
+  char16_t guid[platform::kGuidTextChars];
 };
 struct Team {
   char16_t name[kNameChars];
@@ -150,7 +149,7 @@ bool ReadAnswer(ComWmi& wmi, LbfoAnswer& answer) {
            if (answer.adapterCount == kMaxAdapters) return Note(answer, u"too many adapters");
            NamedGuid& a = answer.adapters[answer.adapterCount];
            if (ReadText(wmi, o, u"Name", a.name, kNameChars) &&
-               ReadText(wmi, o, u"InterfaceGuid", a.guid, kGuidChars)) {
+               ReadText(wmi, o, u"InterfaceGuid", a.guid, platform::kGuidTextChars)) {
              ++answer.adapterCount;
            }
          });

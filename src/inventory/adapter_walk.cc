@@ -1,6 +1,7 @@
 #include "inventory/adapter_walk.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "common/alloc.h"
 #include "common/text.h"
@@ -19,7 +20,6 @@ constexpr uint32_t kPresentDevicesOfClass =
     platform::kCmGetIdListFilterClass | platform::kCmGetIdListFilterPresent;
 constexpr uint32_t kPropertyBufferBytes = 2048;
 constexpr size_t kPropertyChars = kPropertyBufferBytes / sizeof(char16_t);
-constexpr size_t kHardwareIdChars = 200;
 // Ports of these bus drivers are numbered by their own user-interface number, their slot by
 // their parent's.
 constexpr const char16_t* kParentSlotServices[] = {u"MLX4", u"xoib62", u"ipoib6x", u"SFCNDIS"};
@@ -113,9 +113,9 @@ void ParseLocation(DeviceFacts& d) {
 // number: only the TW2 model's Mellanox adapter is known, in slot 1.
 uint32_t ParentlessSlot(DevInst parent, const char* productName) {
   if (std::strcmp(productName, kTw2ProductName) != 0) return 0;
-  char16_t id[kHardwareIdChars + 1] = {};
-  if (platform::Os().configManager->GetDeviceId(parent, id, kHardwareIdChars, 0) != 0) return 0;
-  return IsTw2MellanoxHardwareId(id, kHardwareIdChars) ? 1 : 0;
+  char16_t id[platform::kMaxDeviceIdLen] = {};
+  if (platform::Os().configManager->GetDeviceId(parent, id, std::size(id), 0) != 0) return 0;
+  return IsTw2MellanoxHardwareId(id, std::size(id)) ? 1 : 0;
 }
 
 void NumberSlotAndPort(DeviceFacts& d, const char* productName) {

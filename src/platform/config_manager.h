@@ -26,6 +26,10 @@ constexpr ConfigRet kCrNoSuchValue = 0x25;
 constexpr ConfigRet kCrNoSuchRegistryKey = 0x2E;
 constexpr ConfigRet kCrInvalidProperty = 0x35;
 
+// The buffer CM_Get_Device_IDW is given for a device instance id (MAX_DEVICE_ID_LEN): an id
+// that fills it comes back without a terminator.
+constexpr uint32_t kMaxDeviceIdLen = 200;
+
 constexpr uint32_t kCmGetIdListFilterNone = 0;
 constexpr uint32_t kCmGetIdListFilterEnumerator = 0x1;
 constexpr uint32_t kCmGetIdListFilterService = 0x2;

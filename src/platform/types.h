@@ -2,6 +2,7 @@
 // platform seam. Values are the SDK's, so a status seen in a test is the one Windows gives.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace platform {
@@ -50,6 +51,10 @@ struct ServiceStatus {
   uint32_t checkPoint = 0;
   uint32_t waitHint = 0;
 };
+
+// A GUID as text in braces, "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}", with its terminator
+// (CHARS_IN_GUID).
+constexpr size_t kGuidTextChars = 39;
 
 // Win32 error codes: every one the agent sets, passes on or tells apart.
 constexpr uint32_t kErrorSuccess = 0;                            // ERROR_SUCCESS
