@@ -1,5 +1,7 @@
 #include "common/text.h"
 
+#include <cstring>
+
 namespace crv {
 
 char16_t FoldCase(char16_t c) {
@@ -50,6 +52,13 @@ void CopyBounded(char16_t* dest, size_t destChars, const char16_t* text) {
   if (dest == nullptr || destChars == 0) return;
   size_t n = TextLengthBounded(text, destChars - 1);
   for (size_t i = 0; i < n; ++i) dest[i] = text[i];
+  dest[n] = 0;
+}
+
+void CopyBounded(char* dest, size_t destBytes, const char* text) {
+  if (dest == nullptr || destBytes == 0) return;
+  size_t n = text == nullptr ? 0 : strnlen(text, destBytes - 1);
+  std::memcpy(dest, text, n);
   dest[n] = 0;
 }
 

@@ -22,6 +22,7 @@ int CompareNoCase(const char* a, const char* b);
 // Copies text into dest of destChars characters, cutting it to fit; dest is always
 // terminated when destChars > 0.
 void CopyBounded(char16_t* dest, size_t destChars, const char16_t* text);
+void CopyBounded(char* dest, size_t destBytes, const char* text);
 
 char16_t FoldCase(char16_t c);
 

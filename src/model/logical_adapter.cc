@@ -31,7 +31,6 @@ CLogicalAdapter::CLogicalAdapter() {
   record_.status = kInterfaceStatusOther;
   std::memcpy(record_.ipv6Address, kNotAvailable, sizeof kNotAvailable);
   vlan_.vlanMapNumber = kAllOnes;
-  vlan_.interfaceMapNumber = kAllOnes;
   vlan_.interfaceIndex = kAllOnes;
   std::memcpy(vlan_.reservedText16, kNotAvailable, sizeof kNotAvailable);
   std::memcpy(vlan_.reservedText528, kNotAvailable, sizeof kNotAvailable);

@@ -161,10 +161,8 @@ void CLogicalAdapter::RaiseTrap(const CPhysicalAdapter& port) {
   t.slotNumber = p.slotNumber;
   t.portInCard = p.portInCard;
   t.portCondition = p.conditionCopies[1];
-  std::memcpy(t.deviceDescription, p.deviceDescription, sizeof t.deviceDescription);
-  t.deviceDescription[sizeof t.deviceDescription - 1] = 0;
-  std::memcpy(t.partNumber, p.partNumber, sizeof t.partNumber);
-  t.partNumber[sizeof t.partNumber - 1] = 0;
+  CopyBounded(t.deviceDescription, sizeof t.deviceDescription, p.deviceDescription);
+  CopyBounded(t.partNumber, sizeof t.partNumber, p.partNumber);  // a byte shorter than the port's
   t.ipv4Address = record_.ipv4Address;
   if (record_.ipv6Address[0] == 0) {
     std::memcpy(t.ipv6Address, kNotAvailable, sizeof kNotAvailable);

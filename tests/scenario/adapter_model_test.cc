@@ -171,6 +171,7 @@ TEST_F(AdapterModelTest, LosingAndRegainingTheLinkRaisesTraps) {
   EXPECT_EQ(1u, lost->portInCard);
   EXPECT_EQ(crv::kConditionFailed, lost->portCondition);
   EXPECT_STREQ("Intel(R) Ethernet Controller X710", lost->deviceDescription);
+  EXPECT_STREQ("N/A", lost->partNumber);
   EXPECT_EQ(0x0B00000Au, uint32_t{lost->ipv4Address});
   EXPECT_STREQ("fe80::21b:21ff:fea0:1001%11", lost->ipv6Address);
   EXPECT_EQ(5u, uint32_t{lost->pciBus});
