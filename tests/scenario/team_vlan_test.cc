@@ -355,7 +355,7 @@ TEST_P(UnfitTeamTest, LeavesEveryPortPlainWithOneReport) {
     case 4: {  // one adapter a member of two teams
       sim::LbfoTeam other;
       other.name = u"Team2";
-      other.members.push_back(team.members[0]);
+      other.members.push_back(team.members[1]);  // not the first adapter named
       other.teamNics = team.teamNics;
       other.teamNics[0].name = u"Team2";
       sim::AddLbfoTeam(machine.wmi(), other);

@@ -7,6 +7,7 @@
 #include "common/report.h"
 #include "common/utf.h"
 #include "discovery/miniport.h"
+#include "discovery/miniport_list.h"
 #include "platform/sim/state/device_sim.h"
 #include "support/sim_fixture.h"
 #include "vendor/vendor_libraries.h"
@@ -69,6 +70,14 @@ TEST_F(MiniportTest, InitKeepsNameGuidMediumAndAtMostSixAddressBytes) {
   EXPECT_TRUE(miniport.GetCurrentAddress(current, 6));
   EXPECT_FALSE(miniport.GetCurrentAddress(current, 5));
   EXPECT_EQ(0, machine.openHandles().devices);  // every query closed what it opened
+
+  // An interface is matched by the GUID of the name, ignoring case; a name without a GUID in
+  // braces matches no interface.
+  EXPECT_TRUE(crv::GuidMatchesInterfaceName(
+      miniport, u"\\DEVICE\\TCPIP_{6f1c2b3a-1111-4c2d-9e8f-00a0c9140a01}"));
+  crv::CMiniport unnamed;
+  unnamed.Init(u"", 0, u"\\\\.\\NdisWan", sizeof u"\\\\.\\NdisWan");
+  EXPECT_FALSE(crv::GuidMatchesInterfaceName(unnamed, u"\\DEVICE\\TCPIP_{}"));
 }
 
 TEST_F(MiniportTest, InitAcceptsOnly8023And8025) {

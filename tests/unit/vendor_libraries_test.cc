@@ -46,6 +46,7 @@ TEST_F(VendorLibrariesTest, InitialiseRetriesUntilTheLibraryAnswersThenHoldsItUn
   Bmapi().uninitializeStatus = 3;
   EXPECT_EQ(1u, crv::InitializeBMAPI());
   EXPECT_EQ(3000u, machine.NowMs());
+  EXPECT_EQ((std::vector<uint32_t>{0, 0, 0}), Bmapi().initializeArguments);
 
   // Already initialised: at once, without loading again.
   EXPECT_EQ(1u, crv::InitializeBMAPI());

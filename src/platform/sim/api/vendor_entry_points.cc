@@ -118,10 +118,11 @@ const LocalNic* LocalNicByHandle(const SimVendorLibrary& library, uint32_t handl
 // --- shared by every library ---
 
 template <Id L>
-uint32_t InitializeEx(uint32_t) {
+uint32_t InitializeEx(uint32_t argument) {
   Call call = Enter(L, "InitializeEx");
   if (call.answer) return *call.answer;
   SimVendorLibrary& library = *call.library;
+  library.initializeArguments.push_back(argument);
   size_t index = library.initializeCalls++;
   return index < library.initializeStatuses.size() ? library.initializeStatuses[index] : 0;
 }

@@ -114,9 +114,10 @@ struct SimVendorLibrary {
   std::vector<LocalNic> localNics;  // in the library's order
 
   // --- what happened ---
-  int64_t references = 0;      // loads not yet freed
-  uint64_t loads = 0;          // successful LoadLibraryW calls
-  size_t initializeCalls = 0;  // InitializeEx calls answered so far
+  int64_t references = 0;                     // loads not yet freed
+  uint64_t loads = 0;                         // successful LoadLibraryW calls
+  size_t initializeCalls = 0;                 // InitializeEx calls answered so far
+  std::vector<uint32_t> initializeArguments;  // what each InitializeEx call was given
   uint64_t uninitializeCalls = 0;
 };
 
