@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 
 #include "collect/cycle_snapshot.h"
 #include "common/report.h"
@@ -202,6 +203,7 @@ TEST_F(AdapterModelTest, AnUnknownLinkRaisesNothing) {
   ASSERT_TRUE(port);
   ASSERT_TRUE(unknown);
   EXPECT_EQ(crv::kConditionOther, port->linkCondition);
+  EXPECT_EQ(crv::kConditionOther, port->conditionCopies[1]);
   // The interface that was up goes from ok to unknown with its port.
   EXPECT_EQ(crv::kConditionOther, unknown->condition);
   EXPECT_EQ(crv::kInterfaceStatusOther, unknown->status);
@@ -389,19 +391,31 @@ TEST_F(AdapterModelTest, SpeedAndDuplexConfigurationCodes) {
       {nullptr, {{u"QLNDNIC", 9}, {u"i40ea", 2}}},  // no keyword: by the service (the value here)
   };
   std::vector<uint32_t> expected;
+  auto next = [&](uint32_t code) {
+    const uint8_t n = static_cast<uint8_t>(expected.size() + 1);
+    expected.push_back(code);
+    std::u16string g =
+        u"{6A1C0E52-0000-4000-8000-0000000000" + crv::Utf8ToUtf16(std::to_string(10 + n)) + u"}";
+    return Adapter(g, 10 + n, n);
+  };
   for (const auto& [keyword, settings] : keywords) {
     for (const Setting& setting : settings) {
-      const uint8_t n = static_cast<uint8_t>(expected.size() + 1);
-      std::u16string g =
-          u"{6A1C0E52-0000-4000-8000-0000000000" + crv::Utf8ToUtf16(std::to_string(10 + n)) + u"}";
-      sim::SimAdapter a = Adapter(g, 10 + n, n);
+      sim::SimAdapter a = next(setting.code);
       if (keyword != nullptr) a.keywords[keyword] = setting.value;
       if (keyword == nullptr) a.service = setting.value;
       sim::AddAdapter(machine, a);
-      expected.push_back(setting.code);
     }
   }
+  // Keywords written as DWORDs; 0x81000302 is -2130705662.
+  for (auto [keyword, value, code] : {std::tuple{u"*SpeedDuplex", 0x81000302u, 8u},
+                                      std::tuple{u"SpeedDuplex", 0x00010002u, 1u}}) {
+    sim::SimAdapter a = next(code);
+    sim::AddAdapter(machine, a);
+    machine.registry().SetDword(machine.devices().FindAdapter(a.guid)->classKey, keyword, value);
+  }
   RunAgent({"crvnichost.exe"}, T / 2);
+  // A keyword a driver does not have is no fault.
+  EXPECT_EQ(std::vector<std::string>{}, crvtest::ReportTexts(machine, crv::kReportValueNotRead));
   for (size_t i = 0; i < expected.size(); ++i) {
     char name[32];
     std::snprintf(name, sizeof name, "PhysAdapter%03zX", i + 1);

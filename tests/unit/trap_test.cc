@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "common/alloc.h"
+#include "common/process_state.h"
 #include "common/report.h"
 #include "support/sim_fixture.h"
 #include "trap/trap.h"
@@ -18,24 +19,31 @@ class TrapTest : public crvtest::SimTest {
 };
 
 TEST_F(TrapTest, ConditionsAreCarriedAcrossOneRebuild) {
-  EXPECT_EQ(1u, trap->CarryCondition(kPortA));
-  EXPECT_EQ(1u, trap->CarryCondition(kPortB));
-  trap->SetAdapterCondition(kPortA, 2);
-  trap->SetAdapterCondition(kPortB, 4);
+  // Found through the index and, with indexes switched off, by walking the list.
+  for (bool indexes : {true, false}) {
+    SCOPED_TRACE(indexes);
+    crv::State().useListIndexes = indexes;
+    crv::DeleteObject(trap);
+    trap = crv::NewObject<crv::CTrap>();
+    EXPECT_EQ(1u, trap->CarryCondition(kPortA));
+    EXPECT_EQ(1u, trap->CarryCondition(kPortB));
+    trap->SetAdapterCondition(kPortA, 2);
+    trap->SetAdapterCondition(kPortB, 4);
 
-  trap->BeginGeneration();
-  EXPECT_EQ(0u, trap->CurrentCount());
-  EXPECT_EQ(2u, trap->PreviousCount());
-  EXPECT_EQ(4u, trap->CarryCondition(kPortB));  // found and moved
-  EXPECT_EQ(1u, trap->PreviousCount());
-  EXPECT_EQ(1u, trap->CarryCondition(kPortB));  // already moved: a new record
+    trap->BeginGeneration();
+    EXPECT_EQ(0u, trap->CurrentCount());
+    EXPECT_EQ(2u, trap->PreviousCount());
+    EXPECT_EQ(4u, trap->CarryCondition(kPortB));  // found and moved
+    EXPECT_EQ(1u, trap->PreviousCount());
+    EXPECT_EQ(1u, trap->CarryCondition(kPortB));  // already moved: a new record
 
-  // A port absent from one rebuild stays in the previous generation only until the next.
-  trap->BeginGeneration();
-  EXPECT_EQ(2u, trap->PreviousCount());
-  trap->BeginGeneration();
-  EXPECT_EQ(1u, trap->CarryCondition(kPortA));
-  EXPECT_TRUE(machine.Reports().empty()) << crvtest::DescribeReports(machine);
+    // A port absent from one rebuild stays in the previous generation only until the next.
+    trap->BeginGeneration();
+    EXPECT_EQ(2u, trap->PreviousCount());
+    trap->BeginGeneration();
+    EXPECT_EQ(1u, trap->CarryCondition(kPortA));
+    EXPECT_TRUE(machine.Reports().empty()) << crvtest::DescribeReports(machine);
+  }
 }
 
 TEST_F(TrapTest, AStoreWithoutARecordIsReported) {
