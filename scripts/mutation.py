@@ -6,6 +6,7 @@ caught.
   scripts/mutation.py --seed 1 --sample 200 [FOLDER...]
   scripts/mutation.py --list [FOLDER...]          every candidate, numbered, nothing built
   scripts/mutation.py --only ID [--only ID...]    replay candidates by their number
+  scripts/mutation.py --carry LOG --carry-commit REV   a run that takes a previous run's kills
 
 Faults (one per mutant): comparison and logical operators swapped (== !=, && ||), relational
 bounds moved (< <=, > >=), integer constants moved by one, true and false swapped, increments
@@ -109,9 +110,7 @@ def code_mask(lines):
 LINE_TEXT = {}
 
 
-def candidates_in(path):
-    with open(path, encoding="utf-8") as f:
-        lines = f.read().split("\n")
+def candidates_in(lines):
     masks = code_mask(lines)
     found = []
 
@@ -151,36 +150,81 @@ def candidates_in(path):
     return found
 
 
-def all_candidates(folders):
+def source_files(folders, commit=None):
+    """The .cc files of the folders, as (path, lines): from the checkout, or as they were at
+    commit."""
+    files = []
+    if commit is None:
+        for folder in folders:
+            for directory, _, names in sorted(os.walk(os.path.join(ROOT, folder))):
+                for name in sorted(names):
+                    if name.endswith(".cc"):
+                        files.append(os.path.relpath(os.path.join(directory, name), ROOT))
+    else:
+        out = subprocess.run(["git", "ls-tree", "-r", "--name-only", commit, "--"] + folders,
+                             cwd=ROOT, capture_output=True, text=True, check=True).stdout
+        # The same order as a walk of the checkout: by folder, then by name.
+        files = sorted((p for p in out.split() if p.endswith(".cc")),
+                       key=lambda p: (next(i for i, f in enumerate(folders)
+                                           if p.startswith(f.rstrip("/") + "/")),
+                                      os.path.dirname(p), os.path.basename(p)))
+    for path in files:
+        if commit is None:
+            with open(os.path.join(ROOT, path), encoding="utf-8") as f:
+                text = f.read()
+        else:
+            text = subprocess.run(["git", "show", "%s:%s" % (commit, path)], cwd=ROOT,
+                                  capture_output=True, text=True, check=True).stdout
+        yield path, text.split("\n")
+
+
+def all_candidates(folders, commit=None, line_text=None):
+    """Every candidate of the folders, numbered in file order; the text of each candidate's
+    line goes into line_text (LINE_TEXT by default)."""
+    line_text = LINE_TEXT if line_text is None else line_text
     result = []
-    for folder in folders:
-        base = os.path.join(ROOT, folder)
-        for directory, _, files in sorted(os.walk(base)):
-            for name in sorted(files):
-                if name.endswith(".cc"):
-                    path = os.path.relpath(os.path.join(directory, name), ROOT)
-                    with open(os.path.join(ROOT, path), encoding="utf-8") as f:
-                        lines = f.read().split("\n")
-                    for c in candidates_in(os.path.join(ROOT, path)):
-                        result.append((path,) + c)
-                        LINE_TEXT[(path, c[0])] = lines[c[0]].strip()
+    for path, lines in source_files(folders, commit):
+        for c in candidates_in(lines):
+            result.append((path,) + c)
+            line_text[(path, c[0])] = lines[c[0]].strip()
+    return result
+
+
+def identities(candidates, line_text=None):
+    """Each candidate by its own text: file, the text of its line, which of the file's lines of
+    that text it is, column and fault. Unchanged by edits to other lines."""
+    line_text = LINE_TEXT if line_text is None else line_text
+    seen = {}
+    result = []
+    for path, line, column, old, new, kind in candidates:
+        key = (path, line_text[(path, line)], column, old, new)
+        occurrence = seen.get(key, 0)
+        seen[key] = occurrence + 1
+        result.append("\0".join([path, key[1], str(occurrence), str(column), old, new]))
     return result
 
 
 def draw_order(candidates, seed):
-    """Candidate numbers sorted by a hash of the seed and each candidate's own text, so that an
+    """Candidate numbers sorted by a hash of the seed and each candidate's identity, so that an
     edit elsewhere in the code (lines added, candidates removed) leaves the order of the others
     as it was."""
-    seen = {}
-    keys = []
-    for c in candidates:
-        path, line, column, old, new, kind = c
-        text = LINE_TEXT[(path, line)]
-        occurrence = seen.setdefault((path, text, column, old, new), 0)
-        seen[(path, text, column, old, new)] = occurrence + 1
-        identity = "\0".join([str(seed), path, text, str(occurrence), str(column), old, new])
-        keys.append(hashlib.sha256(identity.encode("utf-8")).hexdigest())
+    keys = [hashlib.sha256(("%d\0%s" % (seed, i)).encode("utf-8")).hexdigest()
+            for i in identities(candidates)]
     return sorted(range(len(candidates)), key=lambda i: keys[i])
+
+
+def carried_fates(log, commit, folders):
+    """The fates a run on commit printed in log, by candidate identity."""
+    line_text = {}
+    then = all_candidates(folders, commit, line_text)
+    names = identities(then, line_text)
+    fates = {}
+    with open(log, encoding="utf-8") as f:
+        for entry in f:
+            m = re.match(r"#(\d+) \S+ .* : (.+)$", entry.strip())
+            if m and int(m.group(1)) < len(names):
+                fates[names[int(m.group(1))]] = m.group(2)
+    return fates
 
 
 def describe(index, c):
@@ -361,7 +405,15 @@ def main():
     parser.add_argument("--no-sanitizers", action="store_true",
                         help="count a mutant the plain build lets through as survived")
     parser.add_argument("--timeout", type=int, default=300, help="seconds per suite run")
+    parser.add_argument("--carry", metavar="LOG",
+                        help="take the kills (and mutants that did not compile or gave the same "
+                             "object code) of a previous run's log for candidates whose line is "
+                             "unchanged, and run only the others")
+    parser.add_argument("--carry-commit", metavar="REV",
+                        help="the commit the --carry run was made on")
     args = parser.parse_args()
+    if bool(args.carry) != bool(args.carry_commit):
+        parser.error("--carry and --carry-commit go together")
 
     candidates = all_candidates(args.folders)
     if args.list:
@@ -371,6 +423,8 @@ def main():
         return 0
 
     order = args.only if args.only else draw_order(candidates, args.seed)
+    carried = carried_fates(args.carry, args.carry_commit, args.folders) if args.carry else {}
+    names = identities(candidates)
     # An interrupt restores the file through the context manager.
     def interrupted(*_):
         raise KeyboardInterrupt()
@@ -396,10 +450,14 @@ def main():
         if ran >= (len(order) if args.only else args.sample):
             break
         c = candidates[index]
-        with Planted(c):
-            fate = fate_of(plain, sanitized, args.timeout, objects.get(c[0], []),
-                           original_code[c[0]])
-        print("%s : %s" % (describe(index, c), fate), flush=True)
+        fate = carried.get(names[index], "")
+        if fate.startswith("killed") or fate in ("uncompilable", "same object code"):
+            print("%s : %s (carried)" % (describe(index, c), fate), flush=True)
+        else:
+            with Planted(c):
+                fate = fate_of(plain, sanitized, args.timeout, objects.get(c[0], []),
+                               original_code[c[0]])
+            print("%s : %s" % (describe(index, c), fate), flush=True)
         if fate == "same object code":
             same += 1
         if fate in ("uncompilable", "same object code"):
