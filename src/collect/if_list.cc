@@ -233,7 +233,7 @@ uint32_t CIFList::Build(CTrap* trap) {
     softwareRevisions_.revisionMark = kSoftwareRevisionMark;
     softwareRevisions_.separator = kSoftwareRevisionSeparator;
     result = CreateTree(hasEthernet_ != 0);
-    if (result == 0) PublishStatus(softwareRevisions_);
+    if (result == 0) PublishStatus(status_, softwareRevisions_);
   }
   DeleteObject(pnpList);
   return result;

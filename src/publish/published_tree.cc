@@ -35,8 +35,8 @@ uint32_t CreateTree(bool hasEthernet) {
   return status;
 }
 
-void PublishStatus(const SoftwareRevisionsRecord& revisions) {
-  WriteDwordValue(kTreeKeyPath, kStatusValue, 1);
+void PublishStatus(uint32_t status, const SoftwareRevisionsRecord& revisions) {
+  WriteDwordValue(kTreeKeyPath, kStatusValue, status);
   WriteValue(kInterfaceKeyPath, kSoftwareRevisionsValue, platform::kRegBinary, &revisions,
              sizeof revisions);
 }

@@ -11,8 +11,8 @@ namespace crv {
 // Creates the tree's keys (volatile): the Interface chain, then the Ethernet pair when the
 // list holds an Ethernet interface. The status of the last step attempted.
 uint32_t CreateTree(bool hasEthernet);
-// Status = 1 on the tree key and SoftwareRevisions on Interface.
-void PublishStatus(const SoftwareRevisionsRecord& revisions);
+// Status on the tree key and SoftwareRevisions on Interface.
+void PublishStatus(uint32_t status, const SoftwareRevisionsRecord& revisions);
 // Deletes the tree's keys, innermost first, stopping at the first deletion that fails (a
 // trap key or another component's key below keeps its parent in place).
 void DeleteTree(bool hasEthernet);

@@ -61,6 +61,7 @@ TEST_F(AdapterModelTest, SingleAdapterPublishesItsInterfaceAndPort) {
   const uint32_t start = static_cast<uint32_t>(machine.StartFileTime() / 100000);
   machine.network().Find(11)->row.dwLastChange = start + 4200;
   RunAgent({"crvnichost.exe"}, T / 2);
+  EXPECT_EQ(1u, ReadRecord<uint32_t>(machine, u"", u"Status"));  // the list was built
   auto loopback = Interface(u"InterfaceMap001");
   ASSERT_TRUE(loopback);
   EXPECT_EQ(1u, loopback->memberIndexes[0]);

@@ -199,7 +199,7 @@ TEST_F(NetnsTest, DISABLED_LeaveTreePublished) {
   revisions.revisionMark = crv::kSoftwareRevisionMark;
   revisions.separator = crv::kSoftwareRevisionSeparator;
   ASSERT_EQ(crv::CreateTree(false), 0u);
-  crv::PublishStatus(revisions);
+  crv::PublishStatus(1, revisions);
   crv::WriteDwordValue(crv::kInterfaceKeyPath, crv::kInterfaceDataReadyValue, 1);
   crv::MibStatsRecord mib{crv::kMibStatsHeaderMark, crv::kConditionOther, 120};
   crv::WriteValue(crv::kInterfaceKeyPath, crv::kMibStatsValue, REG_BINARY, &mib, sizeof mib);
