@@ -13,7 +13,7 @@ const char16_t kInterfacesPath[] =
 // Opens the interface's parameters key quietly; the returned key has no handle on failure.
 CRegistryKey OpenInterfaceKey(const char16_t* interfaceName) {
   CRegistryKey interfaces = RootKey().Open(kInterfacesPath, platform::kKeyRead, false);
-  if (interfaces.LastError() != 0) return CRegistryKey(nullptr, interfaces.LastError(), 0);
+  if (interfaces.LastError() != 0) return CRegistryKey(nullptr, interfaces.LastError());
   return interfaces.Open(interfaceName, platform::kKeyRead, false);
 }
 

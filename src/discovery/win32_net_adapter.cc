@@ -165,14 +165,14 @@ void CWin32NetAdapter::ReadParentPciIdentifiers(platform::DevInst parent) {
 void CWin32NetAdapter::ReadNetCfgInstanceId(platform::DevInst devInst) {
   platform::RegKey opened = nullptr;
   if (!OpenDeviceKey(devInst, platform::kCmRegistrySoftware, &opened)) return;
-  CRegistryKey key(opened, 0, 0);
+  CRegistryKey key(opened);
   if (guid_ == nullptr) guid_ = key.QueryTerminatedText(kNetCfgInstanceId);
 }
 
 bool CWin32NetAdapter::ReadInstanceIndex(platform::DevInst devInst, uint32_t* instanceIndex) const {
   platform::RegKey opened = nullptr;
   if (!OpenDeviceKey(devInst, platform::kCmRegistryHardware, &opened)) return false;
-  CRegistryKey key(opened, 0, 0);
+  CRegistryKey key(opened);
   key.QueryDword(u"InstanceIndex", instanceIndex, false);
   return key.LastError() == 0;
 }

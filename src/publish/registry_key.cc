@@ -9,8 +9,7 @@
 
 namespace crv {
 
-CRegistryKey::CRegistryKey(platform::RegKey key, int32_t status, uint32_t enumIndex)
-    : lastError_(status), key_(key), enumIndex_(enumIndex) {}
+CRegistryKey::CRegistryKey(platform::RegKey key, int32_t status) : lastError_(status), key_(key) {}
 
 CRegistryKey::CRegistryKey(CRegistryKey&& other)
     : disposition_(other.disposition_),
@@ -34,7 +33,7 @@ CRegistryKey CRegistryKey::Open(const char16_t* subKey, uint32_t access, bool re
     opened = nullptr;
     if (report) Report(kReportKeyNotOpened, subKey, static_cast<uint32_t>(lastError_));
   }
-  return CRegistryKey(opened, lastError_, 0);
+  return CRegistryKey(opened, lastError_);
 }
 
 CRegistryKey CRegistryKey::Create(const char16_t* subKey, const char16_t* keyClass,
@@ -45,7 +44,7 @@ CRegistryKey CRegistryKey::Create(const char16_t* subKey, const char16_t* keyCla
     created = nullptr;
     Report(kReportKeyNotCreated, subKey, static_cast<uint32_t>(lastError_));
   }
-  return CRegistryKey(created, lastError_, 0);
+  return CRegistryKey(created, lastError_);
 }
 
 CRegistryKey& CRegistryKey::DeleteSubKey(const char16_t* subKey) {
@@ -161,7 +160,7 @@ CRegistryKey& RootKey() {
   // Built in place and never destroyed: the predefined key must not be closed, and the
   // object has to outlive every other user at process exit.
   alignas(CRegistryKey) static unsigned char storage[sizeof(CRegistryKey)];
-  static CRegistryKey* root = new (storage) CRegistryKey(platform::kHkeyLocalMachine, 0, 0);
+  static CRegistryKey* root = new (storage) CRegistryKey(platform::kHkeyLocalMachine);
   return *root;
 }
 

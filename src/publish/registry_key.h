@@ -13,8 +13,8 @@ class CRegistryKey {
  public:
   static constexpr uint32_t kEnumNameChars = 261;
 
-  // Takes ownership of key (null for none).
-  CRegistryKey(platform::RegKey key, int32_t status, uint32_t enumIndex);
+  // Takes ownership of key (null for none); enumeration starts at the first subkey.
+  explicit CRegistryKey(platform::RegKey key, int32_t status = 0);
   // The returned key objects of Open and Create move out to the caller with their handle.
   CRegistryKey(CRegistryKey&& other);
   CRegistryKey(const CRegistryKey&) = delete;
