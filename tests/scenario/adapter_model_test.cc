@@ -6,11 +6,13 @@
 #include <tuple>
 
 #include "collect/cycle_snapshot.h"
+#include "common/alloc.h"
 #include "common/report.h"
 #include "model/logical_adapter.h"
 #include "model/physical_adapter.h"
 #include "platform/sim/state/smbios_builder.h"
 #include "publish/records.h"
+#include "publish/registry_key.h"
 #include "scenario_helpers.h"
 #include "support/sim_fixture.h"
 
@@ -432,6 +434,21 @@ TEST_F(AdapterModelTest, SpeedAndDuplexConfigurationCodes) {
   EXPECT_EQ(1u, crv::CPhysicalAdapter().GetSpeedDuplexConfig(kGuid.c_str()));
   EXPECT_EQ(std::vector<std::string>{crv::Utf16ToUtf8(classKey)},
             crvtest::ReportTexts(machine, crv::kReportKeyNotOpened));
+}
+
+// A subkey the cycle's snapshot found but cannot open now is left to the caller's own search.
+TEST_F(AdapterModelTest, ASnapshotSubkeyThatNoLongerOpensIsFoundButNotHandedOut) {
+  sim::AddAdapter(machine, Adapter(kGuid, 11, 1));
+  crv::CycleSnapshot snapshot;
+  bool found = false;
+  crv::CRegistryKey* key = nullptr;
+  ASSERT_TRUE(snapshot.OpenClassSubkey(kGuid.c_str(), &found, &key));
+  EXPECT_TRUE(found);
+  crv::DeleteObject(key);
+  ASSERT_TRUE(machine.FailCall("RegOpenKeyExW", machine.CallCount("RegOpenKeyExW") + 1, 5));
+  EXPECT_FALSE(snapshot.OpenClassSubkey(kGuid.c_str(), &found, &key));
+  EXPECT_TRUE(found);
+  EXPECT_EQ(nullptr, key);
 }
 
 }  // namespace
