@@ -33,7 +33,6 @@ struct NamedGuid {
 };
 struct Team {
   char16_t name[kNameChars];
-  uint32_t mode;
   uint32_t index;
   uint32_t members;
   uint32_t presentTeamNics;
@@ -163,7 +162,6 @@ bool ReadAnswer(ComWmi& wmi, LbfoAnswer& answer) {
              return Note(answer, u"a team without a name or a known teaming mode");
            }
            if (FindTeam(answer, t.name) != nullptr) return Note(answer, u"a team named twice");
-           t.mode = static_cast<uint32_t>(mode);
            ++answer.teamCount;
          });
   read = read && ReadClass(wmi, services.Get(), u"MSFT_NetLbfoTeamMember", [&](ComObject o) {

@@ -34,8 +34,8 @@ class CPhysicalAdapter : public CAdapter {
   // Writes the port record.
   uint32_t Publish() override;
 
-  // The Ethernet counters of the driver into the record; always 0.
-  uint32_t GetEthernetStats();
+  // The Ethernet counters of the driver into the record, and the error sums made of them.
+  void GetEthernetStats();
   // The speed and duplex configuration code of the adapter with this GUID.
   uint32_t GetSpeedDuplexConfig(const char16_t* guid);
 

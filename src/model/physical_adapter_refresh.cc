@@ -53,7 +53,7 @@ uint32_t SumWhenAllSet(std::initializer_list<uint32_t> parts) {
 
 }  // namespace
 
-uint32_t CPhysicalAdapter::GetEthernetStats() {
+void CPhysicalAdapter::GetEthernetStats() {
   record_.frameTooLongs = 0;
   CounterQuery queries[std::size(kEthernetCounters)];
   uint32_t values[std::size(kEthernetCounters)];
@@ -76,7 +76,6 @@ uint32_t CPhysicalAdapter::GetEthernetStats() {
   record_.receiveErrorSum =
       SumWhenAllSet({record_.fcsErrors, record_.lateCollisions, record_.internalMacReceiveErrors,
                      record_.alignmentErrors});
-  return 0;
 }
 
 void CPhysicalAdapter::UpdateStartupLinkTable() {
@@ -145,7 +144,7 @@ uint32_t CPhysicalAdapter::Refresh(uint32_t* speed) {
     record_.receivedOctets = row.dwInOctets;
     record_.sentOctets = row.dwOutOctets;
   }
-  if (miniport_->Medium() == platform::kNdisMedium802_3) result = GetEthernetStats();
+  if (miniport_->Medium() == platform::kNdisMedium802_3) GetEthernetStats();
   std::snprintf(record_.pciLocation, sizeof record_.pciLocation, "0000:%.2X:%.2X.%.1X", bus_,
                 device_, function_);
   result = Publish();
