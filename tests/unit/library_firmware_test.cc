@@ -121,6 +121,10 @@ TEST_F(LibraryFirmwareTest, FailuresAreReportedAndKeepTheText) {
   crv::GetQLFWVersion(miniport);
   Qlmapi().adapters.clear();
   crv::GetQLFWVersion(miniport);
+  crv::UnInitializeQMAPI(0);
+  Qlmapi().missingEntryPoints = {"QLmapiGetHandleByServiceName"};
+  crv::GetQLFWVersion(miniport);  // initialised, but without the look-up
+  crv::UnInitializeQMAPI(0);
   Qlmapi().present = false;
   crv::GetQLFWVersion(miniport);
   EXPECT_EQ("old", Field());
@@ -133,6 +137,7 @@ TEST_F(LibraryFirmwareTest, FailuresAreReportedAndKeepTheText) {
                                                      {"fQmapiGet5706/57710/579XXFwInfo Failed", 1},
                                                      {"GetQLVBDHandle failed", 1},
                                                      {"QLmapiGetHandleByServiceName failed", 1},
+                                                     {"QLmapi Failed @GetQLFWVersion", 0},
                                                      {"QLmapi Failed @GetQLFWVersion", 0}}),
       MethodReports());
 }
