@@ -74,11 +74,7 @@ TEST_F(PublishedTreeTest, DeletionStopsAtTheFirstKeyThatStays) {
 }
 
 crv::TrapRecord Trap(uint32_t code, uint32_t port) {
-  crv::TrapRecord record{};
-  record.trapCode = code;
-  record.recordMark = crv::kTrapRecordMark;
-  record.portNumber = port;
-  return record;
+  return {.trapCode = code, .recordMark = crv::kTrapRecordMark, .portNumber = port};
 }
 
 TEST_F(PublishedTreeTest, ValuesAndTrapsAreWrittenOnlyUnderKeysThatOpen) {
