@@ -4,11 +4,6 @@
 // without a crash, leak or hang, publish only well-formed values, recover once the fault is
 // past, lose no trap it did not have to, and show the failure where the agent reports it.
 //
-// Each call name is tried at a sample of its occurrences (the first ones and an even spread,
-// so every part of a build and a cycle is hit): three by default, ten and sixty allocations
-// with CRV_FAULT_SWEEP=sample, every one with CRV_FAULT_SWEEP=full (faultsweep::SweepMode).
-// The statuses of a call take turns from one occurrence to the next.
-//
 // A run has two halves. Faults are only injected into calls and allocations made before the
 // cut-off (the first build, cycles with traps, a rebuild after a hot-add); after it the server
 // removes and re-adds a port, so the agent rebuilds its model twice without any fault. At the
@@ -39,9 +34,16 @@
 extern "C" int32_t Win2KMain(int32_t argc, char** argv);
 
 namespace faultsweep {
+namespace {
 
 constexpr uint64_t kCutoffMs = 200000;
 constexpr uint64_t kDurationMs = 320000;  // mid-wait after the last cycle
+
+std::string Format(const char* format, unsigned long long a, unsigned long long b = 0) {
+  char text[160];
+  std::snprintf(text, sizeof text, format, a, b);
+  return text;
+}
 
 // One thing made to fail: the occurrence-th call of a platform call name with a status, or
 // the n-th allocation (allocation non-zero), or nothing.
@@ -51,7 +53,11 @@ struct Fault {
   uint32_t status = 0;
   uint64_t allocation = 0;
 
-  std::string Describe() const;
+  std::string Describe() const {
+    if (allocation != 0) return Format("allocation %llu fails", allocation);
+    if (call.empty()) return "no fault";
+    return call + Format(" #%llu fails with %llu", occurrence, status);
+  }
 };
 
 struct Outcome {
@@ -82,15 +88,14 @@ struct Outcome {
 };
 
 // How much of the sweep runs: by default a quick sample that still fails every call name
-// at its first occurrence and at a spread over the rest; CRV_FAULT_SWEEP=sample tries more
-// occurrences of each, CRV_FAULT_SWEEP=full every occurrence and every allocation.
+// at its first occurrence and at a spread over the rest (so every part of a build and a cycle
+// is hit); CRV_FAULT_SWEEP=sample tries more occurrences of each, CRV_FAULT_SWEEP=full every
+// occurrence and every allocation.
 struct Mode {
   const char* name;
   size_t occurrencesPerCall;  // 0: all
   size_t allocations;         // 0: all
 };
-
-namespace {
 
 constexpr uint32_t kAllocationFailed = 0x84350101;
 constexpr uint32_t kTrapSinkNotCreated = 0x84350112;
@@ -100,12 +105,6 @@ constexpr uint64_t kCheckpointMs = 10000;
 const std::u16string kBuiltWithoutAddresses =
     u"GetIPAddressTable Failed. VLAN ip address assignment could be incorrect";
 using scenariotest::kTree;
-
-std::string Format(const char* format, unsigned long long a, unsigned long long b = 0) {
-  char text[160];
-  std::snprintf(text, sizeof text, format, a, b);
-  return text;
-}
 
 // Where a value written to a key of this name lives below the tree key.
 std::string RelativePath(const std::string& keyName) {
@@ -207,9 +206,7 @@ void Checkpoint(sim::Machine& machine, const Fault& fault, Outcome& out) {
   static const std::vector<std::u16string> kPollWait = {u"CrvMNicSCMEvent", u"CrvMNicInitEvent"};
   static const std::vector<std::u16string> kNotifiedPollWait = {u"CrvMNicSCMEvent",
                                                                 u"CrvMNicInitEvent", u""};
-  if (!machine.InTimedWaitOn(kPollWait) && !machine.InTimedWaitOn(kNotifiedPollWait)) {
-    return;
-  }
+  if (!machine.InTimedWaitOn(kPollWait) && !machine.InTimedWaitOn(kNotifiedPollWait)) return;
   if (!out.firstCycleSeen && crv::State().cycleCounter >= 1) {
     out.firstCycleSeen = true;
     out.firstCycleLinks = FirstCycleLinks(machine);
@@ -217,22 +214,19 @@ void Checkpoint(sim::Machine& machine, const Fault& fault, Outcome& out) {
   ++out.quietCheckpoints;
   const sim::OpenHandleCounts& handles = machine.openHandles();
   const sim::SimWmi& wmi = machine.wmi();
-  struct Held {
-    const char* what;
-    int64_t count;
-  } held[] = {{"registry handles", handles.registry},
-              {"device handles", handles.devices},
-              {"COM references", wmi.OutstandingReferences()},
-              {"uncleared variants", wmi.UnclearedVariants()},
-              {"locked arrays", wmi.ArrayLocks()},
-              {"COM initialisations", wmi.OutstandingComInits()},
-              {"loaded vendor libraries",
-               machine.libraries().LoadedReferences() - LibrariesLeftInitialised(machine, fault)}};
-  for (const Held& h : held) {
-    if (h.count > out.closeFaultAllowance) {
-      out.problems.push_back(Format("at %llu ms the waiting agent holds %llu ", machine.NowMs(),
-                                    static_cast<unsigned long long>(h.count)) +
-                             h.what);
+  const std::pair<const char*, int64_t> held[] = {
+      {"registry handles", handles.registry},
+      {"device handles", handles.devices},
+      {"COM references", wmi.OutstandingReferences()},
+      {"uncleared variants", wmi.UnclearedVariants()},
+      {"locked arrays", wmi.ArrayLocks()},
+      {"COM initialisations", wmi.OutstandingComInits()},
+      {"loaded vendor libraries",
+       machine.libraries().LoadedReferences() - LibrariesLeftInitialised(machine, fault)}};
+  for (const auto& [what, count] : held) {
+    if (count > out.closeFaultAllowance) {
+      out.problems.push_back(
+          Format("at %llu ms the waiting agent holds %llu ", machine.NowMs(), count) + what);
     }
   }
   if (wmi.InvalidHandleUses() != 0 || wmi.UnbalancedUninits() != 0) {
@@ -267,17 +261,6 @@ void CheckWrites(const sim::Machine& machine, const Fault& fault, Outcome& out) 
   }
 }
 
-void CheckFinalTree(const std::string& dump, Outcome& out) {
-  if (dump.empty()) return;
-  std::optional<tessar::RawKey> root;
-  tessar::ParseError error;
-  if (!tessar::ParseDump(dump, &root, &error) || !root) {
-    out.problems.push_back("the final tree does not parse: " + error.message);
-    return;
-  }
-  CheckDecodedKey(tessar::DecodeTree(*root), out.problems);
-}
-
 // The dump with the firmware version field of every port record blanked.
 std::string WithoutFirmwareVersions(const std::string& dump) {
   constexpr size_t kOffset = offsetof(crv::PhysAdapterRecord, firmwareVersion);
@@ -294,42 +277,12 @@ std::string WithoutFirmwareVersions(const std::string& dump) {
   return out;
 }
 
-// The first line where two dumps part, as "got ... / without the fault ...".
-std::string FirstDifference(const std::string& got, const std::string& expected) {
-  std::istringstream a(got), b(expected);
-  std::string lineA, lineB, key;
-  for (;;) {
-    bool moreA = static_cast<bool>(std::getline(a, lineA));
-    bool moreB = static_cast<bool>(std::getline(b, lineB));
-    if (!moreA) lineA = "(end)";
-    if (!moreB) lineB = "(end)";
-    if (lineA != lineB || (!moreA && !moreB)) break;
-    if (lineA.rfind("key ", 0) == 0) key = lineA;
-  }
-  size_t at = 0;
-  while (at < lineA.size() && at < lineB.size() && lineA[at] == lineB[at]) ++at;
-  size_t from = at > 60 ? at - 60 : 0;
-  auto around = [&](const std::string& line) {
-    return (from > 0 ? "..." : "") + line.substr(from, 100) +
-           (line.size() > from + 100 ? "..." : "");
-  };
-  return key + "\n    got " + around(lineA) + "\n    without the fault " + around(lineB);
-}
-
 // The wait the collection thread announced first (its configured poll interval).
 uint32_t PollInterval(const Outcome& run) {
   for (const auto& report : run.reports) {
     if (report.code == kInfo && report.message == u"Collect poll Timeout") return report.value;
   }
   return 0;
-}
-
-}  // namespace
-
-std::string Fault::Describe() const {
-  if (allocation != 0) return Format("allocation %llu fails", allocation);
-  if (call.empty()) return "no fault";
-  return call + Format(" #%llu fails with %llu", occurrence, status);
 }
 
 // Runs the agent once with the fault, counting the calls named, and checks what does not need
@@ -355,10 +308,8 @@ Outcome Run(const Fault& fault, const std::vector<std::string>& counted = {}) {
     EXPECT_TRUE(machine.FailCall(fault.call, fault.occurrence, fault.status));
   }
   // A close or free that fails leaves its handle counted as open: nothing the agent can undo.
-  if (fault.call == "RegCloseKey" || fault.call == "CloseHandle(device)" ||
-      fault.call == "FreeLibrary" || fault.call == "CloseHandle") {
-    out.closeFaultAllowance = 1;
-  }
+  out.closeFaultAllowance = fault.call == "RegCloseKey" || fault.call == "CloseHandle(device)" ||
+                            fault.call == "FreeLibrary" || fault.call == "CloseHandle";
   machine.At(kCutoffMs, [&] {
     for (const auto& name : counted) out.callsAtCutoff[name] = machine.CallCount(name);
     out.allocationsAtCutoff = machine.AllocationCount();
@@ -384,14 +335,21 @@ Outcome Run(const Fault& fault, const std::vector<std::string>& counted = {}) {
   std::string dump = machine.registry().Dump(kTree);
   out.finalTree = Canonical(dump);
   CheckWrites(machine, fault, out);
-  CheckFinalTree(dump, out);
+  std::optional<tessar::RawKey> root;
+  tessar::ParseError parseError;
+  if (!dump.empty() && (!tessar::ParseDump(dump, &root, &parseError) || !root)) {
+    out.problems.push_back("the final tree does not parse: " + parseError.message);
+  } else if (root) {
+    CheckDecodedKey(tessar::DecodeTree(*root), out.problems);
+  }
   crv::ResetProcessState();  // frees the module's tables while the machine is still there
   return out;
 }
 
 // Checks a faulted run against the run without a fault: recovery (same tree and held memory
 // at the end), no trap lost (unless the fault lost the write of one), and every report that
-// claims an allocation failure comes with its message. Returns the problems found.
+// claims an allocation failure comes with its message. Returns the problems found; a final
+// tree that differs fails the test here, with the two trees' difference.
 std::vector<std::string> CompareWithBaseline(const Fault& fault, const Outcome& run,
                                              const Outcome& baseline) {
   std::vector<std::string> problems = run.problems;
@@ -402,8 +360,7 @@ std::vector<std::string> CompareWithBaseline(const Fault& fault, const Outcome& 
         fault.allocation != 0 || fault.call == "CreateEventW" || fault.call == "_beginthread";
     if (!startup) problems.push_back("the agent did not start");
     if (run.heldBlocks != 0) {
-      problems.push_back(Format("%llu blocks left after a failed start",
-                                static_cast<unsigned long long>(run.heldBlocks)));
+      problems.push_back(Format("%llu blocks left after a failed start", run.heldBlocks));
     }
     if (run.finalTree != run.initialTree)
       problems.push_back("a tree was published by an agent that did not start");
@@ -427,8 +384,7 @@ std::vector<std::string> CompareWithBaseline(const Fault& fault, const Outcome& 
     if (fewerMayBeHeld ? run.heldBlocks > baseline.heldBlocks
                        : run.heldBlocks != baseline.heldBlocks) {
       problems.push_back(Format("the agent holds %lld blocks at the end, %lld without the fault",
-                                static_cast<unsigned long long>(run.heldBlocks),
-                                static_cast<unsigned long long>(baseline.heldBlocks)));
+                                run.heldBlocks, baseline.heldBlocks));
     }
     // A vendor library left initialised with an entry point missing answers no firmware
     // version for the rest of the process.
@@ -437,9 +393,9 @@ std::vector<std::string> CompareWithBaseline(const Fault& fault, const Outcome& 
       tree = WithoutFirmwareVersions(tree);
       expected = WithoutFirmwareVersions(expected);
     }
-    if (sameStart && tree != expected) {
-      problems.push_back("the final tree differs from the one without the fault: " +
-                         FirstDifference(tree, expected));
+    if (sameStart) {
+      EXPECT_EQ(expected, tree) << fault.Describe() << ": the final tree differs from the one "
+                                << "without the fault";
     }
     // A trap is lost only when the fault hit its own write (or the memory for its condition).
     // So may a fault that changes a model for its whole life: a configuration manager call,
@@ -464,9 +420,7 @@ std::vector<std::string> CompareWithBaseline(const Fault& fault, const Outcome& 
       auto it = run.traps.find(kind);
       int got = it == run.traps.end() ? 0 : it->second;
       if (got < count - (mayLoseTrap ? 1 : 0)) {
-        problems.push_back(kind + Format(": %llu traps, %llu without the fault",
-                                         static_cast<unsigned long long>(got),
-                                         static_cast<unsigned long long>(count)));
+        problems.push_back(kind + Format(": %llu traps, %llu without the fault", got, count));
       }
     }
   }
@@ -511,13 +465,6 @@ Mode SweepMode() {
   return {"quick", 3, 20};
 }
 
-}  // namespace faultsweep
-
-namespace {
-
-using faultsweep::Fault;
-using faultsweep::Outcome;
-
 // How a failing call shows: it must be reported (with the injected status as the value),
 // it may be reported by some of its callers, or the agent keeps it to itself.
 enum class Shows { kReported, kSometimes, kSilent };
@@ -529,11 +476,12 @@ struct CallFaults {
   std::vector<uint32_t> codes;  // the report codes that carry the status
 };
 
-constexpr uint32_t kInfo = 0x44350127;
-
-// The platform calls of the running agent and the statuses their real APIs fail with.
-const std::vector<CallFaults>& Calls() {
-  static const std::vector<CallFaults> calls = {
+// The platform calls of the running agent and the statuses their real APIs fail with, then the
+// vendor libraries' entry points as the fault table names them (the fault's status is the entry
+// point's answer; their failures are reported by the firmware and link readers with texts of
+// their own).
+std::vector<CallFaults> AllCalls() {
+  std::vector<CallFaults> calls = {
       // Registry: Win32 errors.
       {"RegOpenKeyExW", {2, 5}, Shows::kSometimes, {0x84350108}},
       {"RegCreateKeyExW", {5, 1450}, Shows::kReported, {0x84350106}},
@@ -600,14 +548,6 @@ const std::vector<CallFaults>& Calls() {
       {"SafeArrayAccessData", {0x8000FFFF}, Shows::kSilent, {}},
       {"SafeArrayGetElement", {0x8002000B, 0x8007000E}, Shows::kSilent, {}},
   };
-  return calls;
-}
-
-// The vendor libraries' entry points, as the fault table names them (the fault's status is the
-// entry point's answer); their failures are reported by the firmware and link readers with
-// texts of their own.
-std::vector<CallFaults> VendorCalls() {
-  std::vector<CallFaults> calls;
   for (std::string_view name : sim::kFaultCalls) {
     if (name.starts_with("bmapi.dll!")) {
       calls.push_back({std::string(name), {1, 0x0E}, Shows::kSilent, {}});
@@ -618,22 +558,11 @@ std::vector<CallFaults> VendorCalls() {
   return calls;
 }
 
-std::vector<CallFaults> AllCalls() {
-  std::vector<CallFaults> all = Calls();
-  for (auto& c : VendorCalls()) all.push_back(c);
-  return all;
-}
-
-// The service manager calls are made only by the installation words (InstallWordFailures).
-const std::set<std::string> kInstallCalls = {"OpenSCManagerW", "OpenServiceW",
-                                             "CreateServiceW", "ControlService",
-                                             "DeleteService",  "CloseServiceHandle"};
-
 const Outcome& Baseline() {
   static const Outcome baseline = [] {
     std::vector<std::string> names;
     for (const auto& c : AllCalls()) names.push_back(c.call);
-    return faultsweep::Run(Fault{}, names);
+    return Run(Fault{}, names);
   }();
   return baseline;
 }
@@ -655,16 +584,13 @@ std::vector<std::string> CheckVisibility(const CallFaults& call, uint32_t status
   bool shown = false;
   for (const auto& report : run.reports) {
     if (report.value != status) continue;
-    bool listed = false;
-    for (uint32_t code : call.codes) listed = listed || report.code == code;
+    bool listed = std::ranges::count(call.codes, report.code) > 0;
     shown = shown || listed;
     auto seen = before.find({report.code, report.value});
     if (seen != before.end()) {
       before.erase(seen);
     } else if (!listed && (report.code >> 30) == 2) {
-      char code[16];
-      std::snprintf(code, sizeof code, "0x%08X", report.code);
-      problems.push_back(std::string("reported under ") + code);
+      problems.push_back(Format("reported under 0x%08llX", report.code));
     }
   }
   if (call.shows == Shows::kReported && !shown) {
@@ -673,38 +599,33 @@ std::vector<std::string> CheckVisibility(const CallFaults& call, uint32_t status
   return problems;
 }
 
-struct Tally {
-  uint64_t runs = 0;
-  std::map<std::string, std::pair<uint64_t, uint64_t>> perCall;  // occurrences, runs
-};
-
 // Sweeps the calls whose names the filter accepts.
 void SweepCalls(bool (*accept)(const std::string&)) {
   const Outcome& baseline = Baseline();
   ASSERT_TRUE(baseline.problems.empty()) << Join(baseline.problems);
   ASSERT_GT(baseline.quietCheckpoints, 10);
-  faultsweep::Mode mode = faultsweep::SweepMode();
-  Tally tally;
+  Mode mode = SweepMode();
+  uint64_t runs = 0;
+  std::map<std::string, std::pair<uint64_t, uint64_t>> perCall;  // occurrences, runs
   for (const auto& call : AllCalls()) {
     if (!accept(call.call)) continue;
     uint64_t count = baseline.callsAtCutoff.at(call.call);
     size_t index = 0;
-    for (uint64_t occurrence : faultsweep::Sample(count, mode.occurrencesPerCall)) {
+    for (uint64_t occurrence : Sample(count, mode.occurrencesPerCall)) {
       // The statuses take turns, so that each is tried across the call's sites.
       uint32_t status = call.statuses[index++ % call.statuses.size()];
       Fault fault{call.call, static_cast<uint32_t>(occurrence), status, 0};
-      Outcome run = faultsweep::Run(fault);
-      std::vector<std::string> problems = faultsweep::CompareWithBaseline(fault, run, baseline);
+      Outcome run = Run(fault);
+      std::vector<std::string> problems = CompareWithBaseline(fault, run, baseline);
       for (auto& p : CheckVisibility(call, status, run, baseline)) problems.push_back(p);
       EXPECT_TRUE(problems.empty()) << fault.Describe() << ":\n" << Join(problems);
-      ++tally.runs;
-      ++tally.perCall[call.call].second;
+      ++runs;
+      ++perCall[call.call].second;
     }
-    tally.perCall[call.call].first = count;
+    perCall[call.call].first = count;
   }
-  std::printf("fault sweep (%s): %llu runs\n", mode.name,
-              static_cast<unsigned long long>(tally.runs));
-  for (const auto& [name, figures] : tally.perCall) {
+  std::printf("fault sweep (%s): %llu runs\n", mode.name, static_cast<unsigned long long>(runs));
+  for (const auto& [name, figures] : perCall) {
     std::printf("  %-36s %6llu occurrences, %5llu runs\n", name.c_str(),
                 static_cast<unsigned long long>(figures.first),
                 static_cast<unsigned long long>(figures.second));
@@ -727,10 +648,11 @@ bool IsOther(const std::string& name) {
 }
 
 TEST(FaultSweep, TheTableKnowsEveryCallTheSimulatedServerCounts) {
-  // Every call a fault can name is swept, is an installation call, or is one of the calls the
-  // sweep plans no faults for yet.
-  std::set<std::string> known = kInstallCalls;
-  known.insert({"NotifyIpInterfaceChange", "CancelMibChangeNotify2"});
+  // Every call a fault can name is swept, is a service manager call (made only by the
+  // installation words), or is one of the calls the sweep plans no faults for yet.
+  std::set<std::string> known = {
+      "OpenSCManagerW", "OpenServiceW",       "CreateServiceW",          "ControlService",
+      "DeleteService",  "CloseServiceHandle", "NotifyIpInterfaceChange", "CancelMibChangeNotify2"};
   for (const auto& c : AllCalls()) known.insert(c.call);
   for (std::string_view call : sim::kFaultCalls) {
     EXPECT_TRUE(known.count(std::string(call))) << call << " is not swept";
@@ -760,13 +682,13 @@ TEST(FaultSweep, KernelIpHelperAndTextFailures) { SweepCalls(IsOther); }
 TEST(FaultSweep, AllocationFailures) {
   const Outcome& baseline = Baseline();
   ASSERT_TRUE(baseline.problems.empty()) << Join(baseline.problems);
-  faultsweep::Mode mode = faultsweep::SweepMode();
+  Mode mode = SweepMode();
   uint64_t count = baseline.allocationsAtCutoff;
   uint64_t runs = 0, silent = 0;
-  for (uint64_t n : faultsweep::Sample(count, mode.allocations)) {
+  for (uint64_t n : Sample(count, mode.allocations)) {
     Fault fault{"", 0, 0, n};
     Outcome run = faultsweep::Run(fault);
-    std::vector<std::string> problems = faultsweep::CompareWithBaseline(fault, run, baseline);
+    std::vector<std::string> problems = CompareWithBaseline(fault, run, baseline);
     EXPECT_TRUE(problems.empty()) << fault.Describe() << ":\n" << Join(problems);
     if (run.reports.size() == baseline.reports.size()) ++silent;
     ++runs;
@@ -779,3 +701,4 @@ TEST(FaultSweep, AllocationFailures) {
 }
 
 }  // namespace
+}  // namespace faultsweep

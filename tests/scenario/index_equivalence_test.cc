@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/process_state.h"
@@ -31,17 +32,7 @@ std::u16string Guid(uint32_t n) {
   return crv::Utf8ToUtf16(text);
 }
 
-// Adds the adapter to the team as a member port or as a team interface on this VLAN.
-void SetTeamInformation(sim::Machine& machine, const std::u16string& guid, uint32_t team,
-                        bool member, uint32_t vlan) {
-  sim::LbfoTeam piece;
-  piece.name = u"Team " + crv::Utf8ToUtf16(std::to_string(team));
-  if (member)
-    piece.members.push_back({u"Port " + guid, guid});
-  else
-    piece.teamNics.push_back({u"Team interface " + guid, guid, vlan, vlan == 0});
-  sim::AddLbfoTeam(machine.wmi(), piece);
-}
+std::u16string Team(uint32_t team) { return u"Team " + crv::Utf8ToUtf16(std::to_string(team)); }
 
 sim::SimAdapter Port(uint32_t n, uint32_t ifIndex, uint32_t bus, uint32_t function) {
   sim::SimAdapter a;
@@ -67,7 +58,7 @@ sim::SimAdapter Port(uint32_t n, uint32_t ifIndex, uint32_t bus, uint32_t functi
 // A member port of a team: its own interface is hidden by the teaming driver.
 void AddMember(sim::Machine& machine, uint32_t n, uint32_t team, uint32_t bus, uint32_t function) {
   sim::AddAdapter(machine, Port(n, 0, bus, function));
-  SetTeamInformation(machine, Guid(n), team, true, 0);
+  sim::AddLbfoTeam(machine.wmi(), {.name = Team(team), .members = {{u"Port " + Guid(n), Guid(n)}}});
 }
 
 // A team's own interface (vlan 0) or one of its VLAN interfaces; they share the team's address.
@@ -83,7 +74,9 @@ void AddTeamInterface(sim::Machine& machine, uint32_t n, uint32_t team, uint32_t
   a.service = u"crvteam";
   if (withAddress) a.ipv4 = {{0x0000000B + (ifIndex << 24), 0x00FFFFFF}};
   sim::AddAdapter(machine, a);
-  SetTeamInformation(machine, a.guid, team, false, vlan);
+  sim::AddLbfoTeam(
+      machine.wmi(),
+      {.name = Team(team), .teamNics = {{u"Team interface " + a.guid, a.guid, vlan, vlan == 0}}});
 }
 
 // Single ports (two of them on one PCI function, two with one station address), two teams
@@ -194,22 +187,19 @@ void ExpectSameSequence(const char* what, const std::vector<Item>& indexed,
   EXPECT_EQ(plain.size(), indexed.size()) << what << "s: one run made more than the other";
 }
 
-// Runs the server with and without indexes and compares; the two runs go to *indexed and
-// *plain when asked for.
-void ExpectEquivalent(const std::function<void(sim::Machine&)>& server, uint64_t durationMs,
-                      Observed* indexedOut = nullptr, Observed* plainOut = nullptr) {
+// Runs the server with and without indexes and compares; returns the two runs, in that order.
+std::pair<Observed, Observed> ExpectEquivalent(const std::function<void(sim::Machine&)>& server,
+                                               uint64_t durationMs) {
   Observed indexed = Run(true, server, durationMs);
   Observed plain = Run(false, server, durationMs);
   ExpectSameSequence("registry write", indexed.writes, plain.writes);
   ExpectSameSequence("report", indexed.reports, plain.reports);
   EXPECT_EQ(plain.tree, indexed.tree);
-  if (indexedOut != nullptr) *indexedOut = indexed;
-  if (plainOut != nullptr) *plainOut = plain;
+  return {indexed, plain};
 }
 
 TEST(IndexEquivalenceTest, TeamsVlansLinkFlapsAndHotPlugPublishAlike) {
-  Observed indexed, plain;
-  ExpectEquivalent(MixedServer, 10 * T, &indexed, &plain);
+  auto [indexed, plain] = ExpectEquivalent(MixedServer, 10 * T);
   // The switch did change how the agent asked: the shared answers were read once per cycle.
   EXPECT_LT(indexed.adapterAddressQueries, plain.adapterAddressQueries);
   EXPECT_LT(indexed.classKeyEnumerations, plain.classKeyEnumerations);

@@ -3,17 +3,16 @@
 // hold the same memory from one sample to the next.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "soak_run.h"
 
 namespace {
 
 std::string Describe(const std::vector<soak::SoakTrap>& traps) {
-  std::string text;
-  for (const auto& t : traps) {
-    text += std::to_string(t.cycle) + "/" + std::to_string(t.code) + "/" +
-            std::to_string(t.linksUp) + " ";
-  }
-  return text;
+  std::ostringstream text;
+  for (const auto& t : traps) text << t.cycle << "/" << t.code << "/" << t.linksUp << " ";
+  return text.str();
 }
 
 // The second seed runs with two teams (one with VLAN team interfaces) and the platform

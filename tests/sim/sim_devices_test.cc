@@ -1,11 +1,16 @@
 // The simulated devices answer device I/O and the configuration manager as Windows does where
 // Wine cannot show it (the size protocols are the platform contract's): devices that are not
-// present, the miniport's error codes, a removal under an open handle.
+// present, the miniport's error codes, a removal under an open handle. They find devices, nodes
+// and interfaces through indexes beside their lists: an edit made through a record the machine
+// handed out is seen by the next lookup, a removed device is no longer found, and lookups keep
+// the lists' order.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "platform/config_manager.h"
 #include "platform/ndis.h"
 #include "platform/platform.h"
 #include "platform/sim/state/device_sim.h"
@@ -17,16 +22,16 @@ using namespace platform;
 
 constexpr char16_t kGuid[] = u"{0E5B9C1A-4F7D-4C1B-9A8E-3D2C1B0A9F01}";
 
+sim::SimAdapter PciAdapter() {
+  return {.guid = kGuid,
+          .mac = {0x00, 0x1B, 0x21, 0xAA, 0xBB, 0x01},
+          .ifIndex = 12,
+          .uiNumber = 3,
+          .service = u"e1express"};
+}
+
 class SimDevicesTest : public crvtest::SimTest {
  protected:
-  static sim::SimAdapter PciAdapter() {
-    return {.guid = kGuid,
-            .mac = {0x00, 0x1B, 0x21, 0xAA, 0xBB, 0x01},
-            .ifIndex = 12,
-            .uiNumber = 3,
-            .service = u"e1express"};
-  }
-
   // The error of an OID query through the miniport's device, 0 when it succeeded.
   uint32_t QueryError(std::u16string_view guid, uint32_t oid, uint32_t size = 64) {
     std::u16string name = u"\\\\.\\" + std::u16string(guid);
@@ -97,11 +102,7 @@ TEST_F(SimDevicesTest, MiniportQueriesFailAsWindowsFailsThem) {
 TEST(SimDeviceMisuse, SynchronousRequestOnAnOverlappedHandleIsCounted) {
   sim::Machine machine;  // not the fixture, which fails a test that leaves such a request
   machine.Install();
-  const std::u16string path = sim::AddAdapter(machine, {.guid = kGuid,
-                                                        .mac = {0, 0x1B, 0x21, 0xAA, 0xBB, 1},
-                                                        .ifIndex = 12,
-                                                        .service = u"e1express"})
-                                  .interfacePath;
+  const std::u16string path = sim::AddAdapter(machine, PciAdapter()).interfacePath;
   DeviceIo& io = *Os().deviceIo;
   uint32_t oid = sim::kOidGenMediaInUse, out = 0, returned = 0;
   for (uint32_t flags : {0u, 0x80u, 0x40000000u, 0x40000080u}) {
@@ -111,6 +112,99 @@ TEST(SimDeviceMisuse, SynchronousRequestOnAnOverlappedHandleIsCounted) {
     io.CloseDevice(h);
   }
   EXPECT_EQ(2u, machine.devices().SynchronousRequestsOnOverlappedHandles());
+}
+
+constexpr char16_t kOtherGuid[] = u"{0E5B9C1A-4F7D-4C1B-9A8E-3D2C1B0A9F02}";
+
+class SimIndexTest : public crvtest::SimTest {
+ protected:
+  SimIndexTest() {
+    sim::AddAdapter(machine, PciAdapter());
+    sim::AddAdapter(machine, {.guid = kOtherGuid, .ifIndex = 13, .function = 1});
+  }
+
+  // Whether CreateFileW opens the name; the error it failed with otherwise.
+  uint32_t OpenError(const std::u16string& name) {
+    auto handle = Os().deviceIo->CreateFile(name.c_str(), 0, kFileShareRead | kFileShareWrite,
+                                            kOpenExisting, 0);
+    if (handle == kInvalidHandleValue) return Os().kernel->GetLastError();
+    EXPECT_TRUE(Os().deviceIo->CloseDevice(handle));
+    return 0;
+  }
+
+  ConfigRet Locate(const std::u16string& instanceId) {
+    DevInst devInst = 0;
+    return Os().configManager->LocateDevNode(&devInst, instanceId.c_str(), 0);
+  }
+
+  sim::AdapterRecord& Record(const char16_t* guid) { return *machine.devices().FindAdapter(guid); }
+};
+
+TEST_F(SimIndexTest, ANodeEditedThroughTheMachineIsFoundUnderItsNewNamesOnly) {
+  sim::AdapterRecord& r = Record(kGuid);
+  const std::u16string oldId = r.instanceId;
+  const std::u16string oldPath = r.interfacePath;
+  ASSERT_EQ(kCrSuccess, Locate(oldId));  // the index holds the old names first
+
+  sim::DevNode& node = *machine.devices().FindNode(oldId);
+  node.instanceId = u"ROOT\\NET\\0042";
+  node.ndisLanInterfaces = {u"\\\\?\\ROOT#NET#0042#{ad498944-762f-11d0-8dcb-00c04fc3358c}\\" +
+                            std::u16string(kGuid)};
+
+  EXPECT_EQ(kCrSuccess, Locate(u"root\\net\\0042"));
+  EXPECT_EQ(0u, OpenError(node.ndisLanInterfaces[0]));
+  EXPECT_EQ(kCrNoSuchDevNode, Locate(oldId));
+  EXPECT_EQ(kErrorFileNotFound, OpenError(oldPath));
+  // The other adapter's node is untouched.
+  EXPECT_EQ(kCrSuccess, Locate(Record(kOtherGuid).instanceId));
+}
+
+TEST_F(SimIndexTest, ADeviceEditedThroughTheMachineOpensUnderItsNewNames) {
+  ASSERT_EQ(0u, OpenError(u"\\\\.\\" + std::u16string(kGuid)));
+  const sim::NdisDevice* before = std::as_const(machine.devices()).FindNdis(kGuid);
+  ASSERT_TRUE(before->privateDevice.has_value());
+  const std::u16string oldPrivate = u"\\\\.\\" + before->privateDevice->name;
+  ASSERT_EQ(0u, OpenError(oldPrivate));
+  // Taken for editing after the last lookup, as the devices' header asks.
+  machine.devices().FindNdis(kGuid)->privateDevice->name = u"CrvPrivateRenamed";
+
+  EXPECT_EQ(0u, OpenError(u"\\\\.\\crvprivaterenamed"));
+  EXPECT_EQ(kErrorFileNotFound, OpenError(oldPrivate));
+}
+
+TEST_F(SimIndexTest, ARemovedAdapterIsNoLongerFoundAndOneAddedAgainIs) {
+  sim::AdapterRecord& r = Record(kGuid);
+  const std::u16string id = r.instanceId, path = r.interfacePath;
+  ASSERT_TRUE(sim::RemoveAdapter(machine, kGuid));
+
+  EXPECT_EQ(nullptr, machine.devices().FindAdapter(kGuid));
+  EXPECT_EQ(nullptr, machine.devices().FindNdis(kGuid));
+  EXPECT_EQ(kErrorFileNotFound, OpenError(u"\\\\.\\" + std::u16string(kGuid)));
+  EXPECT_EQ(kErrorFileNotFound, OpenError(path));
+  EXPECT_EQ(kCrNoSuchDevNode, Locate(id));
+  EXPECT_NE(nullptr, machine.devices().FindAdapter(kOtherGuid));
+
+  sim::AddAdapter(machine, PciAdapter());
+  EXPECT_EQ(0u, OpenError(path));
+  EXPECT_EQ(kCrSuccess, Locate(id));
+}
+
+// Two nodes given one ID: the first in the device list answers, and the interface list of the
+// ID holds both nodes' interfaces in list order, as a walk of the list would.
+TEST_F(SimIndexTest, NodesSharingAnIdAnswerInListOrder) {
+  sim::AdapterRecord& first = Record(kGuid);
+  sim::AdapterRecord& second = Record(kOtherGuid);
+  machine.devices().FindNode(second.instanceId)->instanceId = first.instanceId;
+
+  EXPECT_EQ(first.classKey, machine.devices().FindNode(first.instanceId)->driverKey);
+  ConfigManager& cm = *Os().configManager;
+  uint32_t length = 0;
+  EXPECT_EQ(kCrSuccess,
+            cm.GetDeviceInterfaceListSize(&length, kGuidNdisLanClass, first.instanceId.c_str(), 0));
+  std::u16string list(length, u'\0');
+  EXPECT_EQ(kCrSuccess, cm.GetDeviceInterfaceList(kGuidNdisLanClass, first.instanceId.c_str(),
+                                                  list.data(), length, 0));
+  EXPECT_EQ(first.interfacePath + u'\0' + second.interfacePath + u'\0' + u'\0', list);
 }
 
 }  // namespace

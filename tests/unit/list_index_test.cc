@@ -47,9 +47,7 @@ TEST_F(ListIndexTest, CandidatesComeInFilingOrderThroughGrowthAndCollisions) {
 TEST_F(ListIndexTest, TakenOutEntriesStayOutAfterGrowth) {
   index.Start();
   for (int i = 0; i < 10; ++i) index.Add(7, &values[i]);
-  index.Remove(0);  // the head of the chain
-  index.Remove(5);  // the middle
-  index.Remove(9);  // the tail
+  for (uint32_t entry : {0u, 5u, 9u}) index.Remove(entry);  // the chain's head, middle and tail
   EXPECT_EQ((std::vector<int>{1, 2, 3, 4, 6, 7, 8}), Under(7));
   for (int i = 10; i < 40; ++i) index.Add(7, &values[i]);
   std::vector<int> after = Under(7);

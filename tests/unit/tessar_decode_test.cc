@@ -113,20 +113,15 @@ TEST(TessarDecode, WrongSizeOrTypeIsShownWithItsBytes) {
 }
 
 TEST(TessarDecode, NotesWhereTheBytesDepartFromWhatTheAgentWrites) {
-  auto port = Zeroed<crv::PhysAdapterRecord>();
-  port.portNumber = 2;
-  port.reserved31 = crv::kAllOnes;
-  port.reserved406 = crv::kAllOnes;
-  port.fixedOne = 1;
+  crv::PhysAdapterRecord port{
+      .portNumber = 2, .reserved31 = crv::kAllOnes, .fixedOne = 1, .reserved406 = crv::kAllOnes};
   tessar::DecodedValue misnamed =
       tessar::DecodeValue("interface\\physinterface", Binary("PhysAdapter001", BytesOf(port)));
   EXPECT_EQ("PhysAdapter", misnamed.kind);  // key and name are matched without regard to case
   ASSERT_EQ(1u, misnamed.notes.size());
   EXPECT_EQ("the record's number 2 makes the name PhysAdapter002", misnamed.notes[0]);
 
-  auto trap = Zeroed<crv::TrapRecord>();
-  trap.trapCode = crv::kTrapConnectivityRegained;
-  trap.recordMark = 3;
+  crv::TrapRecord trap{.trapCode = crv::kTrapConnectivityRegained, .recordMark = 3};
   tessar::DecodedValue v = tessar::DecodeValue("Trap_ConnectivityLost",
                                                Binary("TrapData01DA3C4577462146", BytesOf(trap)));
   EXPECT_EQ("connectivity regained", Field(v, "trapCode")->meaning);

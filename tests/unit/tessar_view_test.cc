@@ -82,12 +82,11 @@ tessar::RawValue Interface(uint32_t n) {
 
 // A trap key holding one record, raised for port 2.
 tessar::RawKey TrapKey(uint32_t code, uint64_t fileTime) {
-  auto r = Zeroed<crv::TrapRecord>();
-  r.trapCode = code;
-  r.recordMark = crv::kTrapRecordMark;
-  r.portNumber = 2;
-  r.slotNumber = 3;
-  r.portInCard = 1;
+  crv::TrapRecord r{.trapCode = code,
+                    .recordMark = crv::kTrapRecordMark,
+                    .portNumber = 2,
+                    .slotNumber = 3,
+                    .portInCard = 1};
   std::strcpy(r.deviceDescription, "X710");
   char16_t name[crv::kTrapValueNameChars];
   crv::FormatTrapValueName(fileTime, name, crv::kTrapValueNameChars);
