@@ -92,6 +92,9 @@ TEST_F(PublishedTreeTest, ValuesAndTrapsAreWrittenOnlyUnderKeysThatOpen) {
   ASSERT_TRUE(value);
   EXPECT_EQ(platform::kRegBinary, value->type);
   EXPECT_EQ((std::vector<uint8_t>{1, 2, 3}), value->data);
+  // A name that cannot be made whole is not written under a cut one.
+  EXPECT_EQ(87u, crv::WriteNumberedValue(kInterface, u"APrefixTooLongForAnyName", 1, record, 3));
+  EXPECT_TRUE(machine.registry().ValueNames(kInterface).empty());
 }
 
 TEST_F(PublishedTreeTest, CycleCounterSkipsZeroAndOneAfterWrapping) {

@@ -70,7 +70,13 @@ TEST_F(RegistryKeyTest, QueryDwordGivesZeroUnlessTheValueIsADword) {
   EXPECT_EQ(base.QueryDword(u"Missing", &value, false).LastError(), 2);
   EXPECT_EQ(value, 0u);
   base.QueryDword(u"Missing", &value, true);  // the only query that reports
-  EXPECT_EQ(crvtest::DescribeReports(m), "[0 ms] 0x84350109 Missing value 2\n");  // not read
+  m.FailAllocation(1);
+  EXPECT_EQ(base.QueryValue(u"Dword", nullptr, nullptr, false), nullptr);
+  EXPECT_EQ(
+      crvtest::DescribeReports(m),
+      "[0 ms] 0x84350109 Missing value 2\n"  // not read
+      "[0 ms] 0x84350101  value 8\n"         // allocation failed
+      "[0 ms] 0x44350127 CRegistryKey::QueryValue: failure to allocate value buffer value 8\n");
 }
 
 TEST_F(RegistryKeyTest, QueryStringIsBoundedByTheCallersBuffer) {
