@@ -7,6 +7,7 @@
 #include "common/alloc.h"
 #include "common/process_state.h"
 #include "common/report.h"
+#include "common/saturating.h"
 #include "events/event_writer.h"
 #include "platform/platform.h"
 #include "service/dc_struct.h"
@@ -54,7 +55,7 @@ class Collector {
     // The interval runs from the last pass: after a notified pass and its pause, the next
     // regular one comes one interval after that pass.
     uint32_t wait = waitTime;
-    if (wait != platform::kInfinite) wait -= wait < pausedMs_ ? wait : pausedMs_;
+    if (wait != platform::kInfinite) wait = SubtractOrZero(wait, pausedMs_);
     pausedMs_ = 0;
     ReportInfo(u"Collect poll Timeout", wait);
     // While a build is failing its retries keep their doubling schedule: notifications wait

@@ -286,7 +286,8 @@ uint32_t Apply(const LbfoAnswer& answer, CMiniportList& miniports) {
     const Team& t = answer.teams[i];
     if (t.unfit) continue;
     ++applied;
-    auto members = static_cast<uint8_t>(t.members > 255 ? 255 : t.members);
+    static_assert(kMaxMembers <= 255, "a team's member count is published in one byte");
+    auto members = static_cast<uint8_t>(t.members);
     // Every port carries traffic (ports a and b differ) unless the team keeps a port in
     // standby, which makes it a fail-over pair (a and b equal).
     int32_t portB = t.standby ? 1 : 2;

@@ -4,6 +4,7 @@
 
 #include "common/alloc.h"
 #include "common/report.h"
+#include "common/saturating.h"
 #include "discovery/miniport.h"
 #include "platform/device_io.h"
 #include "platform/ndis.h"
@@ -139,8 +140,7 @@ uint32_t CMiniport::QueryThroughPrivateDevice(const char16_t* privateName, uint3
       if (status == 0) {
         if (size != 0) std::memcpy(data, request + sizeof header, size);
         if (bytesReturned != nullptr) {
-          *bytesReturned =
-              returned > kPrivateRequestHeaderSize ? returned - kPrivateRequestHeaderSize : 0;
+          *bytesReturned = SubtractOrZero(returned, kPrivateRequestHeaderSize);
         }
       }
     }

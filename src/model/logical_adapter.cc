@@ -5,6 +5,7 @@
 #include "common/alloc.h"
 #include "common/process_state.h"
 #include "common/report.h"
+#include "common/saturating.h"
 #include "discovery/miniport.h"
 #include "discovery/miniport_list.h"
 #include "platform/platform.h"
@@ -43,8 +44,7 @@ CLogicalAdapter::~CLogicalAdapter() {
 }
 
 void CLogicalAdapter::SetLastChange(uint32_t lastChange) {
-  uint32_t start = State().agentStartTime;
-  record_.lastChangeTime = lastChange < start ? 0 : lastChange - start;
+  record_.lastChangeTime = SubtractOrZero(lastChange, State().agentStartTime);
 }
 
 uint32_t CLogicalAdapter::Init(const platform::MibIfRow& row, CTrap* trap, CMiniportList& miniports,
