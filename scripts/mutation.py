@@ -223,7 +223,7 @@ def carried_fates(log, commit, folders):
         for entry in f:
             m = re.match(r"#(\d+) \S+ .* : (.+)$", entry.strip())
             if m and int(m.group(1)) < len(names):
-                fates[names[int(m.group(1))]] = m.group(2)
+                fates[names[int(m.group(1))]] = m.group(2).removesuffix(" (carried)")
     return fates
 
 
