@@ -60,7 +60,6 @@ CIFList::~CIFList() {
   ResetNumbering();
   adapters_.Clear();
   DeleteObject(table_);
-  table_ = nullptr;
   DeleteTree(hasEthernet_ != 0);
 }
 

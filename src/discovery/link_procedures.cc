@@ -55,6 +55,7 @@ uint32_t CMiniport::GetDynamicData(LinkInformation* info) {
   // A failed speed query leaves the speed 0 and is no failure of the link data.
   QueryInformation(kOidGenLinkSpeed, speed, sizeof speed, &returned);
   info->speed = ReadWord(speed, 0) / kLinkSpeedUnitsPerMegabit;
+  // Every procedure leaves the duplex unknown unless its driver or library answers it.
   info->linkStatus = kLinkUnknown;
   info->duplex = kDuplexUnknown;
 
@@ -129,8 +130,6 @@ uint32_t CMiniport::PrivateDuplexElseLinkState(LinkInformation* info) {
   bool controlFailed = false;
   if (QueryDirect(kOidGenLinkState, &state, sizeof state, &returned, &controlFailed) == 0) {
     info->duplex = DuplexOfMediaState(state.mediaDuplexState);
-  } else {
-    info->duplex = kDuplexUnknown;
   }
   return 0;
 }
@@ -142,8 +141,6 @@ uint32_t CMiniport::VendorDuplex(LinkInformation* info) {
   uint32_t returned = 0;
   if (QueryInformation(kOidVendorDuplex, answer, sizeof answer, &returned) == 0) {
     info->duplex = ReadWord(answer, 0) + 2;
-  } else {
-    info->duplex = kDuplexUnknown;
   }
   return 0;
 }
@@ -176,20 +173,17 @@ uint32_t CMiniport::GetQ57W2KDynamicData(LinkInformation* info) {
     uint32_t error = BmapiGetHandleByServiceName(guid_, &handle);
     if (error != 0) {
       ReportInfo(u"BmapiGetHandleByServiceName failed", error);
-      info->duplex = kDuplexUnknown;
     } else {
       uint8_t nicInfo[kBmapiNicInfoSize] = {};
       error = BmapiGetBRCMNicInfo(handle, nicInfo);
       if (error != 0) {
         ReportInfo(u"BmapiGetBRCMNicInfo failed", error);
-        info->duplex = kDuplexUnknown;
       } else {
         info->duplex = ReadWord(nicInfo, kBmapiNicInfoDuplexOffset) + 1;
       }
     }
   } else {
     ReportInfo(u"Bmapi Failed @GetQ57W2KDynamicData", 0);
-    info->duplex = kDuplexUnknown;
   }
   UnInitializeBMAPI(0);
   return 0;
@@ -206,20 +200,17 @@ uint32_t CMiniport::GetQ579XXDynamicData(LinkInformation* info) {
     uint32_t error = QLmapiGetHandleByServiceName(guid_, &handle);
     if (error != 0) {
       ReportInfo(u"QLmapiGetHandleByServiceName failed", error);
-      info->duplex = kDuplexUnknown;
     } else {
       uint8_t linkStatus[kQLmapiLinkStatusSize] = {};
       error = QLmapiRetrieveLinkStatus(handle, linkStatus);
       if (error != 0) {
         ReportInfo(u"QLmapiRetrieveLinkStatus failed", error);
-        info->duplex = kDuplexUnknown;
       } else {
         info->duplex = ReadWord(linkStatus, kQLmapiLinkStatusDuplexOffset) + 2;
       }
     }
   } else {
     ReportInfo(u"Qmapi Failed @GetQ579XXDynamicData", 0);
-    info->duplex = kDuplexUnknown;
   }
   UnInitializeQMAPI(0);
   return 0;

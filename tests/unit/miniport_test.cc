@@ -241,15 +241,6 @@ TEST_F(MiniportTest, ARejectedConnectStatusIsAskedOnceAndAnswersUnknown) {
   EXPECT_EQ(1u, NdisFailureReports().size());
 }
 
-TEST_F(MiniportTest, AVendorDuplexTheDriverDoesNotAnswerIsUnknown) {
-  sim::AddAdapter(machine, Adapter(u"NXP2NIC"));
-  ASSERT_EQ(0u, Init(miniport));
-  Ndis().oids[crv::kOidVendorDuplex] = sim::OidAnswer::Fail(50);
-  crv::LinkInformation info = Dynamic(miniport, 10);
-  EXPECT_EQ(2u, info.linkStatus);
-  EXPECT_EQ(1u, info.duplex);
-}
-
 TEST_F(MiniportTest, PrivateDuplexFallsBackToTheLinkState) {
   sim::SimAdapter a = Adapter(u"N1000");
   a.privateDevice = false;  // the driver names no private query device
