@@ -58,7 +58,7 @@ void CopyBounded(char16_t* dest, size_t destChars, const char16_t* text) {
 void CopyBounded(char* dest, size_t destBytes, const char* text) {
   if (dest == nullptr || destBytes == 0) return;
   size_t n = text == nullptr ? 0 : strnlen(text, destBytes - 1);
-  std::memcpy(dest, text, n);
+  if (n != 0) std::memcpy(dest, text, n);
   dest[n] = 0;
 }
 
