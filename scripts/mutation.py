@@ -105,11 +105,6 @@ def code_mask(lines):
     return masks
 
 
-# The text of every line a candidate sits on, stripped, by (path, line number); filled by
-# all_candidates.
-LINE_TEXT = {}
-
-
 def candidates_in(lines):
     masks = code_mask(lines)
     found = []
@@ -151,73 +146,54 @@ def candidates_in(lines):
 
 
 def source_files(folders, commit=None):
-    """The .cc files of the folders, as (path, lines): from the checkout, or as they were at
-    commit."""
-    files = []
-    if commit is None:
-        for folder in folders:
-            for directory, _, names in sorted(os.walk(os.path.join(ROOT, folder))):
-                for name in sorted(names):
-                    if name.endswith(".cc"):
-                        files.append(os.path.relpath(os.path.join(directory, name), ROOT))
-    else:
-        out = subprocess.run(["git", "ls-tree", "-r", "--name-only", commit, "--"] + folders,
-                             cwd=ROOT, capture_output=True, text=True, check=True).stdout
-        # The same order as a walk of the checkout: by folder, then by name.
-        files = sorted((p for p in out.split() if p.endswith(".cc")),
-                       key=lambda p: (next(i for i, f in enumerate(folders)
-                                           if p.startswith(f.rstrip("/") + "/")),
-                                      os.path.dirname(p), os.path.basename(p)))
-    for path in files:
+    """The .cc files of the folders as (path, lines), by folder, then directory, then name:
+    from the checkout, or as they were at commit."""
+    for folder in folders:
         if commit is None:
-            with open(os.path.join(ROOT, path), encoding="utf-8") as f:
-                text = f.read()
+            paths = [os.path.relpath(os.path.join(directory, name), ROOT)
+                     for directory, _, names in os.walk(os.path.join(ROOT, folder))
+                     for name in names if name.endswith(".cc")]
         else:
-            text = subprocess.run(["git", "show", "%s:%s" % (commit, path)], cwd=ROOT,
-                                  capture_output=True, text=True, check=True).stdout
-        yield path, text.split("\n")
+            out = subprocess.run(["git", "ls-tree", "-r", "--name-only", commit, "--", folder],
+                                 cwd=ROOT, capture_output=True, text=True, check=True).stdout
+            paths = [p for p in out.split() if p.endswith(".cc")]
+        for path in sorted(paths, key=lambda p: (os.path.dirname(p), os.path.basename(p))):
+            if commit is None:
+                with open(os.path.join(ROOT, path), encoding="utf-8") as f:
+                    text = f.read()
+            else:
+                text = subprocess.run(["git", "show", "%s:%s" % (commit, path)], cwd=ROOT,
+                                      capture_output=True, text=True, check=True).stdout
+            yield path, text.split("\n")
 
 
-def all_candidates(folders, commit=None, line_text=None):
-    """Every candidate of the folders, numbered in file order; the text of each candidate's
-    line goes into line_text (LINE_TEXT by default)."""
-    line_text = LINE_TEXT if line_text is None else line_text
-    result = []
+def all_candidates(folders, commit=None):
+    """Every candidate of the folders, numbered in file order, and each one's identity: its
+    file, the text of its line, which of the file's lines of that text it is, its column and
+    its fault. An identity does not change when other lines do."""
+    candidates, names, seen = [], [], {}
     for path, lines in source_files(folders, commit):
         for c in candidates_in(lines):
-            result.append((path,) + c)
-            line_text[(path, c[0])] = lines[c[0]].strip()
-    return result
+            line, column, old, new = c[:4]
+            key = (path, lines[line].strip(), column, old, new)
+            occurrence = seen.get(key, 0)
+            seen[key] = occurrence + 1
+            candidates.append((path,) + c)
+            names.append("\0".join([path, key[1], str(occurrence), str(column), old, new]))
+    return candidates, names
 
 
-def identities(candidates, line_text=None):
-    """Each candidate by its own text: file, the text of its line, which of the file's lines of
-    that text it is, column and fault. Unchanged by edits to other lines."""
-    line_text = LINE_TEXT if line_text is None else line_text
-    seen = {}
-    result = []
-    for path, line, column, old, new, kind in candidates:
-        key = (path, line_text[(path, line)], column, old, new)
-        occurrence = seen.get(key, 0)
-        seen[key] = occurrence + 1
-        result.append("\0".join([path, key[1], str(occurrence), str(column), old, new]))
-    return result
-
-
-def draw_order(candidates, seed):
+def draw_order(names, seed):
     """Candidate numbers sorted by a hash of the seed and each candidate's identity, so that an
     edit elsewhere in the code (lines added, candidates removed) leaves the order of the others
     as it was."""
-    keys = [hashlib.sha256(("%d\0%s" % (seed, i)).encode("utf-8")).hexdigest()
-            for i in identities(candidates)]
-    return sorted(range(len(candidates)), key=lambda i: keys[i])
+    keys = [hashlib.sha256(("%d\0%s" % (seed, n)).encode("utf-8")).hexdigest() for n in names]
+    return sorted(range(len(names)), key=lambda i: keys[i])
 
 
 def carried_fates(log, commit, folders):
     """The fates a run on commit printed in log, by candidate identity."""
-    line_text = {}
-    then = all_candidates(folders, commit, line_text)
-    names = identities(then, line_text)
+    _, names = all_candidates(folders, commit)
     fates = {}
     with open(log, encoding="utf-8") as f:
         for entry in f:
@@ -415,16 +391,15 @@ def main():
     if bool(args.carry) != bool(args.carry_commit):
         parser.error("--carry and --carry-commit go together")
 
-    candidates = all_candidates(args.folders)
+    candidates, names = all_candidates(args.folders)
     if args.list:
         for i, c in enumerate(candidates):
             print(describe(i, c))
         print("%d candidates" % len(candidates))
         return 0
 
-    order = args.only if args.only else draw_order(candidates, args.seed)
+    order = args.only if args.only else draw_order(names, args.seed)
     carried = carried_fates(args.carry, args.carry_commit, args.folders) if args.carry else {}
-    names = identities(candidates)
     # An interrupt restores the file through the context manager.
     def interrupted(*_):
         raise KeyboardInterrupt()
