@@ -46,9 +46,10 @@ TEST_F(CollectionLoopTest, PublishesAtOnceThenOncePerInterval) {
   // Each cycle marks the tree as being rewritten, then ready, then writes the summary.
   std::vector<std::u16string> first;
   for (const auto& w : machine.RegistryWrites()) {
-    if (w.timeMs == 0)
+    if (w.timeMs == 0) {
       first.push_back(w.valueName +
                       (w.type == 4 ? u"=" + std::u16string(1, u'0' + w.data[0]) : u""));
+    }
   }
   EXPECT_EQ((std::vector<std::u16string>{
                 u"Status=1", u"SoftwareRevisions", u"InterfaceData_Ready=0", u"InterfaceMap001",

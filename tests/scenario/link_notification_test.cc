@@ -29,9 +29,11 @@ class LinkNotificationTest : public ServerTest {
   // Start times of the publication passes (the tree marked as being rewritten).
   std::vector<uint64_t> PassTimes() const {
     std::vector<uint64_t> times;
-    for (const auto& w : machine.RegistryWrites())
-      if (w.valueName == u"InterfaceData_Ready" && w.data.size() == 4 && w.data[0] == 0)
+    for (const auto& w : machine.RegistryWrites()) {
+      if (w.valueName == u"InterfaceData_Ready" && w.data.size() == 4 && w.data[0] == 0) {
         times.push_back(w.timeMs);
+      }
+    }
     return times;
   }
 

@@ -58,9 +58,11 @@ class MiniportListTest : public crvtest::SimTest {
   }
   std::vector<uint32_t> InfoValues(const char* text) {
     std::vector<uint32_t> values;
-    for (const auto& r : machine.Reports())
-      if (r.code == crv::kReportInformation && crv::Utf16ToUtf8(r.message) == text)
+    for (const auto& r : machine.Reports()) {
+      if (r.code == crv::kReportInformation && crv::Utf16ToUtf8(r.message) == text) {
         values.push_back(r.value);
+      }
+    }
     return values;
   }
   uint32_t count = 0;

@@ -45,9 +45,10 @@ class DeviceIoApi : public platform::DeviceIo {
     if (auto fault = internals_.CheckFault("CreateFileW")) return FailOpen(*fault);
     if (name == nullptr) return FailOpen(platform::kErrorInvalidParameter);
     std::u16string full = name;
-    if (machine_.devices().recording())
+    if (machine_.devices().recording()) {
       machine_.devices().opens().push_back(
           DeviceOpenRecord{full, access, share, disposition, flagsAndAttributes});
+    }
     if (disposition < 1 || disposition > 5) return FailOpen(platform::kErrorInvalidParameter);
     OpenDevice open;
     open.overlapped = (flagsAndAttributes & kFileFlagOverlapped) != 0;
