@@ -1,12 +1,15 @@
-// crv_testbed_debug_view.exe SERVICE SECONDS: attaches to the running service's process as a
-// debugger, as an administrator's debug viewer does, and prints every debugger output line it
-// writes during SECONDS, then detaches and leaves the service running. Exit code 0 when it could
-// attach, 1 when not.
+// crv_testbed_debug_view.exe SERVICE SECONDS [UNTIL]: attaches to the running service's process
+// as a debugger, as an administrator's debug viewer does, and prints every debugger output line
+// it writes, then detaches and leaves the service running. It prints "attached" on standard
+// error once the service's lines reach it, so that a script can make its changes after that
+// and not lose a line. It watches for SECONDS, or until a line contains the text UNTIL (in any
+// case). Exit code 0 when it could attach (and saw UNTIL, when given), 1 when not.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
 #include <cstdio>
 #include <cwchar>
+#include <cwctype>
 #include <string>
 
 namespace {
@@ -48,11 +51,18 @@ std::wstring ReadDebugString(HANDLE process, const OUTPUT_DEBUG_STRING_INFO& inf
   return std::wstring(text.begin(), text.end());
 }
 
+// Whether text holds part, ignoring case (GUIDs are written in either case).
+bool ContainsIgnoringCase(std::wstring text, std::wstring part) {
+  for (wchar_t& c : text) c = towupper(c);
+  for (wchar_t& c : part) c = towupper(c);
+  return text.find(part) != std::wstring::npos;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 3) {
-    fwprintf(stderr, L"usage: crv_testbed_debug_view.exe SERVICE SECONDS\n");
+  if (argc != 3 && argc != 4) {
+    fwprintf(stderr, L"usage: crv_testbed_debug_view.exe SERVICE SECONDS [UNTIL]\n");
     return 2;
   }
   const DWORD pid = ServiceProcessId(argv[1]);
@@ -62,15 +72,21 @@ int wmain(int argc, wchar_t** argv) {
     return 1;
   }
   DebugSetProcessKillOnExit(FALSE);
+  fwprintf(stderr, L"attached\n");
+  fflush(stderr);
+  const wchar_t* until = argc == 4 ? argv[3] : nullptr;
+  bool seen = until == nullptr;
   HANDLE process = OpenProcess(PROCESS_VM_READ | PROCESS_QUERY_INFORMATION, FALSE, pid);
   const ULONGLONG end = GetTickCount64() + 1000ull * wcstoul(argv[2], nullptr, 10);
-  for (ULONGLONG now = GetTickCount64(); now < end; now = GetTickCount64()) {
+  for (ULONGLONG now = GetTickCount64(); now < end && !seen; now = GetTickCount64()) {
     DEBUG_EVENT event = {};
     if (!WaitForDebugEvent(&event, static_cast<DWORD>(end - now < 200 ? end - now : 200))) continue;
     DWORD status = DBG_CONTINUE;
     if (event.dwDebugEventCode == OUTPUT_DEBUG_STRING_EVENT && process != nullptr) {
-      wprintf(L"%ls", ReadDebugString(process, event.u.DebugString).c_str());
+      const std::wstring line = ReadDebugString(process, event.u.DebugString);
+      wprintf(L"%ls", line.c_str());
       fflush(stdout);
+      if (until != nullptr && ContainsIgnoringCase(line, until)) seen = true;
     } else if (event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT &&
                event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT) {
       status = DBG_EXCEPTION_NOT_HANDLED;
@@ -83,5 +99,5 @@ int wmain(int argc, wchar_t** argv) {
   }
   DebugActiveProcessStop(pid);
   if (process != nullptr) CloseHandle(process);
-  return 0;
+  return seen ? 0 : 1;
 }

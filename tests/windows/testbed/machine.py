@@ -4,6 +4,11 @@ and the check of a published tree against the machine.
 
   machine.py seed-args MACHINE.json NAME...
       the arguments of crv_testbed_seed.exe for these interfaces, each ended by a NUL
+  machine.py settled TREE.json CONDITION PREVIOUS.json
+      exits 0 when TREE.json (tessar-dump --json) is a finished cycle's tree that satisfies the
+      Python expression CONDITION on `tree`, and PREVIOUS.json, the read before it, was too,
+      with the same keys and value names: a read taken while a cycle or a rebuild was writing
+      (InterfaceData_Ready 0, keys or values missing) never counts
   machine.py check TREE.json MACHINE.json IP-ADDR.json [--no-device NAME]...
       checks a tree (tessar-dump --json) against the namespace's interfaces as Linux reports
       them (ip -json address) and the identities seeded for them, never against the agent's
@@ -73,7 +78,42 @@ def namespace_interfaces(ip_json, adapters, no_device):
     return interfaces
 
 
+def load_tree(path):
+    try:
+        return json.load(open(path)) or None
+    except (OSError, ValueError):
+        return None
+
+
+def finished(tree, condition):
+    """A tree whose last cycle ended (InterfaceData_Ready 1) and that satisfies condition."""
+    if tree is None:
+        return False
+    ready = (values(tree, "Interface") or {}).get("InterfaceData_Ready", {})
+    return ready.get("value") == 1 and bool(eval(condition, {"json": json, "tree": tree}))
+
+
+def shape(tree):
+    """Every key and value name: what a cycle or rebuild in progress has not yet written."""
+    names, stack = set(), [tree]
+    while stack:
+        key = stack.pop()
+        names.add((key["path"].lower(), None))
+        names.update((key["path"].lower(), v["name"].lower()) for v in key.get("values", []))
+        stack.extend(key.get("subkeys", []))
+    return names
+
+
+def settled(tree_path, condition, previous_path):
+    tree, previous = load_tree(tree_path), load_tree(previous_path)
+    if not (finished(tree, condition) and finished(previous, condition)):
+        return 1
+    return 0 if shape(tree) == shape(previous) else 1
+
+
 def main():
+    if sys.argv[1] == "settled":
+        return settled(*sys.argv[2:5])
     adapters = {a["interface"]: a for a in json.load(open(sys.argv[2 if sys.argv[1] == "seed-args" else 3]))["adapters"]}
     if sys.argv[1] == "seed-args":
         return seed_args(adapters, sys.argv[3:])
