@@ -21,11 +21,13 @@ namespace {
 constexpr wchar_t kParametersKey[] = L"SYSTEM\\CurrentControlSet\\Services\\CRVNicMgmt\\CRVNICS";
 constexpr wchar_t kServiceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\CRVNicMgmt";
 constexpr wchar_t kTreeKey[] = L"SYSTEM\\TessarNetwork";
-constexpr DWORD kPollIntervalMs = 30000;  // the shortest interval the agent accepts
+// Long enough that a wake cut short and a wait that ran out cannot be mistaken for each other,
+// however busy the machine.
+constexpr DWORD kPollIntervalMs = 600000;
 constexpr uint32_t kInformation = 0x44350127;
-constexpr DWORD kAgentStartMs = 30000;
-// A woken wait is announced again at once; anything near the interval means the wake was lost.
-constexpr DWORD kWokenWithinMs = 5000;
+// A woken wait is announced again at once; a lost wake is announced only at the interval's end.
+constexpr DWORD kWokenWithinMs = kLoadedStepMs;
+static_assert(kWokenWithinMs < kPollIntervalMs / 2);
 
 std::string Describe(const std::vector<ReportLine>& reports) {
   std::string text = "reports so far:";
@@ -64,7 +66,7 @@ TEST_F(AgentRunTest, WithoutMiniportsTheLoopWaitsAndAWakeEventOnlyCutsTheWaitSho
   ASSERT_TRUE(agent.Start(BinaryPath(L"crvnichost.exe"), L"-runasexe"));
 
   // Start-up: the configured interval is announced as the first wait, after the first build.
-  std::optional<ReportLine> first = agent.WaitForReport(IsPollAnnouncement, kAgentStartMs);
+  std::optional<ReportLine> first = agent.WaitForReport(IsPollAnnouncement, kLoadedStepMs);
   ASSERT_TRUE(first) << "no wait announced; " << Describe(agent.Reports());
   EXPECT_EQ(first->value, kPollIntervalMs);
   std::vector<std::string> startTexts;
@@ -98,7 +100,7 @@ TEST_F(AgentRunTest, WithoutMiniportsTheLoopWaitsAndAWakeEventOnlyCutsTheWaitSho
   agent.Collect(200);
   EXPECT_FALSE(agent.Exited());
   EXPECT_EQ(TreeKeyState(), ERROR_FILE_NOT_FOUND);
-  ASSERT_TRUE(agent.Terminate(0x7E57, 10000));
+  ASSERT_TRUE(agent.Terminate(0x7E57, kLoadedStepMs));
   EXPECT_FALSE(UniqueHandle(OpenEventW(SYNCHRONIZE, FALSE, L"CrvMNicSCMEvent")));
 }
 

@@ -109,11 +109,11 @@ void RemoveService() {
   if (UniqueScHandle service = OpenAgentService(SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE)) {
     SERVICE_STATUS status = {};
     ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
-    WaitForServiceState(service.get(), SERVICE_STOPPED, 20000);
+    WaitForServiceState(service.get(), SERVICE_STOPPED, kLoadedStepMs);
     DeleteService(service.get());
   }
   // The registration goes once the last handle to it is closed.
-  const ULONGLONG deadline = GetTickCount64() + 20000;
+  const ULONGLONG deadline = GetTickCount64() + kLoadedStepMs;
   while (IsRegistered() && GetTickCount64() < deadline) Sleep(50);
   ASSERT_FALSE(IsRegistered()) << "the service registration did not go away";
 }
@@ -148,7 +148,7 @@ std::optional<ReportLine> ParseReportLine(const std::string& line) {
 }  // namespace
 
 DebuggedProgram::~DebuggedProgram() {
-  if (process_ && !exited_) Terminate(0xDEAD, 10000);
+  if (process_ && !exited_) Terminate(0xDEAD, kLoadedStepMs);
 }
 
 bool DebuggedProgram::Start(const std::wstring& program, const std::wstring& arguments) {

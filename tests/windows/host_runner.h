@@ -19,6 +19,9 @@ using platform::win32::UniqueHandle;
 using platform::win32::UniqueScHandle;
 
 constexpr wchar_t kServiceName[] = L"CRVNicMgmt";
+// The longest a step of Wine's (a process start, a service state change, the agent's first
+// build) may take on a loaded 2-core machine. Only a failing test waits this long.
+constexpr DWORD kLoadedStepMs = 120000;
 
 // A file in the directory of the test executable, where the build puts every binary.
 std::wstring BinaryPath(const wchar_t* fileName);

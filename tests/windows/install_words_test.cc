@@ -85,7 +85,7 @@ TEST_F(InstallWordsTest, EachWordsOutputAndTheRegistrationItLeaves) {
   };
   for (const auto& step : steps) {
     SCOPED_TRACE(testing::PrintToString(step.word));
-    ProcessResult result = RunProgram(BinaryPath(L"crvnichost.exe"), step.word, 20000);
+    ProcessResult result = RunProgram(BinaryPath(L"crvnichost.exe"), step.word, kLoadedStepMs);
     EXPECT_EQ(result.exitCode, 0u);
     EXPECT_EQ(result.output, step.output);
     EXPECT_EQ(IsRegistered(), step.registered);

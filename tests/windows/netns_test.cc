@@ -99,14 +99,16 @@ std::optional<std::string> ReadWholeFile(const std::string& windowsPath) {
                       &startup, &process)) {
     return ::testing::AssertionFailure() << "cannot start /bin/sh, error " << GetLastError();
   }
-  const ULONGLONG deadline = GetTickCount64() + 30000;
+  const ULONGLONG deadline = GetTickCount64() + kLoadedStepMs;
   std::optional<std::string> status;
   while (!(status = ReadWholeFile(WindowsPath(base + ".status"))) && GetTickCount64() < deadline) {
     Sleep(20);
   }
   if (status && std::atoi(status->c_str()) == 0) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure()
-         << (status ? "exit status " + *status : std::string("no end within 30 s")) << ", script:\n"
+         << (status ? "exit status " + *status
+                    : std::string("no end within " + std::to_string(kLoadedStepMs / 1000) + " s"))
+         << ", script:\n"
          << script << "\noutput:\n"
          << ReadWholeFile(WindowsPath(base + ".log")).value_or("");
 }
@@ -122,7 +124,7 @@ for dir in /proc/[0-9]*; do
 done
 [ -n "$host" ] || { echo "no device host with the network driver"; exit 1; }
 kill $host
-for i in $(seq 100); do kill -0 $host 2>/dev/null || exit 0; sleep 0.1; done
+for i in $(seq 1200); do kill -0 $host 2>/dev/null || exit 0; sleep 0.1; done
 echo "device host $host did not end"; exit 1)sh";
 
 // Wine lists an interface from the first time it sees it until its network driver starts
@@ -137,7 +139,8 @@ void RestartWineNetworkDriver() {
   ASSERT_TRUE(driver) << GetLastError();
   // Until the service manager has seen the host end, it answers as if the driver still ran.
   DWORD error = 0;
-  for (ULONGLONG deadline = GetTickCount64() + 20000; GetTickCount64() < deadline; Sleep(100)) {
+  for (ULONGLONG deadline = GetTickCount64() + kLoadedStepMs; GetTickCount64() < deadline;
+       Sleep(100)) {
     error = StartServiceW(driver.get(), 0, nullptr) ? ERROR_SUCCESS : GetLastError();
     if (error == ERROR_SUCCESS) break;
   }

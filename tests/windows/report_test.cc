@@ -43,7 +43,7 @@ TEST(ReportSinkTest, BothExportsWriteOneDebugLineEachAndReturnOne) {
   // The probe runs under this process as its debugger, so its debug strings reach the test.
   DebuggedProgram probe;
   ASSERT_TRUE(probe.Start(BinaryPath(L"crv_report_probe.exe"), L""));
-  probe.Collect(30000);  // until it ends
+  probe.Collect(kLoadedStepMs);  // until it ends
   ASSERT_TRUE(probe.Exited()) << "the probe did not end";
   EXPECT_EQ(probe.ExitCode(), 2u);
   std::vector<std::string> reports;

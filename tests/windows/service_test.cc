@@ -13,7 +13,6 @@ namespace crvtest {
 namespace {
 
 constexpr wchar_t kScmEvent[] = L"CrvMNicSCMEvent";
-constexpr DWORD kAgentStartMs = 30000;
 
 class ServiceTest : public ::testing::Test {
  protected:
@@ -43,7 +42,7 @@ TEST_F(ServiceTest, GivenTheArgumentsOfAnUnquotedImagePathItRunsUntilStopped) {
   ASSERT_TRUE(service) << "CreateServiceW failed, error " << GetLastError();
   ASSERT_TRUE(StartServiceW(service.get(), 0, nullptr)) << GetLastError();
   SERVICE_STATUS_PROCESS status = {};
-  ASSERT_TRUE(WaitForServiceState(service.get(), SERVICE_RUNNING, 10000, &status))
+  ASSERT_TRUE(WaitForServiceState(service.get(), SERVICE_RUNNING, kLoadedStepMs, &status))
       << "the host did not connect as the service process, state " << status.dwCurrentState;
   EXPECT_EQ(status.dwControlsAccepted,
             static_cast<DWORD>(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN));
@@ -51,10 +50,10 @@ TEST_F(ServiceTest, GivenTheArgumentsOfAnUnquotedImagePathItRunsUntilStopped) {
 
   // The agent's events appear (one after the other), and setting the first does not end the
   // service.
-  UniqueHandle scmEvent = WaitForNamedEvent(kScmEvent, kAgentStartMs);
+  UniqueHandle scmEvent = WaitForNamedEvent(kScmEvent, kLoadedStepMs);
   ASSERT_TRUE(scmEvent) << "the agent did not create its events";
-  EXPECT_TRUE(WaitForNamedEvent(L"CrvMNicInitEvent", kAgentStartMs));
-  EXPECT_TRUE(WaitForNamedEvent(L"CrvMNicCmdDoneEvent", kAgentStartMs));
+  EXPECT_TRUE(WaitForNamedEvent(L"CrvMNicInitEvent", kLoadedStepMs));
+  EXPECT_TRUE(WaitForNamedEvent(L"CrvMNicCmdDoneEvent", kLoadedStepMs));
   EXPECT_TRUE(SetEvent(scmEvent.get()));
   scmEvent.reset();
   Sleep(500);
@@ -64,9 +63,9 @@ TEST_F(ServiceTest, GivenTheArgumentsOfAnUnquotedImagePathItRunsUntilStopped) {
   // A stop request ends the service and the process cleanly.
   SERVICE_STATUS stop = {};
   ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &stop)) << GetLastError();
-  EXPECT_TRUE(WaitForServiceState(service.get(), SERVICE_STOPPED, 10000, &status));
+  EXPECT_TRUE(WaitForServiceState(service.get(), SERVICE_STOPPED, kLoadedStepMs, &status));
   EXPECT_EQ(status.dwWin32ExitCode, static_cast<DWORD>(NO_ERROR));
-  EXPECT_EQ(WaitForSingleObject(process.get(), 10000), static_cast<DWORD>(WAIT_OBJECT_0))
+  EXPECT_EQ(WaitForSingleObject(process.get(), kLoadedStepMs), static_cast<DWORD>(WAIT_OBJECT_0))
       << "the service process did not end";
   EXPECT_FALSE(UniqueHandle(OpenEventW(SYNCHRONIZE, FALSE, kScmEvent)));
 }
@@ -76,10 +75,10 @@ TEST_F(ServiceTest, GivenTheArgumentsOfAnUnquotedImagePathItRunsUntilStopped) {
 TEST_F(ServiceTest, FromAConsoleWithoutArgumentsTheAgentRuns) {
   UniqueHandle process = StartHost(L"");
   ASSERT_TRUE(process);
-  EXPECT_TRUE(WaitForNamedEvent(kScmEvent, kAgentStartMs)) << "the agent did not start";
+  EXPECT_TRUE(WaitForNamedEvent(kScmEvent, kLoadedStepMs)) << "the agent did not start";
   EXPECT_EQ(WaitForSingleObject(process.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
   TerminateProcess(process.get(), 0);
-  WaitForSingleObject(process.get(), 10000);
+  WaitForSingleObject(process.get(), kLoadedStepMs);
 }
 
 }  // namespace
