@@ -12,7 +12,8 @@ fi
 mkdir -p "$work"
 "$nicsim" --dump "$work/default.tree" >/dev/null
 "$tessar_dump" --prometheus --output "$work/default.prom" "$work/default.tree"
-[ ! -e "$work/default.prom.tmp" ] || { echo "the temporary file was left behind"; exit 1; }
+leftovers=("$work"/default.prom.*)
+[ ! -e "${leftovers[0]}" ] || { echo "the temporary file was left behind"; exit 1; }
 promtool check metrics <"$work/default.prom"
 # The default server carries traffic and one port has Ethernet errors.
 grep -Eq '^crvnic_port_received_bytes_total\{[^}]*\} [1-9]' "$work/default.prom" ||

@@ -2,8 +2,8 @@
 # tessar-dump.exe --prometheus on a live tree under Wine: the default server's published tree
 # (a dump nicsim wrote, tests/tools/data/default.tree) is imported into Wine's registry under
 # HKLM\SYSTEM\TessarNetwork; the metrics read from the live registry must equal those read
-# from the dump, --output must replace an existing file through its .tmp, and promtool (when
-# installed) must accept them. Runs inside with-wine.sh.
+# from the dump, --output must replace an existing file through a temporary file of its own,
+# and promtool (when installed) must accept them. Runs inside with-wine.sh.
 #   wine-live-metrics.sh TESSAR_DUMP_EXE WORK_DIR
 set -euo pipefail
 exe="$1" work="$2"
@@ -28,7 +28,8 @@ cmp "$work/live.prom" "$work/dump.prom" || fail "the live tree's metrics differ 
 echo old >"$work/out.prom"
 wine "$exe" --prometheus --output "$(win "$work/out.prom")" || fail "--output"
 cmp "$work/live.prom" "$work/out.prom" || fail "--output did not replace the file"
-[ ! -e "$work/out.prom.tmp" ] || fail "the temporary file was left behind"
+leftovers=("$work"/out.prom.*)
+[ ! -e "${leftovers[0]}" ] || fail "the temporary file was left behind"
 
 if command -v promtool >/dev/null; then
   promtool check metrics <"$work/live.prom" || fail "promtool check metrics"

@@ -118,8 +118,14 @@ TEST(TessarDecode, NotesWhereTheBytesDepartFromWhatTheAgentWrites) {
   tessar::DecodedValue misnamed =
       tessar::DecodeValue("interface\\physinterface", Binary("PhysAdapter001", BytesOf(port)));
   EXPECT_EQ("PhysAdapter", misnamed.kind);  // key and name are matched without regard to case
-  ASSERT_EQ(1u, misnamed.notes.size());
-  EXPECT_EQ("the record's number 2 makes the name PhysAdapter002", misnamed.notes[0]);
+  EXPECT_TRUE(misnamed.notes.empty());
+  EXPECT_EQ("the record's number 2 makes the name PhysAdapter002", misnamed.problem);
+  // A name that differs in case alone is still the record's own, with a note.
+  tessar::DecodedValue lower =
+      tessar::DecodeValue("Interface\\PhysInterface", Binary("physadapter002", BytesOf(port)));
+  EXPECT_TRUE(lower.problem.empty()) << lower.problem;
+  ASSERT_EQ(1u, lower.notes.size());
+  EXPECT_EQ("the record's number 2 makes the name PhysAdapter002", lower.notes[0]);
 
   crv::TrapRecord trap{.trapCode = crv::kTrapConnectivityRegained, .recordMark = 3};
   tessar::DecodedValue v = tessar::DecodeValue("Trap_ConnectivityLost",
@@ -159,6 +165,49 @@ TEST(TessarDecode, MalformedDumpLinesAreReportedWithTheirNumber) {
   }
   EXPECT_TRUE(tessar::ParseDump("\n\n", &tree, &error));
   EXPECT_FALSE(tree.has_value());  // the tree was absent when the dump was written
+}
+
+// A key line may name a key again, in any case, after others: its values and subkeys join
+// the key already read, and a value named again replaces the earlier one where it stood.
+TEST(TessarDecode, DumpMergesKeysAndValuesNamedAgain) {
+  std::string text =
+      "key \"R\"\n"
+      "key \"R\\\\A\" volatile\nvalue \"x\" 4 01000000\nvalue \"y\" 3 aa\n"
+      "key \"R\\\\B\"\nvalue \"z\" 3 bb\n"
+      "key \"r\\\\a\"\nvalue \"X\" 3 cc\n"
+      "key \"R\\\\a\\\\C\\\\D\"\nvalue \"w\" 3 dd\n";
+  // Many siblings, each named twice.
+  for (int pass = 0; pass < 2; ++pass) {
+    for (int i = 0; i < 2000; ++i) {
+      text += (pass ? "key \"R\\\\b\\\\s" : "key \"R\\\\B\\\\S") + std::to_string(i) +
+              "\"\nvalue \"v\" 3 0" + std::to_string(pass) + "\n";
+    }
+  }
+  std::optional<tessar::RawKey> tree;
+  tessar::ParseError error;
+  ASSERT_TRUE(tessar::ParseDump(text, &tree, &error)) << error.line << ": " << error.message;
+  ASSERT_EQ(2u, tree->subkeys.size());
+  const tessar::RawKey& a = tree->subkeys[0];
+  EXPECT_EQ("A", a.name);
+  EXPECT_EQ(std::optional<bool>(false), a.isVolatile);  // the last key line says
+  ASSERT_EQ(2u, a.values.size());
+  EXPECT_EQ("X", a.values[0].name);
+  EXPECT_EQ(3u, a.values[0].type);
+  EXPECT_EQ(std::vector<uint8_t>{0xCC}, a.values[0].data);
+  EXPECT_EQ("y", a.values[1].name);
+  ASSERT_EQ(1u, a.subkeys.size());
+  EXPECT_EQ("C", a.subkeys[0].name);
+  EXPECT_FALSE(a.subkeys[0].isVolatile.has_value()) << "no key line names it";
+  ASSERT_EQ(1u, a.subkeys[0].subkeys.size());
+  EXPECT_EQ("w", a.subkeys[0].subkeys[0].values.at(0).name);
+
+  const tessar::RawKey& b = tree->subkeys[1];
+  ASSERT_EQ(2000u, b.subkeys.size());
+  for (size_t i = 0; i < b.subkeys.size(); ++i) {
+    ASSERT_EQ("S" + std::to_string(i), b.subkeys[i].name);
+    ASSERT_EQ(1u, b.subkeys[i].values.size());
+    ASSERT_EQ(std::vector<uint8_t>{0x01}, b.subkeys[i].values[0].data);
+  }
 }
 
 using TessarTreeSources = crvtest::SimTest;

@@ -7,8 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -154,6 +156,75 @@ TEST(TessarMetrics, WrittenThroughATemporaryFileRenamedOverTheTarget) {
   EXPECT_NE(error.find("no/such/dir"), std::string::npos) << error;
 }
 
+#if !defined(_WIN32)
+// Someone who can write to the collector's folder plants links where a fixed temporary name
+// would be: the write goes to a name of its own, and the links and what they point to stay.
+TEST(TessarMetrics, WriteNeverFollowsALinkPlantedBesideTheTarget) {
+  namespace fs = std::filesystem;
+  fs::path dir = fs::path(testing::TempDir()) / "tessar_planted_link";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  fs::path target = dir / "crvnic.prom", victim = dir / "victim";
+  std::ofstream(victim) << "precious\n";
+  fs::create_symlink(victim, target.string() + ".tmp");
+  std::string error;
+  ASSERT_TRUE(tessar::WriteFileReplacing(target.string(), "new\n", &error)) << error;
+  EXPECT_EQ("new\n", ReadFile(target.string()));
+  EXPECT_EQ("precious\n", ReadFile(victim.string()));
+  EXPECT_TRUE(fs::is_symlink(target.string() + ".tmp"));
+  size_t entries = 0;
+  for (const auto& entry : fs::directory_iterator(dir)) entries += entry.exists() ? 1 : 0;
+  EXPECT_EQ(3u, entries) << "a temporary file was left behind";
+  fs::remove_all(dir);
+}
+#endif
+
+// A record filed under another record's number would give that port's series twice, which a
+// collector rejects: it is shown with a problem and left out of the view.
+TEST(TessarMetrics, RecordsWhoseNumberDisagreesWithTheirNameAreLeftOut) {
+  tessar::RawKey root = SmallServer();
+  auto& ports = root.subkeys[0].subkeys[1].values;
+  ports.push_back(Value(u"PhysAdapter003", Port(1)));
+  ports.push_back(Value(u"PhysAdapter0001", Port(1)));
+  auto& interfaces = root.subkeys[0].subkeys[0].values;
+  interfaces.push_back(interfaces[0]);
+  interfaces.back().name = "InterfaceMap007";
+
+  tessar::DecodedKey decoded = tessar::DecodeTree(root);
+  const tessar::DecodedValue& misfiled = decoded.subkeys[0].subkeys[1].values[2];
+  EXPECT_EQ("the record's number 1 makes the name PhysAdapter001", misfiled.problem);
+  EXPECT_FALSE(misfiled.fields.empty()) << "its fields are still shown";
+  EXPECT_NE(std::string::npos,
+            tessar::RenderTable(decoded).find(
+                "problem: the record's number 1 makes the name InterfaceMap001"));
+
+  tessar::TreeView view = tessar::ViewOf(decoded);
+  EXPECT_EQ(2u, view.ports.size());
+  EXPECT_EQ(2u, view.interfaces.size());
+  std::string metrics = tessar::RenderPrometheus(view);
+  std::set<std::string> series;
+  for (size_t start = 0, end; start < metrics.size(); start = end + 1) {
+    end = metrics.find('\n', start);
+    std::string line = metrics.substr(start, end - start);
+    if (line[0] != '#') {
+      EXPECT_TRUE(series.insert(line.substr(0, line.rfind(' '))).second) << line;
+    }
+  }
+}
+
+// The agent writes texts in the server's ANSI code page, Windows-1252: its bytes 0x80-0x9F
+// are letters and signs, five of them undefined.
+TEST(TessarMetrics, RecordTextsAreReadAsWindows1252) {
+  auto port = Port(1);
+  std::strcpy(port.deviceDescription, "NIC\x99 \x80\x93 caf\xE9 \x81");
+  tessar::RawKey root = SmallServer();
+  root.subkeys[0].subkeys[1].values[0] = PortValue(port);
+  tessar::TreeView view = ViewOf(root);
+  EXPECT_EQ("NIC\u2122 \u20AC\u201C caf\u00E9 \uFFFD", view.ports[0].description);
+  EXPECT_NE(std::string::npos, tessar::RenderPrometheus(view).find(
+                                   "description=\"NIC\u2122 \u20AC\u201C caf\u00E9 \uFFFD\""));
+}
+
 // --- Live view --------------------------------------------------------------------------------
 
 // Port 2 loses its link, speed and duplex and counts one more FCS error; port 1 only moves
@@ -196,14 +267,50 @@ TEST(TessarWatch, AddedPortIsMarkedNew) {
   EXPECT_NE(std::string::npos, frame.find("\n2+ ")) << frame;
   EXPECT_EQ(std::string::npos, frame.find("\n1+ ")) << frame;
 
-  // Ports are numbered afresh when one comes or goes: a port is the same by its MAC address.
+  // A port is the same port by its number, the identity its record is filed under.
   tessar::RawKey renumbered = SmallServer();
   auto port2 = Port(2);
   port2.portNumber = 7;
   renumbered.subkeys[0].subkeys[1].values[1] = PortValue(port2);
   before = ViewOf(renumbered);
   frame = tessar::RenderWatchFrame(&before, now);
+  EXPECT_NE(std::string::npos, frame.find("\n2+ ")) << frame;
+}
+
+// Two ports reporting one MAC address (a team's members can) are still two ports: nothing
+// that did not change is marked.
+TEST(TessarWatch, PortsSharingAMacAddressAreNotMarkedChanged) {
+  auto port2 = Port(2);
+  std::memcpy(port2.macAddress, Port(1).macAddress, 6);
+  tessar::RawKey tree = SmallServer();
+  tree.subkeys[0].subkeys[1].values[1] = PortValue(port2);
+  auto& interfaces = tree.subkeys[0].subkeys[0].values;
+  interfaces[1] = interfaces[0];  // and two interfaces with one name and address
+  interfaces[1].name = "InterfaceMap002";
+  interfaces[1].data[0] = 2;
+  tessar::TreeView before = ViewOf(tree), now = ViewOf(tree);
+  std::string frame = tessar::RenderWatchFrame(&before, now);
   EXPECT_EQ(std::string::npos, frame.find_first_of("*+")) << frame;
+}
+
+// Long names are cut to their column between two characters, and the columns after them
+// stay aligned.
+TEST(TessarWatch, LongTextsAreCutBetweenCharacters) {
+  auto record = *crvtest::RecordFrom<crv::InterfaceMapRecord>(Interface(1).data);
+  std::strcpy(record.connectionName,
+              "Uplink \xE9\xE9\xE9 \x99\x99\x99\x99\x99\x99\x99\x99\x99\x99");
+  tessar::RawKey tree = SmallServer();
+  tree.subkeys[0].subkeys[0].values[0] = Value(u"InterfaceMap001", record);
+  std::string frame = tessar::RenderWatchFrame(nullptr, ViewOf(tree));
+  EXPECT_EQ(frame, crv::Utf16ToUtf8(crv::Utf8ToUtf16(frame))) << "not valid UTF-8";
+  auto column = [](const std::string& line, const std::string& what) {
+    std::u16string text = crv::Utf8ToUtf16(line.substr(0, line.find(what)));
+    return text.size();
+  };
+  std::string header = frame.substr(0, frame.find('\n'));
+  std::string row =
+      frame.substr(header.size() + 1, frame.find('\n', header.size() + 1) - header.size() - 1);
+  EXPECT_EQ(column(header, "STATUS"), column(row, "up")) << frame;
 }
 
 TEST(TessarWatch, ListsEachTrapRecordOnceAsItAppears) {

@@ -511,7 +511,9 @@ void DecodeByType(DecodedValue& value) {
   }
 }
 
-void CheckRecordName(const Rule& rule, const DecodedValue& value, std::string_view relativePath,
+// A numbered record filed under another number's name is a problem: it would stand for the
+// port or interface of that number a second time. A name that differs in case alone is noted.
+void CheckRecordName(const Rule& rule, DecodedValue& value, std::string_view relativePath,
                      std::vector<std::string>& notes) {
   if (rule.naming == Rule::kNumbered) {
     uint32_t number = ReadU32(value.data.data());
@@ -519,8 +521,12 @@ void CheckRecordName(const Rule& rule, const DecodedValue& value, std::string_vi
     std::u16string prefix = crv::Utf8ToUtf16(rule.name);
     crv::FormatNumberedValueName(prefix.c_str(), number, canonical, crv::kNumberedValueNameChars);
     std::string expected = crv::Utf16ToUtf8(canonical);
-    if (value.name != expected) {
-      notes.push_back(Format("the record's number %u makes the name %s", number, expected.c_str()));
+    std::string mismatch =
+        Format("the record's number %u makes the name %s", number, expected.c_str());
+    if (!EqualsNoCase(value.name, expected)) {
+      value.problem = mismatch;
+    } else if (value.name != expected) {
+      notes.push_back(mismatch);
     }
   } else if (rule.naming == Rule::kTrapTime) {
     uint64_t fileTime = 0;
@@ -608,7 +614,7 @@ DecodedValue DecodeValue(std::string_view relativePath, const RawValue& raw) {
         }
         CheckRecordName(*rule, value, relativePath, value.notes);
       }
-      value.showBytes = !value.problem.empty();
+      value.showBytes = !value.problem.empty() && value.fields.empty();
       return value;
     }
   }

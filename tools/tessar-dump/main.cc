@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "standard_output.h"
 #include "tessar_decode.h"
 #include "tree_view.h"
 #include "watch_loop.h"
@@ -38,7 +39,8 @@ const char kUsage[] =
 #endif
 const char kUsageMore[] =
     "  --prometheus     the interfaces, ports and trap records as Prometheus metrics\n"
-    "  --output FILE    with --prometheus: write FILE.tmp and rename it over FILE\n"
+    "  --output FILE    with --prometheus: write a new temporary file beside FILE and\n"
+    "                   rename it over FILE\n"
     "  --watch [SEC]    read the tree again every SEC seconds (5 by default) and redraw a\n"
     "                   table of interfaces and ports with changes marked '*', new ones '+',\n"
     "                   and trap records as they appear; with --prometheus --output, keep\n"
@@ -189,6 +191,9 @@ int main(int argc, char** argv) {
   // Metrics lines end in a line feed alone, also when printed to a file or pipe.
   if (prometheus) _setmode(_fileno(stdout), _O_BINARY);
 #endif
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  return std::fflush(stdout) == 0 ? 0 : 1;
+  if (!tessar::WriteStandardOutput(text, &error)) {
+    std::fprintf(stderr, "tessar-dump: %s\n", error.c_str());
+    return 1;
+  }
+  return 0;
 }

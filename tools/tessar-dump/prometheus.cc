@@ -1,8 +1,10 @@
 // The tree as Prometheus metrics (text exposition format 0.0.4), and the replace-by-rename
-// write that Prometheus' textfile collectors expect.
+// write that Prometheus' textfile collectors expect, through a temporary file of its own.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <random>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -11,7 +13,13 @@
 #include "tree_view.h"
 
 #if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
 #include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
 #endif
 
 namespace tessar {
@@ -271,17 +279,67 @@ std::string RenderPrometheus(const TreeView& view) {
   return out;
 }
 
-bool WriteFileReplacing(const std::string& path, const std::string& text, std::string* error) {
-  std::string temporary = path + ".tmp";
-  std::FILE* file = std::fopen(temporary.c_str(), "wb");
-  if (file == nullptr) {
-    *error = "cannot create " + temporary + ": " + std::strerror(errno);
-    return false;
+namespace {
+
+// Creates name as a new file, refusing anything already there under it, a link included.
+int CreateNewFile(const std::string& name) {
+#if defined(_WIN32)
+  return _open(name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+#else
+  return open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+#endif
+}
+
+bool WriteAll(int fd, std::string_view text) {
+  while (!text.empty()) {
+    unsigned chunk = static_cast<unsigned>(std::min<size_t>(text.size(), 1u << 20));
+#if defined(_WIN32)
+    int n = _write(fd, text.data(), chunk);
+#else
+    ssize_t n = write(fd, text.data(), chunk);
+    if (n < 0 && errno == EINTR) continue;
+#endif
+    if (n <= 0) return false;
+    text.remove_prefix(static_cast<size_t>(n));
   }
-  bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  written = std::fclose(file) == 0 && written;
+  return true;
+}
+
+int CloseFile(int fd) {
+#if defined(_WIN32)
+  return _close(fd);
+#else
+  return close(fd);
+#endif
+}
+
+// A temporary file beside path under a name of its own (random, so that nobody can plant
+// something there in advance), created exclusively. -1 with a message when none can be.
+int CreateTemporaryBeside(const std::string& path, std::string* temporary, std::string* error) {
+  std::random_device random;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, ".%08x%08x.tmp", random(), random());
+    *temporary = path + suffix;
+    int fd = CreateNewFile(*temporary);
+    if (fd >= 0) return fd;
+    if (errno != EEXIST) break;
+  }
+  *error = "cannot create " + *temporary + ": " + std::strerror(errno);
+  return -1;
+}
+
+}  // namespace
+
+bool WriteFileReplacing(const std::string& path, const std::string& text, std::string* error) {
+  std::string temporary;
+  int fd = CreateTemporaryBeside(path, &temporary, error);
+  if (fd < 0) return false;
+  bool written = WriteAll(fd, text);
+  int writeErrno = errno;
+  written = CloseFile(fd) == 0 && written;
   if (!written) {
-    *error = "cannot write " + temporary;
+    *error = "cannot write " + temporary + ": " + std::strerror(writeErrno);
     std::remove(temporary.c_str());
     return false;
   }

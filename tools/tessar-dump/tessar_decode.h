@@ -90,10 +90,13 @@ struct DecodedValue {
   // What the key and name make this value: a record name ("InterfaceMap", "MibStats", ...),
   // "Status" and the like for single values, or "" for a value the tree does not define.
   std::string kind;
-  std::string title;                 // readable description of the kind, or ""
-  std::string problem;               // set when the type or size does not fit the kind
-  std::vector<DecodedField> fields;  // a record that fits
-  std::optional<uint32_t> dword;     // a REG_DWORD of four bytes
+  std::string title;  // readable description of the kind, or ""
+  // Set when the type or size does not fit the kind, or when a numbered record's number
+  // does not fit its name (its fields are then still decoded). Such a value is left out of
+  // the interfaces and ports an administrator is shown.
+  std::string problem;
+  std::vector<DecodedField> fields;                 // a record that fits
+  std::optional<uint32_t> dword;                    // a REG_DWORD of four bytes
   std::optional<std::vector<std::string>> strings;  // REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ texts
   bool showBytes = false;          // nothing above says what the bytes are: show them
   std::vector<std::string> notes;  // departures from what the agent writes

@@ -1,6 +1,7 @@
 // The two sources of a tree: a dump file written by the simulated server, and the registry
 // read through the platform interface.
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "ascii_text.h"
@@ -95,39 +96,85 @@ std::vector<std::string> SplitPath(std::string_view path) {
   return parts;
 }
 
-// The key at parts below root, created (with unknown volatility) where missing.
-RawKey* FindOrAdd(RawKey& root, const std::vector<std::string>& parts, size_t from) {
-  RawKey* node = &root;
-  for (size_t i = from; i < parts.size(); ++i) {
-    RawKey* next = nullptr;
-    for (RawKey& child : node->subkeys) {
-      if (EqualsNoCase(child.name, parts[i])) next = &child;
+// The tree while a dump is parsed: keys in a flat list, each with its subkeys and values
+// indexed by name, so that a line costs the same however many siblings its key or value has.
+// Names are indexed in lower case, as the registry compares them.
+class TreeBuilder {
+ public:
+  // The root, with its whole path as its name.
+  explicit TreeBuilder(RawKey root) { keys_.push_back(Pending{std::move(root), {}, {}, {}}); }
+
+  // The key at parts below the root, created (with unknown volatility) where missing.
+  size_t FindOrAdd(const std::vector<std::string>& parts) {
+    size_t node = 0;
+    for (const std::string& part : parts) {
+      auto [found, added] = keys_[node].subkeyByName.try_emplace(Lower(part), keys_.size());
+      size_t child = found->second;
+      if (added) {
+        keys_[node].subkeys.push_back(child);
+        RawKey key;
+        key.name = part;
+        keys_.push_back(Pending{std::move(key), {}, {}, {}});  // moves keys_[node]
+      }
+      node = child;
     }
-    if (next == nullptr) {
-      node->subkeys.emplace_back();
-      next = &node->subkeys.back();
-      next->name = parts[i];
-    }
-    node = next;
+    return node;
   }
-  return node;
-}
+
+  RawKey& Key(size_t node) { return keys_[node].key; }
+
+  // A value named again replaces the earlier one where it stood.
+  void SetValue(size_t node, RawValue value) {
+    Pending& key = keys_[node];
+    auto [found, added] = key.valueByName.try_emplace(Lower(value.name), key.key.values.size());
+    if (added) {
+      key.key.values.push_back(std::move(value));
+    } else {
+      key.key.values[found->second] = std::move(value);
+    }
+  }
+
+  RawKey Take() { return Assemble(0); }
+
+ private:
+  struct Pending {
+    RawKey key;  // without its subkeys
+    std::vector<size_t> subkeys;
+    std::unordered_map<std::string, size_t> subkeyByName;
+    std::unordered_map<std::string, size_t> valueByName;
+  };
+
+  static std::string Lower(std::string_view name) {
+    std::string out(name);
+    for (char& c : out) c = LowerAscii(c);
+    return out;
+  }
+
+  // Depth is bounded by kMaxKeyDepth.
+  RawKey Assemble(size_t node) {
+    RawKey key = std::move(keys_[node].key);
+    key.subkeys.reserve(keys_[node].subkeys.size());
+    for (size_t child : keys_[node].subkeys) key.subkeys.push_back(Assemble(child));
+    return key;
+  }
+
+  std::vector<Pending> keys_;
+};
 
 }  // namespace
 
 bool ParseDump(std::string_view text, std::optional<RawKey>* root, ParseError* error) {
   root->reset();
+  std::optional<TreeBuilder> tree;
+  std::string rootName;
   std::vector<std::string> rootParts;
-  // The key the value lines belong to, as a path below the root: pointers into the tree move
-  // when a sibling is added, so the key is found again for each value.
-  std::vector<std::string> currentParts;
+  size_t currentKey = 0;  // the key the value lines belong to
   bool haveKey = false;
   size_t lineNumber = 0;
   size_t pos = 0;
   auto fail = [&](std::string message) {
     error->line = lineNumber;
     error->message = std::move(message);
-    root->reset();
     return false;
   };
   while (pos < text.size()) {
@@ -160,12 +207,14 @@ bool ParseDump(std::string_view text, std::optional<RawKey>* root, ParseError* e
       }
       std::vector<std::string> parts = SplitPath(name);
       if (parts.empty()) return fail("empty key path");
-      if (!root->has_value()) {
+      if (!tree) {
         rootParts = parts;
-        root->emplace();
-        (*root)->name = name;
-        (*root)->isVolatile = isVolatile;
-        currentParts.clear();
+        rootName = name;
+        RawKey top;
+        top.name = name;
+        top.isVolatile = isVolatile;
+        tree.emplace(std::move(top));
+        currentKey = 0;
         haveKey = true;
         continue;
       }
@@ -174,13 +223,14 @@ bool ParseDump(std::string_view text, std::optional<RawKey>* root, ParseError* e
         inside = EqualsNoCase(parts[i], rootParts[i]);
       }
       if (!inside) {
-        return fail("key \"" + name + "\" is not below the first key \"" + (*root)->name + "\"");
+        return fail("key \"" + name + "\" is not below the first key \"" + rootName + "\"");
       }
       if (parts.size() - rootParts.size() > kMaxKeyDepth) {
         return fail("key \"" + name + "\" is nested too deep");
       }
-      currentParts.assign(parts.begin() + static_cast<ptrdiff_t>(rootParts.size()), parts.end());
-      FindOrAdd(**root, currentParts, 0)->isVolatile = isVolatile;
+      parts.erase(parts.begin(), parts.begin() + static_cast<ptrdiff_t>(rootParts.size()));
+      currentKey = tree->FindOrAdd(parts);
+      tree->Key(currentKey).isVolatile = isVolatile;
       haveKey = true;
     } else if (word == "value") {
       if (!haveKey) return fail("value line before any key line");
@@ -199,19 +249,12 @@ bool ParseDump(std::string_view text, std::optional<RawKey>* root, ParseError* e
       if (!ParseHex(hex, &value.data)) {
         return fail("value \"" + name + "\": the data is not an even number of hex digits");
       }
-      RawKey* key = FindOrAdd(**root, currentParts, 0);
-      bool replaced = false;
-      for (RawValue& existing : key->values) {
-        if (EqualsNoCase(existing.name, value.name)) {
-          existing = value;
-          replaced = true;
-        }
-      }
-      if (!replaced) key->values.push_back(std::move(value));
+      tree->SetValue(currentKey, std::move(value));
     } else {
       return fail("expected a line starting with \"key\" or \"value\"");
     }
   }
+  if (tree) *root = tree->Take();
   return true;
 }
 

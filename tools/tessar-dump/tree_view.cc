@@ -4,8 +4,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <string_view>
+#include <unordered_map>
 
 #include "ascii_text.h"
+#include "common/utf.h"
 
 namespace tessar {
 namespace {
@@ -43,6 +45,16 @@ void ParsePciIdentity(const std::string& text, uint32_t* pciId, uint32_t* subsys
     *pciId = a;
     *subsystemId = b;
   }
+}
+
+// Windows-1252's bytes 0x80-0x9F; U+FFFD for the five it leaves undefined.
+constexpr char16_t kWindows1252High[32] = {
+    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
+
+char16_t Windows1252Character(uint8_t b) {
+  return b >= 0x80 && b <= 0x9F ? kWindows1252High[b - 0x80] : static_cast<char16_t>(b);
 }
 
 uint64_t TimeOfTrapName(std::string_view name) {
@@ -147,32 +159,29 @@ void Collect(const DecodedKey& key, TreeView& view) {
 }  // namespace
 
 std::string TextOfField(const DecodedValue& value, const DecodedField& field) {
-  std::string out;
+  std::u16string text;
   for (uint32_t i = 0; i < field.width && field.offset + i < value.data.size(); ++i) {
     uint8_t b = value.data[field.offset + i];
     if (b == 0) break;
-    if (b >= 0x80) {
-      out.push_back(static_cast<char>(0xC0 | b >> 6));
-      out.push_back(static_cast<char>(0x80 | (b & 0x3F)));
-    } else {
-      out.push_back(b < 0x20 || b == 0x7F ? '?' : static_cast<char>(b));
-    }
+    text.push_back(b < 0x20 || b == 0x7F ? u'?' : Windows1252Character(b));
   }
-  return out;
+  return crv::Utf16ToUtf8(text);
 }
 
 TreeView ViewOf(const DecodedKey& root) {
   TreeView view;
   view.present = true;
   Collect(root, view);
+  // Each port belongs to the first interface that lists it.
+  std::unordered_map<uint32_t, const InterfaceView*> interfaceOfPort;
+  for (const InterfaceView& i : view.interfaces) {
+    for (uint32_t port : i.portNumbers) interfaceOfPort.try_emplace(port, &i);
+  }
   for (PortView& port : view.ports) {
-    for (const InterfaceView& i : view.interfaces) {
-      if (std::find(i.portNumbers.begin(), i.portNumbers.end(), port.portNumber) !=
-          i.portNumbers.end()) {
-        port.interfaceName = i.name;
-        port.interfaceMapNumber = i.mapNumber;
-        break;
-      }
+    auto found = interfaceOfPort.find(port.portNumber);
+    if (found != interfaceOfPort.end()) {
+      port.interfaceName = found->second->name;
+      port.interfaceMapNumber = found->second->mapNumber;
     }
   }
   std::stable_sort(view.traps.begin(), view.traps.end(),

@@ -86,7 +86,8 @@ inline TreeView NoTree() { return TreeView{}; }
 std::string LinkWord(uint32_t linkCondition);
 std::string DuplexWord(uint32_t duplex);
 
-// A record text as printable UTF-8: bytes above 0x7F read as Latin-1, control bytes as '?'.
+// A record text as printable UTF-8: read as Windows-1252 (the code page the agent writes
+// them in), bytes it leaves undefined as U+FFFD, control bytes as '?'.
 std::string TextOfField(const DecodedValue& value, const DecodedField& field);
 
 // --- Metrics -------------------------------------------------------------------------------
@@ -96,15 +97,17 @@ std::string TextOfField(const DecodedValue& value, const DecodedField& field);
 // port number, slot, PCI location and MAC address.
 std::string RenderPrometheus(const TreeView& view);
 
-// Writes text to path through path + ".tmp" in the same directory, renamed over path, so a
-// reader sees the old file or the new one, never a part. False with a message when it fails.
+// Writes text to path through a temporary file in the same directory (path, a random part
+// and ".tmp"), created only where nothing has that name and renamed over path, so a reader
+// sees the old file or the new one, never a part, and nothing planted there is followed.
+// False with a message when it fails; path is then left as it was.
 bool WriteFileReplacing(const std::string& path, const std::string& text, std::string* error);
 
 // --- Live view -------------------------------------------------------------------------------
 
 // Which of a port's shown columns differ between two reads.
 struct PortChanges {
-  bool isNew = false;  // no port with that MAC address before
+  bool isNew = false;  // no port with that number before
   bool link = false;
   bool speed = false;
   bool duplex = false;
@@ -118,7 +121,8 @@ std::vector<TrapView> NewTraps(const TreeView* before, const TreeView& now);
 
 // One frame of the live view: interfaces, a table of ports with changed cells marked '*'
 // and the number of a port or interface that was not there before marked '+' (ports are
-// matched by MAC address, interfaces by connection name and MAC address).
+// matched by port number, interfaces by map number: the numbers their records are filed
+// under). Texts are cut to their column between two characters.
 std::string RenderWatchFrame(const TreeView* before, const TreeView& now);
 // One line per trap record: when it was raised, its kind, port and slot, description.
 std::string RenderTrapLine(const TrapView& trap);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "tree_view.h"
 
@@ -34,27 +36,40 @@ uint64_t ErrorTotal(const PortView& p) {
   return total;
 }
 
-// A port is the same port by its MAC address: the agent numbers ports afresh when one is
-// added or removed.
-const PortView* FindPort(const TreeView* view, const std::string& mac) {
-  if (view == nullptr) return nullptr;
-  for (const PortView& p : view->ports) {
-    if (p.mac == mac) return &p;
+// The previous read's ports and interfaces by the numbers their records are filed under,
+// which make them the same port or interface from one read to the next.
+struct Previous {
+  explicit Previous(const TreeView* view) {
+    if (view == nullptr) return;
+    for (const PortView& p : view->ports) ports.try_emplace(p.portNumber, &p);
+    for (const InterfaceView& i : view->interfaces) interfaces.try_emplace(i.mapNumber, &i);
   }
-  return nullptr;
-}
-
-// An interface likewise by its connection name and MAC address.
-const InterfaceView* FindInterface(const TreeView* view, const InterfaceView& now) {
-  if (view == nullptr) return nullptr;
-  for (const InterfaceView& i : view->interfaces) {
-    if (i.name == now.name && i.mac == now.mac) return &i;
+  const PortView* Port(const PortView& now) const {
+    auto found = ports.find(now.portNumber);
+    return found != ports.end() ? found->second : nullptr;
   }
-  return nullptr;
-}
+  const InterfaceView* Interface(const InterfaceView& now) const {
+    auto found = interfaces.find(now.mapNumber);
+    return found != interfaces.end() ? found->second : nullptr;
+  }
+  std::unordered_map<uint32_t, const PortView*> ports;
+  std::unordered_map<uint32_t, const InterfaceView*> interfaces;
+};
 
-std::string Cut(const std::string& text, size_t width) {
-  return text.size() <= width ? text : text.substr(0, width - 1) + "~";
+bool IsContinuationByte(char c) { return (static_cast<uint8_t>(c) & 0xC0) == 0x80; }
+
+// Text (UTF-8) fitted to a column of width characters: cut between two characters with '~'
+// for what is left out, then padded with spaces.
+std::string Fit(const std::string& text, size_t width) {
+  size_t characters = 0, cut = text.size();
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (IsContinuationByte(text[i])) continue;
+    if (characters == width - 1) cut = i;
+    if (++characters > width) break;
+  }
+  std::string out = characters <= width ? text : text.substr(0, cut) + "~";
+  size_t shown = std::min(characters, width);
+  return out + std::string(width - shown, ' ');
 }
 
 // A cell followed by its change mark.
@@ -77,12 +92,14 @@ PortChanges CompareOwnPort(const PortView* before, const PortView& now) {
 }
 
 std::vector<TrapView> NewTraps(const TreeView* before, const TreeView& now) {
+  // A trap key's name holds no '\\', so key and name joined by one name a record.
+  std::unordered_set<std::string> seen;
+  if (before != nullptr) {
+    for (const TrapView& b : before->traps) seen.insert(b.key + '\\' + b.name);
+  }
   std::vector<TrapView> fresh;
   for (const TrapView& t : now.traps) {
-    bool seen = before != nullptr &&
-                std::any_of(before->traps.begin(), before->traps.end(),
-                            [&](const TrapView& b) { return b.key == t.key && b.name == t.name; });
-    if (!seen) fresh.push_back(t);
+    if (!seen.contains(t.key + '\\' + t.name)) fresh.push_back(t);
   }
   return fresh;
 }
@@ -103,15 +120,16 @@ std::string RenderWatchFrame(const TreeView* before, const TreeView& now) {
   std::string out;
   out += Format("%-4s %-22s %-9s %-10s %s\n", "MAP", "INTERFACE", "STATUS", "SPEED",
                 "PORTS WITH LINK");
+  Previous previous(before);
   for (const InterfaceView& i : now.interfaces) {
-    const InterfaceView* was = FindInterface(before, i);
+    const InterfaceView* was = previous.Interface(i);
     bool isNew = before != nullptr && was == nullptr;
     bool status = was != nullptr && was->status != i.status;
     bool speed = was != nullptr && was->speedBitsPerSecond != i.speedBitsPerSecond;
     bool ports = was != nullptr && was->portsWithLink != i.portsWithLink;
     const char* word = i.status == 2 ? "up" : i.status == 5 ? "down" : "other";
     out += Format("%-4s %-22s %-9s %-10s %s\n",
-                  Format("%u%s", i.mapNumber, isNew ? "+" : "").c_str(), Cut(i.name, 22).c_str(),
+                  Format("%u%s", i.mapNumber, isNew ? "+" : "").c_str(), Fit(i.name, 22).c_str(),
                   Cell(word, status).c_str(), Cell(SpeedText(i.speedBitsPerSecond), speed).c_str(),
                   Cell(Format("%u of %u", i.portsWithLink, i.portCount), ports).c_str());
   }
@@ -120,12 +138,12 @@ std::string RenderWatchFrame(const TreeView* before, const TreeView& now) {
                 "SLOT", "PCI", "LINK", "SPEED", "DUPLEX", "TX FRAMES", "RX FRAMES", "ERRORS",
                 "FIRMWARE");
   for (const PortView& p : now.ports) {
-    const PortView* was = FindPort(before, p.mac);
+    const PortView* was = previous.Port(p);
     PortChanges c = CompareOwnPort(was, p);
     bool isNew = before != nullptr && c.isNew;
     out += Format("%-5s %-14s %-4u %-13s %-8s %-10s %-8s %12u %12u %7s  %s\n",
                   Format("%u%s", p.portNumber, isNew ? "+" : "").c_str(),
-                  Cut(p.interfaceName, 14).c_str(), p.slot, Cut(p.pciLocation, 13).c_str(),
+                  Fit(p.interfaceName, 14).c_str(), p.slot, Fit(p.pciLocation, 13).c_str(),
                   Cell(LinkWord(p.linkCondition), c.link).c_str(),
                   Cell(SpeedText(p.speedBitsPerSecond), c.speed).c_str(),
                   Cell(DuplexWord(p.duplex), c.duplex).c_str(), p.framesSent, p.framesReceived,

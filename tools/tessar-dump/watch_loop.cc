@@ -7,6 +7,7 @@
 #include <ctime>
 #include <deque>
 
+#include "standard_output.h"
 #include "tree_view.h"
 
 #if defined(_WIN32)
@@ -117,8 +118,10 @@ int RunWatch(const WatchOptions& options, const TreeReader& read) {
           for (const TrapView& trap : fresh) frame += "trap: " + RenderTrapLine(trap);
           frame += "\n";
         }
-        std::fwrite(frame.data(), 1, frame.size(), stdout);
-        std::fflush(stdout);
+        if (!WriteStandardOutput(frame, &error)) {
+          std::fprintf(stderr, "tessar-dump: %s\n", error.c_str());
+          return 1;
+        }
       }
       before = std::move(now);
     }

@@ -20,7 +20,8 @@ using TreeReader = std::function<bool(std::optional<RawKey>*, std::string*)>;
 
 // Reads the tree every intervalSeconds and draws it (or writes the metrics file) until the
 // user interrupts it (Ctrl-C, or Ctrl-Break and closing the console on Windows). A read that
-// fails is reported and the loop goes on. Returns the exit code: 0 after an interruption.
+// fails is reported and the loop goes on; a frame that cannot be written to standard output
+// ends it. Returns the exit code: 0 after an interruption, 1 when output failed.
 int RunWatch(const WatchOptions& options, const TreeReader& read);
 
 }  // namespace tessar
