@@ -87,6 +87,9 @@ class RecordingRegistry final : public platform::Registry {
   int32_t DeleteKey(platform::RegKey key, const char16_t* subKey) override {
     return Timed([&] { return real_.DeleteKey(key, subKey); });
   }
+  int32_t DeleteValue(platform::RegKey key, const char16_t* valueName) override {
+    return Timed([&] { return real_.DeleteValue(key, valueName); });
+  }
   int32_t SetValueEx(platform::RegKey key, const char16_t* valueName, uint32_t type,
                      const uint8_t* data, uint32_t size) override {
     if (recording_) {

@@ -4,6 +4,7 @@
 
 #include "collect/if_list.h"
 #include "collect/interface_change_watch.h"
+#include "collect/trap_record_limit.h"
 #include "common/alloc.h"
 #include "common/process_state.h"
 #include "common/report.h"
@@ -35,6 +36,8 @@ class Collector {
       Report(kReportAllocationFailed, nullptr, lastError_);
       Report(kReportTrapSinkNotCreated, nullptr, lastError_);
       ReportInfo(u"DataCollectionThread: failure to create CTrap", lastError_);
+    } else {
+      trap_->SetTrapRecordLimit(ReadTrapRecordLimit());
     }
     State().pollInterval = configuredInterval_;
     watch_.Start();

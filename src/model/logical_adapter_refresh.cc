@@ -174,7 +174,7 @@ void CLogicalAdapter::RaiseTrap(const CPhysicalAdapter& port) {
   t.interfacePortsWithLink = record_.portsWithLink;
   std::memcpy(t.interfaceMacAddress, record_.macAddress, sizeof t.interfaceMacAddress);
   TrapRecord copy = t;
-  WriteTrapRecord(copy);
+  trap_->WriteRecord(copy);
   WriteTrapEvent(copy, port.Function(), record_);
 }
 

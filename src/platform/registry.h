@@ -18,6 +18,8 @@ class Registry {
                               uint32_t* disposition) = 0;
   // RegDeleteKeyW: fails when the key still has subkeys.
   virtual int32_t DeleteKey(RegKey key, const char16_t* subKey) = 0;
+  // RegDeleteValueW: kErrorFileNotFound when the key holds no value of that name.
+  virtual int32_t DeleteValue(RegKey key, const char16_t* valueName) = 0;
   // RegSetValueExW.
   virtual int32_t SetValueEx(RegKey key, const char16_t* valueName, uint32_t type,
                              const uint8_t* data, uint32_t size) = 0;

@@ -61,6 +61,18 @@ int32_t CRegistryKey::SetValue(const char16_t* valueName, uint32_t type, const v
   return lastError_;
 }
 
+int32_t CRegistryKey::EnumValueAt(uint32_t index, char16_t* name, uint32_t nameChars,
+                                  uint32_t* type, uint32_t* size) {
+  uint32_t length = nameChars;
+  lastError_ = Reg().EnumValue(key_, index, name, &length, type, nullptr, size);
+  return lastError_;
+}
+
+int32_t CRegistryKey::DeleteValue(const char16_t* valueName) {
+  lastError_ = Reg().DeleteValue(key_, valueName);
+  return lastError_;
+}
+
 uint32_t CRegistryKey::QueryValueSize(const char16_t* valueName) {
   uint32_t size = 0;
   lastError_ = Reg().QueryValueEx(key_, valueName, nullptr, nullptr, &size);

@@ -34,6 +34,13 @@ class CRegistryKey {
   CRegistryKey& DeleteSubKey(const char16_t* subKey);
   // Returns the status; a failure is always reported (value not written).
   int32_t SetValue(const char16_t* valueName, uint32_t type, const void* data, uint32_t length);
+  // The name, type and data size of the value at index (in the order the key lists them),
+  // the name terminated in a buffer of nameChars characters; the status (kErrorMoreData for a
+  // longer name, kErrorNoMoreItems past the end). Nothing is reported.
+  int32_t EnumValueAt(uint32_t index, char16_t* name, uint32_t nameChars, uint32_t* type,
+                      uint32_t* size);
+  // Returns the status; nothing is reported (kErrorFileNotFound: no such value).
+  int32_t DeleteValue(const char16_t* valueName);
   // Size of the value's data in bytes, 0 when it cannot be read.
   uint32_t QueryValueSize(const char16_t* valueName);
   // The value's data in a block the caller frees with FreeBlock, with its type and length;

@@ -3,8 +3,6 @@
 #include "common/alloc.h"
 #include "common/report.h"
 #include "platform/platform.h"
-#include "publish/registry_key.h"
-#include "trap/trap_time.h"
 
 namespace crv {
 namespace {
@@ -169,24 +167,6 @@ uint32_t CTrap::PreviousCount() const {
   uint32_t n = 0;
   previous_.ForEach([&](const ADAPTERCONDITION&) { ++n; });
   return n;
-}
-
-void WriteTrapRecord(const TrapRecord& record) {
-  const char16_t* trapKey = TrapKeyName(record.trapCode);
-  if (trapKey == nullptr) return;
-  CRegistryKey tree = RootKey().Open(kTreeKeyPath, platform::kKeyAllAccess, true);
-  if (tree.LastError() != 0) return;
-  {
-    CRegistryKey created =
-        tree.Create(trapKey, nullptr, platform::kRegOptionVolatile, platform::kKeyAllAccess);
-  }
-  CRegistryKey trap = tree.Open(trapKey, platform::kKeyAllAccess, true);
-  if (trap.LastError() != 0) return;
-  platform::FileTime now;
-  platform::Os().kernel->GetSystemTimeAsFileTime(&now);
-  char16_t name[kTrapValueNameChars];
-  FormatTrapValueName(UniqueTrapFileTime(now), name, kTrapValueNameChars);
-  trap.SetValue(name, platform::kRegBinary, &record, sizeof record);
 }
 
 }  // namespace crv

@@ -7,6 +7,7 @@
 #include "common/list_index.h"
 #include "common/slist.h"
 #include "publish/records.h"
+#include "trap/trap_record_writer.h"
 
 namespace crv {
 
@@ -48,6 +49,11 @@ class CTrap {
   // A node holding a zeroed record, or null (reported).
   ADAPTERCONDITIONNODE* AllocateConditionNode();
 
+  // Writes a trap record, keeping its key within the trap record limit.
+  void WriteRecord(const TrapRecord& record) { writer_.Write(record); }
+  void SetTrapRecordLimit(uint32_t limit) { writer_.SetLimit(limit); }
+  const CTrapRecordWriter& Writer() const { return writer_; }
+
   // For tests and traces: the number of records in each generation.
   uint32_t CurrentCount() const;
   uint32_t PreviousCount() const;
@@ -68,10 +74,7 @@ class CTrap {
   ListIndex previousByIdentity_;
   uint32_t* previousBefore_ = nullptr;
   uint32_t* previousAfter_ = nullptr;
+  CTrapRecordWriter writer_{kDefaultTrapRecordLimit};
 };
-
-// Writes one trap record under the key of its code (nothing for another code, or when the
-// tree key cannot be opened).
-void WriteTrapRecord(const TrapRecord& record);
 
 }  // namespace crv

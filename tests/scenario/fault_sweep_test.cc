@@ -490,6 +490,7 @@ std::vector<CallFaults> AllCalls() {
       {"RegEnumKeyExW", {5, 234}, Shows::kSometimes, {0x84350108}},
       {"RegEnumValueW", {5, 259}, Shows::kSilent, {}},
       {"RegDeleteKeyW", {5, 2}, Shows::kSilent, {}},
+      {"RegDeleteValueW", {5}, Shows::kSometimes, {kInfo}},
       {"RegCloseKey", {6}, Shows::kSilent, {}},
       // Kernel and C runtime.
       {"CreateEventW", {5, 6, 1450}, Shows::kReported, {kInfo}},

@@ -1,6 +1,7 @@
 // Shorter soak runs: random link flaps, hot-plugged adapters and faults that must not change
-// the traps; the traps written must be exactly those the timeline owes, and the agent must
-// hold the same memory from one sample to the next.
+// the traps; the traps written must be exactly those the timeline owes (less those the trap
+// record limit removed, counted), and the agent must hold the same memory from one sample to
+// the next.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -35,6 +36,36 @@ TEST(SoakTest, TrapsOwedByFlapsHotPlugAndFaultsAreWrittenExactly) {
     EXPECT_EQ(Describe(r.expected), Describe(r.written)) << "seed " << seed;
     EXPECT_TRUE(r.treeWellFormed) << r.problem;
   }
+}
+
+// Nobody reads the trap records: the agent's limit removes the oldest of each kind, and what
+// is left is the newest records the timeline owes, the rest counted as removed.
+TEST(SoakTest, WithoutAReaderTheLimitKeepsTheNewestTrapsOfEachKind) {
+  constexpr uint32_t kLimit = 16;
+  soak::SoakResult r = soak::RunSoak({.cycles = 1200,
+                                      .seed = 5,
+                                      .ports = 6,
+                                      .flapPerMille = 60,
+                                      .hotplugPerMille = 20,
+                                      .reader = false,
+                                      .trapRecordLimit = kLimit});
+  EXPECT_GT(r.removedByLimit, 50u);
+  EXPECT_TRUE(soak::TrapsAccountedFor(r));
+  for (uint32_t code : {11u, 12u}) {
+    std::vector<soak::SoakTrap> owed, written;
+    for (const auto& t : r.expected) {
+      if (t.code == code) owed.push_back(t);
+    }
+    for (const auto& t : r.written) {
+      if (t.code == code) written.push_back(t);
+    }
+    ASSERT_EQ(kLimit, written.size()) << "code " << code;
+    EXPECT_EQ(Describe({owed.end() - kLimit, owed.end()}), Describe(written)) << "code " << code;
+  }
+  // A record lost without being counted is found.
+  r.written.erase(r.written.begin() + 3);
+  EXPECT_FALSE(soak::TrapsAccountedFor(r));
+  EXPECT_TRUE(r.treeWellFormed) << r.problem;
 }
 
 TEST(SoakTest, AgentMemoryIsTheSameAtEverySampleWithAFixedSetOfAdapters) {

@@ -7,7 +7,7 @@
 #include "publish/published_tree.h"
 #include "support/record_bytes.h"
 #include "support/sim_fixture.h"
-#include "trap/trap.h"
+#include "trap/trap_record_writer.h"
 
 namespace {
 
@@ -79,7 +79,8 @@ crv::TrapRecord Trap(uint32_t code, uint32_t port) {
 
 TEST_F(PublishedTreeTest, ValuesAndTrapsAreWrittenOnlyUnderKeysThatOpen) {
   crv::WriteDwordValue(kInterface, u"InterfaceData_Ready", 1);
-  crv::WriteTrapRecord(Trap(crv::kTrapConnectivityRegained, 1));
+  crv::CTrapRecordWriter writer(crv::kDefaultTrapRecordLimit);
+  writer.Write(Trap(crv::kTrapConnectivityRegained, 1));
   EXPECT_EQ((std::vector<std::string>{"SYSTEM\\TessarNetwork\\Interface", "SYSTEM\\TessarNetwork"}),
             ReportTexts(machine, crv::kReportKeyNotOpened));
   EXPECT_FALSE(Exists(u""));
@@ -107,11 +108,12 @@ TEST_F(PublishedTreeTest, CycleCounterSkipsZeroAndOneAfterWrapping) {
 
 TEST_F(PublishedTreeTest, TrapRecordsAreNamedByTheClockAndNeverReplaceEachOther) {
   crv::CreateTree(false);
-  crv::WriteTrapRecord(Trap(crv::kTrapConnectivityLost, 1));
-  crv::WriteTrapRecord(Trap(crv::kTrapConnectivityLost, 2));  // same tick: the next 100 ns
+  crv::CTrapRecordWriter writer(crv::kDefaultTrapRecordLimit);
+  writer.Write(Trap(crv::kTrapConnectivityLost, 1));
+  writer.Write(Trap(crv::kTrapConnectivityLost, 2));  // same tick: the next 100 ns
   machine.AdvanceTo(1);
-  crv::WriteTrapRecord(Trap(crv::kTrapConnectivityLost, 3));
-  crv::WriteTrapRecord(Trap(99, 4));  // not a trap code: nothing
+  writer.Write(Trap(crv::kTrapConnectivityLost, 3));
+  writer.Write(Trap(99, 4));  // not a trap code: nothing
   const std::u16string key = u"SYSTEM\\TessarNetwork\\Trap_ConnectivityLost";
   EXPECT_TRUE(machine.registry().IsVolatile(key));
   auto names = machine.registry().ValueNames(key);

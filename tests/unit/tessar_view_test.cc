@@ -225,6 +225,24 @@ TEST(TessarMetrics, RecordTextsAreReadAsWindows1252) {
                                    "description=\"NIC\u2122 \u20AC\u201C caf\u00E9 \uFFFD\""));
 }
 
+TEST(TessarMetrics, TrapRecordsInTheTreeAndThoseTheLimitRemovedAreShownInEveryForm) {
+  tessar::RawKey root = SmallServer();
+  root.values.push_back({"TrapRecordsRemoved", platform::kRegDword, {7, 1, 0, 0}});
+  root.subkeys[1].values.push_back(root.subkeys[1].values[0]);  // a second record, another name
+  root.subkeys[1].values[1].name = "TrapData01DC7E194A4B4001";
+  tessar::DecodedKey decoded = tessar::DecodeTree(root);
+  std::string metrics = tessar::RenderPrometheus(tessar::ViewOf(decoded));
+  EXPECT_NE(metrics.find("\ncrvnic_trap_records_removed_total 263\n"), std::string::npos);
+  EXPECT_NE(metrics.find("crvnic_trap_records{kind=\"connectivity_lost\"} 2\n"), std::string::npos);
+  std::string table = tessar::RenderTable(decoded);
+  EXPECT_NE(table.find("TrapRecordsRemoved = 263"), std::string::npos) << table;
+  EXPECT_NE(table.find("\\Trap_ConnectivityLost]  volatile  2 trap records\n"), std::string::npos)
+      << table;
+  std::string json = tessar::RenderJson(decoded);
+  EXPECT_NE(json.find("\"trapRecords\": 2,"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"trapRecords\": 1,"), std::string::npos) << json;
+}
+
 // --- Live view --------------------------------------------------------------------------------
 
 // Port 2 loses its link, speed and duplex and counts one more FCS error; port 1 only moves

@@ -26,6 +26,9 @@ struct SoakOptions {
   uint32_t teams = 0;             // two-port teams, their members flapping as the ports do
   uint32_t vlansPerTeam = 0;      // VLAN team interfaces beside each team's default one
   bool inventory = false;         // SMBIOS on-board records for the starting ports
+  bool reader = true;             // the trap records are read and removed at each sample
+  uint32_t trapRecordLimit = 0;   // TrapRecordLimit to set; 0 leaves the agent's default
+  bool keepEventLog = false;      // keep every event the simulated event log was given
 };
 
 // One trap: the poll cycle (0 for the first) it belongs to, its code, and for the redundancy
@@ -41,6 +44,7 @@ struct MemorySample {
   uint64_t cycle = 0;
   uint64_t liveAllocations = 0;  // blocks the agent holds
   uint64_t residentKiB = 0;      // the whole process (0 where /proc is not there)
+  uint64_t cpuMs = 0;            // the process's processor time so far
 };
 
 struct SoakResult {
@@ -50,11 +54,18 @@ struct SoakResult {
   std::vector<MemorySample> samples;
   uint64_t flaps = 0, hotAdds = 0, hotRemoves = 0;
   uint64_t driverFaults = 0, registryFaults = 0, ipHelperFaults = 0;
-  uint64_t buildReports = 0;  // "Detected change in interface table" reports
+  uint64_t buildReports = 0;    // "Detected change in interface table" reports
+  uint64_t removedByLimit = 0;  // the agent's TrapRecordsRemoved at the end
+  // The registry calls the trap record limit costs the agent, over the whole run.
+  uint64_t valueEnumerations = 0, valueDeletions = 0;
   bool treeWellFormed = false;
   std::string problem;  // why the tree is not well formed
 };
 
 SoakResult RunSoak(const SoakOptions& options);
+
+// Whether the traps written are the traps owed, in order, less exactly the records the
+// agent's limit removed.
+bool TrapsAccountedFor(const SoakResult& result);
 
 }  // namespace soak

@@ -396,6 +396,8 @@ struct Rule {
 const std::vector<Rule>& Rules() {
   static const std::vector<Rule> rules = {
       {"", "Status", Rule::kExact, Shape::kDword, nullptr, "Status", "tree status"},
+      {"", "TrapRecordsRemoved", Rule::kExact, Shape::kDword, nullptr, "TrapRecordsRemoved",
+       "trap records the agent removed to keep each trap key within its limit"},
       {"Interface", "InterfaceData_Ready", Rule::kExact, Shape::kDword, nullptr,
        "InterfaceData_Ready", "refresh state: 0 while a cycle rewrites the tree, 1 after"},
       {"Interface", "IfTableInformation", Rule::kExact, Shape::kRecord, IfTableInformationLayout,

@@ -268,12 +268,16 @@ std::string RenderPrometheus(const TreeView& view) {
     }
   }
   if (unknown > 0) traps.Add({{"kind", "unknown"}}, unknown);
+  Family removed("crvnic_trap_records_removed_total", "counter",
+                 "Trap records the agent removed, oldest first, to keep each kind within its "
+                 "limit; rising means no reader takes them.");
+  removed.Add({}, view.trapRecordsRemoved);
 
   for (const Family* f :
        {&overall,    &poll,       &ifInfo,         &ifUp,      &ifSpeed,       &ifPorts,
         &ifPortsUp,  &portInfo,   &firmware,       &up,        &link,          &speed,
         &duplex,     &framesSent, &framesReceived, &bytesSent, &bytesReceived, &errors,
-        &collisions, &deferred,   &traps,          &lastTrap}) {
+        &collisions, &deferred,   &traps,          &lastTrap,  &removed}) {
     f->AppendTo(out);
   }
   return out;

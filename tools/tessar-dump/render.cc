@@ -190,10 +190,19 @@ void AppendValueTable(const DecodedValue& value, std::string& out) {
   for (const std::string& note : value.notes) out += "      note: " + note + "\n";
 }
 
+bool IsTrapKey(const DecodedKey& key) { return key.relativePath.rfind("Trap_", 0) == 0; }
+
+size_t TrapRecordCount(const DecodedKey& key) {
+  size_t n = 0;
+  for (const DecodedValue& value : key.values) n += value.kind == "TrapData" ? 1 : 0;
+  return n;
+}
+
 void AppendKeyTable(const DecodedKey& key, std::string& out) {
   if (!out.empty()) out += "\n";
   out += "[" + Printable(key.path, false) + "]";
   if (key.isVolatile) out += *key.isVolatile ? "  volatile" : "  not volatile";
+  if (IsTrapKey(key)) out += Format("  %zu trap records", TrapRecordCount(key));
   out += "\n";
   for (const DecodedValue& value : key.values) AppendValueTable(value, out);
   for (const DecodedKey& child : key.subkeys) AppendKeyTable(child, out);
@@ -279,6 +288,8 @@ void AppendKeyJson(const DecodedKey& key, int level, std::string& out) {
   out += Indent(level) + "{\n";
   out += in + "\"path\": " + JsonString(key.path) + ",\n";
   out += in + "\"volatile\": " + (key.isVolatile ? (*key.isVolatile ? "true" : "false") : "null");
+  if (IsTrapKey(key))
+    out += ",\n" + in + "\"trapRecords\": " + std::to_string(TrapRecordCount(key));
   out += ",\n" + in + "\"values\": [";
   for (size_t i = 0; i < key.values.size(); ++i) {
     out += i ? ",\n" : "\n";

@@ -76,7 +76,8 @@ struct TreeView {
   uint32_t pollIntervalSeconds = 0;
   std::vector<InterfaceView> interfaces;  // in the tree's order
   std::vector<PortView> ports;
-  std::vector<TrapView> traps;  // oldest first
+  std::vector<TrapView> traps;      // oldest first
+  uint32_t trapRecordsRemoved = 0;  // by the agent's limit, since it started
 };
 
 TreeView ViewOf(const DecodedKey& root);

@@ -19,6 +19,7 @@ inline constexpr std::string_view kFaultCalls[] = {
     "RegEnumKeyExW",
     "RegEnumValueW",
     "RegDeleteKeyW",
+    "RegDeleteValueW",
     "RegCloseKey",
     // Service control manager.
     "OpenSCManagerW",

@@ -33,6 +33,10 @@ class Win32Registry final : public Registry {
     return RegDeleteKeyW(ToSdk(key), Wide(subKey));
   }
 
+  int32_t DeleteValue(RegKey key, const char16_t* valueName) override {
+    return RegDeleteValueW(ToSdk(key), Wide(valueName));
+  }
+
   int32_t SetValueEx(RegKey key, const char16_t* valueName, uint32_t type, const uint8_t* data,
                      uint32_t size) override {
     return RegSetValueExW(ToSdk(key), Wide(valueName), 0, type, data, size);

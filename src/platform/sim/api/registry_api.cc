@@ -112,6 +112,20 @@ class RegistryApi : public platform::Registry {
     return 0;
   }
 
+  int32_t DeleteValue(RegKey key, const char16_t* valueName) override {
+    if (auto fault = internals_.CheckFault("RegDeleteValueW")) return Fail(*fault);
+    const OpenKey* open = Resolve(key);
+    if (open == nullptr) return Fail(platform::kErrorInvalidHandle);
+    if (open->node->deleted) return Fail(platform::kErrorKeyDeleted);
+    if ((open->access & platform::kKeySetValue) == 0) return Fail(platform::kErrorAccessDenied);
+    RegKeyNode& node = *open->node;
+    std::u16string name = valueName ? valueName : u"";
+    if (node.values.erase(name) == 0) return Fail(platform::kErrorFileNotFound);
+    EraseValueName(node, name);
+    node.lastWriteTime = machine_.registry().Now();
+    return 0;
+  }
+
   int32_t SetValueEx(RegKey key, const char16_t* valueName, uint32_t type, const uint8_t* data,
                      uint32_t size) override {
     if (auto fault = internals_.CheckFault("RegSetValueExW")) return Fail(*fault);

@@ -1,5 +1,6 @@
 #include "platform/sim/state/registry_sim.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "common/text.h"
@@ -93,8 +94,15 @@ bool SimRegistry::DeleteValue(std::u16string_view path, std::u16string_view name
   if (!node) return false;
   std::u16string key(name);
   if (node->values.erase(key) == 0) return false;
-  std::erase_if(node->valueOrder, [&](const std::u16string& n) { return SameNoCase(n, key); });
+  EraseValueName(*node, key);
   return true;
+}
+
+void EraseValueName(RegKeyNode& node, std::u16string_view name) {
+  // Names are unique: the first match is the only one (the oldest value is found at once).
+  auto it = std::find_if(node.valueOrder.begin(), node.valueOrder.end(),
+                         [&](const std::u16string& n) { return SameNoCase(n, name); });
+  if (it != node.valueOrder.end()) node.valueOrder.erase(it);
 }
 
 namespace {

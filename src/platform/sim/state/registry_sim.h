@@ -72,6 +72,9 @@ class SimRegistry {
   const uint64_t* now_ = nullptr;
 };
 
+// Removes a value's name from the key's creation order.
+void EraseValueName(RegKeyNode& node, std::u16string_view name);
+
 // Splits "A\\B\\C" into its parts, ignoring empty parts.
 std::vector<std::u16string> SplitKeyPath(std::u16string_view path);
 
