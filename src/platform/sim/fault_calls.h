@@ -44,6 +44,7 @@ inline constexpr std::string_view kFaultCalls[] = {
     "GetIfTable",
     "GetIpAddrTable",
     "GetIfEntry",
+    "GetIfEntry2",
     "GetAdaptersAddresses",
     "NotifyIpInterfaceChange",
     "CancelMibChangeNotify2",
