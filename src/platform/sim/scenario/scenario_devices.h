@@ -24,7 +24,8 @@
 //       "keywords": { "*SpeedDuplex": "0" },             network class key texts
 //       "ndis_interface": true,                          NDIS LAN device interface
 //       "ip_binding": true,                              false: TCP/IP unbound (team member)
-//       "filters": [ "QoS Packet Scheduler" ],           NDIS filters with rows of their own;
+//       "filters": [ "QoS Packet Scheduler" ],           NDIS filters with rows of their own
+//                                                        (indexes from 100001 on);
 //       "filters_listed": "after",                       before or after the adapter's row
 //       "open_error": 0,                                 CreateFileW of \\.\{GUID} fails
 //       "oids": { "0x00010114": { "error": 50 }, "0x0001028C": { "dword": 2 },

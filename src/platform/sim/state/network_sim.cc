@@ -20,7 +20,7 @@ void SimNetwork::RemoveFiltersOf(std::u16string_view adapterGuid) {
 }
 
 uint32_t SimNetwork::UnusedIndex() const {
-  uint32_t highest = 1000;
+  uint32_t highest = kFirstSystemIndex - 1;
   for (const auto& i : interfaces_) highest = std::max(highest, i.row.dwIndex);
   return highest + 1;
 }

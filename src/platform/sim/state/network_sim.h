@@ -45,8 +45,9 @@ class SimNetwork {
   bool Remove(uint32_t index);
   // Removes the filter rows bound to the adapter.
   void RemoveFiltersOf(std::u16string_view adapterGuid);
-  // An index no interface has, above every index in use and above 1000, for rows the
-  // system numbers itself (filter rows).
+  // An index no interface has, from kFirstSystemIndex on and above every index in use, for
+  // rows the system numbers itself (filter rows); scenarios number their own below it.
+  static constexpr uint32_t kFirstSystemIndex = 100001;
   uint32_t UnusedIndex() const;
   // The first interface of this index. Found through the positions the interfaces had when
   // last looked at, checked and taken again when the list has changed since.
