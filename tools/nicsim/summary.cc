@@ -96,7 +96,7 @@ void PrintInterfaceTable(const sim::Machine& machine) {
   for (const auto& i : machine.network().interfaces()) {
     const char* kind = i.filter ? "filter" : i.hardware ? "adapter" : "software";
     const auto* description = reinterpret_cast<const char*>(i.row.bDescr);
-    std::printf("  %5u  %-8s  %-6s  %.*s\n", i.row.dwIndex, kind, i.ipBinding ? "IP" : "no IP",
+    std::printf("  %6u  %-8s  %-6s  %.*s\n", i.row.dwIndex, kind, i.ipBinding ? "IP" : "no IP",
                 static_cast<int>(strnlen(description, sizeof i.row.bDescr)), description);
   }
 }
