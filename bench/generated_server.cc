@@ -140,12 +140,15 @@ std::string GenerateServerScenario(uint32_t managedInterfaces, uint32_t pollMs,
     port["ipv6"] = json::array({Format("fe80::1:%x%%", ifIndex) + std::to_string(ifIndex)});
     port["connection_name"] = "Ethernet " + std::to_string(ifIndex);
     if (i % 8 == 7) port["link"] = false;
+    if (i % 2 == 1) port["filters_listed"] = "before";  // Windows promises no order
     adapters.push_back(placer.Next(port));
     ++ifIndex;
   }
   auto addMembers = [&](uint32_t teamIndex) {
     for (int m = 0; m < 2; ++m) {
-      json port = IntelPort(Guid(2, ++guidNumber), ++macNumber, 0, ++portNumber);
+      // A member has an interface row of its own, without TCP/IP.
+      json port = IntelPort(Guid(2, ++guidNumber), ++macNumber, ifIndex++, ++portNumber);
+      port["ip_binding"] = false;
       LbfoTeam(lbfo, teamIndex)["members"].push_back(
           {{"name", "Member " + port["guid"].get<std::string>()}, {"guid", port["guid"]}});
       adapters.push_back(placer.Next(port));
@@ -188,6 +191,11 @@ std::string GenerateServerScenario(uint32_t managedInterfaces, uint32_t pollMs,
          {"description", "Intel(R) Wi-Fi 6 AX201 160MHz"},
          {"adapter_name", "{9F2B3C40-3F5C-4A8B-ACBD-4E5F6A7B8C01}"},
          {"friendly_name", "Wi-Fi"}}}},
+      {"ndis_filters",
+       {{"names",
+         {"WFP Native MAC Layer LightWeight Filter", "QoS Packet Scheduler",
+          "WFP 802.3 MAC Layer LightWeight Filter", "Packet Capture Filter Driver"}},
+        {"listed", "after"}}},
       {"adapters", adapters},
       {"wmi", {{"lbfo_teams", lbfo}}}};
   return scenario.dump(1);

@@ -1,8 +1,10 @@
 // Generated servers for the benchmarks: a given number of managed interfaces made of the
 // loopback, single ports, teams of two member ports, and VLAN interfaces, four to a team of
 // two member ports, all on Intel PCI ports whose firmware version the driver answers (so no
-// vendor library is loaded). The server is a scenario file, so that nicsim runs the same
-// machine the benchmarks measure.
+// vendor library is loaded). As Windows lists them, the interface table holds the rows of
+// four NDIS filters beside every adapter (before it for every other single port) and the
+// team members' own rows, without TCP/IP. The server is a scenario file, so that nicsim runs the
+// same machine the benchmarks measure.
 #pragma once
 
 #include <cstdint>

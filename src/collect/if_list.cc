@@ -89,7 +89,9 @@ uint32_t CIFList::CollectAdapters(CMiniportList& miniports) {
   if (status != 0) return status;
   IpAddressIndex addressIndex(table_->GetIpAddrTableRef());
   for (uint32_t i = 0; i < table_->GetRowCount(); ++i) {
-    if (!table_->IsManagedInterface(i)) continue;
+    if (!table_->IsManagedInterface(i) || miniports.IsTeamMemberInterface(table_->GetRow(i))) {
+      continue;
+    }
     LOGADAPTERNODE* node = AllocateLogAdapterNode();
     if (node == nullptr) return kReportAllocationFailed;
     status = node->element->Init(table_->GetRow(i), trap_, miniports, table_->GetIpAddrTableRef(),

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "collect/filter_rows.h"
 #include "common/alloc.h"
 #include "common/ansi_text.h"
 #include "common/process_state.h"
@@ -31,6 +32,7 @@ uint64_t HashPhysAddr(const platform::MibIfRow& row) {
 }  // namespace
 
 CIFTable::~CIFTable() {
+  FreeBlock(filterRows_);
   FreeBlock(table_);
   FreeBlock(addressTable_);
 }
@@ -81,6 +83,7 @@ uint32_t CIFTable::Init() {
       status = MyGetIfTable(table_, &size, true);
       if (status == 0) {
         rowCount_ = table_->dwNumEntries;
+        MarkFilterRows();
       } else {
         // Also when the table grew between the two calls: no second attempt.
         FreeBlock(table_);
@@ -97,7 +100,40 @@ uint32_t CIFTable::Init() {
   return status;
 }
 
+void CIFTable::MarkFilterRows() {
+  filterRows_ = static_cast<uint8_t*>(AllocateZeroed(rowCount_ != 0 ? rowCount_ : 1));
+  if (filterRows_ == nullptr) return;  // IsFilterRow then reads the descriptions each time
+  platform::IpHelper& ipHelper = *platform::Os().ipHelper;
+  for (uint32_t i = 0; i < rowCount_; ++i) {
+    platform::IfRow2Flags flags;
+    flags.interfaceIndex = GetRow(i).dwIndex;
+    uint32_t status = ipHelper.GetIfEntry2(&flags);
+    if (status == 0) {
+      filterRows_[i] = flags.filterInterface ? 1 : 0;
+      continue;
+    }
+    filterRows_[i] = NamedAsFilterRow(i) ? 1 : 0;
+    // An interface gone since the table was read says nothing about the call itself.
+    if (status != platform::kErrorFileNotFound && !State().filterFlagsFailureReported) {
+      State().filterFlagsFailureReported = true;
+      ReportInfo(u"CIFTable: GetIfEntry2 failed, filter rows told by their descriptions", status);
+    }
+  }
+}
+
+bool CIFTable::NamedAsFilterRow(uint32_t i) const {
+  for (uint32_t j = 0; j < rowCount_; ++j) {
+    if (j != i && DescribesFilterOf(GetRow(i), GetRow(j))) return true;
+  }
+  return false;
+}
+
+bool CIFTable::IsFilterRow(uint32_t i) const {
+  return filterRows_ != nullptr ? filterRows_[i] != 0 : NamedAsFilterRow(i);
+}
+
 bool CIFTable::IsManagedInterface(uint32_t i) const {
+  if (IsFilterRow(i)) return false;
   const platform::MibIfRow& row = GetRow(i);
   if (row.dwType != platform::kIfTypeEthernetCsmacd &&
       row.dwType != platform::kIfTypeSoftwareLoopback) {
@@ -125,9 +161,12 @@ void CIFTable::IndexRows() {
   loopbackIndex_ = FindLoopbackIndex();
   loopbackKnown_ = State().useListIndexes;
   byAddress_.Start();
+  // Filter rows carry their adapter's address but are never the interface an earlier row
+  // denotes: left out, they cannot be taken for their adapter whatever their order.
   for (uint32_t i = 0; i < rowCount_; ++i) {
     platform::MibIfRow& row = GetRow(i);
-    if (row.dwPhysAddrLen != 0 && !byAddress_.Add(HashPhysAddr(row), &row)) return;
+    if (row.dwPhysAddrLen == 0 || IsFilterRow(i)) continue;
+    if (!byAddress_.Add(HashPhysAddr(row), &row)) return;
   }
 }
 
@@ -160,7 +199,7 @@ uint32_t CIFTable::FindIndexByAddress(const platform::MibIfRow& earlier) {
   }
   for (uint32_t i = 0; i < rowCount_; ++i) {
     platform::MibIfRow& row = GetRow(i);
-    if (matches(row)) {
+    if (matches(row) && !IsFilterRow(i)) {
       row.dwPhysAddrLen = 0;  // claimed: the next search for this address finds the next row
       return row.dwIndex;
     }

@@ -29,6 +29,9 @@ class CIFTable {
 
   // The interface filter: whether row i is an interface the agent manages.
   bool IsManagedInterface(uint32_t i) const;
+  // Whether row i is the interface of an NDIS filter bound to an adapter rather than an
+  // adapter's own: such a row carries its adapter's address and is never managed.
+  bool IsFilterRow(uint32_t i) const;
   // Whether a row of an earlier snapshot still denotes the same interface in this one.
   // Claims the row it matches by address, so call it on a fresh snapshot only.
   bool MatchesRow(const platform::MibIfRow& earlier);
@@ -43,8 +46,14 @@ class CIFTable {
   void IndexRows();
 
  private:
+  // Notes which rows are filter rows, from the system's own flags where it gives them.
+  void MarkFilterRows();
+  // The fallback: whether row i's description names it a filter of another row.
+  bool NamedAsFilterRow(uint32_t i) const;
+
   platform::MibIfTable* table_ = nullptr;
   uint32_t rowCount_ = 0;
+  uint8_t* filterRows_ = nullptr;  // one byte a row, 1 for a filter row; null: none marked
   platform::MibIpAddrTable* addressTable_ = nullptr;
   ListIndex byAddress_;
   bool loopbackKnown_ = false;

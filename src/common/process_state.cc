@@ -21,6 +21,7 @@ void ResetProcessState() {
   s.nextVlanMapNumber = 1;
   s.lastTrapFileTime = 0;
   s.useListIndexes = true;
+  s.filterFlagsFailureReported = false;
   s.notifiedPassGapMs = kDefaultNotifiedPassGapMs;
   ResetVendorLibraries();
   ResetPlatformInventory();

@@ -27,6 +27,9 @@ struct ProcessState {
   // in which further notifications only gather (collect/data_collection_thread.h); changed
   // only to measure the agent without the limit.
   uint32_t notifiedPassGapMs = kDefaultNotifiedPassGapMs;
+  // Whether a failure to read the interface flags that mark filter rows was reported: once
+  // is enough, the interface table is read at every poll.
+  bool filterFlagsFailureReported = false;
 };
 
 ProcessState& State();

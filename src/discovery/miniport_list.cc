@@ -12,6 +12,7 @@
 namespace crv {
 namespace {
 
+constexpr uint32_t kTeamMemberAdapter = 0x1;   // team flags: a member port
 constexpr uint32_t kTeamVirtualAdapter = 0x2;  // team flags: the team's own adapter
 constexpr int32_t kAnsiTextBytes = 1024;
 
@@ -254,6 +255,13 @@ CMiniport* CMiniportList::TryTeamCandidate(CMiniport& miniport, const platform::
   miniport.Claim(row.dwIndex);
   if (virtualAdapters && linkStatus == kLinkOk) miniport.ClearLinkNeverSeen();
   return &miniport;
+}
+
+bool CMiniportList::IsTeamMemberInterface(const platform::MibIfRow& row) const {
+  return FindByAddress(row.bPhysAddr, row.dwPhysAddrLen, [&](const CMiniport& m) {
+           return (m.TeamFlags() & kTeamMemberAdapter) != 0 &&
+                  GuidMatchesInterfaceName(m, row.wszName);
+         }) != nullptr;
 }
 
 CMiniport* CMiniportList::AllocateMiniport(const platform::MibIfRow& row,

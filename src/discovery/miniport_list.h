@@ -69,6 +69,10 @@ class CMiniportList {
   // name; a plain adapter is taken on its station address, once.
   CMiniport* AllocateMiniport(const platform::MibIfRow& row, const platform::MibIpAddrTable* table,
                               const IpAddressIndex* index = nullptr);
+  // Whether the row is a team member's own interface: the member adapter (team flags bit 0)
+  // with the row's address and its GUID in the row's name. Such a row has no TCP/IP and is
+  // published through its team's interfaces, never as one of its own.
+  bool IsTeamMemberInterface(const platform::MibIfRow& row) const;
   // Calls visit with every member port (team flags bit 0) of a team, in list order, until
   // visit returns false. Team fields must not change once this has been called.
   template <class Visit>

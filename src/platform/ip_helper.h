@@ -113,6 +113,15 @@ struct IpAdapterAddresses {
   char16_t* FriendlyName;
 };
 
+// What the agent reads of MIB_IF_ROW2 (GetIfEntry2): interfaceIndex selects the interface,
+// the rest is the answer.
+struct IfRow2Flags {
+  uint32_t interfaceIndex = 0;
+  uint32_t type = 0;
+  bool hardwareInterface = false;  // InterfaceAndOperStatusFlags.HardwareInterface
+  bool filterInterface = false;    // InterfaceAndOperStatusFlags.FilterInterface: an NDIS filter
+};
+
 // What the agent reads of the MIB_IPINTERFACE_ROW handed to an interface change callback.
 struct IpInterfaceChange {
   uint16_t family = 0;  // kAfInet or kAfInet6
@@ -142,6 +151,9 @@ class IpHelper {
   virtual uint32_t GetIpAddrTable(MibIpAddrTable* table, uint32_t* size, bool sorted) = 0;
   // GetIfEntry: row->dwIndex selects the interface.
   virtual uint32_t GetIfEntry(MibIfRow* row) = 0;
+  // GetIfEntry2 by interface index, keeping only the fields above. kErrorProcNotFound where
+  // the system has no such call.
+  virtual uint32_t GetIfEntry2(IfRow2Flags* row) = 0;
   // GetAdaptersAddresses without the reserved argument; kErrorBufferOverflow with the size
   // needed in *size when the buffer is too small.
   virtual uint32_t GetAdaptersAddresses(uint32_t family, uint32_t flags,

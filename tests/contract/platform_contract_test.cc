@@ -234,6 +234,19 @@ TEST_P(PlatformContract, IpHelperTablesAndRows) {
   ASSERT_EQ(ip.GetIfEntry(&row), 0u);
   EXPECT_EQ(row.dwType, kIfTypeSoftwareLoopback);
   EXPECT_EQ(row.dwIndex, loopback->dwIndex);
+  // MIB_IF_ROW2's flags: the loopback is neither an adapter nor a filter; an index no
+  // interface has is not found, and no index at all is refused.
+  IfRow2Flags flags;
+  flags.interfaceIndex = loopback->dwIndex;
+  ASSERT_EQ(ip.GetIfEntry2(&flags), 0u);
+  EXPECT_EQ(flags.type, kIfTypeSoftwareLoopback);
+  EXPECT_FALSE(flags.hardwareInterface);
+  EXPECT_FALSE(flags.filterInterface);
+  flags = IfRow2Flags{};
+  flags.interfaceIndex = highest + 1000;
+  EXPECT_EQ(ip.GetIfEntry2(&flags), kErrorFileNotFound);
+  flags = IfRow2Flags{};
+  EXPECT_EQ(ip.GetIfEntry2(&flags), kErrorInvalidParameter);
   if (backend().IsWine()) GTEST_SKIP() << "Wine's GetIfEntry answers 2 for a missing index";
   row = MibIfRow{};
   row.dwIndex = highest + 1000;

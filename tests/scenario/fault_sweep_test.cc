@@ -509,6 +509,7 @@ std::vector<CallFaults> AllCalls() {
       {"GetIfTable", {50, 87}, Shows::kReported, {kInfo}},
       {"GetIpAddrTable", {50, 232}, Shows::kReported, {kInfo}},
       {"GetIfEntry", {1168, 13}, Shows::kSilent, {}},
+      {"GetIfEntry2", {127, 50}, Shows::kReported, {kInfo}},
       {"GetAdaptersAddresses", {232, 8}, Shows::kSilent, {}},
       {"WSAStartup", {10091, 10067}, Shows::kSilent, {}},
       {"WSACleanup", {10093}, Shows::kSilent, {}},
@@ -666,9 +667,10 @@ TEST(FaultSweep, TheRunWithoutFaultsIsClean) {
   EXPECT_EQ(baseline.end, sim::RunEnd::kDurationOver);
   EXPECT_FALSE(baseline.finalTree.empty());
   // The scenario exercises what the sweep is meant to reach.
-  for (const char* call : {"RegCreateKeyExW", "DeviceIoControl", "CM_Get_Device_ID_ListW",
-                           "GetIfEntry", "GetAdaptersAddresses", "LoadLibraryW", "ExecQuery",
-                           "SafeArrayGetElement", "BmapiGetFirmwareInfo", "QLmapiGet57710FwInfo"}) {
+  for (const char* call :
+       {"RegCreateKeyExW", "DeviceIoControl", "CM_Get_Device_ID_ListW", "GetIfEntry", "GetIfEntry2",
+        "GetAdaptersAddresses", "LoadLibraryW", "ExecQuery", "SafeArrayGetElement",
+        "BmapiGetFirmwareInfo", "QLmapiGet57710FwInfo"}) {
     EXPECT_GT(baseline.callsAtCutoff.at(call), 0u) << call;
   }
   EXPECT_FALSE(baseline.traps.empty());

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "collect/filter_rows.h"
 #include "collect/if_table.h"
 #include "collect/tcpip_parameters.h"
 #include "common/alloc.h"
@@ -63,6 +64,36 @@ TEST_F(IfTableTest, FilterKeepsEthernetAndTheLoopbackOnly) {
     EXPECT_EQ(cases[i].managed, snapshot.table->IsManagedInterface(i)) << cases[i].description;
   }
   EXPECT_TRUE(snapshot.table->IsManagedInterface(std::size(cases)));
+}
+
+// Without the system's flags a filter row is known by its description: its adapter's, a
+// filter name and an instance number, with the adapter's address.
+TEST(FilterRowDescriptions, NameTheAdapterAFilterAndAnInstance) {
+  const sim::SimInterface adapter = InterfaceRow(7, 6, "Intel(R) X710", 7);
+  struct Case {
+    const char* description;
+    uint8_t macLast;
+    bool filter;
+  } cases[] = {
+      {"Intel(R) X710-WFP 802.3 MAC Layer LightWeight Filter-0000", 7, true},
+      {"Intel(R) X710-Packet Capture Filter Driver-001F", 7, true},
+      {"Intel(R) X710-Packet Capture Filter Driver-0000", 8, false},  // another adapter's
+      {"Intel(R) X710 #2", 7, false},                                 // no filter name
+      {"Intel(R) X710--0000", 7, false},
+      {"Intel(R) X710-QoS Packet Scheduler", 7, false},  // no instance number
+      {"Intel(R) X710-QoS Packet Scheduler-00G0", 7, false},
+      {"Intel(R) X71-QoS Packet Scheduler-0000", 7, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.filter,
+              crv::DescribesFilterOf(InterfaceRow(9, 6, c.description, c.macLast).row, adapter.row))
+        << c.description;
+  }
+  // Descriptions that fill their field without a terminator are read within it.
+  sim::SimInterface full = adapter;
+  std::memset(full.row.bDescr, 'A', sizeof full.row.bDescr);
+  EXPECT_FALSE(crv::DescribesFilterOf(full.row, full.row));
+  EXPECT_FALSE(crv::DescribesFilterOf(adapter.row, full.row));
 }
 
 TEST_F(IfTableTest, SnapshotIsSortedAndCarriesTheAddressTable) {

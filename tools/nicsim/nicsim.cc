@@ -127,6 +127,7 @@ int main(int argc, char** argv) {
                                          ? "(nothing printed)\n"
                                          : machine.ConsoleOutput().c_str());
   std::printf("\n== platform inventory ==\nsystem product name: %s\n", productName.c_str());
+  PrintInterfaceTable(machine);
   if (options.trace) PrintReports(machine);
   PrintTraps(machine);
   if (options.events) PrintEvents(machine);

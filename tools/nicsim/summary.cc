@@ -91,6 +91,16 @@ void PrintTraps(sim::Machine& machine) {
   }
 }
 
+void PrintInterfaceTable(const sim::Machine& machine) {
+  std::printf("\n== interface table (GetIfTable, as listed) ==\n");
+  for (const auto& i : machine.network().interfaces()) {
+    const char* kind = i.filter ? "filter" : i.hardware ? "adapter" : "software";
+    const auto* description = reinterpret_cast<const char*>(i.row.bDescr);
+    std::printf("  %6u  %-8s  %-6s  %.*s\n", i.row.dwIndex, kind, i.ipBinding ? "IP" : "no IP",
+                static_cast<int>(strnlen(description, sizeof i.row.bDescr)), description);
+  }
+}
+
 void PrintLinkTimeline(const sim::Machine& machine) {
   // Ports in the order they were first published; a cycle is the span between the writes of
   // InterfaceData_Ready 0 and 1.

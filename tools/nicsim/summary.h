@@ -1,9 +1,12 @@
-// What nicsim shows a person after a run besides the tree: the traps the agent raised and,
-// cycle by cycle, each port's link condition.
+// What nicsim shows a person after a run besides the tree: the server's interface table, the
+// traps the agent raised and, cycle by cycle, each port's link condition.
 #pragma once
 
 #include "platform/sim/machine.h"
 
+// The interface table as the run left it: each row's index, what it is (an adapter's own
+// interface, an NDIS filter's, one without TCP/IP) and its description.
+void PrintInterfaceTable(const sim::Machine& machine);
 // Every trap record under the tree's trap keys, in time order.
 void PrintTraps(sim::Machine& machine);
 // One line per publication cycle, one column per port (by MAC address), from the values the

@@ -45,6 +45,7 @@ inline constexpr std::string_view kFaultCalls[] = {
     "GetIfTable",
     "GetIpAddrTable",
     "GetIfEntry",
+    "GetIfEntry2",
     "GetAdaptersAddresses",
     "NotifyIpInterfaceChange",
     "CancelMibChangeNotify2",

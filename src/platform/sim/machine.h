@@ -76,6 +76,7 @@ class Machine {
   SimRegistry& registry() { return registry_; }
   ServiceDatabase& services() { return services_; }
   SimNetwork& network() { return network_; }
+  const SimNetwork& network() const { return network_; }
   // NDIS devices and the PnP tree; device_sim.h adds adapters described once (AddAdapter).
   SimDevices& devices() { return devices_; }
   // Loadable libraries (the vendors' management libraries) and WMI.

@@ -59,6 +59,18 @@ class Win32IpHelper final : public IpHelper {
     return ::GetIfEntry(reinterpret_cast<MIB_IFROW*>(row));
   }
 
+  uint32_t GetIfEntry2(IfRow2Flags* flags) override {
+    if (flags == nullptr) return ERROR_INVALID_PARAMETER;
+    MIB_IF_ROW2 row{};  // InterfaceLuid 0: the index selects the interface
+    row.InterfaceIndex = flags->interfaceIndex;
+    DWORD status = ::GetIfEntry2(&row);
+    if (status != NO_ERROR) return status;
+    flags->type = row.Type;
+    flags->hardwareInterface = row.InterfaceAndOperStatusFlags.HardwareInterface != 0;
+    flags->filterInterface = row.InterfaceAndOperStatusFlags.FilterInterface != 0;
+    return NO_ERROR;
+  }
+
   uint32_t GetAdaptersAddresses(uint32_t family, uint32_t flags, IpAdapterAddresses* addresses,
                                 uint32_t* size) override {
     ULONG bytes = *size;

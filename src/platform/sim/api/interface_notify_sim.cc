@@ -47,6 +47,9 @@ uint32_t SimInterfaceNotifier::Cancel(platform::Handle notification) {
 std::map<uint32_t, SimInterfaceNotifier::Seen> SimInterfaceNotifier::Snapshot() const {
   std::map<uint32_t, Seen> rows;
   for (const auto& i : machine_.network().interfaces()) {
+    // Only IP interfaces are watched: a team member or a filter row never notifies, whatever
+    // its interface row does.
+    if (!i.ipBinding) continue;
     rows[i.row.dwIndex] = Seen{i.row.dwOperStatus, i.row.dwAdminStatus, i.row.dwMtu};
   }
   return rows;

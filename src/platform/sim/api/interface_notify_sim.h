@@ -1,8 +1,9 @@
 // The simulated machine's interface change notifications (NotifyIpInterfaceChange): after
 // every timeline action the interface table is compared with what was last seen, and each
-// interface that appeared, went, or changed its operational state, administrative state or
-// MTU is announced to every registration, per address family, after a configurable delay.
-// A speed change alone is not announced (the IP interface row carries no speed).
+// IP interface (one with TCP/IP bound: no team member, no filter row) that appeared, went, or
+// changed its operational state, administrative state or MTU is announced to every registration,
+// per address family, after a configurable delay. A speed change alone is not announced (the IP
+// interface row carries no speed).
 #pragma once
 
 #include <cstdint>

@@ -64,6 +64,17 @@ class IpHelperApi : public IpHelper {
     return 0;
   }
 
+  uint32_t GetIfEntry2(IfRow2Flags* row) override {
+    if (auto fault = internals_.CheckFault("GetIfEntry2")) return *fault;
+    if (row == nullptr || row->interfaceIndex == 0) return kErrorInvalidParameter;
+    const SimInterface* interface = machine_.network().Find(row->interfaceIndex);
+    if (interface == nullptr) return kErrorFileNotFound;
+    row->type = interface->row.dwType;
+    row->hardwareInterface = interface->hardware;
+    row->filterInterface = interface->filter;
+    return 0;
+  }
+
   uint32_t NotifyIpInterfaceChange(uint16_t family, IpInterfaceChangeCallback callback,
                                    void* context, bool initialNotification,
                                    Handle* notification) override {

@@ -202,6 +202,8 @@ void Load(const json& root, Machine& machine, Scenario& scenario) {
       machine.network().Add(ParseInterface(list[i], "interfaces[" + std::to_string(i) + "]"));
     }
   }
+  if (root.contains("ndis_filters"))
+    LoadDefaultFilters(machine, root["ndis_filters"], "ndis_filters");
   if (root.contains("adapters")) {
     const json& list = root["adapters"];
     if (!list.is_array()) Bad("adapters", "expected a list");

@@ -25,7 +25,8 @@
 // in scenario_notifications.h.
 //
 // Network interfaces ("interfaces") are described in scenario_network.h, network adapters
-// ("adapters", the PnP and NDIS side with their interfaces) in scenario_devices.h; both add
+// ("adapters", the PnP and NDIS side with their interfaces, and "ndis_filters", the filters
+// listed beside every adapter) in scenario_devices.h; both add
 // timeline actions of their own. Counters that grow while it runs ("traffic") are described
 // in scenario_traffic.h.
 //

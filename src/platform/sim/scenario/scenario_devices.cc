@@ -109,6 +109,29 @@ void ApplyOverrides(Machine& machine, const std::u16string& guid, const Override
 
 }  // namespace
 
+std::vector<std::u16string> ParseFilterNames(const json& node, const std::string& where) {
+  if (!node.is_array()) Bad(where, "expected a list of filter names");
+  std::vector<std::u16string> names;
+  for (size_t k = 0; k < node.size(); ++k) {
+    names.push_back(Wide(node[k], where + "[" + std::to_string(k) + "]"));
+  }
+  return names;
+}
+
+bool FiltersListedFirst(const json& node, const std::string& where) {
+  std::string listed = Text(node, where);
+  if (listed != "before" && listed != "after") Bad(where, "expected \"before\" or \"after\"");
+  return listed == "before";
+}
+
+void LoadDefaultFilters(Machine& machine, const json& node, const std::string& where) {
+  if (!node.is_object()) Bad(where, "expected an object");
+  std::vector<std::u16string> names =
+      ParseFilterNames(Need(node, "names", where), where + ".names");
+  bool first = node.contains("listed") && FiltersListedFirst(node["listed"], where + ".listed");
+  machine.devices().SetDefaultFilters(std::move(names), first);
+}
+
 SimAdapter ParseAdapter(const json& node, const std::string& where) {
   if (!node.is_object()) Bad(where, "expected an adapter object");
   SimAdapter a;
@@ -196,6 +219,11 @@ SimAdapter ParseAdapter(const json& node, const std::string& where) {
   }
   if (node.contains("ndis_interface")) {
     a.ndisInterface = Flag(node["ndis_interface"], where + ".ndis_interface");
+  }
+  if (node.contains("ip_binding")) a.ipBinding = Flag(node["ip_binding"], where + ".ip_binding");
+  if (node.contains("filters")) a.filters = ParseFilterNames(node["filters"], where + ".filters");
+  if (node.contains("filters_listed")) {
+    a.filtersFirst = FiltersListedFirst(node["filters_listed"], where + ".filters_listed");
   }
   return a;
 }

@@ -23,6 +23,10 @@
 //       "ipv6": [ "fe80::1%12" ], "dhcp": false, "connection_name": "Ethernet 2",
 //       "keywords": { "*SpeedDuplex": "0" },             network class key texts
 //       "ndis_interface": true,                          NDIS LAN device interface
+//       "ip_binding": true,                              false: TCP/IP unbound (team member)
+//       "filters": [ "QoS Packet Scheduler" ],           NDIS filters with rows of their own
+//                                                        (indexes from 100001 on);
+//       "filters_listed": "after",                       before or after the adapter's row
 //       "open_error": 0,                                 CreateFileW of \\.\{GUID} fails
 //       "oids": { "0x00010114": { "error": 50 }, "0x0001028C": { "dword": 2 },
 //                 "0xFF0201D3": { "data": "01 02 ..." } },
@@ -48,6 +52,12 @@
 namespace sim {
 
 SimAdapter ParseAdapter(const nlohmann::json& node, const std::string& where);
+// "ndis_filters": { "names": [ "WFP Native MAC Layer LightWeight Filter", ... ],
+//                   "listed": "after" }: the filters of every adapter without "filters".
+// Load it before the adapters.
+void LoadDefaultFilters(Machine& machine, const nlohmann::json& node, const std::string& where);
+std::vector<std::u16string> ParseFilterNames(const nlohmann::json& node, const std::string& where);
+bool FiltersListedFirst(const nlohmann::json& node, const std::string& where);
 // Adds an "adapters" entry to the machine: the adapter and its low-level overrides.
 void LoadAdapter(Machine& machine, const nlohmann::json& node, const std::string& where);
 // Schedules the entry when it is a device action; false when it is not one.

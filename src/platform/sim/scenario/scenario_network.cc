@@ -123,6 +123,9 @@ SimInterface ParseInterface(const json& node, const std::string& where) {
     i.friendlyName = Wide(node["friendly_name"], where + ".friendly_name");
   }
   ParseAddresses(node, where, &i.ipv4, &i.ipv6);
+  if (node.contains("hardware")) i.hardware = Flag(node["hardware"], where + ".hardware");
+  if (node.contains("filter")) i.filter = Flag(node["filter"], where + ".filter");
+  if (node.contains("ip_binding")) i.ipBinding = Flag(node["ip_binding"], where + ".ip_binding");
   if (node.contains("counters")) ApplyCounters(row, node["counters"], false, where + ".counters");
   return i;
 }

@@ -7,7 +7,9 @@
 //                     "adapter_name": "{GUID}", "friendly_name": "Ethernet 2",
 //                     "ipv4": [ { "address": "10.0.0.5", "mask": "255.255.255.0" } ],
 //                     "ipv6": [ "fe80::21b:21ff:feaa:bb01%12" ],
-//                     "counters": { "in_octets": 0, "out_octets": 0, ... } } ]
+//                     "counters": { "in_octets": 0, "out_octets": 0, ... },
+//                     "hardware": false, "filter": false,   MIB_IF_ROW2's flags
+//                     "ip_binding": true } ]                false: no IP interface changes
 //   timeline: { "at_ms": T, "interface_add": { ...as above... } }
 //             { "at_ms": T, "interface_remove": 12 }
 //             { "at_ms": T, "interface_set": { "index": 12, "new_index": 13, "oper_status": 2,

@@ -207,8 +207,29 @@ SimInterface DeriveInterface(const SimAdapter& a) {
   std::memcpy(row.wszName, wideName.c_str(),
               std::min(wideName.size(), size_t{platform::kMaxInterfaceNameLength - 1}) * 2);
   i.friendlyName = ConnectionName(a);
-  i.ipv4 = a.ipv4;
-  i.ipv6 = a.ipv6;
+  if (a.ipBinding) {  // an interface without TCP/IP has no addresses
+    i.ipv4 = a.ipv4;
+    i.ipv6 = a.ipv6;
+  }
+  i.hardware = a.kind != AdapterKind::kOther;  // root-enumerated and multiplexor devices are not
+  i.ipBinding = a.ipBinding;
+  return i;
+}
+
+// The row of an NDIS filter bound to an adapter: the adapter's row under an index and a
+// description of its own, no TCP/IP binding, no addresses.
+SimInterface DeriveFilterInterface(const SimAdapter& a, const SimInterface& adapter,
+                                   const std::u16string& filter, uint32_t index) {
+  SimInterface i = adapter;
+  i.row.dwIndex = index;
+  SetRowDescription(i.row, FriendlyName(a) + u"-" + filter + u"-0000");
+  i.hardware = false;
+  i.filter = true;
+  i.ipBinding = false;
+  i.ipv4.clear();
+  i.ipv6.clear();
+  i.filteredAdapter = a.guid;
+  i.friendlyName = i.friendlyName + u"-" + filter + u"-0000";
   return i;
 }
 
@@ -905,9 +926,15 @@ AdapterRecord& AddAdapter(Machine& machine, const SimAdapter& adapter) {
   // Interface row, TCP/IP parameters and connection name.
   if (a.ifIndex != 0) {
     machine.network().Remove(a.ifIndex);
+    machine.network().RemoveFiltersOf(a.guid);
     SimInterface row = DeriveInterface(a);
     ApplyLinkToRow(a, row.row, 0);
-    machine.network().Add(std::move(row));
+    const bool filtersFirst = a.filtersFirst.value_or(devices.defaultFiltersFirst_);
+    if (!filtersFirst) machine.network().Add(row);
+    for (const auto& filter : a.filters.value_or(devices.defaultFilters_)) {
+      machine.network().Add(DeriveFilterInterface(a, row, filter, machine.network().UnusedIndex()));
+    }
+    if (filtersFirst) machine.network().Add(std::move(row));
   }
   record->tcpipKey = Join(kTcpipInterfacesKeyPath, a.guid);
   registry.DeleteTree(record->tcpipKey);
@@ -944,6 +971,7 @@ bool RemoveAdapter(Machine& machine, std::u16string_view guid) {
   const AdapterRecord& r = *found;
   devices.RemoveNdis(r.adapter.guid);
   if (r.adapter.ifIndex != 0) machine.network().Remove(r.adapter.ifIndex);
+  machine.network().RemoveFiltersOf(r.adapter.guid);
   // Presence is not a name the indexes know: no need to hand the nodes out for editing.
   if (auto* node = const_cast<DevNode*>(std::as_const(devices).FindNode(r.instanceId))) {
     node->present = false;
@@ -968,6 +996,12 @@ bool ChangeLink(Machine& machine, std::u16string_view guid, auto&& change) {
     if (SimInterface* i = machine.network().Find(r->adapter.ifIndex)) {
       // dwLastChange counts hundredths of a second of system up time.
       ApplyLinkToRow(r->adapter, i->row, static_cast<uint32_t>(machine.NowMs() / 10));
+    }
+  }
+  // A filter's interface follows the adapter it is bound to.
+  for (SimInterface& i : machine.network().interfaces()) {
+    if (i.filter && i.filteredAdapter == guid) {
+      ApplyLinkToRow(r->adapter, i.row, static_cast<uint32_t>(machine.NowMs() / 10));
     }
   }
   return true;

@@ -227,6 +227,15 @@ struct SimAdapter {
   std::map<std::u16string, std::u16string, NoCaseLess> keywords;
   // Whether the node has an NDIS LAN device interface.
   bool ndisInterface = true;
+  // Whether TCP/IP is bound to the adapter's interface; a team's member adapters have it
+  // unbound, so their rows raise no IP interface change.
+  bool ipBinding = true;
+  // The NDIS filters bound to the adapter, each with an interface row of its own
+  // ("<description>-<filter>-0000", the adapter's MAC, its link); unset: the machine's
+  // default (SimDevices::SetDefaultFilters).
+  std::optional<std::vector<std::u16string>> filters;
+  // Whether the filter rows come before the adapter's own row; unset: the machine's default.
+  std::optional<bool> filtersFirst;
   // The firmware version "A.B.C" the driver reports through its vendor's OID: Intel (8086)
   // in the adapter information block, NetXen (4040) and QLogic (1077) as three words,
   // Emulex (19A2) as text, Mellanox (15B3) as one 64-bit word. Empty: the driver does not
@@ -296,6 +305,13 @@ class SimDevices {
   AdapterRecord* FindAdapter(std::u16string_view guid);
   const std::vector<std::unique_ptr<AdapterRecord>>& adapters() const { return adapters_; }
 
+  // The filters bound to every adapter that names none of its own, and whether their rows
+  // are listed before the adapter's (Windows lists them around it, in no promised order).
+  void SetDefaultFilters(std::vector<std::u16string> names, bool first) {
+    defaultFilters_ = std::move(names);
+    defaultFiltersFirst_ = first;
+  }
+
   // --- what the devices saw ---
   // Whether opens and queries are recorded (on by default; long runs turn it off).
   void SetRecording(bool on) { recording_ = on; }
@@ -314,6 +330,9 @@ class SimDevices {
  private:
   friend AdapterRecord& AddAdapter(Machine& machine, const SimAdapter& adapter);
   friend bool RemoveAdapter(Machine& machine, std::u16string_view guid);
+
+  std::vector<std::u16string> defaultFilters_;
+  bool defaultFiltersFirst_ = false;
 
   // Records of one kind found by name without regard to case. A record is filed under the
   // names it had when it was last filed, with its place in its list, so that the candidates

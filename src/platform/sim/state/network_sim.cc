@@ -13,6 +13,18 @@ bool SimNetwork::Remove(uint32_t index) {
   return true;
 }
 
+void SimNetwork::RemoveFiltersOf(std::u16string_view adapterGuid) {
+  std::erase_if(interfaces_, [&](const SimInterface& i) {
+    return i.filter && i.filteredAdapter == adapterGuid;
+  });
+}
+
+uint32_t SimNetwork::UnusedIndex() const {
+  uint32_t highest = kFirstSystemIndex - 1;
+  for (const auto& i : interfaces_) highest = std::max(highest, i.row.dwIndex);
+  return highest + 1;
+}
+
 SimInterface* SimNetwork::Find(uint32_t index) {
   auto it = positions_.find(index);
   if (it == positions_.end() || it->second >= interfaces_.size() ||

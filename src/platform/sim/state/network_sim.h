@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -24,6 +25,14 @@ struct SimInterface {
   std::u16string friendlyName;
   std::vector<SimIpv4Address> ipv4;
   std::vector<std::u16string> ipv6;  // address texts, e.g. "fe80::1%12"
+  // What MIB_IF_ROW2 tells of the row (GetIfEntry2): a physical adapter's own interface, or
+  // the interface of an NDIS filter bound to one.
+  bool hardware = false;
+  bool filter = false;
+  // Whether TCP/IP is bound to the interface: only those are IP interfaces, the ones
+  // NotifyIpInterfaceChange reports (not a team's member adapters, not filter rows).
+  bool ipBinding = true;
+  std::u16string filteredAdapter;  // a filter row: the GUID of the adapter it is bound to
 };
 
 class SimNetwork {
@@ -34,6 +43,12 @@ class SimNetwork {
 
   void Add(SimInterface interface) { interfaces_.push_back(std::move(interface)); }
   bool Remove(uint32_t index);
+  // Removes the filter rows bound to the adapter.
+  void RemoveFiltersOf(std::u16string_view adapterGuid);
+  // An index no interface has, from kFirstSystemIndex on and above every index in use, for
+  // rows the system numbers itself (filter rows); scenarios number their own below it.
+  static constexpr uint32_t kFirstSystemIndex = 100001;
+  uint32_t UnusedIndex() const;
   // The first interface of this index. Found through the positions the interfaces had when
   // last looked at, checked and taken again when the list has changed since.
   SimInterface* Find(uint32_t index);
