@@ -102,7 +102,10 @@ class Collector {
       retriesLeft_ = kBuildRetries;
       return;
     }
-    State().pollInterval *= 2;  // 32-bit: an interval of 2^31 ms or more loses its top bit
+    // Doubled up to the longest interval: never past it, so never wrapping to 0 nor
+    // reaching all ones (INFINITE).
+    uint32_t& wait = State().pollInterval;
+    wait = wait > kMaximumPollInterval / 2 ? kMaximumPollInterval : wait * 2;
     if (retriesLeft_ == 0) {
       ReportInfo(u"DataCollectionThread: init failed after retries.", lastError_);
       WriteCollectionStoppedEvent(status);
@@ -130,15 +133,22 @@ class Collector {
   }
 
   void Poll() {
+    bool teamsRead = false;
     if (list_ != nullptr && list_->HasInterfaceTableChanged() == 0) {
-      list_->PublishCycle();
-      return;
+      teamsRead = list_->TeamsBecameReadable();
+      if (!teamsRead) {
+        list_->PublishCycle();
+        return;
+      }
+      ReportInfo(u"NIC teaming: the teams can be read now, reinitializing", 0);
+    } else {
+      ReportInfo(u"Detected change in interface table, reinitializing", 0);
     }
-    ReportInfo(u"Detected change in interface table, reinitializing", 0);
     DeleteObject(list_);  // deletes the published tree
     list_ = nullptr;
     if (trap_ != nullptr) trap_->BeginGeneration();
     if (InitializeDataCollection(&list_, trap_) == 0) {
+      if (teamsRead) State().teamsReadCycle = State().cycleCounter + 1;
       list_->PublishCycle();
       needInit_ = false;
       retriesLeft_ = kBuildRetries;

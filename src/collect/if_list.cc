@@ -8,6 +8,7 @@
 #include "common/process_state.h"
 #include "common/report.h"
 #include "common/text.h"
+#include "discovery/lbfo_teams.h"
 #include "discovery/miniport.h"
 #include "discovery/miniport_list.h"
 #include "discovery/win32_net_adapter.h"
@@ -214,6 +215,7 @@ uint32_t CIFList::Build(CTrap* trap) {
     result = kReportAllocationFailed;
   } else {
     result = miniports->Init();
+    teamsPending_ = miniports->TeamsPending();
     if (result == 0) result = CollectAdapters(*miniports);
     if (result == 0) {
       GroupAdapters(*miniports);
@@ -274,5 +276,7 @@ uint32_t CIFList::HasInterfaceTableChanged() const {
   CIFTable none;  // a list whose snapshot could not be made compares as an empty table
   return HasTableChangedSince(table_ != nullptr ? *table_ : none) ? 1 : 0;
 }
+
+bool CIFList::TeamsBecameReadable() const { return teamsPending_ && LbfoTeamsReadable(); }
 
 }  // namespace crv

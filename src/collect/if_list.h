@@ -37,6 +37,9 @@ class CIFList {
   uint32_t PublishCycle();
   // 1 when the system's interface table no longer matches the one the list was built from.
   uint32_t HasInterfaceTableChanged() const;
+  // True when the list was built without the teams' answer and the teams can be read now:
+  // the model is then to be rebuilt. Asks WMI only while the teams are pending.
+  bool TeamsBecameReadable() const;
 
   uint32_t Status() const { return status_; }
   uint32_t AdapterCount() const { return adapterCount_; }
@@ -59,7 +62,8 @@ class CIFList {
   SoftwareRevisionsRecord softwareRevisions_{};
   uint8_t overallCondition_ = 0;
   uint32_t hasEthernet_ = 0;
-  CTrap* trap_ = nullptr;  // not owned
+  bool teamsPending_ = false;  // built without the teams' answer, team interfaces withheld
+  CTrap* trap_ = nullptr;      // not owned
   CIFTable* table_ = nullptr;
 };
 

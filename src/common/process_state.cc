@@ -14,6 +14,7 @@ void ResetProcessState() {
   ProcessState& s = State();
   s.startupLinks.Clear();
   s.cycleCounter = 0;
+  s.teamsReadCycle = 0;
   s.agentStartTime = 0;
   s.pollInterval = 0;
   s.nextInterfaceMapNumber = 1;

@@ -18,6 +18,9 @@ struct ProcessState {
   uint32_t nextPhysPortNumber = 1;
   uint32_t nextVlanMapNumber = 1;
   StartupLinkTable startupLinks;
+  // The cycle that first published the teams after a start without them (0: none): their
+  // ports count as present at start, so their first conditions raise nothing.
+  uint32_t teamsReadCycle = 0;
   // The file time the last trap record was named after (see trap/trap_time.h).
   uint64_t lastTrapFileTime = 0;
   // Whether searches may use the indexes beside the lists (common/list_index.h); switched

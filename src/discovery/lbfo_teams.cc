@@ -19,6 +19,9 @@ using platform::Variant;
 
 constexpr char16_t kNamespace[] = u"\\\\.\\root\\StandardCimv2";
 constexpr uint32_t kNextTimeoutMs = 5000;
+// WBEM_S_TIMEDOUT only says "nothing yet" (a provider still loading at boot): the read waits
+// on, up to this much over its four classes, and is then given up until the next cycle.
+constexpr uint32_t kReadBudgetMs = 30000;
 constexpr size_t kNameChars = 257;
 // What one server holds is far below these; an answer beyond them is not trusted at all.
 constexpr uint32_t kMaxAdapters = 128;
@@ -97,7 +100,8 @@ bool ReadNumber(ComWmi& wmi, ComObject object, const char16_t* name, int64_t* va
 // One class's objects, each handed to take (false: the object does not fit). False when the
 // class cannot be enumerated to its end.
 template <class Take>
-bool ReadClass(ComWmi& wmi, ComObject services, const char16_t* className, Take take) {
+bool ReadClass(ComWmi& wmi, ComObject services, const char16_t* className, uint32_t* waitedMs,
+               Take take) {
   ScopedComObject enumerator;
   if (wmi.CreateInstanceEnum(services, className,
                              platform::kWbemFlagReturnImmediately | platform::kWbemFlagForwardOnly,
@@ -113,6 +117,11 @@ bool ReadClass(ComWmi& wmi, ComObject services, const char16_t* className, Take 
     uint32_t returned = 0;
     platform::HResult hr = wmi.Next(enumerator.Get(), kNextTimeoutMs, object.Receive(), &returned);
     if (hr == platform::kSFalse && returned == 0) break;
+    if (hr == platform::kWbemSTimedOut && returned == 0) {
+      *waitedMs += kNextTimeoutMs;
+      complete = *waitedMs < kReadBudgetMs;
+      continue;
+    }
     if (hr != 0 || returned != 1 || !object.Holds()) {
       complete = false;
       break;
@@ -144,7 +153,8 @@ bool ReadAnswer(ComWmi& wmi, LbfoAnswer& answer) {
               wmi.SetProxyBlanket(services.Get(), platform::kRpcCAuthnDefault,
                                   platform::kRpcCAuthzNone, platform::kRpcCAuthnLevelCall,
                                   platform::kRpcCImpLevelImpersonate, platform::kEoacNone) == 0;
-  read = read && ReadClass(wmi, services.Get(), u"MSFT_NetAdapter", [&](ComObject o) {
+  uint32_t waitedMs = 0;
+  read = read && ReadClass(wmi, services.Get(), u"MSFT_NetAdapter", &waitedMs, [&](ComObject o) {
            if (answer.adapterCount == kMaxAdapters) return Note(answer, u"too many adapters");
            NamedGuid& a = answer.adapters[answer.adapterCount];
            if (ReadText(wmi, o, u"Name", a.name, kNameChars) &&
@@ -152,7 +162,7 @@ bool ReadAnswer(ComWmi& wmi, LbfoAnswer& answer) {
              ++answer.adapterCount;
            }
          });
-  read = read && ReadClass(wmi, services.Get(), u"MSFT_NetLbfoTeam", [&](ComObject o) {
+  read = read && ReadClass(wmi, services.Get(), u"MSFT_NetLbfoTeam", &waitedMs, [&](ComObject o) {
            if (answer.teamCount == kMaxTeams) return Note(answer, u"too many teams");
            Team& t = answer.teams[answer.teamCount];
            int64_t mode = -1;
@@ -164,7 +174,8 @@ bool ReadAnswer(ComWmi& wmi, LbfoAnswer& answer) {
            if (FindTeam(answer, t.name) != nullptr) return Note(answer, u"a team named twice");
            ++answer.teamCount;
          });
-  read = read && ReadClass(wmi, services.Get(), u"MSFT_NetLbfoTeamMember", [&](ComObject o) {
+  read = read &&
+         ReadClass(wmi, services.Get(), u"MSFT_NetLbfoTeamMember", &waitedMs, [&](ComObject o) {
            if (answer.memberCount == kMaxMembers) return Note(answer, u"too many team members");
            Member& m = answer.members[answer.memberCount];
            int64_t administrative = kLbfoAdminActive;
@@ -176,21 +187,21 @@ bool ReadAnswer(ComWmi& wmi, LbfoAnswer& answer) {
            m.administrativeMode = static_cast<uint32_t>(administrative);
            ++answer.memberCount;
          });
-  read = read && ReadClass(wmi, services.Get(), u"MSFT_NetLbfoTeamNic", [&](ComObject o) {
-           if (answer.teamNicCount == kMaxTeamNics)
-             return Note(answer, u"too many team interfaces");
-           TeamNic& n = answer.teamNics[answer.teamNicCount];
-           int64_t vlan = 0, isDefault = 0;
-           if (!ReadText(wmi, o, u"Name", n.name, kNameChars) ||
-               !ReadText(wmi, o, u"Team", n.team, kNameChars)) {
-             return Note(answer, u"a team interface without a name or a team");
-           }
-           ReadNumber(wmi, o, u"VlanID", &vlan);
-           ReadNumber(wmi, o, u"Default", &isDefault);
-           n.isDefault = isDefault != 0;
-           n.vlanId = vlan < 0 || vlan > 0xFFFF ? 0xFFFFu : static_cast<uint32_t>(vlan);
-           ++answer.teamNicCount;
-         });
+  read =
+      read && ReadClass(wmi, services.Get(), u"MSFT_NetLbfoTeamNic", &waitedMs, [&](ComObject o) {
+        if (answer.teamNicCount == kMaxTeamNics) return Note(answer, u"too many team interfaces");
+        TeamNic& n = answer.teamNics[answer.teamNicCount];
+        int64_t vlan = 0, isDefault = 0;
+        if (!ReadText(wmi, o, u"Name", n.name, kNameChars) ||
+            !ReadText(wmi, o, u"Team", n.team, kNameChars)) {
+          return Note(answer, u"a team interface without a name or a team");
+        }
+        ReadNumber(wmi, o, u"VlanID", &vlan);
+        ReadNumber(wmi, o, u"Default", &isDefault);
+        n.isDefault = isDefault != 0;
+        n.vlanId = vlan < 0 || vlan > 0xFFFF ? 0xFFFFu : static_cast<uint32_t>(vlan);
+        ++answer.teamNicCount;
+      });
   return read;
 }
 
@@ -313,25 +324,43 @@ uint32_t Apply(const LbfoAnswer& answer, CMiniportList& miniports) {
 
 }  // namespace
 
-uint32_t LbfoTeamIndex(const char16_t* teamName) {
-  return static_cast<uint32_t>(HashFoldedText(teamName) & 0x7FFFFFFFu);
-}
-
-uint32_t ApplyLbfoTeams(CMiniportList& miniports) {
+bool LbfoTeamsReadable() {
   ComWmi& wmi = *platform::Os().wmi;
   platform::Kernel& kernel = *platform::Os().kernel;
   uint32_t lastError = kernel.GetLastError();
   auto* answer = static_cast<LbfoAnswer*>(AllocateZeroed(sizeof(LbfoAnswer)));
+  bool answered = false;
+  if (answer != nullptr) {
+    platform::HResult com = wmi.CoInitializeEx(platform::kCoinitMultithreaded);
+    answered = ReadAnswer(wmi, *answer);
+    if (com >= 0) wmi.CoUninitialize();
+    FreeBlock(answer);
+  }
+  kernel.SetLastError(lastError);
+  return answered;
+}
+
+uint32_t LbfoTeamIndex(const char16_t* teamName) {
+  return static_cast<uint32_t>(HashFoldedText(teamName) & 0x7FFFFFFFu);
+}
+
+uint32_t ApplyLbfoTeams(CMiniportList& miniports, bool* read) {
+  ComWmi& wmi = *platform::Os().wmi;
+  platform::Kernel& kernel = *platform::Os().kernel;
+  uint32_t lastError = kernel.GetLastError();
+  auto* answer = static_cast<LbfoAnswer*>(AllocateZeroed(sizeof(LbfoAnswer)));
+  if (read != nullptr) *read = false;
   if (answer == nullptr) {
     ReportInfo(u"NIC teaming: no memory to read the teams; every port stays plain",
                kernel.GetLastError());
     return 0;
   }
   platform::HResult com = wmi.CoInitializeEx(platform::kCoinitMultithreaded);
-  bool read = ReadAnswer(wmi, *answer);
+  bool answered = ReadAnswer(wmi, *answer);
   if (com >= 0) wmi.CoUninitialize();
+  if (read != nullptr) *read = answered;
   uint32_t applied = 0;
-  if (!read) {
+  if (!answered) {
     ReportInfo(u"NIC teaming: the teams could not be read; every port stays plain", 0);
   } else {
     CheckAnswer(*answer, miniports);

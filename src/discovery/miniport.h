@@ -154,6 +154,10 @@ class CMiniport {
   bool Claimed() const { return claimed_ != 0; }
   uint32_t InterfaceIndex() const { return interfaceIndex_; }
   void Claim(uint32_t interfaceIndex);
+  // A team interface of Windows NIC Teaming (its path is the multiplexor driver's device):
+  // without the teams' answer it cannot be told apart from its members by address.
+  void MarkTeamMultiplexor() { teamMultiplexor_ = true; }
+  bool IsTeamMultiplexor() const { return teamMultiplexor_; }
   bool LinkNeverSeen() const { return linkNeverSeen_ != 0; }
   void ClearLinkNeverSeen() { linkNeverSeen_ = 0; }
 
@@ -210,6 +214,7 @@ class CMiniport {
   uint32_t teamIndex_ = kNoTeam;
   uint32_t teamAttribute_ = 0;
   uint32_t claimed_ = 0;
+  bool teamMultiplexor_ = false;
   uint32_t linkNeverSeen_ = 1;
   uint32_t interfaceIndex_ = kNoInterface;
   char16_t firmwareVersion_[kFirmwareVersionChars] = {};

@@ -170,6 +170,7 @@ uint32_t CMiniportList::Init() {
       netClassIf.CopyPath(path);
       if (node->element->Init(path, netClassIf.PathSize(), deviceName,
                               netClassIf.DeviceNameSize()) == 0) {
+        if (IsTeamMultiplexorPath(netClassIf.Path())) node->element->MarkTeamMultiplexor();
         Append(node);
       } else {
         SinglyLinkedList<CMiniport>::DestroyNode(node);
@@ -181,8 +182,21 @@ uint32_t CMiniportList::Init() {
   }
   DeleteObject(interfaces);
   // Team membership, read once for the whole list.
-  if (count_ != 0) ApplyLbfoTeams(*this);
+  bool teamsRead = true;
+  if (count_ != 0) ApplyLbfoTeams(*this, &teamsRead);
+  if (!teamsRead) WithholdTeamInterfaces();
   return result;
+}
+
+void CMiniportList::WithholdTeamInterfaces() {
+  // Without the teams' answer a team interface carries its members' address and would pair
+  // with an interface row as a port of its own; claimed for no interface, it pairs with none
+  // until a build reads the teams.
+  for (MINIPORTNODE* node = list_.Head(); node != nullptr; node = node->next) {
+    if (!node->element->IsTeamMultiplexor()) continue;
+    node->element->Claim(CMiniport::kNoInterface);
+    teamsPending_ = true;
+  }
 }
 
 CMiniport* CMiniportList::FindByGuid(const char16_t* guid) const {
@@ -267,6 +281,13 @@ bool CMiniportList::IsTeamMemberInterface(const platform::MibIfRow& row) const {
 CMiniport* CMiniportList::AllocateMiniport(const platform::MibIfRow& row,
                                            const platform::MibIpAddrTable* table,
                                            const IpAddressIndex* index) {
+  // While the teams are unread a team interface's row is no managed interface: its address
+  // would pair it with a member port.
+  if (teamsPending_ && FindByAddress(row.bPhysAddr, row.dwPhysAddrLen, [&row](const CMiniport& m) {
+                         return m.IsTeamMultiplexor() && GuidMatchesInterfaceName(m, row.wszName);
+                       }) != nullptr) {
+    return nullptr;
+  }
   // Room for every address the interface can have: one per row of the table, or with an
   // index the interface's own rows.
   uint32_t rows = table != nullptr ? table->dwNumEntries : 0;

@@ -80,6 +80,9 @@ class CMiniportList {
 
   MINIPORTNODE* Head() const { return list_.Head(); }
   uint32_t Count() const { return count_; }
+  // The teams could not be read while team interfaces are present: those were withheld, and
+  // the model built from this list is to be rebuilt once the teams can be read.
+  bool TeamsPending() const { return teamsPending_; }
 
  private:
   // One of the two team passes: the first candidate paired, or null.
@@ -92,6 +95,8 @@ class CMiniportList {
   CMiniport* FindByAddress(const uint8_t* address, uint32_t length, Match match) const;
   // Files the list's member ports by team, at the first team look-up.
   void IndexTeamMembers() const;
+  // Takes the team interfaces out of pairing (teams unread).
+  void WithholdTeamInterfaces();
 
   SinglyLinkedList<CMiniport> list_;
   uint32_t count_ = 0;
@@ -101,6 +106,7 @@ class CMiniportList {
   ListIndex byAddress_;
   mutable ListIndex teamMembers_;
   mutable bool teamMembersFiled_ = false;
+  bool teamsPending_ = false;
 };
 
 uint64_t HashTeamIndex(uint32_t teamIndex);

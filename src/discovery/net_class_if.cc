@@ -6,10 +6,13 @@
 #include "common/alloc.h"
 #include "common/report.h"
 #include "common/text.h"
+#include "discovery/device_lists.h"
 #include "platform/os_access.h"
 
 namespace crv {
 namespace {
+
+constexpr char16_t kTeamMultiplexorPathPart[] = u"\\\\?\\compositebus#ms_implat_mp";
 
 // Texts that mark a managed adapter's interface path, tried in this order. All but the last
 // begin with "\\?\", which occurs only at the start of a device path; the Solarflare NDIS bus
@@ -17,7 +20,7 @@ namespace {
 constexpr const char16_t* kManagedPathParts[] = {
     u"\\\\?\\pci#ven",
     u"\\\\?\\root#cv_crvteammp",
-    u"\\\\?\\compositebus#ms_implat_mp",  // NIC Teaming's team interfaces
+    kTeamMultiplexorPathPart,
     u"\\\\?\\root#net#",
     u"\\\\?\\root#vmware#",
     u"\\\\?\\root#msloop",
@@ -57,6 +60,10 @@ bool IsManagedInterfacePath(const char16_t* lowerCasePath) {
     if (ContainsText(lowerCasePath, part)) return true;
   }
   return false;
+}
+
+bool IsTeamMultiplexorPath(const char16_t* lowerCasePath) {
+  return ContainsText(lowerCasePath, kTeamMultiplexorPathPart);
 }
 
 CNetClassIf::CNetClassIf(DeviceInterfaceDetail* detail) : detail_(detail) {
@@ -110,17 +117,12 @@ NETCLASSIFNODE* CNetClassIfList::AllocateCNetClassNode(DeviceInterfaceDetail* de
 }
 
 uint32_t CNetClassIfList::Enumerate() {
-  uint32_t length = 0;
   uint32_t flags = platform::kCmGetIdListFilterClass | platform::kCmGetIdListFilterPresent;
-  uint32_t status = Cm().GetDeviceIdListSize(&length, kNetClassFilter, flags);
-  if (status != platform::kCrSuccess) return status;
-  auto* ids = static_cast<char16_t*>(AllocateZeroed((length + 1) * sizeof(char16_t)));
-  if (ids == nullptr) return platform::kCrFailure;
-  status = Cm().GetDeviceIdList(kNetClassFilter, ids, length, flags);
-  if (status == platform::kCrSuccess) {
-    for (const char16_t* id = ids; *id != 0; id += TextLength(id) + 1) status = AddDevice(id);
-  }
-  FreeBlock(ids);
+  DeviceList ids = ReadDeviceIdList(kNetClassFilter, flags);
+  if (ids.texts == nullptr) return ids.status;
+  uint32_t status = ids.status;
+  for (const char16_t* id = ids.texts; *id != 0; id += TextLength(id) + 1) status = AddDevice(id);
+  FreeBlock(ids.texts);
   return status;
 }
 
@@ -128,17 +130,12 @@ uint32_t CNetClassIfList::AddDevice(const char16_t* deviceId) {
   platform::DevInst devInst = 0;
   uint32_t status = Cm().LocateDevNode(&devInst, deviceId, platform::kCmLocateDevNodeNormal);
   if (status != platform::kCrSuccess) return status;
-  uint32_t length = 0;
-  status = Cm().GetDeviceInterfaceListSize(&length, platform::kGuidNdisLanClass, deviceId,
-                                           platform::kCmGetDeviceInterfaceListPresent);
-  if (status != platform::kCrSuccess) return status;
-  auto* paths = static_cast<char16_t*>(AllocateZeroed((length + 1) * sizeof(char16_t)));
-  if (paths == nullptr) return platform::kCrFailure;
-  status = Cm().GetDeviceInterfaceList(platform::kGuidNdisLanClass, deviceId, paths, length,
-                                       platform::kCmGetDeviceInterfaceListPresent);
+  DeviceList paths = ReadDeviceInterfaceList(platform::kGuidNdisLanClass, deviceId,
+                                             platform::kCmGetDeviceInterfaceListPresent);
+  status = paths.status;
   if (status == platform::kCrSuccess) {
     // Only the first path counts.
-    DeviceInterfaceDetail* detail = NewDetailRecord(paths);
+    DeviceInterfaceDetail* detail = NewDetailRecord(paths.texts);
     if (detail != nullptr) {
       LowerCaseInPlace(detail->devicePath);
       if (IsManagedInterfacePath(detail->devicePath)) {
@@ -153,7 +150,7 @@ uint32_t CNetClassIfList::AddDevice(const char16_t* deviceId) {
       }
     }
   }
-  FreeBlock(paths);
+  FreeBlock(paths.texts);
   return status;
 }
 

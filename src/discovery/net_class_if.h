@@ -24,6 +24,9 @@ constexpr uint32_t kDeviceInterfaceDetailCbSize = 8;
 
 // Whether a lower-case device interface path belongs to an adapter the agent manages.
 bool IsManagedInterfacePath(const char16_t* lowerCasePath);
+// Whether a lower-case device interface path is a team interface of NIC Teaming (the
+// multiplexor driver's device).
+bool IsTeamMultiplexorPath(const char16_t* lowerCasePath);
 
 class CNetClassIf {
  public:

@@ -5,6 +5,7 @@
 #include "common/owned_text.h"
 #include "common/report.h"
 #include "common/text.h"
+#include "discovery/device_lists.h"
 #include "discovery/device_properties.h"
 #include "discovery/instance_id.h"
 #include "discovery/location_text.h"
@@ -265,19 +266,17 @@ CWin32NetAdapterList::CWin32NetAdapterList() { byGuid_.Start(); }
 CWin32NetAdapterList::~CWin32NetAdapterList() { FreeBlock(deviceIds_); }
 
 bool CWin32NetAdapterList::Init() {
-  uint32_t length = 0;
   uint32_t flags = platform::kCmGetIdListFilterClass | platform::kCmGetIdListFilterPresent;
-  if (Cm().GetDeviceIdListSize(&length, kNetClassFilter, flags) != platform::kCrSuccess) {
+  DeviceList ids = ReadDeviceIdList(kNetClassFilter, flags);
+  deviceIds_ = ids.texts;
+  if (deviceIds_ == nullptr) {
+    // A list that cannot be sized, or no memory for it, leaves the locations unknown; one
+    // that was sized but not read fails the build.
+    if (ids.readFailed) {
+      ReportInfo(u"CWin32NetAdapterList::Init: CM_Get_Device_ID_ListW failed: ", ids.status);
+      return false;
+    }
     return true;
-  }
-  deviceIds_ = static_cast<char16_t*>(AllocateZeroed((length + 1) * sizeof(char16_t)));
-  if (deviceIds_ == nullptr) return true;
-  uint32_t status = Cm().GetDeviceIdList(kNetClassFilter, deviceIds_, length, flags);
-  if (status != platform::kCrSuccess) {
-    ReportInfo(u"CWin32NetAdapterList::Init: CM_Get_Device_ID_ListW failed: ", status);
-    FreeBlock(deviceIds_);
-    deviceIds_ = nullptr;
-    return false;
   }
   for (const char16_t* id = deviceIds_; *id != 0; id += TextLength(id) + 1) {
     CWin32NetAdapter* adapter = NewObject<CWin32NetAdapter>();

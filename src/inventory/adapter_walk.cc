@@ -5,6 +5,7 @@
 
 #include "common/alloc.h"
 #include "common/text.h"
+#include "discovery/device_lists.h"
 #include "platform/platform.h"
 #include "vendor/bmapi_local.h"
 #include "vendor/device_path_queries.h"
@@ -150,20 +151,11 @@ void NumberSlotAndPort(DeviceFacts& d, const char* productName) {
 // The first NDIS LAN device interface path of the device, lower-cased, in a new block; null
 // when it has none.
 char16_t* ReadDevicePath(const char16_t* deviceId) {
-  ConfigManager& cm = *platform::Os().configManager;
-  uint32_t length = 0;
-  if (cm.GetDeviceInterfaceListSize(&length, platform::kGuidNdisLanClass, deviceId,
-                                    platform::kCmGetDeviceInterfaceListPresent) != 0 ||
-      length == 0) {
-    return nullptr;
-  }
-  auto* list = static_cast<char16_t*>(AllocateZeroed((static_cast<size_t>(length) + 1) * 2));
-  if (list == nullptr) return nullptr;
-  if (cm.GetDeviceInterfaceList(platform::kGuidNdisLanClass, deviceId, list, length,
-                                platform::kCmGetDeviceInterfaceListPresent) != 0) {
-    FreeBlock(list);
-    return nullptr;
-  }
+  DeviceList paths = ReadDeviceInterfaceList(platform::kGuidNdisLanClass, deviceId,
+                                             platform::kCmGetDeviceInterfaceListPresent);
+  if (paths.texts != nullptr && paths.chars == 0) FreeBlock(paths.texts);
+  if (paths.texts == nullptr || paths.chars == 0) return nullptr;
+  char16_t* list = paths.texts;
   LowerCaseInPlace(list);  // the first path only: it ends at its terminator
   return list;
 }
@@ -243,21 +235,15 @@ const AdapterLocationEntry* AdapterLocationTable::Find(
 }
 
 uint32_t WalkNetworkAdapters(const char* productName, AdapterLocationTable* table) {
-  ConfigManager& cm = *platform::Os().configManager;
-  uint32_t length = 0;
-  if (cm.GetDeviceIdListSize(&length, kNetClassGuid, kPresentDevicesOfClass) != 0 || length == 0)
-    return 0;
-  auto* list = static_cast<char16_t*>(AllocateZeroed((static_cast<size_t>(length) + 1) * 2));
-  if (list == nullptr) return 0;
-  if (cm.GetDeviceIdList(kNetClassGuid, list, length, kPresentDevicesOfClass) == 0) {
-    const char16_t* end = list + length;
-    for (const char16_t* id = list; id < end && *id != 0;) {
-      size_t idChars = TextLengthBounded(id, static_cast<size_t>(end - id));
-      FileDevice(id, productName, table);
-      id += idChars + 1;
-    }
+  DeviceList ids = ReadDeviceIdList(kNetClassGuid, kPresentDevicesOfClass);
+  if (ids.texts == nullptr) return 0;
+  const char16_t* end = ids.texts + ids.chars;
+  for (const char16_t* id = ids.texts; id < end && *id != 0;) {
+    size_t idChars = TextLengthBounded(id, static_cast<size_t>(end - id));
+    FileDevice(id, productName, table);
+    id += idChars + 1;
   }
-  FreeBlock(list);
+  FreeBlock(ids.texts);
   return 0;
 }
 

@@ -80,12 +80,16 @@ void CPhysicalAdapter::GetEthernetStats() {
 
 void CPhysicalAdapter::UpdateStartupLinkTable() {
   StartupLinkTable& table = State().startupLinks;
-  if (cycle_ <= 1) {
+  uint8_t stored = 0;
+  bool found = table.Find(record_.deviceDescription, &stored);
+  // A team member first published once the teams could be read was there from the start.
+  bool lateTeamMember =
+      !found && cycle_ == State().teamsReadCycle && miniport_->TeamIndex() != CMiniport::kNoTeam;
+  if (cycle_ <= 1 || lateTeamMember) {
     table.Set(record_.deviceDescription, record_.linkCondition);
     return;
   }
-  uint8_t stored = 0;
-  if (!table.Find(record_.deviceDescription, &stored)) {
+  if (!found) {
     miniport_->ClearLinkNeverSeen();
   } else if (stored != record_.linkCondition && record_.linkCondition != kConditionOther) {
     miniport_->ClearLinkNeverSeen();

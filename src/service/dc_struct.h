@@ -10,6 +10,11 @@ namespace crv {
 
 class CMsgQueue;
 
+// The poll interval's range in milliseconds. The upper bound keeps every wait finite (all
+// ones would be INFINITE) and leaves room to double a failed build's wait without wrapping.
+constexpr uint32_t kMinimumPollInterval = 30000;
+constexpr uint32_t kMaximumPollInterval = 86400000;  // one day
+
 struct DCStruct {
   CMsgQueue* queue;  // the service's, not owned
   // The SCM event, then the init event (not owned): setting either one cuts the collection
@@ -17,7 +22,7 @@ struct DCStruct {
   platform::Handle wakeEvents[2];
   platform::Handle commandDoneEvent;  // not owned
   uint32_t* command;                  // the service's command word; stays 0
-  uint32_t pollInterval;              // milliseconds
+  uint32_t pollInterval;              // milliseconds, within the range above
   uint32_t runAsService;              // the service's flag when the structure was made
 };
 

@@ -12,7 +12,7 @@ namespace {
 platform::Kernel& Kernel() { return *platform::Os().kernel; }
 
 // The configured poll interval: Timeout when it can be read (a value of another type reads
-// as 0), at least the minimum, with no upper bound; the default without the key or value.
+// as 0), brought into the poll interval's range; the default without the key or value.
 uint32_t ReadPollInterval() {
   CRegistryKey parameters = RootKey().Open(kParametersKeyPath, platform::kKeyRead, true);
   if (parameters.LastError() != 0) return kDefaultPollInterval;
@@ -20,7 +20,8 @@ uint32_t ReadPollInterval() {
   if (parameters.QueryDword(kTimeoutValueName, &timeout, true).LastError() != 0) {
     return kDefaultPollInterval;
   }
-  return timeout < kMinimumPollInterval ? kMinimumPollInterval : timeout;
+  if (timeout < kMinimumPollInterval) return kMinimumPollInterval;
+  return timeout > kMaximumPollInterval ? kMaximumPollInterval : timeout;
 }
 
 // Automatic reset, initially not signalled. An event of that name that exists already (a

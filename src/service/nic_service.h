@@ -21,7 +21,6 @@ inline constexpr char16_t kInitEventName[] = u"CrvMNicInitEvent";
 inline constexpr char16_t kCommandDoneEventName[] = u"CrvMNicCmdDoneEvent";
 
 constexpr uint32_t kDefaultPollInterval = 120000;  // ms, when Timeout cannot be read
-constexpr uint32_t kMinimumPollInterval = 30000;   // ms; there is no upper bound
 
 class CMNicService : public CNtService {
  public:

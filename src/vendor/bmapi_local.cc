@@ -6,6 +6,7 @@
 #include "common/ansi_text.h"
 #include "common/owned_text.h"
 #include "common/text.h"
+#include "discovery/device_lists.h"
 #include "platform/platform.h"
 #include "vendor/vendor_libraries.h"
 
@@ -169,29 +170,22 @@ uint32_t FindClassDeviceByLocation(platform::DevInst adapterNode, char16_t** ide
   platform::ConfigManager& cm = *platform::Os().configManager;
   char16_t adapterLocation[kLocationChars];
   if (!ReadLocation(adapterNode, adapterLocation)) return 0;
-  uint32_t listChars = 0;
-  if (cm.GetDeviceIdListSize(&listChars, kLibraryDeviceClass, kClassPresentFilter) !=
-          platform::kCrSuccess ||
-      listChars == 0) {
-    return 0;
-  }
-  auto* list = static_cast<char16_t*>(AllocateZeroed((size_t{listChars} + 1) * sizeof(char16_t)));
+  DeviceList ids = ReadDeviceIdList(kLibraryDeviceClass, kClassPresentFilter);
+  char16_t* list = ids.texts;
+  uint32_t listChars = ids.chars;
   if (list == nullptr) return 0;
-  if (cm.GetDeviceIdList(kLibraryDeviceClass, list, listChars, kClassPresentFilter) ==
-      platform::kCrSuccess) {
-    char16_t location[kLocationChars];
-    for (size_t at = 0; at < listChars && list[at] != 0;) {
-      const char16_t* id = list + at;
-      size_t idChars = TextLengthBounded(id, listChars - at);
-      at += idChars + 1;
-      platform::DevInst node = 0;
-      if (cm.LocateDevNode(&node, id, platform::kCmLocateDevNodeNormal) != platform::kCrSuccess ||
-          !ReadLocation(node, location) || !EqualsNoCase(location, adapterLocation)) {
-        continue;
-      }
-      *identifier = DuplicateTextBounded(id, idChars);
-      break;
+  char16_t location[kLocationChars];
+  for (size_t at = 0; at < listChars && list[at] != 0;) {
+    const char16_t* id = list + at;
+    size_t idChars = TextLengthBounded(id, listChars - at);
+    at += idChars + 1;
+    platform::DevInst node = 0;
+    if (cm.LocateDevNode(&node, id, platform::kCmLocateDevNodeNormal) != platform::kCrSuccess ||
+        !ReadLocation(node, location) || !EqualsNoCase(location, adapterLocation)) {
+      continue;
     }
+    *identifier = DuplicateTextBounded(id, idChars);
+    break;
   }
   FreeBlock(list);
   return 0;

@@ -6,6 +6,7 @@
 #include "events/event_messages.h"
 #include "platform/sim/api/event_log_sim.h"
 #include "scenario_helpers.h"
+#include "service/dc_struct.h"
 #include "support/sim_fixture.h"
 
 namespace {
@@ -93,7 +94,17 @@ TEST_F(CollectionLoopTest, ASuccessfulRetryRestoresIntervalAndAllowanceForAFaile
     for (uint64_t n = 3; n <= 40; ++n)
       EXPECT_TRUE(machine.FailCall("GetIfTable", static_cast<uint32_t>(next + n), 31));
   });
+  SampleCycles({3 * T + 1});
+  std::vector<uint64_t> readyAt;  // when the tree was first marked ready
+  machine.RecordRegistryWrites(true);
   RunAgent({"crvnichost.exe"}, 200 * T);
+  for (const auto& w : machine.RegistryWrites()) {
+    if (w.valueName == u"InterfaceData_Ready" && w.data[0] == 1 && readyAt.empty())
+      readyAt.push_back(w.timeMs);
+  }
+  // The retry that succeeds publishes at once, a whole cycle, not only the empty tree.
+  ASSERT_EQ(1u, cycles[3 * T + 1]);
+  EXPECT_EQ((std::vector<uint64_t>{3 * T}), readyAt);
   auto waits = WaitTimes();
   ASSERT_GE(waits.size(), 4u);
   EXPECT_EQ((std::vector<uint64_t>{T, 2 * T, T, T}),
@@ -130,21 +141,24 @@ TEST_F(CollectionLoopTest, UnreadableTableDuringAPollRepublishesTheOldModel) {
   EXPECT_TRUE(TimesOf(u"Detected change in interface table, reinitializing").empty());
 }
 
-TEST_F(CollectionLoopTest, InfiniteIntervalNeverPollsAgain) {
+// Out-of-range settings: all ones would be an INFINITE wait, and 2^31 wrapped to 0 when a
+// failed build doubled it. Both are the longest interval, and polls go on at it.
+TEST_F(CollectionLoopTest, AnIntervalOfAllOnesIsClampedToADayAndPollsGoOn) {
+  constexpr uint64_t kDay = crv::kMaximumPollInterval;
   machine.registry().SetDword(kParameters, u"Timeout", 0xFFFFFFFFu);
-  SampleCycles({1});
-  auto run = RunAgent({"crvnichost.exe"}, 1000 * T);
-  EXPECT_EQ(sim::RunEnd::kIdle, run.end);
-  EXPECT_EQ(1u, cycles[1]);
-  EXPECT_EQ((std::vector<uint64_t>{0xFFFFFFFFu}), WaitTimes());
+  SampleCycles({1, kDay + 1});
+  RunAgent({"crvnichost.exe"}, kDay + 10);
+  EXPECT_EQ((std::map<uint64_t, uint32_t>{{1, 1}, {kDay + 1, 2}}), cycles);
+  EXPECT_EQ((std::vector<uint64_t>{kDay, kDay}), WaitTimes());
 }
 
-TEST_F(CollectionLoopTest, DoublingAnIntervalOfTwoToTheThirtyFirstGivesZero) {
+TEST_F(CollectionLoopTest, RetryWaitsDoubleNoFurtherThanADay) {
+  constexpr uint64_t kDay = crv::kMaximumPollInterval;
   machine.registry().SetDword(kParameters, u"Timeout", 0x80000000u);
   EXPECT_TRUE(machine.FailCall("GetIfTable", 0, 31));
-  auto run = RunAgent({"crvnichost.exe"}, 0x100000000ull);
-  EXPECT_EQ((std::vector<uint64_t>{0x80000000u, 0, 0, 0, 0}), WaitTimes());
-  EXPECT_EQ((std::vector<uint64_t>{0x80000000ull}),
+  auto run = RunAgent({"crvnichost.exe"}, 10 * kDay);
+  EXPECT_EQ((std::vector<uint64_t>{kDay, kDay, kDay, kDay, kDay}), WaitTimes());
+  EXPECT_EQ((std::vector<uint64_t>{5 * kDay}),
             TimesOf(u"DataCollectionThread: init failed after retries."));
   EXPECT_EQ(sim::RunEnd::kIdle, run.end);
 }

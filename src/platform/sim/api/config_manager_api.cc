@@ -63,6 +63,7 @@ class ConfigManagerApi : public ConfigManager {
                             uint32_t flags) override {
     if (auto fault = internals_.CheckFault("CM_Get_Device_ID_ListW")) return *fault;
     if (buffer == nullptr || length == 0) return kCrInvalidPointer;
+    Arrive(SimDevices::ListRead::kDeviceIds);
     std::u16string list;
     if (ConfigRet status = DeviceIdList(filter, flags, &list); status != kCrSuccess) return status;
     if (list.size() > length) return kCrBufferSmall;
@@ -186,6 +187,7 @@ class ConfigManagerApi : public ConfigManager {
                                    char16_t* buffer, uint32_t length, uint32_t flags) override {
     if (auto fault = internals_.CheckFault("CM_Get_Device_Interface_ListW")) return *fault;
     if (buffer == nullptr || length == 0) return kCrInvalidPointer;
+    Arrive(SimDevices::ListRead::kDeviceInterfaces);
     std::u16string list;
     ConfigRet status = InterfaceList(interfaceClass, deviceId, flags, &list);
     if (status != kCrSuccess) return status;
@@ -197,6 +199,11 @@ class ConfigManagerApi : public ConfigManager {
  private:
   // Lookups only: a const machine's devices are not handed out for editing.
   const SimDevices& Devices() const { return machine_.devices(); }
+
+  // Devices that arrive between the caller's size call and this read.
+  void Arrive(SimDevices::ListRead list) {
+    for (auto& arrival : machine_.devices().TakeArrivals(list)) arrival();
+  }
 
   ConfigRet DeviceIdList(const char16_t* filter, uint32_t flags, std::u16string* list) {
     if ((flags & ~kIdListFlags) != 0) return kCrInvalidFlag;

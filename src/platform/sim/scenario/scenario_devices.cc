@@ -259,10 +259,22 @@ bool LoadDeviceAction(Machine& machine, uint64_t at, const json& entry, const st
     std::string w = where + ".adapter_add";
     SimAdapter adapter = ParseAdapter(entry["adapter_add"], w);
     Overrides overrides = ParseOverrides(entry["adapter_add"], w);
-    machine.At(at, [&machine, adapter, overrides] {
+    auto add = [&machine, adapter, overrides] {
       AddAdapter(machine, adapter);
       ApplyOverrides(machine, adapter.guid, overrides);
-    });
+    };
+    if (!entry.contains("arrive_during")) {
+      machine.At(at, add);
+      return true;
+    }
+    std::string during = Text(entry["arrive_during"], where + ".arrive_during");
+    SimDevices::ListRead list = SimDevices::ListRead::kDeviceIds;
+    if (during == "device_interface_list") {
+      list = SimDevices::ListRead::kDeviceInterfaces;
+    } else if (during != "device_id_list") {
+      Bad(where + ".arrive_during", "expected \"device_id_list\" or \"device_interface_list\"");
+    }
+    machine.At(at, [&machine, list, add] { machine.devices().ArriveDuringListRead(list, add); });
     return true;
   }
   if (entry.contains("adapter_remove")) {

@@ -36,6 +36,10 @@
 //             { "at_ms": T, "adapter_speed": { "guid": "{...}", "speed": 100000000,
 //                                              "duplex": "half" } }
 //             { "at_ms": T, "adapter_add": { ...as above... } }
+//             { "at_ms": T, "adapter_add": { ... }, "arrive_during": "device_id_list" }
+//                 the adapter arrives at the next read of that list after T
+//                 ("device_id_list" or "device_interface_list"), between the reader's size
+//                 call and its read, which then answers CR_BUFFER_SMALL
 //             { "at_ms": T, "adapter_remove": "{GUID}" }
 //             { "at_ms": T, "adapter_oids": { "guid": "{...}", "oids": {...},
 //                                             "private_oids": {...} } }

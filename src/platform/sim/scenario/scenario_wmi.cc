@@ -176,6 +176,20 @@ void LoadLbfoTeams(SimWmi& wmi, const json& teams, const std::string& where) {
   }
 }
 
+// Namespaces whose provider is missing for the first minutes after start.
+void LoadHiddenNamespaces(Machine& machine, const json& list, const std::string& where) {
+  if (!list.is_array()) Bad(where + ".namespaces", "expected a list");
+  for (size_t i = 0; i < list.size(); ++i) {
+    std::string w = where + ".namespaces[" + std::to_string(i) + "]";
+    std::u16string name = Wide(Need(list[i], "namespace", w), w + ".namespace");
+    if (!list[i].contains("missing_until_ms")) continue;
+    uint64_t until = Number(list[i]["missing_until_ms"], w + ".missing_until_ms");
+    machine.wmi().AddNamespace(name);
+    machine.wmi().SetNamespaceHidden(name, true);
+    machine.At(until, [&machine, name] { machine.wmi().SetNamespaceHidden(name, false); });
+  }
+}
+
 }  // namespace
 
 void LoadWmi(Machine& machine, const json& node, const std::string& where) {
@@ -209,8 +223,14 @@ void LoadWmi(Machine& machine, const json& node, const std::string& where) {
                                      Wide(Need(c, "class", w), w + ".class"));
       if (c.contains("delivery_delay_ms"))
         declared.deliveryDelayMs = Number32(c["delivery_delay_ms"], w + ".delivery_delay_ms");
+      if (c.contains("delivery_delay_until_ms")) {
+        // A provider slow only while the machine starts: from then on it answers at once.
+        uint64_t until = Number(c["delivery_delay_until_ms"], w + ".delivery_delay_until_ms");
+        machine.At(until, [&declared] { declared.deliveryDelayMs = 0; });
+      }
     }
   }
+  if (node.contains("namespaces")) LoadHiddenNamespaces(machine, node["namespaces"], where);
   if (node.contains("objects")) {
     const json& objects = node["objects"];
     if (!objects.is_array()) Bad(where + ".objects", "expected a list");

@@ -26,8 +26,12 @@
 //                                                      team interfaces' own adapters are
 //                                                      listed under "adapters"
 //     "classes": [ { "namespace": "root\\wmi", "class": "EFX_Port",
-//                    "delivery_delay_ms": 0 } ],       declares a class (maybe empty) and
-//                                                      how long Next takes per object
+//                    "delivery_delay_ms": 0,           declares a class (maybe empty) and
+//                    "delivery_delay_until_ms": 0 } ], how long Next takes per object
+//                                                      (until then: a provider slow at boot)
+//     "namespaces": [ { "namespace": "root\\StandardCimv2",
+//                       "missing_until_ms": 120000 } ], ConnectServer answers
+//                                                      WBEM_E_INVALID_NAMESPACE until then
 //     "objects": [ { "namespace": "root\\wmi", "class": "Name",
 //                    "properties": { "P": { "type": "bstr", "value": "text" } } } ]
 //   }

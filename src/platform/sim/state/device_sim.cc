@@ -1021,4 +1021,17 @@ bool SetAdapterSpeed(Machine& machine, std::u16string_view guid, uint64_t speedB
   });
 }
 
+std::vector<std::function<void()>> SimDevices::TakeArrivals(ListRead list) {
+  std::vector<std::function<void()>> taken;
+  for (auto it = arrivals_.begin(); it != arrivals_.end();) {
+    if (it->first == list) {
+      taken.push_back(std::move(it->second));
+      it = arrivals_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  return taken;
+}
+
 }  // namespace sim

@@ -26,6 +26,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -312,6 +313,17 @@ class SimDevices {
     defaultFiltersFirst_ = first;
   }
 
+  // --- devices that arrive while a list is read ---
+  // A device that arrives between the agent's size call and its read of a list: the action
+  // runs at the next read of that kind of list, after the size was given, so the read finds
+  // the list longer than sized (CR_BUFFER_SMALL), as a hot-add during the read does.
+  enum class ListRead { kDeviceIds, kDeviceInterfaces };
+  void ArriveDuringListRead(ListRead list, std::function<void()> arrival) {
+    arrivals_.push_back({list, std::move(arrival)});
+  }
+  // Takes the arrivals waiting for a read of this kind of list.
+  std::vector<std::function<void()>> TakeArrivals(ListRead list);
+
   // --- what the devices saw ---
   // Whether opens and queries are recorded (on by default; long runs turn it off).
   void SetRecording(bool on) { recording_ = on; }
@@ -396,6 +408,7 @@ class SimDevices {
   std::vector<DeviceQueryRecord> queries_;
   uint64_t synchronousOnOverlapped_ = 0;
   bool recording_ = true;
+  std::vector<std::pair<ListRead, std::function<void()>>> arrivals_;
 };
 
 // Describes an adapter to every API of the machine (see the top of this file); an adapter of

@@ -108,7 +108,16 @@ void SimWmi::AddNamespace(std::u16string_view nameSpace) { namespaces_[Namespace
 
 bool SimWmi::HasNamespace(std::u16string_view nameSpace) const {
   std::u16string key = NamespaceKey(nameSpace);
-  return !key.empty() && namespaces_.count(key) != 0;
+  return !key.empty() && namespaces_.count(key) != 0 && hidden_.count(key) == 0;
+}
+
+void SimWmi::SetNamespaceHidden(std::u16string_view nameSpace, bool hidden) {
+  std::u16string key = NamespaceKey(nameSpace);
+  if (hidden) {
+    hidden_.insert(key);
+  } else {
+    hidden_.erase(key);
+  }
 }
 
 WmiClass& SimWmi::Class(std::u16string_view nameSpace, std::u16string_view className) {

@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -113,6 +114,9 @@ class SimWmi {
   // Null when the namespace or class does not exist.
   WmiClass* FindClass(std::u16string_view nameSpace, std::u16string_view className);
   bool HasNamespace(std::u16string_view nameSpace) const;
+  // A namespace whose provider is not loaded yet, as at boot: ConnectServer answers
+  // WBEM_E_INVALID_NAMESPACE while it is hidden; its classes and objects are kept.
+  void SetNamespaceHidden(std::u16string_view nameSpace, bool hidden);
 
   // --- what the agent did and holds ---
   // Every call through the interface, one line each ("ConnectServer \\.\root\wmi",
@@ -163,6 +167,7 @@ class SimWmi {
 
  private:
   bool available_ = false;
+  std::set<std::u16string> hidden_;  // namespace keys
   std::map<std::u16string, std::map<std::u16string, WmiClass, NoCaseLess>> namespaces_;
   std::vector<std::string> calls_;
   uintptr_t nextHandle_ = 0x10000;

@@ -1,0 +1,142 @@
+// The default server while Windows is still starting: NIC Teaming's WMI provider missing for
+// the first minutes, and device lists that grow between their size call and their read.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <set>
+
+#include "common/process_state.h"
+#include "platform/sim/agent_process.h"
+#include "platform/sim/scenario/scenario.h"
+#include "scenario_helpers.h"
+
+namespace {
+
+using namespace scenariotest;
+
+// A port as the management service tells ports apart: slot, number within the card, PCI
+// identity, MAC address and team role.
+using PortIdentity = std::string;
+
+std::set<PortIdentity> PublishedPorts(sim::Machine& machine) {
+  std::set<PortIdentity> ports;
+  const std::u16string key = u"\\Interface\\PhysInterface";
+  if (!machine.registry().KeyExists(kTree + key)) return ports;
+  for (const auto& name : machine.registry().ValueNames(kTree + key)) {
+    auto port = ReadRecord<crv::PhysAdapterRecord>(machine, key, name);
+    if (!port) continue;
+    char mac[18];
+    std::snprintf(mac, sizeof mac, "%02x-%02x-%02x-%02x-%02x-%02x", port->macAddress[0],
+                  port->macAddress[1], port->macAddress[2], port->macAddress[3],
+                  port->macAddress[4], port->macAddress[5]);
+    ports.insert("slot " + std::to_string(port->slotNumber) + " port " +
+                 std::to_string(port->portInCard) + " " + port->pciIdentity + " " + mac + " role " +
+                 std::to_string(port->teamRole));
+  }
+  return ports;
+}
+
+struct ServerRun {
+  std::set<PortIdentity> portsEarly;  // published at 100 s
+  std::set<PortIdentity> portsAtEnd;
+  std::vector<SeenTrap> traps;
+  std::vector<uint64_t> teamRebuilds;  // when the model was rebuilt for the teams
+  uint32_t cyclesBeforePoll = 0;       // publication cycles before the first poll
+  std::vector<uint32_t> waits;         // the collection loop's waits
+};
+
+// The default server with a change to its scenario, run for its whole duration.
+ServerRun RunDefaultServer(const std::function<void(nlohmann::json&)>& change) {
+  nlohmann::json description = nlohmann::json::parse(ScenarioFile("default.json"));
+  change(description);
+  sim::Machine server;
+  server.Install();
+  crv::ResetProcessState();
+  sim::Scenario scenario;
+  std::string error;
+  EXPECT_TRUE(sim::LoadScenario(description.dump(), server, &scenario, &error)) << error;
+  ServerRun run;
+  server.At(100000, [&] { run.portsEarly = PublishedPorts(server); });
+  server.At(T - 1, [&] { run.cyclesBeforePoll = crv::State().cycleCounter; });
+  sim::RunAgentProcess(server, scenario.commandLine, scenario.durationMs);
+  run.portsAtEnd = PublishedPorts(server);
+  run.traps = Traps(server);
+  run.waits = crvtest::ReportValues(server, u"Collect poll Timeout");
+  run.teamRebuilds =
+      crvtest::ReportTimes(server, u"NIC teaming: the teams can be read now, reinitializing");
+  crv::ResetProcessState();
+  return run;
+}
+
+ServerRun Reference() {
+  static const ServerRun run = RunDefaultServer([](nlohmann::json&) {});
+  return run;
+}
+
+bool IsPhantom(const PortIdentity& port) {
+  return port.rfind("slot 4294967295 ", 0) == 0 || port.find("PCIID0x00000000") != port.npos;
+}
+
+// NIC Teaming's namespace appears only two minutes after start. Until then the team
+// interfaces are left out (no phantom port made of a team interface); the first poll after
+// it appears rebuilds the model with the team, and every trap is the one the links justify.
+TEST(WindowsAtBootTest, ATeamMissingFromWmiAtStartIsPublishedOnceWmiAnswers) {
+  ServerRun run = RunDefaultServer([](nlohmann::json& d) {
+    d["wmi"]["namespaces"] = {{{"namespace", "root\\StandardCimv2"}, {"missing_until_ms", 120000}}};
+  });
+  ASSERT_FALSE(run.portsEarly.empty());
+  for (const auto& port : run.portsEarly) EXPECT_FALSE(IsPhantom(port)) << port;
+  ASSERT_EQ(1u, run.teamRebuilds.size());
+  EXPECT_GE(run.teamRebuilds[0], 120000u);
+  EXPECT_LE(run.teamRebuilds[0], 150000u);  // the first poll after it
+  EXPECT_EQ(Reference().portsAtEnd, run.portsAtEnd);
+  EXPECT_EQ(Reference().traps, run.traps);
+}
+
+// A provider that is slow at boot (each object after 7 s, longer than one wait for it) is
+// waited for: the first build has the team.
+TEST(WindowsAtBootTest, ASlowTeamProviderIsWaitedFor) {
+  ServerRun run = RunDefaultServer([](nlohmann::json& d) {
+    d["wmi"]["classes"] = {{{"namespace", "root\\StandardCimv2"},
+                            {"class", "MSFT_NetLbfoTeamMember"},
+                            {"delivery_delay_ms", 7000},
+                            {"delivery_delay_until_ms", 60000}}};
+  });
+  EXPECT_TRUE(run.teamRebuilds.empty());
+  EXPECT_EQ(Reference().portsAtEnd, run.portsAtEnd);
+  EXPECT_EQ(Reference().traps.size(), run.traps.size());
+}
+
+// The port hot-added at 8 minutes arrives instead while the first build reads a device list,
+// between the size call and the read. The list is read again: the first build publishes at
+// (before the first poll) with every other port, and with the new one when it arrived in
+// the list of adapters; the interval is not doubled.
+TEST(WindowsAtBootTest, AListThatGrowsWhileReadIsReadAgain) {
+  for (const char* list : {"device_id_list", "device_interface_list"}) {
+    SCOPED_TRACE(list);
+    bool inIdList = std::string(list) == "device_id_list";
+    ServerRun run = RunDefaultServer([list](nlohmann::json& d) {
+      for (auto& entry : d["timeline"]) {
+        if (!entry.contains("adapter_add")) continue;
+        entry["at_ms"] = 0;
+        entry["arrive_during"] = list;
+      }
+    });
+    EXPECT_GE(run.cyclesBeforePoll, 1u);
+    ASSERT_FALSE(run.waits.empty());
+    EXPECT_EQ(T, run.waits[0]);
+    if (inIdList) {
+      size_t slot4 = 0;
+      for (const auto& port : run.portsEarly) slot4 += port.rfind("slot 4 ", 0) == 0;
+      EXPECT_EQ(1u, slot4);
+    }
+    for (const auto& port : Reference().portsAtEnd) {
+      if (port.rfind("slot 4 ", 0) != 0) {
+        EXPECT_EQ(1u, run.portsEarly.count(port)) << port;
+      }
+    }
+  }
+}
+
+}  // namespace
