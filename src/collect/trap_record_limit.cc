@@ -1,22 +1,17 @@
 #include "collect/trap_record_limit.h"
 
 #include "common/report.h"
-#include "platform/platform.h"
-#include "publish/registry_key.h"
 #include "service/nic_service.h"
 #include "trap/trap_record_writer.h"
 
 namespace crv {
 
 uint32_t ReadTrapRecordLimit() {
-  CRegistryKey parameters = RootKey().Open(kParametersKeyPath, platform::kKeyRead, false);
-  if (parameters.LastError() != 0) return kDefaultTrapRecordLimit;
   // Another type reads as 0, which gives the default as well.
   uint32_t limit = 0;
-  if (parameters.QueryDword(kTrapRecordLimitValueName, &limit, false).LastError() != 0) {
+  if (!ReadParameterDword(kTrapRecordLimitValueName, &limit, false) || limit == 0) {
     return kDefaultTrapRecordLimit;
   }
-  if (limit == 0) return kDefaultTrapRecordLimit;
   if (limit >= kMinimumTrapRecordLimit && limit <= kMaximumTrapRecordLimit) return limit;
   uint32_t taken =
       limit < kMinimumTrapRecordLimit ? kMinimumTrapRecordLimit : kMaximumTrapRecordLimit;

@@ -14,12 +14,8 @@ platform::Kernel& Kernel() { return *platform::Os().kernel; }
 // The configured poll interval: Timeout when it can be read (a value of another type reads
 // as 0), brought into the poll interval's range; the default without the key or value.
 uint32_t ReadPollInterval() {
-  CRegistryKey parameters = RootKey().Open(kParametersKeyPath, platform::kKeyRead, true);
-  if (parameters.LastError() != 0) return kDefaultPollInterval;
   uint32_t timeout = 0;
-  if (parameters.QueryDword(kTimeoutValueName, &timeout, true).LastError() != 0) {
-    return kDefaultPollInterval;
-  }
+  if (!ReadParameterDword(kTimeoutValueName, &timeout, true)) return kDefaultPollInterval;
   if (timeout < kMinimumPollInterval) return kMinimumPollInterval;
   return timeout > kMaximumPollInterval ? kMaximumPollInterval : timeout;
 }
@@ -30,6 +26,12 @@ platform::Handle CreateNamedEvent(const char16_t* name) {
   return Kernel().CreateEvent(false, false, name);
 }
 }  // namespace
+
+bool ReadParameterDword(const char16_t* valueName, uint32_t* value, bool report) {
+  CRegistryKey parameters = RootKey().Open(kParametersKeyPath, platform::kKeyRead, report);
+  if (parameters.LastError() != 0) return false;
+  return parameters.QueryDword(valueName, value, report).LastError() == 0;
+}
 
 CMNicService::CMNicService() : CNtService(kServiceName, kServiceDisplayName) {}
 

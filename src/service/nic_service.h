@@ -22,6 +22,11 @@ inline constexpr char16_t kCommandDoneEventName[] = u"CrvMNicCmdDoneEvent";
 
 constexpr uint32_t kDefaultPollInterval = 120000;  // ms, when Timeout cannot be read
 
+// Reads a REG_DWORD setting under the parameters key into *value (a value of another type
+// reads as 0); false when the key or the value cannot be read. report: whether a failure
+// is reported.
+bool ReadParameterDword(const char16_t* valueName, uint32_t* value, bool report);
+
 class CMNicService : public CNtService {
  public:
   // Expects zero-filled storage, as every object of the agent.
