@@ -322,20 +322,24 @@ uint32_t Apply(const LbfoAnswer& answer, CMiniportList& miniports) {
   return applied;
 }
 
+// The answer read with COM initialised for the call, and uninitialised again only when the
+// initialisation succeeded.
+bool ReadAnswerInComApartment(LbfoAnswer& answer) {
+  ComWmi& wmi = *platform::Os().wmi;
+  platform::HResult com = wmi.CoInitializeEx(platform::kCoinitMultithreaded);
+  bool answered = ReadAnswer(wmi, answer);
+  if (com >= 0) wmi.CoUninitialize();
+  return answered;
+}
+
 }  // namespace
 
 bool LbfoTeamsReadable() {
-  ComWmi& wmi = *platform::Os().wmi;
   platform::Kernel& kernel = *platform::Os().kernel;
   uint32_t lastError = kernel.GetLastError();
   auto* answer = static_cast<LbfoAnswer*>(AllocateZeroed(sizeof(LbfoAnswer)));
-  bool answered = false;
-  if (answer != nullptr) {
-    platform::HResult com = wmi.CoInitializeEx(platform::kCoinitMultithreaded);
-    answered = ReadAnswer(wmi, *answer);
-    if (com >= 0) wmi.CoUninitialize();
-    FreeBlock(answer);
-  }
+  bool answered = answer != nullptr && ReadAnswerInComApartment(*answer);
+  FreeBlock(answer);
   kernel.SetLastError(lastError);
   return answered;
 }
@@ -345,7 +349,6 @@ uint32_t LbfoTeamIndex(const char16_t* teamName) {
 }
 
 uint32_t ApplyLbfoTeams(CMiniportList& miniports, bool* read) {
-  ComWmi& wmi = *platform::Os().wmi;
   platform::Kernel& kernel = *platform::Os().kernel;
   uint32_t lastError = kernel.GetLastError();
   auto* answer = static_cast<LbfoAnswer*>(AllocateZeroed(sizeof(LbfoAnswer)));
@@ -355,9 +358,7 @@ uint32_t ApplyLbfoTeams(CMiniportList& miniports, bool* read) {
                kernel.GetLastError());
     return 0;
   }
-  platform::HResult com = wmi.CoInitializeEx(platform::kCoinitMultithreaded);
-  bool answered = ReadAnswer(wmi, *answer);
-  if (com >= 0) wmi.CoUninitialize();
+  bool answered = ReadAnswerInComApartment(*answer);
   if (read != nullptr) *read = answered;
   uint32_t applied = 0;
   if (!answered) {
