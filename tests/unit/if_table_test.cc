@@ -76,7 +76,7 @@ TEST(FilterRowDescriptions, NameTheAdapterAFilterAndAnInstance) {
     bool filter;
   } cases[] = {
       {"Intel(R) X710-WFP 802.3 MAC Layer LightWeight Filter-0000", 7, true},
-      {"Intel(R) X710-Packet Capture Filter Driver-001F", 7, true},
+      {"Intel(R) X710-Packet Capture Filter Driver-09Af", 7, true},
       {"Intel(R) X710-Packet Capture Filter Driver-0000", 8, false},  // another adapter's
       {"Intel(R) X710 #2", 7, false},                                 // no filter name
       {"Intel(R) X710--0000", 7, false},
