@@ -13,10 +13,9 @@ namespace {
 
 using namespace scenariotest;
 
-class CollectionLoopTest : public crvtest::SimTest {
+class CollectionLoopTest : public ServerTest {
  protected:
   CollectionLoopTest() {
-    machine.registry().SetDword(kParameters, u"Timeout", static_cast<uint32_t>(T));
     AddLoopback(machine);
     crvtest::AddTestAdapter(machine, 7);
   }

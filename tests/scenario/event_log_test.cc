@@ -32,11 +32,7 @@ struct ServerRun {
 // The default server's run (its cable pulls raise every kind of trap), with the faults set.
 ServerRun RunDefaultServer(const std::vector<std::pair<std::string, uint32_t>>& failAlways = {}) {
   sim::Machine server;
-  server.Install();
-  crv::ResetProcessState();
-  sim::Scenario scenario;
-  std::string error;
-  EXPECT_TRUE(sim::LoadScenario(ScenarioFile("default.json"), server, &scenario, &error)) << error;
+  sim::Scenario scenario = LoadInto(server, ScenarioFile("default.json"));
   for (const auto& [call, status] : failAlways) EXPECT_TRUE(server.FailCall(call, 0, status));
   sim::RunAgentProcess(server, scenario.commandLine, scenario.durationMs);
   ServerRun run{server.eventLog().Events(), Traps(server), server.ConsoleOutput(),

@@ -3,10 +3,7 @@
 // takes its adapter's place, and none makes the agent rebuild at every poll.
 #include <gtest/gtest.h>
 
-#include "common/process_state.h"
 #include "platform/sim/api/interface_notify_sim.h"
-#include "platform/sim/scenario/scenario.h"
-#include "platform/sim/scenario/scenario_json.h"
 #include "publish/records.h"
 #include "scenario_helpers.h"
 #include "support/sim_fixture.h"
@@ -30,7 +27,6 @@ struct Listing {
 class FilterRowsTest : public ServerTest, public ::testing::WithParamInterface<Listing> {
  protected:
   FilterRowsTest() {
-    machine.registry().SetDword(kParameters, u"Timeout", static_cast<uint32_t>(T));
     AddLoopback(machine);
     machine.devices().SetDefaultFilters(kFilters, GetParam().filtersFirst);
     crvtest::AddTestAdapter(machine, 7);
@@ -78,47 +74,6 @@ INSTANTIATE_TEST_SUITE_P(Listings, FilterRowsTest,
                          });
 
 class TableShapeTest : public ServerTest {};
-
-// What a run of a scenario published (the tree without its trap keys) and trapped.
-struct Published {
-  std::string tree;
-  std::vector<SeenTrap> traps;
-  size_t rebuilds;
-};
-Published RunScenario(const nlohmann::json& file) {
-  sim::Machine server;
-  server.Install();
-  crv::ResetProcessState();
-  sim::Scenario scenario;
-  std::string error;
-  EXPECT_TRUE(sim::LoadScenario(file.dump(), server, &scenario, &error)) << error;
-  sim::RunAgentProcess(server, scenario.commandLine, scenario.durationMs);
-  Published out{server.registry().Dump(kTree + u"\\Interface"), Traps(server),
-                crvtest::ReportValues(server, kRebuild).size()};
-  crv::ResetProcessState();
-  return out;
-}
-
-// The default server lists filter rows around every adapter and the team members' own rows:
-// it publishes and traps what it does without them, and only the hot-add rebuilds.
-TEST(DefaultServerTable, FilterAndMemberRowsChangeNothingPublished) {
-  nlohmann::json file = nlohmann::json::parse(ScenarioFile("default.json"));
-  ASSERT_TRUE(file.contains("ndis_filters"));
-  Published shaped = RunScenario(file);
-  file.erase("ndis_filters");
-  size_t members = 0;
-  for (auto& adapter : file["adapters"]) {
-    if (adapter.value("ip_binding", true)) continue;
-    adapter["if_index"] = 0;  // no row of its own
-    ++members;
-  }
-  EXPECT_EQ(2u, members);
-  Published plain = RunScenario(file);
-  EXPECT_EQ(plain.tree, shaped.tree);
-  EXPECT_EQ(plain.traps, shaped.traps);
-  EXPECT_FALSE(shaped.traps.empty());
-  EXPECT_EQ(1u, shaped.rebuilds);  // the hot-added port
-}
 
 // Only IP interfaces notify: a team member's or a filter's row changing its link raises no
 // callback, the adapter's own row one per address family.

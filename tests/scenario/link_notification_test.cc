@@ -19,7 +19,6 @@ const std::u16string kUnavailable = u"Interface change notification unavailable,
 class LinkNotificationTest : public ServerTest {
  protected:
   LinkNotificationTest() {
-    machine.registry().SetDword(kParameters, u"Timeout", static_cast<uint32_t>(T));
     AddLoopback(machine);
     crvtest::AddTestAdapter(machine, 7);
     machine.interfaceNotifier().SetDelayMs(100);
@@ -84,11 +83,7 @@ TEST_F(LinkNotificationTest, ANotificationDuringAPassGetsAPassAfterIt) {
   // The default server: the hot-added port's rebuild loads the Broadcom library, whose
   // start-up pauses take virtual time.
   sim::Machine server;
-  server.Install();
-  crv::ResetProcessState();
-  sim::Scenario scenario;
-  std::string error;
-  ASSERT_TRUE(sim::LoadScenario(ScenarioFile("default.json"), server, &scenario, &error)) << error;
+  sim::Scenario scenario = LoadInto(server, ScenarioFile("default.json"));
   uint64_t rebuildAt = 0;
   uint32_t cyclesAtRebuild = 0;
   bool pulledMidPass = false;

@@ -10,8 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "common/process_state.h"
 #include "common/utf.h"
 #include "platform/sim/machine.h"
+#include "platform/sim/scenario/scenario.h"
 #include "platform/sim/state/device_sim.h"
 #include "publish/records.h"
 #include "support/record_bytes.h"
@@ -30,6 +32,12 @@ std::optional<Record> ReadRecord(sim::Machine& machine, const std::u16string& ke
                                  const std::u16string& name) {
   auto value = machine.registry().GetValue(kTree + key, name);
   return value ? crvtest::RecordFrom<Record>(value->data) : std::nullopt;
+}
+
+// Fields of a record as numbers, so that many of them are compared in one assertion.
+template <class... Field>
+std::vector<uint64_t> Fields(Field... fields) {
+  return {static_cast<uint64_t>(fields)...};
 }
 
 struct SeenTrap {
@@ -67,9 +75,11 @@ inline void AddLoopback(sim::Machine& machine) {
   machine.network().Add(crvtest::InterfaceRow(1, 24, "Software Loopback Interface 1", 0, 0));
 }
 
-// A fixture on the simulated server with the readers the agent's end-to-end suites share.
+// A fixture on the simulated server, polling every T, with the readers the agent's end-to-end
+// suites share.
 class ServerTest : public crvtest::SimTest {
  protected:
+  ServerTest() { machine.registry().SetDword(kParameters, u"Timeout", static_cast<uint32_t>(T)); }
   void LinkAt(uint64_t t, const std::u16string& guid, bool up) {
     machine.At(t, [this, guid, up] { sim::SetAdapterLink(machine, guid, up); });
   }
@@ -80,6 +90,12 @@ class ServerTest : public crvtest::SimTest {
   std::optional<crv::PhysAdapterRecord> Port(const std::u16string& name) {
     return ReadRecord<crv::PhysAdapterRecord>(machine, u"\\Interface\\PhysInterface", name);
   }
+  // The first record below a trap key (u"Trap_ConnectivityLost" and so on).
+  std::optional<crv::TrapRecord> FirstTrap(const std::u16string& key) {
+    auto names = machine.registry().ValueNames(kTree + u"\\" + key);
+    if (names.empty()) return std::nullopt;
+    return ReadRecord<crv::TrapRecord>(machine, u"\\" + key, names[0]);
+  }
 };
 
 // The text of scenarios/<name> in the source tree.
@@ -89,6 +105,16 @@ inline std::string ScenarioFile(const std::string& name) {
   std::stringstream text;
   text << file.rdbuf();
   return text.str();
+}
+
+// Sets the machine up as the scenario text describes, for an agent process started afresh.
+inline sim::Scenario LoadInto(sim::Machine& machine, const std::string& text) {
+  machine.Install();
+  crv::ResetProcessState();
+  sim::Scenario scenario;
+  std::string error;
+  EXPECT_TRUE(sim::LoadScenario(text, machine, &scenario, &error)) << error;
+  return scenario;
 }
 
 }  // namespace scenariotest

@@ -52,13 +52,11 @@ TEST(SoakTest, WithoutAReaderTheLimitKeepsTheNewestTrapsOfEachKind) {
   EXPECT_GT(r.removedByLimit, 50u);
   EXPECT_TRUE(soak::TrapsAccountedFor(r));
   for (uint32_t code : {11u, 12u}) {
-    std::vector<soak::SoakTrap> owed, written;
-    for (const auto& t : r.expected) {
-      if (t.code == code) owed.push_back(t);
-    }
-    for (const auto& t : r.written) {
-      if (t.code == code) written.push_back(t);
-    }
+    auto ofCode = [code](std::vector<soak::SoakTrap> traps) {
+      std::erase_if(traps, [code](const soak::SoakTrap& t) { return t.code != code; });
+      return traps;
+    };
+    std::vector<soak::SoakTrap> owed = ofCode(r.expected), written = ofCode(r.written);
     ASSERT_EQ(kLimit, written.size()) << "code " << code;
     EXPECT_EQ(Describe({owed.end() - kLimit, owed.end()}), Describe(written)) << "code " << code;
   }

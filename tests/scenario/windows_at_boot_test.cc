@@ -1,5 +1,6 @@
-// The default server while Windows is still starting: NIC Teaming's WMI provider missing for
-// the first minutes, and device lists that grow between their size call and their read.
+// The default server as Windows lists and starts it: filter and member rows in the interface
+// table, NIC Teaming's WMI provider missing for the first minutes, and device lists that grow
+// between their size call and their read.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -44,6 +45,8 @@ struct ServerRun {
   std::vector<uint64_t> teamRebuilds;  // when the model was rebuilt for the teams
   uint32_t cyclesBeforePoll = 0;       // publication cycles before the first poll
   std::vector<uint32_t> waits;         // the collection loop's waits
+  std::string tree;                    // the interface tree at the end
+  size_t rebuilds = 0;                 // rebuilds for a changed interface table
 };
 
 // The default server with a change to its scenario, run for its whole duration.
@@ -51,17 +54,16 @@ ServerRun RunDefaultServer(const std::function<void(nlohmann::json&)>& change) {
   nlohmann::json description = nlohmann::json::parse(ScenarioFile("default.json"));
   change(description);
   sim::Machine server;
-  server.Install();
-  crv::ResetProcessState();
-  sim::Scenario scenario;
-  std::string error;
-  EXPECT_TRUE(sim::LoadScenario(description.dump(), server, &scenario, &error)) << error;
+  sim::Scenario scenario = LoadInto(server, description.dump());
   ServerRun run;
   server.At(100000, [&] { run.portsEarly = PublishedPorts(server); });
   server.At(T - 1, [&] { run.cyclesBeforePoll = crv::State().cycleCounter; });
   sim::RunAgentProcess(server, scenario.commandLine, scenario.durationMs);
   run.portsAtEnd = PublishedPorts(server);
   run.traps = Traps(server);
+  run.tree = server.registry().Dump(kTree + u"\\Interface");
+  run.rebuilds =
+      crvtest::ReportValues(server, u"Detected change in interface table, reinitializing").size();
   run.waits = crvtest::ReportValues(server, u"Collect poll Timeout");
   run.teamRebuilds =
       crvtest::ReportTimes(server, u"NIC teaming: the teams can be read now, reinitializing");
@@ -76,6 +78,22 @@ ServerRun Reference() {
 
 bool IsPhantom(const PortIdentity& port) {
   return port.rfind("slot 4294967295 ", 0) == 0 || port.find("PCIID0x00000000") != port.npos;
+}
+
+// The default server lists filter rows around every adapter and the team members' own rows:
+// it publishes and traps what it does without them, and only the hot-add rebuilds.
+TEST(DefaultServerShapeTest, FilterAndMemberRowsChangeNothingPublished) {
+  ASSERT_NE(std::string::npos, ScenarioFile("default.json").find("ndis_filters"));
+  ServerRun plain = RunDefaultServer([](nlohmann::json& d) {
+    d.erase("ndis_filters");
+    for (auto& adapter : d["adapters"]) {
+      if (!adapter.value("ip_binding", true)) adapter["if_index"] = 0;  // no row of its own
+    }
+  });
+  EXPECT_EQ(Reference().tree, plain.tree);
+  EXPECT_EQ(Reference().traps, plain.traps);
+  EXPECT_FALSE(Reference().traps.empty());
+  EXPECT_EQ(1u, Reference().rebuilds);  // the hot-added port
 }
 
 // NIC Teaming's namespace appears only two minutes after start. Until then the team

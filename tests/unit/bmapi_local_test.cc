@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/utf.h"
@@ -19,6 +20,7 @@ namespace {
 constexpr char16_t kGuid[] = u"{8D2E3F40-5555-4B6C-8D9E-00A0C9140A05}";
 constexpr char kFunctionId[] = "PCI\\VEN_14E4&DEV_164F&SUBSYS_1917103C&REV_00\\5&3A1B&0&0020";
 constexpr uint32_t kUntouched = 0xAAAA5555;
+const std::pair<uint32_t, uint32_t> kFound{0, 77}, kNotFound{2, kUntouched};
 
 class BmapiLocalTest : public crvtest::SimTest {
  protected:
@@ -47,6 +49,12 @@ class BmapiLocalTest : public crvtest::SimTest {
   uint32_t Query(uint32_t* value) {
     return crv::QueryBmapiNicInfoEx(machine.devices().FindNode(adapterNode)->devInst, value);
   }
+  // The query's status and the value it leaves in a buffer that held kUntouched.
+  std::pair<uint32_t, uint32_t> Answer() {
+    uint32_t value = kUntouched;
+    uint32_t status = Query(&value);
+    return {status, value};
+  }
   void ExpectReleased() {
     EXPECT_EQ(0, machine.libraries().LoadedReferences());
     EXPECT_EQ(allocationsBefore, machine.LiveAllocations());
@@ -57,9 +65,7 @@ class BmapiLocalTest : public crvtest::SimTest {
 };
 
 TEST_F(BmapiLocalTest, FindsTheNicAtTheAdaptersLocationWalkingFromTheLast) {
-  uint32_t value = kUntouched;
-  EXPECT_EQ(0u, Query(&value));
-  EXPECT_EQ(77u, value);
+  EXPECT_EQ(kFound, Answer());
   EXPECT_EQ(3u, machine.CallCount("bmapi.dll!BmapiGetPhyNic"));
   EXPECT_EQ(4u, machine.CallCount("bmapi.dll!BmapiGetPnpDevId"));  // length, then text, twice
   EXPECT_EQ(0u, machine.CallCount("bmapi.dll!BmapiGetHandleByServiceName"));
@@ -74,7 +80,7 @@ TEST_F(BmapiLocalTest, FindsTheNicAtTheAdaptersLocationWalkingFromTheLast) {
   adapter.SetText(platform::kCmDrpLocationInformation, std::u16string(1024, u'x'));
   adapter.properties[platform::kCmDrpLocationInformation].data.resize(2048);  // no terminator
   ASSERT_TRUE(machine.FailCall("bmapi.dll!BmapiGetBRCMNicInfoEx", 0, 0));
-  EXPECT_TRUE(Query(&value) == 0 && value == 0) << value;
+  EXPECT_EQ(std::make_pair(0u, 0u), Answer());
 }
 
 // Each way of not finding the NIC answers 2, leaves the caller's value and releases the library.
@@ -103,9 +109,7 @@ TEST_F(BmapiLocalTest, EveryFailureGivesTwoAndLeavesTheValue) {
     Local() = working;
     function.present = true;
     c.breakIt(Local());
-    uint32_t value = kUntouched;
-    EXPECT_EQ(2u, Query(&value));
-    EXPECT_EQ(kUntouched, value);
+    EXPECT_EQ(kNotFound, Answer());
     EXPECT_EQ(c.initialised, Local().initializeCalls);
     EXPECT_EQ(c.initialised, Local().uninitializeCalls);
     ExpectReleased();
@@ -115,50 +119,38 @@ TEST_F(BmapiLocalTest, EveryFailureGivesTwoAndLeavesTheValue) {
 // Found again when it lies beside a module that moved.
 TEST_F(BmapiLocalTest, IsLookedForBesideTheAgentsModuleWhereverItIs) {
   machine.SetAgentModuleFileName(u"D:\\Agents\\Corvane\\crvnicmgmt.dll");
-  uint32_t value = kUntouched;
-  EXPECT_EQ(0u, Query(&value));
-  EXPECT_EQ(77u, value);
+  EXPECT_EQ(kFound, Answer());
   // A module path longer than a path can be comes cut; its directory still holds.
   machine.SetAgentModuleFileName(u"D:\\" + std::u16string(245, u'd') + u"\\crvnicmgmt.dll");
-  value = kUntouched;
-  EXPECT_EQ(0u, Query(&value));
-  EXPECT_EQ(77u, value);
+  EXPECT_EQ(kFound, Answer());
 }
 
 TEST_F(BmapiLocalTest, InitialisationFailuresCostFiveSecondsAndAreIgnored) {
   Local().initializeStatuses = {1, 1, 1, 1, 1};
-  uint32_t value = kUntouched;
-  EXPECT_EQ(0u, Query(&value));
-  EXPECT_EQ(77u, value);
+  EXPECT_EQ(kFound, Answer());
   EXPECT_EQ(5100u, machine.NowMs());
   ExpectReleased();
 }
 
 TEST_F(BmapiLocalTest, ALibraryThatWillNotUninitialiseStaysLoadedAndFailsTheQuery) {
   Local().uninitializeStatus = 4;
-  uint32_t value = kUntouched;
-  EXPECT_EQ(2u, Query(&value));
-  EXPECT_EQ(kUntouched, value);
+  EXPECT_EQ(kNotFound, Answer());
   EXPECT_EQ(1, Local().references);
   // The handle was forgotten: the next query loads it again.
   Local().uninitializeStatus = 0;
-  EXPECT_EQ(0u, Query(&value));
+  EXPECT_EQ(kFound, Answer());
   EXPECT_EQ(1, Local().references);
   EXPECT_TRUE(machine.FailCall("FreeLibrary", 0, 6));
-  value = kUntouched;
-  EXPECT_EQ(2u, Query(&value));
-  EXPECT_EQ(kUntouched, value);
+  EXPECT_EQ(kNotFound, Answer());
 }
 
 TEST_F(BmapiLocalTest, NoAllocationFailureLeaks) {
   for (uint64_t n = 1; n <= 7; ++n) {
     machine.FailAllocation(n);
-    uint32_t value = kUntouched;
-    EXPECT_TRUE(Query(&value) == 2 && value == kUntouched) << "allocation " << n;
+    EXPECT_EQ(kNotFound, Answer()) << "allocation " << n;
     ExpectReleased();
   }
-  uint32_t value = kUntouched;
-  EXPECT_EQ(0u, Query(&value));
+  EXPECT_EQ(kFound, Answer());
 }
 
 // The queries go to the adapter's NDIS LAN interface path.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "common/report.h"
 #include "common/utf.h"
@@ -41,6 +42,12 @@ class MiniportTest : public crvtest::SimTest {
     uint32_t result = m.GetDynamicData(&info);
     if (status != nullptr) *status = result;
     return info;
+  }
+  // Link status and duplex of one run of the family's procedure.
+  static std::pair<uint32_t, uint32_t> LinkDuplex(crv::CMiniport& m, uint8_t family,
+                                                  uint32_t* status = nullptr) {
+    crv::LinkInformation info = Dynamic(m, family, status);
+    return {info.linkStatus, info.duplex};
   }
   std::vector<std::string> NdisFailureReports() {
     return crvtest::ReportTexts(machine, crv::kReportNdisQueryFailed);
@@ -228,15 +235,11 @@ TEST_F(MiniportTest, ARejectedConnectStatusIsAskedOnceAndAnswersUnknown) {
   ASSERT_EQ(0u, Init(miniport));
   Ndis().oids[crv::kOidGenMediaConnectStatus] = sim::OidAnswer::Fail(50);
   uint32_t status = 0;
-  crv::LinkInformation info = Dynamic(miniport, 11, &status);
+  EXPECT_EQ(std::pair(1u, 1u), LinkDuplex(miniport, 11, &status));
   EXPECT_EQ(50u, status);
-  EXPECT_EQ(1u, info.linkStatus);
-  EXPECT_EQ(1u, info.duplex);
   EXPECT_FALSE(miniport.ConnectStatusSupported());
-  info = Dynamic(miniport, 11, &status);
+  EXPECT_EQ(std::pair(1u, 1u), LinkDuplex(miniport, 11, &status));  // full only with link OK
   EXPECT_EQ(0u, status);
-  EXPECT_EQ(1u, info.linkStatus);
-  EXPECT_EQ(1u, info.duplex);  // full duplex only with the link OK
   EXPECT_EQ(1u, Query(crv::kOidGenMediaConnectStatus));
   EXPECT_EQ(1u, NdisFailureReports().size());
 }
@@ -246,9 +249,7 @@ TEST_F(MiniportTest, PrivateDuplexFallsBackToTheLinkState) {
   a.privateDevice = false;  // the driver names no private query device
   sim::AddAdapter(machine, a);
   ASSERT_EQ(0u, Init(miniport));
-  crv::LinkInformation info = Dynamic(miniport, 6);
-  EXPECT_EQ(2u, info.linkStatus);
-  EXPECT_EQ(3u, info.duplex);
+  EXPECT_EQ(std::pair(2u, 3u), LinkDuplex(miniport, 6));
   EXPECT_EQ(1u, Query(crv::kOidGenLinkState));
   // The failed private query is reported (its OID has bit 0x100) with the driver's error.
   ASSERT_EQ(1u, machine.Reports().size()) << crvtest::DescribeReports(machine);
@@ -256,9 +257,7 @@ TEST_F(MiniportTest, PrivateDuplexFallsBackToTheLinkState) {
 
   // A failed link state query leaves the duplex unknown.
   Ndis().oids[crv::kOidGenLinkState] = sim::OidAnswer::Fail(87);
-  info = Dynamic(miniport, 6);
-  EXPECT_EQ(2u, info.linkStatus);
-  EXPECT_EQ(1u, info.duplex);
+  EXPECT_EQ(std::pair(2u, 1u), LinkDuplex(miniport, 6));
 
   // A private device that cannot be opened fails the private query with 31 (reported).
   a.privateDevice = true;
@@ -266,8 +265,7 @@ TEST_F(MiniportTest, PrivateDuplexFallsBackToTheLinkState) {
   Ndis().privateDevice->openError = 2;
   crv::CMiniport other;
   ASSERT_EQ(0u, Init(other));
-  info = Dynamic(other, 6);
-  EXPECT_EQ(3u, info.duplex);
+  EXPECT_EQ(3u, Dynamic(other, 6).duplex);
   ASSERT_EQ(2u, machine.Reports().size()) << crvtest::DescribeReports(machine);
   EXPECT_EQ(31u, machine.Reports()[1].value);
 }
@@ -299,11 +297,9 @@ TEST_F(MiniportTest, Family9TriesTheSecondProcedureWhenTheLinkStatusFails) {
   ASSERT_EQ(0u, Init(miniport));
   Ndis().oids[crv::kOidGenMediaConnectStatus] = sim::OidAnswer::Fail(50);
   uint32_t status = 1;
-  crv::LinkInformation info = Dynamic(miniport, 9, &status);
   // The second procedure finds the connect status unsupported: link unknown, duplex asked.
+  EXPECT_EQ(std::pair(1u, 3u), LinkDuplex(miniport, 9, &status));
   EXPECT_EQ(0u, status);
-  EXPECT_EQ(1u, info.linkStatus);
-  EXPECT_EQ(3u, info.duplex);
   EXPECT_EQ(1u, Query(crv::kOidGenMediaDuplexState));
 }
 
@@ -313,11 +309,8 @@ TEST_F(MiniportTest, WithoutVendorLibrariesTheDuplexTheDriverDoesNotGiveIsUnknow
   ASSERT_EQ(0u, Init(miniport));
   Ndis().oids[crv::kOidGenMediaDuplexState] = sim::OidAnswer::Fail(50);
   // No library can be loaded: each procedure reports it and leaves the duplex unknown.
-  crv::LinkInformation info = Dynamic(miniport, 9);
-  EXPECT_EQ(2u, info.linkStatus);
-  EXPECT_EQ(1u, info.duplex);
-  info = Dynamic(miniport, 16);
-  EXPECT_EQ(1u, info.duplex);
+  EXPECT_EQ(std::pair(2u, 1u), LinkDuplex(miniport, 9));
+  EXPECT_EQ(1u, Dynamic(miniport, 16).duplex);
   EXPECT_EQ((std::vector<std::string>{"Bmapi Failed @GetQ57W2KDynamicData",
                                       "Qmapi Failed @GetQ579XXDynamicData"}),
             crvtest::ReportTexts(machine, crv::kReportInformation));

@@ -69,7 +69,7 @@ INSTANTIATE_TEST_SUITE_P(
             [](sim::Machine& m) { m.registry().SetString(kParameters, u"Timeout", u"60000"); },
             30000,
             {}},
-        // No upper bound: the collection loop's scenarios run with the largest intervals.
+        // The upper bound, a day, is the collection loop's scenarios'.
         IntervalCase{"Small", [](sim::Machine& m) { SetTimeout(m, 1000); }, 30000, {}}),
     [](const ::testing::TestParamInfo<IntervalCase>& info) { return info.param.name; });
 

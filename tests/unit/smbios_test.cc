@@ -147,12 +147,9 @@ TEST(SmbiosTable, TruncatedAndMalformedStructuresEndTheWalkInBounds) {
   }
   {
     // A formatted area reaching past the table, or one shorter than its own header.
-    Bytes t = Table({good, {9, 0x40, 0, 0, 1, 2, 3}});
-    EXPECT_EQ(Types(crv::SmbiosTable(t.data(), t.size())), (std::vector<uint8_t>{1}));
-    t = Table({good, {9, 2, 0, 0, 0, 0}, good});
-    EXPECT_EQ(Types(crv::SmbiosTable(t.data(), t.size())), (std::vector<uint8_t>{1}));
-    t = Table({good, {9, 4, 0}});
-    EXPECT_EQ(Types(crv::SmbiosTable(t.data(), t.size())), (std::vector<uint8_t>{1}));
+    for (const Bytes& t : {Table({good, {9, 0x40, 0, 0, 1, 2, 3}}),
+                           Table({good, {9, 2, 0, 0, 0, 0}, good}), Table({good, {9, 4, 0}})})
+      EXPECT_EQ(Types(crv::SmbiosTable(t.data(), t.size())), (std::vector<uint8_t>{1}));
   }
   {
     // A field beyond a short formatted area is not read.

@@ -167,49 +167,6 @@ TEST(TessarDecode, MalformedDumpLinesAreReportedWithTheirNumber) {
   EXPECT_FALSE(tree.has_value());  // the tree was absent when the dump was written
 }
 
-// A key line may name a key again, in any case, after others: its values and subkeys join
-// the key already read, and a value named again replaces the earlier one where it stood.
-TEST(TessarDecode, DumpMergesKeysAndValuesNamedAgain) {
-  std::string text =
-      "key \"R\"\n"
-      "key \"R\\\\A\" volatile\nvalue \"x\" 4 01000000\nvalue \"y\" 3 aa\n"
-      "key \"R\\\\B\"\nvalue \"z\" 3 bb\n"
-      "key \"r\\\\a\"\nvalue \"X\" 3 cc\n"
-      "key \"R\\\\a\\\\C\\\\D\"\nvalue \"w\" 3 dd\n";
-  // Many siblings, each named twice.
-  for (int pass = 0; pass < 2; ++pass) {
-    for (int i = 0; i < 2000; ++i) {
-      text += (pass ? "key \"R\\\\b\\\\s" : "key \"R\\\\B\\\\S") + std::to_string(i) +
-              "\"\nvalue \"v\" 3 0" + std::to_string(pass) + "\n";
-    }
-  }
-  std::optional<tessar::RawKey> tree;
-  tessar::ParseError error;
-  ASSERT_TRUE(tessar::ParseDump(text, &tree, &error)) << error.line << ": " << error.message;
-  ASSERT_EQ(2u, tree->subkeys.size());
-  const tessar::RawKey& a = tree->subkeys[0];
-  EXPECT_EQ("A", a.name);
-  EXPECT_EQ(std::optional<bool>(false), a.isVolatile);  // the last key line says
-  ASSERT_EQ(2u, a.values.size());
-  EXPECT_EQ("X", a.values[0].name);
-  EXPECT_EQ(3u, a.values[0].type);
-  EXPECT_EQ(std::vector<uint8_t>{0xCC}, a.values[0].data);
-  EXPECT_EQ("y", a.values[1].name);
-  ASSERT_EQ(1u, a.subkeys.size());
-  EXPECT_EQ("C", a.subkeys[0].name);
-  EXPECT_FALSE(a.subkeys[0].isVolatile.has_value()) << "no key line names it";
-  ASSERT_EQ(1u, a.subkeys[0].subkeys.size());
-  EXPECT_EQ("w", a.subkeys[0].subkeys[0].values.at(0).name);
-
-  const tessar::RawKey& b = tree->subkeys[1];
-  ASSERT_EQ(2000u, b.subkeys.size());
-  for (size_t i = 0; i < b.subkeys.size(); ++i) {
-    ASSERT_EQ("S" + std::to_string(i), b.subkeys[i].name);
-    ASSERT_EQ(1u, b.subkeys[i].values.size());
-    ASSERT_EQ(std::vector<uint8_t>{0x01}, b.subkeys[i].values[0].data);
-  }
-}
-
 using TessarTreeSources = crvtest::SimTest;
 
 // A small tree, written as the agent would through the registry interface, with a value of an
