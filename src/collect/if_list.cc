@@ -269,6 +269,7 @@ uint32_t CIFList::PublishCycle() {
     WriteValue(kEthernetKeyPath, kMibStatsValue, platform::kRegBinary, &mibHeader_,
                sizeof mibHeader_);
   }
+  WriteCycleTime();
   return 0;
 }
 

@@ -96,6 +96,7 @@ constexpr uint32_t kRegExpandSz = 2;
 constexpr uint32_t kRegBinary = 3;
 constexpr uint32_t kRegDword = 4;
 constexpr uint32_t kRegMultiSz = 7;
+constexpr uint32_t kRegQword = 11;
 constexpr uint32_t kKeyQueryValue = 0x0001;
 constexpr uint32_t kKeySetValue = 0x0002;
 constexpr uint32_t kKeyCreateSubKey = 0x0004;

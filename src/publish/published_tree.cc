@@ -71,6 +71,14 @@ uint32_t WriteDwordValue(const char16_t* keyPath, const char16_t* valueName, uin
   return WriteValue(keyPath, valueName, platform::kRegDword, &value, sizeof value);
 }
 
+uint32_t WriteCycleTime() {
+  platform::FileTime now;
+  platform::Os().kernel->GetSystemTimeAsFileTime(&now);
+  uint64_t fileTime = static_cast<uint64_t>(now.high) << 32 | now.low;
+  return WriteValue(kInterfaceKeyPath, kInterfaceDataCycleTimeValue, platform::kRegQword, &fileTime,
+                    sizeof fileTime);
+}
+
 uint32_t WriteNumberedValue(const char16_t* keyPath, const char16_t* prefix, uint32_t number,
                             const void* data, uint32_t size) {
   char16_t name[kNumberedValueNameChars];

@@ -22,6 +22,8 @@ void DeleteTree(bool hasEthernet);
 uint32_t WriteValue(const char16_t* keyPath, const char16_t* valueName, uint32_t type,
                     const void* data, uint32_t size);
 uint32_t WriteDwordValue(const char16_t* keyPath, const char16_t* valueName, uint32_t value);
+// InterfaceData_CycleTime: the system time now, written as the last value of a cycle.
+uint32_t WriteCycleTime();
 // A numbered value ("%s%03X") under keyPath.
 uint32_t WriteNumberedValue(const char16_t* keyPath, const char16_t* prefix, uint32_t number,
                             const void* data, uint32_t size);

@@ -46,7 +46,10 @@ constexpr const char16_t* UnderSystem(const char16_t* path) {
 
 inline constexpr char16_t kStatusValue[] = u"Status";  // REG_DWORD, tree key
 inline constexpr char16_t kInterfaceDataReadyValue[] = u"InterfaceData_Ready";  // REG_DWORD
-inline constexpr char16_t kIfTableInformationValue[] = u"IfTableInformation";   // 1 byte
+// When the last cycle finished: REG_QWORD, UTC as a FILETIME (the clock of the trap records'
+// names). With the poll interval in MibStats it tells a stalled agent from a quiet one.
+inline constexpr char16_t kInterfaceDataCycleTimeValue[] = u"InterfaceData_CycleTime";
+inline constexpr char16_t kIfTableInformationValue[] = u"IfTableInformation";  // 1 byte
 inline constexpr char16_t kMibStatsValue[] = u"MibStats";  // Interface and Ethernet keys
 inline constexpr char16_t kSoftwareRevisionsValue[] = u"SoftwareRevisions";
 inline constexpr char16_t kBridgeConnectionNameValue[] = u"BridgeConnectionName";  // REG_SZ

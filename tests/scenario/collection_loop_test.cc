@@ -43,7 +43,8 @@ TEST_F(CollectionLoopTest, PublishesAtOnceThenOncePerInterval) {
   machine.RecordRegistryWrites(true);
   RunAgent({"crvnichost.exe"}, 2 * T + 10);
   EXPECT_EQ((std::map<uint64_t, uint32_t>{{1, 1}, {T - 1, 1}, {T + 1, 2}, {2 * T + 1, 3}}), cycles);
-  // Each cycle marks the tree as being rewritten, then ready, then writes the summary.
+  // Each cycle marks the tree as being rewritten, then ready, then writes the summary and
+  // the time it finished.
   std::vector<std::u16string> first;
   for (const auto& w : machine.RegistryWrites()) {
     if (w.timeMs == 0) {
@@ -54,7 +55,7 @@ TEST_F(CollectionLoopTest, PublishesAtOnceThenOncePerInterval) {
   EXPECT_EQ((std::vector<std::u16string>{
                 u"Status=1", u"SoftwareRevisions", u"InterfaceData_Ready=0", u"InterfaceMap001",
                 u"PhysAdapter001", u"InterfaceMap002", u"Statistics007", u"InterfaceData_Ready=1",
-                u"IfTableInformation", u"MibStats", u"MibStats"}),
+                u"IfTableInformation", u"MibStats", u"MibStats", u"InterfaceData_CycleTime"}),
             first);
   EXPECT_TRUE(TimesOf(u"Detected change in interface table, reinitializing").empty());
 }

@@ -98,6 +98,18 @@ TEST_F(PublishedTreeTest, ValuesAndTrapsAreWrittenOnlyUnderKeysThatOpen) {
   EXPECT_TRUE(machine.registry().ValueNames(kInterface).empty());
 }
 
+TEST_F(PublishedTreeTest, CycleTimeIsTheSystemClockAsAQword) {
+  crv::CreateTree(false);
+  for (uint64_t at : {0x01DC7E194A4B4000ull, 0x01DC7E194A4B6710ull}) {  // the start, 1 ms on
+    EXPECT_EQ(0u, crv::WriteCycleTime());
+    auto value = machine.registry().GetValue(kInterface, u"InterfaceData_CycleTime");
+    ASSERT_TRUE(value.has_value());
+    EXPECT_EQ(platform::kRegQword, value->type);
+    EXPECT_EQ(crvtest::BytesOf(at), value->data);
+    machine.AdvanceTo(1);
+  }
+}
+
 TEST_F(PublishedTreeTest, CycleCounterSkipsZeroAndOneAfterWrapping) {
   EXPECT_EQ(1u, crv::AdvanceCycleCounter());
   crv::State().cycleCounter = 0xFFFFFFFEu;

@@ -99,6 +99,10 @@ TEST(TessarDecode, WrongSizeOrTypeIsShownWithItsBytes) {
                 .problem);
   EXPECT_EQ("wrong type REG_BINARY, expected REG_DWORD",
             tessar::DecodeValue("", Binary("Status", {1, 0, 0, 0})).problem);
+  EXPECT_EQ("wrong type REG_DWORD, expected REG_QWORD",
+            tessar::DecodeValue(
+                "Interface", tessar::RawValue{"InterfaceData_CycleTime", kRegDword, {1, 0, 0, 0}})
+                .problem);
 
   tessar::RawKey root{
       "SYSTEM\\TessarNetwork", true, {{"Status", kRegDword, {0xAB, 0xCD, 0xEF}}}, {}};

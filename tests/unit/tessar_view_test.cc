@@ -110,6 +110,8 @@ tessar::RawKey SmallServer() {
   mib.overallCondition = crv::kConditionOk;
   mib.pollIntervalSeconds = 30;
   iface.values.push_back(Value(u"MibStats", mib));
+  iface.values.push_back({"InterfaceData_CycleTime", platform::kRegQword,
+                          crvtest::BytesOf(kRegainedAt + 300000000ull)});
   iface.subkeys = {{"LogInterfaceMap", true, {Interface(1), Interface(2)}, {}},
                    {"PhysInterface", true, {PortValue(Port(1)), PortValue(Port(2))}, {}}};
   root.subkeys = {iface, TrapKey(crv::kTrapConnectivityLost, kLostAt),

@@ -381,7 +381,7 @@ void CheckExpected(const FieldLayout& layout, const DecodedField& field,
 
 // --- Values --------------------------------------------------------------------------------
 
-enum class Shape { kRecord, kDword, kString };
+enum class Shape { kRecord, kDword, kFileTime, kString };
 
 struct Rule {
   const char* keyPath;  // below the tree root; "Trap_*" for any trap key
@@ -400,6 +400,8 @@ const std::vector<Rule>& Rules() {
        "trap records the agent removed to keep each trap key within its limit"},
       {"Interface", "InterfaceData_Ready", Rule::kExact, Shape::kDword, nullptr,
        "InterfaceData_Ready", "refresh state: 0 while a cycle rewrites the tree, 1 after"},
+      {"Interface", "InterfaceData_CycleTime", Rule::kExact, Shape::kFileTime, nullptr,
+       "InterfaceData_CycleTime", "when the last cycle finished (UTC)"},
       {"Interface", "IfTableInformation", Rule::kExact, Shape::kRecord, IfTableInformationLayout,
        nullptr, nullptr},
       {"Interface", "MibStats", Rule::kExact, Shape::kRecord, MibStatsLayout, nullptr, nullptr},
@@ -505,6 +507,9 @@ bool IsStringType(uint32_t type) {
 void DecodeByType(DecodedValue& value) {
   if (value.type == platform::kRegDword && value.data.size() == 4) {
     value.dword = ReadU32(value.data.data());
+  } else if (value.type == platform::kRegQword && value.data.size() == 8) {
+    value.qword =
+        static_cast<uint64_t>(ReadU32(value.data.data() + 4)) << 32 | ReadU32(value.data.data());
   } else if (IsStringType(value.type)) {
     value.strings = DecodeStrings(value.data, value.type, value.notes);
     if (value.data.size() % 2 != 0) value.showBytes = true;
@@ -567,7 +572,7 @@ std::string TypeName(uint32_t type) {
       return "REG_LINK";
     case platform::kRegMultiSz:
       return "REG_MULTI_SZ";
-    case 11:
+    case platform::kRegQword:
       return "REG_QWORD";
     default:
       return "type " + std::to_string(type);
@@ -586,14 +591,19 @@ DecodedValue DecodeValue(std::string_view relativePath, const RawValue& raw) {
   }
   switch (rule->shape) {
     case Shape::kDword:
+    case Shape::kFileTime: {
       value.kind = rule->kind;
       value.title = rule->title;
-      if (raw.type != platform::kRegDword) {
-        value.problem = "wrong type " + TypeName(raw.type) + ", expected REG_DWORD";
-      } else if (raw.data.size() != 4) {
-        value.problem = Format("wrong size %zu bytes, expected 4", raw.data.size());
+      const bool dword = rule->shape == Shape::kDword;
+      const uint32_t type = dword ? platform::kRegDword : platform::kRegQword;
+      const size_t size = dword ? 4 : 8;
+      if (raw.type != type) {
+        value.problem = "wrong type " + TypeName(raw.type) + ", expected " + TypeName(type);
+      } else if (raw.data.size() != size) {
+        value.problem = Format("wrong size %zu bytes, expected %zu", raw.data.size(), size);
       }
       break;
+    }
     case Shape::kString:
       value.kind = rule->kind;
       value.title = rule->title;

@@ -147,6 +147,8 @@ uint32_t EthernetCount(const PortView& p, std::string_view field) {
   return 0;
 }
 
+constexpr uint64_t kFileTimeOf1970 = 116444736000000000;
+
 const char* const kTrapKinds[][2] = {{"connectivity lost", "connectivity_lost"},
                                      {"connectivity regained", "connectivity_regained"},
                                      {"redundancy reduced", "redundancy_reduced"},
@@ -168,6 +170,13 @@ std::string RenderPrometheus(const TreeView& view) {
   Family poll("crvnic_poll_interval_seconds", "gauge",
               "How often the agent refreshes the published tree.");
   poll.Add({}, view.pollIntervalSeconds);
+  // A stalled agent leaves this behind while time goes on; a quiet one moves it every poll.
+  Family cycle("crvnic_last_cycle_timestamp_seconds", "gauge",
+               "When the agent last finished refreshing the tree; older than a few poll "
+               "intervals means collection has stalled.");
+  if (view.cycleFileTime >= kFileTimeOf1970) {
+    cycle.Add({}, (view.cycleFileTime - kFileTimeOf1970) / 10000000);
+  }
 
   Family ifInfo("crvnic_interface_info", "gauge",
                 "An interface the agent manages, with its description, address and grouping.");
@@ -262,7 +271,6 @@ std::string RenderPrometheus(const TreeView& view) {
       if (t.fileTime > newest) newest = t.fileTime;
     }
     traps.Add({{"kind", kind[1]}}, count);
-    constexpr uint64_t kFileTimeOf1970 = 116444736000000000;
     if (newest >= kFileTimeOf1970) {
       lastTrap.Add({{"kind", kind[1]}}, (newest - kFileTimeOf1970) / 10000000);
     }
@@ -274,10 +282,10 @@ std::string RenderPrometheus(const TreeView& view) {
   removed.Add({}, view.trapRecordsRemoved);
 
   for (const Family* f :
-       {&overall,    &poll,       &ifInfo,         &ifUp,      &ifSpeed,       &ifPorts,
-        &ifPortsUp,  &portInfo,   &firmware,       &up,        &link,          &speed,
-        &duplex,     &framesSent, &framesReceived, &bytesSent, &bytesReceived, &errors,
-        &collisions, &deferred,   &traps,          &lastTrap,  &removed}) {
+       {&overall, &poll,       &cycle,      &ifInfo,         &ifUp,      &ifSpeed,
+        &ifPorts, &ifPortsUp,  &portInfo,   &firmware,       &up,        &link,
+        &speed,   &duplex,     &framesSent, &framesReceived, &bytesSent, &bytesReceived,
+        &errors,  &collisions, &deferred,   &traps,          &lastTrap,  &removed}) {
     f->AppendTo(out);
   }
   return out;

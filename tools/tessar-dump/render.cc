@@ -177,6 +177,9 @@ void AppendValueTable(const DecodedValue& value, std::string& out) {
   if (!value.title.empty()) about += ": " + value.title;
   if (value.dword && value.problem.empty()) {
     head += " = " + std::to_string(*value.dword);
+  } else if (value.qword && value.problem.empty()) {
+    head += " = " + std::to_string(*value.qword);
+    if (value.kind == "InterfaceData_CycleTime") head += " (" + FileTimeText(*value.qword) + ")";
   } else if (value.strings && value.problem.empty()) {
     head += " = " + StringsText(*value.strings);
   }
@@ -250,6 +253,9 @@ void AppendValueJson(const DecodedValue& value, int level, std::string& out) {
   }
   if (value.dword && value.problem.empty()) {
     members.push_back(in + "\"value\": " + std::to_string(*value.dword));
+  }
+  if (value.qword && value.problem.empty()) {
+    members.push_back(in + "\"value\": " + std::to_string(*value.qword));
   }
   if (value.strings && value.problem.empty()) {
     std::string texts;

@@ -97,6 +97,7 @@ struct DecodedValue {
   std::string problem;
   std::vector<DecodedField> fields;                 // a record that fits
   std::optional<uint32_t> dword;                    // a REG_DWORD of four bytes
+  std::optional<uint64_t> qword;                    // a REG_QWORD of eight bytes
   std::optional<std::vector<std::string>> strings;  // REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ texts
   bool showBytes = false;          // nothing above says what the bytes are: show them
   std::vector<std::string> notes;  // departures from what the agent writes

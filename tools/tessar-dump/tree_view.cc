@@ -151,6 +151,8 @@ void Collect(const DecodedKey& key, TreeView& view) {
       view.ports.push_back(PortOf(value));
     } else if (Usable(value, "TrapData")) {
       view.traps.push_back(TrapOf(at, value));
+    } else if (value.kind == "InterfaceData_CycleTime" && value.qword && value.problem.empty()) {
+      view.cycleFileTime = *value.qword;
     } else if (at.empty() && value.kind == "TrapRecordsRemoved" && value.dword) {
       view.trapRecordsRemoved = *value.dword;
     }

@@ -74,6 +74,7 @@ struct TreeView {
   bool present = false;           // false: no tree at all
   uint32_t overallCondition = 0;  // 0 when the record is missing
   uint32_t pollIntervalSeconds = 0;
+  uint64_t cycleFileTime = 0;             // when the last cycle finished; 0 when not written
   std::vector<InterfaceView> interfaces;  // in the tree's order
   std::vector<PortView> ports;
   std::vector<TrapView> traps;      // oldest first

@@ -18,6 +18,7 @@ and the check of a published tree against the machine.
 import json
 import re
 import sys
+import time
 
 problems = []
 
@@ -126,6 +127,11 @@ def main():
     interface_values = values(tree, "Interface") or {}
     ready = interface_values.get("InterfaceData_Ready", {})
     expect(ready.get("value") == 1, "InterfaceData_Ready is not 1: %s" % ready)
+    # When the last cycle finished: a FILETIME of this machine's clock, never ahead of it.
+    cycle_time = interface_values.get("InterfaceData_CycleTime", {})
+    finished = (cycle_time.get("value", 0) - 116444736000000000) / 1e7
+    expect(cycle_time.get("type") == "REG_QWORD" and 1.6e9 < finished < time.time() + 60,
+           "InterfaceData_CycleTime is not a recent time: %s" % cycle_time)
 
     interfaces = records(tree, "Interface\\LogInterfaceMap", "InterfaceMap")
     ports = records(tree, "Interface\\PhysInterface", "PhysAdapter")
