@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds both presets (Linux on the simulated server, Windows with
+# Installs what is missing, checks the formatting, builds both presets (Linux on the simulated server, Windows with
 # mingw-w64) and runs every test: the Linux suites natively, the Windows ones under Wine; then
 # the Linux suites again under AddressSanitizer, LeakSanitizer and UBSan (the fault sweep
 # included), and a short run of every libFuzzer target. Ends with the time each stage took.
@@ -28,6 +28,9 @@ report_stages() {
 
 stage "package install"
 scripts/install-deps.sh all
+
+stage "format check" "Formatting (clang-format)"
+scripts/check-format.sh
 
 stage "Linux build" "Linux build and tests"
 cmake --preset linux >/dev/null

@@ -2,7 +2,7 @@
 # Installs what a fresh Debian machine lacks for building and testing (as root, apt-get).
 # Usage: scripts/install-deps.sh [linux|all]   linux: enough for ./run.sh; all: everything.
 set -euo pipefail
-want=(cmake make g++ libgtest-dev libgmock-dev googletest nlohmann-json3-dev)
+want=(cmake make g++ libgtest-dev libgmock-dev googletest nlohmann-json3-dev clang-format git)
 if [ "${1:-all}" = all ]; then
   want+=(mingw-w64 wine wine64 binutils-mingw-w64-x86-64 clang libclang-rt-dev libbenchmark-dev valgrind
          iproute2 util-linux time python3)
