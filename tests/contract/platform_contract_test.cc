@@ -118,6 +118,28 @@ TEST_P(PlatformContract, RegistryReadsValuesSizeFirstWithTheirTypes) {
   EXPECT_TRUE(reg().CloseKey(writer) == 0 && reg().CloseKey(key) == 0 && Delete({}) == 0);
 }
 
+// Names at the registry's limits (255 characters a key name, 16,383 a value name) are taken;
+// one character more is refused.
+TEST_P(PlatformContract, RegistryNameLimits) {
+  RegKey key = nullptr, child = nullptr;
+  ASSERT_EQ(Create(Scratch(), kRegOptionVolatile, &key), 0);
+  for (size_t length : {size_t{255}, size_t{256}}) {
+    SCOPED_TRACE(length);
+    int32_t created = Create(Scratch(std::u16string(length, u'k')), kRegOptionVolatile, &child);
+    EXPECT_EQ(created, length == 255 ? 0 : static_cast<int32_t>(kErrorInvalidParameter));
+    if (created == 0) {
+      EXPECT_TRUE(reg().CloseKey(child) == 0 && Delete(std::u16string(255, u'k')) == 0);
+    }
+  }
+  const uint8_t byte = 1;
+  for (size_t length : {size_t{16383}, size_t{16384}}) {
+    SCOPED_TRACE(length);
+    EXPECT_EQ(reg().SetValueEx(key, std::u16string(length, u'v').c_str(), kRegBinary, &byte, 1),
+              length == 16383 ? 0 : static_cast<int32_t>(kErrorInvalidParameter));
+  }
+  EXPECT_TRUE(reg().CloseKey(key) == 0 && Delete({}) == 0);
+}
+
 TEST_P(PlatformContract, RegistryVolatileKeysEnumerationAndDeletion) {
   RegKey root = reinterpret_cast<RegKey>(1), child = nullptr;
   EXPECT_EQ(reg().OpenKeyEx(kHkeyLocalMachine, Scratch().c_str(), 0, kKeyRead, &root), kNotFound);

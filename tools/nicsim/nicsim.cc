@@ -46,9 +46,10 @@ const char* EndText(sim::RunEnd end) {
 void PrintReports(const sim::Machine& machine) {
   std::printf("\n== reports (%zu) ==\n", machine.Reports().size());
   for (const auto& report : machine.Reports()) {
-    std::printf("%s  0x%08X  %-60s  value %u\n", VirtualTime(report.timeMs).c_str(), report.code,
-                report.hasMessage ? ("\"" + crv::Utf16ToUtf8(report.message) + "\"").c_str() : "-",
-                report.value);
+    std::printf(
+        "%s  0x%08X  %-60s  value %u\n", VirtualTime(report.timeMs).c_str(), report.code,
+        report.hasMessage ? ("\"" + Shown(crv::Utf16ToUtf8(report.message)) + "\"").c_str() : "-",
+        report.value);
   }
 }
 
@@ -58,7 +59,7 @@ void PrintEvents(sim::Machine& machine) {
   const auto& events = machine.eventLog().Events();
   std::printf("\n== Application log (%zu events) ==\n", events.size());
   for (const auto& event : events) {
-    std::printf("%s\n", sim::FormatEventLine(event, machine.StartFileTime()).c_str());
+    std::printf("%s\n", Shown(sim::FormatEventLine(event, machine.StartFileTime())).c_str());
   }
 }
 
@@ -102,11 +103,11 @@ int main(int argc, char** argv) {
   machine.Install();
   machine.RecordRegistryWrites(true);
 
-  std::printf("nicsim: %s\n",
-              scenario.description.empty() ? "(no description)" : scenario.description.c_str());
+  std::printf("nicsim: %s\n", scenario.description.empty() ? "(no description)"
+                                                           : Shown(scenario.description).c_str());
   std::string commandLine;
   for (const auto& arg : scenario.commandLine)
-    commandLine += (commandLine.empty() ? "" : " ") + arg;
+    commandLine += (commandLine.empty() ? "" : " ") + Shown(arg);
   std::printf("command line: %s\n", commandLine.c_str());
 
   // What the agent's platform inventory holds just before the run ends (the process state
@@ -125,8 +126,8 @@ int main(int argc, char** argv) {
 
   std::printf("\n== console ==\n%s", machine.ConsoleOutput().empty()
                                          ? "(nothing printed)\n"
-                                         : machine.ConsoleOutput().c_str());
-  std::printf("\n== platform inventory ==\nsystem product name: %s\n", productName.c_str());
+                                         : Shown(machine.ConsoleOutput()).c_str());
+  std::printf("\n== platform inventory ==\nsystem product name: %s\n", Shown(productName).c_str());
   PrintInterfaceTable(machine);
   if (options.trace) PrintReports(machine);
   PrintTraps(machine);

@@ -2,12 +2,15 @@
 
 #include <cstdlib>
 
+#include "platform/sim/scenario/scenario.h"
+
 const char kNicsimUsage[] =
     "usage: nicsim [SCENARIO.json] [--duration TIME] [--trace] [--events] [--json]\n"
     "              [--dump FILE]\n"
     "  Runs the agent on a simulated Windows server (the built-in default server when no\n"
     "  scenario is given) for a virtual duration and prints what it did.\n"
-    "  --duration TIME  virtual time to run: 1500ms, 90s, 10m, 2h (default: the scenario's)\n"
+    "  --duration TIME  virtual time to run, up to 31 days: 1500ms, 90s, 10m, 2h (default: the\n"
+    "                   scenario's)\n"
     "  --trace          also print every report with its virtual time\n"
     "  --events         also print the agent's events as the Event Viewer shows them (time,\n"
     "                   level, event id, source, message)\n"
@@ -24,7 +27,7 @@ std::optional<uint64_t> ParseDuration(const std::string& text) {
   if (unit == "s") scale = 1000;
   if (unit == "m") scale = 60000;
   if (unit == "h") scale = 3600000;
-  if (scale == 0 || n > UINT64_MAX / scale) return std::nullopt;
+  if (scale == 0 || n > sim::kLongestDurationMs / scale) return std::nullopt;
   return n * scale;
 }
 
@@ -51,7 +54,7 @@ bool ParseNicsimOptions(int argc, char** argv, NicsimOptions* options, std::stri
       if (!value) return false;
       options->durationMs = ParseDuration(*value);
       if (!options->durationMs) {
-        *error = "--duration: not a time: " + *value;
+        *error = "--duration: not a time of at most 31 days: " + *value;
         return false;
       }
     } else if (arg == "--dump") {

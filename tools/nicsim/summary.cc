@@ -9,6 +9,19 @@
 
 #include "common/utf.h"
 #include "publish/records.h"
+#include "tessar_decode.h"
+
+std::string Shown(std::string_view text) {
+  std::string out;
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    out += tessar::PrintableText(text.substr(start, end - start));
+    if (end < text.size()) out += '\n';
+    start = end + 1;
+  }
+  return out;
+}
 
 namespace {
 
@@ -85,8 +98,8 @@ void PrintTraps(sim::Machine& machine) {
                 static_cast<unsigned long long>(t.timeMs % 1000), t.record.trapCode,
                 TrapName(t.record.trapCode), t.record.portNumber, t.record.slotNumber,
                 t.record.pciBus,
-                std::string(t.record.deviceDescription,
-                            strnlen(t.record.deviceDescription, sizeof t.record.deviceDescription))
+                Shown({t.record.deviceDescription,
+                       strnlen(t.record.deviceDescription, sizeof t.record.deviceDescription)})
                     .c_str());
   }
 }
@@ -96,8 +109,8 @@ void PrintInterfaceTable(const sim::Machine& machine) {
   for (const auto& i : machine.network().interfaces()) {
     const char* kind = i.filter ? "filter" : i.hardware ? "adapter" : "software";
     const auto* description = reinterpret_cast<const char*>(i.row.bDescr);
-    std::printf("  %6u  %-8s  %-6s  %.*s\n", i.row.dwIndex, kind, i.ipBinding ? "IP" : "no IP",
-                static_cast<int>(strnlen(description, sizeof i.row.bDescr)), description);
+    std::printf("  %6u  %-8s  %-6s  %s\n", i.row.dwIndex, kind, i.ipBinding ? "IP" : "no IP",
+                Shown({description, strnlen(description, sizeof i.row.bDescr)}).c_str());
   }
 }
 
@@ -123,9 +136,8 @@ void PrintLinkTimeline(const sim::Machine& machine) {
     std::memcpy(&port, write.data.data(), sizeof port);
     std::string mac = Mac(port.macAddress);
     if (descriptions
-            .emplace(mac,
-                     std::string(port.deviceDescription,
-                                 strnlen(port.deviceDescription, sizeof port.deviceDescription)))
+            .emplace(mac, Shown({port.deviceDescription,
+                                 strnlen(port.deviceDescription, sizeof port.deviceDescription)}))
             .second) {
       ports.push_back(mac);
     }
@@ -137,9 +149,10 @@ void PrintLinkTimeline(const sim::Machine& machine) {
               "description");
   for (size_t i = 0; i < ports.size(); ++i) {
     const crv::PhysAdapterRecord& r = lastRecords[ports[i]];
-    std::string firmware(r.firmwareVersion, strnlen(r.firmwareVersion, sizeof r.firmwareVersion));
+    std::string firmware =
+        Shown({r.firmwareVersion, strnlen(r.firmwareVersion, sizeof r.firmwareVersion)});
     std::printf("  p%-3zu %-13s %4u %4u  %-12s  %s\n", i + 1,
-                std::string(r.pciLocation, strnlen(r.pciLocation, sizeof r.pciLocation)).c_str(),
+                Shown({r.pciLocation, strnlen(r.pciLocation, sizeof r.pciLocation)}).c_str(),
                 static_cast<unsigned>(r.slotNumber), static_cast<unsigned>(r.portInCard),
                 firmware.empty() ? "-" : firmware.c_str(), descriptions[ports[i]].c_str());
   }

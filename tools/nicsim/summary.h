@@ -2,7 +2,14 @@
 // traps the agent raised and, cycle by cycle, each port's link condition.
 #pragma once
 
+#include <string>
+#include <string_view>
+
 #include "platform/sim/machine.h"
+
+// Outside text (adapter descriptions, messages, the console) as nicsim prints it: line ends
+// kept, other control characters written as \xNN.
+std::string Shown(std::string_view text);
 
 // The interface table as the run left it: each row's index, what it is (an adapter's own
 // interface, an NDIS filter's, one without TCP/IP) and its description.

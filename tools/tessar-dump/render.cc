@@ -313,6 +313,8 @@ void AppendKeyJson(const DecodedKey& key, int level, std::string& out) {
 
 }  // namespace
 
+std::string PrintableText(std::string_view text) { return Printable(text, false); }
+
 std::string RenderTable(const DecodedKey& root) {
   std::string out;
   AppendKeyTable(root, out);

@@ -124,6 +124,8 @@ std::string TypeName(uint32_t type);
 
 // "2024-05-01 12:34:56.789 UTC" for a file time (100 ns units since 1601-01-01).
 std::string FileTimeText(uint64_t fileTime);
+// Text fit for a terminal: control characters and bytes that are not UTF-8 as \xNN.
+std::string PrintableText(std::string_view text);
 
 // --- Output --------------------------------------------------------------------------------
 

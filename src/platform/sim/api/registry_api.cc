@@ -66,6 +66,9 @@ class RegistryApi : public platform::Registry {
       node = it->second;
     }
     bool creates = existing < parts.size();
+    std::vector<std::u16string> missing(parts.begin() + static_cast<ptrdiff_t>(existing),
+                                        parts.end());
+    if (!WithinKeyLimits(node->depth, missing)) return Fail(platform::kErrorInvalidParameter);
     if (creates) {
       if ((parent->access & platform::kKeyCreateSubKey) == 0) {
         return Fail(platform::kErrorAccessDenied);
@@ -75,6 +78,7 @@ class RegistryApi : public platform::Registry {
     for (size_t i = existing; i < parts.size(); ++i) {
       auto child = std::make_shared<RegKeyNode>();
       child->name = parts[i];
+      child->depth = node->depth + 1;
       child->isVolatile = makeVolatile;
       child->lastWriteTime = machine_.registry().Now();
       node->subkeys[parts[i]] = child;
@@ -135,6 +139,7 @@ class RegistryApi : public platform::Registry {
     if ((open->access & platform::kKeySetValue) == 0) return Fail(platform::kErrorAccessDenied);
     if (data == nullptr && size != 0) return Fail(platform::kErrorInvalidParameter);
     std::u16string name = valueName ? valueName : u"";
+    if (name.size() > kMaxValueNameChars) return Fail(platform::kErrorInvalidParameter);
     RegKeyNode& node = *open->node;
     if (node.values.find(name) == node.values.end()) node.valueOrder.push_back(name);
     node.values[name] = RegValue{type, std::vector<uint8_t>(data, data + size)};

@@ -1,5 +1,8 @@
 #include "platform/sim/scenario/scenario.h"
 
+#include <algorithm>
+#include <string>
+
 #include "platform/sim/scenario/scenario_devices.h"
 #include "platform/sim/scenario/scenario_json.h"
 #include "platform/sim/scenario/scenario_libraries.h"
@@ -14,6 +17,10 @@ namespace {
 
 using nlohmann::json;
 using namespace scenario_json;
+
+constexpr char kBeyondRegistryLimits[] =
+    "beyond the registry's limits (a key name of 255 characters, a value name of 16383, a tree "
+    "512 levels deep)";
 
 uint32_t ValueType(const std::string& name, const std::string& where) {
   static const std::pair<const char*, uint32_t> kTypes[] = {
@@ -66,7 +73,9 @@ void SetRegistryValue(Machine& machine, const std::u16string& key, const json& n
                       const json& node, const std::string& where) {
   uint32_t type = ValueType(Text(Need(node, "type", where), where + ".type"), where + ".type");
   auto data = ValueData(type, Need(node, "data", where), where + ".data");
-  machine.registry().SetValue(key, Wide(name, where), type, std::move(data));
+  if (!machine.registry().SetValue(key, Wide(name, where), type, std::move(data))) {
+    Bad(where, kBeyondRegistryLimits);
+  }
 }
 
 uint64_t ParseStartTime(const std::string& text, const std::string& where) {
@@ -99,6 +108,9 @@ void LoadTimelineEntry(Machine& machine, const json& entry, const std::string& w
     uint32_t type = ValueType(Text(Need(set, "type", w), w + ".type"), w + ".type");
     std::u16string name = Wide(Need(set, "name", w), w + ".name");
     auto data = ValueData(type, Need(set, "data", w), w + ".data");
+    if (name.size() > kMaxValueNameChars || !WithinKeyLimits(0, SplitKeyPath(key))) {
+      Bad(w, kBeyondRegistryLimits);
+    }
     machine.At(at, [&machine, key, name, type, data] {
       machine.registry().SetValue(key, name, type, data);
     });
@@ -123,8 +135,10 @@ void Load(const json& root, Machine& machine, Scenario& scenario) {
       scenario.commandLine.push_back(Text(args[i], "command_line[" + std::to_string(i) + "]"));
     }
   }
-  if (root.contains("duration_ms"))
+  if (root.contains("duration_ms")) {
     scenario.durationMs = Number(root["duration_ms"], "duration_ms");
+    if (scenario.durationMs > kLongestDurationMs) Bad("duration_ms", "longer than 31 days");
+  }
   if (root.contains("start_time")) {
     machine.SetStartFileTime(ParseStartTime(Text(root["start_time"], "start_time"), "start_time"));
   }
@@ -145,7 +159,8 @@ void Load(const json& root, Machine& machine, Scenario& scenario) {
       std::u16string key = Wide(Need(keys[i], "key", where), where + ".key");
       bool isVolatile =
           keys[i].contains("volatile") && Flag(keys[i]["volatile"], where + ".volatile");
-      machine.registry().CreateKey(key, isVolatile);
+      if (!machine.registry().CreateKey(key, isVolatile))
+        Bad(where + ".key", kBeyondRegistryLimits);
       if (keys[i].contains("values")) {
         const json& values = keys[i]["values"];
         if (!values.is_object()) Bad(where + ".values", "expected an object");
@@ -228,13 +243,28 @@ void Load(const json& root, Machine& machine, Scenario& scenario) {
   }
 }
 
+// The line and column (both from 1) of the byte a parse stopped at (counted from 1).
+std::string PlaceOf(std::string_view text, size_t byte) {
+  size_t end = byte == 0 ? 0 : std::min(byte - 1, text.size());
+  size_t line = 1, lineStart = 0;
+  for (size_t i = 0; i < end; ++i) {
+    if (text[i] == '\n') {
+      ++line;
+      lineStart = i + 1;
+    }
+  }
+  return "line " + std::to_string(line) + ", column " + std::to_string(end - lineStart + 1);
+}
+
 }  // namespace
 
 bool LoadScenario(std::string_view text, Machine& machine, Scenario* scenario, std::string* error) {
-  json root = json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false,
-                          /*ignore_comments=*/true);
-  if (root.is_discarded()) {
-    *error = "scenario: not valid JSON";
+  json root;
+  try {
+    root = json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/true,
+                       /*ignore_comments=*/true);
+  } catch (const json::parse_error& e) {
+    *error = "scenario: not valid JSON at " + PlaceOf(text, e.byte);
     return false;
   }
   try {

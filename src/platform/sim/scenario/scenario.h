@@ -43,6 +43,9 @@
 
 namespace sim {
 
+// The longest run a scenario or nicsim's --duration may ask for: a month of virtual time.
+inline constexpr uint64_t kLongestDurationMs = 31ull * 24 * 3600 * 1000;
+
 struct Scenario {
   std::string description;
   std::vector<std::string> commandLine{"crvnichost.exe"};

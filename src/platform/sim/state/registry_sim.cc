@@ -38,19 +38,31 @@ std::shared_ptr<RegKeyNode> SimRegistry::Find(const std::shared_ptr<RegKeyNode>&
   return node;
 }
 
-void SimRegistry::CreateKey(std::u16string_view path, bool isVolatile) {
+bool WithinKeyLimits(uint32_t parentDepth, const std::vector<std::u16string>& parts) {
+  if (parts.size() > kMaxKeyDepth - parentDepth) return false;
+  for (const auto& part : parts) {
+    if (part.size() > kMaxKeyNameChars) return false;
+  }
+  return true;
+}
+
+bool SimRegistry::CreateKey(std::u16string_view path, bool isVolatile) {
+  std::vector<std::u16string> parts = SplitKeyPath(path);
+  if (!WithinKeyLimits(0, parts)) return false;
   std::shared_ptr<RegKeyNode> node = root_;
-  for (const auto& part : SplitKeyPath(path)) {
+  for (const auto& part : parts) {
     auto& child = node->subkeys[part];
     if (!child) {
       child = std::make_shared<RegKeyNode>();
       child->name = part;
+      child->depth = node->depth + 1;
       child->isVolatile = isVolatile;
       child->lastWriteTime = Now();
       ++node->subkeyEdits;
     }
     node = child;
   }
+  return true;
 }
 
 bool SimRegistry::KeyExists(std::u16string_view path) const { return Find(root_, path) != nullptr; }
@@ -60,14 +72,15 @@ bool SimRegistry::IsVolatile(std::u16string_view path) const {
   return node && node->isVolatile;
 }
 
-void SimRegistry::SetValue(std::u16string_view path, std::u16string_view name, uint32_t type,
+bool SimRegistry::SetValue(std::u16string_view path, std::u16string_view name, uint32_t type,
                            std::vector<uint8_t> data) {
-  CreateKey(path);
+  if (name.size() > kMaxValueNameChars || !CreateKey(path)) return false;
   auto node = Find(root_, path);
   std::u16string key(name);
   if (node->values.find(key) == node->values.end()) node->valueOrder.push_back(key);
   node->values[key] = RegValue{type, std::move(data)};
   node->lastWriteTime = Now();
+  return true;
 }
 
 void SimRegistry::SetDword(std::u16string_view path, std::u16string_view name, uint32_t value) {

@@ -21,8 +21,16 @@ struct RegValue {
   std::vector<uint8_t> data;
 };
 
+// Windows' limits on the registry's shape: a key name (one level) of 255 characters, a value
+// name of 16,383, a tree 512 levels deep. The registry refuses what breaks them with
+// ERROR_INVALID_PARAMETER.
+inline constexpr size_t kMaxKeyNameChars = 255;
+inline constexpr size_t kMaxValueNameChars = 16383;
+inline constexpr uint32_t kMaxKeyDepth = 512;
+
 struct RegKeyNode {
   std::u16string name;
+  uint32_t depth = 0;  // levels below HKEY_LOCAL_MACHINE
   bool isVolatile = false;
   bool deleted = false;
   uint64_t lastWriteTime = 0;  // file time
@@ -38,10 +46,12 @@ class SimRegistry {
 
   // Paths are relative to HKEY_LOCAL_MACHINE, separated by backslashes ("SYSTEM\\Foo").
   // These helpers are for scenarios and tests; they bypass access checks and faults.
-  void CreateKey(std::u16string_view path, bool isVolatile = false);
+  // False (and nothing created) when the path breaks the limits above.
+  bool CreateKey(std::u16string_view path, bool isVolatile = false);
   bool KeyExists(std::u16string_view path) const;
   bool IsVolatile(std::u16string_view path) const;
-  void SetValue(std::u16string_view path, std::u16string_view name, uint32_t type,
+  // False (and nothing written) when the key or the value name breaks the limits above.
+  bool SetValue(std::u16string_view path, std::u16string_view name, uint32_t type,
                 std::vector<uint8_t> data);
   void SetDword(std::u16string_view path, std::u16string_view name, uint32_t value);
   // REG_SZ (or another string type) with its terminator.
@@ -71,6 +81,9 @@ class SimRegistry {
   std::shared_ptr<RegKeyNode> root_;
   const uint64_t* now_ = nullptr;
 };
+
+// Whether keys named by these parts can be made below a key of the given depth.
+bool WithinKeyLimits(uint32_t parentDepth, const std::vector<std::u16string>& parts);
 
 // Removes a value's name from the key's creation order.
 void EraseValueName(RegKeyNode& node, std::u16string_view name);
