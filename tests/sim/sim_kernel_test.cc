@@ -3,6 +3,8 @@
 // collection loop's and the start time's, tested end to end.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "platform/platform.h"
 #include "support/sim_fixture.h"
 
@@ -55,6 +57,39 @@ TEST_F(SimKernelTest, ThreadIdsAndLastErrorsArePerThread) {
       1000);
   EXPECT_TRUE(mainId != 0 && workerId != 0 && mainId != workerId) << mainId << " " << workerId;
   EXPECT_EQ(42u, mainError);
+}
+
+// A blocked call keeps its thread for its virtual time, or for good while the others go on;
+// each rule blocks one call, chosen by occurrence or by time.
+TEST_F(SimKernelTest, BlockedCallsHoldTheirThreadOnly) {
+  ASSERT_TRUE(machine.BlockCall("GetModuleFileNameW", 2, 0, 5000));
+  ASSERT_TRUE(machine.BlockCall("SetEvent", 0, 20000, sim::FaultPlan::kBlockForever));
+  EXPECT_FALSE(machine.BlockCall("NoSuchCall", 1, 0, 5));
+  char16_t path[8];
+  static std::vector<uint64_t> workerSteps;
+  workerSteps.clear();
+  sim::RunEnd end = machine.Run(
+      [&] {
+        k().GetModuleFileName(path, 8);
+        EXPECT_EQ(machine.NowMs(), 0u);
+        k().GetModuleFileName(path, 8);
+        EXPECT_EQ(machine.NowMs(), 5000u);
+        k().BeginThread(
+            [](void*) {
+              Handle event = Os().kernel->CreateEvent(false, false, nullptr);
+              for (;;) {
+                Os().kernel->SetEvent(event);  // the first at or after 20 s never returns
+                workerSteps.push_back(0);
+                Os().kernel->SleepEx(10000, false);
+              }
+            },
+            0, nullptr);
+        for (int i = 0; i < 6; ++i) k().SleepEx(10000, false);
+      },
+      3600000);
+  EXPECT_EQ(end, sim::RunEnd::kReturned);
+  EXPECT_EQ(machine.NowMs(), 65000u);
+  EXPECT_EQ(workerSteps.size(), 2u);  // at 5 s and 15 s; stuck at 25 s
 }
 
 }  // namespace

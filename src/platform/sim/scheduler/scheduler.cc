@@ -142,6 +142,20 @@ uint32_t Scheduler::WaitOutsideProcess(const std::vector<std::shared_ptr<EventOb
   return platform::kWaitTimeout;
 }
 
+void Scheduler::Block(uint64_t blockMs) {
+  const uint64_t now = machine_.NowMs();
+  const uint64_t until = blockMs >= kNever - now ? kNever : now + blockMs;
+  if (current_ == nullptr) {
+    if (until == kNever) Fatal("a call blocked for good outside a simulated process");
+    machine_.AdvanceTo(until);
+    return;
+  }
+  current_->state = SimThread::State::kWaiting;
+  current_->waitingOn.clear();
+  current_->wakeAt = until;
+  SwitchToScheduler();
+}
+
 void Scheduler::EndCurrentThread() {
   if (current_ == nullptr) Fatal("_endthread outside a simulated thread");
   current_->state = SimThread::State::kEnded;

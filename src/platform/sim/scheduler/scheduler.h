@@ -61,6 +61,9 @@ class Scheduler {
   // events are kept by the thread, not on its stack, so a process that ends while the thread
   // waits leaves nothing behind on the abandoned stack.
   uint32_t Wait(std::vector<std::shared_ptr<EventObject>> events, uint32_t timeoutMs);
+  // Keeps the current thread from running for blockMs of virtual time, or for good with
+  // kNever (a call that never comes back). Outside a process the clock is moved instead.
+  void Block(uint64_t blockMs);
   [[noreturn]] void EndCurrentThread();
   void Signal(const std::shared_ptr<EventObject>& event);
 
