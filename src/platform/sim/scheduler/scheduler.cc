@@ -90,6 +90,10 @@ RunEnd Scheduler::Run(std::function<void()> main, uint64_t durationMs) {
     }
   }
   // The process ends: its threads are abandoned where they stand, as on Windows.
+  abandonedInCall_.clear();
+  for (const auto& thread : threads_) {
+    if (thread->blockedInCall) abandonedInCall_.push_back(thread->id);
+  }
   ready_.clear();
   threads_.clear();
   mainThread_ = nullptr;
@@ -153,7 +157,9 @@ void Scheduler::Block(uint64_t blockMs) {
   current_->state = SimThread::State::kWaiting;
   current_->waitingOn.clear();
   current_->wakeAt = until;
+  current_->blockedInCall = true;
   SwitchToScheduler();
+  current_->blockedInCall = false;
 }
 
 void Scheduler::EndCurrentThread() {

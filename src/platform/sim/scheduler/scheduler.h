@@ -38,6 +38,7 @@ struct SimThread {
   std::vector<std::shared_ptr<EventObject>> waitingOn;
   uint32_t waitResult = 0;
   uint32_t lastError = 0;
+  bool blockedInCall = false;  // held by a blocked call (Scheduler::Block)
 };
 
 class Scheduler {
@@ -50,6 +51,8 @@ class Scheduler {
 
   RunEnd Run(std::function<void()> main, uint64_t durationMs);
   bool InRun() const { return inRun_; }
+  // The threads of the last process that it left inside a blocked call.
+  const std::vector<uint32_t>& AbandonedInCall() const { return abandonedInCall_; }
 
   // A new ready thread; it first runs when the current one waits.
   uint32_t Spawn(platform::ThreadEntry entry, void* argument);
@@ -90,6 +93,7 @@ class Scheduler {
   bool mainReturned_ = false;
   bool inRun_ = false;
   uint32_t nextThreadId_ = 0x104;
+  std::vector<uint32_t> abandonedInCall_;
 };
 
 }  // namespace sim
