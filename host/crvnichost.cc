@@ -11,9 +11,11 @@
 // CRVNicMgmt, reports running and runs Win2KMain on a worker thread; from a console the
 // connection fails and the host goes on as a console program. A stop or shutdown request is
 // answered by reporting stopped and ending the process; the agent has no stop sequence of its
-// own. Should Win2KMain return (the agent could not start), the service reports stopped with a
-// service-specific exit code of 1; a module that cannot be loaded is reported as the stopped
-// service's Win32 exit code.
+// own. Should Win2KMain return, the service reports stopped with a service-specific exit code:
+// what Win2KMain returned (2: a collection pass stalled and the agent ended for it), or 1 when
+// that is 0 (the agent could not start). A module that cannot be loaded is reported as the
+// stopped service's Win32 exit code. The recovery actions that "-install" sets make the service
+// control manager start the service again after such a stop.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
@@ -110,9 +112,9 @@ DWORD WINAPI HandleControl(DWORD control, DWORD /*eventType*/, void* /*eventData
   }
 }
 
+// The thread's exit code is what Win2KMain returned.
 DWORD WINAPI RunAgent(void* /*unused*/) {
-  g_host.win2kMain(g_host.argc, g_host.argv);
-  return 0;
+  return static_cast<DWORD>(g_host.win2kMain(g_host.argc, g_host.argv));
 }
 
 // The service's main function, on a thread of the dispatcher. It stays until the service has
@@ -142,7 +144,11 @@ void WINAPI ServiceMain(DWORD /*argc*/, wchar_t** /*argv*/) {
   if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0) {
     ReportServiceStatus(SERVICE_STOPPED);
   } else {
-    ReportServiceStatus(SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR, kAgentDidNotStart);
+    DWORD agentResult = 0;
+    if (!GetExitCodeThread(agent, &agentResult) || agentResult == 0) {
+      agentResult = kAgentDidNotStart;
+    }
+    ReportServiceStatus(SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR, agentResult);
   }
 }
 

@@ -11,6 +11,7 @@
 #include "common/saturating.h"
 #include "events/event_writer.h"
 #include "platform/platform.h"
+#include "service/collection_watchdog.h"
 #include "service/dc_struct.h"
 #include "trap/trap.h"
 
@@ -24,11 +25,13 @@ uint32_t LastError() { return platform::Os().kernel->GetLastError(); }
 // The thread's own state; nothing here is shared with another thread.
 class Collector {
  public:
-  explicit Collector(const DCStruct& shared)
-      : wakeEvents_{shared.wakeEvents[0], shared.wakeEvents[1]},
+  explicit Collector(DCStruct& shared)
+      : shared_(shared),
+        wakeEvents_{shared.wakeEvents[0], shared.wakeEvents[1]},
         configuredInterval_(shared.pollInterval) {}
 
   void Start() {
+    PassMark mark(shared_);
     trap_ = NewObject<CTrap>();
     if (trap_ == nullptr) {
       // The thread goes on without one: no condition is carried and no trap is written.
@@ -66,6 +69,7 @@ class Collector {
     platform::Handle handles[3] = {wakeEvents_[0], wakeEvents_[1], watch_.Event()};
     uint32_t count = !needInit_ && handles[2] != nullptr ? 3 : 2;
     uint32_t result = platform::Os().kernel->WaitForMultipleObjects(count, handles, false, wait);
+    PassMark mark(shared_);
     if (count == 3 && result == platform::kWaitObject0 + 2) {
       // Notifications that came since (the same change for the other address family, or
       // others) are covered by the pass, which reads everything after this.
@@ -110,6 +114,7 @@ class Collector {
       ReportInfo(u"DataCollectionThread: init failed after retries.", lastError_);
       WriteCollectionStoppedEvent(status);
       watch_.Stop();
+      MarkPassEnded(shared_);  // a thread that ended is not stuck
       platform::Os().kernel->EndThread();
     }
     --retriesLeft_;
@@ -157,6 +162,7 @@ class Collector {
     }
   }
 
+  DCStruct& shared_;  // only for the pass marks
   platform::Handle wakeEvents_[2];
   uint32_t configuredInterval_;
   CInterfaceChangeWatch watch_;
@@ -186,7 +192,7 @@ uint32_t InitializeDataCollection(CIFList** list, CTrap* trap) {
 }
 
 void DataCollectionThread(void* argument) {
-  Collector collector(*static_cast<const DCStruct*>(argument));
+  Collector collector(*static_cast<DCStruct*>(argument));
   collector.Start();
   for (;;) collector.Pass();
 }

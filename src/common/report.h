@@ -18,6 +18,7 @@ constexpr uint32_t kReportThreadNotStarted = 0x8435010E;
 constexpr uint32_t kReportNdisQueryFailed = 0x84350110;
 constexpr uint32_t kReportTrapSinkNotCreated = 0x84350112;
 constexpr uint32_t kReportWaitFailed = 0x8435011A;
+constexpr uint32_t kReportCollectionStalled = 0x8435011B;
 
 inline void Report(uint32_t code, const char16_t* message, uint32_t value) {
   CrvNicMgmtReportError(code, message, value);

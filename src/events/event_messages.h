@@ -27,6 +27,7 @@ constexpr uint32_t kEventConnectivityRegained = 1012;
 constexpr uint32_t kEventRedundancyIncreased = 1013;
 constexpr uint32_t kEventRedundancyReduced = 1014;
 constexpr uint32_t kEventCollectionStopped = 1020;
+constexpr uint32_t kEventCollectionStalled = 1021;
 
 // The levels the source declares (TypesSupported): error, warning, information.
 constexpr uint32_t kEventTypesSupported = platform::kEventLogErrorType |
@@ -66,6 +67,11 @@ inline constexpr EventMessage kEventMessages[] = {
      "network interfaces could not be built (last status %1) and no retry is left. The "
      "published adapter data is no longer updated; restart the CRVNicMgmt service to try "
      "again."},
+    {kEventCollectionStalled, platform::kEventLogWarningType, 1, "MSG_COLLECTION_STALLED",
+     "The Corvane NIC Management Agents found network adapter data collection stuck: a pass "
+     "has run for %1 seconds without finishing, held by a call that does not return. The "
+     "published adapter data is no longer updated; run as a service, the agent now ends with "
+     "an error so that the service control manager restarts it."},
 };
 
 // The entry of an id, or null.

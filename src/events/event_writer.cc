@@ -95,6 +95,13 @@ void WriteAgentStartedEvent(uint32_t pollIntervalMs) {
   WriteEvent(kEventAgentStarted, 1, strings);
 }
 
+void WriteCollectionStalledEvent(uint32_t seconds) {
+  InsertText<12> text;
+  text.Decimal(seconds);
+  const char16_t* strings[] = {text.Text()};
+  WriteEvent(kEventCollectionStalled, 1, strings);
+}
+
 void WriteCollectionStoppedEvent(uint32_t status) {
   InsertText<12> text;
   text.Hex8(status);

@@ -19,6 +19,8 @@ bool WriteEvent(uint32_t eventId, uint16_t count, const char16_t* const* strings
 void WriteAgentStartedEvent(uint32_t pollIntervalMs);
 // The collection thread gives up after its last failed build, with the build's status.
 void WriteCollectionStoppedEvent(uint32_t status);
+// A collection pass is stuck, with how long it has run in seconds.
+void WriteCollectionStalledEvent(uint32_t seconds);
 // The link event of a trap record (the same moment and data): the port within its card, its
 // slot, its PCI location (the record's bus and device, and the port's function), the
 // interface by connection name and description, and for a redundancy trap the team's ports

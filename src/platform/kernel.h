@@ -26,6 +26,9 @@ class Kernel {
   virtual void GetSystemTime(SystemTime* time) = 0;
   virtual bool SystemTimeToFileTime(const SystemTime* systemTime, FileTime* fileTime) = 0;
   virtual void GetSystemTimeAsFileTime(FileTime* fileTime) = 0;
+  // GetTickCount64: milliseconds since the system started; never goes back when the clock is
+  // set.
+  virtual uint64_t GetTickCount64() = 0;
 
   // _beginthread: kBeginThreadFailed on failure (the reason in the last error).
   virtual uintptr_t BeginThread(ThreadEntry entry, uint32_t stackSize, void* argument) = 0;

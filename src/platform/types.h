@@ -42,6 +42,13 @@ struct SystemTime {
   uint16_t milliseconds = 0;
 };
 
+// SC_ACTION: what the service control manager does after the service failed (type) and how
+// long it waits first (milliseconds).
+struct ScAction {
+  uint32_t type = 0;
+  uint32_t delayMs = 0;
+};
+
 struct ServiceStatus {
   uint32_t serviceType = 0;
   uint32_t currentState = 0;
@@ -113,6 +120,7 @@ constexpr uint32_t kMaxKeyNameLength = 255;  // characters, without the terminat
 constexpr uint32_t kScManagerConnect = 0x0001;
 constexpr uint32_t kScManagerAllAccess = 0xF003F;
 constexpr uint32_t kServiceQueryConfig = 0x0001;
+constexpr uint32_t kServiceChangeConfig = 0x0002;
 constexpr uint32_t kServiceQueryStatus = 0x0004;
 constexpr uint32_t kServiceStart = 0x0010;
 constexpr uint32_t kServiceStop = 0x0020;
@@ -125,6 +133,8 @@ constexpr uint32_t kServiceControlStop = 1;
 constexpr uint32_t kServiceStopped = 1;
 constexpr uint32_t kServiceStopPending = 3;
 constexpr uint32_t kServiceRunning = 4;
+constexpr uint32_t kScActionNone = 0;     // SC_ACTION_NONE
+constexpr uint32_t kScActionRestart = 1;  // SC_ACTION_RESTART
 
 // _beginthread's failure result.
 constexpr uintptr_t kBeginThreadFailed = ~uintptr_t{0};

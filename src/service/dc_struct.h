@@ -1,5 +1,7 @@
 // What the service object hands the collection thread. The service fills it completely
 // before the thread starts and never writes it afterwards, so the thread reads it unlocked.
+// The pass marks are the one exception: the collection thread writes them and the service's
+// thread reads them, both only through collection_watchdog.h.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +26,8 @@ struct DCStruct {
   uint32_t* command;                  // the service's command word; stays 0
   uint32_t pollInterval;              // milliseconds, within the range above
   uint32_t runAsService;              // the service's flag when the structure was made
+  uint64_t passStartedMs;             // GetTickCount64 when the pass under way started
+  uint32_t passRunning;               // 1 while a pass is under way
 };
 
 }  // namespace crv

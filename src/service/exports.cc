@@ -5,6 +5,7 @@
 
 #include "common/process_state.h"
 #include "platform/platform.h"
+#include "service/collection_watchdog.h"
 #include "service/command_line.h"
 #include "service/nic_service.h"
 #include "vendor/vendor_libraries.h"
@@ -45,6 +46,7 @@ extern "C" int32_t Win2KMain(int32_t argc, char** argv) {
       break;
     case crv::CommandWord::kRunAsExe:
       service->ClearRunAsService();
+      service->KeepRunningOnStall();
       service->Start();
       break;
     case crv::CommandWord::kNone:
@@ -53,6 +55,10 @@ extern "C" int32_t Win2KMain(int32_t argc, char** argv) {
     case crv::CommandWord::kUnknown:
       break;
   }
+  // A stalled collection pass: the collection thread is still inside a call (perhaps a vendor
+  // library's) and keeps the shared structure, so nothing is released. The host ends the
+  // process with this code, as the service's exit code.
+  if (service->CollectionStalled()) return crv::kExitCollectionStalled;
   // Reached after an installation word, an unknown word or a failed start-up: bmapia.dll
   // goes if it is still initialised.
   crv::UnInitializeBMAPI(0);

@@ -6,6 +6,7 @@
 #include "events/event_writer.h"
 #include "platform/platform.h"
 #include "publish/registry_key.h"
+#include "service/collection_watchdog.h"
 
 namespace crv {
 namespace {
@@ -102,7 +103,19 @@ bool CMNicService::CreateDCStruct(DCStruct** shared) {
 
 void CMNicService::RunAsExe() {
   platform::Os().console->GetChar();
-  for (;;) Kernel().SleepEx(platform::kInfinite, false);
+  uint64_t reportedPass = 0;  // the start of the stalled pass last reported
+  for (;;) {
+    Kernel().SleepEx(kWatchdogCheckMs, false);
+    const uint64_t now = Kernel().GetTickCount64();
+    const uint64_t stalledPass = StalledPassStart(*shared_, now);
+    if (stalledPass == 0 || stalledPass == reportedPass) continue;
+    reportedPass = stalledPass;
+    ReportStalledPass(now - stalledPass);
+    if (!keepRunningOnStall_) {
+      stalled_ = true;
+      return;
+    }
+  }
 }
 
 }  // namespace crv

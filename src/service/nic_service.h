@@ -38,8 +38,15 @@ class CMNicService : public CNtService {
   // Queue, shared structure (with the events), collection thread, in that order; false at
   // the first step that fails, leaving what was made to the destructor.
   bool Initialize() override;
-  // Reads one character of standard input, then sleeps for good.
-  [[noreturn]] void RunAsExe() override;
+  // Reads one character of standard input, then watches the collection thread for good
+  // (collection_watchdog.h). Comes back only when a pass has stalled and the agent is to end
+  // for it (CollectionStalled), which it is not when run with -runasexe: then each stalled
+  // pass is reported once and the agent goes on.
+  void RunAsExe() override;
+  // Whether RunAsExe came back for a stalled collection pass.
+  bool CollectionStalled() const { return stalled_; }
+  // With -runasexe a stalled pass does not end the agent.
+  void KeepRunningOnStall() { keepRunningOnStall_ = true; }
   // Fills *shared for the collection thread; false after reporting what failed.
   virtual bool CreateDCStruct(DCStruct** shared);
 
@@ -56,6 +63,8 @@ class CMNicService : public CNtService {
   platform::Handle commandDoneEvent_ = nullptr;
   uint32_t command_ = 0;
   DCStruct* shared_ = nullptr;
+  bool stalled_ = false;
+  bool keepRunningOnStall_ = false;
 };
 
 }  // namespace crv

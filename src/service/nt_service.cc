@@ -1,7 +1,9 @@
 #include "service/nt_service.h"
 
+#include "common/report.h"
 #include "platform/platform.h"
 #include "service/console_line.h"
+#include "service/recovery_actions.h"
 
 namespace crv {
 namespace {
@@ -68,6 +70,11 @@ bool CNtService::Install() {
     if (service == nullptr) {
       PrintServiceLine(name_, ": Couldn't create service.");
     } else {
+      // Without them the service stays installed, only not restarted after a failure; the
+      // console lines stay those of an installation.
+      if (!SetRecoveryActions(service)) {
+        ReportInfo(u"CNtService::Install: failure setting the recovery actions", LastError());
+      }
       scm.CloseServiceHandle(service);
       installed = true;
     }

@@ -24,7 +24,8 @@ class CNtService {
   // and then stays registered).
   virtual bool Uninstall();
   // Clears the run-as-service flag and runs the agent in the calling thread: returns 0 when
-  // Initialize fails; otherwise RunAsExe does not come back while the process lives.
+  // Initialize fails; otherwise RunAsExe comes back only when the agent must end (a stalled
+  // collection pass), and then so does Start, with 0.
   virtual int32_t Start();
   virtual bool Initialize();
   virtual void RunAsExe() = 0;

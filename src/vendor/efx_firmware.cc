@@ -26,6 +26,10 @@ using platform::Variant;
 constexpr char16_t kNamespace[] = u"ROOT\\WMI";
 constexpr char16_t kQuery[] = u"SELECT * FROM EFX_Port where externalport != 0";
 constexpr size_t kMacBytes = 6;
+// WBEM_S_TIMEDOUT only says "nothing yet" (the driver's provider still answering): the read
+// waits on, up to this much in all, and is then given up like a namespace out of reach.
+constexpr uint32_t kNextTimeoutMs = 5000;
+constexpr uint32_t kReadBudgetMs = 30000;
 
 void PrintLine(const char* text, size_t length) {
   platform::Console& console = *platform::Os().console;
@@ -97,7 +101,8 @@ void CopyFirmwareVersion(ComWmi& wmi, ComObject port, char16_t* out) {
   wmi.VariantClear(&version);
 }
 
-// The ports' query, with every object it took released before COM is left; 1 when it ran.
+// The ports' query, with every object it took released before COM is left; 1 when it ran to
+// its end.
 uint32_t QueryPorts(ComWmi& wmi, char16_t* out, const uint8_t* mac) {
   ScopedComObject locator, services, enumerator;
   if (wmi.CreateWbemLocator(platform::kClsctxInprocServer, locator.Receive()) < 0 ||
@@ -114,10 +119,16 @@ uint32_t QueryPorts(ComWmi& wmi, char16_t* out, const uint8_t* mac) {
                     enumerator.Receive()) < 0) {
     return 0;
   }
+  uint32_t waitedMs = 0;
   for (;;) {
     ScopedComObject port;
     uint32_t returned = 0;
-    wmi.Next(enumerator.Get(), platform::kWbemInfinite, port.Receive(), &returned);
+    platform::HResult hr = wmi.Next(enumerator.Get(), kNextTimeoutMs, port.Receive(), &returned);
+    if (hr == platform::kWbemSTimedOut && returned == 0) {
+      waitedMs += kNextTimeoutMs;
+      if (waitedMs >= kReadBudgetMs) return 0;
+      continue;
+    }
     if (returned == 0 || !port.Holds()) break;
     if (MacMatches(wmi, port.Get(), mac)) CopyFirmwareVersion(wmi, port.Get(), out);
   }

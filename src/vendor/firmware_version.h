@@ -34,8 +34,8 @@ void GetSolarflareFWVersion(CMiniport& miniport);
 constexpr size_t kEfxFirmwareChars = 256;
 // Finds the external Solarflare port with this MAC address and copies its "mcfwversion" into
 // out (kEfxFirmwareChars wide characters; a later matching port overwrites an earlier one,
-// out is left alone when none matches). 1 when the WMI query ran, 0 when WMI could not be
-// reached.
+// out is left alone when none matches). 1 when the WMI query ran to its end, 0 when WMI could
+// not be reached or the ports did not come within the read's 30 s budget (WBEM_S_TIMEDOUT).
 uint32_t GetEfxFirmwareByMac(char16_t* out, const uint8_t* mac);
 
 }  // namespace crv

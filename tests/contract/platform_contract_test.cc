@@ -364,6 +364,60 @@ TEST_P(PlatformContract, ServiceManagerAnswers) {
   EXPECT_TRUE(scm.CloseServiceHandle(manager));
 }
 
+// Recovery actions and their flag are stored and read back; a handle without
+// SERVICE_CHANGE_CONFIG cannot set them.
+TEST_P(PlatformContract, ServiceRecoveryActionsAreStoredAndReadBack) {
+  ServiceManager& scm = *Os().services;
+  ScHandle manager = scm.OpenSCManager(nullptr, nullptr, kScManagerAllAccess);
+  ASSERT_NE(manager, nullptr);
+  ScHandle service = scm.CreateService(
+      manager, u"CrvContractRecovery", u"Contract recovery", kServiceAllAccess,
+      kServiceWin32OwnProcess, kServiceDemandStart, kServiceErrorNormal,
+      u"C:\\windows\\system32\\crvcontract.exe", nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(service, nullptr);
+  uint32_t reset = 7, count = 7;
+  ScAction read[4] = {};
+  bool flag = true;
+  const ScAction actions[] = {{kScActionRestart, 60000}, {kScActionNone, 0}};
+  if (backend().IsWine()) {
+    // Wine's service manager accepts the actions and keeps nothing, and knows neither the
+    // flag nor either query (ERROR_INVALID_LEVEL).
+    constexpr uint32_t kErrorInvalidLevel = 124;
+    EXPECT_TRUE(scm.SetFailureActions(service, 3600, actions, 2));
+    EXPECT_FAILS(scm.SetFailureActionsOnNonCrashFailures(service, true), false, kErrorInvalidLevel);
+    EXPECT_FAILS(scm.QueryFailureActions(service, &reset, read, 4, &count), false,
+                 kErrorInvalidLevel);
+    EXPECT_FAILS(scm.QueryFailureActionsOnNonCrashFailures(service, &flag), false,
+                 kErrorInvalidLevel);
+    EXPECT_TRUE(scm.DeleteService(service));
+    EXPECT_TRUE(scm.CloseServiceHandle(service) && scm.CloseServiceHandle(manager));
+    GTEST_SKIP() << "Wine 8.0 stores no recovery actions";
+  }
+  // A new service has none, and its flag is off.
+  EXPECT_TRUE(scm.QueryFailureActions(service, &reset, read, 4, &count));
+  EXPECT_EQ(reset, 0u);
+  EXPECT_EQ(count, 0u);
+  EXPECT_TRUE(scm.QueryFailureActionsOnNonCrashFailures(service, &flag));
+  EXPECT_FALSE(flag);
+
+  EXPECT_TRUE(scm.SetFailureActions(service, 3600, actions, 2));
+  EXPECT_TRUE(scm.SetFailureActionsOnNonCrashFailures(service, true));
+  ScHandle query = scm.OpenService(manager, u"CrvContractRecovery", kServiceQueryConfig);
+  ASSERT_NE(query, nullptr);
+  EXPECT_TRUE(scm.QueryFailureActions(query, &reset, read, 4, &count));
+  EXPECT_EQ(reset, 3600u);
+  ASSERT_EQ(count, 2u);
+  EXPECT_EQ((std::vector<uint32_t>{read[0].type, read[0].delayMs, read[1].type, read[1].delayMs}),
+            (std::vector<uint32_t>{kScActionRestart, 60000, kScActionNone, 0}));
+  EXPECT_TRUE(scm.QueryFailureActionsOnNonCrashFailures(query, &flag));
+  EXPECT_TRUE(flag);
+  EXPECT_FAILS(scm.SetFailureActionsOnNonCrashFailures(query, false), false, kErrorAccessDenied);
+
+  EXPECT_TRUE(scm.DeleteService(service));
+  EXPECT_TRUE(scm.CloseServiceHandle(query) && scm.CloseServiceHandle(service) &&
+              scm.CloseServiceHandle(manager));
+}
+
 // A device that does not exist, and the miniport of an Ethernet interface (found through the
 // adapter list and the interface table, as the agent pairs them) answering its address.
 TEST_P(PlatformContract, DeviceOpensAndAnAdaptersAddressQuery) {

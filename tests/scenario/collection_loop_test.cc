@@ -63,7 +63,8 @@ TEST_F(CollectionLoopTest, PublishesAtOnceThenOncePerInterval) {
 TEST_F(CollectionLoopTest, EveryBuildFailingEndsTheThreadAfterSixBuilds) {
   EXPECT_TRUE(machine.FailCall("GetIfTable", 0, 31));
   auto run = RunAgent({"crvnichost.exe"}, 100 * T);
-  EXPECT_EQ(sim::RunEnd::kIdle, run.end);  // only the parked caller is left
+  // Only the caller's watchdog is left, waking every 15 s.
+  EXPECT_EQ(sim::RunEnd::kDurationOver, run.end);
   EXPECT_EQ((std::vector<uint64_t>{0, T, 3 * T, 7 * T, 15 * T, 31 * T}),
             TimesOf(u"::MyGetIfTable: GetIfTable failed"));
   EXPECT_EQ((std::vector<uint64_t>{T, 2 * T, 4 * T, 8 * T, 16 * T}), WaitTimes());
@@ -160,7 +161,7 @@ TEST_F(CollectionLoopTest, RetryWaitsDoubleNoFurtherThanADay) {
   EXPECT_EQ((std::vector<uint64_t>{kDay, kDay, kDay, kDay, kDay}), WaitTimes());
   EXPECT_EQ((std::vector<uint64_t>{5 * kDay}),
             TimesOf(u"DataCollectionThread: init failed after retries."));
-  EXPECT_EQ(sim::RunEnd::kIdle, run.end);
+  EXPECT_EQ(sim::RunEnd::kDurationOver, run.end);
 }
 
 }  // namespace

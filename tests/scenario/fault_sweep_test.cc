@@ -658,9 +658,11 @@ bool IsOther(const std::string& name) {
 TEST(FaultSweep, TheTableKnowsEveryCallTheSimulatedServerCounts) {
   // Every call a fault can name is swept, is a service manager call (made only by the
   // installation words), or is one of the calls the sweep plans no faults for yet.
-  std::set<std::string> known = {
-      "OpenSCManagerW", "OpenServiceW",       "CreateServiceW",          "ControlService",
-      "DeleteService",  "CloseServiceHandle", "NotifyIpInterfaceChange", "CancelMibChangeNotify2"};
+  std::set<std::string> known = {"OpenSCManagerW",          "OpenServiceW",
+                                 "CreateServiceW",          "ControlService",
+                                 "DeleteService",           "CloseServiceHandle",
+                                 "ChangeServiceConfig2W",   "QueryServiceConfig2W",
+                                 "NotifyIpInterfaceChange", "CancelMibChangeNotify2"};
   for (const auto& c : AllCalls()) known.insert(c.call);
   for (std::string_view call : sim::kFaultCalls) {
     EXPECT_TRUE(known.count(std::string(call))) << call << " is not swept";

@@ -3,6 +3,8 @@
 // collection loop's and the start time's, tested end to end.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "platform/platform.h"
 #include "support/sim_fixture.h"
 
@@ -55,6 +57,24 @@ TEST_F(SimKernelTest, ThreadIdsAndLastErrorsArePerThread) {
       1000);
   EXPECT_TRUE(mainId != 0 && workerId != 0 && mainId != workerId) << mainId << " " << workerId;
   EXPECT_EQ(42u, mainError);
+}
+
+// A blocked call keeps its thread for its virtual time; a rule by occurrence blocks that call
+// only. (Calls blocked for good, and by time, are the hung-call scenarios'.)
+TEST_F(SimKernelTest, ABlockedCallTakesItsVirtualTimeOnce) {
+  ASSERT_TRUE(machine.BlockCall("GetModuleFileNameW", 2, 0, 5000));
+  EXPECT_FALSE(machine.BlockCall("NoSuchCall", 1, 0, 5));
+  std::vector<uint64_t> after;
+  char16_t path[8];
+  machine.Run(
+      [&] {
+        for (int i = 0; i < 3; ++i) {
+          k().GetModuleFileName(path, 8);
+          after.push_back(machine.NowMs());
+        }
+      },
+      60000);
+  EXPECT_EQ(after, (std::vector<uint64_t>{0, 5000, 5000}));
 }
 
 }  // namespace

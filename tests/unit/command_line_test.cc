@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "events/event_messages.h"
 #include "service/exports.h"
+#include "service/recovery_actions.h"
 #include "support/sim_fixture.h"
 
 namespace {
@@ -33,6 +35,31 @@ TEST_F(InstallationTest, InstallRegistersTheHostOnceThenSaysSo) {
   // Cut to the path buffer, then quoted for its blank.
   EXPECT_EQ(record->binaryPath, u"\"" + path.substr(0, 511) + u"\"");
   EXPECT_TRUE(machine.Reports().empty()) << "installation words do not start the agent";
+  // Restarted after a failure, a stop with an error counting as one.
+  EXPECT_EQ(record->resetPeriodS, crv::kRecoveryResetPeriodS);
+  ASSERT_EQ(record->failureActions.size(), std::size(crv::kRecoveryActions));
+  for (size_t i = 0; i < std::size(crv::kRecoveryActions); ++i) {
+    EXPECT_EQ(record->failureActions[i].type, platform::kScActionRestart);
+    EXPECT_EQ(record->failureActions[i].delayMs, crv::kRecoveryActions[i].delayMs);
+  }
+  EXPECT_TRUE(record->failureActionsOnNonCrashFailures);
+}
+
+// Either recovery call failing is reported; the service is installed all the same, with the
+// installation's own console line.
+TEST_F(InstallationTest, RecoveryActionsThatCannotBeSetLeaveTheServiceInstalled) {
+  // The actions fail first (call 1), then the flag (call 3: 2 sets the actions again).
+  for (uint32_t occurrence : {1u, 3u}) {
+    machine.services().Remove(u"CRVNicMgmt");
+    machine.ClearReports();
+    ASSERT_TRUE(machine.FailCall("ChangeServiceConfig2W", occurrence, 5));
+    EXPECT_EQ(RunAgent({"crvnichost.exe", "-install"}).result, 0);
+    EXPECT_TRUE(machine.services().Exists(u"CRVNicMgmt"));
+    EXPECT_EQ(crvtest::ReportValues(machine,
+                                    u"CNtService::Install: failure setting the recovery actions"),
+              std::vector<uint32_t>{5});
+  }
+  EXPECT_EQ(machine.ConsoleOutput(), "CRVNicMgmt installed.\nCRVNicMgmt installed.\n");
 }
 
 // One installation word on a prepared machine: the exact console output, and whether the

@@ -54,7 +54,7 @@ TEST_F(EfxFirmwareTest, TheMatchingExternalPortGivesItsVersion) {
                 "CoCreateInstance WbemLocator clsctx=0x1", "ConnectServer ROOT\\WMI",
                 "CoSetProxyBlanket services authn=0xA authz=0 level=3 imp=3 caps=0",
                 "ExecQuery WQL \"SELECT * FROM EFX_Port where externalport != 0\" flags=0x30",
-                "Next timeout=-1"}));
+                "Next timeout=5000"}));
   EXPECT_EQ(calls.back(), "CoUninitialize");
   EXPECT_EQ(machine.wmi().Held(), "");
 
@@ -139,6 +139,23 @@ TEST_F(EfxFirmwareTest, TheMiniportsVersionTextIsTheFoundTextCut) {
   EXPECT_EQ(version(), u"");  // no port matched
   sim::AddEfxPort(machine.wmi(), {kMac, true, std::u16string(40, u'9')});
   EXPECT_EQ(version(), std::u16string(31, u'9'));
+}
+
+// A provider that answers WBEM_S_TIMEDOUT ("nothing yet") is waited for up to 30 s in all:
+// an object 20 s late is read; one later than that leaves the text and says WMI did not
+// answer, so the version is asked for again at the next cycle.
+TEST_F(EfxFirmwareTest, ASlowProviderIsWaitedForWithinTheReadsBudget) {
+  sim::AddEfxPort(machine.wmi(), {kMac, true, u"8.2"});
+  machine.wmi().Class(u"root\\wmi", u"EFX_Port").deliveryDelayMs = 20000;
+  uint32_t ran = 0;
+  EXPECT_EQ(Query(&ran), u"8.2");
+  EXPECT_EQ(ran, 1u);
+  EXPECT_EQ(machine.NowMs(), 20000u);
+
+  machine.wmi().Class(u"root\\wmi", u"EFX_Port").deliveryDelayMs = 31000;
+  EXPECT_EQ(Query(&ran), u"old");
+  EXPECT_EQ(ran, 0u);
+  EXPECT_EQ(machine.NowMs(), 20000u + 30000u);
 }
 
 }  // namespace

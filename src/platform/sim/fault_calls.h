@@ -28,6 +28,8 @@ inline constexpr std::string_view kFaultCalls[] = {
     "ControlService",
     "DeleteService",
     "CloseServiceHandle",
+    "ChangeServiceConfig2W",
+    "QueryServiceConfig2W",
     // Kernel and C runtime.
     "CreateEventW",
     "SetEvent",

@@ -40,6 +40,26 @@ std::optional<uint32_t> FaultPlan::Check(std::string_view call) {
   return std::nullopt;
 }
 
+bool FaultPlan::BlockCall(std::string_view call, uint32_t occurrence, uint64_t fromMs,
+                          uint64_t blockMs) {
+  if (!IsFaultCall(call)) return false;
+  blockRules_.push_back(BlockRule{std::string(call), occurrence, fromMs, blockMs});
+  return true;
+}
+
+uint64_t FaultPlan::TakeBlock(std::string_view call, uint64_t nowMs) {
+  const uint64_t occurrence = CallCount(call);
+  for (auto rule = blockRules_.begin(); rule != blockRules_.end(); ++rule) {
+    if (rule->call != call) continue;
+    bool due = rule->occurrence != 0 ? rule->occurrence == occurrence : nowMs >= rule->fromMs;
+    if (!due) continue;
+    uint64_t blockMs = rule->blockMs;
+    blockRules_.erase(rule);
+    return blockMs;
+  }
+  return 0;
+}
+
 uint64_t FaultPlan::CallCount(std::string_view call) const {
   auto it = callCounts_.find(call);
   return it == callCounts_.end() ? 0 : it->second;

@@ -1,5 +1,6 @@
-// The simulated server's fault plan: which calls fail (by name and occurrence), how often each
-// call was made, and the heap the agent allocates from, with its refused allocations.
+// The simulated server's fault plan: which calls fail (by name and occurrence), which block
+// their caller (by name, and occurrence or virtual time), how often each call was made, and
+// the heap the agent allocates from, with its refused allocations.
 #pragma once
 
 #include <cstddef>
@@ -29,6 +30,16 @@ class FaultPlan {
   std::optional<uint32_t> Check(std::string_view call);
   uint64_t CallCount(std::string_view call) const;
 
+  static constexpr uint64_t kBlockForever = UINT64_MAX;
+  // Makes one call of a name block its caller before it answers, for blockMs of virtual time
+  // or kBlockForever: the occurrence-th call (1-based) or, with occurrence 0, the first call
+  // made at or after fromMs. False, and nothing planned, for a name not in the fault table.
+  [[nodiscard]] bool BlockCall(std::string_view call, uint32_t occurrence, uint64_t fromMs,
+                               uint64_t blockMs);
+  // For the call Check has just counted: how long it blocks (0: not at all). A rule that
+  // matches is used up.
+  uint64_t TakeBlock(std::string_view call, uint64_t nowMs);
+
   // Makes the n-th allocation (1-based, counted from now) fail.
   void FailAllocation(uint64_t n) { failAllocationAt_ = allocationCount_ + n; }
   // A block of the agent's heap; null when this allocation is planned to fail or the host's
@@ -49,7 +60,14 @@ class FaultPlan {
     uint32_t occurrence;
     uint32_t status;
   };
+  struct BlockRule {
+    std::string call;
+    uint32_t occurrence;
+    uint64_t fromMs;
+    uint64_t blockMs;
+  };
   std::vector<Rule> rules_;
+  std::vector<BlockRule> blockRules_;
   std::map<std::string, uint64_t, std::less<>> callCounts_;
   uint64_t allocationCount_ = 0;
   uint64_t failAllocationAt_ = 0;

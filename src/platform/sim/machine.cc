@@ -182,6 +182,7 @@ RunEnd Machine::Run(std::function<void()> main, uint64_t durationMs) {
   // The process is gone: the handles it opened are closed with it.
   kernelObjects_.CloseProcessHandles();
   CloseProcessDeviceHandles(*deviceIoApi_);
+  CloseRegistryKeysOf(*registryApi_, scheduler_->AbandonedInCall());
   return end;
 }
 

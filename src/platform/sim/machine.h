@@ -116,6 +116,14 @@ class Machine {
   [[nodiscard]] bool FailCall(std::string_view call, uint32_t occurrence, uint32_t status) {
     return faults_.FailCall(call, occurrence, status);
   }
+  // Makes one call of a name (any the fault table knows) block its thread before it answers,
+  // for blockMs of virtual time or FaultPlan::kBlockForever: the occurrence-th call, or with
+  // occurrence 0 the first call at or after fromMs. A thread blocked for good is never
+  // resumed; the others go on, and the process ends as any other. False for another name.
+  [[nodiscard]] bool BlockCall(std::string_view call, uint32_t occurrence, uint64_t fromMs,
+                               uint64_t blockMs) {
+    return faults_.BlockCall(call, occurrence, fromMs, blockMs);
+  }
   // Makes the n-th allocation (1-based, counted from now) fail.
   void FailAllocation(uint64_t n) { faults_.FailAllocation(n); }
   uint64_t CallCount(std::string_view call) const { return faults_.CallCount(call); }

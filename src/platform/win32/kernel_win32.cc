@@ -47,6 +47,8 @@ class Win32Kernel final : public Kernel {
     ::GetSystemTimeAsFileTime(reinterpret_cast<FILETIME*>(fileTime));
   }
 
+  uint64_t GetTickCount64() override { return ::GetTickCount64(); }
+
   uintptr_t BeginThread(ThreadEntry entry, uint32_t stackSize, void* argument) override {
     return _beginthread(entry, stackSize, argument);
   }

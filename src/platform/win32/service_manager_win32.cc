@@ -35,6 +35,52 @@ class Win32ServiceManager final : public ServiceManager {
   bool DeleteService(ScHandle service) override { return ::DeleteService(ToSdk(service)); }
 
   bool CloseServiceHandle(ScHandle handle) override { return ::CloseServiceHandle(ToSdk(handle)); }
+
+  bool SetFailureActions(ScHandle service, uint32_t resetPeriodS, const ScAction* actions,
+                         uint32_t count) override {
+    static_assert(sizeof(ScAction) == sizeof(SC_ACTION));
+    SERVICE_FAILURE_ACTIONSW failureActions = {};
+    failureActions.dwResetPeriod = resetPeriodS;
+    failureActions.cActions = count;
+    failureActions.lpsaActions = reinterpret_cast<SC_ACTION*>(const_cast<ScAction*>(actions));
+    return ChangeServiceConfig2W(ToSdk(service), SERVICE_CONFIG_FAILURE_ACTIONS, &failureActions);
+  }
+
+  bool SetFailureActionsOnNonCrashFailures(ScHandle service, bool on) override {
+    SERVICE_FAILURE_ACTIONS_FLAG flag = {};
+    flag.fFailureActionsOnNonCrashFailures = on ? TRUE : FALSE;
+    return ChangeServiceConfig2W(ToSdk(service), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag);
+  }
+
+  bool QueryFailureActions(ScHandle service, uint32_t* resetPeriodS, ScAction* actions,
+                           uint32_t capacity, uint32_t* count) override {
+    // The structure, its texts and its actions in one block; 8 KiB is the documented maximum.
+    alignas(SERVICE_FAILURE_ACTIONSW) static thread_local BYTE buffer[8192];
+    DWORD needed = 0;
+    if (!QueryServiceConfig2W(ToSdk(service), SERVICE_CONFIG_FAILURE_ACTIONS, buffer, sizeof buffer,
+                              &needed)) {
+      return false;
+    }
+    const auto* answer = reinterpret_cast<const SERVICE_FAILURE_ACTIONSW*>(buffer);
+    *resetPeriodS = answer->dwResetPeriod;
+    *count = answer->cActions;
+    for (uint32_t i = 0; i < answer->cActions && i < capacity && answer->lpsaActions; ++i) {
+      actions[i].type = static_cast<uint32_t>(answer->lpsaActions[i].Type);
+      actions[i].delayMs = answer->lpsaActions[i].Delay;
+    }
+    return true;
+  }
+
+  bool QueryFailureActionsOnNonCrashFailures(ScHandle service, bool* on) override {
+    SERVICE_FAILURE_ACTIONS_FLAG flag = {};
+    DWORD needed = 0;
+    if (!QueryServiceConfig2W(ToSdk(service), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG,
+                              reinterpret_cast<BYTE*>(&flag), sizeof flag, &needed)) {
+      return false;
+    }
+    *on = flag.fFailureActionsOnNonCrashFailures != FALSE;
+    return true;
+  }
 };
 
 }  // namespace

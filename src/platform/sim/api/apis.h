@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -27,6 +28,9 @@ platform::RegKey NewRegistryKeyHandle(platform::Registry& api, std::shared_ptr<R
                                       uint32_t access);
 // Closes the device handles opened inside a simulated process (its end closes them).
 void CloseProcessDeviceHandles(platform::DeviceIo& api);
+// Closes the registry keys these simulated threads opened (left inside a blocked call when
+// their process ended).
+void CloseRegistryKeysOf(platform::Registry& api, const std::vector<uint32_t>& threads);
 
 // Text in the simulated machine's ANSI code page (Windows-1252), '?' where it has no byte.
 std::string ToAnsiCodePage(const std::u16string& text);

@@ -99,6 +99,9 @@ class KernelApi : public platform::Kernel {
     fileTime->high = static_cast<uint32_t>(now >> 32);
   }
 
+  // The machine starts with its clock.
+  uint64_t GetTickCount64() override { return internals_.NowMs(); }
+
   uintptr_t BeginThread(platform::ThreadEntry entry, uint32_t, void* argument) override {
     if (auto fault = internals_.CheckFault("_beginthread")) {
       internals_.SetLastError(*fault);

@@ -17,8 +17,15 @@ class MachineInternals {
  public:
   explicit MachineInternals(Machine& machine) : machine_(machine) {}
 
-  // Counts a call and answers whether it must fail (and with which status).
-  std::optional<uint32_t> CheckFault(std::string_view call) { return machine_.faults_.Check(call); }
+  // Counts a call and answers whether it must fail (and with which status). A call planned to
+  // block keeps its thread here first, for its virtual time or for good.
+  std::optional<uint32_t> CheckFault(std::string_view call) {
+    std::optional<uint32_t> fault = machine_.faults_.Check(call);
+    if (uint64_t blockMs = machine_.faults_.TakeBlock(call, machine_.NowMs())) {
+      machine_.scheduler_->Block(blockMs);
+    }
+    return fault;
+  }
   void SetLastError(uint32_t error) { machine_.SetLastError(error); }
   uint32_t LastError() const { return machine_.LastError(); }
   // Records a report as Windows' debugger output writes a line (Machine::AddReport).
@@ -31,6 +38,7 @@ class MachineInternals {
   int ReadConsole() { return machine_.ReadConsole(); }
   const std::u16string& ModuleFileName() const { return machine_.moduleFileName_; }
   uint64_t FileTimeNow() const { return machine_.FileTimeNow(); }
+  uint64_t NowMs() const { return machine_.NowMs(); }
   Scheduler& scheduler() { return *machine_.scheduler_; }
   KernelObjects& kernelObjects() { return machine_.kernelObjects_; }
   // A block of the agent's heap, or null with the last error set.

@@ -1,9 +1,11 @@
 // RegOpenKeyExW and friends on the simulated registry: handles, access rights, Windows'
 // statuses, and the faults a scenario asks for.
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 #include <map>
 #include <optional>
+#include <vector>
 
 #include "platform/sim/api/apis.h"
 #include "platform/sim/api/machine_internals.h"
@@ -19,6 +21,7 @@ using SubkeyMap = decltype(RegKeyNode::subkeys);
 struct OpenKey {
   std::shared_ptr<RegKeyNode> node;
   uint32_t access;
+  uint32_t thread = 0;  // the simulated thread that opened it (0: outside a process)
   // Where the last RegEnumKeyExW on this handle stopped, so that enumerating in index order
   // does not walk the subkeys from the first at every call; valid while no subkey is added
   // or removed.
@@ -259,7 +262,8 @@ class RegistryApi : public platform::Registry {
   RegKey NewHandle(std::shared_ptr<RegKeyNode> node, uint32_t access) {
     nextHandle_ += 4;
     auto handle = reinterpret_cast<RegKey>(nextHandle_);
-    handles_[handle] = OpenKey{std::move(node), access};
+    SimThread* thread = internals_.scheduler().Current();
+    handles_[handle] = OpenKey{std::move(node), access, thread != nullptr ? thread->id : 0};
     ++machine_.openHandles().registry;
     return handle;
   }
@@ -267,6 +271,24 @@ class RegistryApi : public platform::Registry {
   Machine& machine_;
   MachineInternals internals_;
   OpenKey root_;
+
+ public:
+  // The keys a thread held when its process ended inside a blocked call are closed with the
+  // process. Others stay counted, so that a key the agent forgets to close is still seen.
+  void CloseKeysOf(const std::vector<uint32_t>& threads) {
+    for (auto it = handles_.begin(); it != handles_.end();) {
+      bool abandoned = it->second.thread != 0 && std::find(threads.begin(), threads.end(),
+                                                           it->second.thread) != threads.end();
+      if (abandoned) {
+        it = handles_.erase(it);
+        --machine_.openHandles().registry;
+      } else {
+        ++it;
+      }
+    }
+  }
+
+ private:
   std::map<RegKey, OpenKey> handles_;
   uintptr_t nextHandle_ = 0x2000;
 };
@@ -280,6 +302,10 @@ std::unique_ptr<platform::Registry> NewRegistryApi(Machine& machine) {
 platform::RegKey NewRegistryKeyHandle(platform::Registry& api, std::shared_ptr<RegKeyNode> node,
                                       uint32_t access) {
   return static_cast<RegistryApi&>(api).OpenHandle(std::move(node), access);
+}
+
+void CloseRegistryKeysOf(platform::Registry& api, const std::vector<uint32_t>& threads) {
+  static_cast<RegistryApi&>(api).CloseKeysOf(threads);
 }
 
 }  // namespace sim

@@ -107,6 +107,57 @@ class ServiceManagerApi : public platform::ServiceManager {
     return true;
   }
 
+  bool SetFailureActions(ScHandle service, uint32_t resetPeriodS, const platform::ScAction* actions,
+                         uint32_t count) override {
+    if (auto fault = internals_.CheckFault("ChangeServiceConfig2W")) return FailBool(*fault);
+    ServiceRecord* record = ServiceOf(service);
+    if (record == nullptr) return FailBool(platform::kErrorInvalidHandle);
+    if (count != 0 && actions == nullptr) return FailBool(platform::kErrorInvalidParameter);
+    bool restarts = false;
+    for (uint32_t i = 0; i < count; ++i)
+      restarts = restarts || actions[i].type == platform::kScActionRestart;
+    const uint32_t access = handles_[service].access;
+    if ((access & platform::kServiceChangeConfig) == 0 ||
+        (restarts && (access & platform::kServiceStart) == 0)) {
+      return FailBool(platform::kErrorAccessDenied);
+    }
+    if (record->markedForDelete) return FailBool(platform::kErrorServiceMarkedForDelete);
+    record->resetPeriodS = resetPeriodS;
+    record->failureActions.assign(actions, actions + count);
+    return true;
+  }
+
+  bool SetFailureActionsOnNonCrashFailures(ScHandle service, bool on) override {
+    if (auto fault = internals_.CheckFault("ChangeServiceConfig2W")) return FailBool(*fault);
+    ServiceRecord* record = ServiceOf(service);
+    if (record == nullptr) return FailBool(platform::kErrorInvalidHandle);
+    if ((handles_[service].access & platform::kServiceChangeConfig) == 0) {
+      return FailBool(platform::kErrorAccessDenied);
+    }
+    if (record->markedForDelete) return FailBool(platform::kErrorServiceMarkedForDelete);
+    record->failureActionsOnNonCrashFailures = on;
+    return true;
+  }
+
+  bool QueryFailureActions(ScHandle service, uint32_t* resetPeriodS, platform::ScAction* actions,
+                           uint32_t capacity, uint32_t* count) override {
+    if (auto fault = internals_.CheckFault("QueryServiceConfig2W")) return FailBool(*fault);
+    const ServiceRecord* record = QueryableService(service);
+    if (record == nullptr) return false;
+    *resetPeriodS = record->resetPeriodS;
+    *count = static_cast<uint32_t>(record->failureActions.size());
+    for (uint32_t i = 0; i < *count && i < capacity; ++i) actions[i] = record->failureActions[i];
+    return true;
+  }
+
+  bool QueryFailureActionsOnNonCrashFailures(ScHandle service, bool* on) override {
+    if (auto fault = internals_.CheckFault("QueryServiceConfig2W")) return FailBool(*fault);
+    const ServiceRecord* record = QueryableService(service);
+    if (record == nullptr) return false;
+    *on = record->failureActionsOnNonCrashFailures;
+    return true;
+  }
+
   bool CloseServiceHandle(ScHandle handle) override {
     if (auto fault = internals_.CheckFault("CloseServiceHandle")) return FailBool(*fault);
     auto it = handles_.find(handle);
@@ -128,6 +179,18 @@ class ServiceManagerApi : public platform::ServiceManager {
   bool FailBool(uint32_t error) {
     internals_.SetLastError(error);
     return false;
+  }
+
+  // The service of a handle opened with SERVICE_QUERY_CONFIG; null with the last error set.
+  const ServiceRecord* QueryableService(ScHandle handle) {
+    ServiceRecord* record = ServiceOf(handle);
+    if (record == nullptr) {
+      internals_.SetLastError(platform::kErrorInvalidHandle);
+    } else if ((handles_[handle].access & platform::kServiceQueryConfig) == 0) {
+      internals_.SetLastError(platform::kErrorAccessDenied);
+      return nullptr;
+    }
+    return record;
   }
 
   bool IsManager(ScHandle handle) const {

@@ -206,6 +206,29 @@ void Load(const json& root, Machine& machine, Scenario& scenario) {
       }
     }
   }
+  if (root.contains("blocked_calls")) {
+    const json& blocked = root["blocked_calls"];
+    if (!blocked.is_array()) Bad("blocked_calls", "expected a list");
+    for (size_t i = 0; i < blocked.size(); ++i) {
+      std::string where = "blocked_calls[" + std::to_string(i) + "]";
+      const json& b = blocked[i];
+      std::string call = Text(Need(b, "call", where), where + ".call");
+      uint32_t occurrence =
+          b.contains("occurrence") ? Number32(b["occurrence"], where + ".occurrence") : 0;
+      uint64_t fromMs = b.contains("from_ms") ? Number(b["from_ms"], where + ".from_ms") : 0;
+      if (occurrence != 0 && b.contains("from_ms")) {
+        Bad(where, "give an occurrence or a from_ms, not both");
+      }
+      const json& duration = Need(b, "block_ms", where);
+      uint64_t blockMs = duration.is_string() && duration.get<std::string>() == "forever"
+                             ? FaultPlan::kBlockForever
+                             : Number(duration, where + ".block_ms");
+      if (blockMs == 0) Bad(where + ".block_ms", "a call blocked for no time does not block");
+      if (!machine.BlockCall(call, occurrence, fromMs, blockMs)) {
+        Bad(where + ".call", "no call named \"" + call + "\" can be made to block");
+      }
+    }
+  }
   if (root.contains("fail_allocation")) {
     uint64_t n = Number(root["fail_allocation"], "fail_allocation");
     if (n != 0) machine.FailAllocation(n);

@@ -14,12 +14,21 @@
 //     "services": [ { "name": "...", "display_name": "...", "binary_path": "...",
 //                     "running": false } ],
 //     "faults": [ { "call": "RegOpenKeyExW", "occurrence": 1, "status": 5 } ],
+//     "blocked_calls": [ { "call": "DeviceIoControl", "occurrence": 40, "block_ms": 20000 },
+//                        { "call": "Next", "from_ms": 90000, "block_ms": "forever" } ],
 //     "fail_allocation": 0,
 //     "timeline": [ { "at_ms": 5000, "set_event": "CrvMNicSCMEvent" },
 //                   { "at_ms": 6000, "registry_set": { "key": "...", "name": "...",
 //                                                      "type": "REG_SZ", "data": "x" } },
 //                   { "at_ms": 7000, "registry_delete_tree": "SYSTEM\\..." } ]
 //   }
+//
+// A blocked call keeps the thread that makes it for block_ms of virtual time, or for good with
+// "forever", before it answers (and fails, when a fault is planned for it too). It is the
+// occurrence-th call of that name (1-based, counted over the whole machine, every process), or
+// without an occurrence the first call made at or after from_ms (0 when left out). Each entry
+// blocks one call; the names are the fault table's (fault_calls.h). A thread blocked for good
+// is never resumed, the process's other threads go on, and the run ends as any other.
 //
 // Interface change notifications ("interface_notifications": mode and delay) are described
 // in scenario_notifications.h.

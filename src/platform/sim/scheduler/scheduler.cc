@@ -90,6 +90,10 @@ RunEnd Scheduler::Run(std::function<void()> main, uint64_t durationMs) {
     }
   }
   // The process ends: its threads are abandoned where they stand, as on Windows.
+  abandonedInCall_.clear();
+  for (const auto& thread : threads_) {
+    if (thread->blockedInCall) abandonedInCall_.push_back(thread->id);
+  }
   ready_.clear();
   threads_.clear();
   mainThread_ = nullptr;
@@ -140,6 +144,22 @@ uint32_t Scheduler::WaitOutsideProcess(const std::vector<std::shared_ptr<EventOb
   }
   machine_.AdvanceTo(deadline);
   return platform::kWaitTimeout;
+}
+
+void Scheduler::Block(uint64_t blockMs) {
+  const uint64_t now = machine_.NowMs();
+  const uint64_t until = blockMs >= kNever - now ? kNever : now + blockMs;
+  if (current_ == nullptr) {
+    if (until == kNever) Fatal("a call blocked for good outside a simulated process");
+    machine_.AdvanceTo(until);
+    return;
+  }
+  current_->state = SimThread::State::kWaiting;
+  current_->waitingOn.clear();
+  current_->wakeAt = until;
+  current_->blockedInCall = true;
+  SwitchToScheduler();
+  current_->blockedInCall = false;
 }
 
 void Scheduler::EndCurrentThread() {

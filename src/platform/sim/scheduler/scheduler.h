@@ -38,6 +38,7 @@ struct SimThread {
   std::vector<std::shared_ptr<EventObject>> waitingOn;
   uint32_t waitResult = 0;
   uint32_t lastError = 0;
+  bool blockedInCall = false;  // held by a blocked call (Scheduler::Block)
 };
 
 class Scheduler {
@@ -50,6 +51,8 @@ class Scheduler {
 
   RunEnd Run(std::function<void()> main, uint64_t durationMs);
   bool InRun() const { return inRun_; }
+  // The threads of the last process that it left inside a blocked call.
+  const std::vector<uint32_t>& AbandonedInCall() const { return abandonedInCall_; }
 
   // A new ready thread; it first runs when the current one waits.
   uint32_t Spawn(platform::ThreadEntry entry, void* argument);
@@ -61,6 +64,9 @@ class Scheduler {
   // events are kept by the thread, not on its stack, so a process that ends while the thread
   // waits leaves nothing behind on the abandoned stack.
   uint32_t Wait(std::vector<std::shared_ptr<EventObject>> events, uint32_t timeoutMs);
+  // Keeps the current thread from running for blockMs of virtual time, or for good with
+  // kNever (a call that never comes back). Outside a process the clock is moved instead.
+  void Block(uint64_t blockMs);
   [[noreturn]] void EndCurrentThread();
   void Signal(const std::shared_ptr<EventObject>& event);
 
@@ -87,6 +93,7 @@ class Scheduler {
   bool mainReturned_ = false;
   bool inRun_ = false;
   uint32_t nextThreadId_ = 0x104;
+  std::vector<uint32_t> abandonedInCall_;
 };
 
 }  // namespace sim

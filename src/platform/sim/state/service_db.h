@@ -5,6 +5,9 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "platform/types.h"
 
 #include "platform/sim/state/registry_sim.h"
 
@@ -20,6 +23,17 @@ struct ServiceRecord {
   std::u16string account;  // empty: LocalSystem
   bool running = false;
   bool markedForDelete = false;
+  // Recovery: SERVICE_CONFIG_FAILURE_ACTIONS and SERVICE_CONFIG_FAILURE_ACTIONS_FLAG.
+  uint32_t resetPeriodS = 0;
+  std::vector<platform::ScAction> failureActions;
+  bool failureActionsOnNonCrashFailures = false;
+  // The service process's history, kept by RunServiceProcess (agent_process.h): how often it
+  // was started, what its last stop reported, and the failures the actions count.
+  uint32_t starts = 0;
+  uint32_t win32ExitCode = 0;
+  uint32_t serviceSpecificExitCode = 0;
+  uint32_t failureCount = 0;
+  uint64_t lastFailureMs = 0;
 };
 
 class ServiceDatabase {
