@@ -35,6 +35,7 @@ inline constexpr std::string_view kFaultCalls[] = {
     "WaitForMultipleObjects",
     "_beginthread",
     "GetModuleFileNameW",
+    "ExpandEnvironmentStringsW",
     "MultiByteToWideChar",
     "WideCharToMultiByte",
     // Event log.
@@ -69,8 +70,12 @@ inline constexpr std::string_view kFaultCalls[] = {
     "CM_Get_Device_Interface_ListW",
     // Dynamic loading.
     "LoadLibraryW",
+    "LoadLibraryExW",
     "GetProcAddress",
     "FreeLibrary",
+    // Files and folders.
+    "GetFileAttributesW",
+    "GetNamedSecurityInfoW",
     // COM and WMI.
     "CoInitializeEx",
     "CoInitializeSecurity",
