@@ -64,13 +64,29 @@ uint32_t CPhysicalAdapter::Init(const CMiniport& miniport, CLogicalAdapter* owne
 }
 
 PortIdentity CPhysicalAdapter::Identity() const {
-  return PortIdentity{record_.slotNumber, slot_, bus_, device_, function_};
+  return PortIdentity{record_.slotNumber, slot_, bus_, device_, function_, miniport_->Guid()};
+}
+
+void CPhysicalAdapter::CarryCondition() {
+  // Without a trap sink no condition is carried: the port starts unknown.
+  record_.linkCondition = kConditionOther;
+  if (trap_ == nullptr) return;
+  carriedAs_ = Identity();
+  carried_ = true;
+  record_.linkCondition = static_cast<uint8_t>(trap_->CarryCondition(carriedAs_));
 }
 
 bool CPhysicalAdapter::InitLocation(const CWin32NetAdapterList& pnpList,
                                     const CMiniport& miniport) {
   PciInfo info{};
-  if (!pnpList.GetPciInfo(*miniport_, &info)) return false;
+  if (!pnpList.GetPciInfo(*miniport_, &info)) {
+    // Not located (its class key gone, its PnP record unreadable) but still the adapter it
+    // was: it keeps its condition, so that a link that held raises nothing.
+    CarryCondition();
+    linkFromConnectState_ = record_.linkCondition != kConditionOther;
+    return false;
+  }
+  linkFromConnectState_ = false;
   record_.ioBase = info.ioBase;
   record_.resourceValue = info.resourceValue;
   record_.memoryBase = info.memoryBase;
@@ -84,13 +100,7 @@ bool CPhysicalAdapter::InitLocation(const CWin32NetAdapterList& pnpList,
   miniport_->SetSubsystemId(info.subsystemId);
   CopyBounded(displayName_, kDisplayNameChars, info.displayName);
 
-  // Without a trap sink no condition is carried: the port starts unknown.
-  record_.linkCondition = kConditionOther;
-  if (trap_ != nullptr) {
-    carriedAs_ = Identity();
-    carried_ = true;
-    record_.linkCondition = static_cast<uint8_t>(trap_->CarryCondition(carriedAs_));
-  }
+  CarryCondition();
 
   FreeBlock(description_);
   description_ = nullptr;

@@ -65,6 +65,8 @@ class CPhysicalAdapter : public CAdapter {
   // Whether the link change of this cycle is trap-pending; stores the new condition with
   // the trap sink.
   void ApplyTrapRule(uint8_t previous);
+  // Takes the port's last condition from the trap sink, filed under its identity as it is now.
+  void CarryCondition();
   void UpdateStartupLinkTable();
 
   CLogicalAdapter* owner_ = nullptr;  // not owned
@@ -79,6 +81,9 @@ class CPhysicalAdapter : public CAdapter {
   CTrap* trap_ = nullptr;  // not owned
   PortIdentity carriedAs_{};
   bool carried_ = false;
+  // Not located at the last build, with a condition carried from before: its link is read
+  // from the connect state (its driver family is unknown).
+  bool linkFromConnectState_ = false;
   uint32_t reserved_ = 0xFFFFFFFFu;
   uint32_t cycle_ = 0;  // the cycle counter of the last refresh
 };

@@ -111,6 +111,12 @@ uint32_t CPhysicalAdapter::Refresh(uint32_t* speed) {
 
   LinkInformation link{};
   uint32_t result = miniport_->GetDynamicData(&link);
+  // A port that could no longer be located has no driver family whose procedure would answer:
+  // its link is the connect state every miniport answers (the one the team rule asks), so
+  // that it keeps the condition it carried until that link changes.
+  if (result == 0 && linkFromConnectState_ && link.linkStatus == kLinkUnknown) {
+    miniport_->GetLinkStatus(&link.linkStatus);
+  }
   if (result != 0) {
     record_.linkCondition = kConditionOther;
     record_.duplex = kDuplexUnknown;

@@ -12,6 +12,10 @@ struct ModuleTag;
 using Module = ModuleTag*;  // HMODULE
 
 constexpr uint32_t kMaxPath = 260;
+// LoadLibraryExW flags.
+constexpr uint32_t kLoadWithAlteredSearchPath = 0x00000008;    // LOAD_WITH_ALTERED_SEARCH_PATH
+constexpr uint32_t kLoadLibrarySearchDllLoadDir = 0x00000100;  // LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR
+constexpr uint32_t kLoadLibrarySearchSystem32 = 0x00000800;    // LOAD_LIBRARY_SEARCH_SYSTEM32
 
 class DynamicLibrary {
  public:
@@ -21,6 +25,10 @@ class DynamicLibrary {
   // loaded from there. Null on failure (the reason in the thread's last error). Each
   // successful load counts one reference, given back by FreeLibrary.
   virtual Module LoadLibrary(const char16_t* fileName) = 0;
+  // LoadLibraryExW without a file handle: a full path with the search flags above, so that
+  // the library's own dependencies are looked for beside it and in System32 only. Null on
+  // failure (last error set; 87 for flags the system does not know).
+  virtual Module LoadLibraryEx(const char16_t* fileName, uint32_t flags) = 0;
   // GetProcAddress by name: the entry point, or null when the module has none by that name.
   // The result is cast by the caller to the entry point's own function type.
   virtual void* GetProcAddress(Module module, const char* name) = 0;

@@ -10,6 +10,7 @@
 #include "platform/diagnostics.h"
 #include "platform/dynamic_library.h"
 #include "platform/event_log.h"
+#include "platform/file_system.h"
 #include "platform/ip_helper.h"
 #include "platform/kernel.h"
 #include "platform/memory.h"
@@ -32,6 +33,7 @@ struct Platform {
   DynamicLibrary* libraries = nullptr;
   ComWmi* wmi = nullptr;
   EventLog* eventLog = nullptr;
+  FileSystem* files = nullptr;
 };
 
 // The installed set. Every member is non-null once a set is installed.

@@ -2,6 +2,7 @@
 
 #include "common/alloc.h"
 #include "common/report.h"
+#include "common/text.h"
 #include "platform/platform.h"
 
 namespace crv {
@@ -10,6 +11,17 @@ namespace {
 bool SameIdentity(const ADAPTERCONDITION& record, const PortIdentity& port) {
   return record.slot == port.slot && record.locationSlot == port.locationSlot &&
          record.bus == port.bus && record.device == port.device && record.function == port.function;
+}
+
+bool SameGuid(const ADAPTERCONDITION& record, const char16_t* guid) {
+  return guid != nullptr && record.guid[0] != 0 && EqualsNoCase(record.guid, guid);
+}
+
+// Within one generation a place may hold several ports that could not be located: the GUID
+// tells them apart.
+bool SamePort(const ADAPTERCONDITION& record, const PortIdentity& port) {
+  return SameIdentity(record, port) &&
+         (port.guid == nullptr || record.guid[0] == 0 || SameGuid(record, port.guid));
 }
 
 uint64_t HashIdentity(uint32_t slot, uint32_t locationSlot, uint32_t bus, uint32_t device,
@@ -120,9 +132,20 @@ ADAPTERCONDITIONNODE* CTrap::AllocateConditionNode() {
   return node;
 }
 
+uint32_t CTrap::PreviousConditionOf(const char16_t* guid) const {
+  for (const ADAPTERCONDITIONNODE* node = previous_.Head(); node != nullptr; node = node->next) {
+    if (SameGuid(*node->element, guid)) return node->element->condition;
+  }
+  return 0;
+}
+
 uint32_t CTrap::CarryCondition(const PortIdentity& port) {
   ADAPTERCONDITIONNODE* node = TakePrevious(port);
   if (node == nullptr) {
+    // Read before the new record joins any list: a port that lost its place (its class key
+    // gone, its PnP record unreadable after a rebuild) is still the adapter it was, and
+    // starting it unknown would raise a trap for a link that did not change.
+    uint32_t carried = port.guid != nullptr ? PreviousConditionOf(port.guid) : 0;
     node = AllocateConditionNode();
     if (node == nullptr) return 1;
     ADAPTERCONDITION& record = *node->element;
@@ -131,17 +154,17 @@ uint32_t CTrap::CarryCondition(const PortIdentity& port) {
     record.bus = port.bus;
     record.device = port.device;
     record.function = port.function;
-    record.condition = 1;
+    record.condition = carried != 0 ? carried : 1;
   }
+  node->element->guid[0] = 0;
+  if (port.guid != nullptr) CopyBounded(node->element->guid, kConditionGuidChars, port.guid);
   current_.Append(node);
   currentByIdentity_.Add(HashIdentity(*node->element), node);
   return node->element->condition;
 }
 
 void CTrap::SetAdapterCondition(const PortIdentity& port, uint32_t condition) {
-  auto same = [&port](const ADAPTERCONDITIONNODE& node) {
-    return SameIdentity(*node.element, port);
-  };
+  auto same = [&port](const ADAPTERCONDITIONNODE& node) { return SamePort(*node.element, port); };
   ADAPTERCONDITIONNODE* found = nullptr;
   if (currentByIdentity_.Usable()) {
     found = currentByIdentity_.FindFirst<ADAPTERCONDITIONNODE>(HashIdentity(port), same);

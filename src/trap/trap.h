@@ -2,6 +2,7 @@
 // list in two generations, and the writing of trap records into the published tree.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "common/list_index.h"
@@ -11,7 +12,11 @@
 
 namespace crv {
 
-// A port's identity (the first five fields) and its last link condition.
+// "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}" and its terminator.
+constexpr size_t kConditionGuidChars = 39;
+
+// A port's identity (the first five fields), its last link condition, and the GUID of the
+// adapter it was last seen as.
 struct ADAPTERCONDITION {
   uint32_t slot;
   uint32_t locationSlot;
@@ -19,15 +24,19 @@ struct ADAPTERCONDITION {
   uint32_t device;
   uint32_t function;
   uint32_t condition;  // 1 unknown, 2 ok, 4 link failure
+  char16_t guid[kConditionGuidChars];
 };
 using ADAPTERCONDITIONNODE = ListNode<ADAPTERCONDITION>;
 
+// Where a port sits, and the GUID of its adapter (borrowed; null: not known). Ports that
+// cannot be located share one place; their GUIDs tell them apart.
 struct PortIdentity {
   uint32_t slot;
   uint32_t locationSlot;
   uint32_t bus;
   uint32_t device;
   uint32_t function;
+  const char16_t* guid = nullptr;
 };
 
 class CTrap {
@@ -41,7 +50,9 @@ class CTrap {
   // and an empty current generation starts.
   void BeginGeneration();
   // The port's condition from the previous generation, its record moved into the current
-  // one; a new record with condition 1 when there is none. 1 when nothing can be allocated.
+  // one; a new record with condition 1 when there is none. A port whose place has no record
+  // (one that can no longer be located, or that moved) takes the condition of the record
+  // with its GUID. 1 when nothing can be allocated.
   uint32_t CarryCondition(const PortIdentity& port);
   // Stores the condition in the port's record of the current generation (reported when the
   // port has none).
@@ -64,6 +75,9 @@ class CTrap {
   void IndexPrevious();
   // The first record of the previous generation with that identity, unlinked; null when none.
   ADAPTERCONDITIONNODE* TakePrevious(const PortIdentity& port);
+  // The condition of the first record of the previous generation with that GUID, left in
+  // place; 0 when none.
+  uint32_t PreviousConditionOf(const char16_t* guid) const;
 
   SinglyLinkedList<ADAPTERCONDITION> current_;
   SinglyLinkedList<ADAPTERCONDITION> previous_;

@@ -155,13 +155,14 @@ void ResetVendorLibraries() {
   State().qlmapi = QLmapiLibrary{};
   State().bmapi = BmapiLibrary{};
   State().bmapiLocal = BmapiLocalLibrary{};
+  State().searchReports = LibrarySearchReports{};
 }
 
 platform::Module LoadQMAPI() {
   QLmapiLibrary& library = State().qlmapi;
   library.initializeEx = nullptr;
   if (library.module != nullptr) return library.module;
-  library.module = Libraries().LoadLibrary(u"qlmapia.dll");
+  library.module = LoadVendorLibrary(u"qlmapia.dll");
   if (library.module == nullptr) return nullptr;
   ReportInfo(u"QLmapi Loaded", 0);
   ResolveAll(library);
@@ -175,7 +176,7 @@ platform::Module LoadBMAPI() {
   library.uninitialize = nullptr;
   library.getHandleByServiceName = nullptr;
   library.getBRCMNicInfo = nullptr;
-  if (library.module == nullptr) library.module = Libraries().LoadLibrary(u"bmapia.dll");
+  if (library.module == nullptr) library.module = LoadVendorLibrary(u"bmapia.dll");
   if (library.module != nullptr) {
     ReportInfo(u"Bmapi Loaded", 0);
     ResolveAll(library);

@@ -1,5 +1,6 @@
 // The adapter vendors' management libraries: qlmapia.dll (QLmapi entry points) and bmapia.dll
-// (Bmapi entry points), found through the library search, and bmapi.dll, found beside the
+// (Bmapi entry points), found through the library search or in their suite's folder on the
+// system PATH (path_library_search.h), and bmapi.dll, found beside the
 // agent's own module (bmapi_local.h). The libraries are optional and lie outside the agent:
 // each is loaded by name, its entry points resolved by name, initialised around one query and
 // unloaded again. This file holds the process-wide state of all three, the load, initialise
@@ -13,6 +14,7 @@
 #include <cstdint>
 
 #include "platform/dynamic_library.h"
+#include "vendor/path_library_search.h"
 
 namespace crv {
 
@@ -101,6 +103,7 @@ struct VendorLibraryState {
   QLmapiLibrary qlmapi;
   BmapiLibrary bmapi;
   BmapiLocalLibrary bmapiLocal;
+  LibrarySearchReports searchReports;
 };
 
 // The process-wide state of the three libraries.

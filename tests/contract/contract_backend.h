@@ -20,6 +20,9 @@ class ContractBackend {
   // A library the process can load by its lower-case file name, and an entry point of it.
   virtual std::u16string LoadableLibrary() const = 0;
   virtual std::string EntryPoint() const = 0;
+  // The full path of a library in a folder that only administrators can write, which the
+  // process's search by name does not look in (the simulated server's), or does (Wine's).
+  virtual std::u16string LibraryInFolder() const = 0;
 };
 
 // Builds a backend and installs it; the backend's destructor leaves no machine behind.

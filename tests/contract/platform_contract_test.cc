@@ -327,6 +327,55 @@ TEST_P(PlatformContract, DynamicLoadingByNameAndEntryPoint) {
   EXPECT_TRUE(libraries.FreeLibrary(module) && libraries.FreeLibrary(module));
 }
 
+// A library loaded by full path, after its file and its folder's permissions were looked at.
+TEST_P(PlatformContract, FilesFolderPermissionsAndLoadingByFullPath) {
+  FileSystem& files = *Os().files;
+  const std::u16string library = backend().LibraryInFolder();
+  const std::u16string folder = library.substr(0, library.rfind(u'\\'));
+  EXPECT_NE(files.GetFileAttributes(folder.c_str()) & kFileAttributeDirectory, 0u);
+  uint32_t attributes = files.GetFileAttributes(library.c_str());
+  EXPECT_TRUE(attributes != kInvalidFileAttributes && (attributes & kFileAttributeDirectory) == 0);
+  EXPECT_FAILS(files.GetFileAttributes((folder + u"\\crvnosuch.dll").c_str()),
+               kInvalidFileAttributes, kErrorFileNotFound);
+  EXPECT_FAILS(files.GetFileAttributes((folder + u"\\crvnosuch\\x.dll").c_str()),
+               kInvalidFileAttributes, 3u);
+
+  // The DACL as Windows lays it out: revision 2 (or 4 with object entries), its own size.
+  std::vector<uint8_t> dacl(kMaxAclBytes);
+  uint32_t bytes = 0;
+  bool nullDacl = true;
+  ASSERT_EQ(
+      files.GetNamedSecurityInfo(folder.c_str(), dacl.data(), kMaxAclBytes, &bytes, &nullDacl), 0u);
+  EXPECT_FALSE(nullDacl);
+  ASSERT_GE(bytes, 8u);
+  EXPECT_TRUE(dacl[0] == 2 || dacl[0] == 4);
+  EXPECT_EQ(dacl[2] | (dacl[3] << 8), static_cast<int>(bytes));
+  EXPECT_GT(dacl[4] | (dacl[5] << 8), 0);
+  EXPECT_EQ(files.GetNamedSecurityInfo(u"C:\\crvnosuchfolder", dacl.data(), kMaxAclBytes, &bytes,
+                                       &nullDacl),
+            kErrorFileNotFound);
+
+  DynamicLibrary& libraries = *Os().libraries;
+  Module module = libraries.LoadLibraryEx(
+      library.c_str(), kLoadLibrarySearchDllLoadDir | kLoadLibrarySearchSystem32);
+  ASSERT_NE(module, nullptr) << LastError();
+  EXPECT_TRUE(libraries.FreeLibrary(module));
+  EXPECT_FAILS(libraries.LoadLibraryEx(library.c_str(),
+                                       kLoadWithAlteredSearchPath | kLoadLibrarySearchDllLoadDir),
+               nullptr, kErrorInvalidParameter);
+
+  // Variables expanded, an unknown one left as written; the size with the terminator first.
+  const char16_t* text = u"%SystemRoot%\\x;%CRVNOSUCH%";
+  uint32_t needed = kernel().ExpandEnvironmentStrings(text, nullptr, 0);
+  ASSERT_GT(needed, 16u);
+  std::u16string expanded(needed, u'#');
+  EXPECT_EQ(kernel().ExpandEnvironmentStrings(text, expanded.data(), needed - 1), needed);
+  EXPECT_EQ(kernel().ExpandEnvironmentStrings(text, expanded.data(), needed), needed);
+  expanded.resize(needed - 1);
+  EXPECT_EQ(expanded.substr(0, 3), u"C:\\");
+  EXPECT_EQ(expanded.substr(expanded.size() - 14), u"\\x;%CRVNOSUCH%");
+}
+
 TEST_P(PlatformContract, ServiceManagerAnswers) {
   ServiceManager& scm = *Os().services;
   ScHandle manager = scm.OpenSCManager(nullptr, nullptr, kScManagerAllAccess);

@@ -501,6 +501,7 @@ std::vector<CallFaults> AllCalls() {
       {"SetEvent", {6}, Shows::kSilent, {}},
       {"CloseHandle", {6}, Shows::kSilent, {}},
       {"GetModuleFileNameW", {122, 126}, Shows::kSilent, {}},
+      {"ExpandEnvironmentStringsW", {8, 122}, Shows::kSometimes, {kInfo}},
       {"MultiByteToWideChar", {122, 1113}, Shows::kSilent, {}},
       {"WideCharToMultiByte", {122, 1113}, Shows::kSilent, {}},
       // Event log: each event that cannot be written is reported once.
@@ -534,7 +535,12 @@ std::vector<CallFaults> AllCalls() {
       {"CM_Get_Device_Interface_List_SizeW", {0x1E, 0x13}, Shows::kSilent, {}},
       {"CM_Get_Device_Interface_ListW", {0x1A, 0x13}, Shows::kSilent, {}},
       // Dynamic loading.
-      {"LoadLibraryW", {126, 193}, Shows::kSilent, {}},
+      {"LoadLibraryW", {126, 193}, Shows::kSometimes, {kInfo}},
+      {"LoadLibraryExW", {87, 193}, Shows::kSometimes, {kInfo}},
+      // Files and folders: a library's folder whose permissions cannot be read is skipped
+      // with a report.
+      {"GetFileAttributesW", {5, 3}, Shows::kSometimes, {kInfo}},
+      {"GetNamedSecurityInfoW", {5, 1332}, Shows::kSometimes, {kInfo}},
       {"GetProcAddress", {127}, Shows::kSilent, {}},
       {"FreeLibrary", {6}, Shows::kSilent, {}},
       // COM and WMI (HRESULTs).
@@ -649,7 +655,9 @@ bool IsComOrLibrary(const std::string& name) {
   return name.rfind("Co", 0) == 0 || name.rfind("SafeArray", 0) == 0 || name == "Next" ||
          name == "Get" || name == "ExecQuery" || name == "ConnectServer" ||
          name == "CreateInstanceEnum" || name.find("mapi") != std::string::npos ||
-         name.find("Library") != std::string::npos || name == "GetProcAddress";
+         name.find("Library") != std::string::npos || name == "GetProcAddress" ||
+         name == "GetFileAttributesW" || name == "GetNamedSecurityInfoW" ||
+         name == "ExpandEnvironmentStringsW";
 }
 bool IsOther(const std::string& name) {
   return !IsRegistry(name) && !IsDevice(name) && !IsComOrLibrary(name);
@@ -677,8 +685,8 @@ TEST(FaultSweep, TheRunWithoutFaultsIsClean) {
   // The scenario exercises what the sweep is meant to reach.
   for (const char* call :
        {"RegCreateKeyExW", "DeviceIoControl", "CM_Get_Device_ID_ListW", "GetIfEntry", "GetIfEntry2",
-        "GetAdaptersAddresses", "LoadLibraryW", "ExecQuery", "SafeArrayGetElement",
-        "BmapiGetFirmwareInfo", "QLmapiGet57710FwInfo"}) {
+        "GetAdaptersAddresses", "LoadLibraryW", "LoadLibraryExW", "GetNamedSecurityInfoW",
+        "ExecQuery", "SafeArrayGetElement", "BmapiGetFirmwareInfo", "QLmapiGet57710FwInfo"}) {
     EXPECT_GT(baseline.callsAtCutoff.at(call), 0u) << call;
   }
   EXPECT_FALSE(baseline.traps.empty());

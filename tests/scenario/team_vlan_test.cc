@@ -308,6 +308,43 @@ TEST_F(TeamVlanTest, ATeamInterfaceRemovedAndReAdded) {
   EXPECT_TRUE(TeamingReports().empty()) << crvtest::DescribeReports(machine);
 }
 
+// A member that can no longer be located after a rebuild (its class key gone, so no PnP
+// record names its GUID; or every PnP property unreadable) keeps the condition it had: links
+// that hold raise nothing, poll after poll, and a link that then drops raises its trap.
+class UnlocatedMemberTest : public TeamVlanTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(UnlocatedMemberTest, KeepsItsConditionAndRaisesNothingUntilItsLinkChanges) {
+  AddTeamNic(u"{7B000000-0000-4000-8000-0000000000AA}", 20, 0);
+  Install();
+  machine.At(2 * T - 10, [&] {
+    if (GetParam()) {
+      machine.registry().DeleteTree(machine.devices().FindAdapter(kMember1)->classKey);
+    } else {
+      ASSERT_TRUE(machine.FailCall("CM_Get_DevNode_Registry_PropertyW", 0, 0x25));
+    }
+    // A new adapter changes the interface table: the model is built again.
+    sim::AddAdapter(machine, {.guid = u"{7B000000-0000-4000-8000-0000000000C1}",
+                              .mac = {0x00, 0x1B, 0x21, 0x7E, 0x00, 0x09},
+                              .ifIndex = 30,
+                              .description = u"Intel(R) Ethernet Controller X710",
+                              .bus = 6,
+                              .service = u"i40ea"});
+  });
+  machine.At(6 * T - 1, [&] { sim::SetAdapterLink(machine, kMember1, false); });
+  RunAgent({"crvnichost.exe"}, 6 * T + T / 2);
+  auto team = Interface(u"InterfaceMap001");
+  ASSERT_TRUE(team) << crvtest::DescribeReports(machine);
+  EXPECT_EQ(2u, team->portCount);
+  // The members are ports 1 and 2 (the added adapter, new, is not this test's concern).
+  std::vector<SeenTrap> members;
+  for (const SeenTrap& t : Traps()) {
+    if (t.port <= 2) members.push_back(t);
+  }
+  EXPECT_EQ((std::vector<SeenTrap>{{crv::kTrapRedundancyReduced, 6 * T, 1, 1, 1}}), members);
+}
+
+INSTANTIATE_TEST_SUITE_P(ClassKeyGoneOrPnpUnreadable, UnlocatedMemberTest, ::testing::Bool());
+
 // A driver that gives the old private team question a meaning of its own and answers it with
 // 24 bytes does not make a team: membership comes from NIC Teaming alone.
 TEST_F(TeamVlanTest, APrivateTeamAnswerGroupsNothing) {

@@ -105,7 +105,9 @@ TEST_F(FirmwareVersionTest, BroadcomWordsChooseTheirLibrary) {
     size_t before = machine.Reports().size();
     miniport.SetPciId(word);
     EXPECT_EQ(Version(), "");
-    ASSERT_EQ(machine.Reports().size(), before + 1) << std::hex << word;
+    // Each library's first failure follows the one report that it was found nowhere.
+    size_t added = word == 0x14E4'165F || word == 0x164F'14E4 ? 2 : 1;
+    ASSERT_EQ(machine.Reports().size(), before + added) << std::hex << word;
     EXPECT_EQ(crv::Utf16ToUtf8(machine.Reports().back().message), failure);
   }
 }

@@ -132,12 +132,18 @@ TEST_F(LibraryFirmwareTest, FailuresAreReportedAndKeepTheText) {
       (std::vector<std::pair<std::string, uint32_t>>{{"fBmapiGet5706/57710FwInfo Failed", 127},
                                                      {"GetVBDHandle failed", 204},
                                                      {"BmapiGetHandleByServiceName failed", 12},
+                                                     {"Vendor library not found by name nor in "
+                                                      "the system PATH: bmapia.dll",
+                                                      126},
                                                      {"Bmapi Failed @GetBCFWVersion", 0},
                                                      {"Bmapi Failed @GetBCFWVersion", 0},
                                                      {"fQmapiGet5706/57710/579XXFwInfo Failed", 1},
                                                      {"GetQLVBDHandle failed", 1},
                                                      {"QLmapiGetHandleByServiceName failed", 1},
                                                      {"QLmapi Failed @GetQLFWVersion", 0},
+                                                     {"Vendor library not found by name nor in "
+                                                      "the system PATH: qlmapia.dll",
+                                                      126},
                                                      {"QLmapi Failed @GetQLFWVersion", 0}}),
       MethodReports());
 }

@@ -311,8 +311,11 @@ TEST_F(MiniportTest, WithoutVendorLibrariesTheDuplexTheDriverDoesNotGiveIsUnknow
   // No library can be loaded: each procedure reports it and leaves the duplex unknown.
   EXPECT_EQ(std::pair(2u, 1u), LinkDuplex(miniport, 9));
   EXPECT_EQ(1u, Dynamic(miniport, 16).duplex);
-  EXPECT_EQ((std::vector<std::string>{"Bmapi Failed @GetQ57W2KDynamicData",
-                                      "Qmapi Failed @GetQ579XXDynamicData"}),
+  EXPECT_EQ((std::vector<std::string>{
+                "Vendor library not found by name nor in the system PATH: bmapia.dll",
+                "Bmapi Failed @GetQ57W2KDynamicData",
+                "Vendor library not found by name nor in the system PATH: qlmapia.dll",
+                "Qmapi Failed @GetQ579XXDynamicData"}),
             crvtest::ReportTexts(machine, crv::kReportInformation));
 }
 

@@ -37,6 +37,7 @@ inline constexpr std::string_view kFaultCalls[] = {
     "WaitForMultipleObjects",
     "_beginthread",
     "GetModuleFileNameW",
+    "ExpandEnvironmentStringsW",
     "MultiByteToWideChar",
     "WideCharToMultiByte",
     // Event log.
@@ -71,8 +72,12 @@ inline constexpr std::string_view kFaultCalls[] = {
     "CM_Get_Device_Interface_ListW",
     // Dynamic loading.
     "LoadLibraryW",
+    "LoadLibraryExW",
     "GetProcAddress",
     "FreeLibrary",
+    // Files and folders.
+    "GetFileAttributesW",
+    "GetNamedSecurityInfoW",
     // COM and WMI.
     "CoInitializeEx",
     "CoInitializeSecurity",

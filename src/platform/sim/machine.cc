@@ -72,6 +72,7 @@ Machine::Machine()
   configManagerApi_ = NewConfigManagerApi(*this);
   librariesApi_ = NewDynamicLibraryApi(*this);
   wmiApi_ = NewComWmiApi(*this);
+  filesApi_ = NewFileSystemApi(*this);
   platform_.registry = registryApi_.get();
   platform_.services = servicesApi_.get();
   platform_.kernel = kernelApi_.get();
@@ -85,6 +86,7 @@ Machine::Machine()
   platform_.libraries = librariesApi_.get();
   platform_.wmi = wmiApi_.get();
   platform_.eventLog = &eventLog_->Api();
+  platform_.files = filesApi_.get();
   registryClock_ = FileTimeNow();
 }
 

@@ -17,6 +17,7 @@
 #include "platform/sim/kernel_objects.h"
 #include "platform/sim/scheduler/scheduler.h"
 #include "platform/sim/state/device_sim.h"
+#include "platform/sim/state/file_system_sim.h"
 #include "platform/sim/state/library_sim.h"
 #include "platform/sim/state/network_sim.h"
 #include "platform/sim/state/registry_sim.h"
@@ -81,6 +82,8 @@ class Machine {
   SimDevices& devices() { return devices_; }
   // Loadable libraries (the vendors' management libraries) and WMI.
   SimLibraries& libraries() { return libraries_; }
+  // Folders (files, DACLs) and the process environment (file_system_sim.h).
+  SimFileSystem& files() { return files_; }
   SimWmi& wmi() { return wmi_; }
   // Interface change notifications (interface_notify_sim.h).
   SimInterfaceNotifier& interfaceNotifier() { return *interfaceNotifier_; }
@@ -193,6 +196,7 @@ class Machine {
   SimNetwork network_;
   SimDevices devices_;
   SimLibraries libraries_;
+  SimFileSystem files_;
   SimWmi wmi_;
   std::unique_ptr<SimInterfaceNotifier> interfaceNotifier_;
   std::unique_ptr<SimEventLog> eventLog_;
@@ -226,6 +230,7 @@ class Machine {
   std::unique_ptr<platform::ConfigManager> configManagerApi_;
   std::unique_ptr<platform::DynamicLibrary> librariesApi_;
   std::unique_ptr<platform::ComWmi> wmiApi_;
+  std::unique_ptr<platform::FileSystem> filesApi_;
   platform::Platform platform_;
 };
 

@@ -19,5 +19,6 @@ ConfigManager& ConfigManagerBackend();
 DynamicLibrary& DynamicLibraryBackend();
 ComWmi& ComWmiBackend();
 EventLog& EventLogBackend();
+FileSystem& FileSystemBackend();
 
 }  // namespace platform::win32

@@ -1,5 +1,5 @@
-// kernel32's LoadLibraryW, GetProcAddress, FreeLibrary and GetModuleFileNameW. Modules pass
-// through as the SDK's HMODULEs; the agent frees what it loads.
+// kernel32's LoadLibraryW, LoadLibraryExW, GetProcAddress, FreeLibrary and GetModuleFileNameW.
+// Modules pass through as the SDK's HMODULEs; the agent frees what it loads.
 #include "platform/win32/backends.h"
 #include "platform/win32/handles.h"
 
@@ -13,6 +13,10 @@ class Win32DynamicLibrary final : public DynamicLibrary {
  public:
   Module LoadLibrary(const char16_t* fileName) override {
     return FromSdk(LoadLibraryW(Wide(fileName)));
+  }
+
+  Module LoadLibraryEx(const char16_t* fileName, uint32_t flags) override {
+    return FromSdk(LoadLibraryExW(Wide(fileName), nullptr, flags));
   }
 
   void* GetProcAddress(Module module, const char* name) override {

@@ -14,9 +14,13 @@
 #undef CreateEvent
 #undef CreateFile
 #undef CreateService
+#undef ExpandEnvironmentStrings
+#undef GetFileAttributes
 #undef GetModuleFileName
+#undef GetNamedSecurityInfo
 #undef InetPton
 #undef LoadLibrary
+#undef LoadLibraryEx
 #undef OpenSCManager
 #undef OpenService
 #undef RegisterEventSource

@@ -18,6 +18,7 @@ void InstallWin32Platform() {
   set.libraries = &DynamicLibraryBackend();
   set.wmi = &ComWmiBackend();
   set.eventLog = &EventLogBackend();
+  set.files = &FileSystemBackend();
   Install(set);
 }
 

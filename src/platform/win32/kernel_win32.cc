@@ -73,6 +73,11 @@ class Win32Kernel final : public Kernel {
     }
     return length;
   }
+
+  uint32_t ExpandEnvironmentStrings(const char16_t* text, char16_t* buffer,
+                                    uint32_t size) override {
+    return ExpandEnvironmentStringsW(Wide(text), Wide(buffer), size);
+  }
 };
 
 }  // namespace

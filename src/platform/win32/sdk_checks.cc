@@ -8,6 +8,7 @@
 #include "platform/config_manager.h"
 #include "platform/device_io.h"
 #include "platform/dynamic_library.h"
+#include "platform/file_system.h"
 #include "platform/ip_helper.h"
 #include "platform/kernel.h"
 #include "platform/ndis.h"
@@ -315,6 +316,15 @@ static_assert(kVtEmpty == VT_EMPTY && kVtNull == VT_NULL && kVtI2 == VT_I2 && kV
               kVtBstr == VT_BSTR && kVtBool == VT_BOOL && kVtI1 == VT_I1 && kVtUi1 == VT_UI1 &&
               kVtUi2 == VT_UI2 && kVtUi4 == VT_UI4 && kVtI8 == VT_I8 && kVtUi8 == VT_UI8 &&
               kVtArray == VT_ARRAY);
+
+// Library loading by full path, and the file calls that precede it.
+static_assert(kLoadWithAlteredSearchPath == LOAD_WITH_ALTERED_SEARCH_PATH &&
+              kLoadLibrarySearchDllLoadDir == LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR &&
+              kLoadLibrarySearchSystem32 == LOAD_LIBRARY_SEARCH_SYSTEM32 &&
+              kInvalidFileAttributes == INVALID_FILE_ATTRIBUTES &&
+              kFileAttributeDirectory == FILE_ATTRIBUTE_DIRECTORY && kMaxAclBytes == 0xFFFF &&
+              sizeof(ACL) == 8 && sizeof(ACE_HEADER) == 4 &&
+              offsetof(ACCESS_ALLOWED_ACE, SidStart) == 8);
 
 }  // namespace
 }  // namespace platform::win32

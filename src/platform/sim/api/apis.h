@@ -21,6 +21,7 @@ std::unique_ptr<platform::DeviceIo> NewDeviceIoApi(Machine& machine);
 std::unique_ptr<platform::ConfigManager> NewConfigManagerApi(Machine& machine);
 std::unique_ptr<platform::DynamicLibrary> NewDynamicLibraryApi(Machine& machine);
 std::unique_ptr<platform::ComWmi> NewComWmiApi(Machine& machine);
+std::unique_ptr<platform::FileSystem> NewFileSystemApi(Machine& machine);
 
 // A handle of the registry API (made by NewRegistryApi) to a key, as if opened with access;
 // closed with Registry::CloseKey. For calls of other APIs that hand out registry keys.

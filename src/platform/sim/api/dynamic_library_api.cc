@@ -1,8 +1,10 @@
-// LoadLibraryW, GetProcAddress, FreeLibrary and GetModuleFileNameW on the simulated machine,
-// over the vendor libraries of library_sim.h: qlmapia.dll and bmapia.dll by file name,
-// bmapi.dll by its full path beside the agent's module; each load counts a reference.
+// LoadLibraryW, LoadLibraryExW, GetProcAddress, FreeLibrary and GetModuleFileNameW on the
+// simulated machine, over the vendor libraries of library_sim.h: qlmapia.dll and bmapia.dll by
+// file name, or by full path when installed in a folder of their own; bmapi.dll by its full
+// path beside the agent's module; each load counts a reference.
 //
-// Fault names: "LoadLibraryW", "GetProcAddress", "FreeLibrary", "GetModuleFileNameW".
+// Fault names: "LoadLibraryW", "LoadLibraryExW", "GetProcAddress", "FreeLibrary",
+// "GetModuleFileNameW".
 #include <algorithm>
 
 #include "common/text.h"
@@ -40,17 +42,27 @@ class DynamicLibraryApi : public platform::DynamicLibrary {
 
   Module LoadLibrary(const char16_t* fileName) override {
     if (auto fault = internals_.CheckFault("LoadLibraryW")) return FailLoad(*fault);
+    return Load(fileName);
+  }
+
+  // The search flags need a full path; other flags are not modelled.
+  Module LoadLibraryEx(const char16_t* fileName, uint32_t flags) override {
+    if (auto fault = internals_.CheckFault("LoadLibraryExW")) return FailLoad(*fault);
+    constexpr uint32_t kKnown = platform::kLoadWithAlteredSearchPath |
+                                platform::kLoadLibrarySearchDllLoadDir |
+                                platform::kLoadLibrarySearchSystem32;
+    if ((flags & ~kKnown) != 0) return FailLoad(platform::kErrorInvalidParameter);
+    bool searchFlags = (flags & ~platform::kLoadWithAlteredSearchPath) != 0;
+    if (searchFlags && (flags & platform::kLoadWithAlteredSearchPath) != 0) {
+      return FailLoad(platform::kErrorInvalidParameter);
+    }
     if (fileName == nullptr) return FailLoad(platform::kErrorInvalidParameter);
-    size_t length = 0;
-    while (length < kMaxNameChars && fileName[length] != 0) ++length;
-    auto id = Find(std::u16string_view(fileName, length));
-    if (!id) return FailLoad(platform::kErrorModNotFound);
-    SimVendorLibrary& library = machine_.libraries().Library(*id);
-    if (!library.present) return FailLoad(platform::kErrorModNotFound);
-    ++library.references;
-    ++library.loads;
-    SetCurrentLibraryMachine(&machine_);
-    return ModuleOf(*id);
+    std::u16string_view name(fileName);
+    bool fullPath = name.size() > 3 && name[1] == u':' && name[2] == u'\\';
+    if ((flags & platform::kLoadLibrarySearchDllLoadDir) != 0 && !fullPath) {
+      return FailLoad(platform::kErrorInvalidParameter);
+    }
+    return Load(fileName);
   }
 
   void* GetProcAddress(Module module, const char* name) override {
@@ -94,11 +106,33 @@ class DynamicLibraryApi : public platform::DynamicLibrary {
   }
 
  private:
-  // The library a name loads: the two searched for by file name, bmapi.dll by its full path
-  // in the directory of the agent's module only.
+  Module Load(const char16_t* fileName) {
+    if (fileName == nullptr) return FailLoad(platform::kErrorInvalidParameter);
+    size_t length = 0;
+    while (length < kMaxNameChars && fileName[length] != 0) ++length;
+    auto id = Find(std::u16string_view(fileName, length));
+    if (!id) return FailLoad(platform::kErrorModNotFound);
+    SimVendorLibrary& library = machine_.libraries().Library(*id);
+    if (!library.present) return FailLoad(platform::kErrorModNotFound);
+    ++library.references;
+    ++library.loads;
+    SetCurrentLibraryMachine(&machine_);
+    return ModuleOf(*id);
+  }
+
+  // The library a name loads: the two searched for by file name (by full path when their
+  // suite installed them in a folder of its own), bmapi.dll by its full path in the directory
+  // of the agent's module only.
   std::optional<VendorLibraryId> Find(std::u16string_view name) const {
-    if (SameNoCase(name, kQlmapiFileName)) return VendorLibraryId::kQlmapi;
-    if (SameNoCase(name, kBmapiFileName)) return VendorLibraryId::kBmapi;
+    for (VendorLibraryId id : {VendorLibraryId::kQlmapi, VendorLibraryId::kBmapi}) {
+      const SimVendorLibrary& library = machine_.libraries().Library(id);
+      std::u16string_view file = id == VendorLibraryId::kQlmapi ? kQlmapiFileName : kBmapiFileName;
+      if (library.folder.empty()
+              ? SameNoCase(name, file)
+              : SameNoCase(name, library.folder + u"\\" + std::u16string(file))) {
+        return id;
+      }
+    }
     const std::u16string& agent = machine_.AgentModuleFileName();
     size_t cut = agent.rfind(u'\\');
     if (cut != std::u16string::npos &&

@@ -16,7 +16,7 @@ using platform::Handle;
 
 class KernelApi : public platform::Kernel {
  public:
-  explicit KernelApi(Machine& machine) : internals_(machine) {}
+  explicit KernelApi(Machine& machine) : machine_(machine), internals_(machine) {}
 
   Handle CreateEvent(bool manualReset, bool initialState, const char16_t* name) override {
     if (auto fault = internals_.CheckFault("CreateEventW")) return FailHandle(*fault);
@@ -137,7 +137,33 @@ class KernelApi : public platform::Kernel {
     return size;
   }
 
+  // As Windows: the size with the terminator, the text written only when it fits; an
+  // expansion beyond 32767 characters fails.
+  uint32_t ExpandEnvironmentStrings(const char16_t* text, char16_t* buffer,
+                                    uint32_t size) override {
+    if (auto fault = internals_.CheckFault("ExpandEnvironmentStringsW")) {
+      internals_.SetLastError(*fault);
+      return 0;
+    }
+    if (text == nullptr) {
+      internals_.SetLastError(platform::kErrorInvalidParameter);
+      return 0;
+    }
+    std::u16string expanded = machine_.files().Expand(text);
+    if (expanded.size() >= kMaxEnvironmentChars) {
+      internals_.SetLastError(platform::kErrorInsufficientBuffer);
+      return 0;
+    }
+    auto needed = static_cast<uint32_t>(expanded.size() + 1);
+    if (buffer != nullptr && needed <= size) {
+      std::copy(expanded.begin(), expanded.end(), buffer);
+      buffer[expanded.size()] = 0;
+    }
+    return needed;
+  }
+
  private:
+  static constexpr size_t kMaxEnvironmentChars = 32767;
   static constexpr uint32_t kOutsideThreadId = 0x100;
 
   Handle FailHandle(uint32_t error) {
@@ -153,6 +179,7 @@ class KernelApi : public platform::Kernel {
     return platform::kWaitFailed;
   }
 
+  Machine& machine_;
   MachineInternals internals_;
 };
 

@@ -77,6 +77,10 @@ void LoadVendorLibrary(Machine& machine, SimVendorLibrary& library, const json& 
                        const std::string& where) {
   if (!node.is_object()) Bad(where, "expected an object");
   library.present = !node.contains("present") || Flag(node["present"], where + ".present");
+  if (node.contains("folder")) {
+    library.folder = Wide(node["folder"], where + ".folder");
+    machine.files().AddFolder(library.folder);
+  }
   if (node.contains("missing")) {
     const json& names = List(node, "missing", where);
     for (size_t i = 0; i < names.size(); ++i) {
@@ -153,6 +157,36 @@ void LoadVendorLibrary(Machine& machine, SimVendorLibrary& library, const json& 
   }
 }
 
+// {"path": "C:\\...", "null_dacl": false, "dacl": [{"sid": "S-1-5-32-545", "mask": "0x1301BF",
+// "type": 0, "flags": 3}], "files": ["x.dll"]}
+void LoadFolder(Machine& machine, const json& node, const std::string& where) {
+  if (!node.is_object()) Bad(where, "expected an object");
+  SimFolder& folder = machine.files().AddFolder(Wide(Need(node, "path", where), where + ".path"));
+  if (node.contains("null_dacl")) folder.nullDacl = Flag(node["null_dacl"], where + ".null_dacl");
+  if (node.contains("dacl")) {
+    folder.dacl.clear();
+    const json& list = List(node, "dacl", where);
+    for (size_t i = 0; i < list.size(); ++i) {
+      std::string w = Item(where, "dacl", i);
+      SimAce ace;
+      ace.sid = Text(Need(list[i], "sid", w), w + ".sid");
+      if (SimFileSystem::SidBytes(ace.sid).empty()) Bad(w + ".sid", "not a SID text");
+      ace.mask = Hex32(Need(list[i], "mask", w), w + ".mask");
+      uint32_t type = Optional32(list[i], "type", w), flags = Optional32(list[i], "flags", w);
+      if (type > 0xFF || flags > 0xFF) Bad(w, "type and flags are bytes");
+      ace.type = static_cast<uint8_t>(type);
+      ace.flags = static_cast<uint8_t>(flags);
+      folder.dacl.push_back(ace);
+    }
+  }
+  if (node.contains("files")) {
+    const json& list = List(node, "files", where);
+    for (size_t i = 0; i < list.size(); ++i) {
+      folder.files.insert(Wide(list[i], Item(where, "files", i)));
+    }
+  }
+}
+
 }  // namespace
 
 void LoadVendorLibraries(Machine& machine, const json& section, const std::string& where) {
@@ -161,7 +195,19 @@ void LoadVendorLibraries(Machine& machine, const json& section, const std::strin
       {"qlmapia.dll", VendorLibraryId::kQlmapi},
       {"bmapia.dll", VendorLibraryId::kBmapi},
       {"bmapi.dll", VendorLibraryId::kBmapiLocal}};
+  // Folders first: a library's folder described there keeps its own DACL.
+  if (section.contains("folders")) {
+    const json& list = List(section, "folders", where);
+    for (size_t i = 0; i < list.size(); ++i)
+      LoadFolder(machine, list[i], Item(where, "folders", i));
+  }
+  if (section.contains("system_path")) {
+    machine.registry().SetString(kSystemEnvironmentKey, u"Path",
+                                 Wide(section["system_path"], where + ".system_path"),
+                                 platform::kRegExpandSz);
+  }
   for (auto it = section.begin(); it != section.end(); ++it) {
+    if (it.key() == "folders" || it.key() == "system_path") continue;
     const VendorLibraryId* id = nullptr;
     for (const auto& [name, libraryId] : kNames) {
       if (it.key() == name) id = &libraryId;

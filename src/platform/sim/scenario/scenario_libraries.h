@@ -3,8 +3,17 @@
 // devices of bmapi.dll's setup class in the PnP tree. Libraries not named are absent.
 //
 //   "vendorLibraries": {
+//     "system_path": "%SystemRoot%\\system32;C:\\Program Files\\QLogic",   the system
+//                                                 environment's Path (REG_EXPAND_SZ)
+//     "folders": [ { "path": "C:\\Program Files\\QLogic",
+//                    "dacl": [ { "sid": "S-1-5-32-545", "mask": "0x1301BF",
+//                                "type": 0, "flags": 3 } ],    allowed (0) or denied (1)
+//                    "null_dacl": false, "files": [ "other.dll" ] } ],
+//                                                 folders and their DACLs; unset: the DACL of
+//                                                 a folder below Program Files
 //     "qlmapia.dll": {
 //       "present": true,                           default true
+//       "folder": "C:\\Program Files\\QLogic",    installed there, found only by full path
 //       "missing": [ "QLmapiGet5706FwInfo" ],      entry points the library does not export
 //       "initialize_statuses": [ 5, 5 ],           InitializeEx answers in turn, then 0
 //       "uninitialize_status": 0,

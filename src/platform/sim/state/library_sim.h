@@ -1,5 +1,6 @@
 // The simulated machine's dynamically loadable libraries: the adapter vendors' management
-// libraries qlmapia.dll and bmapia.dll (found by file name through the library search) and
+// libraries qlmapia.dll and bmapia.dll (found by file name through the library search, or
+// installed in a folder of their suite's and found there by full path) and
 // bmapi.dll (found only by its full path in the directory of the agent's own module). Each
 // library, when present, exports its entry points by name as real functions of the libraries'
 // signatures that answer from this machine's state below.
@@ -100,6 +101,9 @@ struct LocalNic {
 // loaded. The fields a library does not use are ignored.
 struct SimVendorLibrary {
   bool present = false;
+  // qlmapia.dll and bmapia.dll: the folder their suite installed them in ("C:\Program
+  // Files\Vendor"), where only a load by full path finds them; empty: found by file name.
+  std::u16string folder;
   std::set<std::string> missingEntryPoints;  // exported names left out
   // InitializeEx answers these in turn (over the machine's life), then 0.
   std::vector<uint32_t> initializeStatuses;
