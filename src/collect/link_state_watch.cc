@@ -33,6 +33,18 @@ void CLinkStateWatch::Arm(const CIFList& list, bool allPorts) {
     FreeBlock(rows);
     return;
   }
+  // A system that knows no row's medium (Wine 8.0 answers unknown for every interface) would
+  // never show a change.
+  bool anyKnown = false;
+  for (uint32_t i = 0; i < count; ++i) {
+    anyKnown = anyKnown || rows[i].state != platform::kMediaConnectStateUnknown;
+  }
+  if (count != 0 && !anyKnown) {
+    FreeBlock(rows);
+    ReportInfo(u"Link state watch: no media state from GetIfEntry2, polling only", count);
+    Stop();
+    return;
+  }
   FreeBlock(rows_);
   rows_ = rows;
   count_ = count;
