@@ -33,8 +33,8 @@ void CLinkStateWatch::Arm(const CIFList& list, bool allPorts) {
     FreeBlock(rows);
     return;
   }
-  // A system that knows no row's medium (Wine 8.0 answers unknown for every interface) would
-  // never show a change.
+  // A system that knows no row's medium would never show a change (Wine 8.0 answers unknown
+  // for every interface but the loopback).
   bool anyKnown = false;
   for (uint32_t i = 0; i < count; ++i) {
     anyKnown = anyKnown || rows[i].state != platform::kMediaConnectStateUnknown;

@@ -243,9 +243,7 @@ TEST_P(PlatformContract, IpHelperTablesAndRows) {
   EXPECT_EQ(flags.type, kIfTypeSoftwareLoopback);
   EXPECT_FALSE(flags.hardwareInterface);
   EXPECT_FALSE(flags.filterInterface);
-  // Wine 8.0 knows no interface's medium (tests/windows/netns_test.cc).
-  EXPECT_EQ(flags.mediaConnectState,
-            backend().IsWine() ? kMediaConnectStateUnknown : kMediaConnectStateConnected);
+  EXPECT_EQ(flags.mediaConnectState, kMediaConnectStateConnected);
   flags = IfRow2Flags{};
   flags.interfaceIndex = highest + 1000;
   EXPECT_EQ(ip.GetIfEntry2(&flags), kErrorFileNotFound);
