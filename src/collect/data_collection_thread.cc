@@ -4,6 +4,7 @@
 
 #include "collect/if_list.h"
 #include "collect/interface_change_watch.h"
+#include "collect/link_state_watch.h"
 #include "collect/trap_record_limit.h"
 #include "common/alloc.h"
 #include "common/process_state.h"
@@ -43,10 +44,13 @@ class Collector {
       trap_->SetTrapRecordLimit(ReadTrapRecordLimit());
     }
     State().pollInterval = configuredInterval_;
-    watch_.Start();
+    const bool immediate = ImmediateUpdatesOn();
+    watch_.Start(immediate);
+    linkWatch_.Start(immediate);
     if (InitializeDataCollection(&list_, trap_) == 0) {
       needInit_ = false;
       list_->PublishCycle();
+      ArmLinkWatch();
     }
   }
 
@@ -68,12 +72,13 @@ class Collector {
     // (the event stays set) until a model exists.
     platform::Handle handles[3] = {wakeEvents_[0], wakeEvents_[1], watch_.Event()};
     uint32_t count = !needInit_ && handles[2] != nullptr ? 3 : 2;
-    uint32_t result = platform::Os().kernel->WaitForMultipleObjects(count, handles, false, wait);
+    bool linkChanged = false;
+    uint32_t result = Wait(count, handles, wait, &linkChanged);
     PassMark mark(shared_);
-    if (count == 3 && result == platform::kWaitObject0 + 2) {
+    if (linkChanged || (count == 3 && result == platform::kWaitObject0 + 2)) {
       // Notifications that came since (the same change for the other address family, or
       // others) are covered by the pass, which reads everything after this.
-      platform::Os().kernel->WaitForMultipleObjects(1, &handles[2], false, 0);
+      if (count == 3) platform::Os().kernel->WaitForMultipleObjects(1, &handles[2], false, 0);
       Poll();
       pausing_ = true;
       return;
@@ -98,11 +103,39 @@ class Collector {
   }
 
  private:
+  // The poll wait, cut into slices while the link state watch has rows to look at: it looks
+  // first (right after a pause, so a change that came during it is not kept waiting) and
+  // after every slice. *linkChanged is set when it saw a change.
+  uint32_t Wait(uint32_t count, const platform::Handle* handles, uint32_t wait, bool* linkChanged) {
+    platform::Kernel& kernel = *platform::Os().kernel;
+    if (needInit_ || !linkWatch_.Active()) {
+      return kernel.WaitForMultipleObjects(count, handles, false, wait);
+    }
+    for (;;) {
+      if (linkWatch_.Changed()) {
+        *linkChanged = true;
+        return platform::kWaitTimeout;
+      }
+      const uint32_t slice = wait < CLinkStateWatch::kPeriodMs ? wait : CLinkStateWatch::kPeriodMs;
+      uint32_t result = kernel.WaitForMultipleObjects(count, handles, false, slice);
+      if (result != platform::kWaitTimeout) return result;
+      if (wait != platform::kInfinite) wait -= slice;
+      if (wait == 0 || !linkWatch_.Active()) {
+        return wait == 0 ? result : kernel.WaitForMultipleObjects(count, handles, false, wait);
+      }
+    }
+  }
+
+  // After every build: the watch takes the new model's rows, all ports' when no interface
+  // change notification will come.
+  void ArmLinkWatch() { linkWatch_.Arm(*list_, watch_.Event() == nullptr); }
+
   void Retry() {
     const uint32_t status = InitializeDataCollection(&list_, trap_);
     if (status == 0) {
       needInit_ = false;
       list_->PublishCycle();
+      ArmLinkWatch();
       retriesLeft_ = kBuildRetries;
       return;
     }
@@ -114,6 +147,7 @@ class Collector {
       ReportInfo(u"DataCollectionThread: init failed after retries.", lastError_);
       WriteCollectionStoppedEvent(status);
       watch_.Stop();
+      linkWatch_.Stop();
       MarkPassEnded(shared_);  // a thread that ended is not stuck
       platform::Os().kernel->EndThread();
     }
@@ -155,6 +189,7 @@ class Collector {
     if (InitializeDataCollection(&list_, trap_) == 0) {
       if (teamsRead) State().teamsReadCycle = State().cycleCounter + 1;
       list_->PublishCycle();
+      ArmLinkWatch();
       needInit_ = false;
       retriesLeft_ = kBuildRetries;
     } else {
@@ -166,6 +201,7 @@ class Collector {
   platform::Handle wakeEvents_[2];
   uint32_t configuredInterval_;
   CInterfaceChangeWatch watch_;
+  CLinkStateWatch linkWatch_;
   bool pausing_ = false;     // a notified pass ran: the pause comes next
   uint32_t pausedMs_ = 0;    // a pause that ended: the next poll wait is shorter by it
   CTrap* trap_ = nullptr;    // lives as long as the thread

@@ -6,7 +6,9 @@
 // While a model exists the thread also waits on the interface change watch's event
 // (interface_change_watch.h): an announced change runs the same pass at once, followed by a
 // one-second pause in which further notifications only gather, so a link change is
-// published within about a second and a storm costs at most one extra pass a second.
+// published within about a second and a storm costs at most one extra pass a second. The
+// link state watch (link_state_watch.h) looks at the links no notification announces (team
+// members') every quarter second of the wait, and a change it sees starts the same pass.
 #pragma once
 
 #include <cstdint>

@@ -60,6 +60,7 @@ CIFList::CIFList() { ResetNumbering(); }
 CIFList::~CIFList() {
   ResetNumbering();
   adapters_.Clear();
+  FreeBlock(memberRows_);
   DeleteObject(table_);
   DeleteTree(hasEthernet_ != 0);
 }
@@ -89,8 +90,14 @@ uint32_t CIFList::CollectAdapters(CMiniportList& miniports) {
   uint32_t status = table_->Init();
   if (status != 0) return status;
   IpAddressIndex addressIndex(table_->GetIpAddrTableRef());
+  FreeBlock(memberRows_);
+  memberRowCount_ = 0;
+  memberRows_ =
+      static_cast<uint32_t*>(AllocateZeroed(sizeof(uint32_t) * table_->GetRowCount() + 1));
   for (uint32_t i = 0; i < table_->GetRowCount(); ++i) {
-    if (!table_->IsManagedInterface(i) || miniports.IsTeamMemberInterface(table_->GetRow(i))) {
+    if (!table_->IsManagedInterface(i)) continue;
+    if (miniports.IsTeamMemberInterface(table_->GetRow(i))) {
+      if (memberRows_ != nullptr) memberRows_[memberRowCount_++] = table_->GetRow(i).dwIndex;
       continue;
     }
     LOGADAPTERNODE* node = AllocateLogAdapterNode();

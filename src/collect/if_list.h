@@ -45,6 +45,10 @@ class CIFList {
   uint32_t AdapterCount() const { return adapterCount_; }
   bool HasEthernet() const { return hasEthernet_ != 0; }
   const CIFTable* Table() const { return table_; }
+  // The interface indexes of the team members' own rows (no TCP/IP is bound to them), as
+  // the build found them.
+  const uint32_t* TeamMemberRows() const { return memberRows_; }
+  uint32_t TeamMemberRowCount() const { return memberRowCount_; }
   LOGADAPTERNODE* Head() const { return adapters_.Head(); }
 
  private:
@@ -65,6 +69,8 @@ class CIFList {
   bool teamsPending_ = false;  // built without the teams' answer, team interfaces withheld
   CTrap* trap_ = nullptr;      // not owned
   CIFTable* table_ = nullptr;
+  uint32_t* memberRows_ = nullptr;  // null when it could not be allocated: no member is watched
+  uint32_t memberRowCount_ = 0;
 };
 
 }  // namespace crv

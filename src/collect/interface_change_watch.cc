@@ -16,7 +16,8 @@ void OnInterfaceChange(void* context, const platform::IpInterfaceChange*) {
   Kernel().SetEvent(static_cast<platform::Handle>(context));
 }
 
-// On unless the parameters key holds ImmediateUpdates as the REG_DWORD 0.
+}  // namespace
+
 bool ImmediateUpdatesOn() {
   CRegistryKey parameters = RootKey().Open(kParametersKeyPath, platform::kKeyRead, false);
   if (parameters.LastError() != 0) return true;
@@ -30,10 +31,8 @@ bool ImmediateUpdatesOn() {
   return !off;
 }
 
-}  // namespace
-
-void CInterfaceChangeWatch::Start() {
-  if (!ImmediateUpdatesOn()) {
+void CInterfaceChangeWatch::Start(bool on) {
+  if (!on) {
     ReportInfo(u"Interface change notification switched off, polling only", 0);
     return;
   }

@@ -26,11 +26,14 @@ namespace crv {
 
 inline constexpr char16_t kImmediateUpdatesValueName[] = u"ImmediateUpdates";
 
+// On unless the parameters key holds ImmediateUpdates as the REG_DWORD 0.
+bool ImmediateUpdatesOn();
+
 class CInterfaceChangeWatch {
  public:
-  // Reads the switch, creates the event and registers. Reports once when notifications are
+  // Creates the event and registers unless switched off. Reports once when notifications are
   // switched off or not available.
-  void Start();
+  void Start(bool on);
   // The event a notification sets; null when none will come.
   platform::Handle Event() const { return event_; }
   // Cancels the registration and closes the event.

@@ -120,7 +120,13 @@ struct IfRow2Flags {
   uint32_t type = 0;
   bool hardwareInterface = false;  // InterfaceAndOperStatusFlags.HardwareInterface
   bool filterInterface = false;    // InterfaceAndOperStatusFlags.FilterInterface: an NDIS filter
+  uint32_t mediaConnectState = 0;  // MediaConnectState: one of the kMediaConnectState* below
 };
+
+// NET_IF_MEDIA_CONNECT_STATE
+constexpr uint32_t kMediaConnectStateUnknown = 0;
+constexpr uint32_t kMediaConnectStateConnected = 1;
+constexpr uint32_t kMediaConnectStateDisconnected = 2;
 
 // What the agent reads of the MIB_IPINTERFACE_ROW handed to an interface change callback.
 struct IpInterfaceChange {

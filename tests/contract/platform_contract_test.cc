@@ -257,14 +257,16 @@ TEST_P(PlatformContract, IpHelperTablesAndRows) {
   ASSERT_EQ(ip.GetIfEntry(&row), 0u);
   EXPECT_EQ(row.dwType, kIfTypeSoftwareLoopback);
   EXPECT_EQ(row.dwIndex, loopback->dwIndex);
-  // MIB_IF_ROW2's flags: the loopback is neither an adapter nor a filter; an index no
-  // interface has is not found, and no index at all is refused.
+  // MIB_IF_ROW2's flags: the loopback is neither an adapter nor a filter, and its medium is
+  // connected (the link state watch reads that state); an index no interface has is not
+  // found, and no index at all is refused.
   IfRow2Flags flags;
   flags.interfaceIndex = loopback->dwIndex;
   ASSERT_EQ(ip.GetIfEntry2(&flags), 0u);
   EXPECT_EQ(flags.type, kIfTypeSoftwareLoopback);
   EXPECT_FALSE(flags.hardwareInterface);
   EXPECT_FALSE(flags.filterInterface);
+  EXPECT_EQ(flags.mediaConnectState, kMediaConnectStateConnected);
   flags = IfRow2Flags{};
   flags.interfaceIndex = highest + 1000;
   EXPECT_EQ(ip.GetIfEntry2(&flags), kErrorFileNotFound);

@@ -15,6 +15,7 @@ class SimulatedBackend : public ContractBackend {
     sim::SimInterface loopback;
     loopback.row.dwIndex = 1;
     loopback.row.dwType = platform::kIfTypeSoftwareLoopback;
+    loopback.row.dwOperStatus = 5;  // operational, as Windows lists its loopback
     loopback.adapterName = "{00000000-0000-0000-0000-000000000001}";
     loopback.ipv4.push_back({0x0100007Fu, 0x000000FFu});  // 127.0.0.1/8
     machine_.network().Add(loopback);

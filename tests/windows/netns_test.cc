@@ -191,6 +191,26 @@ TEST_F(NetnsTest, ChangeTestAfterInterfacesAreRemoved) {
   EXPECT_FALSE(crv::HasTableChangedSince(*fresh));
 }
 
+// What the link state watch reads: Wine 8.0 answers GetIfEntry2 with MediaConnectState
+// unknown whatever the Linux carrier (veth0 with its peer up or down, tap0 with none), so the
+// watch has nothing to go by there and ends with one report.
+TEST_F(NetnsTest, MediaConnectStateIsUnknownUnderWine) {
+  std::unique_ptr<crv::CIFTable> table = TakeSnapshot();
+  auto stateOf = [&](const char* name) {
+    int i = FindRow(*table, name);
+    EXPECT_GE(i, 0) << name << TableText(*table);
+    platform::IfRow2Flags row;
+    row.interfaceIndex = i < 0 ? 0 : table->GetRow(static_cast<uint32_t>(i)).dwIndex;
+    EXPECT_EQ(platform::Os().ipHelper->GetIfEntry2(&row), 0u) << name;
+    return row.mediaConnectState;
+  };
+  EXPECT_EQ(stateOf("veth0"), platform::kMediaConnectStateUnknown);
+  EXPECT_EQ(stateOf("tap0"), platform::kMediaConnectStateUnknown);
+  ASSERT_TRUE(Shell("ip link set veth1 down"));
+  EXPECT_EQ(stateOf("veth0"), platform::kMediaConnectStateUnknown);
+  ASSERT_TRUE(Shell("ip link set veth1 up"));
+}
+
 // Run on its own by netns-steps.sh, which then ends and restarts the wine server: leaves a
 // published tree, and an ordinary key beside it, for the restart to act on. The script reads
 // the tree back with tessar-dump.exe before the restart.

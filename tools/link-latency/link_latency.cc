@@ -3,9 +3,10 @@
 // interface change notifications.
 //
 //   link-latency [--changes N] [--seed S] [--delay MS] [--storm-seconds S]
-//                [--storm-every MS] [--repeat N] [--scenario FILE]
+//                [--storm-every MS] [--repeat N] [--scenario FILE] [--member]
 //
-// Latency: N link changes of the Mellanox port at random times (gaps uniform in 0.5 s to
+// Latency: N link changes of the Mellanox port (--member: of the second Intel port, a team
+// member, whose changes are redundancy traps) at random times (gaps uniform in 0.5 s to
 // 90 s), each matched with the first trap of its kind for that port after it; a change that
 // is undone before any pass sees it has no trap (missed). Storm: the same port flaps every
 // MS for S seconds in the middle of a quiet hour; passes and process CPU time are counted
@@ -32,10 +33,20 @@
 namespace {
 
 const char16_t kParameters[] = u"SYSTEM\\CurrentControlSet\\Services\\CRVNicMgmt\\CRVNICS";
-// The Mellanox port: a plain one, whose link changes are connectivity traps (the Intel ports
-// are a team's members).
-const char16_t kPortGuid[] = u"{7D9A1F30-2E4B-4F7A-9BAC-3D4E5F6A7B01}";
-const char kPortDescription[] = "Mellanox ConnectX-4 Lx Ethernet Adapter";
+// The Mellanox port: a plain one, whose link changes are connectivity traps; and the second
+// Intel port, a team's member, whose changes are redundancy traps while the other is up.
+struct WatchedPort {
+  const char16_t* guid;
+  const char* description;
+  uint32_t upCode;
+  uint32_t downCode;
+};
+const WatchedPort kPlainPort = {u"{7D9A1F30-2E4B-4F7A-9BAC-3D4E5F6A7B01}",
+                                "Mellanox ConnectX-4 Lx Ethernet Adapter",
+                                crv::kTrapConnectivityRegained, crv::kTrapConnectivityLost};
+const WatchedPort kMemberPort = {u"{3F1A6C10-8A2E-4C51-9B0D-1E2F3A4B5C02}",
+                                 "Intel(R) Ethernet Controller X710 for 10GbE SFP+ #2",
+                                 crv::kTrapRedundancyIncreased, crv::kTrapRedundancyReduced};
 constexpr uint64_t kStart = 600000;  // after the default timeline's own changes
 
 struct Options {
@@ -46,15 +57,16 @@ struct Options {
   uint64_t stormEveryMs = 50;
   uint64_t repeat = 5;  // storm runs of each kind; the least CPU time is taken
   std::string scenario = CRV_DEFAULT_SCENARIO_PATH;
+  const WatchedPort* port = &kPlainPort;
 };
 
 enum class Mode { kNotified, kNoLimit, kPolling };
 const char* ModeName(Mode mode) {
   switch (mode) {
     case Mode::kNotified:
-      return "notifications, 1 s limit";
+      return "immediate passes, 1 s limit";
     case Mode::kNoLimit:
-      return "notifications, no limit";
+      return "immediate, no limit";
     case Mode::kPolling:
       return "polling only";
   }
@@ -103,7 +115,8 @@ RunResult Run(const Options& options, Mode mode, const std::vector<Change>& chan
   if (mode == Mode::kPolling) machine.registry().SetDword(kParameters, u"ImmediateUpdates", 0);
   if (mode == Mode::kNoLimit) machine.At(0, [] { crv::State().notifiedPassGapMs = 0; });
   for (const Change& c : changes) {
-    machine.At(c.timeMs, [&machine, c] { sim::SetAdapterLink(machine, kPortGuid, c.up); });
+    const char16_t* guid = options.port->guid;
+    machine.At(c.timeMs, [&machine, c, guid] { sim::SetAdapterLink(machine, guid, c.up); });
   }
   machine.RecordRegistryWrites(true);
   std::clock_t cpuBefore = std::clock();
@@ -119,8 +132,8 @@ RunResult Run(const Options& options, Mode mode, const std::vector<Change>& chan
     if (w.keyName.rfind(u"Trap_", 0) != 0 || w.data.size() != sizeof(crv::TrapRecord)) continue;
     crv::TrapRecord record;
     std::memcpy(&record, w.data.data(), sizeof record);
-    if (std::strncmp(record.deviceDescription, kPortDescription, sizeof record.deviceDescription) !=
-        0) {
+    if (std::strncmp(record.deviceDescription, options.port->description,
+                     sizeof record.deviceDescription) != 0) {
       continue;
     }
     result.traps.push_back({w.timeMs, record.trapCode});
@@ -135,11 +148,12 @@ struct Latency {
 
 // Each change takes the first unused trap of its kind at or after it and before the next
 // change of the same kind.
-Latency Match(const std::vector<Change>& changes, const std::vector<Trap>& traps) {
+Latency Match(const WatchedPort& port, const std::vector<Change>& changes,
+              const std::vector<Trap>& traps) {
   Latency latency;
   std::vector<bool> used(traps.size(), false);
   for (size_t i = 0; i < changes.size(); ++i) {
-    uint32_t code = changes[i].up ? crv::kTrapConnectivityRegained : crv::kTrapConnectivityLost;
+    uint32_t code = changes[i].up ? port.upCode : port.downCode;
     uint64_t until = i + 2 < changes.size() ? changes[i + 2].timeMs : UINT64_MAX;
     bool found = false;
     for (size_t k = 0; k < traps.size() && !found; ++k) {
@@ -179,6 +193,8 @@ int main(int argc, char** argv) {
     bool hasValue = i + 1 < argc;
     if (arg == "--scenario" && hasValue) {
       options.scenario = argv[++i];
+    } else if (arg == "--member") {
+      options.port = &kMemberPort;
     } else if (hasValue && ParseNumber(argv[i + 1], &n) &&
                (arg == "--changes" || arg == "--seed" || arg == "--delay" ||
                 arg == "--storm-seconds" || arg == "--storm-every" || arg == "--repeat")) {
@@ -192,7 +208,8 @@ int main(int argc, char** argv) {
     } else {
       std::fprintf(stderr,
                    "usage: link-latency [--changes N] [--seed S] [--delay MS] "
-                   "[--storm-seconds S] [--storm-every MS] [--repeat N] [--scenario FILE]\n");
+                   "[--storm-seconds S] [--storm-every MS] [--repeat N] [--scenario FILE] "
+                   "[--member]\n");
       return 2;
     }
   }
@@ -210,15 +227,15 @@ int main(int argc, char** argv) {
   }
   uint64_t end = t + 300000;
   std::printf(
-      "link-latency: %u changes of one port from %.0f s to %.0f s (seed %u), "
+      "link-latency: %u changes of the %s from %.0f s to %.0f s (seed %u), "
       "notification delay %llu ms, poll interval 30 s\n\n",
-      options.changes, kStart / 1000.0, t / 1000.0, options.seed,
-      static_cast<unsigned long long>(options.delayMs));
+      options.changes, options.port == &kMemberPort ? "team member" : "plain port", kStart / 1000.0,
+      t / 1000.0, options.seed, static_cast<unsigned long long>(options.delayMs));
   std::printf("%-26s %8s %8s %8s %8s %7s %8s %8s\n", "link change to trap", "median", "p90",
               "worst", "best", "missed", "passes", "cpu s");
   for (Mode mode : {Mode::kNotified, Mode::kPolling}) {
     RunResult run = Run(options, mode, changes, kStart, end, end);
-    Latency latency = Match(changes, run.traps);
+    Latency latency = Match(*options.port, changes, run.traps);
     std::printf("%-26s %7.2fs %7.2fs %7.2fs %7.2fs %7u %8llu %8.2f\n", ModeName(mode),
                 Percentile(latency.values, 0.5) / 1000.0, Percentile(latency.values, 0.9) / 1000.0,
                 latency.values.empty() ? 0.0 : latency.values.back() / 1000.0,

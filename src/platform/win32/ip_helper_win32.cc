@@ -68,6 +68,7 @@ class Win32IpHelper final : public IpHelper {
     flags->type = row.Type;
     flags->hardwareInterface = row.InterfaceAndOperStatusFlags.HardwareInterface != 0;
     flags->filterInterface = row.InterfaceAndOperStatusFlags.FilterInterface != 0;
+    flags->mediaConnectState = static_cast<uint32_t>(row.MediaConnectState);
     return NO_ERROR;
   }
 

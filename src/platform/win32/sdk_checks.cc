@@ -134,6 +134,9 @@ static_assert(kMibParameterNotification == MibParameterNotification &&
               kMibAddInstance == MibAddInstance && kMibDeleteInstance == MibDeleteInstance &&
               kMibInitialNotification == MibInitialNotification);
 static_assert(kAfUnspec == AF_UNSPEC && kAfInet == AF_INET && kAfInet6 == AF_INET6);
+static_assert(kMediaConnectStateUnknown == MediaConnectStateUnknown &&
+              kMediaConnectStateConnected == MediaConnectStateConnected &&
+              kMediaConnectStateDisconnected == MediaConnectStateDisconnected);
 
 static_assert(kSameSize<MibIfRow, MIB_IFROW>);
 CRV_SAME_FIELD(MibIfRow, MIB_IFROW, wszName, wszName);

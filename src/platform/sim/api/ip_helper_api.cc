@@ -19,6 +19,7 @@ constexpr uint32_t kWsaEAfNoSupport = 10047;
 constexpr uint32_t kWsaNotInitialised = 10093;
 constexpr uint32_t kSockaddrIn6Size = 28;
 constexpr uint32_t kSockaddrInSize = 16;
+constexpr uint32_t kOperStatusOperational = 5;  // IF_OPER_STATUS_OPERATIONAL in MIB_IFROW
 
 size_t Align8(size_t n) { return (n + 7) & ~size_t{7}; }
 
@@ -72,6 +73,11 @@ class IpHelperApi : public IpHelper {
     row->type = interface->row.dwType;
     row->hardwareInterface = interface->hardware;
     row->filterInterface = interface->filter;
+    // NDIS keeps the interface's media state as the miniport last indicated it, so the answer
+    // follows the link at once, members' and filters' rows included.
+    row->mediaConnectState = interface->row.dwOperStatus == kOperStatusOperational
+                                 ? kMediaConnectStateConnected
+                                 : kMediaConnectStateDisconnected;
     return 0;
   }
 
