@@ -13,9 +13,12 @@ void CLinkStateWatch::Arm(const CIFList& list, bool allPorts) {
   if (allPorts) capacity += list.AdapterCount();
   auto* rows = static_cast<Watched*>(AllocateZeroed(sizeof(Watched) * (capacity + 1)));
   if (rows == nullptr) {
-    // Watching the old rows would look at interfaces the model no longer has.
-    ReportInfo(u"Link state watch: no memory for the rows, polling only", 0);
-    Stop();
+    // Watching the old rows would look at interfaces the model no longer has; the next
+    // build tries again.
+    ReportInfo(u"Link state watch: no memory for the rows, polling until the next build", 0);
+    FreeBlock(rows_);
+    rows_ = nullptr;
+    count_ = 0;
     return;
   }
   uint32_t count = 0;
