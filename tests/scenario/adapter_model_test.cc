@@ -87,6 +87,18 @@ TEST_F(AdapterModelTest, SingleAdapterPublishesItsInterfaceAndPort) {
   EXPECT_TRUE(Traps().empty());
 }
 
+// A loopback row that carries an address takes the next interface number and nothing else
+// (no port, no texts); the adapter after it is numbered after it.
+TEST_F(AdapterModelTest, ALoopbackWithAnAddressTakesOnlyItsNumber) {
+  machine.network().Find(1)->row.dwPhysAddrLen = 6;
+  sim::AddAdapter(machine, Adapter(kGuid, 11, 1));
+  RunAgent({"crvnichost.exe"}, T / 2);
+  auto loopback = Interface(u"InterfaceMap001");
+  auto ethernet = Interface(u"InterfaceMap002");
+  ASSERT_TRUE(loopback && ethernet);
+  EXPECT_EQ(Fields(0, 1), Fields(loopback->portCount, ethernet->portCount));
+}
+
 // An Intel driver without a version answer publishes "n/a" and is not asked again; a version
 // that stays empty is asked for at every refresh until the driver gives it.
 TEST_F(AdapterModelTest, FirmwareVersionIsAskedForAgainOnlyWhileEmpty) {

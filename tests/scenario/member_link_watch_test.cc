@@ -105,6 +105,27 @@ TEST_F(MemberLinkWatchTest, AStormOnAMemberIsHeldToOnePassASecond) {
   EXPECT_LE(traps.back().timeMs, 75000 + kWithin);
 }
 
+// The wait of the pause after a notified pass fails: it is reported with its own error, and
+// the watch goes on.
+TEST_F(MemberLinkWatchTest, APauseWhoseWaitFailsIsReportedWithItsError) {
+  LinkAt(73400, kMember2, false);
+  machine.At(73400, [this] {
+    // The slice waiting now returns, the pass drains the notification event, then the pause.
+    uint32_t pause = static_cast<uint32_t>(machine.CallCount("WaitForMultipleObjects")) + 2;
+    EXPECT_TRUE(machine.FailCall("WaitForMultipleObjects", pause, platform::kErrorInvalidHandle));
+  });
+  LinkAt(80000, kMember2, true);
+  Run(89000);
+  std::vector<uint32_t> failedWaits;
+  for (const auto& report : machine.Reports()) {
+    if (report.code == crv::kReportWaitFailed) failedWaits.push_back(report.value);
+  }
+  EXPECT_EQ(std::vector<uint32_t>{platform::kErrorInvalidHandle}, failedWaits);
+  auto traps = Traps(machine);
+  ASSERT_EQ(2u, traps.size()) << crvtest::DescribeReports(machine);
+  EXPECT_LE(traps[1].timeMs, 80000 + kWithin);
+}
+
 // Without the watch a member's change waits for the poll: GetIfEntry2 failing (one report,
 // and the watch ends) or the switch off (no report of the watch's).
 void ExpectTheMemberWaitsForThePoll(MemberLinkWatchTest* test, sim::Machine& machine,

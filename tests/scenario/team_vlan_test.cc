@@ -232,6 +232,16 @@ TEST_F(TeamVlanTest, ABridgedVlanTakesTheBridgesIndex) {
   EXPECT_EQ(99u, PublishedVlanIndex());
 }
 
+// A bridge's key that names the VLAN's connection without its index: the missing value is
+// reported and reads as 0, as every DWORD the agent cannot read.
+TEST_F(TeamVlanTest, ABridgeWithoutItsIndexIsReported) {
+  machine.registry().SetString(kTree + u"\\Interface\\BridgingInfo", u"BridgeConnectionName",
+                               u"n/a");
+  EXPECT_EQ(0u, PublishedVlanIndex());
+  EXPECT_EQ(std::vector<std::string>{"BridgeIfTableIndex"},
+            crvtest::ReportTexts(machine, crv::kReportValueNotRead));
+}
+
 // In a tree without the bridge's key, a VLAN keeps its own index and the missing key is
 // reported.
 TEST_F(TeamVlanTest, WithoutTheBridgesKeyAVlanKeepsItsIndex) {

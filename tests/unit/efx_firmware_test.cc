@@ -64,6 +64,14 @@ TEST_F(EfxFirmwareTest, TheMatchingExternalPortGivesItsVersion) {
   sim::AddEfxPort(machine.wmi(), {{}, true, u"9.0"})
       .Set(u"currentmacaddress", sim::WmiValue::Null());
   EXPECT_EQ(Query(), u"9.0");
+
+  // An element that cannot be read compares as 0: the address's first byte, 00, still matches.
+  machine.wmi().Class(u"root\\wmi", u"EFX_Port").objects.clear();
+  sim::AddEfxPort(machine.wmi(), {kMac, true, u"9.1"});
+  ASSERT_TRUE(machine.FailCall("SafeArrayGetElement",
+                               static_cast<uint32_t>(machine.CallCount("SafeArrayGetElement")) + 1,
+                               0x8002000Bu));  // DISP_E_BADINDEX
+  EXPECT_EQ(Query(), u"9.1");
 }
 
 TEST_F(EfxFirmwareTest, OnlySixElementsAreComparedAndOnlyTextIsCopied) {
