@@ -1,6 +1,7 @@
 #include "discovery/lbfo_teams.h"
 
 #include "common/alloc.h"
+#include "common/bounded_text.h"
 #include "common/list_index.h"
 #include "common/report.h"
 #include "common/text.h"
@@ -367,11 +368,9 @@ uint32_t ApplyLbfoTeams(CMiniportList& miniports, bool* read) {
     CheckAnswer(*answer, miniports);
     applied = Apply(*answer, miniports);
     if (answer->problem != nullptr) {
-      char16_t message[160];
-      CopyBounded(message, 160, u"NIC teaming: left out of the teams: ");
-      size_t used = TextLength(message);
-      CopyBounded(message + used, 160 - used, answer->problem);
-      ReportInfo(message, answer->problems);
+      BoundedText<160> message;
+      message.Add(u"NIC teaming: left out of the teams: ").Add(answer->problem);
+      ReportInfo(message.Text(), answer->problems);
     }
   }
   FreeBlock(answer);

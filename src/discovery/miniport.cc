@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/alloc.h"
+#include "common/bounded_text.h"
 #include "common/owned_text.h"
 #include "common/report.h"
 #include "common/text.h"
@@ -95,12 +96,9 @@ uint32_t CMiniport::Init(const char16_t*, size_t, const char16_t* deviceName,
 // removed, or a driver that has not yet created its device): the build goes on without it, and
 // the administrator learns which one it was.
 void CMiniport::ReportUnopenedDevice(uint32_t error) const {
-  char16_t message[kUnopenedMessageChars];
-  constexpr char16_t kPrefix[] = u"CMiniport::Init: cannot open ";
-  constexpr size_t kPrefixChars = sizeof kPrefix / sizeof kPrefix[0] - 1;
-  CopyBounded(message, kUnopenedMessageChars, kPrefix);
-  CopyBounded(message + kPrefixChars, kUnopenedMessageChars - kPrefixChars, deviceName_);
-  ReportInfo(message, error);
+  BoundedText<kUnopenedMessageChars> message;
+  message.Add(u"CMiniport::Init: cannot open ").Add(deviceName_);
+  ReportInfo(message.Text(), error);
 }
 
 void CMiniport::ReadAddress(uint32_t oid, uint8_t* address, uint32_t* length) {

@@ -1,6 +1,7 @@
 #include "vendor/path_library_search.h"
 
 #include "common/alloc.h"
+#include "common/bounded_text.h"
 #include "common/report.h"
 #include "common/text.h"
 #include "platform/platform.h"
@@ -38,11 +39,9 @@ bool FirstTime(uint64_t* kept, uint32_t* count, uint32_t capacity, uint64_t hash
 
 // "<prefix><text>", cut to the report's buffer.
 void ReportNamed(const char16_t* prefix, const char16_t* text, uint32_t value) {
-  char16_t message[kReportChars] = {};
-  CopyBounded(message, kReportChars, prefix);
-  size_t used = TextLength(message);
-  CopyBounded(message + used, kReportChars - used, text);
-  ReportInfo(message, value);
+  BoundedText<kReportChars> message;
+  message.Add(prefix).Add(text);
+  ReportInfo(message.Text(), value);
 }
 
 // Loads "<folder>\<fileName>" when the file is there and the folder can be trusted; the
