@@ -2,6 +2,7 @@
 // the adapter, with a miniport's buffer rules. A fixed-size answer needs room for all of it; a
 // statistic is 64 bits, or its low 32 bits for a 4-byte buffer (NDIS's 64-bit statistics
 // rule); an OID not listed is not supported, whatever the buffer.
+#include <atomic>
 #include <cstring>
 
 #include "ndis_stand_in.h"
@@ -135,22 +136,45 @@ QueryStatus Answer(const Adapter& adapter, uint32_t oid, void* output, uint32_t 
 
 namespace {
 ndis_stand_in::Adapter g_adapters[ndis_stand_in::kMaxAdapters];
-size_t g_adapterCount = 0;
-}  // namespace
+// Written by one thread at a time, read by the request threads: published with release.
+std::atomic<size_t> g_adapterCount{0};
 
-extern "C" size_t StandInListAdapters(void) {
-  g_adapterCount = ndis_stand_in::ListAdapters(g_adapters, ndis_stand_in::kMaxAdapters);
-  return g_adapterCount;
+bool SameGuid(const wchar_t* a, const wchar_t* b) {
+  while (*a != 0 && *a == *b) ++a, ++b;
+  return *a == *b;
 }
 
+}  // namespace
+
+extern "C" size_t StandInAddNewAdapters(void) {
+  static ndis_stand_in::Adapter table[ndis_stand_in::kMaxAdapters];
+  size_t rows = ndis_stand_in::ListAdapters(table, ndis_stand_in::kMaxAdapters);
+  size_t count = g_adapterCount.load(std::memory_order_relaxed);
+  for (size_t i = 0; i < rows && count < ndis_stand_in::kMaxAdapters; ++i) {
+    bool known = false;
+    for (size_t j = 0; j < count && !known; ++j)
+      known = SameGuid(g_adapters[j].guid, table[i].guid);
+    if (known) continue;
+    // Filled before it is counted: a request on another thread only reads counted adapters.
+    g_adapters[count] = table[i];
+    ndis_stand_in::AddCardKey(table[i]);
+    g_adapterCount.store(++count, std::memory_order_release);
+  }
+  return count;
+}
+
+extern "C" int StandInWatchingInterfaces(void) { return ndis_stand_in::WatchingInterfaces(); }
+
 extern "C" const wchar_t* StandInAdapterGuid(size_t adapter) {
-  return adapter < g_adapterCount ? g_adapters[adapter].guid : nullptr;
+  return adapter < g_adapterCount.load(std::memory_order_acquire) ? g_adapters[adapter].guid
+                                                                  : nullptr;
 }
 
 extern "C" int StandInAnswer(size_t adapter, uint32_t oid, void* output, uint32_t outputSize,
                              uint32_t* written) {
   *written = 0;
-  if (adapter >= g_adapterCount) return static_cast<int>(ndis_stand_in::QueryStatus::kNotSupported);
+  if (adapter >= g_adapterCount.load(std::memory_order_acquire))
+    return static_cast<int>(ndis_stand_in::QueryStatus::kNotSupported);
   return static_cast<int>(
       ndis_stand_in::Answer(g_adapters[adapter], oid, output, outputSize, written));
 }

@@ -100,11 +100,34 @@ size_t StandInReadFile(const wchar_t* ntPath, char* buffer, size_t size) {
   return status == STATUS_SUCCESS ? io.Information : 0;
 }
 
+/* Wine's driver makes devices at the start only. Where WatchInterfaces is set, this thread
+ * makes them for interfaces that appear later too, as Windows does for an adapter that
+ * arrives, looking twice a second for as long as the driver is loaded. */
+static size_t g_devicesMade = 0; /* adapters 0 .. g_devicesMade - 1 have their device */
+
+static void WINAPI WatchInterfaces(void* context) {
+  DRIVER_OBJECT* driver = (DRIVER_OBJECT*)context;
+  LARGE_INTEGER interval;
+  interval.QuadPart = -5000000; /* 500 ms, relative */
+  for (;;) {
+    KeDelayExecutionThread(KernelMode, FALSE, &interval);
+    if (!StandInWatchingInterfaces()) continue;
+    size_t count = StandInAddNewAdapters();
+    for (; g_devicesMade < count; ++g_devicesMade) AddDevice(driver, g_devicesMade);
+  }
+}
+
 NTSTATUS WINAPI DriverEntry(DRIVER_OBJECT* driver, UNICODE_STRING* registryPath) {
-  size_t count = StandInListAdapters();
+  size_t count = StandInAddNewAdapters();
   size_t i;
+  HANDLE thread = NULL;
   (void)registryPath;
   driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DeviceControl;
   for (i = 0; i < count; ++i) AddDevice(driver, i);
+  g_devicesMade = count;
+  if (PsCreateSystemThread(&thread, THREAD_ALL_ACCESS, NULL, NULL, NULL, WatchInterfaces, driver) ==
+      STATUS_SUCCESS) {
+    ZwClose(thread);
+  }
   return STATUS_SUCCESS;
 }

@@ -106,24 +106,32 @@ wchar_t* Decimal(wchar_t* out, unsigned long value) {
   return out;
 }
 
-// The key Wine's ndis.sys leaves for each card, kept so that nothing reading it notices the
-// stand-in.
-void AddCardKey(const MIB_IF_ROW2& row, const wchar_t* guid) {
+}  // namespace
+
+// Kept so that nothing reading the key notices the stand-in.
+void AddCardKey(const Adapter& adapter) {
   wchar_t name[128] = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCards\\";
-  Decimal(name + wcslen(name), row.InterfaceIndex);
+  Decimal(name + wcslen(name), adapter.interfaceIndex);
   HKEY key = nullptr;
   if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, name, 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
                       nullptr, &key, nullptr) != ERROR_SUCCESS) {
     return;
   }
-  RegSetValueExW(key, L"Description", 0, REG_SZ, reinterpret_cast<const BYTE*>(row.Description),
-                 static_cast<DWORD>((wcslen(row.Description) + 1) * sizeof(wchar_t)));
-  RegSetValueExW(key, L"ServiceName", 0, REG_SZ, reinterpret_cast<const BYTE*>(guid),
-                 static_cast<DWORD>((wcslen(guid) + 1) * sizeof(wchar_t)));
+  RegSetValueExW(key, L"Description", 0, REG_SZ, reinterpret_cast<const BYTE*>(adapter.linuxName),
+                 static_cast<DWORD>((wcslen(adapter.linuxName) + 1) * sizeof(wchar_t)));
+  RegSetValueExW(key, L"ServiceName", 0, REG_SZ, reinterpret_cast<const BYTE*>(adapter.guid),
+                 static_cast<DWORD>((wcslen(adapter.guid) + 1) * sizeof(wchar_t)));
   RegCloseKey(key);
 }
 
-}  // namespace
+bool WatchingInterfaces() {
+  DWORD value = 0;
+  DWORD size = sizeof value;
+  return RegGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\NDIS\\Parameters",
+                      L"WatchInterfaces", RRF_RT_REG_DWORD, nullptr, &value,
+                      &size) == ERROR_SUCCESS &&
+         value == 1;
+}
 
 size_t ListAdapters(Adapter* adapters, size_t capacity) {
   MIB_IF_TABLE2* table = nullptr;
@@ -139,7 +147,7 @@ size_t ListAdapters(Adapter* adapters, size_t capacity) {
     std::memcpy(a.currentAddress, row.PhysicalAddress, a.addressLength);
     std::memcpy(a.permanentAddress, row.PermanentPhysicalAddress, a.addressLength);
     a.medium = static_cast<uint32_t>(row.MediaType);
-    AddCardKey(row, a.guid);
+    a.interfaceIndex = row.InterfaceIndex;
     ++count;
   }
   FreeMibTable(table);

@@ -24,10 +24,16 @@ struct Adapter {
   uint8_t permanentAddress[kAddressBytes];
   uint32_t addressLength;
   uint32_t medium;  // NDIS_MEDIUM, as Wine's table gives it
+  uint32_t interfaceIndex;
 };
 
 // Fills at most capacity adapters from Wine's interface table; the number filled.
 size_t ListAdapters(Adapter* adapters, size_t capacity);
+// Leaves the key Wine's ndis.sys leaves for each card it makes a device for.
+void AddCardKey(const Adapter& adapter);
+// Whether devices are to be made for interfaces that appear after the start: the REG_DWORD
+// WatchInterfaces = 1 under HKLM\SYSTEM\CurrentControlSet\Services\NDIS\Parameters.
+bool WatchingInterfaces();
 
 // What Linux says of the interface now, read from /sys/class/net/<name>/ through Wine's Z:
 // drive at each query.
@@ -54,9 +60,11 @@ QueryStatus Answer(const Adapter& adapter, uint32_t oid, void* output, uint32_t 
 extern "C" {
 #endif
 
-// The kernel side's calls. StandInListAdapters reads Wine's table once, at the start, and
-// answers the number of adapters; each is then named by its position.
-size_t StandInListAdapters(void);
+// The kernel side's calls. StandInAddNewAdapters reads Wine's table, adds the interfaces not
+// yet known after those known, and answers the number of adapters; each is named by its
+// position, which never changes. Called by one thread at a time.
+size_t StandInAddNewAdapters(void);
+int StandInWatchingInterfaces(void);
 const wchar_t* StandInAdapterGuid(size_t adapter);
 // QueryStatus as a number: 0 success, 1 buffer too small, 2 not supported.
 int StandInAnswer(size_t adapter, uint32_t oid, void* output, uint32_t outputSize,

@@ -2,8 +2,9 @@
 // Wine's ndis.sys, inside the namespace in-netns.sh makes (veth0 and veth1 up, a pair, so both
 // have carrier; tap0 up with no program behind it, so none). The answers come from the Linux
 // interfaces, the buffer and error rules from a miniport's: sizes, a short buffer, an OID the
-// driver does not know, a malformed request. Run by ctest's crv_windows_testbed_ndis_stand_in
-// with WINEDLLOVERRIDES naming ndis.sys=n,b and the driver installed by with-wine.sh.
+// driver does not know, a malformed request; and a device for an interface added later. Run by
+// ndis-stand-in-run.sh (ctest's crv_windows_testbed_ndis_stand_in) with WINEDLLOVERRIDES naming
+// ndis.sys=n,b and the driver installed by with-wine.sh.
 #include <winsock2.h>
 
 #include <ws2tcpip.h>
@@ -180,6 +181,35 @@ TEST_F(NdisStandInTest, FrameCountersFollowTraffic) {
   ASSERT_TRUE(low.ok) << low.error;
   EXPECT_EQ(low.returned, 4u);
   EXPECT_EQ(low.Word(), static_cast<DWORD>(sentAfter.Quad()));
+}
+
+// An interface added while the driver runs (ndis-stand-in-run.sh adds it, with the driver
+// told to watch): its device comes within the bound and answers like the others.
+TEST(NdisStandInLateInterfaceTest, GetsADeviceWhenTheDriverWatches) {
+  char name[32] = {};
+  if (GetEnvironmentVariableA("CRV_LATE_INTERFACE", name, sizeof name) == 0) {
+    GTEST_SKIP() << "run by ndis-stand-in-run.sh after it adds an interface";
+  }
+  std::wstring wide(name, name + std::strlen(name));
+  HANDLE device = INVALID_HANDLE_VALUE;
+  Interface late;
+  // Sized for a loaded machine: the driver looks twice a second.
+  for (int i = 0; i < 1200 && device == INVALID_HANDLE_VALUE; ++i) {
+    late = Find(wide.c_str());
+    if (!late.device.empty()) {
+      device = CreateFileW(late.device.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    }
+    if (device == INVALID_HANDLE_VALUE) Sleep(100);
+  }
+  ASSERT_NE(device, INVALID_HANDLE_VALUE) << name << " has no device after 120 s";
+  CloseHandle(device);
+  Reply r = Ask(late.device, kMediaConnectStatus, 4);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.Word(), 1u);  // a tap without its program has no carrier
+  r = Ask(late.device, kCurrentAddress, 6);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(std::memcmp(r.bytes, late.mac, 6), 0);
 }
 
 // What a miniport and NDIS answer for requests they cannot serve; nothing is written.
