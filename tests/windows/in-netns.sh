@@ -18,21 +18,25 @@ if [ $# -eq 0 ]; then
 fi
 
 if [ "${CRV_NETNS_INSIDE:-}" != 1 ]; then
-  if ! unshare -n true 2>/dev/null; then
+  if ! unshare -n -m true 2>/dev/null; then
     echo "in-netns: cannot make a network namespace here (needs root): skipped" >&2
     exit 77
   fi
-  CRV_NETNS_INSIDE=1 exec unshare -n "$0" "$@"
+  # A mount namespace too, so that /sys can show this network namespace's interfaces.
+  CRV_NETNS_INSIDE=1 exec unshare -n -m "$0" "$@"
 fi
 unset CRV_NETNS_INSIDE
 
 set -e
+# sysfs shows the interfaces of the network namespace that mounted it: mounted again here,
+# /sys/class/net is this namespace's (the stand-in NDIS driver reads carrier, speed, duplex
+# and counters there through Wine's Z: drive). The mount is private to this namespace.
+mount -t sysfs sysfs /sys
 ip link set lo up
 ip link add veth0 type veth peer name veth1
 ip address add 10.77.0.1/24 dev veth0
 ip link set veth0 up
 ip link set veth1 up
-# (/sys/class/net shows the namespace that mounted /sys, not this one: ask ip.)
 veth1_address="$(ip -o link show dev veth1 | sed -n 's|.* link/ether \([0-9a-f:]*\) .*|\1|p')"
 ip neighbour replace 10.77.0.2 lladdr "$veth1_address" dev veth0 nud permanent
 ip tuntap add dev tap0 mode tap

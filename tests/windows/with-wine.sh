@@ -48,11 +48,21 @@ if ! timeout 120 wineserver -w; then
   echo "with-wine: the first-run wine server had not ended after 120 s" >&2
 fi
 wineserver -p >/dev/null 2>&1 </dev/null
+# Stand-in drivers of the test machine (CRV_WINE_DRIVERS: paths, separated by spaces) go in
+# place of Wine's before the service control manager starts them; WINEDLLOVERRIDES must name
+# each one native (ndis.sys=n,b), or Wine loads its own.
+for driver in ${CRV_WINE_DRIVERS:-}; do
+  cp "$driver" "$WINEPREFIX/drive_c/windows/system32/drivers/" ||
+    { echo "with-wine: cannot install $driver" >&2; exit 1; }
+done
 # Start Wine's own services (the service control manager and what it runs) now, detached from
 # the command's output, so that no test pays for their start-up. Started later by a test
 # program they would inherit its standard handles; cmake/wine-run.sh keeps those off ctest's
 # pipe, which they would otherwise hold open until the test's time-out.
-timeout 120 wine sc query >/dev/null 2>&1 </dev/null
+# Their Wine debug output (WINEDEBUG=$CRV_WINE_SERVICES_DEBUG for them and every service they
+# start, -all otherwise) goes to $WINEPREFIX/services.log.
+WINEDEBUG="${CRV_WINE_SERVICES_DEBUG:--all}" timeout 120 wine sc query >/dev/null \
+  2>"$WINEPREFIX/services.log" </dev/null
 if [ $? -eq 124 ]; then
   echo "with-wine: Wine's service control manager did not answer within 120 s" >&2
 fi

@@ -9,6 +9,14 @@ and the check of a published tree against the machine.
       Python expression CONDITION on `tree`, and PREVIOUS.json, the read before it, was too,
       with the same keys and value names: a read taken while a cycle or a rebuild was writing
       (InterfaceData_Ready 0, keys or values missing) never counts
+  machine.py traps TREE.json MACHINE.json IP-ADDR.json CODE NAME...
+      checks that each named interface's port has exactly one trap record of CODE (11
+      connectivity lost, 12 regained) with its port number, slot, PCI bus and device, driver
+      service, condition and MAC, and that its port record shows that link
+  machine.py events SERVICES.log MACHINE.json CLASS NAME...
+      checks that Wine's ReportEventW printed, on the eventlog channel at CLASS (warn for a
+      warning, trace for information), the slot, PCI location and interface of each named
+      interface's port, one line after another as the agent passes them
   machine.py check TREE.json MACHINE.json IP-ADDR.json [--no-device NAME]...
       checks a tree (tessar-dump --json) against the namespace's interfaces as Linux reports
       them (ip -json address) and the identities seeded for them, never against the agent's
@@ -68,15 +76,38 @@ def seed_args(adapters, names):
     return 0
 
 
+def sys_net(name, item):
+    """A line of /sys/class/net/NAME/ITEM (in-netns.sh mounts the namespace's own sysfs), or
+    None when Linux gives none (an interface that is down has no speed)."""
+    try:
+        with open("/sys/class/net/%s/%s" % (name, item)) as f:
+            return f.read().strip()
+    except OSError:
+        return None
+
+
 def namespace_interfaces(ip_json, adapters, no_device):
     interfaces = []
     for link in ip_json:
         ipv4 = [a["local"] for a in link.get("addr_info", []) if a.get("family") == "inet"]
+        speed = sys_net(link["ifname"], "speed")
         interfaces.append({"name": link["ifname"], "index": link["ifindex"],
                            "mac": link.get("address", ""), "ipv4": ipv4[0] if ipv4 else "0.0.0.0",
                            "seeded": adapters.get(link["ifname"]),
-                           "device": link["ifname"] not in no_device})
+                           "device": link["ifname"] not in no_device,
+                           "carrier": "LOWER_UP" in link.get("flags", []),
+                           "speed": int(speed) if speed and int(speed) > 0 else 0,
+                           "duplex": sys_net(link["ifname"], "duplex")})
     return interfaces
+
+
+def expected_link(nic):
+    """The port's link condition, duplex and speed as the stand-in NDIS driver answers them from
+    Linux. Every interface has carrier or not from the start here, so one without it has never
+    had a link: the agent publishes that as unknown (1), not as a failure, until it is seen."""
+    if not nic["carrier"]:
+        return (1, 1, 0)
+    return (2, {"full": 3, "half": 2}.get(nic["duplex"], 1), nic["speed"])
 
 
 def load_tree(path):
@@ -86,12 +117,25 @@ def load_tree(path):
         return None
 
 
+def trap_records(tree, code):
+    """The fields of every trap record of the code, under whichever key holds it."""
+    found, stack = [], [tree] if tree else []
+    while stack:
+        key = stack.pop()
+        found += [v["fields"] for v in key.get("values", [])
+                  if v.get("kind") == "TrapData" and v.get("fields", {}).get("trapCode") == code]
+        stack.extend(key.get("subkeys", []))
+    return found
+
+
 def finished(tree, condition):
-    """A tree whose last cycle ended (InterfaceData_Ready 1) and that satisfies condition."""
+    """A tree whose last cycle ended (InterfaceData_Ready 1) and that satisfies condition
+    (a Python expression on tree; traps(code) counts its trap records of a code)."""
     if tree is None:
         return False
     ready = (values(tree, "Interface") or {}).get("InterfaceData_Ready", {})
-    return ready.get("value") == 1 and bool(eval(condition, {"json": json, "tree": tree}))
+    scope = {"json": json, "tree": tree, "traps": lambda code: len(trap_records(tree, code))}
+    return ready.get("value") == 1 and bool(eval(condition, scope))
 
 
 def shape(tree):
@@ -112,9 +156,75 @@ def settled(tree_path, condition, previous_path):
     return 0 if shape(tree) == shape(previous) else 1
 
 
+def pci_bus_device(text):
+    m = re.fullmatch(r"PCI bus (\d+), device (\d+), function (\d+)", text)
+    return tuple(int(n) for n in m.groups()) if m else None
+
+
+def check_traps(tree, adapters, ip_json, code, names):
+    ports = {p["interfaceIndex"]: p for p in records(tree, "Interface\\PhysInterface", "PhysAdapter")}
+    condition = {11: 4, 12: 2}[code]
+    for link in ip_json:
+        name = link["ifname"]
+        if name not in names:
+            continue
+        seeded, port = adapters[name], ports.get(link["ifindex"])
+        if port is None:
+            problems.append("%s: no port record" % name)
+            continue
+        expect(port["linkCondition"] == condition,
+               "%s: port link condition %s, not %s" % (name, port["linkCondition"], condition))
+        mine = [t for t in trap_records(tree, code) if t["portNumber"] == port["portNumber"]]
+        if len(mine) != 1:
+            problems.append("%s: %d trap records %d for port %d" %
+                            (name, len(mine), code, port["portNumber"]))
+            continue
+        t = mine[0]
+        bus, device, _ = pci_bus_device(seeded["location"])
+        got = (t["recordMark"], t["slotNumber"], t["pciBus"], t["pciDevice"], t["portCondition"],
+               t["deviceDescription"], t["interfaceMacAddress"].lower(), t["teamInterfaceMapNumber"])
+        want = (4, seeded["slot"], bus, device, condition, seeded["service"],
+                link["address"].lower(), 0)
+        expect(got == want, "%s: trap record %d has %s, expected %s" % (name, code, got, want))
+    expect(len(trap_records(tree, code)) == len(names),
+           "%d trap records %d for %d ports" % (len(trap_records(tree, code)), code, len(names)))
+
+
+def check_events(log_path, adapters, level, names):
+    # Wine's ReportEventW prints each insert as one line: "<thread>:<level>:eventlog:...  L"text"".
+    lines = [m.group(1) for m in
+             (re.search(r':%s:eventlog:[^ ]* L"(.*)"$' % level, line.rstrip("\n"))
+              for line in open(log_path, errors="replace")) if m]
+    for name in names:
+        a = adapters[name]
+        bus, device, function = pci_bus_device(a["location"])
+        want = [str(a["slot"]), "bus %d, device %d, function %d" % (bus, device, function),
+                "%s (%s)" % (a["connection"], name)]
+        found = any(lines[i:i + 3] == want for i in range(len(lines)))
+        expect(found, "%s: no %s event with inserts %s (eventlog lines: %s)" %
+               (name, level, want, lines[-12:]))
+
+
 def main():
     if sys.argv[1] == "settled":
         return settled(*sys.argv[2:5])
+    if sys.argv[1] == "events":
+        adapters = {a["interface"]: a for a in json.load(open(sys.argv[3]))["adapters"]}
+        check_events(sys.argv[2], adapters, sys.argv[4], sys.argv[5:])
+        for problem in problems:
+            print("event check: " + problem)
+        print("event check: %s events of %s, %d problems" % (sys.argv[4], ", ".join(sys.argv[5:]),
+                                                            len(problems)))
+        return 1 if problems else 0
+    if sys.argv[1] == "traps":
+        adapters = {a["interface"]: a for a in json.load(open(sys.argv[3]))["adapters"]}
+        check_traps(load_tree(sys.argv[2]), adapters, json.load(open(sys.argv[4])),
+                    int(sys.argv[5]), sys.argv[6:])
+        for problem in problems:
+            print("trap check: " + problem)
+        print("trap check: records %s of %s, %d problems" % (sys.argv[5], ", ".join(sys.argv[6:]),
+                                                           len(problems)))
+        return 1 if problems else 0
     adapters = {a["interface"]: a for a in json.load(open(sys.argv[2 if sys.argv[1] == "seed-args" else 3]))["adapters"]}
     if sys.argv[1] == "seed-args":
         return seed_args(adapters, sys.argv[3:])
@@ -195,10 +305,10 @@ def main():
         expect(port["deviceDescription"] == seeded["service"],
                "%s: description %r, seeded service %r" % (name, port["deviceDescription"],
                                                           seeded["service"]))
-        # Wine's NDIS devices answer no link, speed, duplex or firmware question.
-        expect(port["linkCondition"] == 1 and port["duplex"] == 1 and port["linkSpeed"] == 0,
-               "%s: link %s, duplex %s, speed %s where no driver answers" %
-               (name, port["linkCondition"], port["duplex"], port["linkSpeed"]))
+        # The stand-in NDIS driver answers link, speed and duplex from Linux, no firmware question.
+        link = (port["linkCondition"], port["duplex"], port["linkSpeed"])
+        expect(link == expected_link(nic),
+               "%s: link, duplex, speed %s; Linux's %s" % (name, link, expected_link(nic)))
         expect(port["firmwareVersion"] == seeded["firmware"],
                "%s: firmware %r where no driver answers, expected %r" %
                (name, port["firmwareVersion"], seeded["firmware"]))

@@ -14,12 +14,18 @@
 #    address changed; after the next poll the tree holds the new address and everything else as
 #    before, and a debugger attached to the service saw it report the device it cannot open.
 #    Every check reads a settled tree (wait_for_tree), never one a cycle is writing.
-# 4. "net stop": the service stops and the tree stays. "-uninstall": the service is gone.
+# 4. veth1 down (both ends of the pair lose their carrier) and up again: the ports' links fail
+#    and come back, with a "connectivity lost" and a "connectivity regained" trap record for
+#    each port (port, slot, PCI location checked) and the events' inserts printed by Wine's
+#    ReportEventW.
+# 5. "net stop": the service stops and the tree stays. "-uninstall": the service is gone.
 # Every program has a time-out. The exit code is 0 when every step passed.
 set -u
 
-if [ $# -ne 1 ] || [ "${CRV_NETNS:-}" != 1 ] || [[ "${WINEDLLOVERRIDES:-}" != *cfgmgr32=n* ]]; then
-  echo "usage: WINEDLLOVERRIDES=cfgmgr32=n,b in-netns.sh with-wine.sh $0 BINDIR" >&2
+if [ $# -ne 1 ] || [ "${CRV_NETNS:-}" != 1 ] || [[ "${WINEDLLOVERRIDES:-}" != *cfgmgr32=n* ]] ||
+  [[ "${WINEDLLOVERRIDES:-}" != *ndis.sys=n* ]] || [[ "${CRV_WINE_DRIVERS:-}" != *ndis.sys* ]]; then
+  echo "usage: WINEDLLOVERRIDES='cfgmgr32=n,b;ndis.sys=n,b' CRV_WINE_DRIVERS=BINDIR/testbed/ndis.sys" \
+    "CRV_WINE_SERVICES_DEBUG=-all,+eventlog in-netns.sh with-wine.sh $0 BINDIR" >&2
   exit 2
 fi
 bin="$1"
@@ -129,6 +135,26 @@ grep -qi "Detected change in interface table" "$work/reports.txt" ||
   fail "no rebuild reported after eth9 was added"
 grep -qiF "${eth9_guid:-no-guid}" "$work/reports.txt" ||
   fail "the device eth9 ($eth9_guid) cannot have was not reported"
+
+step "a cable pulled and plugged again while it runs"
+# veth1 down takes the carrier from both ends of the pair: both ports lose their link, the
+# stand-in NDIS driver answers "disconnected" from Linux, and the agent writes a trap record
+# and a warning event for each; up again, a record and an information event for each.
+ip link set veth1 down
+wait_for_tree 240 "traps(11) >= 2" pulled || fail "no trap records within 240 s of the pull"
+ip -json address show >"$work/ip-pulled.json"
+python3 "$here/machine.py" traps "$work/pulled.json" "$here/machine.json" "$work/ip-pulled.json" \
+  11 veth0 veth1 || fail "the trap records of the pulled cable"
+ip link set veth1 up
+wait_for_tree 240 "traps(12) >= 2" plugged || fail "no trap records within 240 s of the plug"
+ip -json address show >"$work/ip-plugged.json"
+python3 "$here/machine.py" traps "$work/plugged.json" "$here/machine.json" \
+  "$work/ip-plugged.json" 12 veth0 veth1 || fail "the trap records of the plugged cable"
+check_tree plugged --no-device eth9
+python3 "$here/machine.py" events "$WINEPREFIX/services.log" "$here/machine.json" warn veth0 veth1 ||
+  fail "the connectivity lost events"
+python3 "$here/machine.py" events "$WINEPREFIX/services.log" "$here/machine.json" trace veth0 veth1 ||
+  fail "the connectivity regained events"
 
 step "stop and uninstall"
 win net stop CRVNicMgmt || fail "net stop CRVNicMgmt"
