@@ -6,6 +6,8 @@ want=(cmake make g++ libgtest-dev libgmock-dev googletest nlohmann-json3-dev cla
 if [ "${1:-all}" = all ]; then
   want+=(mingw-w64 wine wine64 binutils-mingw-w64-x86-64 clang libclang-rt-dev libbenchmark-dev valgrind
          iproute2 util-linux time python3)
+  # The Windows Installer package: wixl builds it, msitools' msibuild and msiinfo finish it.
+  want+=(wixl msitools)
 fi
 missing=()
 for pkg in "${want[@]}"; do
