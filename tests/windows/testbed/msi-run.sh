@@ -78,8 +78,8 @@ expect_running() {
 
 expect_gone() {
   if win sc query CRVNicMgmt >/dev/null 2>&1; then fail "the service is still registered ($1)"; fi
-  [ -z "$(reg_value "$settings_key" Timeout)" ] || fail "the settings are still there ($1)"
-  [ -z "$(reg_value "$source_key" EventMessageFile)" ] || fail "the event source is still there ($1)"
+  if win reg query "$service_key" >/dev/null 2>&1; then fail "the service's key is still there ($1)"; fi
+  if win reg query "$source_key" >/dev/null 2>&1; then fail "the event source is still there ($1)"; fi
   local left
   left="$(ls "$install_dir")"
   [ "$left" = cfgmgr32.dll ] || fail "the folder holds more than the stand-in ($1): $left"
