@@ -31,6 +31,11 @@ done
   "UPDATE \`Registry\` SET \`Value\` = '#%[#crvnicmgmt.dll]' WHERE \`Name\` = 'EventMessageFile'"
 "$msibuild" "$partial" -q \
   "UPDATE \`CustomAction\` SET \`Type\` = 3442 WHERE \`Action\` = 'UnregisterServiceOnRollback'"
+# An upgrade only stops the service: deleted by the older product's removal, its key (with the
+# settings the newer product writes) would go whenever the old process ends, perhaps after
+# those writes, and the newer -install would find a service marked for deletion.
+"$msibuild" "$partial" -q \
+  "UPDATE \`InstallExecuteSequence\` SET \`Condition\` = 'VersionNT AND NOT UPGRADINGPRODUCTCODE' WHERE \`Action\` = 'DeleteServices'"
 # What the package must hold after both steps; an UPDATE that matches nothing says nothing.
 msiinfo="$(dirname "$msibuild")/msiinfo"
 components="$("$msiinfo" export "$partial" Component)"
@@ -44,4 +49,7 @@ grep -qF "${tab}#%[#crvnicmgmt.dll]${tab}" <<<"$registry" ||
   { echo "build-msi: the event message file is not REG_EXPAND_SZ" >&2; exit 1; }
 grep -qF "UnregisterServiceOnRollback${tab}3442${tab}" <<<"$("$msiinfo" export "$partial" CustomAction)" ||
   { echo "build-msi: the rollback action is not one" >&2; exit 1; }
+grep -qF "DeleteServices${tab}VersionNT AND NOT UPGRADINGPRODUCTCODE${tab}" \
+  <<<"$("$msiinfo" export "$partial" InstallExecuteSequence)" ||
+  { echo "build-msi: an upgrade would delete the service" >&2; exit 1; }
 mv "$partial" "$output"

@@ -10,8 +10,9 @@
 #    service registered as "-install" registers it (quoted image path, event source) and running,
 #    the two settings written and no other, the tree checked against the machine as the end-to-end
 #    run checks it. The stand-in configuration manager is put in the folder beforehand.
-# 2. Upgrade to NEWER_PACKAGE with IMMEDIATEUPDATES=0 only: the older product gone, the settings
-#    given at install kept, the new one written, the service running in a new process.
+# 2. Upgrade to NEWER_PACKAGE with IMMEDIATEUPDATES=0 only (the service stopped first, below):
+#    the older product gone, the settings given at install kept, the new one written, the
+#    service running again.
 # 3. Repair (REINSTALL=ALL; Wine's msiexec has no working /f) after tessar-dump.exe and the event
 #    source were deleted: both back, the settings kept, the service running in a new process.
 # 4. Uninstall while the service is stopped: service, event source, settings, the package's
@@ -103,11 +104,20 @@ expect_value "$settings_key" MetricsFile 'REG_SZ C:\metrics\crvnicmgmt.prom'
 expect_value "$settings_key" ImmediateUpdates ''
 expect_value "$settings_key" TrapRecordLimit ''
 expect_running install
-installed_pid="$pid"
 wait_for_tree 240 True first || fail "no settled tree within 240 s"
 check_tree first
 
 step "upgrade"
+# Wine's RemoveExistingProducts does not set UPGRADINGPRODUCTCODE, so the older product's
+# removal deletes the service, whose key Wine removes when the old process has ended: perhaps
+# after the newer product wrote the settings there (seen once in five runs). The service is
+# stopped here first, its process waited for, so that the key goes at once (docs/testbed.md).
+win net stop CRVNicMgmt >/dev/null || fail "net stop CRVNicMgmt before the upgrade"
+for ((i = 0; i < 240; i++)); do
+  [ -z "$(service_pid)" ] && break
+  sleep 0.5
+done
+[ -z "$(service_pid)" ] || fail "the service's process did not end before the upgrade"
 msiexec_run upgrade /i "$(winepath -w "$newer")" IMMEDIATEUPDATES=0
 [ -z "$(reg_value "$uninstall_key\\$(product_code "$package")" DisplayName)" ] ||
   fail "the older product is still registered"
@@ -117,7 +127,6 @@ expect_value "$settings_key" MetricsFile 'REG_SZ C:\metrics\crvnicmgmt.prom'
 expect_value "$settings_key" ImmediateUpdates 'REG_DWORD 0x0'
 expect_value "$service_key" ImagePath "REG_SZ \"$image\""
 expect_running upgrade
-[ "$pid" != "$installed_pid" ] || fail "the service was not restarted by the upgrade"
 upgraded_pid="$pid"
 
 step "repair"
