@@ -35,18 +35,18 @@ std::u16string Guid(uint32_t n) {
 std::u16string Team(uint32_t team) { return u"Team " + crv::Utf8ToUtf16(std::to_string(team)); }
 
 sim::SimAdapter Port(uint32_t n, uint32_t ifIndex, uint32_t bus, uint32_t function) {
-  sim::SimAdapter a;
-  a.guid = Guid(n);
-  a.mac = {0x00, 0x1B, 0x21, 0x5E, static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)};
-  a.ifIndex = ifIndex;
-  a.description = u"Intel(R) Ethernet Controller X710 #" + crv::Utf8ToUtf16(std::to_string(n));
-  a.service = u"i40ea";
-  a.firmware = "9.20.0";
-  a.bus = bus;
-  a.function = function;
-  a.slot = bus;
-  a.uiNumber = bus;
-  a.keywords[u"*SpeedDuplex"] = crv::Utf8ToUtf16(std::to_string(n % 8));
+  sim::SimAdapter a{
+      .guid = Guid(n),
+      .mac = {0x00, 0x1B, 0x21, 0x5E, static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)},
+      .ifIndex = ifIndex,
+      .description = u"Intel(R) Ethernet Controller X710 #" + crv::Utf8ToUtf16(std::to_string(n)),
+      .bus = bus,
+      .function = function,
+      .slot = bus,
+      .uiNumber = bus,
+      .service = u"i40ea",
+      .keywords = {{u"*SpeedDuplex", crv::Utf8ToUtf16(std::to_string(n % 8))}},
+      .firmware = "9.20.0"};
   if (ifIndex != 0) {
     a.ipv4 = {{0x0000000A + (ifIndex << 24), 0x00FFFFFF}};
     a.ipv6 = {u"fe80::1:" + crv::Utf8ToUtf16(std::to_string(ifIndex)) + u"%" +
@@ -64,14 +64,13 @@ void AddMember(sim::Machine& machine, uint32_t n, uint32_t team, uint32_t bus, u
 // A team's own interface (vlan 0) or one of its VLAN interfaces; they share the team's address.
 void AddTeamInterface(sim::Machine& machine, uint32_t n, uint32_t team, uint32_t ifIndex,
                       uint32_t vlan, bool withAddress = true) {
-  sim::SimAdapter a;
-  a.guid = Guid(n);
-  a.mac = {0x02, 0x1B, 0x21, 0x7E, 0x00, static_cast<uint8_t>(team)};
-  a.ifIndex = ifIndex;
-  a.kind = sim::AdapterKind::kOther;
-  a.instanceId = u"ROOT\\CV_CRVTEAMMP\\" + crv::Utf8ToUtf16(std::to_string(n));
-  a.description = u"Corvane Team Interface";
-  a.service = u"crvteam";
+  sim::SimAdapter a{.guid = Guid(n),
+                    .mac = {0x02, 0x1B, 0x21, 0x7E, 0x00, static_cast<uint8_t>(team)},
+                    .ifIndex = ifIndex,
+                    .description = u"Corvane Team Interface",
+                    .kind = sim::AdapterKind::kOther,
+                    .instanceId = u"ROOT\\CV_CRVTEAMMP\\" + crv::Utf8ToUtf16(std::to_string(n)),
+                    .service = u"crvteam"};
   if (withAddress) a.ipv4 = {{0x0000000B + (ifIndex << 24), 0x00FFFFFF}};
   sim::AddAdapter(machine, a);
   sim::AddLbfoTeam(

@@ -2,6 +2,8 @@
 // storm costs, a change announced in the middle of a pass, and the agent without them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "common/process_state.h"
 #include "common/report.h"
 #include "platform/sim/api/interface_notify_sim.h"
@@ -26,15 +28,7 @@ class LinkNotificationTest : public ServerTest {
   }
 
   // Start times of the publication passes (the tree marked as being rewritten).
-  std::vector<uint64_t> PassTimes() const {
-    std::vector<uint64_t> times;
-    for (const auto& w : machine.RegistryWrites()) {
-      if (w.valueName == u"InterfaceData_Ready" && w.data.size() == 4 && w.data[0] == 0) {
-        times.push_back(w.timeMs);
-      }
-    }
-    return times;
-  }
+  std::vector<uint64_t> PassTimes() const { return ReadyWrites(machine, 0); }
 
   std::vector<uint32_t> ValuesOf(const std::u16string& message) const {
     return crvtest::ReportValues(machine, message);
@@ -101,13 +95,10 @@ TEST_F(LinkNotificationTest, ANotificationDuringAPassGetsAPassAfterIt) {
   server.RecordRegistryWrites(true);
   sim::RunAgentProcess(server, scenario.commandLine, 500000);
   ASSERT_TRUE(pulledMidPass) << crvtest::DescribeReports(server);
-  uint64_t rebuildEnd = 0;
-  std::vector<uint64_t> passes;
-  for (const auto& w : server.RegistryWrites()) {
-    if (w.timeMs < 480000 || w.valueName != u"InterfaceData_Ready") continue;
-    if (w.data[0] == 0) passes.push_back(w.timeMs);
-    if (w.data[0] == 1 && rebuildEnd == 0) rebuildEnd = w.timeMs;
-  }
+  std::vector<uint64_t> passes = ReadyWrites(server, 0), ends = ReadyWrites(server, 1);
+  std::erase_if(passes, [](uint64_t t) { return t < 480000; });
+  auto end = std::ranges::find_if(ends, [](uint64_t t) { return t >= 480000; });
+  const uint64_t rebuildEnd = end != ends.end() ? *end : 0;
   ASSERT_GT(rebuildEnd, 480700u);  // the notification came while the rebuild ran
   // The rebuild's publication, then one pass as soon as the pause after it is over.
   EXPECT_EQ((std::vector<uint64_t>{rebuildEnd, rebuildEnd + 1000}), passes);

@@ -71,6 +71,16 @@ inline std::vector<SeenTrap> Traps(sim::Machine& machine) {
   return traps;
 }
 
+// When InterfaceData_Ready was written with this value (0: a pass began, 1: it ended), from
+// the machine's recorded registry writes.
+inline std::vector<uint64_t> ReadyWrites(const sim::Machine& machine, uint8_t value) {
+  std::vector<uint64_t> times;
+  for (const auto& w : machine.RegistryWrites())
+    if (w.valueName == u"InterfaceData_Ready" && !w.data.empty() && w.data[0] == value)
+      times.push_back(w.timeMs);
+  return times;
+}
+
 inline void AddLoopback(sim::Machine& machine) {
   machine.network().Add(crvtest::InterfaceRow(1, 24, "Software Loopback Interface 1", 0, 0));
 }

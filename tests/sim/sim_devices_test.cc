@@ -138,36 +138,31 @@ class SimIndexTest : public crvtest::SimTest {
   sim::AdapterRecord& Record(const char16_t* guid) { return *machine.devices().FindAdapter(guid); }
 };
 
-TEST_F(SimIndexTest, ANodeEditedThroughTheMachineIsFoundUnderItsNewNamesOnly) {
+// Nodes and devices edited through the records the machine handed out (taken for editing
+// after the last lookup, as the devices' header asks).
+TEST_F(SimIndexTest, WhatIsEditedThroughTheMachineIsFoundUnderItsNewNamesOnly) {
   sim::AdapterRecord& r = Record(kGuid);
   const std::u16string oldId = r.instanceId;
   const std::u16string oldPath = r.interfacePath;
   ASSERT_EQ(kCrSuccess, Locate(oldId));  // the index holds the old names first
+  const std::u16string oldPrivate =
+      u"\\\\.\\" + std::as_const(machine.devices()).FindNdis(kGuid)->privateDevice->name;
+  ASSERT_EQ(0u, OpenError(oldPrivate));
 
   sim::DevNode& node = *machine.devices().FindNode(oldId);
   node.instanceId = u"ROOT\\NET\\0042";
   node.ndisLanInterfaces = {u"\\\\?\\ROOT#NET#0042#{ad498944-762f-11d0-8dcb-00c04fc3358c}\\" +
                             std::u16string(kGuid)};
+  machine.devices().FindNdis(kGuid)->privateDevice->name = u"CrvPrivateRenamed";
 
   EXPECT_EQ(kCrSuccess, Locate(u"root\\net\\0042"));
   EXPECT_EQ(0u, OpenError(node.ndisLanInterfaces[0]));
+  EXPECT_EQ(0u, OpenError(u"\\\\.\\crvprivaterenamed"));
   EXPECT_EQ(kCrNoSuchDevNode, Locate(oldId));
   EXPECT_EQ(kErrorFileNotFound, OpenError(oldPath));
+  EXPECT_EQ(kErrorFileNotFound, OpenError(oldPrivate));
   // The other adapter's node is untouched.
   EXPECT_EQ(kCrSuccess, Locate(Record(kOtherGuid).instanceId));
-}
-
-TEST_F(SimIndexTest, ADeviceEditedThroughTheMachineOpensUnderItsNewNames) {
-  ASSERT_EQ(0u, OpenError(u"\\\\.\\" + std::u16string(kGuid)));
-  const sim::NdisDevice* before = std::as_const(machine.devices()).FindNdis(kGuid);
-  ASSERT_TRUE(before->privateDevice.has_value());
-  const std::u16string oldPrivate = u"\\\\.\\" + before->privateDevice->name;
-  ASSERT_EQ(0u, OpenError(oldPrivate));
-  // Taken for editing after the last lookup, as the devices' header asks.
-  machine.devices().FindNdis(kGuid)->privateDevice->name = u"CrvPrivateRenamed";
-
-  EXPECT_EQ(0u, OpenError(u"\\\\.\\crvprivaterenamed"));
-  EXPECT_EQ(kErrorFileNotFound, OpenError(oldPrivate));
 }
 
 TEST_F(SimIndexTest, ARemovedAdapterIsNoLongerFoundAndOneAddedAgainIs) {

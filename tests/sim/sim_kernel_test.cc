@@ -1,11 +1,14 @@
 // Threads and events of the simulated server: named events and last errors behave as Windows',
 // a process ends the way Windows ends one. Timed waits on events and the clock are the
-// collection loop's and the start time's, tested end to end.
+// collection loop's and the start time's, tested end to end. And its library loader, by the
+// rules of Windows' loader the agent's leak checks rely on (names, case and entry points are
+// the platform contract's).
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/sim/state/library_sim.h"
 #include "support/sim_fixture.h"
 
 namespace {
@@ -75,6 +78,20 @@ TEST_F(SimKernelTest, ABlockedCallTakesItsVirtualTimeOnce) {
       },
       60000);
   EXPECT_EQ(after, (std::vector<uint64_t>{0, 5000, 5000}));
+}
+
+TEST_F(SimKernelTest, ModulesAreCountedAndOnlyLoadedOnesAnswer) {
+  DynamicLibrary& libraries = *machine.platform().libraries;
+  machine.libraries().qlmapi().present = true;
+  machine.libraries().bmapiLocal().present = true;
+  EXPECT_EQ(nullptr, libraries.LoadLibrary(u"bmapi.dll"));  // not on the library search
+  Module a = libraries.LoadLibrary(u"qlmapia.dll");
+  ASSERT_NE(nullptr, a);
+  EXPECT_EQ(1, machine.libraries().LoadedReferences());
+  EXPECT_TRUE(libraries.FreeLibrary(a));
+  EXPECT_FALSE(libraries.FreeLibrary(a));
+  EXPECT_EQ(nullptr, libraries.GetProcAddress(a, "QLmapiGet579XXFwInfo"));
+  EXPECT_EQ(0, machine.libraries().LoadedReferences());
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // Scenario files set up the machine they describe, registry values in the bytes Windows
-// stores for their type, and traffic on its ports; and the simulated registry's own machinery
+// stores for their type, and traffic on its ports; a fault names a call from the fault table,
+// and a name no call checks is refused where it is given, not left as a fault that never
+// fires; and the simulated registry's own machinery
 // (the answers of the registry calls are the platform contract's): volatile keys go with a
 // restart of the machine, and open keys are counted.
 #include <gtest/gtest.h>
@@ -93,6 +95,18 @@ TEST_F(SimScenarioTest, TrafficCountersGrowPerStepInTheirWindowAndNotWhileTheLin
   EXPECT_EQ(400u, counter(0x00020101));
   EXPECT_EQ(4u, counter(0x0002020D));
   EXPECT_EQ(0u, counter(0x01020101)) << "a counter not named stays";
+}
+
+TEST_F(SimScenarioTest, AFaultOnACallNotInTheTableIsRefused) {
+  EXPECT_FALSE(machine.FailCall("RegOpenKeyEx", 1, 5));  // the name without its W
+  EXPECT_FALSE(machine.FailCall("CloseHandle(event)", 0, 6));
+  EXPECT_TRUE(machine.FailCall("CloseHandle(device)", 0, 6));
+  EXPECT_TRUE(machine.FailCall("bmapi.dll!BmapiGetPnpDevId", 2, 1));
+  EXPECT_FALSE(Load(R"({"faults": [
+      {"call": "CreateEventW", "status": 5},
+      {"call": "QLmapiGetFirmwareInfo", "occurrence": 1, "status": 14}]})"));
+  EXPECT_NE(error.find("faults[1].call"), std::string::npos) << error;
+  EXPECT_NE(error.find("\"QLmapiGetFirmwareInfo\""), std::string::npos) << error;
 }
 
 using SimRegistryTest = crvtest::SimTest;

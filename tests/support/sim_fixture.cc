@@ -10,13 +10,16 @@ namespace crvtest {
 void AddTestAdapter(sim::Machine& machine, uint8_t ifIndex) {
   char guid[64];
   std::snprintf(guid, sizeof guid, "{00000000-0000-0000-0000-0000000000%02X}", ifIndex);
-  sim::SimAdapter adapter;
-  adapter.guid = crv::Utf8ToUtf16(guid);
-  adapter.mac = {0x00, 0x1B, 0x21, 0x00, 0x00, ifIndex};
-  adapter.ifIndex = ifIndex;
-  adapter.description = u"Intel(R) Ethernet Controller X710";
-  adapter.service = u"i40ea";
-  sim::AddAdapter(machine, adapter);
+  sim::AddAdapter(machine, {.guid = crv::Utf8ToUtf16(guid),
+                            .mac = {0x00, 0x1B, 0x21, 0x00, 0x00, ifIndex},
+                            .ifIndex = ifIndex,
+                            .description = u"Intel(R) Ethernet Controller X710",
+                            .service = u"i40ea"});
+}
+
+uint32_t InitMiniport(crv::CMiniport& miniport, std::u16string_view guid) {
+  std::u16string name = u"\\\\.\\" + std::u16string(guid);
+  return miniport.Init(u"", 0, name.c_str(), (name.size() + 1) * sizeof(char16_t));
 }
 
 sim::SimInterface InterfaceRow(uint32_t index, uint32_t type, const char* description,

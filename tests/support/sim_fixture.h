@@ -11,6 +11,7 @@
 
 #include "common/process_state.h"
 #include "common/utf.h"
+#include "discovery/miniport.h"
 #include "platform/sim/agent_process.h"
 #include "platform/sim/machine.h"
 
@@ -50,6 +51,9 @@ void AddTestAdapter(sim::Machine& machine, uint8_t ifIndex);
 // when macLast is 0).
 sim::SimInterface InterfaceRow(uint32_t index, uint32_t type, const char* description,
                                uint8_t macLast = 0, uint32_t mtu = 1500);
+
+// Init of a miniport on the device the adapter with this GUID answers on.
+uint32_t InitMiniport(crv::CMiniport& miniport, std::u16string_view guid);
 
 // Texts of the reports with this code, in order.
 std::vector<std::string> ReportTexts(const sim::Machine& machine, uint32_t code);

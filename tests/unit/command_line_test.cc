@@ -1,3 +1,9 @@
+// The command words: what the host makes of the command lines Windows hands it (connecting as
+// the service process or staying a console program), and what the agent does with each word:
+// its console lines, the service's registration, and the event source's (a repeated "install"
+// keeps its module path up to date; a registry that refuses it costs one report and nothing
+// else). The words against a real service control manager and registry are
+// tests/windows/install_words_test.cc's.
 #include "service/command_line.h"
 
 #include <gtest/gtest.h>
@@ -8,8 +14,11 @@
 #include <vector>
 
 #include "events/event_messages.h"
+#include "events/event_source_key.h"
 #include "service/exports.h"
 #include "service/recovery_actions.h"
+#include "service_start.h"
+#include "support/record_bytes.h"
 #include "support/sim_fixture.h"
 
 namespace {
@@ -157,6 +166,124 @@ TEST_F(InstallationTest, EntryResetsModuleStateAndTakesTheStartTime) {
   EXPECT_EQ(crv::State().cycleCounter, 0u);
   EXPECT_EQ(crv::State().startupLinks.Count(), 0u);
   EXPECT_EQ(crv::State().agentStartTime, static_cast<uint32_t>(0x01DC7E0012345678ull / 100000));
+}
+
+using namespace std::string_literals;
+
+class EventSourceKeyTest : public crvtest::SimTest {
+ protected:
+  // The module path as stored, its terminator included; "?" when it is no expandable text.
+  std::u16string MessageFile() {
+    auto value = machine.registry().GetValue(crv::kEventSourceKeyPath, crv::kEventMessageFileValue);
+    return value && value->type == platform::kRegExpandSz ? crvtest::TextFrom(value->data) : u"?";
+  }
+};
+
+TEST_F(EventSourceKeyTest, InstallAgainPointsTheSourceAtTheModulesNewPlace) {
+  machine.SetAgentModuleFileName(u"C:\\Program Files\\Corvane NIC\\crvnicmgmt.dll");
+  RunAgent({"crvnichost.exe", "-install"});
+  EXPECT_EQ(u"C:\\Program Files\\Corvane NIC\\crvnicmgmt.dll\0"s, MessageFile());
+  machine.SetAgentModuleFileName(u"D:\\Agents\\crvnicmgmt.dll");
+  RunAgent({"crvnichost.exe", "-install"});
+  EXPECT_EQ(u"D:\\Agents\\crvnicmgmt.dll\0"s, MessageFile());
+}
+
+// Each registry step failing in turn, and a module path that fills the buffer (it may have been
+// cut, and would then name another file): the word's console line and the service's
+// registration stay as without the source, and the failure is one report with its status.
+struct Refusal {
+  const char* call;  // null: the module path fills the buffer
+  uint32_t occurrence;
+  const char16_t* report;
+  uint32_t status;
+};
+
+class EventSourceRefusedTest : public crvtest::SimTest,
+                               public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(EventSourceRefusedTest, CostsOneReportAndNothingElse) {
+  const Refusal& refusal = GetParam();
+  const bool removing = refusal.call != nullptr && std::string(refusal.call) == "RegDeleteKeyW";
+  if (removing) {
+    RunAgent({"crvnichost.exe", "-install"});
+    machine.services().SetRunning(u"CRVNicMgmt", true);
+  }
+  std::string before = machine.ConsoleOutput();
+  if (refusal.call == nullptr) {
+    machine.SetAgentModuleFileName(u"C:\\" + std::u16string(494, u'd') + u"\\crvnicmgmt.dll");
+  } else {
+    EXPECT_TRUE(machine.FailCall(refusal.call, refusal.occurrence, platform::kErrorAccessDenied));
+  }
+  RunAgent({"crvnichost.exe", removing ? "-uninstall" : "-install"});
+  EXPECT_EQ(removing ? "CRVNicMgmt uninstalled.\n" : "CRVNicMgmt installed.\n",
+            machine.ConsoleOutput().substr(before.size()));
+  ASSERT_EQ(1u, machine.Reports().size()) << crvtest::DescribeReports(machine);
+  EXPECT_EQ(refusal.report, machine.Reports()[0].message);
+  EXPECT_EQ(refusal.status, machine.Reports()[0].value);
+}
+
+constexpr char16_t kNotSet[] = u"Event log: failure to register the event source";
+constexpr uint32_t kDenied = platform::kErrorAccessDenied;
+INSTANTIATE_TEST_SUITE_P(
+    Steps, EventSourceRefusedTest,
+    ::testing::Values(
+        Refusal{"RegCreateKeyExW", 0, kNotSet, kDenied},
+        Refusal{"RegSetValueExW", 1, kNotSet, kDenied},
+        Refusal{"RegSetValueExW", 2, kNotSet, kDenied},
+        Refusal{"RegDeleteKeyW", 0, u"Event log: failure to remove the event source", kDenied},
+        Refusal{nullptr, 0, u"Event log: failure to read the module path for the event source",
+                platform::kErrorInsufficientBuffer}));
+
+struct HostLine {
+  const char* commandLine;  // as the process receives it, for the failure message
+  std::vector<std::string> argv;
+  crv::CommandWord word;  // the agent's own reading of the line
+};
+
+using enum crv::CommandWord;
+
+const HostLine kLines[] = {
+    // The service control manager passes the registered image path as it is. An earlier
+    // installation registered it unquoted, so it arrives split at its blanks.
+    {R"(C:\Program Files\Corvane NIC\crvnichost.exe)",
+     {R"(C:\Program)", R"(Files\Corvane)", R"(NIC\crvnichost.exe)"},
+     kNone},
+    {R"(C:\Corvane NIC\crvnichost.exe)", {R"(C:\Corvane)", R"(NIC\crvnichost.exe)"}, kNone},
+    {R"("C:\Program Files\Corvane NIC\crvnichost.exe")",
+     {R"(C:\Program Files\Corvane NIC\crvnichost.exe)"},
+     kNone},
+    {R"(C:\Tools\crvnichost.exe)", {R"(C:\Tools\crvnichost.exe)"}, kNone},
+    // From a console: the four words alone keep the host a console program.
+    {R"("C:\Program Files\Corvane NIC\crvnichost.exe" -install)",
+     {R"(C:\Program Files\Corvane NIC\crvnichost.exe)", "-install"},
+     kInstall},
+    {"crvnichost.exe /UnInstall", {"crvnichost.exe", "/UnInstall"}, kUninstall},
+    {"crvnichost.exe -REINSTALL", {"crvnichost.exe", "-REINSTALL"}, kReinstall},
+    {"crvnichost.exe /runasexe", {"crvnichost.exe", "/runasexe"}, kRunAsExe},
+    // Anything else is offered to the service control manager first; from a console that
+    // fails and the agent's own reading of the line decides, as it always did.
+    {"crvnichost.exe -install now", {"crvnichost.exe", "-install", "now"}, kNone},
+    {"crvnichost.exe install", {"crvnichost.exe", "install"}, kNone},
+    {"crvnichost.exe -installs", {"crvnichost.exe", "-installs"}, kUnknown},
+    {"crvnichost.exe -", {"crvnichost.exe", "-"}, kUnknown},
+    {R"(C:\x -install\crvnichost.exe)", {R"(C:\x)", R"(-install\crvnichost.exe)"}, kUnknown},
+};
+
+// The host stays a console program exactly when the agent will carry out a word or run in
+// the console on the word's account, so the two readings of a command line never disagree;
+// the decision goes by the words, not by the number of arguments.
+TEST(HostServiceStart, ConnectsUnlessTheAgentReadsOneOfItsWords) {
+  for (const HostLine& line : kLines) {
+    std::vector<std::string> copy = line.argv;
+    std::vector<char*> argv;
+    for (std::string& argument : copy) argv.push_back(argument.data());
+    EXPECT_EQ(crv::ReadCommandWord(static_cast<int32_t>(argv.size()), argv.data()), line.word)
+        << line.commandLine;
+    argv.push_back(nullptr);
+    EXPECT_EQ(crvhost::ConnectsAsService(static_cast<int>(copy.size()), argv.data()),
+              line.word == kNone || line.word == kUnknown)
+        << line.commandLine;
+  }
 }
 
 }  // namespace

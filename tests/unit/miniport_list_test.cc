@@ -18,6 +18,8 @@ constexpr char16_t kGuidB[] = u"{0B000000-0000-0000-0000-00000000000B}";
 constexpr char16_t kGuidC[] = u"{0C000000-0000-0000-0000-00000000000C}";
 const std::vector<uint8_t> kMac1 = {0x00, 0x10, 0x18, 0x00, 0x00, 0x01};
 const std::vector<uint8_t> kMac2 = {0x00, 0x10, 0x18, 0x00, 0x00, 0x02};
+constexpr char16_t kNotInTable[] = u"Interface not found in IpAddrTable.";
+constexpr char16_t kFakeNic[] = u"CMiniportList::AllocateMiniport: got a fake nic";
 
 platform::MibIfRow Row(uint32_t index, std::u16string_view guid, const std::vector<uint8_t>& mac) {
   platform::MibIfRow row{};
@@ -55,15 +57,6 @@ class MiniportListTest : public crvtest::SimTest {
     for (auto* node = list.Head(); node != nullptr; node = node->next)
       guids.push_back(node->element->Guid());
     return guids;
-  }
-  std::vector<uint32_t> InfoValues(const char* text) {
-    std::vector<uint32_t> values;
-    for (const auto& r : machine.Reports()) {
-      if (r.code == crv::kReportInformation && crv::Utf16ToUtf8(r.message) == text) {
-        values.push_back(r.value);
-      }
-    }
-    return values;
   }
   uint32_t count = 0;
   crv::CMiniportList list;
@@ -112,12 +105,12 @@ TEST_F(MiniportListTest, PlainAdaptersArePairedOnceByStationAddress) {
   EXPECT_EQ(list.FindByGuid(kGuidB), list.FindByInterface(6, kMac1.data(), 6));
   EXPECT_EQ(nullptr, list.FindByInterface(6, kMac2.data(), 6));
   // 0.0.0.0 is no address; a missing table is not reported.
-  EXPECT_EQ((std::vector<uint32_t>{6, 7, 8}), InfoValues("Interface not found in IpAddrTable."));
+  EXPECT_EQ((std::vector<uint32_t>{6, 7, 8}), crvtest::ReportValues(machine, kNotInTable));
   uint32_t addresses[2] = {};
   EXPECT_EQ(2u, list.GetInterfaceAddresses(5, addresses, nullptr));
   EXPECT_EQ(0u, list.GetInterfaceAddresses(5, addresses, table.get()));
   EXPECT_EQ(0x0500000Au, addresses[0]);
-  EXPECT_EQ(3u, InfoValues("Interface not found in IpAddrTable.").size());
+  EXPECT_EQ(3u, crvtest::ReportValues(machine, kNotInTable).size());
 }
 
 TEST_F(MiniportListTest, TeamAdaptersArePairedOnlyByTheirGuid) {
@@ -138,8 +131,7 @@ TEST_F(MiniportListTest, TeamAdaptersArePairedOnlyByTheirGuid) {
   EXPECT_EQ(team, list.AllocateMiniport(Row(7, kGuidA, kMac1), table.get()));
   EXPECT_EQ(7u, team->InterfaceIndex());
   EXPECT_FALSE(team->LinkNeverSeen());  // link OK at pairing
-  EXPECT_EQ(std::vector<uint32_t>{2},
-            InfoValues("CMiniportList::AllocateMiniport: got a fake nic"));
+  EXPECT_EQ(std::vector<uint32_t>{2}, crvtest::ReportValues(machine, kFakeNic));
 
   // Without an attribute a fake adapter is passed over, even with its GUID.
   EXPECT_EQ(nullptr, list.AllocateMiniport(Row(8, kGuidC, kMac2), table.get()));
@@ -149,7 +141,7 @@ TEST_F(MiniportListTest, TeamAdaptersArePairedOnlyByTheirGuid) {
   crv::CMiniport* found = list.AllocateMiniport(Row(8, kGuidC, kMac2), table.get());
   EXPECT_EQ(bare, found);
   EXPECT_TRUE(bare->LinkNeverSeen());
-  EXPECT_EQ(2u, InfoValues("CMiniportList::AllocateMiniport: got a fake nic").size());
+  EXPECT_EQ(2u, crvtest::ReportValues(machine, kFakeNic).size());
 }
 
 TEST_F(MiniportListTest, NodeAllocationFailuresAreReported) {

@@ -1,13 +1,16 @@
 // The network-class device interfaces: the path rule and the enumeration through the
-// configuration manager.
+// configuration manager, whose lists are read whole while devices arrive (a list that grew
+// between its size call and its read is sized and read again, a bounded number of times).
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "common/alloc.h"
 #include "common/report.h"
+#include "discovery/device_lists.h"
 #include "discovery/net_class_if.h"
 #include "platform/sim/state/device_sim.h"
 #include "support/sim_fixture.h"
@@ -126,6 +129,39 @@ TEST_F(NetClassIfTest, NodeAllocationFailuresAreReportedAndFreeTheRecord) {
                 "CNetClassIfList::AllocateCNetClassNode: failure to allocate NETCLASSIFNODE"}),
             crvtest::ReportTexts(machine, crv::kReportInformation));
   EXPECT_EQ(2u, crvtest::ReportTexts(machine, crv::kReportAllocationFailed).size());
+}
+
+using DeviceListsTest = crvtest::SimTest;
+using ListRead = sim::SimDevices::ListRead;
+
+TEST_F(DeviceListsTest, AListThatGrowsWhileReadIsReadAgainUpToItsBound) {
+  crvtest::AddTestAdapter(machine, 7);
+  for (uint32_t growths : {1u, crv::kDeviceListReadTries}) {
+    SCOPED_TRACE(growths);
+    // Each arrival comes during a read, after its size call, and sets up the next.
+    uint32_t arrived = 0;
+    std::function<void()> arrive = [&] {
+      crvtest::AddTestAdapter(machine, static_cast<uint8_t>(8 + arrived + (growths - 1) * 8));
+      if (++arrived < growths) machine.devices().ArriveDuringListRead(ListRead::kDeviceIds, arrive);
+    };
+    machine.devices().ArriveDuringListRead(ListRead::kDeviceIds, arrive);
+    const uint64_t sized = machine.CallCount("CM_Get_Device_ID_List_SizeW");
+    crv::DeviceList list = crv::ReadDeviceIdList(nullptr, 0);
+    EXPECT_EQ(growths + (growths < crv::kDeviceListReadTries ? 1 : 0),
+              machine.CallCount("CM_Get_Device_ID_List_SizeW") - sized);
+    if (growths < crv::kDeviceListReadTries) {
+      ASSERT_NE(nullptr, list.texts);
+      EXPECT_EQ(platform::kCrSuccess, list.status);
+      EXPECT_EQ(0, list.texts[list.chars - 1]);  // the whole list, with its final terminator
+    } else {
+      EXPECT_EQ(nullptr, list.texts);
+      EXPECT_EQ(platform::kCrBufferSmall, list.status);
+      EXPECT_TRUE(list.readFailed);
+      EXPECT_EQ(std::vector<uint32_t>{platform::kCrBufferSmall},
+                crvtest::ReportValues(machine, u"Device list: it kept growing while it was read"));
+    }
+    crv::FreeBlock(list.texts);
+  }
 }
 
 }  // namespace

@@ -37,16 +37,18 @@ class PlatformInventoryTest : public crvtest::SimTest {
   }
 
   sim::AdapterRecord& Add(uint8_t n, std::u16string service, std::optional<uint32_t> ui,
-                          sim::AdapterKind kind = sim::AdapterKind::kPci) {
-    std::u16string number = crv::Utf8ToUtf16(std::to_string(n));
-    return sim::AddAdapter(machine, {.guid = u"{00000000-0000-0000-0000-000000000" +
-                                             crv::Utf8ToUtf16(std::to_string(100 + n)) + u"}",
-                                     .mac = {0x00, 0x1B, 0x21, 0x00, 0x01, n},
-                                     .description = u"Adapter " + number,
-                                     .kind = kind,
-                                     .bus = n,
-                                     .uiNumber = ui,
-                                     .service = std::move(service)});
+                          sim::AdapterKind kind = sim::AdapterKind::kPci,
+                          std::optional<std::u16string> location = std::nullopt) {
+    return sim::AddAdapter(machine,
+                           {.guid = u"{00000000-0000-0000-0000-000000000" +
+                                    crv::Utf8ToUtf16(std::to_string(100 + n)) + u"}",
+                            .mac = {0x00, 0x1B, 0x21, 0x00, 0x01, n},
+                            .description = u"Adapter " + crv::Utf8ToUtf16(std::to_string(n)),
+                            .kind = kind,
+                            .bus = n,
+                            .uiNumber = ui,
+                            .location = std::move(location),
+                            .service = std::move(service)});
   }
 
   // A collection as the interface list runs it: COM initialised around it.
@@ -204,15 +206,11 @@ TEST_F(PlatformInventoryTest, ATableWithoutASystemStructureIsKeptAndNotReadAgain
 
 TEST_F(PlatformInventoryTest, LocationTextsAndTheQd8SlotSwap) {
   InstallSmbios("Arvenis QD8 Node R7");
-  auto withText = [this](uint8_t n, uint32_t ui, const char16_t* text) {
-    sim::SimAdapter a = Add(n, u"e1express", ui).adapter;
-    a.location = text;
-    sim::AddAdapter(machine, a);
-  };
-  withText(1, 4, u"PCI bus 4, device 0, function 1");
-  withText(2, 6, u"PCI Slot 3 (PCI bus 4, device 0, function 1)");
-  withText(3, 5, u"PCI bus 4, device 0");
-  withText(4, 7, u"");  // no location property
+  const sim::AdapterKind pci = sim::AdapterKind::kPci;
+  Add(1, u"e1express", 4, pci, u"PCI bus 4, device 0, function 1");
+  Add(2, u"e1express", 6, pci, u"PCI Slot 3 (PCI bus 4, device 0, function 1)");
+  Add(3, u"e1express", 5, pci, u"PCI bus 4, device 0");
+  Add(4, u"e1express", 7, pci, u"");  // no location property
   sim::SimAdapter longName = Add(5, u"e1express", std::nullopt).adapter;
   longName.description = std::u16string(300, u'x');
   sim::AddAdapter(machine, longName);

@@ -54,23 +54,6 @@ Bytes SystemInfo(const char* product) {
   return Structure(1, 0x100, {1, 2, 0, 0}, {"Maker", product});
 }
 
-// A system slot: designation string 1, slot id, segment, bus, device/function.
-Bytes Slot(uint16_t slotId, uint16_t segment, uint8_t bus, uint8_t devfn, const char* name) {
-  return Structure(
-      9, 0x900 + slotId,
-      {1, 0xA5, 0x0D, 4, 4, static_cast<uint8_t>(slotId), static_cast<uint8_t>(slotId >> 8), 0x04,
-       0x01, static_cast<uint8_t>(segment), static_cast<uint8_t>(segment >> 8), bus, devfn},
-      {name});
-}
-
-// An on-board device: reference designation string 1, Ethernet (enabled), instance, location.
-Bytes Onboard(uint8_t instance, uint16_t segment, uint8_t bus, uint8_t devfn, const char* name) {
-  return Structure(41, 0x4100 + instance,
-                   {1, 0x85, instance, static_cast<uint8_t>(segment),
-                    static_cast<uint8_t>(segment >> 8), bus, devfn},
-                   {name});
-}
-
 std::vector<uint8_t> Types(const crv::SmbiosTable& table) {
   std::vector<uint8_t> types;
   crv::SmbiosStructure s;
@@ -182,16 +165,20 @@ TEST(SmbiosProductName, FromTheFirstSystemStructureOrUnknown) {
 }
 
 TEST_F(SmbiosSlots, SlotsAndOnboardDevicesFillTheLookupTable) {
-  Bytes t = Table({SystemInfo("Box"), Slot(3, 0, 0x5E, 0x00, "PCIe Slot 3"),
-                   Slot(7, 1, 0x20, 0x10, "PCIe Slot 7"),
-                   Slot(8, 0xFFFF, 0xFF, 0xFF, "Empty"),  // not applicable
-                   Onboard(3, 0, 0x02, 0x10, "NIC3"),     // device 2 on bus 2
-                   Onboard(1, 0, 0x02, 0x00, "NIC1"), Onboard(2, 0, 0x02, 0x01, "NIC2"),
-                   Onboard(9, 0, 0x5E, 0x00, "Shadowed"),  // a slot's location: first wins
-                   // Records too short to hold a location (a slot record from before segment
-                   // and bus were recorded, an on-board record cut short) file nothing.
-                   Structure(9, 1, {1, 0xA5, 0x0D, 4, 4, 3, 0, 4, 1}, {"Old"}),
-                   Structure(41, 2, {1, 0x85, 1, 0, 0, 6}, {"Short"})});
+  sim::SmbiosDescription d{.productName = "Box",
+                           .slots = {{3, "PCIe Slot 3", 0, 0x5E, 0x00},
+                                     {7, "PCIe Slot 7", 1, 0x20, 0x10},
+                                     {8, "Empty", 0xFFFF, 0xFF, 0xFF}},   // not applicable
+                           .onboard = {{"NIC3", 0x85, 3, 0, 0x02, 0x10},  // device 2 on bus 2
+                                       {"NIC1", 0x85, 1, 0, 0x02, 0x00},
+                                       {"NIC2", 0x85, 2, 0, 0x02, 0x01},
+                                       // A slot's location: the first filed wins.
+                                       {"Shadowed", 0x85, 9, 0, 0x5E, 0x00}}};
+  // Records too short to hold a location (a slot record from before segment and bus were
+  // recorded, an on-board record cut short) file nothing.
+  Bytes t =
+      Table({sim::BuildSmbiosTable(d), Structure(9, 1, {1, 0xA5, 0x0D, 4, 4, 3, 0, 4, 1}, {"Old"}),
+             Structure(41, 2, {1, 0x85, 1, 0, 0, 6}, {"Short"})});
   crv::LocationLookupTable lookup;
   ASSERT_TRUE(crv::FillLookupTable(crv::SmbiosTable(t.data(), t.size()), &lookup));
   constexpr uint32_t kAny = crv::kUnknownLocation;
@@ -227,7 +214,8 @@ TEST_F(SmbiosInventory, ATableHandedInAnswersUntilTheNextCollectionAndKeepsWhatI
   };
   char name[64];
   Bytes raw = RawBlock(
-      Table({SystemInfo("Rack 9"), Onboard(1, 0, 2, 0, "NIC1"), Onboard(2, 0, 2, 1, "NIC2")}));
+      sim::BuildSmbiosTable({.productName = "Rack 9",
+                             .onboard = {{"NIC1", 0x85, 1, 0, 2, 0}, {"NIC2", 0x85, 2, 0, 2, 1}}}));
   EXPECT_EQ(crv::LoadPlatformInventoryFromTable(raw.data(), raw.size()), 1u);
   Bytes copy = raw;
   raw.assign(raw.size(), 0);  // the inventory keeps its own copy

@@ -1,5 +1,5 @@
-// PnP adapter records: the text readers, and CWin32NetAdapterList on simulated device trees
-// of every managed kind.
+// PnP adapter records: the text readers (the first number of a text, location texts and
+// instance IDs), and CWin32NetAdapterList on simulated device trees of every managed kind.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -12,11 +12,30 @@
 #include "discovery/miniport.h"
 #include "discovery/win32_net_adapter.h"
 #include "platform/sim/state/device_sim.h"
+#include "service/parse_first_number.h"
 #include "support/sim_fixture.h"
 
 namespace {
 
 constexpr uint32_t kNone = 0xFFFFFFFFu;
+
+TEST(ParseFirstNumber, StepsThroughATextSkippingSignsAndSaturating) {
+  const char16_t* text = u"PCI bus 3, device -12, function 99999999999";
+  uint32_t next = 0;
+  EXPECT_EQ(crv::ParseFirstNumber(text, next), 3u);
+  EXPECT_EQ(next, 9u);
+  text += next;
+  EXPECT_EQ(crv::ParseFirstNumber(text, next), 12u);
+  EXPECT_EQ(next, 12u);  // counted from the advanced pointer
+  text += next;
+  EXPECT_EQ(crv::ParseFirstNumber(text, next), 0x7FFFFFFFu);
+  EXPECT_EQ(next, 22u);  // every digit is consumed
+  text += next;
+  next = 77;
+  EXPECT_EQ(crv::ParseFirstNumber(text, next), crv::kNoNumber);
+  EXPECT_EQ(crv::ParseFirstNumber(u"no digits -+", next), crv::kNoNumber);
+  EXPECT_EQ(next, 77u);
+}
 
 TEST(LocationText, ThreeOrFourNumbers) {
   struct Case {
@@ -106,27 +125,30 @@ class Win32NetAdapterTest : public crvtest::SimTest {
 };
 
 TEST_F(Win32NetAdapterTest, PciAdaptersAreMatchedWithTheirMiniportsByGuid) {
-  sim::SimAdapter a = Adapter(u"{A0000000-0000-0000-0000-000000000001}", sim::AdapterKind::kPci);
-  a.subsystem = 0x70441A2B;
-  a.bus = 5;
-  a.function = 1;
-  a.slot = 3;
-  a.uiNumber = 3;
-  a.friendlyName = u"Port 1";
-  sim::AddAdapter(machine, a);
-  sim::SimAdapter noLocation =
-      Adapter(u"{A0000000-0000-0000-0000-000000000002}", sim::AdapterKind::kPci);
-  noLocation.location = u"";
-  noLocation.uiNumber = 7;
-  noLocation.friendlyName = u"";
-  noLocation.bus = 9;
-  sim::AddAdapter(machine, noLocation);
+  sim::AddAdapter(machine, {.guid = u"{A0000000-0000-0000-0000-000000000001}",
+                            .mac = {0x00, 0x10, 0x18, 0x00, 0x00, 1},
+                            .friendlyName = u"Port 1",
+                            .subsystem = 0x70441A2B,
+                            .bus = 5,
+                            .function = 1,
+                            .slot = 3,
+                            .uiNumber = 3,
+                            .service = u"E1000"});
+  // Without a location text bus, device and function stay 0; without a friendly name the
+  // display name is the service name.
+  const std::u16string noLocation = u"{A0000000-0000-0000-0000-000000000002}";
+  sim::AddAdapter(machine, {.guid = noLocation,
+                            .mac = {0x00, 0x10, 0x18, 0x00, 0x00, 2},
+                            .friendlyName = u"",
+                            .bus = 9,
+                            .uiNumber = 7,
+                            .location = u"",
+                            .service = u"E1000"});
   ASSERT_TRUE(list.Init());
   ASSERT_EQ(2u, list.Count());
 
   crv::CMiniport miniport;
-  std::u16string name = u"\\\\.\\{a0000000-0000-0000-0000-000000000001}";
-  ASSERT_EQ(0u, miniport.Init(u"", 0, name.c_str(), (name.size() + 1) * 2));
+  ASSERT_EQ(0u, crvtest::InitMiniport(miniport, u"{a0000000-0000-0000-0000-000000000001}"));
   crv::PciInfo info{};
   ASSERT_TRUE(list.GetPciInfo(miniport, &info));
   EXPECT_EQ(0x808610D3u, info.pciId);
@@ -140,9 +162,7 @@ TEST_F(Win32NetAdapterTest, PciAdaptersAreMatchedWithTheirMiniportsByGuid) {
   EXPECT_EQ(std::u16string(u"E1000"), service);
   crv::FreeBlock(service);
 
-  // Without a location text bus, device and function stay 0; without a friendly name the
-  // display name is the service name.
-  const crv::CWin32NetAdapter* second = Find(noLocation.guid);
+  const crv::CWin32NetAdapter* second = Find(noLocation);
   ASSERT_NE(nullptr, second);
   ExpectLocation(*second, 0, 0, 0, 0, 7, kNone);
   EXPECT_EQ(std::u16string(u"E1000"), second->DisplayName());
@@ -234,20 +254,20 @@ TEST_F(Win32NetAdapterTest, BusKindsAreIdentifiedThroughTheirParentPciFunction) 
 }
 
 TEST_F(Win32NetAdapterTest, UnmanagedKindsAreLeftOutAndAdaptersWithoutServiceAreNeverMatched) {
-  sim::SimAdapter hyperV =
-      Adapter(u"{E0000000-0000-0000-0000-000000000001}", sim::AdapterKind::kOther);
-  hyperV.instanceId = u"ROOT\\VMS_MP\\0000";
-  sim::AddAdapter(machine, hyperV);
-  sim::SimAdapter oldForm =
-      Adapter(u"{E0000000-0000-0000-0000-000000000002}", sim::AdapterKind::kOther);
-  oldForm.instanceId = u"pci\\ven_8086&dev_10d3\\3&11583659&0&c8";
-  sim::AddAdapter(machine, oldForm);
-  sim::SimAdapter noService =
-      Adapter(u"{E0000000-0000-0000-0000-000000000003}", sim::AdapterKind::kPci);
-  noService.service = u"";
-  noService.bus = 3;
-  noService.uiNumber = 8;
-  sim::AddAdapter(machine, noService);
+  sim::AddAdapter(machine, {.guid = u"{E0000000-0000-0000-0000-000000000001}",
+                            .mac = {0x00, 0x10, 0x18, 0x00, 0x00, 1},
+                            .kind = sim::AdapterKind::kOther,
+                            .instanceId = u"ROOT\\VMS_MP\\0000",
+                            .service = u"E1000"});
+  sim::AddAdapter(machine, {.guid = u"{E0000000-0000-0000-0000-000000000002}",
+                            .mac = {0x00, 0x10, 0x18, 0x00, 0x00, 2},
+                            .kind = sim::AdapterKind::kOther,
+                            .instanceId = u"pci\\ven_8086&dev_10d3\\3&11583659&0&c8",
+                            .service = u"E1000"});
+  const std::u16string noService = u"{E0000000-0000-0000-0000-000000000003}";
+  sim::AddAdapter(
+      machine,
+      {.guid = noService, .mac = {0x00, 0x10, 0x18, 0x00, 0x00, 3}, .bus = 3, .uiNumber = 8});
   ASSERT_TRUE(list.Init());
 
   ASSERT_EQ(1u, list.Count());
@@ -256,8 +276,7 @@ TEST_F(Win32NetAdapterTest, UnmanagedKindsAreLeftOutAndAdaptersWithoutServiceAre
   EXPECT_EQ(0u, kept.PciId());
   ExpectLocation(kept, 0, 3, 0, 0, 8, kNone);
   crv::CMiniport miniport;
-  std::u16string name = u"\\\\.\\" + noService.guid;
-  ASSERT_EQ(0u, miniport.Init(u"", 0, name.c_str(), (name.size() + 1) * 2));
+  ASSERT_EQ(0u, crvtest::InitMiniport(miniport, noService));
   crv::PciInfo info{};
   EXPECT_FALSE(list.GetPciInfo(miniport, &info));
   // A managed kind in no known form is reported by its instance ID.

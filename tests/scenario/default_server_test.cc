@@ -1,14 +1,19 @@
-// The default server as Windows lists and starts it: filter and member rows in the interface
-// table, NIC Teaming's WMI provider missing for the first minutes, and device lists that grow
-// between their size call and their read.
+// The default server end to end: as Windows lists and starts it (filter and member rows in the
+// interface table, NIC Teaming's WMI provider missing for the first minutes, device lists that
+// grow between their size call and their read), and the agent's events in its Application log
+// (one per trap record, written with it and carrying its data, and the start of collection;
+// its end is the collection loop's test), a log that refuses them costing one report each.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <set>
 
 #include "common/process_state.h"
+#include "events/event_messages.h"
 #include "platform/sim/agent_process.h"
+#include "platform/sim/api/event_log_sim.h"
 #include "platform/sim/scenario/scenario.h"
 #include "scenario_helpers.h"
 
@@ -47,6 +52,9 @@ struct ServerRun {
   std::vector<uint32_t> waits;         // the collection loop's waits
   std::string tree;                    // the interface tree at the end
   size_t rebuilds = 0;                 // rebuilds for a changed interface table
+  std::vector<sim::EventRecord> events;
+  std::string console;
+  std::vector<sim::ReportRecord> reports;
 };
 
 // The default server with a change to its scenario, run for its whole duration.
@@ -67,11 +75,15 @@ ServerRun RunDefaultServer(const std::function<void(nlohmann::json&)>& change) {
   run.waits = crvtest::ReportValues(server, u"Collect poll Timeout");
   run.teamRebuilds =
       crvtest::ReportTimes(server, u"NIC teaming: the teams can be read now, reinitializing");
+  run.events = server.eventLog().Events();
+  run.console = server.ConsoleOutput();
+  run.reports = server.Reports();
+  EXPECT_EQ(0, server.eventLog().OpenSources());
   crv::ResetProcessState();
   return run;
 }
 
-ServerRun Reference() {
+const ServerRun& Reference() {
   static const ServerRun run = RunDefaultServer([](nlohmann::json&) {});
   return run;
 }
@@ -154,6 +166,85 @@ TEST(WindowsAtBootTest, AListThatGrowsWhileReadIsReadAgain) {
         EXPECT_EQ(1u, run.portsEarly.count(port)) << port;
       }
     }
+  }
+}
+
+constexpr uint16_t kWarning = platform::kEventLogWarningType;
+constexpr uint16_t kInformation = platform::kEventLogInformationType;
+
+std::vector<std::string> Texts(const sim::EventRecord& event) {
+  std::vector<std::string> texts;
+  for (const auto& s : event.strings) texts.push_back(crv::Utf16ToUtf8(s));
+  return texts;
+}
+
+TEST(EventLogTest, EveryTrapRecordHasItsEventWrittenAtTheSameMomentWithItsData) {
+  const ServerRun& run = Reference();
+  ASSERT_FALSE(run.events.empty());
+  EXPECT_EQ(crv::kEventAgentStarted, run.events[0].eventId);
+  EXPECT_EQ(kInformation, run.events[0].type);
+  EXPECT_EQ(std::vector<std::string>{"30"}, Texts(run.events[0]));
+
+  std::vector<sim::EventRecord> linkEvents(run.events.begin() + 1, run.events.end());
+  ASSERT_EQ(5u, run.traps.size());  // lost, reduced, increased, regained, the hot-added port
+  ASSERT_EQ(run.traps.size(), linkEvents.size());
+  const std::pair<uint32_t, uint16_t> kinds[] = {{crv::kEventConnectivityLost, kWarning},
+                                                 {crv::kEventRedundancyReduced, kWarning},
+                                                 {crv::kEventRedundancyIncreased, kInformation},
+                                                 {crv::kEventConnectivityRegained, kInformation},
+                                                 {crv::kEventConnectivityRegained, kInformation}};
+  for (size_t i = 0; i < run.traps.size(); ++i) {
+    const sim::EventRecord& event = linkEvents[i];
+    SCOPED_TRACE(i);
+    EXPECT_EQ(kinds[i], std::pair(event.eventId, event.type));
+    EXPECT_EQ(u"CRVNicMgmt", event.source);
+    EXPECT_EQ(run.traps[i].timeMs, event.timeMs);
+    EXPECT_EQ(crv::FindEventMessage(event.eventId)->inserts, event.strings.size());
+  }
+  // The Broadcom cable: the second on-board port; the Intel one: the second port of the team
+  // in slot 3, whose other port keeps its link.
+  EXPECT_EQ((std::vector<std::string>{"2", "0", "bus 2, device 0, function 1",
+                                      "Ethernet 4 (Broadcom NetXtreme Gigabit Ethernet #2)"}),
+            Texts(linkEvents[0]));
+  EXPECT_EQ((std::vector<std::string>{
+                "2", "3", "bus 5, device 0, function 1",
+                "Team1 - VLAN 10 (Microsoft Network Adapter Multiplexor Driver)", "1", "2"}),
+            Texts(linkEvents[1]));
+  EXPECT_EQ("2", Texts(linkEvents[2])[4]);
+  EXPECT_EQ(Texts(linkEvents[0]), Texts(linkEvents[3]));
+
+  // As nicsim --events shows them: the inserts in their places; an id without a sentence.
+  EXPECT_EQ(
+      "Network connectivity lost on interface Ethernet 4 (Broadcom NetXtreme Gigabit "
+      "Ethernet #2): port 2 in slot 0 (PCI bus 2, device 0, function 1) has no link. Check "
+      "the cable and the switch port it is connected to.",
+      crv::Utf16ToUtf8(sim::FormatEventMessage(linkEvents[0])));
+  sim::EventRecord unknown{.source = u"CRVNicMgmt", .eventId = 4242, .strings = {u"a", u"b"}};
+  EXPECT_EQ(u"The description for Event ID 4242 from source CRVNicMgmt cannot be found. a b",
+            sim::FormatEventMessage(unknown));
+}
+
+// A log that cannot be written to: one report per event, and the console, the trap records
+// and everything else as in a run with a working log.
+TEST(EventLogTest, ALogThatRefusesEventsCostsOneReportEachAndNothingElse) {
+  const ServerRun& good = Reference();
+  for (const char* call : {"RegisterEventSourceW", "ReportEventW"}) {
+    SCOPED_TRACE(call);
+    ServerRun bad = RunDefaultServer([call](nlohmann::json& d) {
+      d["faults"].push_back({{"call", call}, {"status", platform::kErrorAccessDenied}});
+    });
+    EXPECT_TRUE(bad.events.empty());
+    EXPECT_EQ(good.traps, bad.traps);
+    EXPECT_EQ(good.console, bad.console);
+    // The working run's reports and one more for each event.
+    std::u16string refused = std::string(call) == "ReportEventW"
+                                 ? u"Event log: failure to report an event"
+                                 : u"Event log: failure to register the event source";
+    auto refusals = std::count_if(bad.reports.begin(), bad.reports.end(), [&](const auto& r) {
+      return r.message == refused && r.value == platform::kErrorAccessDenied;
+    });
+    EXPECT_EQ(static_cast<std::ptrdiff_t>(good.events.size()), refusals);
+    EXPECT_EQ(good.reports.size() + good.events.size(), bad.reports.size());
   }
 }
 
