@@ -1,5 +1,6 @@
-// The tree as Prometheus metrics (text exposition format 0.0.4), and the replace-by-rename
-// write that Prometheus' textfile collectors expect, through a temporary file of its own.
+// The tree as Prometheus metrics, through the renderer the agent's own metrics file is made
+// with (metrics/prometheus_metrics.h), and the replace-by-rename write that Prometheus'
+// textfile collectors expect, through a temporary file of its own.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
