@@ -77,7 +77,9 @@ void FillInterface(const CLogicalAdapter& adapter, InterfaceEntry* e) {
   m.portsWithLink = r.portsWithLink;
 }
 
-void FillPort(const CPhysicalAdapter& port, const char* interfaceName, PortEntry* e) {
+// ifEntryReported: whether a failed GetIfEntry2 was reported already (once per thread).
+void FillPort(const CPhysicalAdapter& port, const char* interfaceName, PortEntry* e,
+              bool* ifEntryReported) {
   const PhysAdapterRecord& r = port.Record();
   Windows1252ToUtf8(r.deviceDescription, sizeof r.deviceDescription, e->description,
                     sizeof e->description);
@@ -116,7 +118,8 @@ void FillPort(const CPhysicalAdapter& port, const char* interfaceName, PortEntry
   // where the system does not answer.
   platform::IfRow2Flags row{};
   row.interfaceIndex = r.interfaceIndex;
-  if (platform::Os().ipHelper->GetIfEntry2(&row) == 0) {
+  uint32_t status = platform::Os().ipHelper->GetIfEntry2(&row);
+  if (status == 0) {
     m.framesSent = row.outUcastPkts + row.outNUcastPkts;
     m.framesReceived = row.inUcastPkts + row.inNUcastPkts;
     m.octetsSent = row.outOctets;
@@ -126,6 +129,10 @@ void FillPort(const CPhysicalAdapter& port, const char* interfaceName, PortEntry
     m.interfaceDiscards[0] = row.inDiscards;
     m.interfaceDiscards[1] = row.outDiscards;
   } else {
+    if (!*ifEntryReported) {
+      *ifEntryReported = true;
+      ReportInfo(u"MetricsFile: GetIfEntry2 failed, the tree's 32-bit counts are written", status);
+    }
     m.framesSent = r.framesTransmittedOk;
     m.framesReceived = r.framesReceivedOk;
     m.octetsSent = r.sentOctets;
@@ -198,7 +205,7 @@ void MetricsPublisher::Write(const CIFList& list, const CTrap* trap) {
       FillInterface(*node->element, &interfaces[i]);
       interfaceMetrics[i] = interfaces[i].metrics;
       for (PHYSADAPTERNODE* n = node->element->PortListHead(); n != nullptr; n = n->next) {
-        FillPort(*n->element, interfaces[i].name, &ports[p]);
+        FillPort(*n->element, interfaces[i].name, &ports[p], &ifEntryReported_);
         portMetrics[p] = ports[p].metrics;
         ++p;
       }

@@ -30,7 +30,8 @@ class MetricsPublisher {
  private:
   char16_t path_[kMaxMetricsPathChars + 1] = {};
   MetricsText text_;
-  bool failing_ = false;  // the last write failed and was reported
+  bool failing_ = false;          // the last write failed and was reported
+  bool ifEntryReported_ = false;  // a GetIfEntry2 that failed was reported
 };
 
 }  // namespace crv
