@@ -151,12 +151,15 @@ void MetricsPublisher::Start() {
   uint8_t* data = parameters.QueryValue(kMetricsFileValueName, &type, &length, false);
   if (data == nullptr) return;
   char16_t raw[kMaxMetricsPathChars + 1] = {};
-  size_t chars = length / sizeof(char16_t);
+  // The text up to its terminator, when the value has one; a cut path would name another file.
+  size_t chars = 0;
+  while (chars < length / sizeof(char16_t) && (data[2 * chars] != 0 || data[2 * chars + 1] != 0)) {
+    ++chars;
+  }
   bool text = type == platform::kRegSz || type == platform::kRegExpandSz;
-  if (text && chars > 0 && chars <= kMaxMetricsPathChars + 1) {
+  if (text && chars <= kMaxMetricsPathChars) {
     std::memcpy(raw, data, chars * sizeof(char16_t));
-    raw[kMaxMetricsPathChars] = 0;
-  } else if (text && chars > kMaxMetricsPathChars + 1) {
+  } else if (text) {
     ReportInfo(u"MetricsFile: the path is too long, no metrics file is written", length);
   } else if (!text) {
     ReportInfo(u"MetricsFile: not a REG_SZ or REG_EXPAND_SZ, no metrics file is written", type);

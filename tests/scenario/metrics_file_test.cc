@@ -132,3 +132,26 @@ TEST_F(MetricsFileTest, AFailedWriteIsReportedOnceAndMadeAgainAtTheNextCycle) {
 }
 
 }  // namespace
+
+// A path the value cannot hold whole, or a value of another type, names no file: one report,
+// nothing written anywhere.
+TEST_F(MetricsFileTest, APathTooLongOrNotATextWritesNothing) {
+  for (bool tooLong : {true, false}) {
+    SCOPED_TRACE(tooLong);
+    if (tooLong) {
+      machine.registry().SetString(kParameters, u"MetricsFile",
+                                   kFolder + u"\\" + std::u16string(1020, u'm') + u".prom");
+    } else {
+      machine.registry().SetDword(kParameters, u"MetricsFile", 1);
+    }
+    machine.ClearReports();
+    Run(5000);
+    EXPECT_TRUE(machine.files().FileNames(kFolder).empty());
+    EXPECT_EQ(0u, machine.CallCount("CreateFileW(file)"));
+    int reports = 0;
+    for (const sim::ReportRecord& r : machine.Reports()) {
+      reports += r.message.rfind(u"MetricsFile: ", 0) == 0;
+    }
+    EXPECT_EQ(1, reports) << crvtest::DescribeReports(machine);
+  }
+}
