@@ -28,3 +28,11 @@ if [ "${1:-all}" = all ] && ! command -v promtool >/dev/null; then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends prometheus >/dev/null
 fi
+# node_exporter's textfile collector scrapes the metrics file the service writes, as a site
+# that collects textfiles does.
+if [ "${1:-all}" = all ] && ! command -v prometheus-node-exporter >/dev/null; then
+  echo "installing: prometheus-node-exporter"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends prometheus-node-exporter >/dev/null
+fi

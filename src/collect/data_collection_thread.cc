@@ -5,6 +5,7 @@
 #include "collect/if_list.h"
 #include "collect/interface_change_watch.h"
 #include "collect/link_state_watch.h"
+#include "collect/metrics_publisher.h"
 #include "collect/trap_record_limit.h"
 #include "common/alloc.h"
 #include "common/process_state.h"
@@ -47,9 +48,10 @@ class Collector {
     const bool immediate = ImmediateUpdatesOn();
     watch_.Start(immediate);
     linkWatch_.Start(immediate);
+    metrics_.Start();
     if (InitializeDataCollection(&list_, trap_) == 0) {
       needInit_ = false;
-      list_->PublishCycle();
+      Publish();
       ArmLinkWatch();
     }
   }
@@ -103,6 +105,12 @@ class Collector {
   }
 
  private:
+  // One cycle published, then the metrics file written from it.
+  void Publish() {
+    list_->PublishCycle();
+    metrics_.Write(*list_, trap_);
+  }
+
   // The poll wait, cut into slices while the link state watch has rows to look at: it looks
   // first (right after a pause, so a change that came during it is not kept waiting) and
   // after every slice. *linkChanged is set when it saw a change.
@@ -134,7 +142,7 @@ class Collector {
     const uint32_t status = InitializeDataCollection(&list_, trap_);
     if (status == 0) {
       needInit_ = false;
-      list_->PublishCycle();
+      Publish();
       ArmLinkWatch();
       retriesLeft_ = kBuildRetries;
       return;
@@ -176,7 +184,7 @@ class Collector {
     if (list_ != nullptr && list_->HasInterfaceTableChanged() == 0) {
       teamsRead = list_->TeamsBecameReadable();
       if (!teamsRead) {
-        list_->PublishCycle();
+        Publish();
         return;
       }
       ReportInfo(u"NIC teaming: the teams can be read now, reinitializing", 0);
@@ -188,7 +196,7 @@ class Collector {
     if (trap_ != nullptr) trap_->BeginGeneration();
     if (InitializeDataCollection(&list_, trap_) == 0) {
       if (teamsRead) State().teamsReadCycle = State().cycleCounter + 1;
-      list_->PublishCycle();
+      Publish();
       ArmLinkWatch();
       needInit_ = false;
       retriesLeft_ = kBuildRetries;
@@ -202,6 +210,7 @@ class Collector {
   uint32_t configuredInterval_;
   CInterfaceChangeWatch watch_;
   CLinkStateWatch linkWatch_;
+  MetricsPublisher metrics_;
   bool pausing_ = false;     // a notified pass ran: the pause comes next
   uint32_t pausedMs_ = 0;    // a pause that ended: the next poll wait is shorter by it
   CTrap* trap_ = nullptr;    // lives as long as the thread

@@ -114,13 +114,24 @@ struct IpAdapterAddresses {
 };
 
 // What the agent reads of MIB_IF_ROW2 (GetIfEntry2): interfaceIndex selects the interface,
-// the rest is the answer.
+// the rest is the answer: its kind and flags, its medium, and its 64-bit counters (which,
+// unlike GetIfTable's 32-bit ones, do not wrap within minutes on a busy 10 Gb/s link).
 struct IfRow2Flags {
   uint32_t interfaceIndex = 0;
   uint32_t type = 0;
   bool hardwareInterface = false;  // InterfaceAndOperStatusFlags.HardwareInterface
   bool filterInterface = false;    // InterfaceAndOperStatusFlags.FilterInterface: an NDIS filter
   uint32_t mediaConnectState = 0;  // MediaConnectState: one of the kMediaConnectState* below
+  uint64_t inOctets = 0;
+  uint64_t outOctets = 0;
+  uint64_t inUcastPkts = 0;
+  uint64_t inNUcastPkts = 0;
+  uint64_t outUcastPkts = 0;
+  uint64_t outNUcastPkts = 0;
+  uint64_t inErrors = 0;
+  uint64_t outErrors = 0;
+  uint64_t inDiscards = 0;
+  uint64_t outDiscards = 0;
 };
 
 // NET_IF_MEDIA_CONNECT_STATE

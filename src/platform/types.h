@@ -13,14 +13,17 @@ struct RegKeyTag;
 struct ScHandleTag;
 struct HandleTag;
 struct DeviceHandleTag;
+struct FileHandleTag;
 using RegKey = RegKeyTag*;              // HKEY
 using ScHandle = ScHandleTag*;          // SC_HANDLE
 using Handle = HandleTag*;              // kernel object HANDLE (events)
 using DeviceHandle = DeviceHandleTag*;  // HANDLE of a device opened with CreateFileW
+using FileHandle = FileHandleTag*;      // HANDLE of a file opened with CreateFileW
 
 // INVALID_HANDLE_VALUE: CreateFileW's answer when the device cannot be opened (a device
 // handle's failure value is not null, unlike the other handles').
 inline const DeviceHandle kInvalidHandleValue = reinterpret_cast<DeviceHandle>(~uintptr_t{0});
+inline const FileHandle kInvalidFileHandle = reinterpret_cast<FileHandle>(~uintptr_t{0});
 
 // HKEY_LOCAL_MACHINE: (HKEY)(ULONG_PTR)(LONG)0x80000002, sign-extended as on x64 Windows.
 inline const RegKey kHkeyLocalMachine =

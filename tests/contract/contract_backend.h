@@ -23,6 +23,8 @@ class ContractBackend {
   // The full path of a library in a folder that only administrators can write, which the
   // process's search by name does not look in (the simulated server's), or does (Wine's).
   virtual std::u16string LibraryInFolder() const = 0;
+  // A folder the process may create files in; the check that creates one removes it.
+  virtual std::u16string ScratchFolder() const = 0;
 };
 
 // Builds a backend and installs it; the backend's destructor leaves no machine behind.

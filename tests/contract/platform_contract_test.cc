@@ -379,6 +379,47 @@ TEST_P(PlatformContract, FilesFolderPermissionsAndLoadingByFullPath) {
   EXPECT_EQ(expanded.substr(expanded.size() - 14), u"\\x;%CRVNOSUCH%");
 }
 
+// What the metrics file relies on: CREATE_NEW refuses any name in use, a write is read back
+// whole, a file still open cannot be renamed, a replacing rename takes the place of the file
+// there, and a delete leaves no name behind.
+TEST_P(PlatformContract, FilesCreatedExclusivelyAndRenamedOverAnother) {
+  FileSystem& files = *Os().files;
+  const std::u16string a = backend().ScratchFolder() + u"\\crvcontract-a.prom";
+  const std::u16string b = backend().ScratchFolder() + u"\\crvcontract-b.tmp";
+  files.DeleteFile(a.c_str());
+  files.DeleteFile(b.c_str());
+  const uint32_t flags = kFileAttributeNormal | kFileFlagOpenReparsePoint;
+  for (const std::u16string* path : {&a, &b}) {
+    FileHandle file = files.CreateFile(path->c_str(), kGenericWrite, kCreateNew, flags);
+    ASSERT_NE(file, kInvalidFileHandle) << LastError();
+    uint32_t written = 0;
+    EXPECT_TRUE(files.WriteFile(file, path == &a ? "old" : "new!", path == &a ? 3 : 4, &written));
+    EXPECT_EQ(written, path == &a ? 3u : 4u);
+    if (path == &a) {
+      EXPECT_TRUE(files.CloseFile(file));
+      continue;
+    }
+    EXPECT_FAILS(files.CreateFile(path->c_str(), kGenericWrite, kCreateNew, flags),
+                 kInvalidFileHandle, kErrorFileExists);
+    EXPECT_FALSE(files.MoveFileEx(b.c_str(), a.c_str(), kMoveFileReplaceExisting));
+    EXPECT_EQ(LastError(), 32u);  // ERROR_SHARING_VIOLATION: still open
+    EXPECT_TRUE(files.CloseFile(file));
+  }
+  EXPECT_FAILS(files.MoveFileEx(b.c_str(), a.c_str(), 0), false, kErrorAlreadyExists);
+  EXPECT_TRUE(
+      files.MoveFileEx(b.c_str(), a.c_str(), kMoveFileReplaceExisting | kMoveFileWriteThrough));
+  EXPECT_FAILS(files.GetFileAttributes(b.c_str()), kInvalidFileAttributes, kErrorFileNotFound);
+  // The renamed file is the new one: opening it for a rewrite finds it there.
+  uint32_t attributes = files.GetFileAttributes(a.c_str());
+  EXPECT_TRUE(attributes != kInvalidFileAttributes &&
+              (attributes & kFileAttributeReparsePoint) == 0);
+  EXPECT_TRUE(files.DeleteFile(a.c_str()));
+  EXPECT_FAILS(files.DeleteFile(a.c_str()), false, kErrorFileNotFound);
+  EXPECT_FAILS(files.CreateFile((backend().ScratchFolder() + u"\\crvnosuch\\x").c_str(),
+                                kGenericWrite, kCreateNew, flags),
+               kInvalidFileHandle, kErrorPathNotFound);
+}
+
 TEST_P(PlatformContract, ServiceManagerAnswers) {
   ServiceManager& scm = *Os().services;
   ScHandle manager = scm.OpenSCManager(nullptr, nullptr, kScManagerAllAccess);

@@ -24,6 +24,7 @@ class SimulatedBackend : public ContractBackend {
     machine_.libraries().bmapi().present = true;
     machine_.libraries().bmapi().folder = u"C:\\Program Files\\Vendor";
     machine_.files().AddFolder(u"C:\\Program Files\\Vendor");
+    machine_.files().AddFolder(u"C:\\ProgramData\\CrvContract");
     sim::SimWmi& wmi = machine_.wmi();
     wmi.SetAvailable(true);
     wmi.AddObject(u"root\\cimv2", u"Win32_OperatingSystem")
@@ -48,6 +49,7 @@ class SimulatedBackend : public ContractBackend {
   std::u16string ScratchKey() const override { return u"SYSTEM\\CrvPlatformContract"; }
   std::u16string LoadableLibrary() const override { return u"qlmapia.dll"; }
   std::string EntryPoint() const override { return "QLmapiGet579XXFwInfo"; }
+  std::u16string ScratchFolder() const override { return u"C:\\ProgramData\\CrvContract"; }
   std::u16string LibraryInFolder() const override {
     return u"C:\\Program Files\\Vendor\\bmapia.dll";
   }

@@ -14,6 +14,7 @@ class WineBackend : public ContractBackend {
   std::u16string LoadableLibrary() const override { return u"kernel32.dll"; }
   std::string EntryPoint() const override { return "GetLastError"; }
   std::u16string LibraryInFolder() const override { return u"C:\\windows\\system32\\version.dll"; }
+  std::u16string ScratchFolder() const override { return u"C:\\windows\\temp"; }
 };
 
 }  // namespace

@@ -539,6 +539,12 @@ std::vector<CallFaults> AllCalls() {
       {"LoadLibraryExW", {87, 193}, Shows::kSometimes, {kInfo}},
       // Files and folders: a library's folder whose permissions cannot be read is skipped
       // with a report.
+      // The metrics file: a failed step is reported once with its status.
+      {"CreateFileW(file)", {5, 112}, Shows::kReported, {0x8435010B}},
+      {"WriteFile", {112, 1784}, Shows::kReported, {0x8435010B}},
+      {"CloseHandle(file)", {112}, Shows::kReported, {0x8435010B}},
+      {"MoveFileExW", {5, 32}, Shows::kReported, {0x8435010B}},
+      {"DeleteFileW", {5}, Shows::kSilent, {}},
       {"GetFileAttributesW", {5, 3}, Shows::kSometimes, {kInfo}},
       {"GetNamedSecurityInfoW", {5, 1332}, Shows::kSometimes, {kInfo}},
       {"GetProcAddress", {127}, Shows::kSilent, {}},
@@ -686,7 +692,8 @@ TEST(FaultSweep, TheRunWithoutFaultsIsClean) {
   for (const char* call :
        {"RegCreateKeyExW", "DeviceIoControl", "CM_Get_Device_ID_ListW", "GetIfEntry", "GetIfEntry2",
         "GetAdaptersAddresses", "LoadLibraryW", "LoadLibraryExW", "GetNamedSecurityInfoW",
-        "ExecQuery", "SafeArrayGetElement", "BmapiGetFirmwareInfo", "QLmapiGet57710FwInfo"}) {
+        "ExecQuery", "SafeArrayGetElement", "BmapiGetFirmwareInfo", "QLmapiGet57710FwInfo",
+        "MoveFileExW"}) {
     EXPECT_GT(baseline.callsAtCutoff.at(call), 0u) << call;
   }
   EXPECT_FALSE(baseline.traps.empty());

@@ -33,6 +33,7 @@ class SimTest : public ::testing::Test {
     EXPECT_EQ((std::array<int64_t, 4>{open.registry, open.services, open.kernel, open.devices}),
               (std::array<int64_t, 4>{}))
         << "handles left open: registry, services, kernel, devices";
+    EXPECT_TRUE(machine.files().openFiles.empty()) << "files left open";
   }
 
   // Runs Win2KMain as a host process would, for at most durationMs of virtual time.

@@ -217,6 +217,29 @@ TEST(TessarMetrics, RecordTextsAreReadAsWindows1252) {
                                    "description=\"NIC\u2122 \u20AC\u201C caf\u00E9 \uFFFD\""));
 }
 
+// An interface record reads all ones past 4.29 Gbit/s: a 2 x 25 Gb team is given the sum of
+// its ports with link, the ports' own megabits being exact.
+TEST(TessarMetrics, InterfaceSpeedsAboveTheRecordsCapAreTrue) {
+  tessar::TreeView view;
+  view.present = true;
+  view.interfaces.push_back({.valueName = "InterfaceMap001",
+                             .mapNumber = 1,
+                             .name = "Team",
+                             .status = 2,
+                             .speedBitsPerSecond = 0xFFFFFFFFu});
+  for (uint32_t link : {2u, 2u, 4u}) {
+    view.ports.push_back({.portNumber = static_cast<uint32_t>(view.ports.size() + 1),
+                          .linkCondition = link,
+                          .speedBitsPerSecond = 25000000000u,
+                          .interfaceName = "Team",
+                          .interfaceMapNumber = 1});
+  }
+  EXPECT_NE(
+      std::string::npos,
+      tessar::RenderPrometheus(view).find(
+          "crvnic_interface_speed_bytes_per_second{interface=\"Team\",map=\"1\"} 6250000000\n"));
+}
+
 TEST(TessarMetrics, TrapRecordsInTheTreeAndThoseTheLimitRemovedAreShownInEveryForm) {
   tessar::RawKey root = SmallServer();
   root.values.push_back({"TrapRecordsRemoved", platform::kRegDword, {7, 1, 0, 0}});

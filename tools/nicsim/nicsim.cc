@@ -12,6 +12,7 @@
 #include "platform/sim/agent_process.h"
 #include "platform/sim/api/event_log_sim.h"
 #include "platform/sim/scenario/scenario.h"
+#include "platform/sim/state/file_system_sim.h"
 #include "summary.h"
 #include "tessar_decode.h"
 
@@ -100,6 +101,14 @@ int main(int argc, char** argv) {
     return 2;
   }
   uint64_t duration = options.durationMs.value_or(scenario.durationMs);
+  // The metrics file in the folder a textfile collector would read, on the server's disk.
+  const std::u16string metricsFolder = u"C:\\ProgramData\\crvnicmgmt";
+  const std::u16string metricsFile = metricsFolder + u"\\crvnicmgmt.prom";
+  if (!options.metricsPath.empty()) {
+    machine.files().AddFolder(metricsFolder);
+    machine.registry().SetString(u"SYSTEM\\CurrentControlSet\\Services\\CRVNicMgmt\\CRVNICS",
+                                 u"MetricsFile", metricsFile);
+  }
   machine.Install();
   machine.RecordRegistryWrites(true);
 
@@ -150,6 +159,18 @@ int main(int argc, char** argv) {
     tessar::DecodedKey decoded = tessar::DecodeTree(*root);
     std::fputs((options.json ? tessar::RenderJson(decoded) : tessar::RenderTable(decoded)).c_str(),
                stdout);
+  }
+  if (!options.metricsPath.empty()) {
+    const sim::SimFileData* metrics = machine.files().FileData(metricsFile);
+    std::printf("\n== metrics file %s: %s ==\n", crv::Utf16ToUtf8(metricsFile).c_str(),
+                metrics == nullptr ? "not written" : "copied to the given file");
+    std::ofstream out(options.metricsPath, std::ios::binary);
+    if (metrics != nullptr) out << metrics->bytes;
+    if (metrics == nullptr || !out) {
+      std::fprintf(stderr, "nicsim: no metrics file, or cannot write %s\n",
+                   options.metricsPath.c_str());
+      return 1;
+    }
   }
   if (!options.dumpPath.empty()) {
     std::ofstream out(options.dumpPath, std::ios::binary);

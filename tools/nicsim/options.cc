@@ -6,7 +6,7 @@
 
 const char kNicsimUsage[] =
     "usage: nicsim [SCENARIO.json] [--duration TIME] [--trace] [--events] [--json]\n"
-    "              [--dump FILE]\n"
+    "              [--dump FILE] [--metrics FILE]\n"
     "  Runs the agent on a simulated Windows server (the built-in default server when no\n"
     "  scenario is given) for a virtual duration and prints what it did.\n"
     "  --duration TIME  virtual time to run, up to 31 days: 1500ms, 90s, 10m, 2h (default: the\n"
@@ -15,7 +15,9 @@ const char kNicsimUsage[] =
     "  --events         also print the agent's events as the Event Viewer shows them (time,\n"
     "                   level, event id, source, message)\n"
     "  --json           print the published tree as JSON\n"
-    "  --dump FILE      write the published registry tree to FILE (tessar-dump reads it)\n";
+    "  --dump FILE      write the published registry tree to FILE (tessar-dump reads it)\n"
+    "  --metrics FILE   set MetricsFile on the server and copy the metrics file the agent kept\n"
+    "                   there to FILE at the end\n";
 
 std::optional<uint64_t> ParseDuration(const std::string& text) {
   if (text.empty() || text[0] < '0' || text[0] > '9') return std::nullopt;
@@ -57,6 +59,10 @@ bool ParseNicsimOptions(int argc, char** argv, NicsimOptions* options, std::stri
         *error = "--duration: not a time of at most 31 days: " + *value;
         return false;
       }
+    } else if (arg == "--metrics") {
+      auto value = next("--metrics");
+      if (!value) return false;
+      options->metricsPath = *value;
     } else if (arg == "--dump") {
       auto value = next("--dump");
       if (!value) return false;

@@ -9,9 +9,10 @@ struct NicsimOptions {
   std::string scenarioPath;  // empty: the built-in default server
   std::optional<uint64_t> durationMs;
   bool trace = false;
-  bool json = false;     // the published tree as JSON
-  bool events = false;   // the Application log as the Event Viewer shows it
-  std::string dumpPath;  // write the registry tree there (for tessar-dump)
+  bool json = false;        // the published tree as JSON
+  bool events = false;      // the Application log as the Event Viewer shows it
+  std::string dumpPath;     // write the registry tree there (for tessar-dump)
+  std::string metricsPath;  // the agent's metrics file is copied there
   bool help = false;
 };
 

@@ -78,6 +78,11 @@ inline constexpr std::string_view kFaultCalls[] = {
     // Files and folders.
     "GetFileAttributesW",
     "GetNamedSecurityInfoW",
+    "CreateFileW(file)",
+    "WriteFile",
+    "CloseHandle(file)",
+    "MoveFileExW",
+    "DeleteFileW",
     // COM and WMI.
     "CoInitializeEx",
     "CoInitializeSecurity",

@@ -1,5 +1,6 @@
-// kernel32's GetFileAttributesW and advapi32's GetNamedSecurityInfoW (file objects, DACL
-// only). The descriptor Windows allocates is copied out and freed here.
+// kernel32's GetFileAttributesW, CreateFileW, WriteFile, CloseHandle, MoveFileExW and
+// DeleteFileW for files, and advapi32's GetNamedSecurityInfoW (file objects, DACL only). The
+// descriptor Windows allocates is copied out and freed here.
 #include <cstring>
 
 #include "platform/win32/backends.h"
@@ -9,6 +10,9 @@
 // rename the platform method.
 #include <aclapi.h>
 #undef GetNamedSecurityInfo
+#undef CreateFile
+#undef MoveFileEx
+#undef DeleteFile
 
 namespace platform::win32 {
 namespace {
@@ -34,6 +38,29 @@ class Win32FileSystem final : public FileSystem {
     LocalFree(descriptor);
     return ERROR_SUCCESS;
   }
+
+  FileHandle CreateFile(const char16_t* path, uint32_t access, uint32_t disposition,
+                        uint32_t flagsAndAttributes) override {
+    return reinterpret_cast<FileHandle>(
+        CreateFileW(Wide(path), access, 0, nullptr, disposition, flagsAndAttributes, nullptr));
+  }
+
+  bool WriteFile(FileHandle file, const void* data, uint32_t size, uint32_t* written) override {
+    DWORD count = 0;
+    BOOL ok = ::WriteFile(reinterpret_cast<HANDLE>(file), data, size, &count, nullptr);
+    if (written != nullptr) *written = count;
+    return ok != FALSE;
+  }
+
+  bool CloseFile(FileHandle file) override {
+    return ::CloseHandle(reinterpret_cast<HANDLE>(file)) != FALSE;
+  }
+
+  bool MoveFileEx(const char16_t* from, const char16_t* to, uint32_t flags) override {
+    return MoveFileExW(Wide(from), Wide(to), flags) != FALSE;
+  }
+
+  bool DeleteFile(const char16_t* path) override { return DeleteFileW(Wide(path)) != FALSE; }
 };
 
 }  // namespace

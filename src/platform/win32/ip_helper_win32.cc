@@ -69,6 +69,16 @@ class Win32IpHelper final : public IpHelper {
     flags->hardwareInterface = row.InterfaceAndOperStatusFlags.HardwareInterface != 0;
     flags->filterInterface = row.InterfaceAndOperStatusFlags.FilterInterface != 0;
     flags->mediaConnectState = static_cast<uint32_t>(row.MediaConnectState);
+    flags->inOctets = row.InOctets;
+    flags->outOctets = row.OutOctets;
+    flags->inUcastPkts = row.InUcastPkts;
+    flags->inNUcastPkts = row.InNUcastPkts;
+    flags->outUcastPkts = row.OutUcastPkts;
+    flags->outNUcastPkts = row.OutNUcastPkts;
+    flags->inErrors = row.InErrors;
+    flags->outErrors = row.OutErrors;
+    flags->inDiscards = row.InDiscards;
+    flags->outDiscards = row.OutDiscards;
     return NO_ERROR;
   }
 

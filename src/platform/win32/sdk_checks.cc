@@ -329,5 +329,16 @@ static_assert(kLoadWithAlteredSearchPath == LOAD_WITH_ALTERED_SEARCH_PATH &&
               sizeof(ACL) == 8 && sizeof(ACE_HEADER) == 4 &&
               offsetof(ACCESS_ALLOWED_ACE, SidStart) == 8);
 
+// The metrics file: written under a new name, renamed over the old one.
+static_assert(kFileAttributeReparsePoint == FILE_ATTRIBUTE_REPARSE_POINT &&
+              kFileAttributeNormal == FILE_ATTRIBUTE_NORMAL &&
+              kFileFlagOpenReparsePoint == FILE_FLAG_OPEN_REPARSE_POINT &&
+              kGenericWrite == GENERIC_WRITE && kCreateNew == CREATE_NEW &&
+              kCreateAlways == CREATE_ALWAYS &&
+              kMoveFileReplaceExisting == MOVEFILE_REPLACE_EXISTING &&
+              kMoveFileWriteThrough == MOVEFILE_WRITE_THROUGH &&
+              kErrorFileExists == ERROR_FILE_EXISTS && kErrorPathNotFound == ERROR_PATH_NOT_FOUND &&
+              kErrorDiskFull == ERROR_DISK_FULL);
+
 }  // namespace
 }  // namespace platform::win32

@@ -14,6 +14,8 @@
 #    address changed; after the next poll the tree holds the new address and everything else as
 #    before, and a debugger attached to the service saw it report the device it cannot open.
 #    Every check reads a settled tree (wait_for_tree), never one a cycle is writing.
+#    The service keeps the metrics file MetricsFile names; node_exporter's textfile collector
+#    scrapes it (tests/tools/node-exporter-scrape.sh; skipped without node_exporter).
 # 4. veth1 down (both ends of the pair lose their carrier) and up again: the ports' links fail
 #    and come back, with a "connectivity lost" and a "connectivity regained" trap record for
 #    each port (port, slot, PCI location checked) and the events' inserts printed by Wine's
@@ -50,11 +52,26 @@ echo "ImagePath: $image_path"
 [ "$image_path" = "\"$image\"" ] || fail "the image path is not the quoted path of the host"
 win reg add 'HKLM\SYSTEM\CurrentControlSet\Services\CRVNicMgmt\CRVNICS' /v Timeout /t REG_DWORD \
   /d 30000 /f >/dev/null || fail "setting the poll interval"
+metrics_dir="$WINEPREFIX/drive_c/ProgramData/crvnic-textfile"
+mkdir -p "$metrics_dir"
+win reg add 'HKLM\SYSTEM\CurrentControlSet\Services\CRVNicMgmt\CRVNICS' /v MetricsFile /t REG_SZ \
+  /d 'C:\ProgramData\crvnic-textfile\crvnicmgmt.prom' /f >/dev/null || fail "setting MetricsFile"
 win net start CRVNicMgmt || fail "net start CRVNicMgmt"
 win sc query CRVNicMgmt | grep -q "RUNNING" || fail "the service is not running"
 
 wait_for_tree 240 True first || fail "no settled tree within 240 s"
 check_tree first
+
+step "the metrics file, scraped by node_exporter"
+# Written after every cycle: there once the tree is (bounded for a loaded machine).
+for ((i = 0; i < 600; i++)); do
+  [ -s "$metrics_dir/crvnicmgmt.prom" ] && break
+  sleep 0.2
+done
+ls -l "$metrics_dir"
+grep -q '^crvnic_port_up{' "$metrics_dir/crvnicmgmt.prom" || fail "no port in the metrics file"
+"$here/../../tools/node-exporter-scrape.sh" "$metrics_dir/crvnicmgmt.prom" "$work/node-exporter"
+case $? in 0 | 77) ;; *) fail "node_exporter's scrape of the metrics file" ;; esac
 
 step "an interface added and an address changed while it runs"
 # eth9 is seeded before veth1's address changes, so the rebuild that change causes is sure to

@@ -78,6 +78,17 @@ class IpHelperApi : public IpHelper {
     row->mediaConnectState = interface->row.dwOperStatus == kOperStatusOperational
                                  ? kMediaConnectStateConnected
                                  : kMediaConnectStateDisconnected;
+    const MibIfRow& r = interface->row;
+    row->inOctets = r.dwInOctets + interface->wrapped.inOctets;
+    row->outOctets = r.dwOutOctets + interface->wrapped.outOctets;
+    row->inUcastPkts = r.dwInUcastPkts + interface->wrapped.inUcastPkts;
+    row->outUcastPkts = r.dwOutUcastPkts + interface->wrapped.outUcastPkts;
+    row->inNUcastPkts = r.dwInNUcastPkts;
+    row->outNUcastPkts = r.dwOutNUcastPkts;
+    row->inErrors = r.dwInErrors;
+    row->outErrors = r.dwOutErrors;
+    row->inDiscards = r.dwInDiscards;
+    row->outDiscards = r.dwOutDiscards;
     return 0;
   }
 

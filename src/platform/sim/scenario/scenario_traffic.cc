@@ -41,8 +41,8 @@ struct PortTraffic {
   std::vector<std::pair<uint32_t, uint32_t>> oids;  // OID, amount per step
   uint32_t framesSent = 0;
   uint32_t framesReceived = 0;
-  uint32_t octetsSent = 0;
-  uint32_t octetsReceived = 0;
+  uint64_t octetsSent = 0;
+  uint64_t octetsReceived = 0;
 };
 
 PortTraffic ParsePort(const json& node, const std::string& where) {
@@ -55,7 +55,9 @@ PortTraffic ParsePort(const json& node, const std::string& where) {
   if (!add.is_object()) Bad(where + ".add", "expected an object of counters");
   for (auto it = add.begin(); it != add.end(); ++it) {
     std::string w = where + ".add." + it.key();
-    uint32_t amount = Number32(it.value(), w);
+    // Octets may pass 32 bits in one step (a busy 10 Gb/s link moves 12.5 GB in ten seconds).
+    bool octets = it.key() == "octets_sent" || it.key() == "octets_received";
+    uint32_t amount = octets ? 0 : Number32(it.value(), w);
     bool known = false;
     for (const DriverCounter& c : kDriverCounters) {
       if (it.key() == c.name) {
@@ -66,11 +68,11 @@ PortTraffic ParsePort(const json& node, const std::string& where) {
     if (it.key() == "frames_sent") port.framesSent = amount;
     if (it.key() == "frames_received") port.framesReceived = amount;
     if (it.key() == "octets_sent") {
-      port.octetsSent = amount;
+      port.octetsSent = Number(it.value(), w);
       known = true;
     }
     if (it.key() == "octets_received") {
-      port.octetsReceived = amount;
+      port.octetsReceived = Number(it.value(), w);
       known = true;
     }
     if (!known) Bad(w, "unknown counter");
@@ -86,6 +88,13 @@ void AddToDword(OidAnswer& answer, uint32_t amount) {
   std::memcpy(answer.data.data(), &value, 4);
 }
 
+// Adds to a 32-bit row counter, which wraps, and keeps what it lost for the 64-bit count.
+void AddWrapping(uint32_t& counter, uint64_t& wrapped, uint64_t amount) {
+  uint64_t sum = counter + amount;
+  counter = static_cast<uint32_t>(sum);
+  wrapped += sum - counter;
+}
+
 void Grow(Machine& machine, const PortTraffic& port) {
   AdapterRecord* adapter = machine.devices().FindAdapter(port.guid);
   if (adapter == nullptr || !adapter->adapter.linkUp) return;
@@ -97,10 +106,10 @@ void Grow(Machine& machine, const PortTraffic& port) {
   }
   if (adapter->adapter.ifIndex == 0) return;
   if (SimInterface* i = machine.network().Find(adapter->adapter.ifIndex)) {
-    i->row.dwOutOctets += port.octetsSent;
-    i->row.dwInOctets += port.octetsReceived;
-    i->row.dwOutUcastPkts += port.framesSent;
-    i->row.dwInUcastPkts += port.framesReceived;
+    AddWrapping(i->row.dwOutOctets, i->wrapped.outOctets, port.octetsSent);
+    AddWrapping(i->row.dwInOctets, i->wrapped.inOctets, port.octetsReceived);
+    AddWrapping(i->row.dwOutUcastPkts, i->wrapped.outUcastPkts, port.framesSent);
+    AddWrapping(i->row.dwInUcastPkts, i->wrapped.inUcastPkts, port.framesReceived);
   }
 }
 

@@ -13,9 +13,10 @@
 //
 // Each step adds "add" to the port's counters: frames and Ethernet errors to the 32-bit
 // statistics its driver answers, octets (and frames, as unicast packets) to its interface
-// row; every count wraps at 32 bits as the real ones do. A port whose link is down, or that
-// is not present at that moment, carries nothing. Ethernet error names: alignment_errors,
-// fcs_errors, single_collisions, multiple_collisions, deferred_transmissions,
+// row; every 32-bit count wraps as the real ones do, while the interface's 64-bit counts
+// (GetIfEntry2) keep growing. An octet amount may be larger than 32 bits. A port whose link is
+// down, or that is not present at that moment, carries nothing. Ethernet error names:
+// alignment_errors, fcs_errors, single_collisions, multiple_collisions, deferred_transmissions,
 // late_collisions, excessive_collisions, mac_transmit_errors, carrier_sense_errors,
 // mac_receive_errors.
 #pragma once

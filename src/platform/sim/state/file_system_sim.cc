@@ -50,6 +50,48 @@ bool SimFileSystem::HasFile(std::u16string_view path) const {
   return folder != nullptr && folder->files.count(std::u16string(path.substr(cut + 1))) != 0;
 }
 
+namespace {
+
+// The folder and the name of a full path; an empty name when there is no backslash.
+std::pair<std::u16string_view, std::u16string> SplitPath(std::u16string_view path) {
+  size_t cut = path.rfind(u'\\');
+  if (cut == std::u16string_view::npos) return {path, {}};
+  return {path.substr(0, cut), std::u16string(path.substr(cut + 1))};
+}
+
+}  // namespace
+
+SimFileData* SimFileSystem::FileData(std::u16string_view path, bool create) {
+  auto [folderPath, name] = SplitPath(path);
+  auto folder = folders_.find(std::u16string(WithoutTrailingSlash(folderPath)));
+  if (name.empty() || folder == folders_.end()) return nullptr;
+  SimFolder& f = folder->second;
+  if (f.files.count(name) == 0) {
+    if (!create) return nullptr;
+    f.files.insert(name);
+  }
+  return &f.contents[name];
+}
+
+bool SimFileSystem::RemoveFile(std::u16string_view path) {
+  auto [folderPath, name] = SplitPath(path);
+  auto folder = folders_.find(std::u16string(WithoutTrailingSlash(folderPath)));
+  if (folder == folders_.end() || folder->second.files.erase(name) == 0) return false;
+  folder->second.contents.erase(name);
+  return true;
+}
+
+void SimFileSystem::PlantLink(std::u16string_view path, std::u16string_view target) {
+  SimFileData* data = FileData(path, true);
+  if (data != nullptr) *data = SimFileData{{}, std::u16string(target)};
+}
+
+std::vector<std::u16string> SimFileSystem::FileNames(std::u16string_view folder) const {
+  const SimFolder* f = FindFolder(folder);
+  if (f == nullptr) return {};
+  return {f->files.begin(), f->files.end()};
+}
+
 std::vector<uint8_t> SimFileSystem::SidBytes(std::string_view text) {
   if (text.substr(0, 4) != "S-1-") return {};
   std::vector<uint64_t> parts;

@@ -44,10 +44,19 @@ struct SimAce {
   std::string sid;  // "S-1-5-32-544"
 };
 
+// What a file written through CreateFileW holds, or a symbolic link (linkTarget, a full
+// path) planted in its place.
+struct SimFileData {
+  std::string bytes;
+  std::u16string linkTarget;
+};
+
 struct SimFolder {
   bool nullDacl = false;  // every right to everyone
   std::vector<SimAce> dacl;
   std::set<std::u16string, NoCaseLess> files;
+  // The files that have contents or are links, by name (each also in files).
+  std::map<std::u16string, SimFileData, NoCaseLess> contents;
 };
 
 class SimFileSystem {
@@ -61,6 +70,24 @@ class SimFileSystem {
   const SimFolder* FindFolder(std::u16string_view path) const;
   // A file of a known folder, by full path.
   bool HasFile(std::u16string_view path) const;
+  // A file's contents or link by full path, made (empty) when create is set and its folder
+  // is known; null otherwise. A link is not followed.
+  SimFileData* FileData(std::u16string_view path, bool create = false);
+  // Removes a file; false when there is none.
+  bool RemoveFile(std::u16string_view path);
+  // A symbolic link at path to target, in place of whatever had that name.
+  void PlantLink(std::u16string_view path, std::u16string_view target);
+  // The names of a folder's files, in order.
+  std::vector<std::u16string> FileNames(std::u16string_view folder) const;
+  // Files open through CreateFileW: the full path of each handle's file.
+  std::map<uintptr_t, std::u16string> openFiles;
+  // Someone racing the agent: the next count CreateFileW calls for a path that starts with
+  // prefix find a link to target planted at that path just before.
+  struct LinkRace {
+    std::u16string prefix;
+    std::u16string target;
+    uint32_t count = 0;
+  } linkRace;
 
   // The DACL as Windows lays it out: ACL header, then each entry with its SID. A SID text
   // that does not parse ends the program (scenario texts are checked when loaded).

@@ -29,6 +29,14 @@ struct SimInterface {
   // the interface of an NDIS filter bound to one.
   bool hardware = false;
   bool filter = false;
+  // What the 64-bit counters of MIB_IF_ROW2 hold beyond the row's 32-bit ones: the wraps of
+  // the row's counters that traffic made (GetIfEntry2 answers the row's count plus this).
+  struct WrappedCounts {
+    uint64_t inOctets = 0;
+    uint64_t outOctets = 0;
+    uint64_t inUcastPkts = 0;
+    uint64_t outUcastPkts = 0;
+  } wrapped;
   // Whether TCP/IP is bound to the interface: only those are IP interfaces, the ones
   // NotifyIpInterfaceChange reports (not a team's member adapters, not filter rows).
   bool ipBinding = true;
