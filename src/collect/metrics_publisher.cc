@@ -6,6 +6,7 @@
 
 #include "collect/if_list.h"
 #include "common/alloc.h"
+#include "common/bounded_text.h"
 #include "common/process_state.h"
 #include "common/report.h"
 #include "metrics/prometheus_metrics.h"
@@ -240,15 +241,9 @@ void MetricsPublisher::Write(const CIFList& list, const CTrap* trap) {
   }
   if (failing_) return;
   failing_ = true;
-  char16_t message[96];
-  const char16_t prefix[] = u"MetricsFile: failure to write, at ";
-  size_t at = 0;
-  for (const char16_t* c = prefix; *c != 0; ++c) message[at++] = *c;
-  for (const char16_t* c = result.failedCall; *c != 0 && at + 1 < std::size(message); ++c) {
-    message[at++] = *c;
-  }
-  message[at] = 0;
-  Report(kReportValueNotWritten, message, result.error);
+  BoundedText<96> message;
+  message.Add(u"MetricsFile: failure to write, at ").Add(result.failedCall);
+  Report(kReportValueNotWritten, message.Text(), result.error);
 }
 
 }  // namespace crv
