@@ -10,6 +10,7 @@
 #include "common/report.h"
 #include "model/logical_adapter.h"
 #include "model/physical_adapter.h"
+#include "platform/platform.h"
 #include "platform/sim/state/smbios_builder.h"
 #include "publish/records.h"
 #include "publish/registry_key.h"
@@ -324,8 +325,11 @@ TEST_F(AdapterModelTest, AnInterfaceWithoutAMiniportIsDroppedAndNumberingGoesOn)
 }
 
 // A new interface, before a row fills it, is "not yet known"; its connection lookup says
-// whether it found a name, and an adapter name is matched only whole.
+// whether it found a name, and an adapter name is matched only whole. The lookup releases
+// only the Winsock it started: the host's own use survives it.
 TEST_F(AdapterModelTest, ANewInterfaceIsNotYetKnownAndLooksUpItsConnectionName) {
+  platform::IpHelper& ip = *platform::Os().ipHelper;
+  ASSERT_EQ(0, ip.WSAStartup(0x0202));
   crv::CLogicalAdapter adapter;
   const crv::InterfaceMapRecord& r = adapter.Record();
   EXPECT_EQ((std::vector<int>{1, 1, 1, 1}),
@@ -336,6 +340,7 @@ TEST_F(AdapterModelTest, ANewInterfaceIsNotYetKnownAndLooksUpItsConnectionName) 
   sim::AddAdapter(machine, Adapter(kGuid, 11, 1));
   EXPECT_EQ(1u, adapter.GetConnectionInfo(kGuid.c_str(), found.ipv6Address, found.connectionName));
   EXPECT_STREQ("Ethernet 11", found.connectionName);
+  EXPECT_EQ(0, ip.WSACleanup());
 
   EXPECT_TRUE(crv::AdapterNameEquals("{6a1c0e52-0000-4000-8000-00000000000b}", kGuid.c_str()));
   EXPECT_FALSE(crv::AdapterNameEquals(nullptr, kGuid.c_str()));
