@@ -44,19 +44,6 @@ void MacText(const uint8_t* mac, char* out) {
                 mac[5]);
 }
 
-// The interface's speed: the record's, or where that reads all ones (the 32-bit cap) the sum
-// of the speeds of its ports with link.
-uint64_t InterfaceSpeed(const CLogicalAdapter& adapter) {
-  const InterfaceMapRecord& r = adapter.Record();
-  if (r.speedBitsPerSecond != 0xFFFFFFFFu) return r.speedBitsPerSecond;
-  uint64_t bits = 0;
-  for (PHYSADAPTERNODE* node = adapter.PortListHead(); node != nullptr; node = node->next) {
-    const PhysAdapterRecord& p = node->element->Record();
-    if (p.linkCondition == kConditionOk) bits += uint64_t{p.linkSpeed} * 1000000u;
-  }
-  return bits;
-}
-
 void FillInterface(const CLogicalAdapter& adapter, InterfaceEntry* e) {
   const InterfaceMapRecord& r = adapter.Record();
   Windows1252ToUtf8(r.description, sizeof r.description, e->description, sizeof e->description);
@@ -73,13 +60,13 @@ void FillInterface(const CLogicalAdapter& adapter, InterfaceEntry* e) {
   m.ipv4 = e->ipv4;
   m.grouping = r.grouping;
   m.status = r.status;
-  m.speedBitsPerSecond = InterfaceSpeed(adapter);
+  m.speedBitsPerSecond = r.speedBitsPerSecond;
   m.portCount = r.portCount;
   m.portsWithLink = r.portsWithLink;
 }
 
 // ifEntryReported: whether a failed GetIfEntry2 was reported already (once per thread).
-void FillPort(const CPhysicalAdapter& port, const char* interfaceName, PortEntry* e,
+void FillPort(const CPhysicalAdapter& port, const MetricsInterface& owner, PortEntry* e,
               bool* ifEntryReported) {
   const PhysAdapterRecord& r = port.Record();
   Windows1252ToUtf8(r.deviceDescription, sizeof r.deviceDescription, e->description,
@@ -89,7 +76,8 @@ void FillPort(const CPhysicalAdapter& port, const char* interfaceName, PortEntry
   Windows1252ToUtf8(r.pciLocation, sizeof r.pciLocation, e->pciLocation, sizeof e->pciLocation);
   MacText(r.macAddress, e->mac);
   MetricsPort& m = e->metrics;
-  m.interfaceName = interfaceName;
+  m.interfaceName = owner.name;
+  m.interfaceMapNumber = owner.mapNumber;
   m.portNumber = r.portNumber;
   m.slot = r.slotNumber;
   m.pciLocation = e->pciLocation;
@@ -209,7 +197,7 @@ void MetricsPublisher::Write(const CIFList& list, const CTrap* trap) {
       FillInterface(*node->element, &interfaces[i]);
       interfaceMetrics[i] = interfaces[i].metrics;
       for (PHYSADAPTERNODE* n = node->element->PortListHead(); n != nullptr; n = n->next) {
-        FillPort(*n->element, interfaces[i].name, &ports[p], &ifEntryReported_);
+        FillPort(*n->element, interfaces[i].metrics, &ports[p], &ifEntryReported_);
         portMetrics[p] = ports[p].metrics;
         ++p;
       }
