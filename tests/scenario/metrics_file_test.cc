@@ -106,6 +106,20 @@ TEST_F(MetricsFileTest, CountersGoPast32BitsAndSpeedsAreTrue) {
   }
   EXPECT_NE(std::string::npos, files[0].find("# HELP crvnic_port_transmitted_bytes_total Bytes "
                                              "the port's interface sent (the system's 64-bit"));
+  // The 64-bit error and discard series name each port as its other series do.
+  auto samples = Samples(files[0]);
+  size_t ports = 0;
+  for (const auto& [series, value] : samples) {
+    if (series.rfind("crvnic_port_up{", 0) != 0) continue;
+    ++ports;
+    std::string labels = series.substr(15, series.size() - 16) + ",direction=\"";
+    for (std::string family : {"errors", "discards"}) {
+      family = "crvnic_port_interface_" + family + "_total{" + labels;
+      EXPECT_TRUE(samples.count(family + "receive\"}") && samples.count(family + "transmit\"}"))
+          << family;
+    }
+  }
+  EXPECT_EQ(6u, ports);
 }
 
 TEST_F(MetricsFileTest, AFailedWriteIsReportedOnceAndMadeAgainAtTheNextCycle) {
