@@ -32,8 +32,7 @@ crv::InterfaceMapRecord SampleInterface() {
   r.interfaceMapNumber = 1;
   r.memberIndexes[1] = 14;
   std::strcpy(r.description, "Server Adapter \x01\xE9 \\ end");
-  const uint8_t mac[6] = {0x00, 0x1B, 0x21, 0xAA, 0xBB, 0xCC};
-  std::memcpy(r.macAddress, mac, 6);
+  std::memcpy(r.macAddress, "\x00\x1B\x21\xAA\xBB\xCC", 6);
   r.condition = crv::kConditionOk;
   std::memset(r.connectionName, 'C', sizeof r.connectionName);  // no terminator in the field
   return r;
@@ -131,8 +130,8 @@ TEST(TessarDecode, NotesWhereTheBytesDepartFromWhatTheAgentWrites) {
   tessar::DecodedValue lower =
       tessar::DecodeValue("Interface\\PhysInterface", Binary("physadapter002", BytesOf(port)));
   EXPECT_TRUE(lower.problem.empty()) << lower.problem;
-  ASSERT_EQ(1u, lower.notes.size());
-  EXPECT_EQ("the record's number 2 makes the name PhysAdapter002", lower.notes[0]);
+  EXPECT_EQ(std::vector<std::string>{"the record's number 2 makes the name PhysAdapter002"},
+            lower.notes);
 
   crv::TrapRecord trap{.trapCode = crv::kTrapConnectivityRegained, .recordMark = 3};
   tessar::DecodedValue v = tessar::DecodeValue("Trap_ConnectivityLost",
