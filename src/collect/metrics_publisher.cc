@@ -22,16 +22,16 @@ namespace {
 // UTF-8 of a record text: up to three bytes for each of its characters.
 constexpr size_t kTextBytes = 3 * 257 + 1;
 
-struct InterfaceEntry {
-  MetricsInterface metrics;
+// The texts a MetricsInterface or MetricsPort points into, kept beside the array of them
+// that is handed to the renderer.
+struct InterfaceTexts {
   char name[kTextBytes];
   char description[kTextBytes];
   char mac[18];
   char ipv4[16];
 };
 
-struct PortEntry {
-  MetricsPort metrics;
+struct PortTexts {
   char description[kTextBytes];
   char firmware[3 * 33 + 1];
   char partNumber[3 * 33 + 1];
@@ -44,20 +44,7 @@ void MacText(const uint8_t* mac, char* out) {
                 mac[5]);
 }
 
-// The interface's speed: the record's, or where that reads all ones (the 32-bit cap) the sum
-// of the speeds of its ports with link.
-uint64_t InterfaceSpeed(const CLogicalAdapter& adapter) {
-  const InterfaceMapRecord& r = adapter.Record();
-  if (r.speedBitsPerSecond != 0xFFFFFFFFu) return r.speedBitsPerSecond;
-  uint64_t bits = 0;
-  for (PHYSADAPTERNODE* node = adapter.PortListHead(); node != nullptr; node = node->next) {
-    const PhysAdapterRecord& p = node->element->Record();
-    if (p.linkCondition == kConditionOk) bits += uint64_t{p.linkSpeed} * 1000000u;
-  }
-  return bits;
-}
-
-void FillInterface(const CLogicalAdapter& adapter, InterfaceEntry* e) {
+void FillInterface(const CLogicalAdapter& adapter, MetricsInterface* m, InterfaceTexts* e) {
   const InterfaceMapRecord& r = adapter.Record();
   Windows1252ToUtf8(r.description, sizeof r.description, e->description, sizeof e->description);
   Windows1252ToUtf8(r.connectionName, sizeof r.connectionName, e->name, sizeof e->name);
@@ -65,22 +52,21 @@ void FillInterface(const CLogicalAdapter& adapter, InterfaceEntry* e) {
   MacText(r.macAddress, e->mac);
   const auto* ip = reinterpret_cast<const uint8_t*>(&r.ipv4Address);
   std::snprintf(e->ipv4, sizeof e->ipv4, "%u.%u.%u.%u", ip[0], ip[1], ip[2], ip[3]);
-  MetricsInterface& m = e->metrics;
-  m.name = e->name;
-  m.mapNumber = r.interfaceMapNumber;
-  m.description = e->description;
-  m.mac = e->mac;
-  m.ipv4 = e->ipv4;
-  m.grouping = r.grouping;
-  m.status = r.status;
-  m.speedBitsPerSecond = InterfaceSpeed(adapter);
-  m.portCount = r.portCount;
-  m.portsWithLink = r.portsWithLink;
+  m->name = e->name;
+  m->mapNumber = r.interfaceMapNumber;
+  m->description = e->description;
+  m->mac = e->mac;
+  m->ipv4 = e->ipv4;
+  m->grouping = r.grouping;
+  m->status = r.status;
+  m->speedBitsPerSecond = r.speedBitsPerSecond;
+  m->portCount = r.portCount;
+  m->portsWithLink = r.portsWithLink;
 }
 
 // ifEntryReported: whether a failed GetIfEntry2 was reported already (once per thread).
-void FillPort(const CPhysicalAdapter& port, const char* interfaceName, PortEntry* e,
-              bool* ifEntryReported) {
+void FillPort(const CPhysicalAdapter& port, const MetricsInterface& owner, MetricsPort* out,
+              PortTexts* e, bool* ifEntryReported) {
   const PhysAdapterRecord& r = port.Record();
   Windows1252ToUtf8(r.deviceDescription, sizeof r.deviceDescription, e->description,
                     sizeof e->description);
@@ -88,8 +74,9 @@ void FillPort(const CPhysicalAdapter& port, const char* interfaceName, PortEntry
   Windows1252ToUtf8(r.partNumber, sizeof r.partNumber, e->partNumber, sizeof e->partNumber);
   Windows1252ToUtf8(r.pciLocation, sizeof r.pciLocation, e->pciLocation, sizeof e->pciLocation);
   MacText(r.macAddress, e->mac);
-  MetricsPort& m = e->metrics;
-  m.interfaceName = interfaceName;
+  MetricsPort& m = *out;
+  m.interfaceName = owner.name;
+  m.interfaceMapNumber = owner.mapNumber;
   m.portNumber = r.portNumber;
   m.slot = r.slotNumber;
   m.pciLocation = e->pciLocation;
@@ -188,16 +175,15 @@ void MetricsPublisher::Write(const CIFList& list, const CTrap* trap) {
       ++portCount;
     }
   }
-  auto* interfaces =
-      static_cast<InterfaceEntry*>(AllocateZeroed(sizeof(InterfaceEntry) * (interfaceCount + 1)));
-  auto* ports = static_cast<PortEntry*>(AllocateZeroed(sizeof(PortEntry) * (portCount + 1)));
-  MetricsInterface* interfaceMetrics = static_cast<MetricsInterface*>(
+  auto* interfaces = static_cast<MetricsInterface*>(
       AllocateZeroed(sizeof(MetricsInterface) * (interfaceCount + 1)));
-  MetricsPort* portMetrics =
-      static_cast<MetricsPort*>(AllocateZeroed(sizeof(MetricsPort) * (portCount + 1)));
+  auto* interfaceTexts =
+      static_cast<InterfaceTexts*>(AllocateZeroed(sizeof(InterfaceTexts) * (interfaceCount + 1)));
+  auto* ports = static_cast<MetricsPort*>(AllocateZeroed(sizeof(MetricsPort) * (portCount + 1)));
+  auto* portTexts = static_cast<PortTexts*>(AllocateZeroed(sizeof(PortTexts) * (portCount + 1)));
   MetricsWriteResult result{platform::kErrorNotEnoughMemory, u"HeapAlloc"};
-  if (interfaces != nullptr && ports != nullptr && interfaceMetrics != nullptr &&
-      portMetrics != nullptr) {
+  if (interfaces != nullptr && interfaceTexts != nullptr && ports != nullptr &&
+      portTexts != nullptr) {
     MetricsInput input;
     input.present = true;
     uint8_t overall = kConditionOther;
@@ -206,11 +192,9 @@ void MetricsPublisher::Write(const CIFList& list, const CTrap* trap) {
     for (LOGADAPTERNODE* node = list.Head(); node != nullptr; node = node->next) {
       if (node->element->Condition() > overall) overall = node->element->Condition();
       if (node->element->SharesPortList()) continue;
-      FillInterface(*node->element, &interfaces[i]);
-      interfaceMetrics[i] = interfaces[i].metrics;
+      FillInterface(*node->element, &interfaces[i], &interfaceTexts[i]);
       for (PHYSADAPTERNODE* n = node->element->PortListHead(); n != nullptr; n = n->next) {
-        FillPort(*n->element, interfaces[i].name, &ports[p], &ifEntryReported_);
-        portMetrics[p] = ports[p].metrics;
+        FillPort(*n->element, interfaces[i], &ports[p], &portTexts[p], &ifEntryReported_);
         ++p;
       }
       ++i;
@@ -220,9 +204,9 @@ void MetricsPublisher::Write(const CIFList& list, const CTrap* trap) {
     platform::FileTime now{};
     platform::Os().kernel->GetSystemTimeAsFileTime(&now);
     input.cycleFileTime = uint64_t{now.high} << 32 | now.low;
-    input.interfaces = interfaceMetrics;
+    input.interfaces = interfaces;
     input.interfaceCount = i;
-    input.ports = portMetrics;
+    input.ports = ports;
     input.portCount = p;
     input.interfaceCounters = true;
     input.trapRecordsRemoved = trap != nullptr ? trap->Writer().Removed() : 0;
@@ -231,9 +215,9 @@ void MetricsPublisher::Write(const CIFList& list, const CTrap* trap) {
     if (!text_.Failed()) result = WriteMetricsFile(path_, text_.Data(), text_.Size());
   }
   FreeBlock(interfaces);
+  FreeBlock(interfaceTexts);
   FreeBlock(ports);
-  FreeBlock(interfaceMetrics);
-  FreeBlock(portMetrics);
+  FreeBlock(portTexts);
   if (result.error == 0) {
     if (failing_) ReportInfo(u"MetricsFile: written again", 0);
     failing_ = false;

@@ -165,6 +165,18 @@ void PortFamily(MetricsText& out, const MetricsInput& in, const char* name, cons
   }
 }
 
+// The interface's speed: its record's, or at the record's 32-bit cap the sum of the speeds of
+// its ports with link.
+uint64_t InterfaceSpeed(const MetricsInput& in, const MetricsInterface& f) {
+  if (f.speedBitsPerSecond != 0xFFFFFFFFu) return f.speedBitsPerSecond;
+  uint64_t bits = 0;
+  for (size_t i = 0; i < in.portCount; ++i) {
+    const MetricsPort& p = in.ports[i];
+    if (p.interfaceMapNumber == f.mapNumber && p.linkCondition == 2) bits += p.speedBitsPerSecond;
+  }
+  return bits;
+}
+
 void InterfaceFamilies(MetricsText& out, const MetricsInput& in) {
   Header(out, "crvnic_interface_info", "gauge",
          "An interface the agent manages, with its description, address and grouping.");
@@ -189,23 +201,25 @@ void InterfaceFamilies(MetricsText& out, const MetricsInput& in) {
   struct Gauge {
     const char* name;
     const char* help;
-    uint64_t (*value)(const MetricsInterface&);
+    uint64_t (*value)(const MetricsInput&, const MetricsInterface&);
   };
   const Gauge gauges[] = {
       {"crvnic_interface_up", "1 when the interface has link, else 0.",
-       [](const MetricsInterface& f) -> uint64_t { return f.status == 2 ? 1 : 0; }},
+       [](const MetricsInput&, const MetricsInterface& f) -> uint64_t {
+         return f.status == 2 ? 1 : 0;
+       }},
       {"crvnic_interface_speed_bytes_per_second",
        "The interface's speed (bits per second / 8); 0 while it has no link.",
-       [](const MetricsInterface& f) -> uint64_t { return f.speedBitsPerSecond / 8; }},
+       [](const MetricsInput& in, const MetricsInterface& f) { return InterfaceSpeed(in, f) / 8; }},
       {"crvnic_interface_ports", "The number of ports of the interface.",
-       [](const MetricsInterface& f) -> uint64_t { return f.portCount; }},
+       [](const MetricsInput&, const MetricsInterface& f) -> uint64_t { return f.portCount; }},
       {"crvnic_interface_ports_with_link", "The number of the interface's ports that have link.",
-       [](const MetricsInterface& f) -> uint64_t { return f.portsWithLink; }},
+       [](const MetricsInput&, const MetricsInterface& f) -> uint64_t { return f.portsWithLink; }},
   };
   for (const Gauge& g : gauges) {
     Header(out, g.name, "gauge", g.help);
     for (size_t i = 0; i < in.interfaceCount; ++i) {
-      Sample(out, g.name, labelsOf(i), g.value(in.interfaces[i]));
+      Sample(out, g.name, labelsOf(i), g.value(in, in.interfaces[i]));
     }
   }
 }

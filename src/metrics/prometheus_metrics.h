@@ -36,6 +36,8 @@ struct MetricsInterface {
   const char* ipv4 = "";
   uint32_t grouping = 0;  // 2 single adapter, 4 team
   uint32_t status = 0;    // 2 link ok
+  // The record's speed; all ones, its 32-bit cap, is shown as the sum of the speeds of the
+  // interface's ports with link, which are exact.
   uint64_t speedBitsPerSecond = 0;
   uint32_t portCount = 0;
   uint32_t portsWithLink = 0;
@@ -43,6 +45,7 @@ struct MetricsInterface {
 
 struct MetricsPort {
   const char* interfaceName = "";
+  uint32_t interfaceMapNumber = 0;  // of the interface the port is listed under
   uint32_t portNumber = 0;
   uint32_t slot = 0;
   const char* pciLocation = "";

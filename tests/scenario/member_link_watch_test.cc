@@ -6,7 +6,6 @@
 
 #include "common/report.h"
 #include "platform/sim/api/interface_notify_sim.h"
-#include "platform/sim/scenario/scenario_json.h"
 #include "scenario_helpers.h"
 
 namespace {
@@ -19,34 +18,26 @@ const std::u16string kWatchFailed =
     u"Link state watch: GetIfEntry2 failed, team members' links wait for the poll";
 constexpr uint64_t kWithin = 1000;  // what the watch promises: a trap within a second
 
-class MemberLinkWatchTest : public ::testing::Test {
+class MemberLinkWatchTest : public ScenarioServerTest {
  public:
-  // The default server without its own timeline, so that only the test's changes happen.
-  MemberLinkWatchTest() {
-    nlohmann::json root = nlohmann::json::parse(ScenarioFile("default.json"));
-    root["timeline"] = nlohmann::json::array();
-    scenario = LoadInto(machine, root.dump());
-    machine.RecordRegistryWrites(true);
-  }
+  MemberLinkWatchTest() { machine.RecordRegistryWrites(true); }
 
-  void LinkAt(uint64_t t, const std::u16string& guid, bool up) {
-    machine.At(t, [this, guid, up] { sim::SetAdapterLink(machine, guid, up); });
+  // Without the watch a member's change waits for the poll: GetIfEntry2 failing (one report,
+  // and the watch ends) or the switch off (no report of the watch's).
+  void ExpectTheMemberWaitsForThePoll(size_t watchReports) {
+    LinkAt(73400, kMember2, false);
+    Run(100000);
+    auto traps = Traps(machine);
+    ASSERT_EQ(1u, traps.size()) << crvtest::DescribeReports(machine);
+    EXPECT_EQ(crv::kTrapRedundancyReduced, traps[0].code);
+    EXPECT_GT(traps[0].timeMs, 73400 + kWithin);
+    EXPECT_EQ(watchReports, crvtest::ReportValues(machine, kWatchFailed).size());
   }
-  void Run(uint64_t untilMs) { sim::RunAgentProcess(machine, scenario.commandLine, untilMs); }
-
-  std::vector<uint64_t> PassTimesFrom(uint64_t fromMs) const {
-    std::vector<uint64_t> times;
-    for (const auto& w : machine.RegistryWrites()) {
-      if (w.timeMs >= fromMs && w.valueName == u"InterfaceData_Ready" && w.data[0] == 0) {
-        times.push_back(w.timeMs);
-      }
-    }
-    return times;
-  }
-
-  sim::Machine machine;
-  sim::Scenario scenario;
 };
+
+void ExpectTrappedWithin(const SeenTrap& trap, uint64_t t) {
+  EXPECT_TRUE(trap.timeMs >= t && trap.timeMs <= t + kWithin) << trap.timeMs << " for " << t;
+}
 
 // The case: the second member pulled and plugged back between polls (poll 30 s).
 TEST_F(MemberLinkWatchTest, APulledAndPluggedMemberIsTrappedWithinASecond) {
@@ -55,15 +46,11 @@ TEST_F(MemberLinkWatchTest, APulledAndPluggedMemberIsTrappedWithinASecond) {
   Run(200000);
   auto traps = Traps(machine);
   ASSERT_EQ(2u, traps.size()) << crvtest::DescribeReports(machine);
-  EXPECT_EQ(crv::kTrapRedundancyReduced, traps[0].code);
-  EXPECT_EQ(1u, traps[0].teamLinks);
-  EXPECT_GE(traps[0].timeMs, 73400u);
-  EXPECT_LE(traps[0].timeMs, 73400 + kWithin);
-  EXPECT_EQ(crv::kTrapRedundancyIncreased, traps[1].code);
-  EXPECT_EQ(2u, traps[1].teamLinks);
-  EXPECT_GE(traps[1].timeMs, 167700u);
-  EXPECT_LE(traps[1].timeMs, 167700 + kWithin);
-  EXPECT_EQ(traps[0].port, traps[1].port);
+  EXPECT_EQ(
+      Fields(crv::kTrapRedundancyReduced, 1, crv::kTrapRedundancyIncreased, 2, traps[0].port),
+      Fields(traps[0].code, traps[0].teamLinks, traps[1].code, traps[1].teamLinks, traps[1].port));
+  ExpectTrappedWithin(traps[0], 73400);
+  ExpectTrappedWithin(traps[1], 167700);
   // The IP stack said nothing: the members and the team's interfaces are no IP interfaces
   // whose state changed.
   EXPECT_EQ(0u, machine.interfaceNotifier().Delivered());
@@ -77,8 +64,7 @@ TEST_F(MemberLinkWatchTest, BothMembersLostInOneBurst) {
   Run(120000);
   auto traps = Traps(machine);
   ASSERT_EQ(2u, traps.size()) << crvtest::DescribeReports(machine);
-  std::sort(traps.begin(), traps.end(),
-            [](const SeenTrap& a, const SeenTrap& b) { return a.port < b.port; });
+  std::ranges::sort(traps, {}, &SeenTrap::port);
   EXPECT_EQ((std::vector<uint64_t>{crv::kTrapRedundancyReduced, 1, crv::kTrapConnectivityLost}),
             Fields(traps[0].code, traps[0].teamLinks, traps[1].code));
   EXPECT_EQ(traps[0].timeMs, traps[1].timeMs);
@@ -88,14 +74,10 @@ TEST_F(MemberLinkWatchTest, BothMembersLostInOneBurst) {
 // A member flapping every 100 ms for five seconds: passes at least a second apart, and the
 // last state (down) trapped within a second of the storm's end.
 TEST_F(MemberLinkWatchTest, AStormOnAMemberIsHeldToOnePassASecond) {
-  bool up = true;
-  for (uint64_t t = 70000; t <= 75000; t += 100) {
-    up = !up;
-    LinkAt(t, kMember2, up);
-  }
-  ASSERT_FALSE(up);
+  for (uint64_t t = 70000; t <= 75000; t += 100) LinkAt(t, kMember2, (t - 70000) / 100 % 2 == 1);
   Run(89000);  // before the next poll
-  auto passes = PassTimesFrom(70000);
+  auto passes = ReadyWrites(machine, 0);
+  passes.erase(passes.begin(), std::lower_bound(passes.begin(), passes.end(), 70000u));
   ASSERT_FALSE(passes.empty());
   EXPECT_LE(passes.size(), 7u);
   for (size_t i = 1; i < passes.size(); ++i) EXPECT_GE(passes[i] - passes[i - 1], 1000u);
@@ -123,30 +105,17 @@ TEST_F(MemberLinkWatchTest, APauseWhoseWaitFailsIsReportedWithItsError) {
   EXPECT_EQ(std::vector<uint32_t>{platform::kErrorInvalidHandle}, failedWaits);
   auto traps = Traps(machine);
   ASSERT_EQ(2u, traps.size()) << crvtest::DescribeReports(machine);
-  EXPECT_LE(traps[1].timeMs, 80000 + kWithin);
-}
-
-// Without the watch a member's change waits for the poll: GetIfEntry2 failing (one report,
-// and the watch ends) or the switch off (no report of the watch's).
-void ExpectTheMemberWaitsForThePoll(MemberLinkWatchTest* test, sim::Machine& machine,
-                                    uint32_t watchReports) {
-  test->LinkAt(73400, kMember2, false);
-  test->Run(100000);
-  auto traps = Traps(machine);
-  ASSERT_EQ(1u, traps.size()) << crvtest::DescribeReports(machine);
-  EXPECT_EQ(crv::kTrapRedundancyReduced, traps[0].code);
-  EXPECT_GT(traps[0].timeMs, 73400 + kWithin);
-  EXPECT_EQ(watchReports, crvtest::ReportValues(machine, kWatchFailed).size());
+  ExpectTrappedWithin(traps[1], 80000);
 }
 
 TEST_F(MemberLinkWatchTest, GetIfEntry2FailingLeavesMembersToThePoll) {
   ASSERT_TRUE(machine.FailCall("GetIfEntry2", 0, platform::kErrorProcNotFound));
-  ExpectTheMemberWaitsForThePoll(this, machine, 1);
+  ExpectTheMemberWaitsForThePoll(1);
 }
 
 TEST_F(MemberLinkWatchTest, SwitchedOffMembersWaitForThePoll) {
   machine.registry().SetDword(kParameters, u"ImmediateUpdates", 0);
-  ExpectTheMemberWaitsForThePoll(this, machine, 0);
+  ExpectTheMemberWaitsForThePoll(0);
 }
 
 }  // namespace

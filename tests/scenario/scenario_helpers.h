@@ -14,6 +14,7 @@
 #include "common/utf.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/scenario/scenario.h"
+#include "platform/sim/scenario/scenario_json.h"
 #include "platform/sim/state/device_sim.h"
 #include "publish/records.h"
 #include "support/record_bytes.h"
@@ -126,5 +127,26 @@ inline sim::Scenario LoadInto(sim::Machine& machine, const std::string& text) {
   EXPECT_TRUE(sim::LoadScenario(text, machine, &scenario, &error)) << error;
   return scenario;
 }
+
+// The default server without its own timeline, so that only a test's changes happen.
+inline nlohmann::json QuietDefaultServer() {
+  nlohmann::json root = nlohmann::json::parse(ScenarioFile("default.json"));
+  root["timeline"] = nlohmann::json::array();
+  return root;
+}
+
+// A fixture on that server, or on the scenario given, run as an agent process.
+class ScenarioServerTest : public ::testing::Test {
+ public:
+  explicit ScenarioServerTest(const nlohmann::json& root = QuietDefaultServer())
+      : scenario(LoadInto(machine, root.dump())) {}
+  void LinkAt(uint64_t t, const std::u16string& guid, bool up) {
+    machine.At(t, [this, guid, up] { sim::SetAdapterLink(machine, guid, up); });
+  }
+  void Run(uint64_t untilMs) { sim::RunAgentProcess(machine, scenario.commandLine, untilMs); }
+
+  sim::Machine machine;
+  sim::Scenario scenario;
+};
 
 }  // namespace scenariotest

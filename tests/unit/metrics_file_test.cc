@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "metrics/metrics_file.h"
@@ -47,18 +48,14 @@ TEST_F(MetricsFileTest, ReplacesTheFileWholeThroughATemporaryFileCreatedExclusiv
 // and the answer names the call and its error.
 TEST_F(MetricsFileTest, AFailedStepKeepsThePreviousFileAndRemovesTheTemporaryOne) {
   ASSERT_EQ(0u, Write("old\n").error);
-  struct Case {
-    const char* fault;
-    std::u16string call;
-  };
-  for (const Case& c :
-       {Case{"CreateFileW(file)", u"CreateFileW"}, Case{"WriteFile", u"WriteFile"},
-        Case{"CloseHandle(file)", u"CloseHandle"}, Case{"MoveFileExW", u"MoveFileExW"}}) {
-    SCOPED_TRACE(c.fault);
-    ASSERT_TRUE(machine.FailCall(c.fault, machine.CallCount(c.fault) + 1, 112));
+  for (auto [fault, call] :
+       {std::pair{"CreateFileW(file)", u"CreateFileW"}, std::pair{"WriteFile", u"WriteFile"},
+        std::pair{"CloseHandle(file)", u"CloseHandle"}, std::pair{"MoveFileExW", u"MoveFileExW"}}) {
+    SCOPED_TRACE(fault);
+    ASSERT_TRUE(machine.FailCall(fault, machine.CallCount(fault) + 1, 112));
     crv::MetricsWriteResult result = Write("new\n");
     EXPECT_EQ(112u, result.error);
-    EXPECT_EQ(c.call, result.failedCall);
+    EXPECT_EQ(std::u16string(call), result.failedCall);
     EXPECT_EQ("old\n", Contents(kPath));
     EXPECT_EQ(std::vector<std::u16string>{u"crvnicmgmt.prom"}, Names());
   }
@@ -88,8 +85,7 @@ TEST_F(MetricsFileTest, LinksPlantedAtEitherNameAreNeverWrittenThrough) {
 }
 
 TEST_F(MetricsFileTest, AMissingFolderOrAnOverlongPathIsAnError) {
-  std::u16string missing = u"C:\\nosuch\\crvnicmgmt.prom";
-  EXPECT_EQ(3u, crv::WriteMetricsFile(missing.c_str(), "x", 1).error);
+  EXPECT_EQ(3u, crv::WriteMetricsFile(u"C:\\nosuch\\crvnicmgmt.prom", "x", 1).error);
   std::u16string overlong = kFolder + u"\\" + std::u16string(crv::kMaxMetricsPathChars, u'a');
   EXPECT_EQ(87u, crv::WriteMetricsFile(overlong.c_str(), "x", 1).error);
 }

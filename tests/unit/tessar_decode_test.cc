@@ -24,8 +24,7 @@ namespace {
 
 using namespace platform;
 
-using crvtest::BytesOf;
-using crvtest::Zeroed;
+using crvtest::BytesOf, crvtest::Zeroed;
 
 // Its MAC address, members and condition are read back from the JSON and table output.
 crv::InterfaceMapRecord SampleInterface() {
@@ -33,8 +32,7 @@ crv::InterfaceMapRecord SampleInterface() {
   r.interfaceMapNumber = 1;
   r.memberIndexes[1] = 14;
   std::strcpy(r.description, "Server Adapter \x01\xE9 \\ end");
-  const uint8_t mac[6] = {0x00, 0x1B, 0x21, 0xAA, 0xBB, 0xCC};
-  std::memcpy(r.macAddress, mac, 6);
+  std::memcpy(r.macAddress, "\x00\x1B\x21\xAA\xBB\xCC", 6);
   r.condition = crv::kConditionOk;
   std::memset(r.connectionName, 'C', sizeof r.connectionName);  // no terminator in the field
   return r;
@@ -42,6 +40,10 @@ crv::InterfaceMapRecord SampleInterface() {
 
 tessar::RawValue Binary(const char* name, std::vector<uint8_t> data) {
   return tessar::RawValue{name, kRegBinary, std::move(data)};
+}
+
+bool Has(const std::string& text, const std::string& what) {
+  return text.find(what) != std::string::npos;
 }
 
 const tessar::DecodedField* Field(const tessar::DecodedValue& value, const std::string& name) {
@@ -92,23 +94,23 @@ TEST(TessarDecode, FieldsCoverEachRecordExactly) {
 
 // A record of the wrong size is in the registry-read tree below (and its JSON).
 TEST(TessarDecode, WrongSizeOrTypeIsShownWithItsBytes) {
-  EXPECT_EQ("wrong type REG_SZ, expected REG_BINARY",
-            tessar::DecodeValue(
-                "Trap_ConnectivityLost",
-                tessar::RawValue{"TrapData01DA3C4577462146", kRegSz, std::vector<uint8_t>(600)})
-                .problem);
-  EXPECT_EQ("wrong type REG_BINARY, expected REG_DWORD",
-            tessar::DecodeValue("", Binary("Status", {1, 0, 0, 0})).problem);
-  EXPECT_EQ("wrong type REG_DWORD, expected REG_QWORD",
-            tessar::DecodeValue(
-                "Interface", tessar::RawValue{"InterfaceData_CycleTime", kRegDword, {1, 0, 0, 0}})
-                .problem);
+  const std::tuple<const char*, tessar::RawValue, const char*> cases[] = {
+      {"Trap_ConnectivityLost",
+       {"TrapData01DA3C4577462146", kRegSz, std::vector<uint8_t>(600)},
+       "wrong type REG_SZ, expected REG_BINARY"},
+      {"", Binary("Status", {1, 0, 0, 0}), "wrong type REG_BINARY, expected REG_DWORD"},
+      {"Interface",
+       {"InterfaceData_CycleTime", kRegDword, {1, 0, 0, 0}},
+       "wrong type REG_DWORD, expected REG_QWORD"}};
+  for (const auto& [key, value, problem] : cases) {
+    EXPECT_EQ(problem, tessar::DecodeValue(key, value).problem);
+  }
 
   tessar::RawKey root{
       "SYSTEM\\TessarNetwork", true, {{"Status", kRegDword, {0xAB, 0xCD, 0xEF}}}, {}};
   std::string table = tessar::RenderTable(tessar::DecodeTree(root));
-  EXPECT_NE(std::string::npos, table.find("problem: wrong size 3 bytes, expected 4")) << table;
-  EXPECT_NE(std::string::npos, table.find("ab cd ef")) << table;
+  EXPECT_TRUE(Has(table, "problem: wrong size 3 bytes, expected 4") && Has(table, "ab cd ef"))
+      << table;
 
   // The same name in a key the tree does not define it in is just a value of its type.
   tessar::DecodedValue elsewhere =
@@ -128,8 +130,8 @@ TEST(TessarDecode, NotesWhereTheBytesDepartFromWhatTheAgentWrites) {
   tessar::DecodedValue lower =
       tessar::DecodeValue("Interface\\PhysInterface", Binary("physadapter002", BytesOf(port)));
   EXPECT_TRUE(lower.problem.empty()) << lower.problem;
-  ASSERT_EQ(1u, lower.notes.size());
-  EXPECT_EQ("the record's number 2 makes the name PhysAdapter002", lower.notes[0]);
+  EXPECT_EQ(std::vector<std::string>{"the record's number 2 makes the name PhysAdapter002"},
+            lower.notes);
 
   crv::TrapRecord trap{.trapCode = crv::kTrapConnectivityRegained, .recordMark = 3};
   tessar::DecodedValue v = tessar::DecodeValue("Trap_ConnectivityLost",
@@ -140,7 +142,7 @@ TEST(TessarDecode, NotesWhereTheBytesDepartFromWhatTheAgentWrites) {
   for (const char* note :
        {"raised 2024-01-01 00:00:01.234 UTC",
         "trap code 12 belongs under Trap_ConnectivityRegained", "recordMark is 3, expected 4"})
-    EXPECT_NE(std::string::npos, notes.find(note)) << notes;
+    EXPECT_TRUE(Has(notes, note)) << notes;
 }
 
 TEST(TessarDecode, MalformedDumpLinesAreReportedWithTheirNumber) {
@@ -164,7 +166,7 @@ TEST(TessarDecode, MalformedDumpLinesAreReportedWithTheirNumber) {
     SCOPED_TRACE(text);
     EXPECT_FALSE(tessar::ParseDump(text, &tree, &error));
     EXPECT_EQ(line, error.line);
-    EXPECT_NE(std::string::npos, error.message.find(message)) << error.message;
+    EXPECT_TRUE(Has(error.message, message)) << error.message;
     EXPECT_FALSE(tree.has_value());
   }
   EXPECT_TRUE(tessar::ParseDump("\n\n", &tree, &error));
@@ -178,43 +180,41 @@ using TessarTreeSources = crvtest::SimTest;
 // dump and the registry read must agree, and the JSON carries what the table shows.
 TEST_F(TessarTreeSources, DumpFileRegistryReadAndJsonShowTheSameTree) {
   auto& registry = machine.registry();
-  registry.CreateKey(u"SYSTEM\\TessarNetwork\\Interface\\LogInterfaceMap", true);
-  registry.SetDword(u"SYSTEM\\TessarNetwork", u"Status", 1);
-  registry.SetValue(u"SYSTEM\\TessarNetwork", u"Odd \"name\"\x01\\", 77, {0xFF, 0x00});
-  registry.SetDword(u"SYSTEM\\TessarNetwork\\Interface", u"InterfaceData_Ready", 1);
+  const std::u16string tree = u"SYSTEM\\TessarNetwork", iface = tree + u"\\Interface";
+  const std::u16string mapsKey = iface + u"\\LogInterfaceMap";
+  registry.CreateKey(mapsKey, true);
+  registry.SetDword(tree, u"Status", 1);
+  registry.SetValue(tree, u"Odd \"name\"\x01\\", 77, {0xFF, 0x00});
+  registry.SetDword(iface, u"InterfaceData_Ready", 1);
   auto mib = Zeroed<crv::MibStatsRecord>();
   mib.headerMark = 18;
   mib.overallCondition = 2;
   mib.pollIntervalSeconds = 120;
-  registry.SetValue(u"SYSTEM\\TessarNetwork\\Interface", u"MibStats", kRegBinary, BytesOf(mib));
+  registry.SetValue(iface, u"MibStats", kRegBinary, BytesOf(mib));
   // Created out of name order: values are listed in creation order.
-  registry.SetValue(u"SYSTEM\\TessarNetwork\\Interface\\LogInterfaceMap", u"InterfaceMap002",
-                    kRegBinary, {1, 2, 3});
-  registry.SetValue(u"SYSTEM\\TessarNetwork\\Interface\\LogInterfaceMap", u"InterfaceMap001",
-                    kRegBinary, BytesOf(SampleInterface()));
-  registry.SetString(u"SYSTEM\\TessarNetwork\\Interface\\BridgingInfo", u"BridgeConnectionName",
-                     u"Br\u00FCcke \"1\"");
+  registry.SetValue(mapsKey, u"InterfaceMap002", kRegBinary, {1, 2, 3});
+  registry.SetValue(mapsKey, u"InterfaceMap001", kRegBinary, BytesOf(SampleInterface()));
+  registry.SetString(iface + u"\\BridgingInfo", u"BridgeConnectionName", u"Br\u00FCcke \"1\"");
   std::optional<tessar::RawKey> fromDump;
   tessar::ParseError error;
-  ASSERT_TRUE(tessar::ParseDump(registry.Dump(u"SYSTEM\\TessarNetwork"), &fromDump, &error))
+  ASSERT_TRUE(tessar::ParseDump(registry.Dump(tree), &fromDump, &error))
       << error.line << ": " << error.message;
   ASSERT_TRUE(fromDump.has_value());
   tessar::RawKey fromRegistry;
-  ASSERT_EQ(0, tessar::ReadRegistryTree(*Os().registry, kHkeyLocalMachine, u"SYSTEM\\TessarNetwork",
-                                        &fromRegistry));
+  ASSERT_EQ(
+      0, tessar::ReadRegistryTree(*Os().registry, kHkeyLocalMachine, tree.c_str(), &fromRegistry));
 
   std::string dumped = tessar::RenderTable(tessar::DecodeTree(*fromDump));
   std::string read = tessar::RenderTable(tessar::DecodeTree(fromRegistry));
-  EXPECT_NE(std::string::npos, dumped.find("[SYSTEM\\TessarNetwork\\Interface]  volatile"));
-  EXPECT_NE(std::string::npos,
-            dumped.find("[SYSTEM\\TessarNetwork\\Interface\\BridgingInfo]  not volatile"));
+  EXPECT_TRUE(Has(dumped, "[SYSTEM\\TessarNetwork\\Interface]  volatile") &&
+              Has(dumped, "[SYSTEM\\TessarNetwork\\Interface\\BridgingInfo]  not volatile"))
+      << dumped;
   EXPECT_EQ(std::regex_replace(dumped, std::regex("  (not )?volatile"), ""), read);
 
   // Creation order, not name order; a record's fields each on a line of their own.
   EXPECT_LT(read.find("InterfaceMap002"), read.find("InterfaceMap001"));
-  EXPECT_NE(std::string::npos, read.find("interfaceMapNumber")) << read;
-  EXPECT_NE(std::string::npos, read.find("2 (ok)")) << read;
-  EXPECT_NE(std::string::npos, read.find("BridgeConnectionName = \"Br\u00FCcke \\\"1\\\"\""))
+  EXPECT_TRUE(Has(read, "interfaceMapNumber") && Has(read, "2 (ok)") &&
+              Has(read, "BridgeConnectionName = \"Br\u00FCcke \\\"1\\\"\""))
       << read;
 
   tessar::RawKey absent;

@@ -2,11 +2,11 @@
 // field. The field tables are built from the agent's own record declarations, so the decoder
 // reads exactly the offsets the agent writes.
 #include <cstddef>
-#include <cstdio>
 #include <string>
 
 #include "ascii_text.h"
 #include "common/utf.h"
+#include "format_text.h"
 #include "publish/records.h"
 #include "tessar_decode.h"
 
@@ -235,12 +235,6 @@ const RecordLayout& TrapLayout() {
 #undef FIELD
 
 // --- Texts ---------------------------------------------------------------------------------
-
-std::string Format(const char* format, auto... args) {
-  char buffer[128];
-  std::snprintf(buffer, sizeof buffer, format, args...);
-  return buffer;
-}
 
 void AppendEscapedByte(std::string& out, uint8_t b) {
   if (b == '\\') {

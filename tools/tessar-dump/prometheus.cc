@@ -31,17 +31,6 @@ namespace {
 const char* const kTrapKinds[crv::kTrapKinds] = {"connectivity lost", "connectivity regained",
                                                  "redundancy reduced", "redundancy increased"};
 
-// The interface's speed: its record's, or where that reads all ones (the record's 32-bit
-// cap) the sum of the speeds of its listed ports with link, which are exact.
-uint64_t InterfaceSpeed(const TreeView& view, const InterfaceView& i) {
-  if (i.speedBitsPerSecond != 0xFFFFFFFFu) return i.speedBitsPerSecond;
-  uint64_t bits = 0;
-  for (const PortView& p : view.ports) {
-    if (p.interfaceMapNumber == i.mapNumber && p.linkCondition == 2) bits += p.speedBitsPerSecond;
-  }
-  return bits;
-}
-
 }  // namespace
 
 // The view handed to the renderer the agent's metrics file is made with; the tree holds
@@ -62,7 +51,7 @@ std::string RenderPrometheus(const TreeView& view) {
     m.ipv4 = i.ipv4.c_str();
     m.grouping = i.grouping;
     m.status = i.status;
-    m.speedBitsPerSecond = InterfaceSpeed(view, i);
+    m.speedBitsPerSecond = i.speedBitsPerSecond;
     m.portCount = i.portCount;
     m.portsWithLink = i.portsWithLink;
     interfaces.push_back(m);
@@ -71,6 +60,7 @@ std::string RenderPrometheus(const TreeView& view) {
   for (const PortView& p : view.ports) {
     crv::MetricsPort m;
     m.interfaceName = p.interfaceName.c_str();
+    m.interfaceMapNumber = p.interfaceMapNumber;
     m.portNumber = p.portNumber;
     m.slot = p.slot;
     m.pciLocation = p.pciLocation.c_str();

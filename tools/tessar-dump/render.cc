@@ -1,18 +1,12 @@
 // The decoded tree as a readable table or as JSON.
 #include <algorithm>
-#include <cstdio>
 #include <string>
 
+#include "format_text.h"
 #include "tessar_decode.h"
 
 namespace tessar {
 namespace {
-
-std::string Format(const char* format, auto... args) {
-  char buffer[128];
-  std::snprintf(buffer, sizeof buffer, format, args...);
-  return buffer;
-}
 
 // Length of the valid UTF-8 sequence at text[i] (2 to 4 bytes), or 0.
 size_t Utf8SequenceLength(std::string_view text, size_t i) {

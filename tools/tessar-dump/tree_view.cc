@@ -3,11 +3,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string_view>
 #include <unordered_map>
 
 #include "ascii_text.h"
-#include "common/utf.h"
+#include "metrics/windows_1252.h"
 
 namespace tessar {
 namespace {
@@ -45,16 +46,6 @@ void ParsePciIdentity(const std::string& text, uint32_t* pciId, uint32_t* subsys
     *pciId = a;
     *subsystemId = b;
   }
-}
-
-// Windows-1252's bytes 0x80-0x9F; U+FFFD for the five it leaves undefined.
-constexpr char16_t kWindows1252High[32] = {
-    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
-
-char16_t Windows1252Character(uint8_t b) {
-  return b >= 0x80 && b <= 0x9F ? kWindows1252High[b - 0x80] : static_cast<char16_t>(b);
 }
 
 uint64_t TimeOfTrapName(std::string_view name) {
@@ -163,13 +154,14 @@ void Collect(const DecodedKey& key, TreeView& view) {
 }  // namespace
 
 std::string TextOfField(const DecodedValue& value, const DecodedField& field) {
-  std::u16string text;
-  for (uint32_t i = 0; i < field.width && field.offset + i < value.data.size(); ++i) {
-    uint8_t b = value.data[field.offset + i];
-    if (b == 0) break;
-    text.push_back(b < 0x20 || b == 0x7F ? u'?' : Windows1252Character(b));
-  }
-  return crv::Utf16ToUtf8(text);
+  if (field.offset >= value.data.size()) return std::string();
+  size_t width = std::min<size_t>(field.width, value.data.size() - field.offset);
+  // Three UTF-8 bytes at most for each byte of the field, and the terminator.
+  std::string text(3 * width + 1, '\0');
+  crv::Windows1252ToUtf8(reinterpret_cast<const char*>(value.data.data()) + field.offset, width,
+                         text.data(), text.size());
+  text.resize(std::strlen(text.c_str()));
+  return text;
 }
 
 TreeView ViewOf(const DecodedKey& root) {

@@ -1,21 +1,15 @@
 // The live view: a compact table of interfaces and ports drawn from two reads of the tree,
 // with what changed between them marked, and the trap records as they appear.
 #include <algorithm>
-#include <cstdio>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
 
+#include "format_text.h"
 #include "tree_view.h"
 
 namespace tessar {
 namespace {
-
-std::string Format(const char* format, auto... args) {
-  char buffer[256];
-  std::snprintf(buffer, sizeof buffer, format, args...);
-  return buffer;
-}
 
 std::string SpeedText(uint64_t bitsPerSecond) {
   if (bitsPerSecond == 0) return "-";
