@@ -113,7 +113,8 @@ TEST_F(SimScenarioTest, AFaultOnACallNotInTheTableIsRefused) {
 }
 
 // A scenario that cannot be run is refused with one line that says where and what: the
-// field's path (names clipped), the JSON's line and column, the registry limit it breaks.
+// field's path (names clipped), the registry limit it breaks. (nicsim-hostile.sh has the
+// JSON's line and column and the run's length.)
 TEST_F(SimScenarioTest, BadScenariosAreRefusedWithTheFieldAndWhatIsWrong) {
   const std::string adapter = R"({"guid": "{0E5B9C1A-4F7D-4C1B-9A8E-3D2C1B0A9F0N}",
       "mac": "00-1B-21-AA-BB-0N", "pci": {"vendor": "0x8086", "device": "0x1572"},
@@ -129,16 +130,11 @@ TEST_F(SimScenarioTest, BadScenariosAreRefusedWithTheFieldAndWhatIsWrong) {
     return key;
   };
   const std::pair<std::string, std::string> cases[] = {
-      {"{\n  \"description\": \"x\",\n  \"adapters\": [ }",
-       "scenario: not valid JSON at line 3, column 17"},
       {"{\"adapters\": [" + numbered('1') + "," + numbered('2') + "," +
            numbered('3', R"(, "speed": "10G")") + "]}",
        "adapters[2].speed: expected a whole number of at least 0"},
-      {R"({"wmi": {"lbfo_teams": [{"name": "t", "teaming_mode": "x"}]}})",
-       "wmi.lbfo_teams[0].teaming_mode: expected a whole number of at least 0"},
       {R"({"wmi": {"lbfo_teams": [{"name": "t", "members": "x"}]}})",
        "wmi.lbfo_teams[0].members: expected a list"},
-      {R"({"duration_ms": 2678400001})", "duration_ms: longer than 31 days"},
       {R"({"registry": [{"key": ")" + levels(512) + R"("}, {"key": ")" + levels(513) + R"("}]})",
        "registry[1].key: 513 levels deep, beyond 512 (the registry refuses it: "
        "ERROR_INVALID_PARAMETER)"},
@@ -151,10 +147,6 @@ TEST_F(SimScenarioTest, BadScenariosAreRefusedWithTheFieldAndWhatIsWrong) {
        "registry[0].values." + std::string(64, 'v') +
            "...(16320 bytes more): a value name of 16384 characters, beyond 16383 (the registry "
            "refuses it: ERROR_INVALID_PARAMETER)"},
-      {R"({"registry": [{"key": "SYSTEM", "values": {"v": {"type": ")" + std::string(1000, 't') +
-           R"(", "data": 1}}}]})",
-       "registry[0].values.v.type: unknown registry type \"" + std::string(64, 't') +
-           "...(936 bytes more)\""},
       {"{\"adapters\": [" +
            numbered('1', R"(, "instance_id": "PCI\\)" + std::string(197, 'i') + "\"") + "]}",
        "adapters[0].instance_id: longer than 200 characters, the longest device instance ID "
@@ -184,9 +176,9 @@ TEST_F(SimRegistryTest, VolatileKeysGoWithARestartAndOpenKeysAreCounted) {
   EXPECT_TRUE(machine.registry().KeyExists(u"SYSTEM"));
 }
 
-// Windows' limits through the calls the agent makes: a key name one character too long, or
-// a key one level deeper than 512, is refused with ERROR_INVALID_PARAMETER and nothing is
-// made; a tree far deeper than any the registry allows is still destroyed without recursion.
+// Windows' depth limit through the calls the agent makes (the name limits are the platform
+// contract's): a key one level deeper than 512 is refused with ERROR_INVALID_PARAMETER and
+// nothing is made; a tree far deeper than the registry allows is destroyed without recursion.
 TEST_F(SimRegistryTest, KeyLimitsAnswerWindowsErrorAndDeepTreesGoWithoutRecursion) {
   std::u16string deep = u"SYSTEM";
   for (int level = 2; level <= 500; ++level) deep += u"\\k";
@@ -195,27 +187,14 @@ TEST_F(SimRegistryTest, KeyLimitsAnswerWindowsErrorAndDeepTreesGoWithoutRecursio
   platform::RegKey base = nullptr, child = nullptr;
   ASSERT_EQ(0, reg.OpenKeyEx(platform::kHkeyLocalMachine, deep.c_str(), 0, platform::kKeyAllAccess,
                              &base));
-  std::u16string twelve = u"a", thirteen = u"b";
-  for (int i = 1; i < 12; ++i) twelve += u"\\a";
-  for (int i = 1; i < 13; ++i) thirteen += u"\\b";
-  const std::pair<std::u16string, int32_t> cases[] = {
-      {twelve, 0},
-      {thirteen, static_cast<int32_t>(platform::kErrorInvalidParameter)},
-      {std::u16string(255, u'n'), 0},
-      {u"x\\" + std::u16string(256, u'n'), static_cast<int32_t>(platform::kErrorInvalidParameter)},
-  };
-  for (const auto& [subKey, expected] : cases) {
-    SCOPED_TRACE(subKey.size());
-    int32_t status =
-        reg.CreateKeyEx(base, subKey.c_str(), nullptr, 0, platform::kKeyAllAccess, &child, nullptr);
-    EXPECT_EQ(expected, status);
-    if (status == 0) {
-      EXPECT_EQ(0, reg.CloseKey(child));
-    }
-  }
+  std::u16string thirteen = u"b\\b\\b\\b\\b\\b\\b\\b\\b\\b\\b\\b\\b";
+  EXPECT_EQ(static_cast<int32_t>(platform::kErrorInvalidParameter),
+            reg.CreateKeyEx(base, thirteen.c_str(), nullptr, 0, platform::kKeyAllAccess, &child,
+                            nullptr));
   EXPECT_FALSE(machine.registry().KeyExists(deep + u"\\b"));
-  EXPECT_FALSE(machine.registry().KeyExists(deep + u"\\x"));
-  EXPECT_EQ(0, reg.CloseKey(base));
+  ASSERT_EQ(0, reg.CreateKeyEx(base, thirteen.c_str() + 2, nullptr, 0, platform::kKeyAllAccess,
+                               &child, nullptr));  // twelve levels: the 512th is made
+  EXPECT_TRUE(reg.CloseKey(child) == 0 && reg.CloseKey(base) == 0);
 
   auto top = std::make_shared<sim::RegKeyNode>();
   sim::RegKeyNode* node = top.get();
