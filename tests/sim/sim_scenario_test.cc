@@ -6,12 +6,15 @@
 // restart of the machine, and open keys are counted.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "platform/platform.h"
 #include "platform/sim/scenario/scenario.h"
 #include "platform/sim/state/device_sim.h"
 #include "platform/sim/state/network_sim.h"
+#include "platform/sim/state/registry_sim.h"
 #include "support/sim_fixture.h"
 
 namespace {
@@ -109,6 +112,55 @@ TEST_F(SimScenarioTest, AFaultOnACallNotInTheTableIsRefused) {
   EXPECT_NE(error.find("\"QLmapiGetFirmwareInfo\""), std::string::npos) << error;
 }
 
+// A scenario that cannot be run is refused with one line that says where and what: the
+// field's path (names clipped), the registry limit it breaks. (nicsim-hostile.sh has the
+// JSON's line and column and the run's length.)
+TEST_F(SimScenarioTest, BadScenariosAreRefusedWithTheFieldAndWhatIsWrong) {
+  const std::string adapter = R"({"guid": "{0E5B9C1A-4F7D-4C1B-9A8E-3D2C1B0A9F0N}",
+      "mac": "00-1B-21-AA-BB-0N", "pci": {"vendor": "0x8086", "device": "0x1572"},
+      "location": {"bus": 5, "device": 0, "function": N}})";
+  auto numbered = [&adapter](char n, const std::string& more = "") {
+    std::string text = adapter;
+    std::replace(text.begin(), text.end(), 'N', n);
+    return text.insert(text.size() - 1, more);
+  };
+  auto levels = [](size_t n) {
+    std::string key = "SYSTEM";
+    for (size_t i = 1; i < n; ++i) key += "\\\\k";
+    return key;
+  };
+  const std::pair<std::string, std::string> cases[] = {
+      {"{\"adapters\": [" + numbered('1') + "," + numbered('2') + "," +
+           numbered('3', R"(, "speed": "10G")") + "]}",
+       "adapters[2].speed: expected a whole number of at least 0"},
+      {R"({"wmi": {"lbfo_teams": [{"name": "t", "members": "x"}]}})",
+       "wmi.lbfo_teams[0].members: expected a list"},
+      {R"({"registry": [{"key": ")" + levels(512) + R"("}, {"key": ")" + levels(513) + R"("}]})",
+       "registry[1].key: 513 levels deep, beyond 512 (the registry refuses it: "
+       "ERROR_INVALID_PARAMETER)"},
+      {R"({"timeline": [{"at_ms": 1, "registry_set": {"key": "SYSTEM\\)" + std::string(256, 'n') +
+           R"(", "name": "v", "type": "REG_DWORD", "data": 1}}]})",
+       "timeline[0].registry_set: a key name of 256 characters at level 2, beyond 255 (the "
+       "registry refuses it: ERROR_INVALID_PARAMETER)"},
+      {R"({"registry": [{"key": "SYSTEM", "values": {")" + std::string(16384, 'v') +
+           R"(": {"type": "REG_DWORD", "data": 1}}}]})",
+       "registry[0].values." + std::string(64, 'v') +
+           "...(16320 bytes more): a value name of 16384 characters, beyond 16383 (the registry "
+           "refuses it: ERROR_INVALID_PARAMETER)"},
+      {"{\"adapters\": [" +
+           numbered('1', R"(, "instance_id": "PCI\\)" + std::string(197, 'i') + "\"") + "]}",
+       "adapters[0].instance_id: longer than 200 characters, the longest device instance ID "
+       "Windows has"},
+  };
+  for (const auto& [text, expected] : cases) {
+    SCOPED_TRACE(expected);
+    sim::Machine fresh;
+    std::string message;
+    EXPECT_FALSE(sim::LoadScenario(text, fresh, &scenario, &message));
+    EXPECT_EQ(expected, message);
+  }
+}
+
 using SimRegistryTest = crvtest::SimTest;
 
 TEST_F(SimRegistryTest, VolatileKeysGoWithARestartAndOpenKeysAreCounted) {
@@ -122,6 +174,36 @@ TEST_F(SimRegistryTest, VolatileKeysGoWithARestartAndOpenKeysAreCounted) {
   machine.registry().DropVolatileKeys();
   EXPECT_FALSE(machine.registry().KeyExists(u"SYSTEM\\Tree"));
   EXPECT_TRUE(machine.registry().KeyExists(u"SYSTEM"));
+}
+
+// Windows' depth limit through the calls the agent makes (the name limits are the platform
+// contract's): a key one level deeper than 512 is refused with ERROR_INVALID_PARAMETER and
+// nothing is made; a tree far deeper than the registry allows is destroyed without recursion.
+TEST_F(SimRegistryTest, KeyLimitsAnswerWindowsErrorAndDeepTreesGoWithoutRecursion) {
+  std::u16string deep = u"SYSTEM";
+  for (int level = 2; level <= 500; ++level) deep += u"\\k";
+  ASSERT_TRUE(machine.registry().CreateKey(deep));
+  platform::Registry& reg = *platform::Os().registry;
+  platform::RegKey base = nullptr, child = nullptr;
+  ASSERT_EQ(0, reg.OpenKeyEx(platform::kHkeyLocalMachine, deep.c_str(), 0, platform::kKeyAllAccess,
+                             &base));
+  std::u16string thirteen = u"b\\b\\b\\b\\b\\b\\b\\b\\b\\b\\b\\b\\b";
+  EXPECT_EQ(static_cast<int32_t>(platform::kErrorInvalidParameter),
+            reg.CreateKeyEx(base, thirteen.c_str(), nullptr, 0, platform::kKeyAllAccess, &child,
+                            nullptr));
+  EXPECT_FALSE(machine.registry().KeyExists(deep + u"\\b"));
+  ASSERT_EQ(0, reg.CreateKeyEx(base, thirteen.c_str() + 2, nullptr, 0, platform::kKeyAllAccess,
+                               &child, nullptr));  // twelve levels: the 512th is made
+  EXPECT_TRUE(reg.CloseKey(child) == 0 && reg.CloseKey(base) == 0);
+
+  auto top = std::make_shared<sim::RegKeyNode>();
+  sim::RegKeyNode* node = top.get();
+  for (int level = 0; level < 300000; ++level) {
+    auto& below = node->subkeys[u"k"];
+    below = std::make_shared<sim::RegKeyNode>();
+    node = below.get();
+  }
+  top.reset();  // a recursive teardown overflows the stack here
 }
 
 }  // namespace

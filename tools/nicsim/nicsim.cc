@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
   NicsimOptions options;
   std::string error;
   if (!ParseNicsimOptions(argc, argv, &options, &error)) {
-    std::fprintf(stderr, "nicsim: %s\n%s", error.c_str(), kNicsimUsage);
+    std::fprintf(stderr, "nicsim: %s\n%s", Shown(error, LineEnds::kEscape).c_str(), kNicsimUsage);
     return 2;
   }
   if (options.help) {
@@ -88,16 +88,18 @@ int main(int argc, char** argv) {
   }
   std::string text = kDefaultScenario;
   if (!options.scenarioPath.empty() && !ReadFile(options.scenarioPath, &text)) {
-    std::fprintf(stderr, "nicsim: cannot read %s\n", options.scenarioPath.c_str());
+    std::fprintf(stderr, "nicsim: cannot read %s\n",
+                 Shown(options.scenarioPath, LineEnds::kEscape).c_str());
     return 2;
   }
 
   sim::Machine machine;
   sim::Scenario scenario;
   if (!sim::LoadScenario(text, machine, &scenario, &error)) {
-    std::fprintf(stderr, "nicsim: %s: %s\n",
-                 options.scenarioPath.empty() ? "built-in scenario" : options.scenarioPath.c_str(),
-                 error.c_str());
+    // One line, whatever the scenario's names hold.
+    std::string source = options.scenarioPath.empty() ? "built-in scenario" : options.scenarioPath;
+    std::fprintf(stderr, "nicsim: %s: %s\n", Shown(source, LineEnds::kEscape).c_str(),
+                 Shown(error, LineEnds::kEscape).c_str());
     return 2;
   }
   uint64_t duration = options.durationMs.value_or(scenario.durationMs);
@@ -149,7 +151,7 @@ int main(int argc, char** argv) {
   tessar::ParseError parseError;
   if (!tessar::ParseDump(tree, &root, &parseError)) {
     std::fprintf(stderr, "nicsim: the registry dump does not parse: line %zu: %s\n",
-                 parseError.line, parseError.message.c_str());
+                 parseError.line, Shown(parseError.message, LineEnds::kEscape).c_str());
     return 1;
   }
   std::printf("\n== published tree HKLM\\SYSTEM\\TessarNetwork ==\n");
@@ -157,8 +159,10 @@ int main(int argc, char** argv) {
     std::printf("(absent)\n");
   } else {
     tessar::DecodedKey decoded = tessar::DecodeTree(*root);
-    std::fputs((options.json ? tessar::RenderJson(decoded) : tessar::RenderTable(decoded)).c_str(),
-               stdout);
+    // The decoder escapes what it decodes; Shown also catches what it copies as it is.
+    std::fputs(
+        Shown(options.json ? tessar::RenderJson(decoded) : tessar::RenderTable(decoded)).c_str(),
+        stdout);
   }
   if (!options.metricsPath.empty()) {
     const sim::SimFileData* metrics = machine.files().FileData(metricsFile);
@@ -168,7 +172,7 @@ int main(int argc, char** argv) {
     if (metrics != nullptr) out << metrics->bytes;
     if (metrics == nullptr || !out) {
       std::fprintf(stderr, "nicsim: no metrics file, or cannot write %s\n",
-                   options.metricsPath.c_str());
+                   Shown(options.metricsPath, LineEnds::kEscape).c_str());
       return 1;
     }
   }
@@ -176,7 +180,8 @@ int main(int argc, char** argv) {
     std::ofstream out(options.dumpPath, std::ios::binary);
     out << tree;
     if (!out) {
-      std::fprintf(stderr, "nicsim: cannot write %s\n", options.dumpPath.c_str());
+      std::fprintf(stderr, "nicsim: cannot write %s\n",
+                   Shown(options.dumpPath, LineEnds::kEscape).c_str());
       return 1;
     }
   }

@@ -11,12 +11,36 @@
 #include "publish/records.h"
 #include "tessar_decode.h"
 
-std::string Shown(std::string_view text) {
+namespace {
+
+// PrintableText escapes C0 controls and broken UTF-8 but copies valid sequences, the C1
+// controls (U+0080 to U+009F, "\xC2\x80" to "\xC2\x9F") among them; a terminal may act on
+// those too. In its output a 0xC2 byte always starts a sequence.
+std::string WithoutC1(std::string text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    auto next = i + 1 < text.size() ? static_cast<uint8_t>(text[i + 1]) : 0;
+    if (static_cast<uint8_t>(text[i]) == 0xC2 && next >= 0x80 && next <= 0x9F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04X", next);
+      out += escaped;
+      ++i;
+    } else {
+      out.push_back(text[i]);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string Shown(std::string_view text, LineEnds lineEnds) {
+  if (lineEnds == LineEnds::kEscape) return WithoutC1(tessar::PrintableText(text));
   std::string out;
   for (size_t start = 0; start < text.size();) {
     size_t end = text.find('\n', start);
     if (end == std::string_view::npos) end = text.size();
-    out += tessar::PrintableText(text.substr(start, end - start));
+    out += WithoutC1(tessar::PrintableText(text.substr(start, end - start)));
     if (end < text.size()) out += '\n';
     start = end + 1;
   }

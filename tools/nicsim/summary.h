@@ -7,9 +7,12 @@
 
 #include "platform/sim/machine.h"
 
-// Outside text (adapter descriptions, messages, the console) as nicsim prints it: line ends
-// kept, other control characters written as \xNN.
-std::string Shown(std::string_view text);
+// Outside text (adapter descriptions, messages, the console, a scenario's error) as nicsim
+// prints it: control characters written as \xNN (C1 ones as \u0080 to \u009F), bytes that
+// are not UTF-8 as \xNN, and line ends kept only when asked, so that no text can drive the
+// terminal nor split a line that must stay one.
+enum class LineEnds { kKeep, kEscape };
+std::string Shown(std::string_view text, LineEnds lineEnds = LineEnds::kKeep);
 
 // The interface table as the run left it: each row's index, what it is (an adapter's own
 // interface, an NDIS filter's, one without TCP/IP) and its description.

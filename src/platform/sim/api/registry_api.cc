@@ -71,7 +71,7 @@ class RegistryApi : public platform::Registry {
     bool creates = existing < parts.size();
     std::vector<std::u16string> missing(parts.begin() + static_cast<ptrdiff_t>(existing),
                                         parts.end());
-    if (!WithinKeyLimits(node->depth, missing)) return Fail(platform::kErrorInvalidParameter);
+    if (!WithinKeyLimits(node->depth, missing)) return Fail(kRegistryLimitError);
     if (creates) {
       if ((parent->access & platform::kKeyCreateSubKey) == 0) {
         return Fail(platform::kErrorAccessDenied);
@@ -142,7 +142,7 @@ class RegistryApi : public platform::Registry {
     if ((open->access & platform::kKeySetValue) == 0) return Fail(platform::kErrorAccessDenied);
     if (data == nullptr && size != 0) return Fail(platform::kErrorInvalidParameter);
     std::u16string name = valueName ? valueName : u"";
-    if (name.size() > kMaxValueNameChars) return Fail(platform::kErrorInvalidParameter);
+    if (!ValueNameLimitBreach(name).empty()) return Fail(kRegistryLimitError);
     RegKeyNode& node = *open->node;
     if (node.values.find(name) == node.values.end()) node.valueOrder.push_back(name);
     node.values[name] = RegValue{type, std::vector<uint8_t>(data, data + size)};

@@ -18,9 +18,13 @@ namespace {
 using nlohmann::json;
 using namespace scenario_json;
 
-constexpr char kBeyondRegistryLimits[] =
-    "beyond the registry's limits (a key name of 255 characters, a value name of 16383, a tree "
-    "512 levels deep)";
+// Refuses a key path or value name that Windows' registry would refuse.
+void CheckRegistryLimits(const std::u16string& key, const std::u16string* valueName,
+                         const std::string& where) {
+  std::string breach = KeyLimitBreach(0, SplitKeyPath(key));
+  if (breach.empty() && valueName != nullptr) breach = ValueNameLimitBreach(*valueName);
+  if (!breach.empty()) BeyondRegistryLimits(where, breach);
+}
 
 uint32_t ValueType(const std::string& name, const std::string& where) {
   static const std::pair<const char*, uint32_t> kTypes[] = {
@@ -30,7 +34,7 @@ uint32_t ValueType(const std::string& name, const std::string& where) {
   for (const auto& [text, type] : kTypes) {
     if (name == text) return type;
   }
-  Bad(where, "unknown registry type \"" + name + "\"");
+  Bad(where, "unknown registry type " + Quoted(name));
 }
 
 void AppendUtf16(std::vector<uint8_t>& bytes, const std::u16string& text) {
@@ -73,9 +77,9 @@ void SetRegistryValue(Machine& machine, const std::u16string& key, const json& n
                       const json& node, const std::string& where) {
   uint32_t type = ValueType(Text(Need(node, "type", where), where + ".type"), where + ".type");
   auto data = ValueData(type, Need(node, "data", where), where + ".data");
-  if (!machine.registry().SetValue(key, Wide(name, where), type, std::move(data))) {
-    Bad(where, kBeyondRegistryLimits);
-  }
+  std::u16string valueName = Wide(name, where);
+  CheckRegistryLimits(key, &valueName, where);
+  machine.registry().SetValue(key, valueName, type, std::move(data));
 }
 
 uint64_t ParseStartTime(const std::string& text, const std::string& where) {
@@ -108,9 +112,7 @@ void LoadTimelineEntry(Machine& machine, const json& entry, const std::string& w
     uint32_t type = ValueType(Text(Need(set, "type", w), w + ".type"), w + ".type");
     std::u16string name = Wide(Need(set, "name", w), w + ".name");
     auto data = ValueData(type, Need(set, "data", w), w + ".data");
-    if (name.size() > kMaxValueNameChars || !WithinKeyLimits(0, SplitKeyPath(key))) {
-      Bad(w, kBeyondRegistryLimits);
-    }
+    CheckRegistryLimits(key, &name, w);
     machine.At(at, [&machine, key, name, type, data] {
       machine.registry().SetValue(key, name, type, data);
     });
@@ -159,13 +161,14 @@ void Load(const json& root, Machine& machine, Scenario& scenario) {
       std::u16string key = Wide(Need(keys[i], "key", where), where + ".key");
       bool isVolatile =
           keys[i].contains("volatile") && Flag(keys[i]["volatile"], where + ".volatile");
-      if (!machine.registry().CreateKey(key, isVolatile))
-        Bad(where + ".key", kBeyondRegistryLimits);
+      CheckRegistryLimits(key, nullptr, where + ".key");
+      machine.registry().CreateKey(key, isVolatile);
       if (keys[i].contains("values")) {
         const json& values = keys[i]["values"];
         if (!values.is_object()) Bad(where + ".values", "expected an object");
         for (auto it = values.begin(); it != values.end(); ++it) {
-          SetRegistryValue(machine, key, json(it.key()), it.value(), where + ".values." + it.key());
+          SetRegistryValue(machine, key, json(it.key()), it.value(),
+                           Member(where + ".values", it.key()));
         }
       }
     }

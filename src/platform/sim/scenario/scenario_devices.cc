@@ -9,6 +9,9 @@ namespace {
 
 using namespace scenario_json;
 
+// MAX_DEVICE_ID_LEN: the longest device instance ID, in characters.
+constexpr size_t kMaxDeviceInstanceIdChars = 200;
+
 std::vector<uint8_t> Mac(const json& value, const std::string& where) {
   std::vector<uint8_t> mac;
   if (!ParseMacAddress(Text(value, where), &mac)) {
@@ -30,7 +33,7 @@ AdapterKind Kind(const std::string& text, const std::string& where) {
   for (const auto& [name, kind] : kKinds) {
     if (text == name) return kind;
   }
-  Bad(where, "unknown kind \"" + text + "\"");
+  Bad(where, "unknown kind " + Quoted(text));
 }
 
 SimDuplex Duplex(const std::string& text, const std::string& where) {
@@ -77,7 +80,7 @@ Overrides ParseOverrides(const json& node, const std::string& where) {
     const json& oids = node["oids"];
     if (!oids.is_object()) Bad(where + ".oids", "expected an object of OIDs");
     for (auto it = oids.begin(); it != oids.end(); ++it) {
-      std::string w = where + ".oids." + it.key();
+      std::string w = Member(where + ".oids", it.key());
       o.oids[Hex32(json(it.key()), w)] = ParseOidAnswer(it.value(), w);
     }
   }
@@ -85,7 +88,7 @@ Overrides ParseOverrides(const json& node, const std::string& where) {
     const json& oids = node["private_oids"];
     if (!oids.is_object()) Bad(where + ".private_oids", "expected an object of OIDs");
     for (auto it = oids.begin(); it != oids.end(); ++it) {
-      std::string w = where + ".private_oids." + it.key();
+      std::string w = Member(where + ".private_oids", it.key());
       o.privateOids[Hex32(json(it.key()), w)] = ParsePrivateAnswer(it.value(), w);
     }
   }
@@ -189,8 +192,15 @@ SimAdapter ParseAdapter(const json& node, const std::string& where) {
   if (node.contains("port_ui_number")) {
     a.portUiNumber = Flag(node["port_ui_number"], where + ".port_ui_number");
   }
-  if (node.contains("instance_id"))
+  if (node.contains("instance_id")) {
     a.instanceId = Wide(node["instance_id"], where + ".instance_id");
+    // Its key under Enum must be one Windows could make; Windows' device instance IDs are
+    // shorter than any key that breaks the registry's limits.
+    if (a.instanceId.size() > kMaxDeviceInstanceIdChars) {
+      Bad(where + ".instance_id", "longer than " + std::to_string(kMaxDeviceInstanceIdChars) +
+                                      " characters, the longest device instance ID Windows has");
+    }
+  }
   if (a.kind == AdapterKind::kOther && a.instanceId.empty()) {
     Bad(where + ".instance_id", "required for kind \"other\"");
   }
@@ -214,7 +224,11 @@ SimAdapter ParseAdapter(const json& node, const std::string& where) {
     const json& k = node["keywords"];
     if (!k.is_object()) Bad(where + ".keywords", "expected an object of texts");
     for (auto it = k.begin(); it != k.end(); ++it) {
-      a.keywords[crv::Utf8ToUtf16(it.key())] = Wide(it.value(), where + ".keywords." + it.key());
+      std::string w = Member(where + ".keywords", it.key());
+      std::u16string name = crv::Utf8ToUtf16(it.key());
+      std::string breach = ValueNameLimitBreach(name);
+      if (!breach.empty()) BeyondRegistryLimits(w, breach);
+      a.keywords[name] = Wide(it.value(), w);
     }
   }
   if (node.contains("ndis_interface")) {

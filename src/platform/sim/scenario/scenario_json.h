@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/utf.h"
@@ -22,10 +23,42 @@ struct ScenarioError {
   throw ScenarioError{where + ": " + what};
 }
 
+// A key or value name that the registry would refuse (breach says which of its limits).
+[[noreturn]] inline void BeyondRegistryLimits(const std::string& where, const std::string& breach) {
+  Bad(where, breach + " (the registry refuses it: ERROR_INVALID_PARAMETER)");
+}
+
+// The most of one outside text (a name, a value) that a message repeats: a scenario can hold
+// names of any length, and a message must stay one readable line.
+inline constexpr size_t kClippedBytes = 64;
+
+// The text, cut after kClippedBytes (at a character's start) with what was left out counted.
+inline std::string Clip(std::string_view text) {
+  if (text.size() <= kClippedBytes) return std::string(text);
+  size_t end = kClippedBytes;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return std::string(text.substr(0, end)) + "...(" + std::to_string(text.size() - end) +
+         " bytes more)";
+}
+
+inline std::string Quoted(std::string_view text) { return "\"" + Clip(text) + "\""; }
+
+// The path of an object's member named by the scenario ("registry[0].values.Name").
+inline std::string Member(const std::string& where, std::string_view name) {
+  return where + "." + Clip(name);
+}
+
 inline const json& Need(const json& object, const char* field, const std::string& where) {
   if (!object.is_object() || !object.contains(field))
     Bad(where, std::string("missing \"") + field + "\"");
   return object.at(field);
+}
+
+// The list in a field that must hold one.
+inline const json& List(const json& object, const char* field, const std::string& where) {
+  const json& list = Need(object, field, where);
+  if (!list.is_array()) Bad(where + "." + field, "expected a list");
+  return list;
 }
 
 inline std::string Text(const json& value, const std::string& where) {

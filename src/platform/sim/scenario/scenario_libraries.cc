@@ -15,12 +15,6 @@ uint32_t Optional32(const json& node, const char* field, const std::string& wher
   return node.contains(field) ? Hex32(node[field], where + "." + field) : fallback;
 }
 
-const json& List(const json& node, const char* field, const std::string& where) {
-  const json& list = node[field];
-  if (!list.is_array()) Bad(where + "." + field, "expected a list");
-  return list;
-}
-
 std::string Item(const std::string& where, const char* field, size_t i) {
   return where + "." + field + "[" + std::to_string(i) + "]";
 }
@@ -212,9 +206,9 @@ void LoadVendorLibraries(Machine& machine, const json& section, const std::strin
     for (const auto& [name, libraryId] : kNames) {
       if (it.key() == name) id = &libraryId;
     }
-    if (id == nullptr) Bad(where + "." + it.key(), "unknown library");
+    if (id == nullptr) Bad(Member(where, it.key()), "unknown library");
     LoadVendorLibrary(machine, machine.libraries().Library(*id), it.value(),
-                      where + "." + it.key());
+                      Member(where, it.key()));
   }
 }
 

@@ -39,8 +39,8 @@ void ApplyCounters(platform::MibIfRow& row, const json& counters, bool add,
     for (const auto& c : kCounters) {
       if (it.key() == c.name) found = &c;
     }
-    if (found == nullptr) Bad(where + "." + it.key(), "unknown counter");
-    uint32_t n = Number32(it.value(), where + "." + it.key());
+    if (found == nullptr) Bad(Member(where, it.key()), "unknown counter");
+    uint32_t n = Number32(it.value(), Member(where, it.key()));
     row.*(found->field) = add ? row.*(found->field) + n : n;
   }
 }

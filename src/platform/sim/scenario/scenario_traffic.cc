@@ -54,7 +54,7 @@ PortTraffic ParsePort(const json& node, const std::string& where) {
   const json& add = Need(node, "add", where);
   if (!add.is_object()) Bad(where + ".add", "expected an object of counters");
   for (auto it = add.begin(); it != add.end(); ++it) {
-    std::string w = where + ".add." + it.key();
+    std::string w = Member(where + ".add", it.key());
     // Octets may pass 32 bits in one step (a busy 10 Gb/s link moves 12.5 GB in ten seconds).
     bool octets = it.key() == "octets_sent" || it.key() == "octets_received";
     uint32_t amount = octets ? 0 : Number32(it.value(), w);

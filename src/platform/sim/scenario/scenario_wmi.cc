@@ -42,7 +42,7 @@ uint16_t ScalarType(const std::string& name, const std::string& where) {
   for (const auto& [text, type] : kTypes) {
     if (name == text) return type;
   }
-  Bad(where, "unknown property type \"" + name + "\"");
+  Bad(where, "unknown property type " + Quoted(name));
 }
 
 WmiValue Property(const json& node, const std::string& where) {
@@ -94,15 +94,18 @@ void LoadSmbios(Machine& machine, const json& node, const std::string& where) {
   if (node.contains("dmi_revision"))
     header.dmiRevision = Byte(node["dmi_revision"], where + ".dmi_revision");
   if (node.contains("used20_calling_method"))
-    header.used20CallingMethod = Flag(node["used20_calling_method"], where + ".used20");
+    header.used20CallingMethod =
+        Flag(node["used20_calling_method"], where + ".used20_calling_method");
   if (node.contains("raw")) {
     InstallSmbiosTable(machine.wmi(), HexBytes(Text(node["raw"], where + ".raw"), where + ".raw"),
                        header);
     return;
   }
   SmbiosDescription d;
-  if (node.contains("product_name")) d.productName = Text(node["product_name"], where);
-  if (node.contains("manufacturer")) d.manufacturer = Text(node["manufacturer"], where);
+  if (node.contains("product_name"))
+    d.productName = Text(node["product_name"], where + ".product_name");
+  if (node.contains("manufacturer"))
+    d.manufacturer = Text(node["manufacturer"], where + ".manufacturer");
   if (node.contains("slots")) {
     const json& slots = node["slots"];
     if (!slots.is_array()) Bad(where + ".slots", "expected a list");
@@ -111,7 +114,7 @@ void LoadSmbios(Machine& machine, const json& node, const std::string& where) {
       const json& s = slots[i];
       SmbiosSlot slot;
       slot.id = Word(Need(s, "id", w), w + ".id");
-      if (s.contains("designation")) slot.designation = Text(s["designation"], w);
+      if (s.contains("designation")) slot.designation = Text(s["designation"], w + ".designation");
       if (s.contains("segment")) slot.segment = Word(s["segment"], w + ".segment");
       slot.bus = Byte(Need(s, "bus", w), w + ".bus");
       slot.devfn = DevFn(s, w);
@@ -126,7 +129,8 @@ void LoadSmbios(Machine& machine, const json& node, const std::string& where) {
       std::string w = where + ".onboard[" + std::to_string(i) + "]";
       const json& o = list[i];
       SmbiosOnboardDevice device;
-      if (o.contains("designation")) device.designation = Text(o["designation"], w);
+      if (o.contains("designation"))
+        device.designation = Text(o["designation"], w + ".designation");
       if (o.contains("type")) device.type = Byte(o["type"], w + ".type");
       if (o.contains("instance")) device.instance = Byte(o["instance"], w + ".instance");
       if (o.contains("segment")) device.segment = Word(o["segment"], w + ".segment");
@@ -145,25 +149,32 @@ void LoadLbfoTeams(SimWmi& wmi, const json& teams, const std::string& where) {
     const json& t = teams[i];
     LbfoTeam team;
     team.name = Wide(Need(t, "name", w), w + ".name");
-    if (t.contains("teaming_mode")) team.teamingMode = Number32(t["teaming_mode"], w);
-    if (t.contains("load_balancing")) team.loadBalancing = Number32(t["load_balancing"], w);
-    if (t.contains("status")) team.status = Number32(t["status"], w);
+    if (t.contains("teaming_mode")) {
+      team.teamingMode = Number32(t["teaming_mode"], w + ".teaming_mode");
+    }
+    if (t.contains("load_balancing")) {
+      team.loadBalancing = Number32(t["load_balancing"], w + ".load_balancing");
+    }
+    if (t.contains("status")) team.status = Number32(t["status"], w + ".status");
     if (t.contains("members")) {
-      for (size_t m = 0; m < t["members"].size(); ++m) {
+      const json& members = List(t, "members", w);
+      for (size_t m = 0; m < members.size(); ++m) {
         std::string wm = w + ".members[" + std::to_string(m) + "]";
-        const json& j = t["members"][m];
+        const json& j = members[m];
         LbfoMember member;
         member.name = Wide(Need(j, "name", wm), wm + ".name");
         if (j.contains("guid")) member.guid = Wide(j["guid"], wm + ".guid");
         if (j.contains("administrative_mode"))
-          member.administrativeMode = Number32(j["administrative_mode"], wm);
+          member.administrativeMode =
+              Number32(j["administrative_mode"], wm + ".administrative_mode");
         team.members.push_back(member);
       }
     }
     if (t.contains("team_nics")) {
-      for (size_t n = 0; n < t["team_nics"].size(); ++n) {
+      const json& nics = List(t, "team_nics", w);
+      for (size_t n = 0; n < nics.size(); ++n) {
         std::string wn = w + ".team_nics[" + std::to_string(n) + "]";
-        const json& j = t["team_nics"][n];
+        const json& j = nics[n];
         LbfoTeamNic nic;
         nic.name = Wide(Need(j, "name", wn), wn + ".name");
         if (j.contains("guid")) nic.guid = Wide(j["guid"], wn + ".guid");
@@ -243,7 +254,8 @@ void LoadWmi(Machine& machine, const json& node, const std::string& where) {
       const json& properties = o["properties"];
       if (!properties.is_object()) Bad(w + ".properties", "expected an object");
       for (auto it = properties.begin(); it != properties.end(); ++it) {
-        object.Set(crv::Utf8ToUtf16(it.key()), Property(it.value(), w + ".properties." + it.key()));
+        object.Set(crv::Utf8ToUtf16(it.key()),
+                   Property(it.value(), Member(w + ".properties", it.key())));
       }
     }
   }

@@ -38,12 +38,40 @@ std::shared_ptr<RegKeyNode> SimRegistry::Find(const std::shared_ptr<RegKeyNode>&
   return node;
 }
 
-bool WithinKeyLimits(uint32_t parentDepth, const std::vector<std::u16string>& parts) {
-  if (parts.size() > kMaxKeyDepth - parentDepth) return false;
-  for (const auto& part : parts) {
-    if (part.size() > kMaxKeyNameChars) return false;
+RegKeyNode::~RegKeyNode() {
+  // A child whose last owner is this key gives up its own children before it goes, so each
+  // destructor below finds no subkeys left to destroy.
+  std::vector<std::shared_ptr<RegKeyNode>> pending;
+  auto takeChildren = [&pending](RegKeyNode& node) {
+    for (auto& [name, child] : node.subkeys) pending.push_back(std::move(child));
+    node.subkeys.clear();
+  };
+  takeChildren(*this);
+  while (!pending.empty()) {
+    std::shared_ptr<RegKeyNode> node = std::move(pending.back());
+    pending.pop_back();
+    if (node.use_count() == 1) takeChildren(*node);
   }
-  return true;
+}
+
+std::string KeyLimitBreach(uint32_t parentDepth, const std::vector<std::u16string>& parts) {
+  if (parts.size() > kMaxKeyDepth - std::min(parentDepth, kMaxKeyDepth)) {
+    return std::to_string(parentDepth + parts.size()) + " levels deep, beyond " +
+           std::to_string(kMaxKeyDepth);
+  }
+  for (size_t i = 0; i < parts.size(); ++i) {
+    if (parts[i].size() > kMaxKeyNameChars) {
+      return "a key name of " + std::to_string(parts[i].size()) + " characters at level " +
+             std::to_string(parentDepth + i + 1) + ", beyond " + std::to_string(kMaxKeyNameChars);
+    }
+  }
+  return {};
+}
+
+std::string ValueNameLimitBreach(std::u16string_view name) {
+  if (name.size() <= kMaxValueNameChars) return {};
+  return "a value name of " + std::to_string(name.size()) + " characters, beyond " +
+         std::to_string(kMaxValueNameChars);
 }
 
 bool SimRegistry::CreateKey(std::u16string_view path, bool isVolatile) {
@@ -74,7 +102,7 @@ bool SimRegistry::IsVolatile(std::u16string_view path) const {
 
 bool SimRegistry::SetValue(std::u16string_view path, std::u16string_view name, uint32_t type,
                            std::vector<uint8_t> data) {
-  if (name.size() > kMaxValueNameChars || !CreateKey(path)) return false;
+  if (!ValueNameLimitBreach(name).empty() || !CreateKey(path)) return false;
   auto node = Find(root_, path);
   std::u16string key(name);
   if (node->values.find(key) == node->values.end()) node->valueOrder.push_back(key);
@@ -119,9 +147,14 @@ void EraseValueName(RegKeyNode& node, std::u16string_view name) {
 }
 
 namespace {
-void MarkDeleted(RegKeyNode& node) {
-  node.deleted = true;
-  for (auto& [name, child] : node.subkeys) MarkDeleted(*child);
+void MarkDeleted(RegKeyNode& top) {
+  std::vector<RegKeyNode*> pending{&top};
+  while (!pending.empty()) {
+    RegKeyNode* node = pending.back();
+    pending.pop_back();
+    node->deleted = true;
+    for (auto& [name, child] : node->subkeys) pending.push_back(child.get());
+  }
 }
 }  // namespace
 

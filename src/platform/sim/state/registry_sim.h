@@ -23,10 +23,12 @@ struct RegValue {
 
 // Windows' limits on the registry's shape: a key name (one level) of 255 characters, a value
 // name of 16,383, a tree 512 levels deep. The registry refuses what breaks them with
-// ERROR_INVALID_PARAMETER.
+// ERROR_INVALID_PARAMETER (kRegistryLimitError). Every key being at most kMaxKeyDepth below
+// the root also bounds the recursion of the walks over a subtree.
 inline constexpr size_t kMaxKeyNameChars = 255;
 inline constexpr size_t kMaxValueNameChars = 16383;
 inline constexpr uint32_t kMaxKeyDepth = 512;
+inline constexpr uint32_t kRegistryLimitError = platform::kErrorInvalidParameter;
 
 struct RegKeyNode {
   std::u16string name;
@@ -38,6 +40,12 @@ struct RegKeyNode {
   uint64_t subkeyEdits = 0;  // bumped whenever a subkey is added or removed
   std::map<std::u16string, RegValue, NoCaseLess> values;
   std::vector<std::u16string> valueOrder;  // creation order, as RegEnumValue would list
+
+  RegKeyNode() = default;
+  RegKeyNode(const RegKeyNode&) = delete;
+  RegKeyNode& operator=(const RegKeyNode&) = delete;
+  // Takes the subtree apart level by level: its destruction never recurses.
+  ~RegKeyNode();
 };
 
 class SimRegistry {
@@ -82,8 +90,14 @@ class SimRegistry {
   const uint64_t* now_ = nullptr;
 };
 
-// Whether keys named by these parts can be made below a key of the given depth.
-bool WithinKeyLimits(uint32_t parentDepth, const std::vector<std::u16string>& parts);
+// What in keys named by these parts, made below a key of the given depth, breaks the limits
+// above ("513 levels deep, beyond 512"); empty when nothing does.
+std::string KeyLimitBreach(uint32_t parentDepth, const std::vector<std::u16string>& parts);
+inline bool WithinKeyLimits(uint32_t parentDepth, const std::vector<std::u16string>& parts) {
+  return KeyLimitBreach(parentDepth, parts).empty();
+}
+// The same for a value's name.
+std::string ValueNameLimitBreach(std::u16string_view name);
 
 // Removes a value's name from the key's creation order.
 void EraseValueName(RegKeyNode& node, std::u16string_view name);
