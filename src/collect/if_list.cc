@@ -2,12 +2,12 @@
 
 #include <iterator>
 
-#include "collect/cycle_snapshot.h"
 #include "common/alloc.h"
 #include "common/ansi_text.h"
 #include "common/process_state.h"
 #include "common/report.h"
 #include "common/text.h"
+#include "discovery/cycle_snapshot.h"
 #include "discovery/lbfo_teams.h"
 #include "discovery/miniport.h"
 #include "discovery/miniport_list.h"
@@ -255,9 +255,8 @@ uint32_t CIFList::PublishCycle() {
   {
     // What every interface or port of this cycle asks the system alike, read once for all.
     CycleSnapshot* snapshot = State().useListIndexes ? NewObject<CycleSnapshot>() : nullptr;
-    CycleSnapshotScope scope(snapshot);
     for (LOGADAPTERNODE* node = adapters_.Head(); node != nullptr; node = node->next) {
-      node->element->Refresh(node->element->SharesPortList());
+      node->element->Refresh(node->element->SharesPortList(), snapshot);
     }
     DeleteObject(snapshot);
   }

@@ -97,7 +97,7 @@ void CPhysicalAdapter::UpdateStartupLinkTable() {
   }
 }
 
-uint32_t CPhysicalAdapter::Refresh(uint32_t* speed) {
+uint32_t CPhysicalAdapter::Refresh(uint32_t* speed, CycleSnapshot* cycle) {
   uint32_t counter = State().cycleCounter;
   if (cycle_ == counter) {  // shared port list: refreshed once per cycle
     *speed = record_.linkSpeed;
@@ -107,7 +107,7 @@ uint32_t CPhysicalAdapter::Refresh(uint32_t* speed) {
   std::snprintf(record_.pciIdentity, sizeof record_.pciIdentity, "PCIID0x%.8X,SUBSYSID0x%.8X",
                 miniport_->PciId(), miniport_->SubsystemId());
   uint8_t previous = record_.linkCondition;
-  record_.speedDuplexConfig = GetSpeedDuplexConfig(miniport_->Guid());
+  record_.speedDuplexConfig = GetSpeedDuplexConfig(miniport_->Guid(), cycle);
 
   LinkInformation link{};
   uint32_t result = miniport_->GetDynamicData(&link);
