@@ -71,11 +71,11 @@ uint32_t CMiniport::Init(const char16_t*, size_t, const char16_t* deviceName,
   uint32_t returned = 0;
   bool controlFailed = false;
   uint32_t status =
-      QueryDirect(kOidGenMediaInUse, answer, sizeof answer, &returned, &controlFailed);
+      QueryDirect(platform::kOidGenMediaInUse, answer, sizeof answer, &returned, &controlFailed);
   if (status != 0) {
     uint32_t error = LastError();
     if (controlFailed) {
-      NoteQueryFailure(kOidGenMediaInUse, status);
+      NoteQueryFailure(platform::kOidGenMediaInUse, status);
     } else {
       ReportUnopenedDevice(error);
     }
@@ -84,8 +84,8 @@ uint32_t CMiniport::Init(const char16_t*, size_t, const char16_t* deviceName,
   }
   std::memcpy(&medium_, answer, sizeof medium_);
   if (medium_ == platform::kNdisMedium802_3 || medium_ == platform::kNdisMedium802_5) {
-    ReadAddress(kOid8023CurrentAddress, currentAddress_, &currentAddressLength_);
-    ReadAddress(kOid8023PermanentAddress, permanentAddress_, &permanentAddressLength_);
+    ReadAddress(platform::kOid8023CurrentAddress, currentAddress_, &currentAddressLength_);
+    ReadAddress(platform::kOid8023PermanentAddress, permanentAddress_, &permanentAddressLength_);
     return 0;
   }
   uint32_t error = LastError();
