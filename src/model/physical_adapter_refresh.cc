@@ -8,13 +8,13 @@
 
 #include "common/ansi_text.h"
 #include "common/process_state.h"
+#include "discovery/firmware_version.h"
 #include "discovery/miniport.h"
 #include "model/logical_adapter.h"
 #include "model/physical_adapter.h"
 #include "platform/ndis.h"
 #include "platform/platform.h"
 #include "trap/trap.h"
-#include "vendor/firmware_version.h"
 
 namespace crv {
 namespace {
