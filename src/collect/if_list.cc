@@ -13,14 +13,13 @@
 #include "discovery/miniport_list.h"
 #include "discovery/win32_net_adapter.h"
 #include "inventory/platform_inventory.h"
+#include "platform/os_access.h"
 #include "platform/platform.h"
 #include "publish/published_tree.h"
 #include "publish/registry_key.h"
 
 namespace crv {
 namespace {
-
-uint32_t LastError() { return platform::Os().kernel->GetLastError(); }
 
 // COM for the collection thread around one inventory call. A failed initialisation is not
 // balanced by an uninitialise, which would take away another user's reference.

@@ -9,6 +9,7 @@
 #include "common/report.h"
 #include "common/text.h"
 #include "platform/ndis.h"
+#include "platform/os_access.h"
 #include "platform/platform.h"
 
 namespace crv {
@@ -17,8 +18,6 @@ namespace {
 constexpr size_t kDevicePrefixChars = 4;  // "\\.\"
 constexpr uint32_t kMediumAnswerSize = 8;
 constexpr uint32_t kAddressAnswerSize = 12;
-
-uint32_t LastError() { return platform::Os().kernel->GetLastError(); }
 
 void ReportAllocationFailure(const char16_t* message) {
   uint32_t error = LastError();
