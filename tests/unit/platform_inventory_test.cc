@@ -140,14 +140,15 @@ TEST_F(PlatformInventoryTest, ReadsTheTableWithItsCallsAndFindsPortsBySlotAndOnb
 }
 
 // The module's reset reaches the inventory through the reset it registered: what a
-// collection holds is freed, and the next lookup collects again.
-TEST_F(PlatformInventoryTest, TheModuleResetFreesTheInventoryAndTheNextLookupCollectsAgain) {
+// collection holds is freed, and the next load collects again.
+TEST_F(PlatformInventoryTest, TheModuleResetFreesTheInventoryAndTheNextLoadCollectsAgain) {
   InstallSmbios();
   uint64_t live = machine.LiveAllocations();
   EXPECT_EQ(Load(), 1u);
   EXPECT_GT(machine.LiveAllocations(), live);
   crv::ResetProcessState();
   EXPECT_EQ(machine.LiveAllocations(), live);
+  EXPECT_EQ(Load(), 1u);
   EXPECT_EQ(ProductName(), "Rack 9");
   EXPECT_EQ(machine.wmi().CountCalls("CreateInstanceEnum"), 2u);
 }
