@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, checks the formatting, builds both presets (Linux on the simulated server, Windows with
-# mingw-w64) and runs every test: the Linux suites natively, the Windows ones under Wine; then
+# Installs what is missing, checks the formatting and the include rules, builds both presets
+# (Linux on the simulated server, Windows with mingw-w64) and runs every test: the Linux suites natively, the Windows ones under Wine; then
 # the Linux suites again under AddressSanitizer, LeakSanitizer and UBSan (the fault sweep
 # included), and a short run of every libFuzzer target. Ends with the time each stage took.
 set -euo pipefail
@@ -31,6 +31,9 @@ scripts/install-deps.sh all
 
 stage "format check" "Formatting (clang-format)"
 scripts/check-format.sh
+
+stage "include check" "Include rules"
+scripts/check-includes.py
 
 stage "Linux build" "Linux build and tests"
 cmake --preset linux >/dev/null

@@ -10,12 +10,12 @@
 #include <cstring>
 
 #include "common/alloc.h"
+#include "discovery/firmware_version.h"
 #include "discovery/miniport.h"
 #include "fuzz_machine.h"
 #include "platform/sim/state/device_sim.h"
 #include "platform/sim/state/library_sim.h"
 #include "publish/records.h"
-#include "vendor/firmware_version.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "common/parse_first_number.h"
 #include "fuzz_machine.h"
-#include "service/parse_first_number.h"
 
 namespace {
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }

@@ -9,12 +9,12 @@
 #include <memory>
 
 #include "common/alloc.h"
+#include "discovery/firmware_version.h"
 #include "fuzz_machine.h"
 #include "inventory/platform_inventory.h"
 #include "inventory/smbios_wmi.h"
 #include "platform/platform.h"
 #include "platform/sim/state/wmi_sim.h"
-#include "vendor/firmware_version.h"
 
 namespace {
 

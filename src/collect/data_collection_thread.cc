@@ -12,6 +12,7 @@
 #include "common/report.h"
 #include "common/saturating.h"
 #include "events/event_writer.h"
+#include "platform/os_access.h"
 #include "platform/platform.h"
 #include "service/collection_watchdog.h"
 #include "service/dc_struct.h"
@@ -21,8 +22,6 @@ namespace crv {
 namespace {
 
 constexpr int32_t kBuildRetries = 4;
-
-uint32_t LastError() { return platform::Os().kernel->GetLastError(); }
 
 // The thread's own state; nothing here is shared with another thread.
 class Collector {

@@ -2,25 +2,24 @@
 
 #include <iterator>
 
-#include "collect/cycle_snapshot.h"
 #include "common/alloc.h"
 #include "common/ansi_text.h"
 #include "common/process_state.h"
 #include "common/report.h"
 #include "common/text.h"
+#include "discovery/cycle_snapshot.h"
 #include "discovery/lbfo_teams.h"
 #include "discovery/miniport.h"
 #include "discovery/miniport_list.h"
 #include "discovery/win32_net_adapter.h"
 #include "inventory/platform_inventory.h"
+#include "platform/os_access.h"
 #include "platform/platform.h"
 #include "publish/published_tree.h"
 #include "publish/registry_key.h"
 
 namespace crv {
 namespace {
-
-uint32_t LastError() { return platform::Os().kernel->GetLastError(); }
 
 // COM for the collection thread around one inventory call. A failed initialisation is not
 // balanced by an uninitialise, which would take away another user's reference.
@@ -255,9 +254,8 @@ uint32_t CIFList::PublishCycle() {
   {
     // What every interface or port of this cycle asks the system alike, read once for all.
     CycleSnapshot* snapshot = State().useListIndexes ? NewObject<CycleSnapshot>() : nullptr;
-    CycleSnapshotScope scope(snapshot);
     for (LOGADAPTERNODE* node = adapters_.Head(); node != nullptr; node = node->next) {
-      node->element->Refresh(node->element->SharesPortList());
+      node->element->Refresh(node->element->SharesPortList(), snapshot);
     }
     DeleteObject(snapshot);
   }

@@ -1,9 +1,13 @@
 #include "common/process_state.h"
 
-#include "inventory/platform_inventory.h"
-#include "vendor/vendor_libraries.h"
-
 namespace crv {
+namespace {
+
+void (*g_stateResets[kMaxStateResets])() = {};
+uint32_t g_stateResetCount = 0;
+
+}  // namespace
+
 // Never destroyed: the module may outlive the heap it allocated from at process exit.
 ProcessState& State() {
   static ProcessState* state = new ProcessState();
@@ -24,8 +28,16 @@ void ResetProcessState() {
   s.useListIndexes = true;
   s.filterFlagsFailureReported = false;
   s.notifiedPassGapMs = kDefaultNotifiedPassGapMs;
-  ResetVendorLibraries();
-  ResetPlatformInventory();
+  for (uint32_t i = 0; i < g_stateResetCount; ++i) g_stateResets[i]();
+}
+
+bool RegisterStateReset(void (*reset)()) {
+  for (uint32_t i = 0; i < g_stateResetCount; ++i) {
+    if (g_stateResets[i] == reset) return true;
+  }
+  if (g_stateResetCount == kMaxStateResets) return false;
+  g_stateResets[g_stateResetCount++] = reset;
+  return true;
 }
 
 }  // namespace crv

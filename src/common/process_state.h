@@ -37,7 +37,15 @@ struct ProcessState {
 
 ProcessState& State();
 
-// Back to the state of a freshly loaded module (frees the start-up link table).
+// Back to the state of a freshly loaded module (frees the start-up link table), with the
+// process-wide state of the layers above registered by RegisterStateReset.
 void ResetProcessState();
+
+// The layers above keep process-wide state of their own (the vendor libraries, the platform
+// inventory); each registers how to reset it when it first creates it, so that this layer
+// knows none of them. Registering the same function again changes nothing. False when the
+// table of kMaxStateResets functions is full.
+inline constexpr uint32_t kMaxStateResets = 4;
+bool RegisterStateReset(void (*reset)());
 
 }  // namespace crv

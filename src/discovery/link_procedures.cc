@@ -39,7 +39,8 @@ uint32_t CMiniport::GetLinkStatus(uint32_t* linkStatus) {
   if (connectStatusSupported_ == 0) return 0;
   uint8_t answer[8] = {};
   uint32_t returned = 0;
-  uint32_t status = QueryInformation(kOidGenMediaConnectStatus, answer, sizeof answer, &returned);
+  uint32_t status =
+      QueryInformation(platform::kOidGenMediaConnectStatus, answer, sizeof answer, &returned);
   if (status != 0) {
     // A driver that rejects the query once is not asked again.
     connectStatusSupported_ = 0;
@@ -53,7 +54,7 @@ uint32_t CMiniport::GetDynamicData(LinkInformation* info) {
   uint8_t speed[8] = {};
   uint32_t returned = 0;
   // A failed speed query leaves the speed 0 and is no failure of the link data.
-  QueryInformation(kOidGenLinkSpeed, speed, sizeof speed, &returned);
+  QueryInformation(platform::kOidGenLinkSpeed, speed, sizeof speed, &returned);
   info->speed = ReadWord(speed, 0) / kLinkSpeedUnitsPerMegabit;
   // Every procedure leaves the duplex unknown unless its driver or library answers it.
   info->linkStatus = kLinkUnknown;
@@ -128,7 +129,8 @@ uint32_t CMiniport::PrivateDuplexElseLinkState(LinkInformation* info) {
   // The link state answer carries the duplex too; its failure stays unreported.
   platform::NdisLinkState state = {};
   bool controlFailed = false;
-  if (QueryDirect(kOidGenLinkState, &state, sizeof state, &returned, &controlFailed) == 0) {
+  if (QueryDirect(platform::kOidGenLinkState, &state, sizeof state, &returned, &controlFailed) ==
+      0) {
     info->duplex = DuplexOfMediaState(state.mediaDuplexState);
   }
   return 0;
@@ -155,7 +157,8 @@ uint32_t CMiniport::FullDuplexWhenLinked(LinkInformation* info) {
 bool CMiniport::QueryMediaDuplexState(LinkInformation* info) {
   uint32_t state = 0;
   uint32_t returned = 0;
-  if (QueryInformation(kOidGenMediaDuplexState, &state, sizeof state, &returned) != 0) return false;
+  if (QueryInformation(platform::kOidGenMediaDuplexState, &state, sizeof state, &returned) != 0)
+    return false;
   // Other answers leave the duplex as it is.
   if (state == kMediaDuplexHalf) info->duplex = kDuplexHalf;
   if (state == kMediaDuplexFull) info->duplex = kDuplexFull;

@@ -9,6 +9,7 @@
 #include "common/report.h"
 #include "common/text.h"
 #include "platform/ndis.h"
+#include "platform/os_access.h"
 #include "platform/platform.h"
 
 namespace crv {
@@ -17,8 +18,6 @@ namespace {
 constexpr size_t kDevicePrefixChars = 4;  // "\\.\"
 constexpr uint32_t kMediumAnswerSize = 8;
 constexpr uint32_t kAddressAnswerSize = 12;
-
-uint32_t LastError() { return platform::Os().kernel->GetLastError(); }
 
 void ReportAllocationFailure(const char16_t* message) {
   uint32_t error = LastError();
@@ -71,11 +70,11 @@ uint32_t CMiniport::Init(const char16_t*, size_t, const char16_t* deviceName,
   uint32_t returned = 0;
   bool controlFailed = false;
   uint32_t status =
-      QueryDirect(kOidGenMediaInUse, answer, sizeof answer, &returned, &controlFailed);
+      QueryDirect(platform::kOidGenMediaInUse, answer, sizeof answer, &returned, &controlFailed);
   if (status != 0) {
     uint32_t error = LastError();
     if (controlFailed) {
-      NoteQueryFailure(kOidGenMediaInUse, status);
+      NoteQueryFailure(platform::kOidGenMediaInUse, status);
     } else {
       ReportUnopenedDevice(error);
     }
@@ -84,8 +83,8 @@ uint32_t CMiniport::Init(const char16_t*, size_t, const char16_t* deviceName,
   }
   std::memcpy(&medium_, answer, sizeof medium_);
   if (medium_ == platform::kNdisMedium802_3 || medium_ == platform::kNdisMedium802_5) {
-    ReadAddress(kOid8023CurrentAddress, currentAddress_, &currentAddressLength_);
-    ReadAddress(kOid8023PermanentAddress, permanentAddress_, &permanentAddressLength_);
+    ReadAddress(platform::kOid8023CurrentAddress, currentAddress_, &currentAddressLength_);
+    ReadAddress(platform::kOid8023PermanentAddress, permanentAddress_, &permanentAddressLength_);
     return 0;
   }
   uint32_t error = LastError();

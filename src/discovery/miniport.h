@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/ndis.h"
 #include "platform/types.h"
 
 namespace crv {
@@ -20,15 +21,8 @@ constexpr uint32_t kDuplexUnknown = 1;
 constexpr uint32_t kDuplexHalf = 2;
 constexpr uint32_t kDuplexFull = 3;
 
-// NDIS object identifiers the agent sends.
-constexpr uint32_t kOidGenMediaInUse = 0x00010104;
-constexpr uint32_t kOidGenLinkSpeed = 0x00010107;
-constexpr uint32_t kOidGenMediaConnectStatus = 0x00010114;
-constexpr uint32_t kOidGenLinkState = 0x00010207;
-constexpr uint32_t kOidGenMediaDuplexState = 0x0001028C;
-constexpr uint32_t kOid8023PermanentAddress = 0x01010101;
-constexpr uint32_t kOid8023CurrentAddress = 0x01010102;
-// Driver-private identifiers.
+// The standard NDIS object identifiers the agent sends are platform/ndis.h's; these are
+// driver-private ones.
 constexpr uint32_t kOidPrivateDeviceName = 0xFF0201A9;    // name of the private query device
 constexpr uint32_t kOidPrivateDirectAnswer = 0xFF0201D3;  // also answered by the miniport
 constexpr uint32_t kOidPrivateDuplex = 0xFF0201EA;

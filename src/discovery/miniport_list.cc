@@ -7,6 +7,7 @@
 #include "common/text.h"
 #include "discovery/lbfo_teams.h"
 #include "discovery/net_class_if.h"
+#include "platform/os_access.h"
 #include "platform/platform.h"
 
 namespace crv {
@@ -15,8 +16,6 @@ namespace {
 constexpr uint32_t kTeamMemberAdapter = 0x1;   // team flags: a member port
 constexpr uint32_t kTeamVirtualAdapter = 0x2;  // team flags: the team's own adapter
 constexpr int32_t kAnsiTextBytes = 1024;
-
-uint32_t LastError() { return platform::Os().kernel->GetLastError(); }
 
 // text in the ANSI code page and lower case into out (terminated; empty when it does not
 // convert).

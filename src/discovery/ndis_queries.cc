@@ -21,8 +21,6 @@ constexpr size_t kDevicePrefixChars = 4;
 constexpr size_t kPrivatePathBytes = 256;
 constexpr size_t kPrivatePathChars = kPrivatePathBytes / sizeof(char16_t);
 
-uint32_t LastError() { return platform::Os().kernel->GetLastError(); }
-
 // The private request: OID, status, reserved, then the caller's data.
 struct PrivateRequestHeader {
   uint32_t oid;

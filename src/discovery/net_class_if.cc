@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "common/alloc.h"
+#include "common/device_lists.h"
 #include "common/report.h"
 #include "common/text.h"
-#include "discovery/device_lists.h"
 #include "platform/os_access.h"
 
 namespace crv {

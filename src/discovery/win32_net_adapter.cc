@@ -2,10 +2,10 @@
 #include "discovery/win32_net_adapter.h"
 
 #include "common/alloc.h"
+#include "common/device_lists.h"
 #include "common/owned_text.h"
 #include "common/report.h"
 #include "common/text.h"
-#include "discovery/device_lists.h"
 #include "discovery/device_properties.h"
 #include "discovery/instance_id.h"
 #include "discovery/location_text.h"

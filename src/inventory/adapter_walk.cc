@@ -4,8 +4,8 @@
 #include <iterator>
 
 #include "common/alloc.h"
+#include "common/device_lists.h"
 #include "common/text.h"
-#include "discovery/device_lists.h"
 #include "platform/platform.h"
 #include "vendor/bmapi_local.h"
 #include "vendor/device_path_queries.h"

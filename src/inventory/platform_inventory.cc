@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/alloc.h"
+#include "common/process_state.h"
 #include "inventory/adapter_walk.h"
 #include "inventory/slot_inventory.h"
 #include "inventory/smbios_table.h"
@@ -84,7 +85,10 @@ class PlatformInventory {
 // Never destroyed, as the rest of the process-wide state: at process exit the module may
 // outlive the heap its blocks came from.
 PlatformInventory& Inventory() {
-  static PlatformInventory* inventory = new PlatformInventory();
+  static PlatformInventory* inventory = [] {
+    RegisterStateReset(&ResetPlatformInventory);
+    return new PlatformInventory();
+  }();
   return *inventory;
 }
 

@@ -1,7 +1,7 @@
 #include "inventory/slot_inventory.h"
 
+#include "common/parse_first_number.h"
 #include "common/text.h"
-#include "service/parse_first_number.h"
 
 namespace crv {
 namespace {

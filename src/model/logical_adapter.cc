@@ -8,6 +8,7 @@
 #include "common/saturating.h"
 #include "discovery/miniport.h"
 #include "discovery/miniport_list.h"
+#include "platform/os_access.h"
 #include "platform/platform.h"
 #include "publish/published_tree.h"
 
@@ -15,8 +16,6 @@ namespace crv {
 namespace {
 
 const char kNotAvailable[] = "N/A";
-
-uint32_t LastError() { return platform::Os().kernel->GetLastError(); }
 
 void ReportAllocationFailure(const char16_t* message, uint32_t error) {
   Report(kReportAllocationFailed, nullptr, error);

@@ -17,6 +17,7 @@ namespace crv {
 
 class CMiniportList;
 class CTrap;
+class CycleSnapshot;
 class IpAddressIndex;
 
 using PHYSADAPTERNODE = ListNode<CPhysicalAdapter>;
@@ -46,11 +47,13 @@ class CLogicalAdapter : public CAdapter {
   PHYSADAPTERNODE* AllocatePhysAdapterNode();
   void AddMemberIndex(uint32_t interfaceIndex);
   void AddVlanNumber(uint32_t vlanMapNumber);
-  // One cycle for this interface.
-  void Refresh(bool sharesPortList);
-  // The connection name and first IPv6 address of the adapter with this name (its GUID);
-  // 1 when either was found.
-  uint32_t GetConnectionInfo(const char16_t* adapterName, char* ipv6Text, char* connectionName);
+  // One cycle for this interface; cycle is what the cycle read once for all interfaces, or
+  // null to ask the system.
+  void Refresh(bool sharesPortList, CycleSnapshot* cycle);
+  // The connection name and first IPv6 address of the adapter with this name (its GUID),
+  // searched in the cycle's list when there is one; 1 when either was found.
+  uint32_t GetConnectionInfo(const char16_t* adapterName, char* ipv6Text, char* connectionName,
+                             CycleSnapshot* cycle);
 
   uint32_t OwnInterfaceIndex() const { return record_.memberIndexes[0]; }
   uint32_t TeamNumber() const { return teamNumber_; }

@@ -3,13 +3,13 @@
 #include <cstring>
 #include <iterator>
 
-#include "collect/cycle_snapshot.h"
-#include "collect/tcpip_parameters.h"
 #include "common/alloc.h"
 #include "common/ansi_text.h"
 #include "common/process_state.h"
 #include "common/text.h"
+#include "discovery/cycle_snapshot.h"
 #include "discovery/miniport.h"
+#include "discovery/tcpip_parameters.h"
 #include "events/event_writer.h"
 #include "model/logical_adapter.h"
 #include "platform/platform.h"
@@ -36,7 +36,7 @@ uint32_t BitsPerSecond(uint32_t megabitsPerSecond) {
 }  // namespace
 
 uint32_t CLogicalAdapter::GetConnectionInfo(const char16_t* adapterName, char* ipv6Text,
-                                            char* connectionName) {
+                                            char* connectionName, CycleSnapshot* cycle) {
   bool found = false;
   platform::IpHelper& ipHelper = *platform::Os().ipHelper;
   bool winsock = false;
@@ -59,7 +59,7 @@ uint32_t CLogicalAdapter::GetConnectionInfo(const char16_t* adapterName, char* i
       }
     };
     // Within a publication cycle every interface looks in the same list, read once.
-    if (CycleSnapshot* cycle = CurrentCycleSnapshot()) {
+    if (cycle != nullptr) {
       cycle->ForEachAdapterNamed(adapterName, take);
     } else {
       platform::IpAdapterAddresses* addresses = ReadIpv6AdapterAddresses();
@@ -195,7 +195,7 @@ void CLogicalAdapter::AddPortCounters(const PhysAdapterRecord& p) {
   s.internalMacReceiveErrors += p.internalMacReceiveErrors;
 }
 
-void CLogicalAdapter::Refresh(bool sharesPortList) {
+void CLogicalAdapter::Refresh(bool sharesPortList, CycleSnapshot* cycle) {
   PHYSADAPTERNODE* head = PortListHead();
   if (head != nullptr && statistics_ != nullptr) {
     *statistics_ = StatisticsRecord{};
@@ -205,9 +205,9 @@ void CLogicalAdapter::Refresh(bool sharesPortList) {
   for (PHYSADAPTERNODE* node = head; node != nullptr; node = node->next) {
     CPhysicalAdapter& port = *node->element;
     uint32_t portSpeed = 0;
-    port.Refresh(&portSpeed);
+    port.Refresh(&portSpeed, cycle);
     RefreshFromPort(port, portSpeed);
-    GetConnectionInfo(adapterName, record_.ipv6Address, record_.connectionName);
+    GetConnectionInfo(adapterName, record_.ipv6Address, record_.connectionName, cycle);
     if (adapterName != nullptr) {
       record_.addressAssignment = IsDhcpEnabled(adapterName) == 1 ? kAddressDhcp : kAddressStatic;
       record_.ipv4Address = GetInterfaceIPv4Address(adapterName);

@@ -7,13 +7,13 @@
 #include "common/report.h"
 #include "common/text.h"
 #include "discovery/adapter_model_table.h"
+#include "discovery/firmware_version.h"
 #include "discovery/miniport.h"
 #include "discovery/win32_net_adapter.h"
 #include "model/logical_adapter.h"
 #include "platform/platform.h"
 #include "publish/published_tree.h"
 #include "trap/trap.h"
-#include "vendor/firmware_version.h"
 
 namespace crv {
 

@@ -14,6 +14,7 @@ namespace crv {
 
 class CLogicalAdapter;
 class CTrap;
+class CycleSnapshot;
 class CWin32NetAdapterList;
 
 class CPhysicalAdapter : public CAdapter {
@@ -29,15 +30,17 @@ class CPhysicalAdapter : public CAdapter {
   // family and part number; the MAC address becomes miniport's permanent address. True
   // when the record was found and its service name read.
   bool InitLocation(const CWin32NetAdapterList& pnpList, const CMiniport& miniport);
-  // One cycle for the port (at most once per cycle); 0 or an error code.
-  uint32_t Refresh(uint32_t* speed);
+  // One cycle for the port (at most once per cycle); 0 or an error code. cycle as for
+  // CLogicalAdapter::Refresh.
+  uint32_t Refresh(uint32_t* speed, CycleSnapshot* cycle);
   // Writes the port record.
   uint32_t Publish() override;
 
   // The Ethernet counters of the driver into the record, and the error sums made of them.
   void GetEthernetStats();
-  // The speed and duplex configuration code of the adapter with this GUID.
-  uint32_t GetSpeedDuplexConfig(const char16_t* guid);
+  // The speed and duplex configuration code of the adapter with this GUID, found through the
+  // cycle's class key when there is one (null: the port searches the key itself).
+  uint32_t GetSpeedDuplexConfig(const char16_t* guid, CycleSnapshot* cycle);
 
   const PhysAdapterRecord& Record() const { return record_; }
   uint32_t PortNumber() const { return record_.portNumber; }

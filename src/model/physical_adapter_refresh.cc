@@ -8,13 +8,13 @@
 
 #include "common/ansi_text.h"
 #include "common/process_state.h"
+#include "discovery/firmware_version.h"
 #include "discovery/miniport.h"
 #include "model/logical_adapter.h"
 #include "model/physical_adapter.h"
 #include "platform/ndis.h"
 #include "platform/platform.h"
 #include "trap/trap.h"
-#include "vendor/firmware_version.h"
 
 namespace crv {
 namespace {
@@ -27,18 +27,18 @@ struct CounterField {
 };
 
 constexpr CounterField kEthernetCounters[] = {
-    {0x00020101, offsetof(PhysAdapterRecord, framesTransmittedOk)},        // OID_GEN_XMIT_OK
-    {0x00020102, offsetof(PhysAdapterRecord, framesReceivedOk)},           // OID_GEN_RCV_OK
-    {0x01020101, offsetof(PhysAdapterRecord, alignmentErrors)},            // RCV_ERROR_ALIGNMENT
-    {0x0002020D, offsetof(PhysAdapterRecord, fcsErrors)},                  // OID_GEN_RCV_CRC_ERROR
-    {0x01020102, offsetof(PhysAdapterRecord, singleCollisionFrames)},      // XMIT_ONE_COLLISION
-    {0x01020103, offsetof(PhysAdapterRecord, multipleCollisionFrames)},    // XMIT_MORE_COLLISIONS
-    {0x01020201, offsetof(PhysAdapterRecord, deferredTransmissions)},      // XMIT_DEFERRED
-    {0x01020207, offsetof(PhysAdapterRecord, lateCollisions)},             // XMIT_LATE_COLLISIONS
-    {0x01020202, offsetof(PhysAdapterRecord, excessiveCollisions)},        // XMIT_MAX_COLLISIONS
-    {0x01020204, offsetof(PhysAdapterRecord, internalMacTransmitErrors)},  // XMIT_UNDERRUN
-    {0x01020206, offsetof(PhysAdapterRecord, carrierSenseErrors)},         // XMIT_TIMES_CRS_LOST
-    {0x01020203, offsetof(PhysAdapterRecord, internalMacReceiveErrors)},   // RCV_OVERRUN
+    {platform::kOidGenXmitOk, offsetof(PhysAdapterRecord, framesTransmittedOk)},
+    {platform::kOidGenRcvOk, offsetof(PhysAdapterRecord, framesReceivedOk)},
+    {platform::kOid8023RcvErrorAlignment, offsetof(PhysAdapterRecord, alignmentErrors)},
+    {platform::kOidGenRcvCrcError, offsetof(PhysAdapterRecord, fcsErrors)},
+    {platform::kOid8023XmitOneCollision, offsetof(PhysAdapterRecord, singleCollisionFrames)},
+    {platform::kOid8023XmitMoreCollisions, offsetof(PhysAdapterRecord, multipleCollisionFrames)},
+    {platform::kOid8023XmitDeferred, offsetof(PhysAdapterRecord, deferredTransmissions)},
+    {platform::kOid8023XmitLateCollisions, offsetof(PhysAdapterRecord, lateCollisions)},
+    {platform::kOid8023XmitMaxCollisions, offsetof(PhysAdapterRecord, excessiveCollisions)},
+    {platform::kOid8023XmitUnderrun, offsetof(PhysAdapterRecord, internalMacTransmitErrors)},
+    {platform::kOid8023XmitTimesCrsLost, offsetof(PhysAdapterRecord, carrierSenseErrors)},
+    {platform::kOid8023RcvOverrun, offsetof(PhysAdapterRecord, internalMacReceiveErrors)},
 };
 
 // A sum only when every part is non-zero.
@@ -97,7 +97,7 @@ void CPhysicalAdapter::UpdateStartupLinkTable() {
   }
 }
 
-uint32_t CPhysicalAdapter::Refresh(uint32_t* speed) {
+uint32_t CPhysicalAdapter::Refresh(uint32_t* speed, CycleSnapshot* cycle) {
   uint32_t counter = State().cycleCounter;
   if (cycle_ == counter) {  // shared port list: refreshed once per cycle
     *speed = record_.linkSpeed;
@@ -107,7 +107,7 @@ uint32_t CPhysicalAdapter::Refresh(uint32_t* speed) {
   std::snprintf(record_.pciIdentity, sizeof record_.pciIdentity, "PCIID0x%.8X,SUBSYSID0x%.8X",
                 miniport_->PciId(), miniport_->SubsystemId());
   uint8_t previous = record_.linkCondition;
-  record_.speedDuplexConfig = GetSpeedDuplexConfig(miniport_->Guid());
+  record_.speedDuplexConfig = GetSpeedDuplexConfig(miniport_->Guid(), cycle);
 
   LinkInformation link{};
   uint32_t result = miniport_->GetDynamicData(&link);

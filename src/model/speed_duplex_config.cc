@@ -3,10 +3,10 @@
 // 10/100/1000 Mbit/s half and full duplex settings, 9 10 Gbit/s full duplex.
 #include <iterator>
 
-#include "collect/cycle_snapshot.h"
 #include "common/alloc.h"
 #include "common/report.h"
 #include "common/text.h"
+#include "discovery/cycle_snapshot.h"
 #include "discovery/miniport.h"
 #include "model/physical_adapter.h"
 #include "platform/platform.h"
@@ -98,9 +98,9 @@ uint32_t CodeFromKeywords(CRegistryKey& adapterKey, uint8_t driverFamily) {
 
 }  // namespace
 
-uint32_t CPhysicalAdapter::GetSpeedDuplexConfig(const char16_t* guid) {
+uint32_t CPhysicalAdapter::GetSpeedDuplexConfig(const char16_t* guid, CycleSnapshot* cycle) {
   // Within a publication cycle the class key is read once for all ports.
-  if (CycleSnapshot* cycle = CurrentCycleSnapshot()) {
+  if (cycle != nullptr) {
     bool found = false;
     CRegistryKey* adapterKey = nullptr;
     if (cycle->OpenClassSubkey(guid, &found, &adapterKey)) {

@@ -2,6 +2,7 @@
 
 #include "common/text.h"
 #include "events/event_source_key.h"
+#include "platform/os_access.h"
 #include "platform/platform.h"
 #include "service/console_line.h"
 #include "service/nt_service.h"
@@ -19,8 +20,6 @@ constexpr WordEntry kWords[] = {
     {"reinstall", CommandWord::kReinstall},
     {"runasexe", CommandWord::kRunAsExe},
 };
-
-uint32_t LastError() { return platform::Os().kernel->GetLastError(); }
 
 // Whenever the service is registered at the end of a word, so is its event source (again
 // when it was already, which brings the module path up to date); when a word removed the

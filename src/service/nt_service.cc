@@ -1,6 +1,7 @@
 #include "service/nt_service.h"
 
 #include "common/report.h"
+#include "platform/os_access.h"
 #include "platform/platform.h"
 #include "service/console_line.h"
 #include "service/recovery_actions.h"
@@ -8,8 +9,6 @@
 namespace crv {
 namespace {
 constexpr uint32_t kModulePathChars = 512;
-
-uint32_t LastError() { return platform::Os().kernel->GetLastError(); }
 
 // path[0] is free and the text from path[1] on has room for one more character after it.
 // Returns the text itself when it has no blank, or the text in double quotes built in place.

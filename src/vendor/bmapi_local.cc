@@ -4,9 +4,9 @@
 
 #include "common/alloc.h"
 #include "common/ansi_text.h"
+#include "common/device_lists.h"
 #include "common/owned_text.h"
 #include "common/text.h"
-#include "discovery/device_lists.h"
 #include "platform/platform.h"
 #include "vendor/vendor_libraries.h"
 

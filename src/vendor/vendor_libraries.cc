@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/alloc.h"
+#include "common/process_state.h"
 #include "common/report.h"
 #include "platform/platform.h"
 
@@ -17,8 +18,10 @@ constexpr uint32_t kVbdAllocationFailed = 1;
 // adapter's virtual bus driver.
 constexpr uint32_t kQLmapiVbdEntryType = 6;
 
-VendorLibraryState& State() {
+VendorLibraryState& LibraryState() {
   static VendorLibraryState state;
+  static const bool resetRegistered = RegisterStateReset(&ResetVendorLibraries);
+  (void)resetRegistered;
   return state;
 }
 
@@ -149,17 +152,17 @@ uint32_t FindVbdHandle(const Library& library, uint32_t adapterHandle, uint32_t*
 
 }  // namespace
 
-VendorLibraryState& VendorLibraries() { return State(); }
+VendorLibraryState& VendorLibraries() { return LibraryState(); }
 
 void ResetVendorLibraries() {
-  State().qlmapi = QLmapiLibrary{};
-  State().bmapi = BmapiLibrary{};
-  State().bmapiLocal = BmapiLocalLibrary{};
-  State().searchReports = LibrarySearchReports{};
+  LibraryState().qlmapi = QLmapiLibrary{};
+  LibraryState().bmapi = BmapiLibrary{};
+  LibraryState().bmapiLocal = BmapiLocalLibrary{};
+  LibraryState().searchReports = LibrarySearchReports{};
 }
 
 platform::Module LoadQMAPI() {
-  QLmapiLibrary& library = State().qlmapi;
+  QLmapiLibrary& library = LibraryState().qlmapi;
   library.initializeEx = nullptr;
   if (library.module != nullptr) return library.module;
   library.module = LoadVendorLibrary(u"qlmapia.dll");
@@ -171,7 +174,7 @@ platform::Module LoadQMAPI() {
 }
 
 platform::Module LoadBMAPI() {
-  BmapiLibrary& library = State().bmapi;
+  BmapiLibrary& library = LibraryState().bmapi;
   library.initializeEx = nullptr;
   library.uninitialize = nullptr;
   library.getHandleByServiceName = nullptr;
@@ -185,63 +188,67 @@ platform::Module LoadBMAPI() {
 }
 
 uint32_t InitializeQMAPI() {
-  return Initialize(State().qlmapi, &LoadQMAPI, u"InitializeQMAPI: QLmapiInitializeEx() succeeded",
+  return Initialize(LibraryState().qlmapi, &LoadQMAPI,
+                    u"InitializeQMAPI: QLmapiInitializeEx() succeeded",
                     u"QLmapi Failed @InitializeQMAPI");
 }
 
 uint32_t InitializeBMAPI() {
-  return Initialize(State().bmapi, &LoadBMAPI, u"InitializeBMAPI: BmapiInitializeEx() succeeded",
+  return Initialize(LibraryState().bmapi, &LoadBMAPI,
+                    u"InitializeBMAPI: BmapiInitializeEx() succeeded",
                     u"Bmapi Failed @InitializeBMAPI");
 }
 
 uint32_t UnInitializeQMAPI(uint32_t queryOnly) {
-  return UnInitialize(State().qlmapi, queryOnly,
+  return UnInitialize(LibraryState().qlmapi, queryOnly,
                       u"UnInitializeQMAPI: QmapiUninitialize() returned; QMAPI.dll unloaded",
                       u"Returning from sleep after QmapiUnitialize");
 }
 
 uint32_t UnInitializeBMAPI(uint32_t queryOnly) {
-  return UnInitialize(State().bmapi, queryOnly,
+  return UnInitialize(LibraryState().bmapi, queryOnly,
                       u"UnInitializeBMAPI: BmapiUninitialize() returned; BMAPI.dll unloaded",
                       u"Returning from sleep after BmapiUnitialize");
 }
 
 uint32_t GetQLVBDHandle(uint32_t adapterHandle, uint32_t* vbdHandle) {
-  return FindVbdHandle(State().qlmapi, adapterHandle, vbdHandle, true);
+  return FindVbdHandle(LibraryState().qlmapi, adapterHandle, vbdHandle, true);
 }
 
 uint32_t GetVBDHandle(uint32_t adapterHandle, uint32_t* vbdHandle) {
-  return FindVbdHandle(State().bmapi, adapterHandle, vbdHandle, false);
+  return FindVbdHandle(LibraryState().bmapi, adapterHandle, vbdHandle, false);
 }
 
 bool QLmapiGetHandleByServiceNameAvailable() {
-  return State().qlmapi.getHandleByServiceName != nullptr;
+  return LibraryState().qlmapi.getHandleByServiceName != nullptr;
 }
-bool QLmapiRetrieveLinkStatusAvailable() { return State().qlmapi.retrieveLinkStatus != nullptr; }
+bool QLmapiRetrieveLinkStatusAvailable() {
+  return LibraryState().qlmapi.retrieveLinkStatus != nullptr;
+}
 bool BmapiGetHandleByServiceNameAvailable() {
-  return State().bmapi.getHandleByServiceName != nullptr;
+  return LibraryState().bmapi.getHandleByServiceName != nullptr;
 }
-bool BmapiGetBRCMNicInfoAvailable() { return State().bmapi.getBRCMNicInfo != nullptr; }
+bool BmapiGetBRCMNicInfoAvailable() { return LibraryState().bmapi.getBRCMNicInfo != nullptr; }
 
 uint32_t QLmapiGetHandleByServiceName(const char16_t* serviceName, uint32_t* handle) {
   *handle = 0;
-  auto entry = State().qlmapi.getHandleByServiceName;
+  auto entry = LibraryState().qlmapi.getHandleByServiceName;
   return entry != nullptr ? entry(serviceName, handle) : platform::kErrorProcNotFound;
 }
 
 uint32_t QLmapiRetrieveLinkStatus(uint32_t handle, void* linkStatus) {
-  auto entry = State().qlmapi.retrieveLinkStatus;
+  auto entry = LibraryState().qlmapi.retrieveLinkStatus;
   return entry != nullptr ? entry(handle, linkStatus) : platform::kErrorProcNotFound;
 }
 
 uint32_t BmapiGetHandleByServiceName(const char16_t* serviceName, uint32_t* handle) {
   *handle = 0;
-  auto entry = State().bmapi.getHandleByServiceName;
+  auto entry = LibraryState().bmapi.getHandleByServiceName;
   return entry != nullptr ? entry(serviceName, handle) : platform::kErrorProcNotFound;
 }
 
 uint32_t BmapiGetBRCMNicInfo(uint32_t handle, void* nicInfo) {
-  auto entry = State().bmapi.getBRCMNicInfo;
+  auto entry = LibraryState().bmapi.getBRCMNicInfo;
   return entry != nullptr ? entry(handle, nicInfo) : platform::kErrorProcNotFound;
 }
 

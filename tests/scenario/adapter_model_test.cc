@@ -5,9 +5,9 @@
 #include <cstring>
 #include <tuple>
 
-#include "collect/cycle_snapshot.h"
 #include "common/alloc.h"
 #include "common/report.h"
+#include "discovery/cycle_snapshot.h"
 #include "model/logical_adapter.h"
 #include "model/physical_adapter.h"
 #include "platform/platform.h"
@@ -336,9 +336,11 @@ TEST_F(AdapterModelTest, ANewInterfaceIsNotYetKnownAndLooksUpItsConnectionName) 
             (std::vector<int>{r.grouping, r.fixedOne, r.condition, r.status}));
   EXPECT_STREQ("N/A", r.ipv6Address);
   crv::InterfaceMapRecord found{};
-  EXPECT_EQ(0u, adapter.GetConnectionInfo(kGuid.c_str(), found.ipv6Address, found.connectionName));
+  EXPECT_EQ(0u, adapter.GetConnectionInfo(kGuid.c_str(), found.ipv6Address, found.connectionName,
+                                          nullptr));
   sim::AddAdapter(machine, Adapter(kGuid, 11, 1));
-  EXPECT_EQ(1u, adapter.GetConnectionInfo(kGuid.c_str(), found.ipv6Address, found.connectionName));
+  EXPECT_EQ(1u, adapter.GetConnectionInfo(kGuid.c_str(), found.ipv6Address, found.connectionName,
+                                          nullptr));
   EXPECT_STREQ("Ethernet 11", found.connectionName);
   EXPECT_EQ(0, ip.WSACleanup());
 
@@ -404,7 +406,7 @@ TEST_F(AdapterModelTest, SpeedAndDuplexConfigurationCodes) {
   const std::u16string classKey =
       u"SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E972-E325-11CE-BFC1-08002BE10318}";
   machine.registry().DeleteTree(classKey);
-  EXPECT_EQ(1u, crv::CPhysicalAdapter().GetSpeedDuplexConfig(kGuid.c_str()));
+  EXPECT_EQ(1u, crv::CPhysicalAdapter().GetSpeedDuplexConfig(kGuid.c_str(), nullptr));
   EXPECT_EQ(std::vector<std::string>{crv::Utf16ToUtf8(classKey)},
             crvtest::ReportTexts(machine, crv::kReportKeyNotOpened));
 }

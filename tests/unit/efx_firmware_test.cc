@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "common/text.h"
+#include "discovery/firmware_version.h"
 #include "discovery/miniport.h"
 #include "platform/sim/state/device_sim.h"
 #include "support/sim_fixture.h"
-#include "vendor/firmware_version.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 
 #include "collect/filter_rows.h"
 #include "collect/if_table.h"
-#include "collect/tcpip_parameters.h"
 #include "common/alloc.h"
 #include "common/report.h"
+#include "discovery/tcpip_parameters.h"
 #include "platform/sim/api/apis.h"
 #include "support/sim_fixture.h"
 

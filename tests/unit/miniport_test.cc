@@ -61,7 +61,7 @@ TEST_F(MiniportTest, InitKeepsNameGuidMediumAndAtMostSixAddressBytes) {
   sim::SimAdapter a = Adapter();
   a.permanentMac = {0x00, 0x1B, 0x21, 0x00, 0x00, 0x01};
   sim::AddAdapter(machine, a);
-  Ndis().oids[crv::kOid8023CurrentAddress] =
+  Ndis().oids[platform::kOid8023CurrentAddress] =
       sim::OidAnswer::Bytes({0x00, 0x1B, 0x21, 0x3C, 0x4D, 0x5E, 0xAA, 0xBB});
   ASSERT_EQ(0u, Init(miniport));
   EXPECT_EQ(std::u16string(u"\\\\.\\") + kGuid, miniport.DeviceName());
@@ -95,14 +95,14 @@ TEST_F(MiniportTest, InitAcceptsOnly8023And8025) {
   EXPECT_EQ(0u, Init(miniport));
   EXPECT_EQ(0u, miniport.CurrentAddressLength());
   EXPECT_FALSE(miniport.MatchCurrentAddress(kMac.data(), 0));  // no address matches nothing
-  EXPECT_EQ(0u, Query(crv::kOid8023CurrentAddress));
+  EXPECT_EQ(0u, Query(platform::kOid8023CurrentAddress));
 
   a.medium = 16;  // native 802.11
   sim::AddAdapter(machine, a);
   crv::CMiniport wireless;
   EXPECT_EQ(13u, Init(wireless));  // no last error: ERROR_INVALID_DATA
 
-  Ndis().oids.erase(crv::kOidGenMediaInUse);
+  Ndis().oids.erase(platform::kOidGenMediaInUse);
   crv::CMiniport silent;
   EXPECT_EQ(50u, Init(silent));  // the driver's error
   EXPECT_TRUE(silent.QueryFailureSeen());
@@ -127,13 +127,13 @@ TEST_F(MiniportTest, OnlyTheFirstFailedQueryIsReportedAndOnlyForMandatoryOids) {
 
   // A device that cannot be opened answers 31 and leaves the report for a later failure.
   Ndis().openError = 5;
-  EXPECT_EQ(31u, miniport.QueryInformation(crv::kOidGenLinkSpeed, buffer, 8, &returned));
+  EXPECT_EQ(31u, miniport.QueryInformation(platform::kOidGenLinkSpeed, buffer, 8, &returned));
   Ndis().openError = 0;
   EXPECT_FALSE(miniport.QueryFailureSeen());
 
-  Ndis().oids[crv::kOidGenLinkSpeed] = sim::OidAnswer::Fail(1167);
-  EXPECT_EQ(1167u, miniport.QueryInformation(crv::kOidGenLinkSpeed, buffer, 8, &returned));
-  EXPECT_EQ(1167u, miniport.QueryInformation(crv::kOidGenLinkSpeed, buffer, 8, &returned));
+  Ndis().oids[platform::kOidGenLinkSpeed] = sim::OidAnswer::Fail(1167);
+  EXPECT_EQ(1167u, miniport.QueryInformation(platform::kOidGenLinkSpeed, buffer, 8, &returned));
+  EXPECT_EQ(1167u, miniport.QueryInformation(platform::kOidGenLinkSpeed, buffer, 8, &returned));
   ASSERT_EQ(1u, machine.Reports().size()) << crvtest::DescribeReports(machine);
   EXPECT_EQ(crv::kReportNdisQueryFailed, machine.Reports()[0].code);
   EXPECT_EQ(std::u16string(u"\\\\.\\") + kGuid, machine.Reports()[0].message);
@@ -142,10 +142,10 @@ TEST_F(MiniportTest, OnlyTheFirstFailedQueryIsReportedAndOnlyForMandatoryOids) {
   // A first failure of an OID without bit 0x100 is not reported, and silences the rest.
   crv::CMiniport other;
   ASSERT_EQ(0u, Init(other));
-  Ndis().oids[crv::kOidGenMediaDuplexState] = sim::OidAnswer::Fail(50);
-  EXPECT_EQ(50u, other.QueryInformation(crv::kOidGenMediaDuplexState, buffer, 4, &returned));
+  Ndis().oids[platform::kOidGenMediaDuplexState] = sim::OidAnswer::Fail(50);
+  EXPECT_EQ(50u, other.QueryInformation(platform::kOidGenMediaDuplexState, buffer, 4, &returned));
   EXPECT_TRUE(other.QueryFailureSeen());
-  EXPECT_EQ(1167u, other.QueryInformation(crv::kOidGenLinkSpeed, buffer, 8, &returned));
+  EXPECT_EQ(1167u, other.QueryInformation(platform::kOidGenLinkSpeed, buffer, 8, &returned));
   EXPECT_EQ(1u, NdisFailureReports().size());
 }
 
@@ -234,14 +234,14 @@ TEST_F(MiniportTest, EveryFamilyFindsLinkAndDuplexTheWayItsDriverAnswers) {
 TEST_F(MiniportTest, ARejectedConnectStatusIsAskedOnceAndAnswersUnknown) {
   sim::AddAdapter(machine, Adapter(u"be2net"));
   ASSERT_EQ(0u, Init(miniport));
-  Ndis().oids[crv::kOidGenMediaConnectStatus] = sim::OidAnswer::Fail(50);
+  Ndis().oids[platform::kOidGenMediaConnectStatus] = sim::OidAnswer::Fail(50);
   uint32_t status = 0;
   EXPECT_EQ(std::pair(1u, 1u), LinkDuplex(miniport, 11, &status));
   EXPECT_EQ(50u, status);
   EXPECT_FALSE(miniport.ConnectStatusSupported());
   EXPECT_EQ(std::pair(1u, 1u), LinkDuplex(miniport, 11, &status));  // full only with link OK
   EXPECT_EQ(0u, status);
-  EXPECT_EQ(1u, Query(crv::kOidGenMediaConnectStatus));
+  EXPECT_EQ(1u, Query(platform::kOidGenMediaConnectStatus));
   EXPECT_EQ(1u, NdisFailureReports().size());
 }
 
@@ -251,13 +251,13 @@ TEST_F(MiniportTest, PrivateDuplexFallsBackToTheLinkState) {
   sim::AddAdapter(machine, a);
   ASSERT_EQ(0u, Init(miniport));
   EXPECT_EQ(std::pair(2u, 3u), LinkDuplex(miniport, 6));
-  EXPECT_EQ(1u, Query(crv::kOidGenLinkState));
+  EXPECT_EQ(1u, Query(platform::kOidGenLinkState));
   // The failed private query is reported (its OID has bit 0x100) with the driver's error.
   ASSERT_EQ(1u, machine.Reports().size()) << crvtest::DescribeReports(machine);
   EXPECT_EQ(50u, machine.Reports()[0].value);
 
   // A failed link state query leaves the duplex unknown.
-  Ndis().oids[crv::kOidGenLinkState] = sim::OidAnswer::Fail(87);
+  Ndis().oids[platform::kOidGenLinkState] = sim::OidAnswer::Fail(87);
   EXPECT_EQ(std::pair(2u, 1u), LinkDuplex(miniport, 6));
 
   // A private device that cannot be opened fails the private query with 31 (reported).
@@ -296,19 +296,19 @@ TEST_F(MiniportTest, PrivateDirectAnswerIsAskedOnTheMiniportWithoutAPrivateDevic
 TEST_F(MiniportTest, Family9TriesTheSecondProcedureWhenTheLinkStatusFails) {
   sim::AddAdapter(machine, Adapter(u"q57w2k"));
   ASSERT_EQ(0u, Init(miniport));
-  Ndis().oids[crv::kOidGenMediaConnectStatus] = sim::OidAnswer::Fail(50);
+  Ndis().oids[platform::kOidGenMediaConnectStatus] = sim::OidAnswer::Fail(50);
   uint32_t status = 1;
   // The second procedure finds the connect status unsupported: link unknown, duplex asked.
   EXPECT_EQ(std::pair(1u, 3u), LinkDuplex(miniport, 9, &status));
   EXPECT_EQ(0u, status);
-  EXPECT_EQ(1u, Query(crv::kOidGenMediaDuplexState));
+  EXPECT_EQ(1u, Query(platform::kOidGenMediaDuplexState));
 }
 
 // With a library that answers: vendor_libraries_test.cc.
 TEST_F(MiniportTest, WithoutVendorLibrariesTheDuplexTheDriverDoesNotGiveIsUnknown) {
   sim::AddAdapter(machine, Adapter(u"q57w2k"));
   ASSERT_EQ(0u, Init(miniport));
-  Ndis().oids[crv::kOidGenMediaDuplexState] = sim::OidAnswer::Fail(50);
+  Ndis().oids[platform::kOidGenMediaDuplexState] = sim::OidAnswer::Fail(50);
   // No library can be loaded: each procedure reports it and leaves the duplex unknown.
   EXPECT_EQ(std::pair(2u, 1u), LinkDuplex(miniport, 9));
   EXPECT_EQ(1u, Dynamic(miniport, 16).duplex);

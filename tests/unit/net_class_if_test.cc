@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "common/alloc.h"
+#include "common/device_lists.h"
 #include "common/report.h"
-#include "discovery/device_lists.h"
 #include "discovery/net_class_if.h"
 #include "platform/sim/state/device_sim.h"
 #include "support/sim_fixture.h"

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/process_state.h"
 #include "common/text.h"
 #include "inventory/adapter_walk.h"
 #include "inventory/platform_inventory.h"
@@ -136,6 +137,20 @@ TEST_F(PlatformInventoryTest, ReadsTheTableWithItsCallsAndFindsPortsBySlotAndOnb
   EXPECT_EQ(machine.wmi().Held(), "");
   crv::ResetPlatformInventory();
   EXPECT_EQ(machine.LiveAllocations(), live);
+}
+
+// The module's reset reaches the inventory through the reset it registered: what a
+// collection holds is freed, and the next load collects again.
+TEST_F(PlatformInventoryTest, TheModuleResetFreesTheInventoryAndTheNextLoadCollectsAgain) {
+  InstallSmbios();
+  uint64_t live = machine.LiveAllocations();
+  EXPECT_EQ(Load(), 1u);
+  EXPECT_GT(machine.LiveAllocations(), live);
+  crv::ResetProcessState();
+  EXPECT_EQ(machine.LiveAllocations(), live);
+  EXPECT_EQ(Load(), 1u);
+  EXPECT_EQ(ProductName(), "Rack 9");
+  EXPECT_EQ(machine.wmi().CountCalls("CreateInstanceEnum"), 2u);
 }
 
 TEST_F(PlatformInventoryTest, EveryFailingWmiStepLeavesNothingHeld) {

@@ -9,14 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "common/process_state.h"
 #include "common/report.h"
 #include "common/text.h"
 #include "common/utf.h"
+#include "discovery/firmware_version.h"
 #include "discovery/miniport.h"
 #include "platform/sim/state/device_sim.h"
 #include "platform/sim/state/library_sim.h"
 #include "support/sim_fixture.h"
-#include "vendor/firmware_version.h"
 #include "vendor/vendor_libraries.h"
 
 namespace {
@@ -78,6 +79,15 @@ TEST_F(VendorLibrariesTest, InitialiseRetriesUntilTheLibraryAnswersThenHoldsItUn
 }
 
 // A bmapia.dll whose adapter 7 owns the second of three physical NICs.
+// The module's reset reaches the libraries' state through the reset it registered.
+TEST_F(VendorLibrariesTest, TheModuleResetForgetsWhatTheLibrarySearchReported) {
+  crv::VendorLibraries().searchReports.notFoundCount = 2;
+  crv::VendorLibraries().searchReports.skippedCount = 1;
+  crv::ResetProcessState();
+  EXPECT_EQ(crv::VendorLibraries().searchReports.notFoundCount, 0u);
+  EXPECT_EQ(crv::VendorLibraries().searchReports.skippedCount, 0u);
+}
+
 class VbdHandleTest : public VendorLibrariesTest {
  protected:
   void SetUp() override {

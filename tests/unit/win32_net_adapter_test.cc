@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/alloc.h"
+#include "common/parse_first_number.h"
 #include "common/report.h"
 #include "common/text.h"
 #include "discovery/instance_id.h"
@@ -12,7 +13,6 @@
 #include "discovery/miniport.h"
 #include "discovery/win32_net_adapter.h"
 #include "platform/sim/state/device_sim.h"
-#include "service/parse_first_number.h"
 #include "support/sim_fixture.h"
 
 namespace {

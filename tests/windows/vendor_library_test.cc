@@ -12,12 +12,12 @@
 
 #include "common/text.h"
 #include "common/utf.h"
+#include "discovery/firmware_version.h"
 #include "discovery/miniport.h"
 #include "platform/platform.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/win32_platform.h"
 #include "vendor/bmapi_local.h"
-#include "vendor/firmware_version.h"
 #include "vendor/vendor_libraries.h"
 
 namespace {

@@ -9,11 +9,11 @@
 
 #include "common/text.h"
 #include "common/utf.h"
+#include "discovery/firmware_version.h"
 #include "discovery/miniport.h"
 #include "inventory/platform_inventory.h"
 #include "platform/platform.h"
 #include "platform/win32/win32_platform.h"
-#include "vendor/firmware_version.h"
 
 #include <objbase.h>
 

@@ -6,34 +6,22 @@
 #include <cstring>
 
 #include "ndis_stand_in.h"
+#include "platform/ndis.h"
 
 namespace ndis_stand_in {
 namespace {
 
-constexpr uint32_t kOidGenMediaSupported = 0x00010103;
-constexpr uint32_t kOidGenMediaInUse = 0x00010104;
-constexpr uint32_t kOidGenLinkSpeed = 0x00010107;
-constexpr uint32_t kOidGenMediaConnectStatus = 0x00010114;
-constexpr uint32_t kOidGenLinkState = 0x00010207;
-constexpr uint32_t kOidGenMediaDuplexState = 0x0001028C;
-constexpr uint32_t kOid8023PermanentAddress = 0x01010101;
-constexpr uint32_t kOid8023CurrentAddress = 0x01010102;
+using platform::kOid8023CurrentAddress;
+using platform::kOid8023PermanentAddress;
+using platform::kOidGenLinkSpeed;
+using platform::kOidGenLinkState;
+using platform::kOidGenMediaConnectStatus;
+using platform::kOidGenMediaDuplexState;
+using platform::kOidGenMediaInUse;
+using platform::kOidGenMediaSupported;
+using LinkState = platform::NdisLinkState;
 
-// NDIS_LINK_STATE, revision 1.
-struct LinkState {
-  uint8_t headerType;  // NDIS_OBJECT_TYPE_DEFAULT
-  uint8_t headerRevision;
-  uint16_t headerSize;
-  uint32_t mediaConnectState;  // NET_IF_MEDIA_CONNECT_STATE: 1 connected, 2 disconnected
-  uint32_t mediaDuplexState;
-  uint32_t padding;
-  uint64_t xmitLinkSpeed;  // bits per second; NDIS_LINK_SPEED_UNKNOWN when not known
-  uint64_t rcvLinkSpeed;
-  uint32_t pauseFunctions;  // NdisPauseFunctionsUnsupported
-  uint32_t autoNegotiationFlags;
-};
-static_assert(sizeof(LinkState) == 40);
-constexpr uint64_t kLinkSpeedUnknown = ~uint64_t{0};
+constexpr uint64_t kLinkSpeedUnknown = ~uint64_t{0};  // NDIS_LINK_SPEED_UNKNOWN
 
 // Each statistic and the Linux counter it is read from. Linux keeps one collision total and
 // no deferral count: the single-collision and deferred counts read as 0 (nothing here
@@ -43,21 +31,21 @@ struct Statistic {
   const char* counter;  // null: always 0
 };
 constexpr Statistic kStatistics[] = {
-    {0x00020101, "tx_packets"},         // OID_GEN_XMIT_OK
-    {0x00020102, "rx_packets"},         // OID_GEN_RCV_OK
-    {0x00020103, "tx_errors"},          // OID_GEN_XMIT_ERROR
-    {0x00020104, "rx_errors"},          // OID_GEN_RCV_ERROR
-    {0x00020105, "rx_dropped"},         // OID_GEN_RCV_NO_BUFFER
-    {0x0002020D, "rx_crc_errors"},      // OID_GEN_RCV_CRC_ERROR
-    {0x01020101, "rx_frame_errors"},    // OID_802_3_RCV_ERROR_ALIGNMENT
-    {0x01020102, nullptr},              // OID_802_3_XMIT_ONE_COLLISION
-    {0x01020103, "collisions"},         // OID_802_3_XMIT_MORE_COLLISIONS
-    {0x01020201, nullptr},              // OID_802_3_XMIT_DEFERRED
-    {0x01020202, "tx_aborted_errors"},  // OID_802_3_XMIT_MAX_COLLISIONS
-    {0x01020203, "rx_fifo_errors"},     // OID_802_3_RCV_OVERRUN
-    {0x01020204, "tx_fifo_errors"},     // OID_802_3_XMIT_UNDERRUN
-    {0x01020206, "tx_carrier_errors"},  // OID_802_3_XMIT_TIMES_CRS_LOST
-    {0x01020207, "tx_window_errors"},   // OID_802_3_XMIT_LATE_COLLISIONS
+    {platform::kOidGenXmitOk, "tx_packets"},
+    {platform::kOidGenRcvOk, "rx_packets"},
+    {platform::kOidGenXmitError, "tx_errors"},
+    {platform::kOidGenRcvError, "rx_errors"},
+    {platform::kOidGenRcvNoBuffer, "rx_dropped"},
+    {platform::kOidGenRcvCrcError, "rx_crc_errors"},
+    {platform::kOid8023RcvErrorAlignment, "rx_frame_errors"},
+    {platform::kOid8023XmitOneCollision, nullptr},
+    {platform::kOid8023XmitMoreCollisions, "collisions"},
+    {platform::kOid8023XmitDeferred, nullptr},
+    {platform::kOid8023XmitMaxCollisions, "tx_aborted_errors"},
+    {platform::kOid8023RcvOverrun, "rx_fifo_errors"},
+    {platform::kOid8023XmitUnderrun, "tx_fifo_errors"},
+    {platform::kOid8023XmitTimesCrsLost, "tx_carrier_errors"},
+    {platform::kOid8023XmitLateCollisions, "tx_window_errors"},
 };
 
 QueryStatus Fixed(const void* answer, uint32_t size, void* output, uint32_t outputSize,
@@ -79,10 +67,10 @@ QueryStatus Counter(uint64_t value, void* output, uint32_t outputSize, uint32_t*
 
 LinkState LinkStateOf(const LinkFacts& facts) {
   LinkState state = {};
-  state.headerType = 0x80;
+  state.headerType = 0x80;  // NDIS_OBJECT_TYPE_DEFAULT, revision 1
   state.headerRevision = 1;
   state.headerSize = sizeof state;
-  state.mediaConnectState = facts.connected ? 1 : 2;
+  state.mediaConnectState = facts.connected ? 1 : 2;  // NET_IF_MEDIA_CONNECT_STATE
   state.mediaDuplexState = static_cast<uint32_t>(facts.duplex);
   uint64_t speed =
       facts.megabitsPerSecond != 0 ? facts.megabitsPerSecond * 1000000 : kLinkSpeedUnknown;

@@ -10,10 +10,10 @@
 #include <cstring>
 
 #include "common/text.h"
+#include "discovery/firmware_version.h"
 #include "discovery/miniport.h"
 #include "platform/platform.h"
 #include "platform/scoped.h"
-#include "vendor/firmware_version.h"
 
 namespace crv {
 namespace {

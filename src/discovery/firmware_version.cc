@@ -1,6 +1,6 @@
 // The firmware version dispatcher and the methods that ask the adapter's driver directly
 // through vendor-defined NDIS OIDs.
-#include "vendor/firmware_version.h"
+#include "discovery/firmware_version.h"
 
 #include <cstdio>
 #include <cstring>

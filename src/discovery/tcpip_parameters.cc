@@ -1,4 +1,4 @@
-#include "collect/tcpip_parameters.h"
+#include "discovery/tcpip_parameters.h"
 
 #include "common/alloc.h"
 #include "platform/platform.h"

@@ -4,9 +4,11 @@
 // class key whose subkeys every port's speed and duplex configuration searches by
 // NetCfgInstanceID. Both are searched through indexes.
 //
-// A snapshot lives for one cycle only, so the system is asked again every cycle. It is kept
-// only when it was read without a failure; otherwise every caller asks the system as it
-// would without a snapshot, and so meets (and reports) the failure itself.
+// A snapshot lives for one cycle only, so the system is asked again every cycle. The cycle
+// hands it to each interface's refresh, which hands it on to the ports; a refresh given none
+// (outside a cycle, or with the list indexes switched off) asks the system itself. What the
+// snapshot read is kept only when it was read without a failure; otherwise every caller asks
+// the system as it would without a snapshot, and so meets (and reports) the failure itself.
 #pragma once
 
 #include <cstdint>
@@ -64,22 +66,6 @@ platform::IpAdapterAddresses* ReadIpv6AdapterAddresses();
 // Whether an adapter name of the adapter addresses list (8-bit) equals a UTF-16 name,
 // without regard to case; names of 64 characters or more never match.
 bool AdapterNameEquals(const char* adapterName, const char16_t* name);
-
-// The snapshot of the publication cycle that is running, or null (outside a cycle, or with
-// the list indexes switched off).
-CycleSnapshot* CurrentCycleSnapshot();
-
-// Makes a snapshot current for the life of the scope (one publication cycle).
-class CycleSnapshotScope {
- public:
-  explicit CycleSnapshotScope(CycleSnapshot* snapshot);
-  ~CycleSnapshotScope();
-  CycleSnapshotScope(const CycleSnapshotScope&) = delete;
-  CycleSnapshotScope& operator=(const CycleSnapshotScope&) = delete;
-
- private:
-  CycleSnapshot* outer_;
-};
 
 template <class Visit>
 void CycleSnapshot::ForEachAdapterNamed(const char16_t* name, Visit visit) {

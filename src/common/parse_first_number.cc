@@ -1,4 +1,4 @@
-#include "service/parse_first_number.h"
+#include "common/parse_first_number.h"
 
 namespace crv {
 namespace {

@@ -1,4 +1,4 @@
-#include "collect/cycle_snapshot.h"
+#include "discovery/cycle_snapshot.h"
 
 #include <cstring>
 
@@ -15,8 +15,6 @@ constexpr uint32_t kInstanceIdChars = 260;
 constexpr uint32_t kFirstPoolChars = 4096;
 const char16_t kNetworkClassKey[] =
     u"SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E972-E325-11CE-BFC1-08002BE10318}";
-
-CycleSnapshot* current = nullptr;
 
 }  // namespace
 
@@ -134,13 +132,5 @@ bool CycleSnapshot::OpenClassSubkey(const char16_t* guid, bool* found, CRegistry
   }
   return true;
 }
-
-CycleSnapshot* CurrentCycleSnapshot() { return current; }
-
-CycleSnapshotScope::CycleSnapshotScope(CycleSnapshot* snapshot) : outer_(current) {
-  current = snapshot;
-}
-
-CycleSnapshotScope::~CycleSnapshotScope() { current = outer_; }
 
 }  // namespace crv

@@ -7,8 +7,8 @@
 #include "common/ansi_text.h"
 #include "common/report.h"
 #include "common/text.h"
+#include "discovery/firmware_version.h"
 #include "discovery/miniport.h"
-#include "vendor/firmware_version.h"
 #include "vendor/vendor_libraries.h"
 
 namespace crv {

@@ -1,4 +1,4 @@
-#include "discovery/device_lists.h"
+#include "common/device_lists.h"
 
 #include <cstddef>
 

@@ -18,17 +18,17 @@ class CMiniport;
 // when the Intel method's query fails or answers 0; the field unchanged when no method fits.
 void GetFirmwareVersion(CMiniport& miniport, char* out, size_t outBytes);
 
-// Through the driver's vendor OIDs (vendor/firmware_version.cc).
+// Through the driver's vendor OIDs (discovery/firmware_version.cc).
 // The Intel method alone tells whether it found a version: false when its query failed or
 // answered 0 (the dispatcher then answers "n/a").
 bool GetIntelFWVersion(CMiniport& miniport);
 void GetNetXenFWVersion(CMiniport& miniport);
 void GetEmulexFWVersion(CMiniport& miniport);
 void GetMellanoxFWVersion(CMiniport& miniport);
-// Through qlmapia.dll and bmapia.dll (vendor/library_firmware.cc).
+// Through qlmapia.dll and bmapia.dll (discovery/library_firmware.cc).
 void GetQLFWVersion(CMiniport& miniport);
 void GetBCFWVersion(CMiniport& miniport);
-// Through WMI's EFX_Port objects (vendor/efx_firmware.cc).
+// Through WMI's EFX_Port objects (discovery/efx_firmware.cc).
 void GetSolarflareFWVersion(CMiniport& miniport);
 
 constexpr size_t kEfxFirmwareChars = 256;
