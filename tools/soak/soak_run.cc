@@ -83,8 +83,8 @@ class Soak {
     CollectTraps(options_.cycles);
     CountRebuilds();
     ReadRemovedByLimit();
-    result_.valueEnumerations = machine_.CallCount("RegEnumValueW");
-    result_.valueDeletions = machine_.CallCount("RegDeleteValueW");
+    result_.valueEnumerations = machine_.CallCount(sim::FaultCall::kRegEnumValueW);
+    result_.valueDeletions = machine_.CallCount(sim::FaultCall::kRegDeleteValueW);
     result_.cycles = options_.cycles;
     CheckTree();
     ComputeExpectedTraps();
@@ -264,7 +264,8 @@ class Soak {
     if (Chance(options_.faultPerMille)) {
       // The occurrence is counted from the start of the run: one that is still to come.
       machine_.At(BeforeCycle(cycle), [this] {
-        const auto next = static_cast<uint32_t>(machine_.CallCount("GetIfEntry") + 1);
+        const auto next =
+            static_cast<uint32_t>(machine_.CallCount(sim::FaultCall::kGetIfEntry) + 1);
         if (!machine_.FailCall("GetIfEntry", next, kErrorGenFailure)) std::abort();
       });
       ++result_.ipHelperFaults;

@@ -5,137 +5,174 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <iterator>
+#include <optional>
 #include <string_view>
 
 namespace sim {
 
-inline constexpr std::string_view kFaultCalls[] = {
-    // Registry.
-    "RegOpenKeyExW",
-    "RegCreateKeyExW",
-    "RegSetValueExW",
-    "RegQueryValueExW",
-    "RegEnumKeyExW",
-    "RegEnumValueW",
-    "RegDeleteKeyW",
-    "RegDeleteValueW",
-    "RegCloseKey",
-    // Service control manager.
-    "OpenSCManagerW",
-    "OpenServiceW",
-    "CreateServiceW",
-    "ControlService",
-    "DeleteService",
-    "CloseServiceHandle",
-    "ChangeServiceConfig2W",
-    "QueryServiceConfig2W",
-    // Kernel and C runtime.
-    "CreateEventW",
-    "SetEvent",
-    "CloseHandle",
-    "WaitForMultipleObjects",
-    "_beginthread",
-    "GetModuleFileNameW",
-    "ExpandEnvironmentStringsW",
-    "MultiByteToWideChar",
-    "WideCharToMultiByte",
-    // Event log.
-    "RegisterEventSourceW",
-    "ReportEventW",
-    "DeregisterEventSource",
-    // IP helper and Winsock.
-    "GetIfTable",
-    "GetIpAddrTable",
-    "GetIfEntry",
-    "GetIfEntry2",
-    "GetAdaptersAddresses",
-    "NotifyIpInterfaceChange",
-    "CancelMibChangeNotify2",
-    "WSAStartup",
-    "WSACleanup",
-    "WSAAddressToStringW",
-    "InetPtonW",
-    // Device I/O.
-    "CreateFileW",
-    "DeviceIoControl",
-    "CloseHandle(device)",
-    // Configuration manager.
-    "CM_Get_Device_ID_List_SizeW",
-    "CM_Get_Device_ID_ListW",
-    "CM_Locate_DevNodeW",
-    "CM_Get_Parent",
-    "CM_Get_Device_IDW",
-    "CM_Get_DevNode_Registry_PropertyW",
-    "CM_Open_DevNode_Key",
-    "CM_Get_Device_Interface_List_SizeW",
-    "CM_Get_Device_Interface_ListW",
-    // Dynamic loading.
-    "LoadLibraryW",
-    "LoadLibraryExW",
-    "GetProcAddress",
-    "FreeLibrary",
-    // Files and folders.
-    "GetFileAttributesW",
-    "GetNamedSecurityInfoW",
-    "CreateFileW(file)",
-    "WriteFile",
-    "CloseHandle(file)",
-    "MoveFileExW",
-    "DeleteFileW",
-    // COM and WMI.
-    "CoInitializeEx",
-    "CoInitializeSecurity",
-    "CoCreateInstance",
-    "ConnectServer",
-    "CoSetProxyBlanket",
-    "ExecQuery",
-    "CreateInstanceEnum",
-    "Next",
-    "Get",
-    "SafeArrayGetLBound",
-    "SafeArrayGetUBound",
-    "SafeArrayAccessData",
-    "SafeArrayGetElement",
-    // The vendor libraries' entry points: qlmapia.dll, bmapia.dll ...
-    "QLmapiInitializeEx",
-    "QLmapiUninitialize",
-    "QLmapiGetHandleByServiceName",
-    "QLmapiGetBRCMNicInfo",
-    "QLmapiRetrieveLinkStatus",
-    "QLmapiGetPhyNic",
-    "QLmapiGetNumPhyNic",
-    "QLmapiGetAllPhyNic",
-    "QLmapiGetVbdEnumInfo",
-    "QLmapiGet5706FwInfo",
-    "QLmapiGet57710FwInfo",
-    "QLmapiGet579XXFwInfo",
-    "BmapiInitializeEx",
-    "BmapiUninitialize",
-    "BmapiGetHandleByServiceName",
-    "BmapiGetBRCMNicInfo",
-    "BmapiGetNumPhyNic",
-    "BmapiGetAllPhyNic",
-    "BmapiGetVbdEnumInfo",
-    "BmapiGetFirmwareInfo",
-    "BmapiGet5706FwInfo",
-    "BmapiGet57710FwInfo",
-    // ... and bmapi.dll beside the agent.
-    "bmapi.dll!BmapiInitializeEx",
-    "bmapi.dll!BmapiUninitialize",
-    "bmapi.dll!BmapiGetBRCMNicInfoEx",
-    "bmapi.dll!BmapiGetHandleByServiceName",
-    "bmapi.dll!BmapiGetNumPhyNicEx",
-    "bmapi.dll!BmapiGetAllPhyNicHandles",
-    "bmapi.dll!BmapiGetPhyNic",
-    "bmapi.dll!BmapiGetPnpDevId",
+#define CRV_SIM_FAULT_CALLS(X)                                                  \
+  /* Registry. */                                                               \
+  X(kRegOpenKeyExW, "RegOpenKeyExW")                                            \
+  X(kRegCreateKeyExW, "RegCreateKeyExW")                                        \
+  X(kRegSetValueExW, "RegSetValueExW")                                          \
+  X(kRegQueryValueExW, "RegQueryValueExW")                                      \
+  X(kRegEnumKeyExW, "RegEnumKeyExW")                                            \
+  X(kRegEnumValueW, "RegEnumValueW")                                            \
+  X(kRegDeleteKeyW, "RegDeleteKeyW")                                            \
+  X(kRegDeleteValueW, "RegDeleteValueW")                                        \
+  X(kRegCloseKey, "RegCloseKey")                                                \
+  /* Service control manager. */                                                \
+  X(kOpenSCManagerW, "OpenSCManagerW")                                          \
+  X(kOpenServiceW, "OpenServiceW")                                              \
+  X(kCreateServiceW, "CreateServiceW")                                          \
+  X(kControlService, "ControlService")                                          \
+  X(kDeleteService, "DeleteService")                                            \
+  X(kCloseServiceHandle, "CloseServiceHandle")                                  \
+  X(kChangeServiceConfig2W, "ChangeServiceConfig2W")                            \
+  X(kQueryServiceConfig2W, "QueryServiceConfig2W")                              \
+  /* Kernel and C runtime. */                                                   \
+  X(kCreateEventW, "CreateEventW")                                              \
+  X(kSetEvent, "SetEvent")                                                      \
+  X(kCloseHandle, "CloseHandle")                                                \
+  X(kWaitForMultipleObjects, "WaitForMultipleObjects")                          \
+  X(kBeginThread, "_beginthread")                                               \
+  X(kGetModuleFileNameW, "GetModuleFileNameW")                                  \
+  X(kExpandEnvironmentStringsW, "ExpandEnvironmentStringsW")                    \
+  X(kMultiByteToWideChar, "MultiByteToWideChar")                                \
+  X(kWideCharToMultiByte, "WideCharToMultiByte")                                \
+  /* Event log. */                                                              \
+  X(kRegisterEventSourceW, "RegisterEventSourceW")                              \
+  X(kReportEventW, "ReportEventW")                                              \
+  X(kDeregisterEventSource, "DeregisterEventSource")                            \
+  /* IP helper and Winsock. */                                                  \
+  X(kGetIfTable, "GetIfTable")                                                  \
+  X(kGetIpAddrTable, "GetIpAddrTable")                                          \
+  X(kGetIfEntry, "GetIfEntry")                                                  \
+  X(kGetIfEntry2, "GetIfEntry2")                                                \
+  X(kGetAdaptersAddresses, "GetAdaptersAddresses")                              \
+  X(kNotifyIpInterfaceChange, "NotifyIpInterfaceChange")                        \
+  X(kCancelMibChangeNotify2, "CancelMibChangeNotify2")                          \
+  X(kWSAStartup, "WSAStartup")                                                  \
+  X(kWSACleanup, "WSACleanup")                                                  \
+  X(kWSAAddressToStringW, "WSAAddressToStringW")                                \
+  X(kInetPtonW, "InetPtonW")                                                    \
+  /* Device I/O. */                                                             \
+  X(kCreateFileW, "CreateFileW")                                                \
+  X(kDeviceIoControl, "DeviceIoControl")                                        \
+  X(kCloseHandleDevice, "CloseHandle(device)")                                  \
+  /* Configuration manager. */                                                  \
+  X(kCMGetDeviceIDListSizeW, "CM_Get_Device_ID_List_SizeW")                     \
+  X(kCMGetDeviceIDListW, "CM_Get_Device_ID_ListW")                              \
+  X(kCMLocateDevNodeW, "CM_Locate_DevNodeW")                                    \
+  X(kCMGetParent, "CM_Get_Parent")                                              \
+  X(kCMGetDeviceIDW, "CM_Get_Device_IDW")                                       \
+  X(kCMGetDevNodeRegistryPropertyW, "CM_Get_DevNode_Registry_PropertyW")        \
+  X(kCMOpenDevNodeKey, "CM_Open_DevNode_Key")                                   \
+  X(kCMGetDeviceInterfaceListSizeW, "CM_Get_Device_Interface_List_SizeW")       \
+  X(kCMGetDeviceInterfaceListW, "CM_Get_Device_Interface_ListW")                \
+  /* Dynamic loading. */                                                        \
+  X(kLoadLibraryW, "LoadLibraryW")                                              \
+  X(kLoadLibraryExW, "LoadLibraryExW")                                          \
+  X(kGetProcAddress, "GetProcAddress")                                          \
+  X(kFreeLibrary, "FreeLibrary")                                                \
+  /* Files and folders. */                                                      \
+  X(kGetFileAttributesW, "GetFileAttributesW")                                  \
+  X(kGetNamedSecurityInfoW, "GetNamedSecurityInfoW")                            \
+  X(kCreateFileWFile, "CreateFileW(file)")                                      \
+  X(kWriteFile, "WriteFile")                                                    \
+  X(kCloseHandleFile, "CloseHandle(file)")                                      \
+  X(kMoveFileExW, "MoveFileExW")                                                \
+  X(kDeleteFileW, "DeleteFileW")                                                \
+  /* COM and WMI. */                                                            \
+  X(kCoInitializeEx, "CoInitializeEx")                                          \
+  X(kCoInitializeSecurity, "CoInitializeSecurity")                              \
+  X(kCoCreateInstance, "CoCreateInstance")                                      \
+  X(kConnectServer, "ConnectServer")                                            \
+  X(kCoSetProxyBlanket, "CoSetProxyBlanket")                                    \
+  X(kExecQuery, "ExecQuery")                                                    \
+  X(kCreateInstanceEnum, "CreateInstanceEnum")                                  \
+  X(kNext, "Next")                                                              \
+  X(kGet, "Get")                                                                \
+  X(kSafeArrayGetLBound, "SafeArrayGetLBound")                                  \
+  X(kSafeArrayGetUBound, "SafeArrayGetUBound")                                  \
+  X(kSafeArrayAccessData, "SafeArrayAccessData")                                \
+  X(kSafeArrayGetElement, "SafeArrayGetElement")                                \
+  /* The vendor libraries' entry points: qlmapia.dll, bmapia.dll ... */         \
+  X(kQLmapiInitializeEx, "QLmapiInitializeEx")                                  \
+  X(kQLmapiUninitialize, "QLmapiUninitialize")                                  \
+  X(kQLmapiGetHandleByServiceName, "QLmapiGetHandleByServiceName")              \
+  X(kQLmapiGetBRCMNicInfo, "QLmapiGetBRCMNicInfo")                              \
+  X(kQLmapiRetrieveLinkStatus, "QLmapiRetrieveLinkStatus")                      \
+  X(kQLmapiGetPhyNic, "QLmapiGetPhyNic")                                        \
+  X(kQLmapiGetNumPhyNic, "QLmapiGetNumPhyNic")                                  \
+  X(kQLmapiGetAllPhyNic, "QLmapiGetAllPhyNic")                                  \
+  X(kQLmapiGetVbdEnumInfo, "QLmapiGetVbdEnumInfo")                              \
+  X(kQLmapiGet5706FwInfo, "QLmapiGet5706FwInfo")                                \
+  X(kQLmapiGet57710FwInfo, "QLmapiGet57710FwInfo")                              \
+  X(kQLmapiGet579XXFwInfo, "QLmapiGet579XXFwInfo")                              \
+  X(kBmapiInitializeEx, "BmapiInitializeEx")                                    \
+  X(kBmapiUninitialize, "BmapiUninitialize")                                    \
+  X(kBmapiGetHandleByServiceName, "BmapiGetHandleByServiceName")                \
+  X(kBmapiGetBRCMNicInfo, "BmapiGetBRCMNicInfo")                                \
+  X(kBmapiGetNumPhyNic, "BmapiGetNumPhyNic")                                    \
+  X(kBmapiGetAllPhyNic, "BmapiGetAllPhyNic")                                    \
+  X(kBmapiGetVbdEnumInfo, "BmapiGetVbdEnumInfo")                                \
+  X(kBmapiGetFirmwareInfo, "BmapiGetFirmwareInfo")                              \
+  X(kBmapiGet5706FwInfo, "BmapiGet5706FwInfo")                                  \
+  X(kBmapiGet57710FwInfo, "BmapiGet57710FwInfo")                                \
+  /* ... and bmapi.dll beside the agent. */                                     \
+  X(kLocalBmapiInitializeEx, "bmapi.dll!BmapiInitializeEx")                     \
+  X(kLocalBmapiUninitialize, "bmapi.dll!BmapiUninitialize")                     \
+  X(kLocalBmapiGetBRCMNicInfoEx, "bmapi.dll!BmapiGetBRCMNicInfoEx")             \
+  X(kLocalBmapiGetHandleByServiceName, "bmapi.dll!BmapiGetHandleByServiceName") \
+  X(kLocalBmapiGetNumPhyNicEx, "bmapi.dll!BmapiGetNumPhyNicEx")                 \
+  X(kLocalBmapiGetAllPhyNicHandles, "bmapi.dll!BmapiGetAllPhyNicHandles")       \
+  X(kLocalBmapiGetPhyNic, "bmapi.dll!BmapiGetPhyNic")                           \
+  X(kLocalBmapiGetPnpDevId, "bmapi.dll!BmapiGetPnpDevId")
+
+// The typed names of the calls: each call site checks by one of these, so that a misspelt name
+// does not compile.
+enum class FaultCall : uint16_t {
+#define CRV_SIM_FAULT_CALL_ID(id, name) id,
+  CRV_SIM_FAULT_CALLS(CRV_SIM_FAULT_CALL_ID)
+#undef CRV_SIM_FAULT_CALL_ID
 };
 
-constexpr bool IsFaultCall(std::string_view call) {
-  for (std::string_view name : kFaultCalls) {
-    if (name == call) return true;
+inline constexpr std::string_view kFaultCalls[] = {
+#define CRV_SIM_FAULT_CALL_NAME(id, name) name,
+    CRV_SIM_FAULT_CALLS(CRV_SIM_FAULT_CALL_NAME)
+#undef CRV_SIM_FAULT_CALL_NAME
+};
+inline constexpr size_t kFaultCallCount = std::size(kFaultCalls);
+
+constexpr std::string_view NameOf(FaultCall call) { return kFaultCalls[static_cast<size_t>(call)]; }
+
+// The call a fault plan names (a scenario's "faults", a test), or none for a name not in the
+// table: no call would ever check it.
+constexpr std::optional<FaultCall> FaultCallNamed(std::string_view name) {
+  for (size_t i = 0; i < kFaultCallCount; ++i) {
+    if (kFaultCalls[i] == name) return static_cast<FaultCall>(i);
   }
-  return false;
+  return std::nullopt;
+}
+
+// Never defined: reached only while the compiler evaluates a name that is not in the table.
+void NotAFaultCall();
+
+// A vendor library's entry point, by the library's prefix ("QLmapi", "Bmapi", "bmapi.dll!Bmapi")
+// and the entry's own name; evaluated by the compiler, so a name not in the table is an error.
+consteval FaultCall VendorFaultCall(std::string_view prefix, std::string_view entry) {
+  for (size_t i = 0; i < kFaultCallCount; ++i) {
+    std::string_view name = kFaultCalls[i];
+    if (name.size() == prefix.size() + entry.size() && name.starts_with(prefix) &&
+        name.ends_with(entry)) {
+      return static_cast<FaultCall>(i);
+    }
+  }
+  NotAFaultCall();  // not a constant expression: the entry is missing from the table
+  return FaultCall{};
 }
 
 constexpr bool FaultCallsAreDistinct() {

@@ -3,29 +3,22 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/sim/fault_calls.h"
-
 namespace sim {
 
 FaultPlan::~FaultPlan() { ReleaseAbandoned(); }
 
-bool FaultPlan::FailCall(std::string_view call, uint32_t occurrence, uint32_t status) {
-  if (!IsFaultCall(call)) return false;
-  rules_.push_back(Rule{std::string(call), occurrence, status});
-  return true;
+void FaultPlan::FailCall(FaultCall call, uint32_t occurrence, uint32_t status) {
+  rules_.push_back(Rule{call, occurrence, status});
 }
 
-std::optional<uint32_t> FaultPlan::Check(std::string_view call) {
-  auto it = callCounts_.find(call);
-  if (it == callCounts_.end()) {
-    if (!IsFaultCall(call)) {
-      std::fprintf(stderr, "simulated server: the call \"%.*s\" is not in the fault table\n",
-                   static_cast<int>(call.size()), call.data());
-      std::abort();
-    }
-    it = callCounts_.emplace(std::string(call), 0).first;
-  }
-  uint64_t occurrence = ++it->second;
+bool FaultPlan::FailCall(std::string_view call, uint32_t occurrence, uint32_t status) {
+  std::optional<FaultCall> named = FaultCallNamed(call);
+  if (named) FailCall(*named, occurrence, status);
+  return named.has_value();
+}
+
+std::optional<uint32_t> FaultPlan::Check(FaultCall call) {
+  uint64_t occurrence = ++callCounts_[static_cast<size_t>(call)];
   for (auto rule = rules_.begin(); rule != rules_.end(); ++rule) {
     if (rule->call != call) continue;
     if (rule->occurrence == 0) return rule->status;
@@ -42,12 +35,12 @@ std::optional<uint32_t> FaultPlan::Check(std::string_view call) {
 
 bool FaultPlan::BlockCall(std::string_view call, uint32_t occurrence, uint64_t fromMs,
                           uint64_t blockMs) {
-  if (!IsFaultCall(call)) return false;
-  blockRules_.push_back(BlockRule{std::string(call), occurrence, fromMs, blockMs});
-  return true;
+  std::optional<FaultCall> named = FaultCallNamed(call);
+  if (named) blockRules_.push_back(BlockRule{*named, occurrence, fromMs, blockMs});
+  return named.has_value();
 }
 
-uint64_t FaultPlan::TakeBlock(std::string_view call, uint64_t nowMs) {
+uint64_t FaultPlan::TakeBlock(FaultCall call, uint64_t nowMs) {
   const uint64_t occurrence = CallCount(call);
   for (auto rule = blockRules_.begin(); rule != blockRules_.end(); ++rule) {
     if (rule->call != call) continue;
@@ -61,8 +54,8 @@ uint64_t FaultPlan::TakeBlock(std::string_view call, uint64_t nowMs) {
 }
 
 uint64_t FaultPlan::CallCount(std::string_view call) const {
-  auto it = callCounts_.find(call);
-  return it == callCounts_.end() ? 0 : it->second;
+  std::optional<FaultCall> named = FaultCallNamed(call);
+  return named ? CallCount(*named) : 0;
 }
 
 void* FaultPlan::Allocate(size_t size) {

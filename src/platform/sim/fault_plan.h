@@ -1,16 +1,18 @@
-// The simulated server's fault plan: which calls fail (by name and occurrence), which block
-// their caller (by name, and occurrence or virtual time), how often each call was made, and
+// The simulated server's fault plan: which calls fail (by occurrence), which block their caller
+// (by occurrence or virtual time), how often each call was made, and
 // the heap the agent allocates from, with its refused allocations.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/sim/fault_calls.h"
 
 namespace sim {
 
@@ -21,13 +23,16 @@ class FaultPlan {
   FaultPlan(const FaultPlan&) = delete;
   FaultPlan& operator=(const FaultPlan&) = delete;
 
-  // Makes the occurrence-th call (1-based) of a call name fail with status; with occurrence 0
-  // every call fails. False, and nothing planned, for a name not in the fault table
-  // (fault_calls.h): no call would ever check it.
+  // Makes the occurrence-th call (1-based) fail with status; with occurrence 0 every call
+  // fails.
+  void FailCall(FaultCall call, uint32_t occurrence, uint32_t status);
+  // The same by the call's name: false, and nothing planned, for a name not in the fault table
+  // (fault_calls.h), since no call would ever check it.
   [[nodiscard]] bool FailCall(std::string_view call, uint32_t occurrence, uint32_t status);
-  // Counts a call and answers whether it must fail (and with which status). A call that
-  // checks under a name not in the fault table ends the program the first time it does.
-  std::optional<uint32_t> Check(std::string_view call);
+  // Counts a call and answers whether it must fail (and with which status).
+  std::optional<uint32_t> Check(FaultCall call);
+  uint64_t CallCount(FaultCall call) const { return callCounts_[static_cast<size_t>(call)]; }
+  // By name: 0 for a name not in the table.
   uint64_t CallCount(std::string_view call) const;
 
   static constexpr uint64_t kBlockForever = UINT64_MAX;
@@ -38,7 +43,7 @@ class FaultPlan {
                                uint64_t blockMs);
   // For the call Check has just counted: how long it blocks (0: not at all). A rule that
   // matches is used up.
-  uint64_t TakeBlock(std::string_view call, uint64_t nowMs);
+  uint64_t TakeBlock(FaultCall call, uint64_t nowMs);
 
   // Makes the n-th allocation (1-based, counted from now) fail.
   void FailAllocation(uint64_t n) { failAllocationAt_ = allocationCount_ + n; }
@@ -56,19 +61,19 @@ class FaultPlan {
 
  private:
   struct Rule {
-    std::string call;
+    FaultCall call;
     uint32_t occurrence;
     uint32_t status;
   };
   struct BlockRule {
-    std::string call;
+    FaultCall call;
     uint32_t occurrence;
     uint64_t fromMs;
     uint64_t blockMs;
   };
   std::vector<Rule> rules_;
   std::vector<BlockRule> blockRules_;
-  std::map<std::string, uint64_t, std::less<>> callCounts_;
+  std::array<uint64_t, kFaultCallCount> callCounts_{};
   uint64_t allocationCount_ = 0;
   uint64_t failAllocationAt_ = 0;
   size_t largestAllocationAsked_ = 0;

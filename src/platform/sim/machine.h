@@ -130,6 +130,7 @@ class Machine {
   // Makes the n-th allocation (1-based, counted from now) fail.
   void FailAllocation(uint64_t n) { faults_.FailAllocation(n); }
   uint64_t CallCount(std::string_view call) const { return faults_.CallCount(call); }
+  uint64_t CallCount(FaultCall call) const { return faults_.CallCount(call); }
   uint64_t AllocationCount() const { return faults_.AllocationCount(); }
   uint64_t LiveAllocations() const { return faults_.LiveAllocations(); }
   // The largest block the agent has asked for, granted or not.

@@ -38,7 +38,7 @@ class CodePageApi : public CodePage {
 
   int32_t MultiByteToWideChar(uint32_t codePage, uint32_t, const char* source, int32_t sourceLength,
                               char16_t* destination, int32_t destinationLength) override {
-    if (auto fault = internals_.CheckFault("MultiByteToWideChar")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kMultiByteToWideChar)) return Fail(*fault);
     if (codePage != kCpAcp && codePage != kCp1252) return Fail(kErrorInvalidParameter);
     if (source == nullptr || sourceLength == 0 || destinationLength < 0) {
       return Fail(kErrorInvalidParameter);
@@ -53,7 +53,7 @@ class CodePageApi : public CodePage {
   int32_t WideCharToMultiByte(uint32_t codePage, uint32_t, const char16_t* source,
                               int32_t sourceLength, char* destination,
                               int32_t destinationLength) override {
-    if (auto fault = internals_.CheckFault("WideCharToMultiByte")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kWideCharToMultiByte)) return Fail(*fault);
     if (codePage != kCpAcp && codePage != kCp1252) return Fail(kErrorInvalidParameter);
     if (source == nullptr || sourceLength == 0 || destinationLength < 0) {
       return Fail(kErrorInvalidParameter);

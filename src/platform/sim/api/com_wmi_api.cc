@@ -131,7 +131,8 @@ class ComWmiApi : public platform::ComWmi {
 
   HResult CoInitializeEx(uint32_t coinit) override {
     Note("CoInitializeEx " + Hex(coinit));
-    if (auto fault = internals_.CheckFault("CoInitializeEx")) return static_cast<HResult>(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kCoInitializeEx))
+      return static_cast<HResult>(*fault);
     SimWmi::ThreadCom& com = Wmi().ThreadState(ThreadId());
     uint32_t model = coinit & kCoinitApartmentThreaded;
     if (com.count != 0) {
@@ -158,7 +159,7 @@ class ComWmiApi : public platform::ComWmi {
                                uint32_t capabilities) override {
     Note("CoInitializeSecurity level=" + std::to_string(authnLevel) +
          " imp=" + std::to_string(impLevel) + " caps=" + std::to_string(capabilities));
-    if (auto fault = internals_.CheckFault("CoInitializeSecurity")) {
+    if (auto fault = internals_.CheckFault(FaultCall::kCoInitializeSecurity)) {
       return static_cast<HResult>(*fault);
     }
     if (!ComOnThread()) return kCoENotInitialized;
@@ -171,7 +172,8 @@ class ComWmiApi : public platform::ComWmi {
     Note("CoCreateInstance WbemLocator clsctx=" + Hex(clsctx));
     if (locator == nullptr) return kEInvalidArg;
     *locator = nullptr;
-    if (auto fault = internals_.CheckFault("CoCreateInstance")) return static_cast<HResult>(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kCoCreateInstance))
+      return static_cast<HResult>(*fault);
     if (!ComOnThread()) return kCoENotInitialized;
     // The locator is an in-process server: a context without it finds no server.
     if (!Wmi().available() || (clsctx & kClsctxInprocServer) == 0) return kRegdbEClassNotReg;
@@ -184,7 +186,8 @@ class ComWmiApi : public platform::ComWmi {
     Note("ConnectServer " + Utf8(nameSpace));
     if (services == nullptr) return kWbemEInvalidParameter;
     *services = nullptr;
-    if (auto fault = internals_.CheckFault("ConnectServer")) return static_cast<HResult>(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kConnectServer))
+      return static_cast<HResult>(*fault);
     if (Object(locator, ComRecord::Kind::kLocator) == nullptr) return kEInvalidArg;
     if (nameSpace == nullptr) return kWbemEInvalidParameter;
     if (!Wmi().HasNamespace(nameSpace)) return kWbemEInvalidNamespace;
@@ -205,7 +208,7 @@ class ComWmiApi : public platform::ComWmi {
     Note(std::string("CoSetProxyBlanket ") + kind + " authn=" + Hex(authnService) +
          " authz=" + std::to_string(authzService) + " level=" + std::to_string(authnLevel) +
          " imp=" + std::to_string(impLevel) + " caps=" + std::to_string(capabilities));
-    if (auto fault = internals_.CheckFault("CoSetProxyBlanket")) {
+    if (auto fault = internals_.CheckFault(FaultCall::kCoSetProxyBlanket)) {
       return static_cast<HResult>(*fault);
     }
     if (record == nullptr || (record->kind != ComRecord::Kind::kServices &&
@@ -220,7 +223,7 @@ class ComWmiApi : public platform::ComWmi {
     Note("CreateInstanceEnum " + Utf8(className) + " flags=" + Hex(static_cast<uint32_t>(flags)));
     if (enumerator == nullptr) return kWbemEInvalidParameter;
     *enumerator = nullptr;
-    if (auto fault = internals_.CheckFault("CreateInstanceEnum")) {
+    if (auto fault = internals_.CheckFault(FaultCall::kCreateInstanceEnum)) {
       return static_cast<HResult>(*fault);
     }
     ComRecord* record = Object(services, ComRecord::Kind::kServices);
@@ -238,7 +241,8 @@ class ComWmiApi : public platform::ComWmi {
          "\" flags=" + Hex(static_cast<uint32_t>(flags)));
     if (enumerator == nullptr) return kWbemEInvalidParameter;
     *enumerator = nullptr;
-    if (auto fault = internals_.CheckFault("ExecQuery")) return static_cast<HResult>(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kExecQuery))
+      return static_cast<HResult>(*fault);
     ComRecord* record = Object(services, ComRecord::Kind::kServices);
     if (record == nullptr) return kEInvalidArg;
     if (language == nullptr || query == nullptr || (flags & ~kKnownEnumFlags) != 0) {
@@ -263,7 +267,7 @@ class ComWmiApi : public platform::ComWmi {
     if (object == nullptr || returned == nullptr) return kWbemEInvalidParameter;
     *object = nullptr;
     *returned = 0;
-    if (auto fault = internals_.CheckFault("Next")) return static_cast<HResult>(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kNext)) return static_cast<HResult>(*fault);
     ComRecord* record = Object(enumerator, ComRecord::Kind::kEnumerator);
     if (record == nullptr) return kEInvalidArg;
     if (timeoutMs < 0 && timeoutMs != kWbemInfinite) return kWbemEInvalidParameter;
@@ -290,7 +294,7 @@ class ComWmiApi : public platform::ComWmi {
 
   HResult Get(ComObject object, const char16_t* name, Variant* value) override {
     Note("Get " + Utf8(name));
-    if (auto fault = internals_.CheckFault("Get")) return static_cast<HResult>(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kGet)) return static_cast<HResult>(*fault);
     ComRecord* record = Object(object, ComRecord::Kind::kObject);
     if (record == nullptr) return kEInvalidArg;
     if (name == nullptr || value == nullptr) return kWbemEInvalidParameter;
@@ -323,7 +327,7 @@ class ComWmiApi : public platform::ComWmi {
   }
 
   HResult SafeArrayGetLBound(SafeArray array, uint32_t dim, int32_t* bound) override {
-    if (auto fault = internals_.CheckFault("SafeArrayGetLBound")) {
+    if (auto fault = internals_.CheckFault(FaultCall::kSafeArrayGetLBound)) {
       return static_cast<HResult>(*fault);
     }
     SafeArrayRecord* record = Array(array);
@@ -334,7 +338,7 @@ class ComWmiApi : public platform::ComWmi {
   }
 
   HResult SafeArrayGetUBound(SafeArray array, uint32_t dim, int32_t* bound) override {
-    if (auto fault = internals_.CheckFault("SafeArrayGetUBound")) {
+    if (auto fault = internals_.CheckFault(FaultCall::kSafeArrayGetUBound)) {
       return static_cast<HResult>(*fault);
     }
     SafeArrayRecord* record = Array(array);
@@ -345,7 +349,7 @@ class ComWmiApi : public platform::ComWmi {
   }
 
   HResult SafeArrayAccessData(SafeArray array, void** data) override {
-    if (auto fault = internals_.CheckFault("SafeArrayAccessData")) {
+    if (auto fault = internals_.CheckFault(FaultCall::kSafeArrayAccessData)) {
       return static_cast<HResult>(*fault);
     }
     SafeArrayRecord* record = Array(array);
@@ -365,7 +369,7 @@ class ComWmiApi : public platform::ComWmi {
   }
 
   HResult SafeArrayGetElement(SafeArray array, int32_t index, void* element) override {
-    if (auto fault = internals_.CheckFault("SafeArrayGetElement")) {
+    if (auto fault = internals_.CheckFault(FaultCall::kSafeArrayGetElement)) {
       return static_cast<HResult>(*fault);
     }
     SafeArrayRecord* record = Array(array);

@@ -50,7 +50,7 @@ class ConfigManagerApi : public ConfigManager {
   explicit ConfigManagerApi(Machine& machine) : machine_(machine), internals_(machine) {}
 
   ConfigRet GetDeviceIdListSize(uint32_t* length, const char16_t* filter, uint32_t flags) override {
-    if (auto fault = internals_.CheckFault("CM_Get_Device_ID_List_SizeW")) return *fault;
+    if (auto fault = internals_.CheckFault(FaultCall::kCMGetDeviceIDListSizeW)) return *fault;
     if (length == nullptr) return kCrInvalidPointer;
     *length = 0;
     std::u16string list;
@@ -61,7 +61,7 @@ class ConfigManagerApi : public ConfigManager {
 
   ConfigRet GetDeviceIdList(const char16_t* filter, char16_t* buffer, uint32_t length,
                             uint32_t flags) override {
-    if (auto fault = internals_.CheckFault("CM_Get_Device_ID_ListW")) return *fault;
+    if (auto fault = internals_.CheckFault(FaultCall::kCMGetDeviceIDListW)) return *fault;
     if (buffer == nullptr || length == 0) return kCrInvalidPointer;
     Arrive(SimDevices::ListRead::kDeviceIds);
     std::u16string list;
@@ -72,7 +72,7 @@ class ConfigManagerApi : public ConfigManager {
   }
 
   ConfigRet LocateDevNode(DevInst* devInst, const char16_t* deviceId, uint32_t flags) override {
-    if (auto fault = internals_.CheckFault("CM_Locate_DevNodeW")) return *fault;
+    if (auto fault = internals_.CheckFault(FaultCall::kCMLocateDevNodeW)) return *fault;
     if (devInst == nullptr) return kCrInvalidPointer;
     *devInst = 0;
     if ((flags & ~kLocateFlags) != 0) return kCrInvalidFlag;
@@ -89,7 +89,7 @@ class ConfigManagerApi : public ConfigManager {
   }
 
   ConfigRet GetParent(DevInst* parent, DevInst devInst, uint32_t flags) override {
-    if (auto fault = internals_.CheckFault("CM_Get_Parent")) return *fault;
+    if (auto fault = internals_.CheckFault(FaultCall::kCMGetParent)) return *fault;
     if (parent == nullptr) return kCrInvalidPointer;
     *parent = 0;
     if (flags != 0) return kCrInvalidFlag;
@@ -108,7 +108,7 @@ class ConfigManagerApi : public ConfigManager {
   // call succeeds; a shorter one gets what fits and CR_BUFFER_SMALL.
   ConfigRet GetDeviceId(DevInst devInst, char16_t* buffer, uint32_t length,
                         uint32_t flags) override {
-    if (auto fault = internals_.CheckFault("CM_Get_Device_IDW")) return *fault;
+    if (auto fault = internals_.CheckFault(FaultCall::kCMGetDeviceIDW)) return *fault;
     if (buffer == nullptr || length == 0) return kCrInvalidPointer;
     *buffer = 0;
     if (flags != 0) return kCrInvalidFlag;
@@ -124,7 +124,8 @@ class ConfigManagerApi : public ConfigManager {
 
   ConfigRet GetDevNodeRegistryProperty(DevInst devInst, uint32_t property, uint32_t* type,
                                        void* buffer, uint32_t* length, uint32_t flags) override {
-    if (auto fault = internals_.CheckFault("CM_Get_DevNode_Registry_PropertyW")) return *fault;
+    if (auto fault = internals_.CheckFault(FaultCall::kCMGetDevNodeRegistryPropertyW))
+      return *fault;
     if (length == nullptr) return kCrInvalidPointer;
     if (buffer == nullptr && *length != 0) return kCrInvalidPointer;
     if (flags != 0) return kCrInvalidFlag;
@@ -150,7 +151,7 @@ class ConfigManagerApi : public ConfigManager {
 
   ConfigRet OpenDevNodeKey(DevInst devInst, uint32_t access, uint32_t, uint32_t disposition,
                            RegKey* key, uint32_t flags) override {
-    if (auto fault = internals_.CheckFault("CM_Open_DevNode_Key")) return *fault;
+    if (auto fault = internals_.CheckFault(FaultCall::kCMOpenDevNodeKey)) return *fault;
     if (key == nullptr) return kCrInvalidPointer;
     *key = nullptr;
     if ((flags & ~kRegistryFlags) != 0) return kCrInvalidFlag;
@@ -173,7 +174,8 @@ class ConfigManagerApi : public ConfigManager {
 
   ConfigRet GetDeviceInterfaceListSize(uint32_t* length, const Guid& interfaceClass,
                                        const char16_t* deviceId, uint32_t flags) override {
-    if (auto fault = internals_.CheckFault("CM_Get_Device_Interface_List_SizeW")) return *fault;
+    if (auto fault = internals_.CheckFault(FaultCall::kCMGetDeviceInterfaceListSizeW))
+      return *fault;
     if (length == nullptr) return kCrInvalidPointer;
     *length = 0;
     std::u16string list;
@@ -185,7 +187,7 @@ class ConfigManagerApi : public ConfigManager {
 
   ConfigRet GetDeviceInterfaceList(const Guid& interfaceClass, const char16_t* deviceId,
                                    char16_t* buffer, uint32_t length, uint32_t flags) override {
-    if (auto fault = internals_.CheckFault("CM_Get_Device_Interface_ListW")) return *fault;
+    if (auto fault = internals_.CheckFault(FaultCall::kCMGetDeviceInterfaceListW)) return *fault;
     if (buffer == nullptr || length == 0) return kCrInvalidPointer;
     Arrive(SimDevices::ListRead::kDeviceInterfaces);
     std::u16string list;

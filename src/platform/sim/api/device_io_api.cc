@@ -42,7 +42,7 @@ class DeviceIoApi : public platform::DeviceIo {
 
   DeviceHandle CreateFile(const char16_t* name, uint32_t access, uint32_t share,
                           uint32_t disposition, uint32_t flagsAndAttributes) override {
-    if (auto fault = internals_.CheckFault("CreateFileW")) return FailOpen(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kCreateFileW)) return FailOpen(*fault);
     if (name == nullptr) return FailOpen(platform::kErrorInvalidParameter);
     std::u16string full = name;
     if (machine_.devices().recording()) {
@@ -81,7 +81,7 @@ class DeviceIoApi : public platform::DeviceIo {
   bool DeviceIoControl(DeviceHandle device, uint32_t controlCode, const void* input,
                        uint32_t inputSize, void* output, uint32_t outputSize,
                        uint32_t* bytesReturned) override {
-    if (auto fault = internals_.CheckFault("DeviceIoControl")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kDeviceIoControl)) return Fail(*fault);
     auto it = handles_.find(device);
     if (it == handles_.end()) return Fail(platform::kErrorInvalidHandle);
     const OpenDevice& open = it->second;
@@ -114,7 +114,7 @@ class DeviceIoApi : public platform::DeviceIo {
   }
 
   bool CloseDevice(DeviceHandle device) override {
-    if (auto fault = internals_.CheckFault("CloseHandle(device)")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kCloseHandleDevice)) return Fail(*fault);
     if (handles_.erase(device) == 0) return Fail(platform::kErrorInvalidHandle);
     --machine_.openHandles().devices;
     return true;

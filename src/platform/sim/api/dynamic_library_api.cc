@@ -41,13 +41,13 @@ class DynamicLibraryApi : public platform::DynamicLibrary {
   }
 
   Module LoadLibrary(const char16_t* fileName) override {
-    if (auto fault = internals_.CheckFault("LoadLibraryW")) return FailLoad(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kLoadLibraryW)) return FailLoad(*fault);
     return Load(fileName);
   }
 
   // The search flags need a full path; other flags are not modelled.
   Module LoadLibraryEx(const char16_t* fileName, uint32_t flags) override {
-    if (auto fault = internals_.CheckFault("LoadLibraryExW")) return FailLoad(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kLoadLibraryExW)) return FailLoad(*fault);
     constexpr uint32_t kKnown = platform::kLoadWithAlteredSearchPath |
                                 platform::kLoadLibrarySearchDllLoadDir |
                                 platform::kLoadLibrarySearchSystem32;
@@ -66,7 +66,7 @@ class DynamicLibraryApi : public platform::DynamicLibrary {
   }
 
   void* GetProcAddress(Module module, const char* name) override {
-    if (auto fault = internals_.CheckFault("GetProcAddress")) return FailProc(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kGetProcAddress)) return FailProc(*fault);
     auto id = Loaded(module);
     if (!id) return FailProc(platform::kErrorInvalidHandle);
     if (name == nullptr) return FailProc(platform::kErrorProcNotFound);
@@ -78,7 +78,7 @@ class DynamicLibraryApi : public platform::DynamicLibrary {
   }
 
   bool FreeLibrary(Module module) override {
-    if (auto fault = internals_.CheckFault("FreeLibrary")) {
+    if (auto fault = internals_.CheckFault(FaultCall::kFreeLibrary)) {
       internals_.SetLastError(*fault);
       return false;
     }
@@ -94,7 +94,7 @@ class DynamicLibraryApi : public platform::DynamicLibrary {
   Module AgentModule() override { return kAgentModule; }
 
   uint32_t GetModuleFileName(Module module, char16_t* buffer, uint32_t size) override {
-    if (auto fault = internals_.CheckFault("GetModuleFileNameW")) {
+    if (auto fault = internals_.CheckFault(FaultCall::kGetModuleFileNameW)) {
       internals_.SetLastError(*fault);
       return 0;
     }

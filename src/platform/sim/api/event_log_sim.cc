@@ -18,7 +18,7 @@ class EventLogApi : public platform::EventLog {
       : machine_(machine), internals_(machine), log_(log) {}
 
   platform::EventSource RegisterEventSource(const char16_t* sourceName) override {
-    if (auto fault = internals_.CheckFault("RegisterEventSourceW")) {
+    if (auto fault = internals_.CheckFault(FaultCall::kRegisterEventSourceW)) {
       internals_.SetLastError(*fault);
       return nullptr;
     }
@@ -31,7 +31,7 @@ class EventLogApi : public platform::EventLog {
 
   bool ReportEvent(platform::EventSource source, uint16_t type, uint16_t category, uint32_t eventId,
                    uint16_t count, const char16_t* const* strings) override {
-    if (auto fault = internals_.CheckFault("ReportEventW")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kReportEventW)) return Fail(*fault);
     const std::u16string* name = log_.SourceOf(source);
     if (name == nullptr) return Fail(platform::kErrorInvalidHandle);
     if (count > 0 && strings == nullptr) return Fail(platform::kErrorInvalidParameter);
@@ -53,7 +53,7 @@ class EventLogApi : public platform::EventLog {
   }
 
   bool DeregisterEventSource(platform::EventSource source) override {
-    if (auto fault = internals_.CheckFault("DeregisterEventSource")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kDeregisterEventSource)) return Fail(*fault);
     if (!log_.Deregister(source)) return Fail(platform::kErrorInvalidHandle);
     return true;
   }

@@ -29,7 +29,7 @@ class FileSystemApi : public platform::FileSystem {
   explicit FileSystemApi(Machine& machine) : machine_(machine), internals_(machine) {}
 
   uint32_t GetFileAttributes(const char16_t* path) override {
-    if (auto fault = internals_.CheckFault("GetFileAttributesW")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kGetFileAttributesW)) return Fail(*fault);
     if (path == nullptr) return Fail(platform::kErrorInvalidParameter);
     std::u16string_view name(path);
     if (machine_.files().FindFolder(name) != nullptr) return platform::kFileAttributeDirectory;
@@ -47,7 +47,7 @@ class FileSystemApi : public platform::FileSystem {
 
   uint32_t GetNamedSecurityInfo(const char16_t* path, uint8_t* dacl, uint32_t size,
                                 uint32_t* daclBytes, bool* nullDacl) override {
-    if (auto fault = internals_.CheckFault("GetNamedSecurityInfoW")) return *fault;
+    if (auto fault = internals_.CheckFault(FaultCall::kGetNamedSecurityInfoW)) return *fault;
     if (path == nullptr || daclBytes == nullptr || nullDacl == nullptr) {
       return platform::kErrorInvalidParameter;
     }
@@ -64,7 +64,7 @@ class FileSystemApi : public platform::FileSystem {
 
   FileHandle CreateFile(const char16_t* path, uint32_t access, uint32_t disposition,
                         uint32_t flags) override {
-    if (auto fault = internals_.CheckFault("CreateFileW(file)")) return FailOpen(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kCreateFileWFile)) return FailOpen(*fault);
     if (path == nullptr || (access & platform::kGenericWrite) == 0 ||
         (disposition != platform::kCreateNew && disposition != platform::kCreateAlways)) {
       return FailOpen(platform::kErrorInvalidParameter);
@@ -95,7 +95,7 @@ class FileSystemApi : public platform::FileSystem {
 
   bool WriteFile(FileHandle file, const void* data, uint32_t size, uint32_t* written) override {
     if (written != nullptr) *written = 0;
-    if (auto fault = internals_.CheckFault("WriteFile")) return FailCall(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kWriteFile)) return FailCall(*fault);
     SimFileSystem& files = machine_.files();
     auto open = files.openFiles.find(reinterpret_cast<uintptr_t>(file));
     if (open == files.openFiles.end()) return FailCall(platform::kErrorInvalidHandle);
@@ -107,7 +107,7 @@ class FileSystemApi : public platform::FileSystem {
   }
 
   bool CloseFile(FileHandle file) override {
-    auto fault = internals_.CheckFault("CloseHandle(file)");
+    auto fault = internals_.CheckFault(FaultCall::kCloseHandleFile);
     if (machine_.files().openFiles.erase(reinterpret_cast<uintptr_t>(file)) == 0) {
       return FailCall(platform::kErrorInvalidHandle);
     }
@@ -115,7 +115,7 @@ class FileSystemApi : public platform::FileSystem {
   }
 
   bool MoveFileEx(const char16_t* from, const char16_t* to, uint32_t flags) override {
-    if (auto fault = internals_.CheckFault("MoveFileExW")) return FailCall(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kMoveFileExW)) return FailCall(*fault);
     if (from == nullptr || to == nullptr) return FailCall(platform::kErrorInvalidParameter);
     SimFileSystem& files = machine_.files();
     SimFileData* source = files.FileData(from);
@@ -136,7 +136,7 @@ class FileSystemApi : public platform::FileSystem {
   }
 
   bool DeleteFile(const char16_t* path) override {
-    if (auto fault = internals_.CheckFault("DeleteFileW")) return FailCall(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kDeleteFileW)) return FailCall(*fault);
     if (path == nullptr) return FailCall(platform::kErrorInvalidParameter);
     SimFileSystem& files = machine_.files();
     for (const auto& [handle, open] : files.openFiles) {

@@ -15,7 +15,8 @@ constexpr uint32_t kOperStatusConnected = 4;  // IF_OPER_STATUS_CONNECTED; 5 is 
 uint32_t SimInterfaceNotifier::Register(uint16_t family,
                                         platform::IpInterfaceChangeCallback callback, void* context,
                                         bool initialNotification, platform::Handle* notification) {
-  if (auto fault = MachineInternals(machine_).CheckFault("NotifyIpInterfaceChange")) return *fault;
+  if (auto fault = MachineInternals(machine_).CheckFault(FaultCall::kNotifyIpInterfaceChange))
+    return *fault;
   if (notification == nullptr || callback == nullptr) return platform::kErrorInvalidParameter;
   *notification = nullptr;
   if (family != platform::kAfUnspec && family != platform::kAfInet &&
@@ -33,7 +34,8 @@ uint32_t SimInterfaceNotifier::Register(uint16_t family,
 }
 
 uint32_t SimInterfaceNotifier::Cancel(platform::Handle notification) {
-  if (auto fault = MachineInternals(machine_).CheckFault("CancelMibChangeNotify2")) return *fault;
+  if (auto fault = MachineInternals(machine_).CheckFault(FaultCall::kCancelMibChangeNotify2))
+    return *fault;
   auto id = reinterpret_cast<uintptr_t>(notification);
   for (auto it = registrations_.begin(); it != registrations_.end(); ++it) {
     if (it->id == id) {

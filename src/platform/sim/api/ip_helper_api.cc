@@ -28,7 +28,7 @@ class IpHelperApi : public IpHelper {
   explicit IpHelperApi(Machine& machine) : machine_(machine), internals_(machine) {}
 
   uint32_t GetIfTable(MibIfTable* table, uint32_t* size, bool sorted) override {
-    if (auto fault = internals_.CheckFault("GetIfTable")) return *fault;
+    if (auto fault = internals_.CheckFault(FaultCall::kGetIfTable)) return *fault;
     if (size == nullptr) return kErrorInvalidParameter;
     auto rows = machine_.network().Rows(sorted);
     auto needed = static_cast<uint32_t>(std::max(MibIfTableSize(rows.size()), sizeof(MibIfTable)));
@@ -42,7 +42,7 @@ class IpHelperApi : public IpHelper {
   }
 
   uint32_t GetIpAddrTable(MibIpAddrTable* table, uint32_t* size, bool sorted) override {
-    if (auto fault = internals_.CheckFault("GetIpAddrTable")) return *fault;
+    if (auto fault = internals_.CheckFault(FaultCall::kGetIpAddrTable)) return *fault;
     if (size == nullptr) return kErrorInvalidParameter;
     auto rows = machine_.network().AddressRows(sorted);
     auto needed =
@@ -57,7 +57,7 @@ class IpHelperApi : public IpHelper {
   }
 
   uint32_t GetIfEntry(MibIfRow* row) override {
-    if (auto fault = internals_.CheckFault("GetIfEntry")) return *fault;
+    if (auto fault = internals_.CheckFault(FaultCall::kGetIfEntry)) return *fault;
     if (row == nullptr) return kErrorInvalidParameter;
     const SimInterface* interface = machine_.network().Find(row->dwIndex);
     if (interface == nullptr) return kErrorInvalidData;
@@ -66,7 +66,7 @@ class IpHelperApi : public IpHelper {
   }
 
   uint32_t GetIfEntry2(IfRow2Flags* row) override {
-    if (auto fault = internals_.CheckFault("GetIfEntry2")) return *fault;
+    if (auto fault = internals_.CheckFault(FaultCall::kGetIfEntry2)) return *fault;
     if (row == nullptr || row->interfaceIndex == 0) return kErrorInvalidParameter;
     const SimInterface* interface = machine_.network().Find(row->interfaceIndex);
     if (interface == nullptr) return kErrorFileNotFound;
@@ -105,7 +105,7 @@ class IpHelperApi : public IpHelper {
 
   uint32_t GetAdaptersAddresses(uint32_t family, uint32_t, IpAdapterAddresses* buffer,
                                 uint32_t* size) override {
-    if (auto fault = internals_.CheckFault("GetAdaptersAddresses")) return *fault;
+    if (auto fault = internals_.CheckFault(FaultCall::kGetAdaptersAddresses)) return *fault;
     if (size == nullptr) return kErrorInvalidParameter;
     const auto& interfaces = machine_.network().interfaces();
     if (interfaces.empty()) return kErrorNoData;
@@ -171,13 +171,14 @@ class IpHelperApi : public IpHelper {
   }
 
   int32_t WSAStartup(uint16_t) override {
-    if (auto fault = internals_.CheckFault("WSAStartup")) return static_cast<int32_t>(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kWSAStartup))
+      return static_cast<int32_t>(*fault);
     ++winsockUsers_;
     return 0;
   }
 
   int32_t WSACleanup() override {
-    if (auto fault = internals_.CheckFault("WSACleanup")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kWSACleanup)) return Fail(*fault);
     if (winsockUsers_ == 0) return Fail(kWsaNotInitialised);
     --winsockUsers_;
     return 0;
@@ -185,7 +186,7 @@ class IpHelperApi : public IpHelper {
 
   int32_t WSAAddressToString(const void* address, uint32_t addressLength, char16_t* text,
                              uint32_t* length) override {
-    if (auto fault = internals_.CheckFault("WSAAddressToStringW")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kWSAAddressToStringW)) return Fail(*fault);
     if (winsockUsers_ == 0) return Fail(kWsaNotInitialised);
     if (address == nullptr || length == nullptr) return Fail(kWsaEFault);
     const auto* bytes = static_cast<const uint8_t*>(address);
@@ -213,7 +214,7 @@ class IpHelperApi : public IpHelper {
   }
 
   int32_t InetPton(int32_t family, const char16_t* text, void* address) override {
-    if (auto fault = internals_.CheckFault("InetPtonW")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kInetPtonW)) return Fail(*fault);
     if (text == nullptr || address == nullptr) return Fail(kWsaEFault);
     if (family == kAfInet) {
       uint32_t value = 0;

@@ -19,7 +19,7 @@ class KernelApi : public platform::Kernel {
   explicit KernelApi(Machine& machine) : machine_(machine), internals_(machine) {}
 
   Handle CreateEvent(bool manualReset, bool initialState, const char16_t* name) override {
-    if (auto fault = internals_.CheckFault("CreateEventW")) return FailHandle(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kCreateEventW)) return FailHandle(*fault);
     std::shared_ptr<EventObject> event;
     uint32_t error = 0;
     if (name != nullptr && *name != 0) {
@@ -39,7 +39,7 @@ class KernelApi : public platform::Kernel {
   }
 
   bool SetEvent(Handle handle) override {
-    if (auto fault = internals_.CheckFault("SetEvent")) return FailBool(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kSetEvent)) return FailBool(*fault);
     auto event = internals_.kernelObjects().Lookup(handle);
     if (!event) return FailBool(platform::kErrorInvalidHandle);
     internals_.scheduler().Signal(event);
@@ -47,14 +47,15 @@ class KernelApi : public platform::Kernel {
   }
 
   bool CloseHandle(Handle handle) override {
-    if (auto fault = internals_.CheckFault("CloseHandle")) return FailBool(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kCloseHandle)) return FailBool(*fault);
     if (!internals_.kernelObjects().Close(handle)) return FailBool(platform::kErrorInvalidHandle);
     return true;
   }
 
   uint32_t WaitForMultipleObjects(uint32_t count, const Handle* handles, bool waitAll,
                                   uint32_t milliseconds) override {
-    if (auto fault = internals_.CheckFault("WaitForMultipleObjects")) return FailWait(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kWaitForMultipleObjects))
+      return FailWait(*fault);
     if (count == 0 || count > platform::kMaximumWaitObjects || handles == nullptr || waitAll) {
       return FailWait(platform::kErrorInvalidParameter);
     }
@@ -103,7 +104,7 @@ class KernelApi : public platform::Kernel {
   uint64_t GetTickCount64() override { return internals_.NowMs(); }
 
   uintptr_t BeginThread(platform::ThreadEntry entry, uint32_t, void* argument) override {
-    if (auto fault = internals_.CheckFault("_beginthread")) {
+    if (auto fault = internals_.CheckFault(FaultCall::kBeginThread)) {
       internals_.SetLastError(*fault);
       return platform::kBeginThreadFailed;
     }
@@ -116,7 +117,7 @@ class KernelApi : public platform::Kernel {
   void SetLastError(uint32_t error) override { internals_.SetLastError(error); }
 
   uint32_t GetModuleFileName(char16_t* buffer, uint32_t size) override {
-    if (auto fault = internals_.CheckFault("GetModuleFileNameW")) {
+    if (auto fault = internals_.CheckFault(FaultCall::kGetModuleFileNameW)) {
       internals_.SetLastError(*fault);
       return 0;
     }
@@ -141,7 +142,7 @@ class KernelApi : public platform::Kernel {
   // expansion beyond 32767 characters fails.
   uint32_t ExpandEnvironmentStrings(const char16_t* text, char16_t* buffer,
                                     uint32_t size) override {
-    if (auto fault = internals_.CheckFault("ExpandEnvironmentStringsW")) {
+    if (auto fault = internals_.CheckFault(FaultCall::kExpandEnvironmentStringsW)) {
       internals_.SetLastError(*fault);
       return 0;
     }

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/sim/fault_calls.h"
 #include "platform/sim/machine.h"
 
 namespace sim {
@@ -19,7 +20,7 @@ class MachineInternals {
 
   // Counts a call and answers whether it must fail (and with which status). A call planned to
   // block keeps its thread here first, for its virtual time or for good.
-  std::optional<uint32_t> CheckFault(std::string_view call) {
+  std::optional<uint32_t> CheckFault(FaultCall call) {
     std::optional<uint32_t> fault = machine_.faults_.Check(call);
     if (uint64_t blockMs = machine_.faults_.TakeBlock(call, machine_.NowMs())) {
       machine_.scheduler_->Block(blockMs);

@@ -40,7 +40,7 @@ class RegistryApi : public platform::Registry {
   int32_t OpenKeyEx(RegKey key, const char16_t* subKey, uint32_t, uint32_t access,
                     RegKey* result) override {
     *result = nullptr;
-    if (auto fault = internals_.CheckFault("RegOpenKeyExW")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kRegOpenKeyExW)) return Fail(*fault);
     const OpenKey* parent = Resolve(key);
     if (parent == nullptr) return Fail(platform::kErrorInvalidHandle);
     if (parent->node->deleted) return Fail(platform::kErrorKeyDeleted);
@@ -53,7 +53,7 @@ class RegistryApi : public platform::Registry {
   int32_t CreateKeyEx(RegKey key, const char16_t* subKey, const char16_t*, uint32_t options,
                       uint32_t access, RegKey* result, uint32_t* disposition) override {
     *result = nullptr;
-    if (auto fault = internals_.CheckFault("RegCreateKeyExW")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kRegCreateKeyExW)) return Fail(*fault);
     const OpenKey* parent = Resolve(key);
     if (parent == nullptr) return Fail(platform::kErrorInvalidHandle);
     if (parent->node->deleted) return Fail(platform::kErrorKeyDeleted);
@@ -96,7 +96,7 @@ class RegistryApi : public platform::Registry {
   }
 
   int32_t DeleteKey(RegKey key, const char16_t* subKey) override {
-    if (auto fault = internals_.CheckFault("RegDeleteKeyW")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kRegDeleteKeyW)) return Fail(*fault);
     const OpenKey* parent = Resolve(key);
     if (parent == nullptr) return Fail(platform::kErrorInvalidHandle);
     if (parent->node->deleted) return Fail(platform::kErrorKeyDeleted);
@@ -120,7 +120,7 @@ class RegistryApi : public platform::Registry {
   }
 
   int32_t DeleteValue(RegKey key, const char16_t* valueName) override {
-    if (auto fault = internals_.CheckFault("RegDeleteValueW")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kRegDeleteValueW)) return Fail(*fault);
     const OpenKey* open = Resolve(key);
     if (open == nullptr) return Fail(platform::kErrorInvalidHandle);
     if (open->node->deleted) return Fail(platform::kErrorKeyDeleted);
@@ -135,7 +135,7 @@ class RegistryApi : public platform::Registry {
 
   int32_t SetValueEx(RegKey key, const char16_t* valueName, uint32_t type, const uint8_t* data,
                      uint32_t size) override {
-    if (auto fault = internals_.CheckFault("RegSetValueExW")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kRegSetValueExW)) return Fail(*fault);
     const OpenKey* open = Resolve(key);
     if (open == nullptr) return Fail(platform::kErrorInvalidHandle);
     if (open->node->deleted) return Fail(platform::kErrorKeyDeleted);
@@ -153,7 +153,7 @@ class RegistryApi : public platform::Registry {
 
   int32_t QueryValueEx(RegKey key, const char16_t* valueName, uint32_t* type, uint8_t* data,
                        uint32_t* size) override {
-    if (auto fault = internals_.CheckFault("RegQueryValueExW")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kRegQueryValueExW)) return Fail(*fault);
     const OpenKey* open = Resolve(key);
     if (open == nullptr) return Fail(platform::kErrorInvalidHandle);
     if (open->node->deleted) return Fail(platform::kErrorKeyDeleted);
@@ -177,7 +177,7 @@ class RegistryApi : public platform::Registry {
 
   int32_t EnumKeyEx(RegKey key, uint32_t index, char16_t* name, uint32_t* nameLength,
                     platform::FileTime* lastWriteTime) override {
-    if (auto fault = internals_.CheckFault("RegEnumKeyExW")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kRegEnumKeyExW)) return Fail(*fault);
     const OpenKey* open = Resolve(key);
     if (open == nullptr) return Fail(platform::kErrorInvalidHandle);
     if (open->node->deleted) return Fail(platform::kErrorKeyDeleted);
@@ -208,7 +208,7 @@ class RegistryApi : public platform::Registry {
 
   int32_t EnumValue(RegKey key, uint32_t index, char16_t* name, uint32_t* nameLength,
                     uint32_t* type, uint8_t* data, uint32_t* dataSize) override {
-    if (auto fault = internals_.CheckFault("RegEnumValueW")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kRegEnumValueW)) return Fail(*fault);
     const OpenKey* open = Resolve(key);
     if (open == nullptr) return Fail(platform::kErrorInvalidHandle);
     if (open->node->deleted) return Fail(platform::kErrorKeyDeleted);
@@ -240,7 +240,7 @@ class RegistryApi : public platform::Registry {
   }
 
   int32_t CloseKey(RegKey key) override {
-    if (auto fault = internals_.CheckFault("RegCloseKey")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kRegCloseKey)) return Fail(*fault);
     if (key == platform::kHkeyLocalMachine) return 0;
     if (handles_.erase(key) == 0) return Fail(platform::kErrorInvalidHandle);
     --machine_.openHandles().registry;

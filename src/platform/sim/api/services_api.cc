@@ -30,7 +30,7 @@ class ServiceManagerApi : public platform::ServiceManager {
   explicit ServiceManagerApi(Machine& machine) : machine_(machine), internals_(machine) {}
 
   ScHandle OpenSCManager(const char16_t*, const char16_t*, uint32_t access) override {
-    if (auto fault = internals_.CheckFault("OpenSCManagerW")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kOpenSCManagerW)) return Fail(*fault);
     if (!db().administrator() && (access & ~kUserManagerRights) != 0) {
       return Fail(platform::kErrorAccessDenied);
     }
@@ -38,7 +38,7 @@ class ServiceManagerApi : public platform::ServiceManager {
   }
 
   ScHandle OpenService(ScHandle manager, const char16_t* name, uint32_t access) override {
-    if (auto fault = internals_.CheckFault("OpenServiceW")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kOpenServiceW)) return Fail(*fault);
     if (!IsManager(manager)) return Fail(platform::kErrorInvalidHandle);
     if (name == nullptr) return Fail(platform::kErrorInvalidParameter);
     ServiceRecord* record = db().Find(name);
@@ -51,7 +51,7 @@ class ServiceManagerApi : public platform::ServiceManager {
                          uint32_t access, uint32_t serviceType, uint32_t startType,
                          uint32_t errorControl, const char16_t* binaryPath, const char16_t*,
                          const char16_t*, const char16_t* account, const char16_t*) override {
-    if (auto fault = internals_.CheckFault("CreateServiceW")) return Fail(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kCreateServiceW)) return Fail(*fault);
     auto it = handles_.find(manager);
     if (it == handles_.end() || !it->second.isManager) return Fail(platform::kErrorInvalidHandle);
     if ((it->second.access & kScManagerCreateService) == 0) {
@@ -78,7 +78,7 @@ class ServiceManagerApi : public platform::ServiceManager {
 
   bool ControlService(ScHandle service, uint32_t control,
                       platform::ServiceStatus* status) override {
-    if (auto fault = internals_.CheckFault("ControlService")) return FailBool(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kControlService)) return FailBool(*fault);
     ServiceRecord* record = ServiceOf(service);
     if (record == nullptr) return FailBool(platform::kErrorInvalidHandle);
     if (control != platform::kServiceControlStop) return FailBool(kErrorInvalidServiceControl);
@@ -96,7 +96,7 @@ class ServiceManagerApi : public platform::ServiceManager {
   }
 
   bool DeleteService(ScHandle service) override {
-    if (auto fault = internals_.CheckFault("DeleteService")) return FailBool(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kDeleteService)) return FailBool(*fault);
     ServiceRecord* record = ServiceOf(service);
     if (record == nullptr) return FailBool(platform::kErrorInvalidHandle);
     if ((handles_[service].access & platform::kDelete) == 0) {
@@ -109,7 +109,8 @@ class ServiceManagerApi : public platform::ServiceManager {
 
   bool SetFailureActions(ScHandle service, uint32_t resetPeriodS, const platform::ScAction* actions,
                          uint32_t count) override {
-    if (auto fault = internals_.CheckFault("ChangeServiceConfig2W")) return FailBool(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kChangeServiceConfig2W))
+      return FailBool(*fault);
     ServiceRecord* record = ServiceOf(service);
     if (record == nullptr) return FailBool(platform::kErrorInvalidHandle);
     if (count != 0 && actions == nullptr) return FailBool(platform::kErrorInvalidParameter);
@@ -128,7 +129,8 @@ class ServiceManagerApi : public platform::ServiceManager {
   }
 
   bool SetFailureActionsOnNonCrashFailures(ScHandle service, bool on) override {
-    if (auto fault = internals_.CheckFault("ChangeServiceConfig2W")) return FailBool(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kChangeServiceConfig2W))
+      return FailBool(*fault);
     ServiceRecord* record = ServiceOf(service);
     if (record == nullptr) return FailBool(platform::kErrorInvalidHandle);
     if ((handles_[service].access & platform::kServiceChangeConfig) == 0) {
@@ -141,7 +143,8 @@ class ServiceManagerApi : public platform::ServiceManager {
 
   bool QueryFailureActions(ScHandle service, uint32_t* resetPeriodS, platform::ScAction* actions,
                            uint32_t capacity, uint32_t* count) override {
-    if (auto fault = internals_.CheckFault("QueryServiceConfig2W")) return FailBool(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kQueryServiceConfig2W))
+      return FailBool(*fault);
     const ServiceRecord* record = QueryableService(service);
     if (record == nullptr) return false;
     *resetPeriodS = record->resetPeriodS;
@@ -151,7 +154,8 @@ class ServiceManagerApi : public platform::ServiceManager {
   }
 
   bool QueryFailureActionsOnNonCrashFailures(ScHandle service, bool* on) override {
-    if (auto fault = internals_.CheckFault("QueryServiceConfig2W")) return FailBool(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kQueryServiceConfig2W))
+      return FailBool(*fault);
     const ServiceRecord* record = QueryableService(service);
     if (record == nullptr) return false;
     *on = record->failureActionsOnNonCrashFailures;
@@ -159,7 +163,7 @@ class ServiceManagerApi : public platform::ServiceManager {
   }
 
   bool CloseServiceHandle(ScHandle handle) override {
-    if (auto fault = internals_.CheckFault("CloseServiceHandle")) return FailBool(*fault);
+    if (auto fault = internals_.CheckFault(FaultCall::kCloseServiceHandle)) return FailBool(*fault);
     auto it = handles_.find(handle);
     if (it == handles_.end()) return FailBool(platform::kErrorInvalidHandle);
     std::u16string service = it->second.service;

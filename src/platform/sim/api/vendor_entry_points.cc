@@ -68,7 +68,9 @@ struct Call {
   std::optional<uint32_t> answer;
 };
 
-Call Enter(Id id, const char* suffix) {
+// A call of a library's entry point, checked under its fault name (the library's prefix and the
+// entry's name: see VendorFaultCall).
+Call Enter(Id id, FaultCall fault) {
   Call call;
   Machine* machine = CurrentLibraryMachine();
   if (machine == nullptr) {
@@ -76,7 +78,7 @@ Call Enter(Id id, const char* suffix) {
     return call;
   }
   call.library = &machine->libraries().Library(id);
-  call.answer = MachineInternals(*machine).CheckFault(std::string(Prefix(id)) + suffix);
+  call.answer = MachineInternals(*machine).CheckFault(fault);
   return call;
 }
 
@@ -119,7 +121,7 @@ const LocalNic* LocalNicByHandle(const SimVendorLibrary& library, uint32_t handl
 
 template <Id L>
 uint32_t InitializeEx(uint32_t argument) {
-  Call call = Enter(L, "InitializeEx");
+  Call call = Enter(L, VendorFaultCall(Prefix(L), "InitializeEx"));
   if (call.answer) return *call.answer;
   SimVendorLibrary& library = *call.library;
   library.initializeArguments.push_back(argument);
@@ -129,7 +131,7 @@ uint32_t InitializeEx(uint32_t argument) {
 
 template <Id L>
 uint32_t Uninitialize() {
-  Call call = Enter(L, "Uninitialize");
+  Call call = Enter(L, VendorFaultCall(Prefix(L), "Uninitialize"));
   if (call.answer) return *call.answer;
   ++call.library->uninitializeCalls;
   return call.library->uninitializeStatus;
@@ -137,7 +139,7 @@ uint32_t Uninitialize() {
 
 template <Id L>
 uint32_t GetHandleByServiceName(const char16_t* serviceName, uint32_t* handle) {
-  Call call = Enter(L, "GetHandleByServiceName");
+  Call call = Enter(L, VendorFaultCall(Prefix(L), "GetHandleByServiceName"));
   if (call.answer) return *call.answer;
   if (serviceName == nullptr || handle == nullptr) return kMapiStatusUnknown;
   size_t length = 0;
@@ -153,7 +155,7 @@ uint32_t GetHandleByServiceName(const char16_t* serviceName, uint32_t* handle) {
 
 template <Id L>
 uint32_t GetBRCMNicInfo(uint32_t handle, void* nicInfo) {
-  Call call = Enter(L, "GetBRCMNicInfo");
+  Call call = Enter(L, VendorFaultCall(Prefix(L), "GetBRCMNicInfo"));
   if (call.answer) return *call.answer;
   if (!HasVersion(nicInfo, 0)) return kMapiStatusBadVersion;
   const MapiAdapter* adapter = AdapterByHandle(*call.library, handle);
@@ -164,7 +166,7 @@ uint32_t GetBRCMNicInfo(uint32_t handle, void* nicInfo) {
 }
 
 uint32_t QLmapiRetrieveLinkStatus(uint32_t handle, void* linkStatus) {
-  Call call = Enter(Id::kQlmapi, "RetrieveLinkStatus");
+  Call call = Enter(Id::kQlmapi, VendorFaultCall(Prefix(Id::kQlmapi), "RetrieveLinkStatus"));
   if (call.answer) return *call.answer;
   if (!HasVersion(linkStatus, 0)) return kMapiStatusBadVersion;
   const MapiAdapter* adapter = AdapterByHandle(*call.library, handle);
@@ -175,7 +177,7 @@ uint32_t QLmapiRetrieveLinkStatus(uint32_t handle, void* linkStatus) {
 }
 
 uint32_t BmapiGetFirmwareInfo(uint32_t handle, void* firmwareInfo) {
-  Call call = Enter(Id::kBmapi, "GetFirmwareInfo");
+  Call call = Enter(Id::kBmapi, VendorFaultCall(Prefix(Id::kBmapi), "GetFirmwareInfo"));
   if (call.answer) return *call.answer;
   if (!HasVersion(firmwareInfo, kFirmwareInfoVersion)) return kMapiStatusBadVersion;
   const MapiAdapter* adapter = AdapterByHandle(*call.library, handle);
@@ -188,7 +190,7 @@ uint32_t BmapiGetFirmwareInfo(uint32_t handle, void* firmwareInfo) {
 
 // QLmapiGetPhyNic: the physical NIC's entry (type at 0, handle at 4) for its handle.
 uint32_t QLmapiGetPhyNic(uint32_t handle, void* entry) {
-  Call call = Enter(Id::kQlmapi, "GetPhyNic");
+  Call call = Enter(Id::kQlmapi, VendorFaultCall(Prefix(Id::kQlmapi), "GetPhyNic"));
   if (call.answer) return *call.answer;
   const MapiPhyNic* nic = PhyNicByHandle(*call.library, handle);
   if (nic == nullptr || entry == nullptr) return kMapiStatusUnknown;
@@ -199,7 +201,7 @@ uint32_t QLmapiGetPhyNic(uint32_t handle, void* entry) {
 
 template <Id L>
 uint32_t GetNumPhyNic(uint32_t* count) {
-  Call call = Enter(L, "GetNumPhyNic");
+  Call call = Enter(L, VendorFaultCall(Prefix(L), "GetNumPhyNic"));
   if (call.answer) return *call.answer;
   if (count == nullptr) return kMapiStatusUnknown;
   *count = static_cast<uint32_t>(call.library->phyNics.size());
@@ -208,7 +210,7 @@ uint32_t GetNumPhyNic(uint32_t* count) {
 
 template <Id L>
 uint32_t GetAllPhyNic(void* entries, uint32_t count) {
-  Call call = Enter(L, "GetAllPhyNic");
+  Call call = Enter(L, VendorFaultCall(Prefix(L), "GetAllPhyNic"));
   if (call.answer) return *call.answer;
   if (call.library->allPhyNicStatus != 0) return call.library->allPhyNicStatus;
   if (entries == nullptr && count != 0) return kMapiStatusUnknown;
@@ -223,7 +225,7 @@ uint32_t GetAllPhyNic(void* entries, uint32_t count) {
 
 template <Id L>
 uint32_t GetVbdEnumInfo(uint32_t handle, void* enumInfo) {
-  Call call = Enter(L, "GetVbdEnumInfo");
+  Call call = Enter(L, VendorFaultCall(Prefix(L), "GetVbdEnumInfo"));
   if (call.answer) return *call.answer;
   if (!HasVersion(enumInfo, kVbdEnumInfoVersion)) return kMapiStatusBadVersion;
   const MapiPhyNic* nic = PhyNicByHandle(*call.library, handle);
@@ -247,7 +249,7 @@ constexpr const char* FirmwareSuffix(FirmwareKind kind) {
 
 template <Id L, FirmwareKind K>
 uint32_t GetFwInfo(uint32_t vbdHandle, void* firmwareInfo) {
-  Call call = Enter(L, FirmwareSuffix(K));
+  Call call = Enter(L, VendorFaultCall(Prefix(L), FirmwareSuffix(K)));
   if (call.answer) return *call.answer;
   constexpr FirmwareRecord record = RecordOf(L, K);
   if (!HasVersion(firmwareInfo, record.version)) return kMapiStatusBadVersion;
@@ -271,7 +273,7 @@ uint32_t GetFwInfo(uint32_t vbdHandle, void* firmwareInfo) {
 // --- bmapi.dll ---
 
 uint32_t LocalGetNumPhyNicEx(uint32_t* count) {
-  Call call = Enter(Id::kBmapiLocal, "GetNumPhyNicEx");
+  Call call = Enter(Id::kBmapiLocal, VendorFaultCall(Prefix(Id::kBmapiLocal), "GetNumPhyNicEx"));
   if (call.answer) return *call.answer;
   if (count == nullptr) return kMapiStatusUnknown;
   *count = static_cast<uint32_t>(call.library->localNics.size());
@@ -279,7 +281,8 @@ uint32_t LocalGetNumPhyNicEx(uint32_t* count) {
 }
 
 uint32_t LocalGetAllPhyNicHandles(uint32_t* handles, uint32_t count) {
-  Call call = Enter(Id::kBmapiLocal, "GetAllPhyNicHandles");
+  Call call =
+      Enter(Id::kBmapiLocal, VendorFaultCall(Prefix(Id::kBmapiLocal), "GetAllPhyNicHandles"));
   if (call.answer) return *call.answer;
   if (call.library->allPhyNicStatus != 0) return call.library->allPhyNicStatus;
   if (handles == nullptr && count != 0) return kMapiStatusUnknown;
@@ -289,7 +292,7 @@ uint32_t LocalGetAllPhyNicHandles(uint32_t* handles, uint32_t count) {
 }
 
 uint32_t LocalGetPhyNic(uint32_t handle, void* info) {
-  Call call = Enter(Id::kBmapiLocal, "GetPhyNic");
+  Call call = Enter(Id::kBmapiLocal, VendorFaultCall(Prefix(Id::kBmapiLocal), "GetPhyNic"));
   if (call.answer) return *call.answer;
   if (!HasVersion(info, kPhyNicInfoVersion)) return kMapiStatusBadVersion;
   const LocalNic* nic = LocalNicByHandle(*call.library, handle);
@@ -302,7 +305,7 @@ uint32_t LocalGetPhyNic(uint32_t handle, void* info) {
 // With a null buffer the length of the id with its terminator; else the id, when it fits.
 uint32_t LocalGetPnpDevId(uint32_t handle, char* buffer, uint32_t* length, uint32_t* reserved1,
                           uint32_t* reserved2) {
-  Call call = Enter(Id::kBmapiLocal, "GetPnpDevId");
+  Call call = Enter(Id::kBmapiLocal, VendorFaultCall(Prefix(Id::kBmapiLocal), "GetPnpDevId"));
   if (call.answer) return *call.answer;
   const LocalNic* nic = LocalNicByHandle(*call.library, handle);
   if (nic == nullptr || length == nullptr) return kMapiStatusUnknown;
@@ -322,7 +325,7 @@ uint32_t LocalGetPnpDevId(uint32_t handle, char* buffer, uint32_t* length, uint3
 }
 
 uint32_t LocalGetBRCMNicInfoEx(uint32_t handle, void* info) {
-  Call call = Enter(Id::kBmapiLocal, "GetBRCMNicInfoEx");
+  Call call = Enter(Id::kBmapiLocal, VendorFaultCall(Prefix(Id::kBmapiLocal), "GetBRCMNicInfoEx"));
   if (call.answer) return *call.answer;
   if (!HasVersion(info, kNicInfoExVersion)) return kMapiStatusBadVersion;
   const LocalNic* nic = LocalNicByHandle(*call.library, handle);
