@@ -261,13 +261,15 @@ TEST_F(TeamVlanTest, ApplyingTheTeamsCountsThoseThatFit) {
 }
 
 // A team whose ports all carry traffic balances the load (role 3), whatever its teaming
-// mode; a team that keeps a port in standby is a fail-over pair (role 2).
+// mode; a team that keeps a port in standby is a fail-over pair (role 2). The two names
+// hash to one team index: the later team moves on to the next.
 TEST_F(TeamVlanTest, TheTeamRoleFollowsTheTeamsMode) {
   AddTeamNic(u"{7B000000-0000-4000-8000-0000000000AA}", 20, 0);
   team.teamingMode = 2;  // LACP
+  team.name = u"Team 440593";
   Install();
   sim::LbfoTeam standby;
-  standby.name = u"Team2";
+  standby.name = u"Team 1084640";
   standby.members = {{u"Ethernet 3", u"{7B000000-0000-4000-8000-000000000003}"},
                      {u"Ethernet 4", u"{7B000000-0000-4000-8000-000000000004}", 1}};
   standby.teamNics = {{u"Team2", u"{7B000000-0000-4000-8000-0000000000BB}", 0, true}};

@@ -129,6 +129,15 @@ TEST(SmbiosTable, TruncatedAndMalformedStructuresEndTheWalkInBounds) {
     EXPECT_FALSE(table.Next(s, &s));
   }
   {
+    // A table that ends right after a string, its set's closing zero missing: the search for
+    // a later string stops at the end (an exact copy, for the sanitizers).
+    Bytes t = Table({good, Structure(3, 5, {1}, {"whole", "cut"})});
+    Bytes exact(t.begin(), t.end() - 1);
+    crv::SmbiosTable table(exact.data(), exact.size());
+    ASSERT_TRUE(table.Find(3, 0, &s));
+    EXPECT_FALSE(s.CopyString(3, text, sizeof(text)));
+  }
+  {
     // A formatted area reaching past the table, or one shorter than its own header.
     for (const Bytes& t : {Table({good, {9, 0x40, 0, 0, 1, 2, 3}}),
                            Table({good, {9, 2, 0, 0, 0, 0}, good}), Table({good, {9, 4, 0}})})
@@ -201,6 +210,10 @@ TEST_F(SmbiosSlots, SlotsAndOnboardDevicesFillTheLookupTable) {
   }
   EXPECT_EQ(lookup.Find(kAny, 0x5E, 0, 0, kAny)->w2, 3u);
   EXPECT_EQ(lookup.Find(kAny, 6, 0, 0, kAny), nullptr);  // the short on-board record's bus
+
+  crv::LocationLookupTable refused;  // an entry the heap refuses ends the filing with false
+  machine.FailAllocation(1);
+  EXPECT_FALSE(crv::FillLookupTable(crv::SmbiosTable(t.data(), t.size()), &refused));
 }
 
 // Without WMI or a system structure, and the walk's location texts and product rules, are
