@@ -16,6 +16,7 @@
 #include "platform/sim/fault_plan.h"
 #include "platform/sim/kernel_objects.h"
 #include "platform/sim/scheduler/scheduler.h"
+#include "platform/sim/state/adapter_builder.h"
 #include "platform/sim/state/device_sim.h"
 #include "platform/sim/state/file_system_sim.h"
 #include "platform/sim/state/library_sim.h"
@@ -78,7 +79,7 @@ class Machine {
   ServiceDatabase& services() { return services_; }
   SimNetwork& network() { return network_; }
   const SimNetwork& network() const { return network_; }
-  // NDIS devices and the PnP tree; device_sim.h adds adapters described once (AddAdapter).
+  // NDIS devices and the PnP tree; adapter_builder.h adds adapters described once (AddAdapter).
   SimDevices& devices() { return devices_; }
   // Loadable libraries (the vendors' management libraries) and WMI.
   SimLibraries& libraries() { return libraries_; }
