@@ -12,8 +12,9 @@
 
 #include "common/process_state.h"
 #include "events/event_messages.h"
-#include "platform/sim/agent_process.h"
 #include "platform/sim/api/event_log_sim.h"
+#include "platform/sim/harness/agent_process.h"
+#include "platform/sim/harness/event_text.h"
 #include "platform/sim/scenario/scenario.h"
 #include "scenario_helpers.h"
 

@@ -12,7 +12,7 @@
 #include "common/process_state.h"
 #include "common/utf.h"
 #include "discovery/miniport.h"
-#include "platform/sim/agent_process.h"
+#include "platform/sim/harness/agent_process.h"
 #include "platform/sim/machine.h"
 
 namespace crvtest {

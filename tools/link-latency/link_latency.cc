@@ -24,8 +24,8 @@
 
 #include "common/process_state.h"
 #include "common/utf.h"
-#include "platform/sim/agent_process.h"
 #include "platform/sim/api/interface_notify_sim.h"
+#include "platform/sim/harness/agent_process.h"
 #include "platform/sim/scenario/scenario.h"
 #include "platform/sim/state/device_sim.h"
 #include "publish/records.h"

@@ -13,8 +13,8 @@
 #include <set>
 
 #include "common/utf.h"
-#include "platform/sim/agent_process.h"
 #include "platform/sim/api/event_log_sim.h"
+#include "platform/sim/harness/agent_process.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/state/device_sim.h"
 #include "platform/sim/state/smbios_builder.h"

@@ -16,6 +16,7 @@
 #include "platform/sim/fault_plan.h"
 #include "platform/sim/kernel_objects.h"
 #include "platform/sim/scheduler/scheduler.h"
+#include "platform/sim/state/adapter_builder.h"
 #include "platform/sim/state/device_sim.h"
 #include "platform/sim/state/file_system_sim.h"
 #include "platform/sim/state/library_sim.h"
@@ -78,7 +79,7 @@ class Machine {
   ServiceDatabase& services() { return services_; }
   SimNetwork& network() { return network_; }
   const SimNetwork& network() const { return network_; }
-  // NDIS devices and the PnP tree; device_sim.h adds adapters described once (AddAdapter).
+  // NDIS devices and the PnP tree; adapter_builder.h adds adapters described once (AddAdapter).
   SimDevices& devices() { return devices_; }
   // Loadable libraries (the vendors' management libraries) and WMI.
   SimLibraries& libraries() { return libraries_; }
@@ -106,8 +107,6 @@ class Machine {
   // Records every value written through the registry interface from now on.
   void RecordRegistryWrites(bool on) { recordWrites_ = on; }
   const std::vector<RegistryWrite>& RegistryWrites() const { return registryWrites_; }
-  void NoteRegistryWrite(const std::u16string& keyName, const char16_t* valueName, uint32_t type,
-                         const uint8_t* data, uint32_t size);
 
   // --- faults (the fault plan, fault_plan.h) ---
   // Makes the occurrence-th call (1-based) of a Win32 call name fail with status; with
@@ -187,6 +186,9 @@ class Machine {
   // error is seen.
   void AddReport(uint32_t code, const char16_t* message, uint32_t value);
   int ReadConsole();
+  // Keeps a value written through the registry interface, when writes are recorded.
+  void NoteRegistryWrite(const std::u16string& keyName, const char16_t* valueName, uint32_t type,
+                         const uint8_t* data, uint32_t size);
   std::optional<uint64_t> NextActionTime() const;
   uint64_t FileTimeNow() const { return startFileTime_ + nowMs_ * 10000; }
   // A block of the agent's heap, or null with the last error set.

@@ -56,11 +56,5 @@ class SimEventLog {
 
 // "Information", "Warning" or "Error" (or the type's number).
 std::string EventLevelName(uint16_t type);
-// The event's sentence with its inserts put in (%1 .. %99), as FormatMessage does from the
-// agent's message table; an id the table does not hold gives the Event Viewer's line for a
-// missing description, with the inserts.
-std::u16string FormatEventMessage(const EventRecord& event);
-// One line: the time (UTC, to the millisecond), level, id, source and sentence.
-std::string FormatEventLine(const EventRecord& event, uint64_t startFileTime);
 
 }  // namespace sim

@@ -37,6 +37,11 @@ class MachineInternals {
     machine_.consoleOutput_.append(text, length);
   }
   int ReadConsole() { return machine_.ReadConsole(); }
+  // Keeps a value written through the registry interface (Machine::RecordRegistryWrites).
+  void NoteRegistryWrite(const std::u16string& keyName, const char16_t* valueName, uint32_t type,
+                         const uint8_t* data, uint32_t size) {
+    machine_.NoteRegistryWrite(keyName, valueName, type, data, size);
+  }
   const std::u16string& ModuleFileName() const { return machine_.moduleFileName_; }
   uint64_t FileTimeNow() const { return machine_.FileTimeNow(); }
   uint64_t NowMs() const { return machine_.NowMs(); }

@@ -147,7 +147,7 @@ class RegistryApi : public platform::Registry {
     if (node.values.find(name) == node.values.end()) node.valueOrder.push_back(name);
     node.values[name] = RegValue{type, std::vector<uint8_t>(data, data + size)};
     node.lastWriteTime = machine_.registry().Now();
-    machine_.NoteRegistryWrite(node.name, valueName, type, data, size);
+    MachineInternals(machine_).NoteRegistryWrite(node.name, valueName, type, data, size);
     return 0;
   }
 

@@ -1,17 +1,11 @@
-// The simulated machine's devices: NDIS miniports answering OID queries through device I/O,
-// their driver-private query devices, and the PnP device tree that the configuration manager
+// The simulated machine's device store: NDIS miniports answering OID queries through device
+// I/O, their driver-private query devices, the PnP device tree that the configuration manager
 // shows (instance IDs, setup classes, properties, parents, NDIS LAN device interfaces, driver
-// and hardware keys).
+// and hardware keys), and the adapters described once (sim_adapter.h) that adapter_builder.h
+// derived those records from.
 //
-// Two levels:
-//  - Records (NdisDevice, PrivateQueryDevice, DevNode): exactly what each call answers. Tests
-//    set them directly for odd cases, or edit them after the high-level derivation.
-//  - SimAdapter: one network adapter described once. AddAdapter derives from it, consistently,
-//    the interface row and addresses (SimNetwork), the NDIS device with its standard OIDs, the
-//    PnP node (and its PCI parent for the bus-enumerated kinds), the network class key with
-//    NetCfgInstanceId and the speed/duplex keywords, the Enum keys, the TCP/IP interface
-//    parameters and the network connection key. SetAdapterLink and SetAdapterSpeed change the
-//    dynamic answers (NDIS and interface row together) as a link change does.
+// The records (NdisDevice, PrivateQueryDevice, DevNode) are exactly what each call answers.
+// Tests set them directly for odd cases, or edit them after AddAdapter's derivation.
 //
 // Names (GUIDs, device names, instance IDs, setup class GUIDs) are compared without regard to
 // case, as Windows compares them.
@@ -36,8 +30,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform/sim/state/network_sim.h"
+#include "platform/sim/state/net_class_keys.h"
 #include "platform/sim/state/registry_sim.h"
+#include "platform/sim/state/sim_adapter.h"
 
 namespace sim {
 
@@ -165,97 +160,6 @@ struct DevNode {
   std::optional<std::u16string> Text(uint32_t property) const;
 };
 
-// ----------------------------------------------------------------------------------------
-// High-level adapters
-
-enum class AdapterKind {
-  kPci,         // a PCI function: PCI\VEN_v&DEV_d&SUBSYS_s&REV_r\...
-  kB06bdrv,     // B06BDRV\L2ND&PCI_<device><vendor>&SUBSYS_s&REV_r\..., below a PCI function
-  kEbdrv,       // EBDRV\L2ND&PCI_...
-  kQebdrv,      // QEBDRV\L2ND&PCI_...
-  kMlx4,        // MLX4\<busDevice>\..., a port below a PCI function (busDevice CONNECTX-3_ETH)
-  kIba,         // IBA\<busDevice>\..., an IP over InfiniBand port (busDevice CONNECTX-3_IPOIB)
-  kSolarflare,  // <enumerator>\NDIS&VEN_1924&DEV_0903..., below its PCI function
-  kOther,       // any instance ID (instanceId required): root-enumerated or unsupported kinds
-};
-
-enum class SimDuplex : uint32_t { kUnknown = 0, kHalf = 1, kFull = 2 };  // NDIS duplex states
-
-struct SimAdapter {
-  std::u16string guid;                // "{...}", the NetCfgInstanceId
-  std::vector<uint8_t> mac;           // current address
-  std::vector<uint8_t> permanentMac;  // empty: the current address
-  uint32_t ifIndex = 0;               // the interface row's index (unique); 0: no interface row
-  uint32_t ifType = 6;
-  uint32_t mtu = 1500;
-  std::u16string description;  // CM_DRP_DEVICEDESC, DriverDesc, the interface's description
-  // CM_DRP_FRIENDLYNAME; unset: the description; empty text: no friendly name property.
-  std::optional<std::u16string> friendlyName;
-  AdapterKind kind = AdapterKind::kPci;
-  // Device part of the bus-enumerated kinds' instance IDs; empty: "L2ND", "CONNECTX-3_ETH",
-  // "CONNECTX-3_IPOIB", "NDIS&VEN_1924&DEV_0903" by kind.
-  std::u16string busDevice;
-  std::u16string solarflareEnumerator = u"SFNBUS";
-  uint16_t vendorId = 0x8086;
-  uint16_t deviceId = 0x10D3;
-  uint32_t subsystem = 0;  // the SUBSYS_ word: subsystem device high, subsystem vendor low
-  uint8_t revision = 0;
-  uint32_t bus = 0, device = 0, function = 0;
-  std::optional<uint32_t> slot;  // adds "PCI Slot S (...)" to the location text
-  // The PnP UI number of the PCI function (the adapter's own node for kPci, the parent for
-  // the bus kinds, where the parent's Enum key also carries it as "UINumber").
-  std::optional<uint32_t> uiNumber;
-  uint32_t port = 1;         // MLX4/IBA port, 1-based: the port node's UI number and InstanceIndex
-  bool portUiNumber = true;  // MLX4/IBA: whether the port node has its UI number property
-  // Own location text; unset: derived by kind (the PCI text, "MLX4 bus ..."; none for kOther).
-  std::optional<std::u16string> location;
-  // As given (case kept); empty: derived by kind, with "&n" added when another adapter has
-  // the same place. Required for kOther.
-  std::u16string instanceId;
-  std::u16string service;  // CM_DRP_SERVICE; empty: no service property
-  uint32_t medium = 0;     // NDIS_MEDIUM
-  bool linkUp = true;
-  uint64_t speedBps = 1000000000;
-  SimDuplex duplex = SimDuplex::kFull;
-  // The driver-private query device with kOidPrivateDuplex; unset: present for the service
-  // names of drivers that have one (N100, N1000, E100, E1000, ixgbn, ... as the drivers ship).
-  std::optional<bool> privateDevice;
-  std::vector<SimIpv4Address> ipv4;
-  std::vector<std::u16string> ipv6;
-  bool dhcp = false;
-  std::u16string connectionName;  // empty: "Ethernet <ifIndex>"
-  // Network class key values (REG_SZ) such as "*SpeedDuplex" = "0".
-  std::map<std::u16string, std::u16string, NoCaseLess> keywords;
-  // Whether the node has an NDIS LAN device interface.
-  bool ndisInterface = true;
-  // Whether TCP/IP is bound to the adapter's interface; a team's member adapters have it
-  // unbound, so their rows raise no IP interface change.
-  bool ipBinding = true;
-  // The NDIS filters bound to the adapter, each with an interface row of its own
-  // ("<description>-<filter>-0000", the adapter's MAC, its link); unset: the machine's
-  // default (SimDevices::SetDefaultFilters).
-  std::optional<std::vector<std::u16string>> filters;
-  // Whether the filter rows come before the adapter's own row; unset: the machine's default.
-  std::optional<bool> filtersFirst;
-  // The firmware version "A.B.C" the driver reports through its vendor's OID: Intel (8086)
-  // in the adapter information block, NetXen (4040) and QLogic (1077) as three words,
-  // Emulex (19A2) as text, Mellanox (15B3) as one 64-bit word. Empty: the driver does not
-  // answer. Other vendors' versions come from their management libraries or WMI.
-  std::string firmware;
-};
-
-// What AddAdapter derived, for tests that edit records afterwards.
-struct AdapterRecord {
-  SimAdapter adapter;
-  std::u16string instanceId;
-  std::u16string parentId;       // the PCI parent for the bus kinds; empty otherwise
-  std::u16string interfacePath;  // the NDIS LAN device interface path
-  std::u16string classKey;       // network class key "...\NNNN"
-  std::u16string enumKey;        // Enum key of the adapter's node
-  std::u16string connectionKey;  // ...\Network\{class}\{GUID}\Connection
-  std::u16string tcpipKey;       // TCP/IP interface parameters key
-};
-
 // One CreateFileW of a simulated device and one control call, as the device saw them.
 struct DeviceOpenRecord {
   std::u16string name;
@@ -345,6 +249,8 @@ class SimDevices {
 
   std::vector<std::u16string> defaultFilters_;
   bool defaultFiltersFirst_ = false;
+  // The network class key's subkeys by the GUID they name, for AddAdapter.
+  NetClassKeys netClassKeys_;
 
   // Records of one kind found by name without regard to case. A record is filed under the
   // names it had when it was last filed, with its place in its list, so that the candidates
@@ -410,30 +316,5 @@ class SimDevices {
   bool recording_ = true;
   std::vector<std::pair<ListRead, std::function<void()>>> arrivals_;
 };
-
-// Describes an adapter to every API of the machine (see the top of this file); an adapter of
-// the same GUID is replaced. The returned record lives until the adapter is replaced or
-// removed.
-AdapterRecord& AddAdapter(Machine& machine, const SimAdapter& adapter);
-// A hot removal: the NDIS device and the interface row go, the node (and a PCI parent of its
-// own) is no longer present; registry keys stay, as Windows keeps them. False when unknown.
-bool RemoveAdapter(Machine& machine, std::u16string_view guid);
-// A link change: connect status, link state, duplex and speed answers, and the interface
-// row's operational status, speed and last change. False when the GUID is unknown.
-bool SetAdapterLink(Machine& machine, std::u16string_view guid, bool up);
-// A renegotiated speed and duplex (answers only change while the link is up).
-bool SetAdapterSpeed(Machine& machine, std::u16string_view guid, uint64_t speedBps,
-                     SimDuplex duplex);
-
-// Derived texts, for tests that state what the machine shows.
-std::u16string DeriveInstanceId(const SimAdapter& adapter);
-// "PCI bus B, device D, function F", or "PCI Slot S (PCI bus B, device D, function F)".
-std::u16string PciLocationText(uint32_t bus, uint32_t device, uint32_t function,
-                               std::optional<uint32_t> slot);
-// The ParentIdPrefix of the adapter's PCI parent, which starts the instance part of its
-// children's IDs ("5&2A4C3F61&0"); for the bus-enumerated kinds.
-std::u16string ParentIdPrefixFor(const SimAdapter& adapter);
-// Whether the adapter's driver has the private query device (by service name).
-bool HasPrivateQueryDevice(const SimAdapter& adapter);
 
 }  // namespace sim

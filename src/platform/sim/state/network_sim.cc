@@ -19,6 +19,24 @@ void SimNetwork::RemoveFiltersOf(std::u16string_view adapterGuid) {
   });
 }
 
+uint32_t SimNetwork::RemoveAdapterRows(uint32_t index, std::u16string_view adapterGuid) {
+  uint32_t highest = kFirstSystemIndex - 1;
+  bool indexRemoved = false;
+  auto kept = interfaces_.begin();
+  for (auto it = interfaces_.begin(); it != interfaces_.end(); ++it) {
+    if (!indexRemoved && it->row.dwIndex == index) {
+      indexRemoved = true;  // only the first row of the index, as Remove
+      continue;
+    }
+    if (it->filter && it->filteredAdapter == adapterGuid) continue;
+    highest = std::max(highest, it->row.dwIndex);
+    if (kept != it) *kept = std::move(*it);
+    ++kept;
+  }
+  interfaces_.erase(kept, interfaces_.end());
+  return highest;
+}
+
 uint32_t SimNetwork::UnusedIndex() const {
   uint32_t highest = kFirstSystemIndex - 1;
   for (const auto& i : interfaces_) highest = std::max(highest, i.row.dwIndex);

@@ -57,6 +57,10 @@ class SimNetwork {
   // rows the system numbers itself (filter rows); scenarios number their own below it.
   static constexpr uint32_t kFirstSystemIndex = 100001;
   uint32_t UnusedIndex() const;
+  // What Remove(index) and RemoveFiltersOf(adapterGuid) do (index not 0), in one pass over the
+  // table, which on a server of thousands of adapters is the cost of adding one; returns the
+  // highest index left in use, at least kFirstSystemIndex - 1 (UnusedIndex less one).
+  uint32_t RemoveAdapterRows(uint32_t index, std::u16string_view adapterGuid);
   // The first interface of this index. Found through the positions the interfaces had when
   // last looked at, checked and taken again when the list has changed since.
   SimInterface* Find(uint32_t index);

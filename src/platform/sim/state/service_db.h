@@ -27,8 +27,8 @@ struct ServiceRecord {
   uint32_t resetPeriodS = 0;
   std::vector<platform::ScAction> failureActions;
   bool failureActionsOnNonCrashFailures = false;
-  // The service process's history, kept by RunServiceProcess (agent_process.h): how often it
-  // was started, what its last stop reported, and the failures the actions count.
+  // The service process's history, kept by RunServiceProcess (harness/agent_process.h): how
+  // often it was started, what its last stop reported, and the failures the actions count.
   uint32_t starts = 0;
   uint32_t win32ExitCode = 0;
   uint32_t serviceSpecificExitCode = 0;

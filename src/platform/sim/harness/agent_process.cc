@@ -1,4 +1,4 @@
-#include "platform/sim/agent_process.h"
+#include "platform/sim/harness/agent_process.h"
 
 #include <algorithm>
 
