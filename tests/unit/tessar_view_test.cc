@@ -155,7 +155,7 @@ TEST(TessarMetrics, WrittenThroughATemporaryFileOfItsOwnRenamedOverTheTarget) {
   fs::create_directories(dir);
   fs::path target = dir / "crvnic.prom", victim = dir / "victim";
   std::ofstream(target) << "old contents that are longer than the new ones\n";
-  std::ofstream(victim) << "precious\n";
+  std::ofstream(victim, std::ios::binary) << "precious\n";
   size_t planted = 0;
 #if !defined(_WIN32)
   fs::create_symlink(victim, target.string() + ".tmp");
