@@ -162,8 +162,9 @@ constexpr std::optional<FaultCall> FaultCallNamed(std::string_view name) {
 void NotAFaultCall();
 
 // A vendor library's entry point, by the library's prefix ("QLmapi", "Bmapi", "bmapi.dll!Bmapi")
-// and the entry's own name; evaluated by the compiler, so a name not in the table is an error.
-consteval FaultCall VendorFaultCall(std::string_view prefix, std::string_view entry) {
+// and the entry's own name. Its callers keep the result in a constexpr, so the compiler
+// evaluates it there and a name not in the table is an error.
+constexpr FaultCall VendorFaultCall(std::string_view prefix, std::string_view entry) {
   for (size_t i = 0; i < kFaultCallCount; ++i) {
     std::string_view name = kFaultCalls[i];
     if (name.size() == prefix.size() + entry.size() && name.starts_with(prefix) &&

@@ -121,7 +121,8 @@ const LocalNic* LocalNicByHandle(const SimVendorLibrary& library, uint32_t handl
 
 template <Id L>
 uint32_t InitializeEx(uint32_t argument) {
-  Call call = Enter(L, VendorFaultCall(Prefix(L), "InitializeEx"));
+  constexpr FaultCall kFault = VendorFaultCall(Prefix(L), "InitializeEx");
+  Call call = Enter(L, kFault);
   if (call.answer) return *call.answer;
   SimVendorLibrary& library = *call.library;
   library.initializeArguments.push_back(argument);
@@ -131,7 +132,8 @@ uint32_t InitializeEx(uint32_t argument) {
 
 template <Id L>
 uint32_t Uninitialize() {
-  Call call = Enter(L, VendorFaultCall(Prefix(L), "Uninitialize"));
+  constexpr FaultCall kFault = VendorFaultCall(Prefix(L), "Uninitialize");
+  Call call = Enter(L, kFault);
   if (call.answer) return *call.answer;
   ++call.library->uninitializeCalls;
   return call.library->uninitializeStatus;
@@ -139,7 +141,8 @@ uint32_t Uninitialize() {
 
 template <Id L>
 uint32_t GetHandleByServiceName(const char16_t* serviceName, uint32_t* handle) {
-  Call call = Enter(L, VendorFaultCall(Prefix(L), "GetHandleByServiceName"));
+  constexpr FaultCall kFault = VendorFaultCall(Prefix(L), "GetHandleByServiceName");
+  Call call = Enter(L, kFault);
   if (call.answer) return *call.answer;
   if (serviceName == nullptr || handle == nullptr) return kMapiStatusUnknown;
   size_t length = 0;
@@ -155,7 +158,8 @@ uint32_t GetHandleByServiceName(const char16_t* serviceName, uint32_t* handle) {
 
 template <Id L>
 uint32_t GetBRCMNicInfo(uint32_t handle, void* nicInfo) {
-  Call call = Enter(L, VendorFaultCall(Prefix(L), "GetBRCMNicInfo"));
+  constexpr FaultCall kFault = VendorFaultCall(Prefix(L), "GetBRCMNicInfo");
+  Call call = Enter(L, kFault);
   if (call.answer) return *call.answer;
   if (!HasVersion(nicInfo, 0)) return kMapiStatusBadVersion;
   const MapiAdapter* adapter = AdapterByHandle(*call.library, handle);
@@ -166,7 +170,8 @@ uint32_t GetBRCMNicInfo(uint32_t handle, void* nicInfo) {
 }
 
 uint32_t QLmapiRetrieveLinkStatus(uint32_t handle, void* linkStatus) {
-  Call call = Enter(Id::kQlmapi, VendorFaultCall(Prefix(Id::kQlmapi), "RetrieveLinkStatus"));
+  constexpr FaultCall kFault = VendorFaultCall(Prefix(Id::kQlmapi), "RetrieveLinkStatus");
+  Call call = Enter(Id::kQlmapi, kFault);
   if (call.answer) return *call.answer;
   if (!HasVersion(linkStatus, 0)) return kMapiStatusBadVersion;
   const MapiAdapter* adapter = AdapterByHandle(*call.library, handle);
@@ -177,7 +182,8 @@ uint32_t QLmapiRetrieveLinkStatus(uint32_t handle, void* linkStatus) {
 }
 
 uint32_t BmapiGetFirmwareInfo(uint32_t handle, void* firmwareInfo) {
-  Call call = Enter(Id::kBmapi, VendorFaultCall(Prefix(Id::kBmapi), "GetFirmwareInfo"));
+  constexpr FaultCall kFault = VendorFaultCall(Prefix(Id::kBmapi), "GetFirmwareInfo");
+  Call call = Enter(Id::kBmapi, kFault);
   if (call.answer) return *call.answer;
   if (!HasVersion(firmwareInfo, kFirmwareInfoVersion)) return kMapiStatusBadVersion;
   const MapiAdapter* adapter = AdapterByHandle(*call.library, handle);
@@ -190,7 +196,8 @@ uint32_t BmapiGetFirmwareInfo(uint32_t handle, void* firmwareInfo) {
 
 // QLmapiGetPhyNic: the physical NIC's entry (type at 0, handle at 4) for its handle.
 uint32_t QLmapiGetPhyNic(uint32_t handle, void* entry) {
-  Call call = Enter(Id::kQlmapi, VendorFaultCall(Prefix(Id::kQlmapi), "GetPhyNic"));
+  constexpr FaultCall kFault = VendorFaultCall(Prefix(Id::kQlmapi), "GetPhyNic");
+  Call call = Enter(Id::kQlmapi, kFault);
   if (call.answer) return *call.answer;
   const MapiPhyNic* nic = PhyNicByHandle(*call.library, handle);
   if (nic == nullptr || entry == nullptr) return kMapiStatusUnknown;
@@ -201,7 +208,8 @@ uint32_t QLmapiGetPhyNic(uint32_t handle, void* entry) {
 
 template <Id L>
 uint32_t GetNumPhyNic(uint32_t* count) {
-  Call call = Enter(L, VendorFaultCall(Prefix(L), "GetNumPhyNic"));
+  constexpr FaultCall kFault = VendorFaultCall(Prefix(L), "GetNumPhyNic");
+  Call call = Enter(L, kFault);
   if (call.answer) return *call.answer;
   if (count == nullptr) return kMapiStatusUnknown;
   *count = static_cast<uint32_t>(call.library->phyNics.size());
@@ -210,7 +218,8 @@ uint32_t GetNumPhyNic(uint32_t* count) {
 
 template <Id L>
 uint32_t GetAllPhyNic(void* entries, uint32_t count) {
-  Call call = Enter(L, VendorFaultCall(Prefix(L), "GetAllPhyNic"));
+  constexpr FaultCall kFault = VendorFaultCall(Prefix(L), "GetAllPhyNic");
+  Call call = Enter(L, kFault);
   if (call.answer) return *call.answer;
   if (call.library->allPhyNicStatus != 0) return call.library->allPhyNicStatus;
   if (entries == nullptr && count != 0) return kMapiStatusUnknown;
@@ -225,7 +234,8 @@ uint32_t GetAllPhyNic(void* entries, uint32_t count) {
 
 template <Id L>
 uint32_t GetVbdEnumInfo(uint32_t handle, void* enumInfo) {
-  Call call = Enter(L, VendorFaultCall(Prefix(L), "GetVbdEnumInfo"));
+  constexpr FaultCall kFault = VendorFaultCall(Prefix(L), "GetVbdEnumInfo");
+  Call call = Enter(L, kFault);
   if (call.answer) return *call.answer;
   if (!HasVersion(enumInfo, kVbdEnumInfoVersion)) return kMapiStatusBadVersion;
   const MapiPhyNic* nic = PhyNicByHandle(*call.library, handle);
@@ -249,7 +259,8 @@ constexpr const char* FirmwareSuffix(FirmwareKind kind) {
 
 template <Id L, FirmwareKind K>
 uint32_t GetFwInfo(uint32_t vbdHandle, void* firmwareInfo) {
-  Call call = Enter(L, VendorFaultCall(Prefix(L), FirmwareSuffix(K)));
+  constexpr FaultCall kFault = VendorFaultCall(Prefix(L), FirmwareSuffix(K));
+  Call call = Enter(L, kFault);
   if (call.answer) return *call.answer;
   constexpr FirmwareRecord record = RecordOf(L, K);
   if (!HasVersion(firmwareInfo, record.version)) return kMapiStatusBadVersion;
@@ -273,7 +284,8 @@ uint32_t GetFwInfo(uint32_t vbdHandle, void* firmwareInfo) {
 // --- bmapi.dll ---
 
 uint32_t LocalGetNumPhyNicEx(uint32_t* count) {
-  Call call = Enter(Id::kBmapiLocal, VendorFaultCall(Prefix(Id::kBmapiLocal), "GetNumPhyNicEx"));
+  constexpr FaultCall kFault = VendorFaultCall(Prefix(Id::kBmapiLocal), "GetNumPhyNicEx");
+  Call call = Enter(Id::kBmapiLocal, kFault);
   if (call.answer) return *call.answer;
   if (count == nullptr) return kMapiStatusUnknown;
   *count = static_cast<uint32_t>(call.library->localNics.size());
@@ -281,8 +293,8 @@ uint32_t LocalGetNumPhyNicEx(uint32_t* count) {
 }
 
 uint32_t LocalGetAllPhyNicHandles(uint32_t* handles, uint32_t count) {
-  Call call =
-      Enter(Id::kBmapiLocal, VendorFaultCall(Prefix(Id::kBmapiLocal), "GetAllPhyNicHandles"));
+  constexpr FaultCall kFault = VendorFaultCall(Prefix(Id::kBmapiLocal), "GetAllPhyNicHandles");
+  Call call = Enter(Id::kBmapiLocal, kFault);
   if (call.answer) return *call.answer;
   if (call.library->allPhyNicStatus != 0) return call.library->allPhyNicStatus;
   if (handles == nullptr && count != 0) return kMapiStatusUnknown;
@@ -292,7 +304,8 @@ uint32_t LocalGetAllPhyNicHandles(uint32_t* handles, uint32_t count) {
 }
 
 uint32_t LocalGetPhyNic(uint32_t handle, void* info) {
-  Call call = Enter(Id::kBmapiLocal, VendorFaultCall(Prefix(Id::kBmapiLocal), "GetPhyNic"));
+  constexpr FaultCall kFault = VendorFaultCall(Prefix(Id::kBmapiLocal), "GetPhyNic");
+  Call call = Enter(Id::kBmapiLocal, kFault);
   if (call.answer) return *call.answer;
   if (!HasVersion(info, kPhyNicInfoVersion)) return kMapiStatusBadVersion;
   const LocalNic* nic = LocalNicByHandle(*call.library, handle);
@@ -305,7 +318,8 @@ uint32_t LocalGetPhyNic(uint32_t handle, void* info) {
 // With a null buffer the length of the id with its terminator; else the id, when it fits.
 uint32_t LocalGetPnpDevId(uint32_t handle, char* buffer, uint32_t* length, uint32_t* reserved1,
                           uint32_t* reserved2) {
-  Call call = Enter(Id::kBmapiLocal, VendorFaultCall(Prefix(Id::kBmapiLocal), "GetPnpDevId"));
+  constexpr FaultCall kFault = VendorFaultCall(Prefix(Id::kBmapiLocal), "GetPnpDevId");
+  Call call = Enter(Id::kBmapiLocal, kFault);
   if (call.answer) return *call.answer;
   const LocalNic* nic = LocalNicByHandle(*call.library, handle);
   if (nic == nullptr || length == nullptr) return kMapiStatusUnknown;
@@ -325,7 +339,8 @@ uint32_t LocalGetPnpDevId(uint32_t handle, char* buffer, uint32_t* length, uint3
 }
 
 uint32_t LocalGetBRCMNicInfoEx(uint32_t handle, void* info) {
-  Call call = Enter(Id::kBmapiLocal, VendorFaultCall(Prefix(Id::kBmapiLocal), "GetBRCMNicInfoEx"));
+  constexpr FaultCall kFault = VendorFaultCall(Prefix(Id::kBmapiLocal), "GetBRCMNicInfoEx");
+  Call call = Enter(Id::kBmapiLocal, kFault);
   if (call.answer) return *call.answer;
   if (!HasVersion(info, kNicInfoExVersion)) return kMapiStatusBadVersion;
   const LocalNic* nic = LocalNicByHandle(*call.library, handle);
