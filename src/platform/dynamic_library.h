@@ -36,8 +36,9 @@ class DynamicLibrary {
   virtual bool FreeLibrary(Module module) = 0;
   // The module holding the agent's own code (the agent library; in a test, the test program).
   virtual Module AgentModule() = 0;
-  // GetModuleFileNameW for a module. Returns the characters copied; a path that does not fit
-  // is cut to size - 1 characters and size is returned (last error 122); 0 on failure.
+  // GetModuleFileNameW for a module, or for the process's executable when module is null.
+  // Returns the characters copied; a path that does not fit is cut to size - 1 characters and
+  // size is returned (last error 122); 0 on failure.
   virtual uint32_t GetModuleFileName(Module module, char16_t* buffer, uint32_t size) = 0;
 };
 

@@ -38,10 +38,6 @@ class Kernel {
   virtual uint32_t GetLastError() = 0;
   virtual void SetLastError(uint32_t error) = 0;
 
-  // GetModuleFileNameW for the process's executable (null module). Returns the characters
-  // copied; a path that does not fit is cut to size - 1 characters and size is returned.
-  virtual uint32_t GetModuleFileName(char16_t* buffer, uint32_t size) = 0;
-
   // ExpandEnvironmentStringsW with the process's environment: the characters the expanded
   // text needs with its terminator (written only when they fit in size); 0 on failure.
   // A variable that is not set stays as it is written ("%NOSUCH%").

@@ -57,7 +57,7 @@ bool CNtService::Install() {
   // ("C:\Program.exe" before "C:\Program Files\...").
   char16_t imagePath[1 + kModulePathChars + 1];
   char16_t* modulePath = imagePath + 1;
-  if (platform::Os().kernel->GetModuleFileName(modulePath, kModulePathChars) == 0) {
+  if (platform::Os().libraries->GetModuleFileName(nullptr, modulePath, kModulePathChars) == 0) {
     PrintServiceLine(name_, ": Couldn't get module file name: ", LastError());
   } else {
     modulePath[kModulePathChars - 1] = 0;

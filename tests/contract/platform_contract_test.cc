@@ -45,6 +45,7 @@ class PlatformContract : public ::testing::TestWithParam<BackendFactory> {
   ContractBackend& backend() { return *backend_; }
   static Registry& reg() { return *Os().registry; }
   static Kernel& kernel() { return *Os().kernel; }
+  static DynamicLibrary& libraries() { return *Os().libraries; }
   static uint32_t LastError() { return Os().kernel->GetLastError(); }
 
   // A path under the scratch key (the scratch key itself for an empty path).
@@ -223,10 +224,10 @@ TEST_P(PlatformContract, NamedEventsAndWaits) {
 
 TEST_P(PlatformContract, ModuleFileNameIsCutToTheBuffer) {
   char16_t path[1024], cut[8];
-  const uint32_t length = kernel().GetModuleFileName(path, 1024);
+  const uint32_t length = libraries().GetModuleFileName(nullptr, path, 1024);
   ASSERT_GT(length, 8u);
   EXPECT_EQ(std::u16string(path, length).substr(length - 4), u".exe");
-  EXPECT_FAILS(kernel().GetModuleFileName(cut, 8), 8u, kErrorInsufficientBuffer);
+  EXPECT_FAILS(libraries().GetModuleFileName(nullptr, cut, 8), 8u, kErrorInsufficientBuffer);
   EXPECT_EQ(std::u16string(cut), std::u16string(path, 7));
 }
 
@@ -312,22 +313,21 @@ TEST_P(PlatformContract, WinsockAndCodePageConversions) {
 }
 
 TEST_P(PlatformContract, DynamicLoadingByNameAndEntryPoint) {
-  DynamicLibrary& libraries = *Os().libraries;
-  EXPECT_FAILS(libraries.LoadLibrary(u"crvnosuchlibrary.dll"), nullptr, kErrorModNotFound);
+  EXPECT_FAILS(libraries().LoadLibrary(u"crvnosuchlibrary.dll"), nullptr, kErrorModNotFound);
   std::u16string name = backend().LoadableLibrary();
-  Module module = libraries.LoadLibrary(name.c_str());
+  Module module = libraries().LoadLibrary(name.c_str());
   ASSERT_NE(module, nullptr);
   std::transform(name.begin(), name.end(), name.begin(), [](char16_t c) {
     return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c;
   });
-  EXPECT_EQ(libraries.LoadLibrary(name.c_str()), module);  // file names in any case
+  EXPECT_EQ(libraries().LoadLibrary(name.c_str()), module);  // file names in any case
   const std::string entry = backend().EntryPoint();
-  EXPECT_NE(libraries.GetProcAddress(module, entry.c_str()), nullptr);
+  EXPECT_NE(libraries().GetProcAddress(module, entry.c_str()), nullptr);
   std::string lower = entry;
   std::transform(lower.begin(), lower.end(), lower.begin(),
                  [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
-  EXPECT_FAILS(libraries.GetProcAddress(module, lower.c_str()), nullptr, kErrorProcNotFound);
-  EXPECT_TRUE(libraries.FreeLibrary(module) && libraries.FreeLibrary(module));
+  EXPECT_FAILS(libraries().GetProcAddress(module, lower.c_str()), nullptr, kErrorProcNotFound);
+  EXPECT_TRUE(libraries().FreeLibrary(module) && libraries().FreeLibrary(module));
 }
 
 // A library loaded by full path, after its file and its folder's permissions were looked at.
@@ -358,13 +358,12 @@ TEST_P(PlatformContract, FilesFolderPermissionsAndLoadingByFullPath) {
                                        &nullDacl),
             kErrorFileNotFound);
 
-  DynamicLibrary& libraries = *Os().libraries;
-  Module module = libraries.LoadLibraryEx(
+  Module module = libraries().LoadLibraryEx(
       library.c_str(), kLoadLibrarySearchDllLoadDir | kLoadLibrarySearchSystem32);
   ASSERT_NE(module, nullptr) << LastError();
-  EXPECT_TRUE(libraries.FreeLibrary(module));
-  EXPECT_FAILS(libraries.LoadLibraryEx(library.c_str(),
-                                       kLoadWithAlteredSearchPath | kLoadLibrarySearchDllLoadDir),
+  EXPECT_TRUE(libraries().FreeLibrary(module));
+  EXPECT_FAILS(libraries().LoadLibraryEx(library.c_str(),
+                                         kLoadWithAlteredSearchPath | kLoadLibrarySearchDllLoadDir),
                nullptr, kErrorInvalidParameter);
 
   // Variables expanded, an unknown one left as written; the size with the terminator first.

@@ -72,7 +72,7 @@ TEST_F(SimKernelTest, ABlockedCallTakesItsVirtualTimeOnce) {
   machine.Run(
       [&] {
         for (int i = 0; i < 3; ++i) {
-          k().GetModuleFileName(path, 8);
+          machine.platform().libraries->GetModuleFileName(nullptr, path, 8);
           after.push_back(machine.NowMs());
         }
       },

@@ -65,15 +65,6 @@ class Win32Kernel final : public Kernel {
   // A path that does not fit comes back cut to size - 1 characters and terminated, with
   // ERROR_INSUFFICIENT_BUFFER, as Windows since Vista does it. Wine (and Windows XP) fill the
   // whole buffer without a terminator; that case is brought to the same result.
-  uint32_t GetModuleFileName(char16_t* buffer, uint32_t size) override {
-    DWORD length = GetModuleFileNameW(nullptr, Wide(buffer), size);
-    if (size > 0 && length == size) {
-      buffer[size - 1] = u'\0';
-      ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    }
-    return length;
-  }
-
   uint32_t ExpandEnvironmentStrings(const char16_t* text, char16_t* buffer,
                                     uint32_t size) override {
     return ExpandEnvironmentStringsW(Wide(text), Wide(buffer), size);

@@ -98,11 +98,13 @@ class DynamicLibraryApi : public platform::DynamicLibrary {
       internals_.SetLastError(*fault);
       return 0;
     }
-    if (module != kAgentModule || buffer == nullptr) {
+    if ((module != nullptr && module != kAgentModule) || buffer == nullptr) {
       internals_.SetLastError(platform::kErrorInvalidHandle);
       return 0;
     }
-    return CopyPath(machine_.AgentModuleFileName(), buffer, size);
+    return CopyPath(
+        module == nullptr ? internals_.ModuleFileName() : machine_.AgentModuleFileName(), buffer,
+        size);
   }
 
  private:

@@ -1,4 +1,4 @@
-// Events, waits, threads, time, last error and the module path of the simulated machine.
+// Events, waits, threads, time, last error and environment strings of the simulated machine.
 #include <algorithm>
 #include <map>
 #include <utility>
@@ -115,28 +115,6 @@ class KernelApi : public platform::Kernel {
 
   uint32_t GetLastError() override { return internals_.LastError(); }
   void SetLastError(uint32_t error) override { internals_.SetLastError(error); }
-
-  uint32_t GetModuleFileName(char16_t* buffer, uint32_t size) override {
-    if (auto fault = internals_.CheckFault(FaultCall::kGetModuleFileNameW)) {
-      internals_.SetLastError(*fault);
-      return 0;
-    }
-    const std::u16string& path = internals_.ModuleFileName();
-    if (size == 0) {
-      internals_.SetLastError(platform::kErrorInsufficientBuffer);
-      return 0;
-    }
-    if (path.size() < size) {
-      std::copy(path.begin(), path.end(), buffer);
-      buffer[path.size()] = 0;
-      return static_cast<uint32_t>(path.size());
-    }
-    // Cut to the buffer, terminated, and the buffer size returned (as Windows 6.0 and later).
-    std::copy(path.begin(), path.begin() + (size - 1), buffer);
-    buffer[size - 1] = 0;
-    internals_.SetLastError(platform::kErrorInsufficientBuffer);
-    return size;
-  }
 
   // As Windows: the size with the terminator, the text written only when it fits; an
   // expansion beyond 32767 characters fails.
