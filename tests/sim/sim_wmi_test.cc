@@ -3,6 +3,8 @@
 // answer, and variants and arrays, are the platform contract's).
 #include <gtest/gtest.h>
 
+#include "platform/sim/state/adapter_builder.h"
+#include "platform/sim/state/device_sim.h"
 #include "platform/sim/state/wmi_sim.h"
 #include "support/sim_fixture.h"
 
@@ -53,6 +55,39 @@ TEST_F(SimWmiTest, NamespacesAndQueriesRefused) {
   EXPECT_EQ(machine.wmi().InvalidHandleUses(), 0);
   com.Release(locator);  // twice
   EXPECT_EQ(machine.wmi().InvalidHandleUses(), 1);
+}
+
+// MSFT_NetAdapter is every adapter present, not only those a team names: by its connection
+// name, a member by the name its team gives it, an adapter removed no more, and a team's
+// adapter that is not present after the rest.
+TEST_F(SimWmiTest, NetAdaptersAreEveryAdapterPresent) {
+  const std::u16string first = u"{7D000000-0000-4000-8000-000000000001}";
+  const std::u16string member = u"{7D000000-0000-4000-8000-000000000002}";
+  const std::u16string gone = u"{7D000000-0000-4000-8000-000000000003}";
+  const std::u16string absent = u"{7D000000-0000-4000-8000-000000000004}";
+  uint8_t n = 0;
+  for (const std::u16string& guid : {first, member, gone}) {
+    sim::AddAdapter(machine, {.guid = guid,
+                              .mac = {0x00, 0x1B, 0x21, 0x7D, 0x00, ++n},
+                              .ifIndex = 10u + n,
+                              .description = u"Intel(R) Ethernet Controller X710",
+                              .bus = 5,
+                              .function = n,
+                              .service = u"i40ea"});
+  }
+  sim::AddLbfoTeam(machine.wmi(), {.name = u"Team1",
+                                   .members = {{u"Teamed port", member}, {u"Elsewhere", absent}}});
+  ASSERT_TRUE(sim::RemoveAdapter(machine, gone));
+
+  std::vector<std::pair<std::u16string, std::u16string>> listed;
+  const sim::WmiClass* stored = machine.wmi().FindClass(u"root\\StandardCimv2", u"MSFT_NetAdapter");
+  ASSERT_NE(stored, nullptr);
+  for (const sim::WmiObject& o : sim::NetAdapterObjects(*stored, machine.devices())) {
+    listed.emplace_back(o.properties.at(u"Name").text, o.properties.at(u"InterfaceGuid").text);
+  }
+  EXPECT_EQ(listed,
+            (std::vector<std::pair<std::u16string, std::u16string>>{
+                {u"Ethernet 11", first}, {u"Teamed port", member}, {u"Elsewhere", absent}}));
 }
 
 }  // namespace

@@ -231,7 +231,7 @@ class ComWmiApi : public platform::ComWmi {
     if (className == nullptr || (flags & ~kKnownEnumFlags) != 0) return kWbemEInvalidParameter;
     WmiClass* c = Wmi().FindClass(record->nameSpace, className);
     if (c == nullptr) return kWbemEInvalidClass;
-    *enumerator = NewEnumerator(*c, c->objects);
+    *enumerator = NewEnumerator(*c, Instances(record->nameSpace, className, *c));
     return kSOk;
   }
 
@@ -254,8 +254,8 @@ class ComWmiApi : public platform::ComWmi {
     WmiClass* c = Wmi().FindClass(record->nameSpace, parsed->className);
     if (c == nullptr) return kWbemEInvalidClass;
     std::vector<WmiObject> selected;
-    for (const WmiObject& object : c->objects) {
-      if (Matches(*parsed, object)) selected.push_back(object);
+    for (WmiObject& object : Instances(record->nameSpace, parsed->className, *c)) {
+      if (Matches(*parsed, object)) selected.push_back(std::move(object));
     }
     *enumerator = NewEnumerator(*c, std::move(selected));
     return kSOk;
@@ -383,6 +383,13 @@ class ComWmiApi : public platform::ComWmi {
 
  private:
   SimWmi& Wmi() { return machine_.wmi(); }
+  // A class's instances as an enumeration starts: the stored objects, or for the class whose
+  // provider lists the machine's adapters, those adapters.
+  std::vector<WmiObject> Instances(std::u16string_view nameSpace, std::u16string_view className,
+                                   const WmiClass& c) {
+    if (IsNetAdapterClass(nameSpace, className)) return NetAdapterObjects(c, machine_.devices());
+    return c.objects;
+  }
   void Note(std::string line) { Wmi().NoteCall(std::move(line)); }
   uint32_t ThreadId() { return machine_.platform().kernel->GetCurrentThreadId(); }
   bool ComOnThread() { return Wmi().ThreadState(ThreadId()).count != 0; }

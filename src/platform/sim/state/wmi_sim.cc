@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/text.h"
+#include "platform/sim/state/adapter_derive.h"
 #include "platform/sim/state/device_sim.h"
 #include "platform/sim/state/sim_text.h"
 
@@ -269,6 +270,42 @@ void AddNetAdapter(SimWmi& wmi, const std::u16string& name, const std::u16string
 }
 
 }  // namespace
+
+bool IsNetAdapterClass(std::u16string_view nameSpace, std::u16string_view className) {
+  return SimWmi::NamespaceKey(nameSpace) == SimWmi::NamespaceKey(kStandardCimv2) &&
+         SameNoCase(className, u"MSFT_NetAdapter");
+}
+
+std::vector<WmiObject> NetAdapterObjects(const WmiClass& stored, const SimDevices& devices) {
+  auto text = [](const WmiObject& o, const char16_t* name) -> std::u16string_view {
+    auto property = o.properties.find(name);
+    return property == o.properties.end() ? std::u16string_view() : property->second.text;
+  };
+  std::vector<WmiObject> objects;
+  std::vector<bool> listed(stored.objects.size());
+  for (const auto& record : devices.adapters()) {
+    const SimAdapter& a = record->adapter;
+    const std::u16string name = ConnectionName(a);
+    WmiObject object{u"MSFT_NetAdapter", {}};
+    object.Set(u"Name", WmiValue::Text(name));
+    object.Set(u"InterfaceGuid", WmiValue::Text(a.guid));
+    bool nameTaken = false;  // names are unique: a team's object keeps its name
+    for (size_t i = 0; i < stored.objects.size(); ++i) {
+      if (!listed[i] && SameNoCase(text(stored.objects[i], u"InterfaceGuid"), a.guid)) {
+        object = stored.objects[i];
+        listed[i] = true;
+        nameTaken = false;
+        break;
+      }
+      nameTaken = nameTaken || SameNoCase(text(stored.objects[i], u"Name"), name);
+    }
+    if (!nameTaken) objects.push_back(std::move(object));
+  }
+  for (size_t i = 0; i < stored.objects.size(); ++i) {
+    if (!listed[i]) objects.push_back(stored.objects[i]);
+  }
+  return objects;
+}
 
 void AddLbfoTeam(SimWmi& wmi, const LbfoTeam& team) {
   wmi.SetAvailable(true);

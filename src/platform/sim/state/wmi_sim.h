@@ -221,6 +221,14 @@ void AddLbfoTeam(SimWmi& wmi, const LbfoTeam& team);
 // Takes a team interface out of MSFT_NetLbfoTeamNic (and its MSFT_NetAdapter object), as
 // when it is removed; false when there is none of that name.
 bool RemoveLbfoTeamNic(SimWmi& wmi, const std::u16string& name);
+// MSFT_NetAdapter as Windows lists it: every adapter present on the machine, in device order,
+// by its connection name (a team member by the name its team gives it), then the objects the
+// teams name for adapters that are not present. Names are unique: an adapter whose name a
+// team's object holds for another GUID is not listed. The class holds only what the teams added;
+// the rest is taken from the device store at each enumeration, as the provider does.
+class SimDevices;
+std::vector<WmiObject> NetAdapterObjects(const WmiClass& stored, const SimDevices& devices);
+bool IsNetAdapterClass(std::u16string_view nameSpace, std::u16string_view className);
 // A team interface's adapter: the multiplexor driver's device (COMPOSITEBUS\MS_IMPLAT_MP)
 // with the team's MAC address.
 struct SimAdapter;
