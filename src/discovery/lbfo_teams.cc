@@ -24,11 +24,12 @@ constexpr uint32_t kNextTimeoutMs = 5000;
 // on, up to this much over its four classes, and is then given up until the next cycle.
 constexpr uint32_t kReadBudgetMs = 30000;
 constexpr size_t kNameChars = 257;
-// What one server holds is far below these; an answer beyond them is not trusted at all.
-constexpr uint32_t kMaxAdapters = 128;
-constexpr uint32_t kMaxTeams = 32;
-constexpr uint32_t kMaxMembers = 64;
-constexpr uint32_t kMaxTeamNics = 64;
+// The bounds of one answer (lbfo_teams.h); an object beyond them is left out and reported.
+constexpr uint32_t kMaxTeams = kLbfoMaxTeams;
+constexpr uint32_t kMaxMembers = kLbfoMaxMembers;
+constexpr uint32_t kMaxTeamNics = kLbfoMaxTeamNics;
+// The adapters kept are those a member or team interface names.
+constexpr uint32_t kMaxAdapters = kMaxMembers + kMaxTeamNics;
 constexpr uint32_t kMaxVlanId = 4094;
 
 struct NamedGuid {
@@ -146,6 +147,17 @@ const char16_t* GuidOf(const LbfoAnswer& answer, const char16_t* adapterName) {
   return nullptr;
 }
 
+// Whether a member or a team interface names the adapter.
+bool IsPlaced(const LbfoAnswer& answer, const char16_t* adapterName) {
+  for (uint32_t i = 0; i < answer.memberCount; ++i) {
+    if (EqualsNoCase(answer.members[i].name, adapterName)) return true;
+  }
+  for (uint32_t i = 0; i < answer.teamNicCount; ++i) {
+    if (EqualsNoCase(answer.teamNics[i].name, adapterName)) return true;
+  }
+  return false;
+}
+
 // The four classes into answer; false when the namespace or a class cannot be read.
 bool ReadAnswer(ComWmi& wmi, LbfoAnswer& answer) {
   ScopedComObject locator, services;
@@ -155,14 +167,6 @@ bool ReadAnswer(ComWmi& wmi, LbfoAnswer& answer) {
                                   platform::kRpcCAuthzNone, platform::kRpcCAuthnLevelCall,
                                   platform::kRpcCImpLevelImpersonate, platform::kEoacNone) == 0;
   uint32_t waitedMs = 0;
-  read = read && ReadClass(wmi, services.Get(), u"MSFT_NetAdapter", &waitedMs, [&](ComObject o) {
-           if (answer.adapterCount == kMaxAdapters) return Note(answer, u"too many adapters");
-           NamedGuid& a = answer.adapters[answer.adapterCount];
-           if (ReadText(wmi, o, u"Name", a.name, kNameChars) &&
-               ReadText(wmi, o, u"InterfaceGuid", a.guid, platform::kGuidTextChars)) {
-             ++answer.adapterCount;
-           }
-         });
   read = read && ReadClass(wmi, services.Get(), u"MSFT_NetLbfoTeam", &waitedMs, [&](ComObject o) {
            if (answer.teamCount == kMaxTeams) return Note(answer, u"too many teams");
            Team& t = answer.teams[answer.teamCount];
@@ -203,6 +207,16 @@ bool ReadAnswer(ComWmi& wmi, LbfoAnswer& answer) {
         n.vlanId = vlan < 0 || vlan > 0xFFFF ? 0xFFFFu : static_cast<uint32_t>(vlan);
         ++answer.teamNicCount;
       });
+  // Last, as the members and team interfaces name the adapters worth keeping: a server lists
+  // every adapter it has here, far more than the teams use.
+  read = read && ReadClass(wmi, services.Get(), u"MSFT_NetAdapter", &waitedMs, [&](ComObject o) {
+           NamedGuid& a = answer.adapters[answer.adapterCount];
+           if (!ReadText(wmi, o, u"Name", a.name, kNameChars) || !IsPlaced(answer, a.name)) return;
+           if (answer.adapterCount == kMaxAdapters) return Note(answer, u"too many adapters");
+           if (ReadText(wmi, o, u"InterfaceGuid", a.guid, platform::kGuidTextChars)) {
+             ++answer.adapterCount;
+           }
+         });
   return read;
 }
 

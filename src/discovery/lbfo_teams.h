@@ -1,7 +1,8 @@
 // Team membership from Windows NIC Teaming, read through WMI (namespace root\StandardCimv2)
 // once per interface list build: the teams (MSFT_NetLbfoTeam), their member adapters
-// (MSFT_NetLbfoTeamMember), their team interfaces with VLAN ids (MSFT_NetLbfoTeamNic), and
-// every adapter's interface GUID by name (MSFT_NetAdapter), joined to the miniports by GUID.
+// (MSFT_NetLbfoTeamMember), their team interfaces with VLAN ids (MSFT_NetLbfoTeamNic), and the
+// interface GUIDs of the adapters these name (MSFT_NetAdapter, which lists every adapter),
+// joined to the miniports by GUID.
 //
 // Nothing is trusted blindly: a team whose answer does not fit (a member that is no present
 // adapter, no team interface present, a VLAN id outside 1-4094, an adapter named twice) leaves
@@ -21,6 +22,12 @@ constexpr uint32_t kLbfoModeSwitchIndependent = 1;
 constexpr uint32_t kLbfoModeLacp = 2;
 constexpr uint32_t kLbfoAdminActive = 0;
 constexpr uint32_t kLbfoAdminStandby = 1;
+
+// What one read keeps of NIC Teaming's answer: teams, members and team interfaces beyond these
+// are left out (reported), and so are the teams that lose a member or interface that way.
+constexpr uint32_t kLbfoMaxTeams = 32;
+constexpr uint32_t kLbfoMaxMembers = 64;
+constexpr uint32_t kLbfoMaxTeamNics = 64;
 
 // Reads the teams and fills the team fields of the list's miniports; miniports outside a
 // fitting team keep "no team". Returns the number of teams applied; *read (when given) says

@@ -3,6 +3,8 @@
 // and answers that do not fit leaving every port plain.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "common/report.h"
 #include "discovery/lbfo_teams.h"
 #include "discovery/miniport_list.h"
@@ -257,6 +259,40 @@ TEST_F(TeamVlanTest, ApplyingTheTeamsCountsThoseThatFit) {
   ASSERT_EQ(0u, miniports.Init());
   EXPECT_EQ(0u, crv::ApplyLbfoTeams(miniports));  // no NIC Teaming answer yet
   Install();
+  EXPECT_EQ(1u, crv::ApplyLbfoTeams(miniports));
+}
+
+// MSFT_NetAdapter lists every adapter of the server; a team whose members come after the
+// first hundred and more of them is still found.
+using LargeServerTest = ServerTest;
+TEST_F(LargeServerTest, TeamsAreFoundBehindEveryOtherAdapter) {
+  auto port = [&](uint32_t n, std::u16string connectionName) {
+    char guidText[40];
+    std::snprintf(guidText, sizeof guidText, "{7C000000-0000-4000-8000-%012X}", n);
+    std::u16string guid = Text(guidText);
+    sim::AddAdapter(machine, {.guid = guid,
+                              .mac = {0x00, 0x1B, 0x21, 0x7F, static_cast<uint8_t>(n >> 8),
+                                      static_cast<uint8_t>(n)},
+                              .description = u"Intel(R) Ethernet Controller X710",
+                              .bus = 8 + n / 32,
+                              .device = n % 32,
+                              .service = u"i40ea",
+                              .connectionName = std::move(connectionName)});
+    return guid;
+  };
+  for (uint32_t n = 0; n < 200; ++n) port(n, {});
+  sim::LbfoTeam team{.name = u"Team1"};
+  for (uint32_t n : {200u, 201u}) {
+    std::u16string name = u"Member " + Text(std::to_string(n));
+    team.members.push_back({name, port(n, name)});
+  }
+  sim::LbfoTeamNic nic{u"Team1", u"{7C000000-0000-4000-8000-0000000000AA}", 0, true};
+  sim::AddAdapter(machine, sim::LbfoTeamNicAdapter(nic, kTeamMac, 300));
+  team.teamNics.push_back(nic);
+  sim::AddLbfoTeam(machine.wmi(), team);
+
+  crv::CMiniportList miniports;
+  ASSERT_EQ(0u, miniports.Init());
   EXPECT_EQ(1u, crv::ApplyLbfoTeams(miniports));
 }
 
