@@ -1,9 +1,11 @@
 #include "generated_server.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <nlohmann/json.hpp>
 
+#include "discovery/lbfo_teams.h"
 #include "discovery/miniport.h"
 
 namespace crvbench {
@@ -12,6 +14,10 @@ namespace {
 using json = nlohmann::json;
 
 constexpr uint32_t kVlansPerTeam = 4;
+constexpr uint32_t kTeamsAtMost = 16;
+static_assert(kTeamsAtMost + crv::kLbfoMaxTeamNics / kVlansPerTeam <= crv::kLbfoMaxTeams &&
+                  2 * crv::kLbfoMaxTeams <= crv::kLbfoMaxMembers,
+              "the generated teams fit in one NIC Teaming answer");
 
 std::string Format(const char* format, uint32_t a, uint32_t b = 0, uint32_t c = 0) {
   char text[128];
@@ -108,8 +114,10 @@ json TeamInterface(const std::string& guid, uint32_t teamMac, uint32_t ifIndex, 
 ServerShape ShapeFor(uint32_t managedInterfaces) {
   ServerShape s;
   s.managed = managedInterfaces < 4 ? 4 : managedInterfaces;
-  s.vlans = s.managed / 4;
-  s.teams = s.managed / 4;
+  // Teams as NIC Teaming can describe them to the agent in one answer: the team interfaces
+  // (a team's own and the VLANs) and the teams within its bounds; the rest single ports.
+  s.teams = std::min(s.managed / 4, kTeamsAtMost);
+  s.vlans = std::min(s.managed / 4, crv::kLbfoMaxTeamNics - s.teams);
   s.vlanTeams = (s.vlans + kVlansPerTeam - 1) / kVlansPerTeam;
   s.singles = s.managed - 1 - s.teams - s.vlans;
   s.ports = s.singles + 2 * s.teams + 2 * s.vlanTeams;

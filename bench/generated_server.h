@@ -21,7 +21,9 @@ struct ServerShape {
   uint32_t ports = 0;      // physical ports
 };
 
-// A quarter teams, a quarter VLANs, the rest single ports and the loopback (at least 4).
+// A quarter teams, a quarter VLANs, the rest single ports and the loopback (at least 4); from
+// 64 interfaces on, 16 teams and 48 VLANs at most, so that NIC Teaming's answer fits what the
+// agent reads of it.
 ServerShape ShapeFor(uint32_t managedInterfaces);
 
 // The scenario file of that server: poll interval pollMs, run for durationMs. Every link is
