@@ -1,5 +1,7 @@
 #include "discovery/lbfo_teams.h"
 
+#include <cstring>
+
 #include "common/alloc.h"
 #include "common/bounded_text.h"
 #include "common/list_index.h"
@@ -210,10 +212,12 @@ bool ReadAnswer(ComWmi& wmi, LbfoAnswer& answer) {
   // Last, as the members and team interfaces name the adapters worth keeping: a server lists
   // every adapter it has here, far more than the teams use.
   read = read && ReadClass(wmi, services.Get(), u"MSFT_NetAdapter", &waitedMs, [&](ComObject o) {
-           NamedGuid& a = answer.adapters[answer.adapterCount];
-           if (!ReadText(wmi, o, u"Name", a.name, kNameChars) || !IsPlaced(answer, a.name)) return;
+           char16_t name[kNameChars];
+           if (!ReadText(wmi, o, u"Name", name, kNameChars) || !IsPlaced(answer, name)) return;
            if (answer.adapterCount == kMaxAdapters) return Note(answer, u"too many adapters");
+           NamedGuid& a = answer.adapters[answer.adapterCount];
            if (ReadText(wmi, o, u"InterfaceGuid", a.guid, platform::kGuidTextChars)) {
+             std::memcpy(a.name, name, sizeof name);
              ++answer.adapterCount;
            }
          });

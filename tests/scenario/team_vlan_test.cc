@@ -296,6 +296,26 @@ TEST_F(LargeServerTest, TeamsAreFoundBehindEveryOtherAdapter) {
   EXPECT_EQ(1u, crv::ApplyLbfoTeams(miniports));
 }
 
+// An adapter listed again and again under a member's name fills the answer: the rest is left
+// out with a report, and the team read before it is untouched.
+TEST_F(TeamVlanTest, AdaptersBeyondTheAnswerAreLeftOut) {
+  AddTeamNic(u"{7B000000-0000-4000-8000-0000000000AA}", 20, 0);
+  Install();
+  for (int i = 0; i < 130; ++i) {
+    machine.wmi()
+        .AddObject(u"root\\StandardCimv2", u"MSFT_NetAdapter")
+        .Set(u"Name", sim::WmiValue::Text(u"Ethernet 1"))
+        .Set(u"InterfaceGuid", sim::WmiValue::Text(u"{7B000000-0000-4000-8000-0000000000FF}"));
+  }
+  crv::CMiniportList miniports;
+  ASSERT_EQ(0u, miniports.Init());
+  EXPECT_EQ(1u, crv::ApplyLbfoTeams(miniports));
+  ASSERT_FALSE(TeamingReports().empty());
+  for (const std::string& report : TeamingReports()) {
+    EXPECT_NE(report.find("too many adapters"), std::string::npos) << report;
+  }
+}
+
 // A team whose ports all carry traffic balances the load (role 3), whatever its teaming
 // mode; a team that keeps a port in standby is a fail-over pair (role 2). The two names
 // hash to one team index: the later team moves on to the next.
