@@ -24,7 +24,7 @@ constexpr uint32_t kLbfoAdminActive = 0;
 constexpr uint32_t kLbfoAdminStandby = 1;
 
 // What one read keeps of NIC Teaming's answer: teams, members and team interfaces beyond these
-// are left out (reported), and so are the teams that lose a member or interface that way.
+// are left out (reported), and the ports they describe stay plain.
 constexpr uint32_t kLbfoMaxTeams = 32;
 constexpr uint32_t kLbfoMaxMembers = 64;
 constexpr uint32_t kLbfoMaxTeamNics = 64;
